@@ -1,0 +1,44 @@
+// The run controller: starts a run over a range of ports, pauses, continues
+// and stops it, and closes ports.
+//
+// Start, Stop, Pause, Continue and CloseAllPorts run on the user-interface
+// thread; ReleaseWriter and ClosePort are called from worker threads too.
+// Messages go to the MessageSink, rows to the ResultsView installed with
+// SetEngineOutputs.
+#ifndef QUARNEX_ENGINE_RUN_CONTROLLER_H_
+#define QUARNEX_ENGINE_RUN_CONTROLLER_H_
+
+#include "testapp/engine/port_table.h"
+#include "testapp/report/results_view.h"
+
+namespace quarnex {
+
+// Installs the table and message outputs the engine writes to. Both must
+// outlive every run (until JoinAllPorts returned).
+void SetEngineOutputs(ResultsView* view, MessageSink* messages);
+ResultsView& EngineView();
+MessageSink& EngineMessages();
+
+// Marks all 128 slots unused (program start).
+void ClearPortSlots();
+
+// Starts a run with the global settings. True when at least one port is
+// fully set up.
+bool StartRun();
+void StopRun();
+void PauseRun();
+void ContinueRun();
+void ReleaseWriter(PortContext& port);
+// Closes the port's device exactly once, however many threads race.
+void ClosePort(PortContext& port);
+void CloseAllPorts();
+// Waits for every worker thread of every slot to end (after StopRun).
+void JoinAllPorts();
+
+bool LoadTransmitFile(const char* file_name);
+void BuildTxPattern();
+bool StartPortThreads(PortContext& port, int32_t mode);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_ENGINE_RUN_CONTROLLER_H_

@@ -1,0 +1,73 @@
+// Events: the stand-in for the kernel's event objects.
+//
+// An Event is either manual-reset (stays signalled until Reset) or
+// auto-reset (the one wait that returns it consumes the signal). WaitAny
+// waits for the first of several events. All operations are thread-safe.
+// Events that several threads use are held through EventRef (shared
+// ownership), so no thread ever waits on or signals a destroyed event.
+#ifndef QUARNEX_PLATFORM_EVENT_H_
+#define QUARNEX_PLATFORM_EVENT_H_
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace quarnex {
+
+struct Waiter;
+
+class Event {
+ public:
+  enum class Kind { kManualReset, kAutoReset };
+
+  explicit Event(Kind kind, bool initially_set = false);
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  // Signals the event and wakes its waiters. For an auto-reset event only
+  // one wait returns it; signals given while nobody consumed the last one
+  // collapse into one.
+  void Set();
+  // Withdraws a signal that has not been consumed yet.
+  void Reset();
+  // True while the event is signalled (does not consume it).
+  bool IsSet() const;
+  Kind kind() const { return kind_; }
+
+ private:
+  friend int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
+  // Consumes the signal (auto reset) and returns true when signalled.
+  // Caller holds mu_.
+  bool TryTakeLocked();
+
+  const Kind kind_;
+  mutable std::mutex mu_;
+  bool signalled_;                // guarded by mu_
+  std::vector<Waiter*> waiters_;  // guarded by mu_
+};
+
+using EventRef = std::shared_ptr<Event>;
+
+// Creates a shared event. Never fails on this platform, but callers treat
+// a null result as the failure the original system reports.
+EventRef MakeEvent(Event::Kind kind, bool initially_set = false);
+
+inline constexpr int64_t kInfinite = -1;
+inline constexpr int kWaitTimeout = -2;
+inline constexpr int kWaitFailed = -1;
+
+// Waits until one of `events` is signalled and returns its index; when
+// several are signalled the lowest index wins. An auto-reset event is
+// consumed by the wait that returns it. Returns kWaitTimeout after
+// timeout_ms milliseconds (kInfinite waits forever) and kWaitFailed when the
+// list is empty or holds a null event. The events must stay alive during the
+// call.
+int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
+int WaitAny(std::initializer_list<const Event*> events, int64_t timeout_ms);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_PLATFORM_EVENT_H_

@@ -1,0 +1,85 @@
+// The device configuration block sent to each port's driver, the key table
+// that fills it from "quarnex.cfg", and the tester's own switches from the
+// same file.
+//
+// Everything here runs on the thread that starts the run. TesterOptions are
+// atomics because worker threads of ports set up earlier read them while
+// later ports are configured (the values stay the same while the file does).
+#ifndef QUARNEX_SETTINGS_CONFIG_BLOCK_H_
+#define QUARNEX_SETTINGS_CONFIG_BLOCK_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace quarnex {
+
+inline constexpr size_t kConfigBlockSize = 338;
+
+// Field offsets of the block (byte-packed, little-endian; the 32-bit fields
+// at odd offsets stay unaligned).
+namespace block {
+inline constexpr size_t kLim = 4;
+inline constexpr size_t kFraming = 8;
+inline constexpr size_t kRxCharacterSize = 12;
+inline constexpr size_t kTxCharacterSize = 16;
+inline constexpr size_t kParity = 20;
+inline constexpr size_t kAutoDcdCts = 24;
+inline constexpr size_t kOscillator = 25;
+inline constexpr size_t kRxClock = 29;
+inline constexpr size_t kTxClock = 33;
+inline constexpr size_t kTRxCSource = 37;
+inline constexpr size_t kTRxCIO = 41;
+inline constexpr size_t kBitRate = 42;
+inline constexpr size_t kClockEncoding = 46;
+inline constexpr size_t kCrc = 50;
+inline constexpr size_t kCrcPresetIO = 54;
+inline constexpr size_t kZvlIdleSync = 55;
+inline constexpr size_t kSdlcAddressSearchMode = 56;
+inline constexpr size_t kSdlcAddress = 60;
+inline constexpr size_t kAutoRTSDeactivation = 61;
+inline constexpr size_t kSyncCharSize6Or12 = 62;
+inline constexpr size_t kSyncCharacter1 = 63;
+inline constexpr size_t kSyncCharacter2 = 64;
+inline constexpr size_t kInhibitSyncLoad = 65;
+inline constexpr size_t kStripTable = 66;  // 20 entries of 5 bytes
+inline constexpr size_t kStripEntrySize = 5;
+inline constexpr int kStripEntries = 20;
+inline constexpr size_t kStripTableControl = 166;
+inline constexpr size_t kMergeFrames = 194;
+inline constexpr size_t kUseDmaRead = 195;
+inline constexpr size_t kUseDmaWrite = 196;
+inline constexpr size_t kLoopback = 197;
+}  // namespace block
+
+struct DeviceConfigBlock {
+  uint8_t bytes[kConfigBlockSize];
+};
+
+// Little-endian access at any offset.
+uint32_t LoadU32(const uint8_t* bytes, size_t offset);
+void StoreU32(uint8_t* bytes, size_t offset, uint32_t value);
+
+// The block's fields the tester reads back.
+int32_t BlockTxCharacterSize(const DeviceConfigBlock& b);
+int32_t BlockRxCharacterSize(const DeviceConfigBlock& b);
+int32_t BlockParity(const DeviceConfigBlock& b);
+int32_t BlockBitRate(const DeviceConfigBlock& b);
+
+struct TesterOptions {
+  std::atomic<int32_t> OverlapWrite{0};
+  std::atomic<int32_t> OverlapRead{0};
+  std::atomic<int32_t> OverlapIoctl{0};
+  std::atomic<int32_t> IoctlIndex{0};
+  std::atomic<int32_t> NumberOverlap{0};
+  std::atomic<int32_t> StripSyncIdle{0};
+};
+
+// The one instance of each; the options are 0 at program start and never
+// reset.
+DeviceConfigBlock& GlobalConfigBlock();
+TesterOptions& GlobalTesterOptions();
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_SETTINGS_CONFIG_BLOCK_H_
