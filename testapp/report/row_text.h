@@ -1,0 +1,42 @@
+// The texts of the results table's cells and of the status bar.
+//
+// Pure functions, formatted locale-independently ("85.4", never "85,4"),
+// safe from any thread.
+#ifndef QUARNEX_REPORT_ROW_TEXT_H_
+#define QUARNEX_REPORT_ROW_TEXT_H_
+
+#include <cstdint>
+#include <string>
+
+namespace quarnex {
+
+// Status-bar part 0 texts.
+inline constexpr const char kStatusReady[] = "Ready";
+inline constexpr const char kStatusReadyToReceive[] = "Ready to receive";
+inline constexpr const char kStatusRunning[] = "Running";
+inline constexpr const char kStatusPaused[] = "Paused";
+inline constexpr const char kStatusStopped[] = "Stopped";
+
+// Column 0: "Quarnex%2.2d".
+std::string PortLabel(int port_number);
+
+// Column 3 for a good last packet: "%.1f,  %.1f,  %.1f  (%.1f%%)" with the
+// average, last and maximum times and the throughput
+// (expected / average) x factor x 100 + 0.05. When that throughput has no
+// finite value (no bit rate, no good packet) the percentage reads "N.A.".
+std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
+                         uint32_t factor);
+// Column 3 when the last refreshed packet failed.
+inline constexpr const char kNotAvailable[] = "N.A.";
+
+// Column 4: "Success" for a good packet, else the failure by cause.
+std::string StatusCellText(bool packet_ok, int32_t write_result, int32_t read_result,
+                           bool receive_only, uint32_t last_read_length);
+
+// Status-bar part 1: "%d    %d" bit rate and byte size, the parity letter,
+// three blanks, then "    %d" with the packet size.
+std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity, int32_t packet_size);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_REPORT_ROW_TEXT_H_
