@@ -29,8 +29,10 @@ std::string TimeCellText(double average_ms, double last_ms, double max_ms, doubl
 // Column 3 when the last refreshed packet failed.
 inline constexpr const char kNotAvailable[] = "N.A.";
 
-// Column 4: "Success" for a good packet, else the failure by cause.
-std::string StatusCellText(bool packet_ok, int32_t write_result, int32_t read_result,
+// Column 4: "Success" for a good packet, else the failure by cause. The
+// caller classifies the last results: write_full (done deferred or at once),
+// read_full (likewise), read_length_mismatch (a short deferred read).
+std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool read_length_mismatch,
                            bool receive_only, uint32_t last_read_length);
 
 // Status-bar part 1: "%d    %d" bit rate and byte size, the parity letter,
