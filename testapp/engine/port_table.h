@@ -90,10 +90,12 @@ struct PortContext {
   // ended) or at exit. ReceiveBufferSize is its size in bytes.
   std::atomic<uint8_t*> ReceiveBuffer{nullptr};
   std::atomic<uint32_t> ReceiveBufferSize{0};
-  // Guards the bytes of ReceiveBuffer against the received-data viewer:
-  // the receiver holds it while it copies a completed read's bytes in place
-  // (see receiver), the viewer while it takes its snapshot.
+  // The device writes into ReceiveBuffer while a read is outstanding, so
+  // the received-data viewer never reads it directly: after each main read
+  // that delivered data the receiver copies those bytes into LastData under
+  // ReceiveMutex, and the viewer takes its snapshot under the same lock.
   std::mutex ReceiveMutex;
+  std::vector<uint8_t> LastData;  // guarded by ReceiveMutex
 
   std::atomic<double> StartTime{0.0};
   std::atomic<double> EndTime{0.0};
