@@ -1,1 +1,153 @@
-// placeholder: replaced by its unit
+// Loading and saving the settings records and the window layout.
+#include "testapp/settings/settings_io.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace quarnex {
+namespace {
+
+constexpr char kTestValue[] = "Test";
+constexpr char kPortValue[] = "Port";
+constexpr char kPacketValue[] = "Packet";
+constexpr char kTimeoutsValue[] = "Timeouts";
+constexpr char kLeftValue[] = "Left";
+constexpr char kTopValue[] = "Top";
+constexpr char kWidthValue[] = "Width";
+constexpr char kHeightValue[] = "Height";
+
+constexpr size_t kPacketImageSize = sizeof(PacketSizeRecord);
+
+// "Column%d" for column 0..5; fits with room to spare.
+struct ColumnName {
+  char text[16];
+};
+
+ColumnName ColumnValueName(int column) {
+  ColumnName name;
+  std::snprintf(name.text, sizeof(name.text), "Column%d", column);
+  return name;
+}
+
+void EncodePacketSize(int32_t packet_size, uint8_t* out) {
+  const uint32_t v = static_cast<uint32_t>(packet_size);
+  out[0] = static_cast<uint8_t>(v);
+  out[1] = static_cast<uint8_t>(v >> 8);
+  out[2] = static_cast<uint8_t>(v >> 16);
+  out[3] = static_cast<uint8_t>(v >> 24);
+}
+
+int32_t DecodePacketSize(const uint8_t* in) {
+  return static_cast<int32_t>(static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+                              static_cast<uint32_t>(in[2]) << 16 |
+                              static_cast<uint32_t>(in[3]) << 24);
+}
+
+// Reads one geometry value: kUseDefault when missing, else at least `floor`.
+int32_t LoadGeometryValue(SettingsStore& store, const char* name, int32_t floor) {
+  uint32_t stored;
+  if (!store.ReadU32(name, &stored)) return kUseDefault;
+  return std::max(static_cast<int32_t>(stored), floor);
+}
+
+// Reads a stored value over `image`, which holds the current record's
+// image; bytes the stored value does not reach keep their contents.
+void ReadImage(SettingsStore& store, const char* name, uint8_t* image, size_t size) {
+  size_t taken = 0;
+  store.ReadBinary(name, image, size, &taken);
+}
+
+}  // namespace
+
+void LoadWindowLayout(SettingsStore& store, WindowGeometry* geometry, ColumnWidths* columns) {
+  geometry->Left = LoadGeometryValue(store, kLeftValue, 0);
+  geometry->Top = LoadGeometryValue(store, kTopValue, 0);
+  geometry->Width = LoadGeometryValue(store, kWidthValue, kMinWindowWidth);
+  geometry->Height = LoadGeometryValue(store, kHeightValue, kMinWindowHeight);
+
+  for (int i = 0; i < kColumnCount; ++i) {
+    if (!store.ReadU32(ColumnValueName(i).text, &columns->Width[i])) {
+      columns->Width[i] = kDefaultColumnWidths.Width[i];
+    }
+  }
+  // Unsigned on purpose: a negative stored width reads as huge and ends at
+  // the maximum, as the stored format has always behaved.
+  for (uint32_t& width : columns->Width) {
+    width = std::clamp(width, kMinColumnWidth, kMaxColumnWidth);
+  }
+}
+
+void LoadSettings(SettingsStore& store, Settings* settings) {
+  settings->Test = DefaultTestSettings();
+  settings->Port = DefaultPortSettings();
+  settings->PacketSize = kDefaultPacketSize;
+  settings->Timeouts = kDefaultTimeouts;
+
+  // Each value is read over the image of its defaults, so a short stored
+  // value replaces only leading bytes and a long one cannot overrun.
+  uint8_t test[sizeof(TestSettings)];
+  EncodeTestSettings(settings->Test, test);
+  ReadImage(store, kTestValue, test, sizeof(test));
+  settings->Test = DecodeTestSettings(test);
+  if (settings->Test.Mode < kLoopback || settings->Test.Mode > kTransmitOnly) {
+    settings->Test.Mode = kLoopback;
+  }
+  // A name typed into the registry by hand may lack its NUL; every reader
+  // of FileName treats it as a C string.
+  settings->Test.FileName[kMaxFileNameLength] = '\0';
+
+  uint8_t port[sizeof(PortSettings)];
+  EncodePortSettings(settings->Port, port);
+  ReadImage(store, kPortValue, port, sizeof(port));
+  settings->Port = DecodePortSettings(port);
+
+  uint8_t packet[kPacketImageSize];
+  EncodePacketSize(settings->PacketSize, packet);
+  ReadImage(store, kPacketValue, packet, sizeof(packet));
+  settings->PacketSize = DecodePacketSize(packet);
+
+  uint8_t timeouts[sizeof(TimeoutSettings)];
+  EncodeTimeoutSettings(settings->Timeouts, timeouts);
+  ReadImage(store, kTimeoutsValue, timeouts, sizeof(timeouts));
+  settings->Timeouts = DecodeTimeoutSettings(timeouts);
+}
+
+void SaveSettings(SettingsStore& store, const Settings& settings,
+                  const WindowLayoutSource& window) {
+  uint8_t test[sizeof(TestSettings)];
+  EncodeTestSettings(settings.Test, test);
+  store.WriteBinary(kTestValue, test, sizeof(test));
+  uint8_t port[sizeof(PortSettings)];
+  EncodePortSettings(settings.Port, port);
+  store.WriteBinary(kPortValue, port, sizeof(port));
+  uint8_t packet[kPacketImageSize];
+  EncodePacketSize(settings.PacketSize, packet);
+  store.WriteBinary(kPacketValue, packet, sizeof(packet));
+  uint8_t timeouts[sizeof(TimeoutSettings)];
+  EncodeTimeoutSettings(settings.Timeouts, timeouts);
+  store.WriteBinary(kTimeoutsValue, timeouts, sizeof(timeouts));
+
+  // A minimised window's rectangle is the icon's, not the one to restore.
+  ScreenRect rect;
+  if (!window.IsMinimized() && window.GetScreenRect(&rect)) {
+    store.WriteU32(kLeftValue, static_cast<uint32_t>(std::max(rect.Left, 0)));
+    store.WriteU32(kTopValue, static_cast<uint32_t>(std::max(rect.Top, 0)));
+    // Unsigned subtraction: the stored 32-bit value wraps as it always has,
+    // without signed overflow on absurd rectangles.
+    store.WriteU32(kHeightValue,
+                   static_cast<uint32_t>(rect.Bottom) - static_cast<uint32_t>(rect.Top));
+    store.WriteU32(kWidthValue,
+                   static_cast<uint32_t>(rect.Right) - static_cast<uint32_t>(rect.Left));
+  }
+
+  // 0 is a failed query; 500 and above are not written although they load
+  // as 500, so such a column keeps its stored width.
+  for (int i = 0; i < kColumnCount; ++i) {
+    const uint32_t width = window.ColumnWidth(i);
+    if (width >= 1 && width < kMaxColumnWidth) {
+      store.WriteU32(ColumnValueName(i).text, width);
+    }
+  }
+}
+
+}  // namespace quarnex
