@@ -1,1 +1,60 @@
-// placeholder: replaced by its unit
+#include "testapp/report/row_text.h"
+
+#include <cmath>
+
+#include "testapp/report/text_format.h"
+
+namespace quarnex {
+namespace {
+
+// Added to the throughput before the one-decimal formatting, so 85.33 shows
+// as 85.4: the figure the tester has always shown.
+constexpr double kThroughputOffset = 0.05;
+constexpr double kPercent = 100.0;
+
+// Status-bar parity letters for Parity 0..4 (none, odd, even, mark, space).
+constexpr char kParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
+constexpr int kParityLetterCount = static_cast<int>(sizeof(kParityLetters));
+
+}  // namespace
+
+std::string PortLabel(int port_number) { return FormatC("Quarnex%2.2d", port_number); }
+
+std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
+                         uint32_t factor) {
+  std::string text = FormatC("%.1f,  %.1f,  %.1f  (", average_ms, last_ms, max_ms);
+  const double throughput =
+      (expected_ms / average_ms) * static_cast<double>(factor) * kPercent + kThroughputOffset;
+  // Without a bit rate there is no ideal packet time, and without a usable
+  // average there is nothing to compare it with: "N.A." rather than inf/nan.
+  if (expected_ms == 0.0 || !std::isfinite(throughput)) {
+    text += kNotAvailable;
+  } else {
+    AppendFormatC(&text, "%.1f%%", throughput);
+  }
+  text += ')';
+  return text;
+}
+
+std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool read_length_mismatch,
+                           bool receive_only, uint32_t last_read_length) {
+  if (packet_ok) return "Success";
+  // Receive only never writes, so its write result says nothing.
+  if (!write_full && !receive_only) return "Write failed";
+  if (read_length_mismatch) {
+    return FormatC("Length mismatch (%d)", static_cast<int>(last_read_length));
+  }
+  // A complete read that was still judged bad carried wrong bytes.
+  if (read_full) return "Data mismatch";
+  return "Read failed";
+}
+
+std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity, int32_t packet_size) {
+  std::string text = FormatC("%d    %d", static_cast<int>(bit_rate), byte_size);
+  if (parity >= 0 && parity < kParityLetterCount) text += kParityLetters[parity];
+  text += "   ";
+  AppendFormatC(&text, "    %d", static_cast<int>(packet_size));
+  return text;
+}
+
+}  // namespace quarnex

@@ -22,8 +22,9 @@ std::string PortLabel(int port_number);
 
 // Column 3 for a good last packet: "%.1f,  %.1f,  %.1f  (%.1f%%)" with the
 // average, last and maximum times and the throughput
-// (expected / average) x factor x 100 + 0.05. When that throughput has no
-// finite value (no bit rate, no good packet) the percentage reads "N.A.".
+// (expected / average) x factor x 100 + 0.05. When the expected time is 0
+// (no bit rate) or the throughput has no finite value (no usable average)
+// the percentage reads "N.A."; the three times stay.
 std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
                          uint32_t factor);
 // Column 3 when the last refreshed packet failed.
