@@ -1,1 +1,128 @@
-// placeholder: replaced by its unit
+#include "testapp/report/log_file.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "testapp/report/text_format.h"
+
+namespace quarnex {
+namespace {
+
+// Texts of the port settings by value. A value outside a table writes
+// nothing, so the next label continues the same line, as it always has.
+constexpr const char* kParityTexts[] = {"No parity\n", "Odd\n", "Even\n", "Mark\n", "Space\n"};
+constexpr const char* kStopBitsTexts[] = {"1\n", "1.5\n", "2\n"};
+constexpr const char* kFlowControlTexts[] = {"No Flow\n", "Xon/Xoff\n", "Rts/Cts\n", "Dtr/Dsr\n",
+                                             "Rts control\n"};
+
+template <size_t N>
+void AppendSettingText(std::string* text, const char* const (&table)[N], uint32_t value) {
+  if (value < N) *text += table[value];
+}
+
+// The average packet time as the log prints it: whole milliseconds, the
+// fraction dropped. Out-of-range values read 0 or the largest value instead
+// of an undefined conversion.
+unsigned AveragePacketTime(double total_ms, int32_t good_packets) {
+  const double average = total_ms / good_packets;
+  if (!(average >= 0.0)) return 0;
+  if (average >= static_cast<double>(std::numeric_limits<unsigned>::max())) {
+    return std::numeric_limits<unsigned>::max();
+  }
+  return static_cast<unsigned>(average);
+}
+
+void AppendPortResults(std::string* text, const PortCounters& c) {
+  AppendFormatC(text, "Number of packets: %d\n", c.PacketCount);
+  // Without a good packet there is no average, so the line is left out
+  // rather than showing the result of a division by zero.
+  if (c.PacketCount > c.ErrorCount && c.GoodPacketCount > 0) {
+    AppendFormatC(text, "Packet time (ms):  %u\n",
+                  AveragePacketTime(c.TotalPacketTime, c.GoodPacketCount));
+  }
+  AppendFormatC(text, "Number of Errors:  %d\n", c.ErrorCount);
+  AppendFormatC(text, "  Write failed:    %d\n", c.WriteFailedCount);
+  AppendFormatC(text, "  Write aborted:   %d\n", c.WriteAbortedCount);
+  AppendFormatC(text, "  Read failed:     %d\n", c.ReadFailedCount);
+  AppendFormatC(text, "  Read aborted:    %d\n", c.ReadAbortedCount);
+  AppendFormatC(text, "  Length mismatch: %d\n", c.LengthMismatchCount);
+  AppendFormatC(text, "  Data mismatch:   %d\n", c.DataMismatchCount);
+}
+
+}  // namespace
+
+bool LogFile::Open(const char* path) {
+  file_.reset();
+  // Binary append: the CR LF line ends are written by WriteRecord itself.
+  file_.reset(std::fopen(path, "ab"));
+  return file_ != nullptr;
+}
+
+void LogFile::Close() { file_.reset(); }
+
+void LogFile::WriteRecord(std::string_view text) {
+  if (!file_) return;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t line_feed = text.find('\n', start);
+    if (line_feed == std::string_view::npos) {
+      std::fwrite(text.data() + start, 1, text.size() - start, file_.get());
+      break;
+    }
+    std::fwrite(text.data() + start, 1, line_feed - start, file_.get());
+    std::fwrite("\r\n", 1, 2, file_.get());
+    start = line_feed + 1;
+  }
+  // Each record reaches the file at once, so a crash loses nothing logged.
+  std::fflush(file_.get());
+}
+
+void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
+                      const PortSettings& port, std::time_t now) {
+  if (!log.IsOpen()) return;
+  std::string text;
+  AppendFormatC(&text, "\n\n\n>>> TEST START: %s\n\n", LogTimestamp(now).c_str());
+  text += "\n*** TEST PARAMETERS ***\n\n";
+  AppendFormatC(&text, "Number of ports:     %d\n", settings.PortCount);
+  AppendFormatC(&text, "Packet size (bytes): %d\n", packet_size);
+  text += "\n*** PORT SETTINGS ***\n\n";
+  AppendFormatC(&text, "Speed (bps):         %d\n", port.BaudRate);
+  AppendFormatC(&text, "Byte size:           %d\n", port.ByteSize);
+  text += "Parity:              ";
+  AppendSettingText(&text, kParityTexts, port.Parity);
+  text += "Number of stop bits: ";
+  AppendSettingText(&text, kStopBitsTexts, port.StopBits);
+  text += "Flow control:        ";
+  AppendSettingText(&text, kFlowControlTexts, static_cast<uint32_t>(port.FlowControl));
+  log.WriteRecord(text);
+}
+
+void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
+                      const PortSettings& port) {
+  WriteStartRecord(log, settings, packet_size, port, std::time(nullptr));
+}
+
+void WritePortResults(LogFile& log, const PortCounters& counters) {
+  if (!log.IsOpen()) return;
+  std::string text;
+  AppendPortResults(&text, counters);
+  log.WriteRecord(text);
+}
+
+void WriteStopRecord(LogFile& log, const std::vector<PortCounters>& open_ports, std::time_t now) {
+  if (!log.IsOpen()) return;
+  std::string text;
+  for (const PortCounters& port : open_ports) {
+    AppendFormatC(&text, "\n\n[COM%d]\n", port.PortNumber);
+    AppendPortResults(&text, port);
+  }
+  AppendFormatC(&text, "\n\n\n>>> TEST STOP: %s\n\n", LogTimestamp(now).c_str());
+  log.WriteRecord(text);
+}
+
+void WriteStopRecord(LogFile& log, const std::vector<PortCounters>& open_ports) {
+  WriteStopRecord(log, open_ports, std::time(nullptr));
+}
+
+}  // namespace quarnex

@@ -1,0 +1,99 @@
+// The result log: a text file that grows across launches, with a start
+// record when a run starts and a stop record with every open port's counters
+// when it stops.
+//
+// Records are appended to "Quarnex.LOG" in the current folder. Line ends are
+// CR LF, the stored format, written explicitly because Linux streams have no
+// text mode. Each record is flushed as soon as it is written, so a crash
+// loses nothing already logged. When the file cannot be opened the tester
+// keeps no log, silently: every write is skipped.
+//
+// Thread-safety: a LogFile is used by one thread at a time (the main thread
+// writes every record). The counters it logs are a snapshot the caller took,
+// so the writers never touch live port records.
+#ifndef QUARNEX_REPORT_LOG_FILE_H_
+#define QUARNEX_REPORT_LOG_FILE_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "testapp/settings/records.h"
+
+namespace quarnex {
+
+// The log's file name, in the current folder.
+inline constexpr char kLogFileName[] = "Quarnex.LOG";
+
+// Owner of the log stream. Closed when destroyed.
+class LogFile {
+ public:
+  // A log that is not open: every write is skipped.
+  LogFile() = default;
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+  LogFile(LogFile&&) = default;
+  LogFile& operator=(LogFile&&) = default;
+  ~LogFile() = default;
+
+  // Opens `path` for appending, creating it if missing; a log that was open
+  // is closed first. Returns false, leaving the log closed, if the file
+  // cannot be opened.
+  bool Open(const char* path = kLogFileName);
+  // Closes the stream; later writes are skipped. Harmless when not open.
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // Appends `text` with every "\n" stored as "\r\n", then flushes the
+  // stream. Skipped when the log is not open; write errors are ignored.
+  void WriteRecord(std::string_view text);
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, FileCloser> file_;
+};
+
+// One port's counters as the stop record prints them, a snapshot the engine
+// takes from the port's live record.
+struct PortCounters {
+  int32_t PortNumber = 0;
+  int32_t PacketCount = 0;
+  int32_t GoodPacketCount = 0;
+  int32_t ErrorCount = 0;
+  int32_t WriteFailedCount = 0;
+  int32_t WriteAbortedCount = 0;
+  int32_t ReadFailedCount = 0;
+  int32_t ReadAbortedCount = 0;
+  int32_t LengthMismatchCount = 0;
+  int32_t DataMismatchCount = 0;
+  double TotalPacketTime = 0.0;  // ms, sum over the good packets
+};
+
+// Writes the start record: the timestamp of `now`, the test parameters
+// (settings.PortCount and `packet_size`, the size the run really uses) and
+// the five port settings. Skipped when the log is not open.
+void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
+                      const PortSettings& port, std::time_t now);
+// The same with the current time.
+void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
+                      const PortSettings& port);
+
+// Writes one port's counter block (without its "[COM%d]" header). The
+// average packet-time line appears only when some packet was good.
+void WritePortResults(LogFile& log, const PortCounters& counters);
+
+// Writes the stop record: a "[COM%d]" header and counter block for each of
+// `open_ports` (the ports still open, in slot order), then the timestamp of
+// `now`. Skipped when the log is not open.
+void WriteStopRecord(LogFile& log, const std::vector<PortCounters>& open_ports, std::time_t now);
+// The same with the current time.
+void WriteStopRecord(LogFile& log, const std::vector<PortCounters>& open_ports);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_REPORT_LOG_FILE_H_
