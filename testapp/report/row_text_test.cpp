@@ -1,1 +1,87 @@
-// placeholder: replaced by its unit
+#include "testapp/report/row_text.h"
+
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+namespace quarnex {
+namespace {
+
+TEST(PortLabelTest, AtLeastTwoDigits) {
+  EXPECT_EQ(PortLabel(1), "Quarnex01");
+  EXPECT_EQ(PortLabel(12), "Quarnex12");
+  EXPECT_EQ(PortLabel(128), "Quarnex128");
+}
+
+TEST(TimeCellTextTest, TimesAndThroughput) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double average, last, max, expected;
+    uint32_t factor;
+    const char* text;
+  } kCases[] = {
+      // 8 bits, no parity, 1024 bytes at 9600 bit/s; 85.33 + 0.05 shows 85.4.
+      {1000.0, 990.0, 1010.0, 853.333, 1, "1000.0,  990.0,  1010.0  (85.4%)"},
+      // A file of 10000 bytes in 1024-byte packets: one judged packet is 9.
+      {1000.0, 990.0, 1010.0, 853.333, 9, "1000.0,  990.0,  1010.0  (768.0%)"},
+      {7680.0, 7680.0, 7680.0, 853.333, 9, "7680.0,  7680.0,  7680.0  (100.0%)"},
+      // No bit rate: no ideal time to compare with, the times stay.
+      {12.34, 12.0, 13.06, 0.0, 1, "12.3,  12.0,  13.1  (N.A.)"},
+      {12.34, 12.0, 13.06, kInf, 1, "12.3,  12.0,  13.1  (N.A.)"},
+      // An average of zero would make the figure infinite.
+      {0.0, 0.0, 0.0, 853.333, 1, "0.0,  0.0,  0.0  (N.A.)"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(TimeCellText(c.average, c.last, c.max, c.expected, c.factor), c.text)
+        << "expected " << c.expected << " factor " << c.factor;
+  }
+}
+
+TEST(StatusCellTextTest, ClassifiesTheLastPacket) {
+  const struct {
+    bool packet_ok, write_full, read_full, length_mismatch, receive_only;
+    uint32_t last_read_length;
+    const char* text;
+  } kCases[] = {
+      {true, false, false, false, false, 0, "Success"},
+      {false, false, true, false, false, 0, "Write failed"},
+      {false, false, false, true, false, 10, "Write failed"},
+      // Receive only never writes: its failures are judged by the read alone.
+      {false, false, false, false, true, 0, "Read failed"},
+      {false, false, false, true, true, 17, "Length mismatch (17)"},
+      {false, false, true, false, true, 0, "Data mismatch"},
+      {false, true, false, true, false, 1023, "Length mismatch (1023)"},
+      {false, true, true, false, false, 0, "Data mismatch"},
+      {false, true, false, false, false, 0, "Read failed"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(StatusCellText(c.packet_ok, c.write_full, c.read_full, c.length_mismatch,
+                             c.receive_only, c.last_read_length),
+              c.text);
+  }
+}
+
+TEST(FormatSettingsSummaryTest, BitRateCharacterParityAndPacketSize) {
+  const struct {
+    int32_t bit_rate;
+    int byte_size, parity;
+    int32_t packet_size;
+    const char* text;
+  } kCases[] = {
+      {9600, 8, 0, 1024, "9600    8N       1024"},
+      {115200, 7, 1, 16, "115200    7O       16"},
+      {0, 5, 2, 65536, "0    5E       65536"},
+      {64000, 6, 3, 1, "64000    6M       1"},
+      {64000, 8, 4, 1, "64000    8S       1"},
+      // No letter for an unknown parity: the size runs straight into the blanks.
+      {9600, 8, 9, 1024, "9600    8       1024"},
+      {9600, 8, -1, 1024, "9600    8       1024"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(FormatSettingsSummary(c.bit_rate, c.byte_size, c.parity, c.packet_size), c.text);
+  }
+}
+
+}  // namespace
+}  // namespace quarnex
