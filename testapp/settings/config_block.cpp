@@ -1,1 +1,178 @@
-// placeholder: replaced by its unit
+#include "testapp/settings/config_block.h"
+
+#include <cstring>
+
+#include "testapp/settings/config_file.h"
+
+namespace quarnex {
+
+namespace {
+
+enum class Destination { kBlock32, kBlock8, kIgnored, kOption };
+
+struct ConfigKey {
+  const char* key;
+  Destination destination;
+  size_t offset;                                 // kBlock32, kBlock8
+  std::atomic<int32_t> TesterOptions::*option;  // kOption
+};
+
+constexpr ConfigKey Block32(const char* key, size_t offset) {
+  return {key, Destination::kBlock32, offset, nullptr};
+}
+constexpr ConfigKey Block8(const char* key, size_t offset) {
+  return {key, Destination::kBlock8, offset, nullptr};
+}
+constexpr ConfigKey Ignored(const char* key) { return {key, Destination::kIgnored, 0, nullptr}; }
+constexpr ConfigKey Option(const char* key, std::atomic<int32_t> TesterOptions::*option) {
+  return {key, Destination::kOption, 0, option};
+}
+
+// The keys of the configuration file, matched in this order. The ignored
+// keys are known to the file format but drive nothing in this tester.
+constexpr ConfigKey kConfigKeyTable[] = {
+    Block32("Lim", block::kLim),
+    Block32("Framing", block::kFraming),
+    Ignored("ClockMode"),
+    Block32("RxCharacterSize", block::kRxCharacterSize),
+    Block32("TxCharacterSize", block::kTxCharacterSize),
+    Block32("Parity", block::kParity),
+    Ignored("RTS"),
+    Ignored("DTR"),
+    Block8("MergeFrames", block::kMergeFrames),
+    Block32("Oscillator", block::kOscillator),
+    Block32("RxClock", block::kRxClock),
+    Block32("TxClock", block::kTxClock),
+    Block32("TRxCSource", block::kTRxCSource),
+    Block8("TRxCIO", block::kTRxCIO),
+    Block32("BitRate", block::kBitRate),
+    Ignored("BrgSource"),
+    Block8("SyncCharacter1", block::kSyncCharacter1),
+    Block8("SyncCharacter2", block::kSyncCharacter2),
+    Block32("Crc", block::kCrc),
+    Block8("CrcPresetIO", block::kCrcPresetIO),
+    Block8("zvlIdleSync", block::kZvlIdleSync),
+    Block32("ClockEncoding", block::kClockEncoding),
+    Block32("SdlcAddressSearchMode", block::kSdlcAddressSearchMode),
+    Block8("SdlcAddress", block::kSdlcAddress),
+    Ignored("DpllCmd"),
+    Block8("AutoRTSDeactivation", block::kAutoRTSDeactivation),
+    Ignored("SdlcDmaReadMultipleFrames"),
+    Block8("SyncCharSize6Or12", block::kSyncCharSize6Or12),
+    Block8("InhibitSyncLoad", block::kInhibitSyncLoad),
+    Block8("UseDmaRead", block::kUseDmaRead),
+    Block8("UseDmaWrite", block::kUseDmaWrite),
+    Block8("Loopback", block::kLoopback),
+    Ignored("Echo"),
+    Option("OverlapWrite", &TesterOptions::OverlapWrite),
+    Option("OverlapRead", &TesterOptions::OverlapRead),
+    Option("OverlapIoctl", &TesterOptions::OverlapIoctl),
+    Option("IoctlIndex", &TesterOptions::IoctlIndex),
+    Option("NumberOverlap", &TesterOptions::NumberOverlap),
+    Block8("AutoDcdCts", block::kAutoDcdCts),
+    Option("StripSyncIdle", &TesterOptions::StripSyncIdle),
+};
+static_assert(sizeof(kConfigKeyTable) / sizeof(kConfigKeyTable[0]) == 40);
+
+// The preset's values: the strip code of its three entries and the table
+// control it sets.
+constexpr uint32_t kStripCodeSyncIdle = 3;
+constexpr uint32_t kStripTableControlSyncIdle = 3;
+constexpr int kPresetEntries = 3;
+
+// The all-ones idle character of a receive character size code, 0 when the
+// code names none.
+uint8_t IdleCharacter(int32_t rx_character_size) {
+  switch (rx_character_size) {
+    case 1:
+      return 0x7F;
+    case 2:
+      return 0x3F;
+    case 3:
+      return 0xFF;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+uint32_t LoadU32(const uint8_t* bytes, size_t offset) {
+  const uint8_t* p = bytes + offset;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void StoreU32(uint8_t* bytes, size_t offset, uint32_t value) {
+  uint8_t* p = bytes + offset;
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+  p[2] = static_cast<uint8_t>(value >> 16);
+  p[3] = static_cast<uint8_t>(value >> 24);
+}
+
+int32_t BlockTxCharacterSize(const DeviceConfigBlock& b) {
+  return static_cast<int32_t>(LoadU32(b.bytes, block::kTxCharacterSize));
+}
+
+int32_t BlockRxCharacterSize(const DeviceConfigBlock& b) {
+  return static_cast<int32_t>(LoadU32(b.bytes, block::kRxCharacterSize));
+}
+
+int32_t BlockParity(const DeviceConfigBlock& b) {
+  return static_cast<int32_t>(LoadU32(b.bytes, block::kParity));
+}
+
+int32_t BlockBitRate(const DeviceConfigBlock& b) {
+  return static_cast<int32_t>(LoadU32(b.bytes, block::kBitRate));
+}
+
+DeviceConfigBlock& GlobalConfigBlock() {
+  static DeviceConfigBlock block{};
+  return block;
+}
+
+TesterOptions& GlobalTesterOptions() {
+  static TesterOptions options;
+  return options;
+}
+
+int ApplyConfigKey(const char* key, const char* value) {
+  for (const ConfigKey& entry : kConfigKeyTable) {
+    if (std::strcmp(entry.key, key) != 0) continue;
+    const int32_t number = ParseConfigInt(value);
+    uint8_t* bytes = GlobalConfigBlock().bytes;
+    switch (entry.destination) {
+      case Destination::kBlock32:
+        StoreU32(bytes, entry.offset, static_cast<uint32_t>(number));
+        break;
+      case Destination::kBlock8:
+        bytes[entry.offset] = static_cast<uint8_t>(number);
+        break;
+      case Destination::kOption:
+        (GlobalTesterOptions().*entry.option).store(number);
+        break;
+      case Destination::kIgnored:
+        break;
+    }
+    break;
+  }
+  return 1;
+}
+
+void ApplyStripSyncIdlePreset(DeviceConfigBlock* block) {
+  uint8_t* bytes = block->bytes;
+  const uint8_t characters[kPresetEntries] = {
+      IdleCharacter(BlockRxCharacterSize(*block)),
+      bytes[block::kSyncCharacter1],
+      bytes[block::kSyncCharacter2],
+  };
+  for (int k = 0; k < kPresetEntries; ++k) {
+    const size_t entry = block::kStripTable + block::kStripEntrySize * static_cast<size_t>(k);
+    bytes[entry] = characters[k];
+    StoreU32(bytes, entry + 1, kStripCodeSyncIdle);
+  }
+  StoreU32(bytes, block::kStripTableControl, kStripTableControlSyncIdle);
+}
+
+}  // namespace quarnex

@@ -80,6 +80,19 @@ struct TesterOptions {
 DeviceConfigBlock& GlobalConfigBlock();
 TesterOptions& GlobalTesterOptions();
 
+// Applies one entry of the configuration file to the global block or
+// options through the key table: exact, case-sensitive match in table
+// order; an unknown or ignored key changes nothing. 32-bit destinations take
+// the value read by ParseConfigInt, 8-bit ones its low 8 bits. Returns 1
+// every time, so it never stops the file reader. Key and value are
+// NUL-terminated and only read during the call.
+int ApplyConfigKey(const char* key, const char* value);
+
+// The StripSyncIdle preset: strip entry 0 gets the all-ones idle character
+// of RxCharacterSize (1, 2, 3 -> 0x7F, 0x3F, 0xFF; else 0), entries 1 and 2
+// the two sync characters; entries 0..2 get code 3, StripTableControl 3.
+void ApplyStripSyncIdlePreset(DeviceConfigBlock* block);
+
 }  // namespace quarnex
 
 #endif  // QUARNEX_SETTINGS_CONFIG_BLOCK_H_

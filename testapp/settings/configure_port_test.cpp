@@ -1,1 +1,279 @@
-// placeholder: replaced by its unit
+#include "testapp/settings/configure_port.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "testapp/driver/control_codes.h"
+#include "testapp/driver/recording_device.h"
+#include "testapp/settings/config_block.h"
+
+namespace quarnex {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kTwoValues = {0xE8, 0x03, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
+
+void ResetGlobals() {
+  std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
+  TesterOptions& o = GlobalTesterOptions();
+  for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
+                       &o.NumberOverlap, &o.StripSyncIdle}) {
+    option->store(0);
+  }
+}
+
+// Runs each test in a fresh temporary folder (the configuration file is
+// looked up in the current directory) with cleared block and options.
+class ConfigurePortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = std::filesystem::current_path();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "configure_port_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    std::filesystem::current_path(dir_);
+    ResetGlobals();
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_dir_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    ResetGlobals();
+  }
+  static void WriteFile(const char* name, const std::string& content) {
+    std::ofstream(name, std::ios::binary) << content;
+  }
+  // Expects exactly the two synchronous requests: the block, then the two
+  // values.
+  static void ExpectSent(const RecordingDevice& device, const Bytes& block) {
+    const std::vector<RecordingDevice::Request> requests = device.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].op, RecordingDevice::Op::kControl);
+    EXPECT_EQ(requests[0].code, 0x80002000u);
+    EXPECT_EQ(requests[0].length, 0u);
+    EXPECT_FALSE(requests[0].overlapped);
+    ASSERT_EQ(requests[0].input.size(), kConfigBlockSize);
+    for (size_t i = 0; i < kConfigBlockSize; ++i) {
+      EXPECT_EQ(requests[0].input[i], block[i]) << "offset " << i;
+    }
+    EXPECT_EQ(requests[1].op, RecordingDevice::Op::kControl);
+    EXPECT_EQ(requests[1].code, 0x80002054u);
+    EXPECT_EQ(requests[1].length, 0u);
+    EXPECT_FALSE(requests[1].overlapped);
+    EXPECT_EQ(requests[1].input, kTwoValues);
+  }
+  // The block image after only the preset ran over a zero block with
+  // RxCharacterSize 0 and no sync characters.
+  static Bytes PresetOnlyBlock() {
+    Bytes block(kConfigBlockSize, 0);
+    block[67] = block[72] = block[77] = 3;
+    block[166] = 3;
+    return block;
+  }
+
+  std::filesystem::path old_dir_;
+  std::filesystem::path dir_;
+};
+
+TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
+  WriteFile("quarnex.cfg",
+            "Lim=305419896\n"
+            "Framing=2\n"
+            "ClockMode=3\n"
+            "RxCharacterSize=3\n"
+            "TxCharacterSize=1\n"
+            "Parity=-1\n"
+            "RTS=1\n"
+            "DTR=1\n"
+            "MergeFrames=258\n"
+            "Oscillator=14745600\n"
+            "RxClock=65537\n"
+            "TxClock=-2\n"
+            "TRxCSource=256\n"
+            "TRxCIO=511\n"
+            "BitRate=64000\n"
+            "BrgSource=1\n"
+            "SyncCharacter1=278\n"
+            "SyncCharacter2=-106\n"
+            "Crc=4\n"
+            "CrcPresetIO=9\n"
+            "zvlIdleSync=5\n"
+            "ClockEncoding=6\n"
+            "SdlcAddressSearchMode=7\n"
+            "SdlcAddress=257\n"
+            "DpllCmd=1\n"
+            "AutoRTSDeactivation=10\n"
+            "SdlcDmaReadMultipleFrames=1\n"
+            "SyncCharSize6Or12=11\n"
+            "InhibitSyncLoad=12\n"
+            "UseDmaRead=13\n"
+            "UseDmaWrite=14\n"
+            "Loopback=-3\n"
+            "Echo=1\n"
+            "OverlapWrite=21\n"
+            "OverlapRead=22\n"
+            "OverlapIoctl=23\n"
+            "IoctlIndex=24\n"
+            "NumberOverlap=-25\n"
+            "AutoDcdCts=300\n"
+            "StripSyncIdle=1\n");
+  // Written out by hand from the field table, 16 bytes a row.
+  const uint8_t kExpected[kConfigBlockSize] = {
+      // 0: reserved, Lim 0x12345678, Framing 2, RxCharacterSize 3
+      0x00, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+      // 16: TxCharacterSize 1, Parity -1, AutoDcdCts 0x2C, Oscillator 0xE10000, RxClock 0x10001...
+      0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x2C, 0x00, 0x00, 0xE1, 0x00, 0x01, 0x00, 0x01,
+      // 32: ...RxClock, TxClock -2, TRxCSource 256, TRxCIO 0xFF, BitRate 64000, ClockEncoding 6...
+      0x00, 0xFE, 0xFF, 0xFF, 0xFF, 0x00, 0x01, 0x00, 0x00, 0xFF, 0x00, 0xFA, 0x00, 0x00, 0x06, 0x00,
+      // 48: ...ClockEncoding, Crc 4, CrcPresetIO 9, zvlIdleSync 5, SdlcAddressSearchMode 7,
+      //     SdlcAddress 1, AutoRTSDeactivation 10, SyncCharSize6Or12 11, SyncCharacter1 0x16
+      0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x09, 0x05, 0x07, 0x00, 0x00, 0x00, 0x01, 0x0A, 0x0B, 0x16,
+      // 64: SyncCharacter2 0x96, InhibitSyncLoad 12, strip entries {0xFF,3} {0x16,3} {0x96,3...
+      0x96, 0x0C, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x16, 0x03, 0x00, 0x00, 0x00, 0x96, 0x03, 0x00, 0x00,
+      // 80: ...}, the other 17 strip entries
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 96
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 112
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 128
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 144
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 160: strip entries, StripTableControl 3 at 166, reserved from 170
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 176
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 192: MergeFrames 2 at 194, UseDmaRead 13, UseDmaWrite 14, Loopback 0xFD, reserved from 198
+      0x00, 0x00, 0x02, 0x0D, 0x0E, 0xFD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 208
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 224
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 240
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 256
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 272
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 288
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 304
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 320
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      // 336
+      0x00, 0x00,
+  };
+  RecordingDevice device;
+  EXPECT_EQ(ConfigurePort(&device), 1);
+  ExpectSent(device, Bytes(kExpected, kExpected + kConfigBlockSize));
+
+  const TesterOptions& o = GlobalTesterOptions();
+  EXPECT_EQ(o.OverlapWrite.load(), 21);
+  EXPECT_EQ(o.OverlapRead.load(), 22);
+  EXPECT_EQ(o.OverlapIoctl.load(), 23);
+  EXPECT_EQ(o.IoctlIndex.load(), 24);
+  EXPECT_EQ(o.NumberOverlap.load(), -25);
+  EXPECT_EQ(o.StripSyncIdle.load(), 1);
+  // The run controller reads these back right afterwards.
+  EXPECT_EQ(BlockTxCharacterSize(GlobalConfigBlock()), 1);
+  EXPECT_EQ(BlockParity(GlobalConfigBlock()), -1);
+  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 64000);
+}
+
+TEST_F(ConfigurePortTest, MissingFileStillSendsAZeroBlock) {
+  RecordingDevice device;
+  testing::internal::CaptureStdout();
+  const int result = ConfigurePort(&device);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quarnex.cfg file not found");
+  EXPECT_EQ(result, 1);
+  ExpectSent(device, Bytes(kConfigBlockSize, 0));
+}
+
+TEST_F(ConfigurePortTest, RejectedRequestsAreIgnored) {
+  WriteFile("quarnex.cfg", "Lim=5\n");
+  Bytes block(kConfigBlockSize, 0);
+  block[4] = 5;
+  {
+    RecordingDevice device;
+    RecordingDevice::Answer fail;
+    fail.kind = RecordingDevice::Answer::kFail;
+    fail.error = kErrorGenFailure;
+    device.Script(RecordingDevice::Op::kControl, fail);
+    device.Script(RecordingDevice::Op::kControl, fail);
+    EXPECT_EQ(ConfigurePort(&device), 1);
+    ExpectSent(device, block);
+  }
+  {
+    RecordingDevice device;
+    device.Close();
+    EXPECT_EQ(ConfigurePort(&device), 1);
+    ExpectSent(device, block);
+  }
+}
+
+TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
+  WriteFile("quarnex.cfg", "Lim=5\nIoctlIndex=5\nStripSyncIdle=1\nSyncCharacter1=22\n");
+  {
+    RecordingDevice device;
+    ConfigurePort(&device);
+    Bytes block = PresetOnlyBlock();
+    block[4] = 5;
+    block[63] = block[71] = 0x16;
+    ExpectSent(device, block);
+  }
+  // Absent keys: the block forgets them, the options do not.
+  WriteFile("quarnex.cfg", "Lim=7\n");
+  {
+    RecordingDevice device;
+    ConfigurePort(&device);
+    Bytes block = PresetOnlyBlock();
+    block[4] = 7;
+    ExpectSent(device, block);
+    EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 5);
+  }
+  // No file at all: the kept option still applies the preset.
+  std::filesystem::remove("quarnex.cfg");
+  {
+    RecordingDevice device;
+    testing::internal::CaptureStdout();
+    ConfigurePort(&device);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "quarnex.cfg file not found");
+    ExpectSent(device, PresetOnlyBlock());
+    EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 5);
+  }
+  WriteFile("quarnex.cfg", "IoctlIndex=0\nStripSyncIdle=0\n");
+  {
+    RecordingDevice device;
+    ConfigurePort(&device);
+    ExpectSent(device, Bytes(kConfigBlockSize, 0));
+    EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 0);
+  }
+}
+
+TEST_F(ConfigurePortTest, PresetRunsAfterTheWholeFileAndTheLastValueWins) {
+  WriteFile("quarnex.cfg", "Lim=1\n");
+  WriteFile("other.cfg",
+            "SyncCharacter1=1\r\nStripSyncIdle=1\r\nRxCharacterSize=2\r\n"
+            "SyncCharacter1=33\r\nLim=9\r\nLim=10\r\n");
+  RecordingDevice device;
+  EXPECT_EQ(ConfigurePortFromFile(&device, "other.cfg"), 1);
+  Bytes block = PresetOnlyBlock();
+  block[4] = 10;
+  block[12] = 2;
+  block[63] = 33;
+  block[66] = 0x3F;
+  block[71] = 33;
+  ExpectSent(device, block);
+}
+
+}  // namespace
+}  // namespace quarnex
