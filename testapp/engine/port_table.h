@@ -50,7 +50,7 @@ struct PortContext {
   std::atomic<int32_t> InUse{0};
   // The open device, null when closed or never opened. Written by Start
   // (before the slot's threads exist) and ClosePort; read by all threads.
-  std::atomic<Device*> Device{nullptr};
+  std::atomic<quarnex::Device*> Device{nullptr};
   // Owns the device object; touched only on the user-interface thread
   // while none of the slot's threads is alive.
   DeviceRef DeviceOwner;
