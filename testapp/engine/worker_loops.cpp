@@ -1,1 +1,94 @@
-// placeholder: replaced by its unit
+// The writer and reader thread bodies and the pacing between them.
+//
+// Loopback: the reader posts a read, its pending read releases the writer
+// for one packet, and the reader judges the packet. Receive only: the reader
+// reads back to back. Transmit only: the writer judges its own packets and
+// re-arms itself. Neither loop polls or sleeps; every wait includes the
+// run's ExitEvent, which each thread holds from its start.
+#include "testapp/engine/worker_loops.h"
+
+#include <new>
+
+#include "testapp/engine/line_status.h"
+#include "testapp/engine/receiver.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/engine/transmitter.h"
+#include "testapp/engine/verdict.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+namespace {
+
+// Transmit only: whether the writer sends the next packet by itself.
+bool ShouldRearm(const PortContext& port) {
+  const RunState& run = Run();
+  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  return run.PauseFlag.load() == 0 && run.StopFlag.load() == 0 &&
+         (pause_after == 0 || port.PacketCount.load() < pause_after);
+}
+
+}  // namespace
+
+int WriterLoop(PortContext& port) {
+  RunState& run = Run();
+  // Copies keep both events alive for the whole thread, whatever the
+  // controller does with its own references.
+  const EventRef exit_event = run.ExitEvent;
+  const EventRef write_event = port.WriteEvent;
+  const int32_t mode = GlobalSettings().Test.Mode;
+  const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
+
+  bool last_cycle = false;
+  while (!last_cycle) {
+    const int woken = WaitAny({write_event.get(), exit_event.get()}, kInfinite);
+    if (run.StopFlag.load() != 0) break;
+    if (woken == 0) {
+      // Stored only once the write has finished: the reader's verdict reads
+      // it, and ReleaseWriter cleared it before the signal.
+      port.LastWriteResult.store(TransmitPacket(port, run.TxPattern.data(), packet_size));
+    } else if (woken == 1) {
+      last_cycle = true;
+    }
+    if (mode == kTransmitOnly) {
+      PacketStep(port);
+      if (ShouldRearm(port)) ReleaseWriter(port);
+    }
+  }
+  // The WriteEvent itself is kept by the slot until its next Start, since
+  // the reader and the controller may still signal it.
+  if (mode == kTransmitOnly) ClosePort(port);
+  return 1;
+}
+
+int ReaderLoop(PortContext& port) {
+  RunState& run = Run();
+  // Held so the receiver's waits never meet a released event.
+  const EventRef exit_event = run.ExitEvent;
+  const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
+  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+
+  // Once per thread, not per packet. The slot keeps it after the thread
+  // ended (the viewer's length refers to it) and frees it when the slot is
+  // re-initialised or at exit.
+  uint8_t* buffer = new (std::nothrow) uint8_t[packet_size];
+  if (buffer == nullptr) {
+    ClosePort(port);
+    return 1;
+  }
+  port.ReceiveBufferSize.store(packet_size);
+  port.ReceiveBuffer.store(buffer);
+
+  for (;;) {
+    if (pause_after > 0 && port.PacketCount.load() == pause_after) break;
+    if (run.StopFlag.load() != 0) break;
+    port.StartTime.store(MsClock());
+    port.LastReadResult.store(ReceivePacket(port, buffer, packet_size));
+    PacketStep(port);
+    ReportLineStatus(port.Device.load(), port.Row);
+  }
+  ClosePort(port);
+  return 1;
+}
+
+}  // namespace quarnex
