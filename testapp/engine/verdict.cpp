@@ -1,1 +1,123 @@
-// placeholder: replaced by its unit
+#include "testapp/engine/verdict.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "testapp/engine/receiver.h"
+#include "testapp/engine/row_update.h"
+#include "testapp/engine/transmitter.h"
+#include "testapp/platform/clock.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+namespace {
+
+// Adds `amount` to a counter that only this thread writes; the atomic lets
+// the log and the viewer read it without a lock.
+void Count(std::atomic<int32_t>& counter, int32_t amount = 1) {
+  counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+}
+
+void Accumulate(std::atomic<double>& total, double amount) {
+  total.store(total.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
+}
+
+// True when the first PacketSize received bytes equal the transmitted
+// pattern. A receive buffer smaller than the packet cannot hold it, so it
+// counts as differing.
+bool ReceivedPatternMatches(const PortContext& port) {
+  const int32_t packet_size = GlobalSettings().PacketSize;
+  const uint8_t* received = port.ReceiveBuffer.load();
+  if (packet_size < 0 || packet_size > kMaxPacketSize) return false;
+  if (received == nullptr || port.ReceiveBufferSize.load() < static_cast<uint32_t>(packet_size)) {
+    return false;
+  }
+  return std::memcmp(received, Run().TxPattern.data(), static_cast<size_t>(packet_size)) == 0;
+}
+
+bool PacketIsBad(const PortContext& port, int32_t mode) {
+  const bool read_full = ReadIsFull(port.LastReadResult.load());
+  const bool write_full = WriteIsFull(port.LastWriteResult.load());
+  // Only Loopback knows what the bytes should be; Receive only compared a
+  // file, if any, in the receiver.
+  if (read_full && mode == kLoopback && !ReceivedPatternMatches(port)) return true;
+  if (!read_full && mode != kTransmitOnly) return true;
+  if (mode == kTransmitOnly && !write_full) return true;
+  return false;
+}
+
+// Counts a good packet and, when its end was stamped after its start, its
+// time. A packet whose end was not stamped still shows the previous end,
+// which lies before its own start, so it is not timed.
+void CountGoodPacket(PortContext& port) {
+  port.PacketOk.store(1);
+  Count(port.GoodPacketCount);
+  const double start = port.StartTime.load();
+  const double end = port.EndTime.load();
+  if (!(end > start)) return;
+  const double packet_time = end - start;
+  port.LastPacketTime.store(packet_time);
+  Accumulate(port.TotalPacketTime, packet_time);
+  if (packet_time > port.MaxPacketTime.load()) port.MaxPacketTime.store(packet_time);
+}
+
+}  // namespace
+
+double MsClock() { return SteadyMilliseconds(); }
+
+void PacketStep(PortContext& port) {
+  if (port.InUse.load() == 0) return;
+  if (JudgePacket(port) == 0) return;
+  if (Run().StopFlag.load() != 0) return;
+  // The packet's own end decides, not the time now, and strictly later than
+  // the interval: a packet with no new end stamp never refreshes the row.
+  const double end = port.EndTime.load();
+  const double interval = static_cast<double>(GlobalSettings().Test.UpdateInterval);
+  if (!(end - port.LastUpdateTime.load() > interval)) return;
+  port.LastUpdateTime.store(end);
+  UpdateRow(port);
+}
+
+int JudgePacket(PortContext& port) {
+  const int32_t mode = GlobalSettings().Test.Mode;
+  Count(port.PacketCount);
+  // The other side of the packet has not stored its result yet: the attempt
+  // is counted, nothing else.
+  if (port.LastWriteResult.load() == kWriteNone && mode != kReceiveOnly) return 0;
+  if (port.LastReadResult.load() == kReadNone && mode != kTransmitOnly) return 0;
+  if (!PacketIsBad(port, mode)) {
+    CountGoodPacket(port);
+    return 1;
+  }
+  port.PacketOk.store(0);
+  ClassifyError(port);
+  PurgePort(port);
+  return 1;
+}
+
+void ClassifyError(PortContext& port) {
+  Count(port.ErrorCount);
+  const int32_t read_result = port.LastReadResult.load();
+  if (GlobalSettings().Test.Mode == kReceiveOnly || WriteIsFull(port.LastWriteResult.load())) {
+    if (read_result == kReadLengthMismatch) {
+      Count(port.LengthMismatchCount);
+    } else if (ReadIsFull(read_result)) {
+      Count(port.DataMismatchCount);
+    } else {
+      Count(port.ReadFailedCount);
+    }
+    return;
+  }
+  Count(port.WriteFailedCount);
+}
+
+void PurgePort(PortContext& port) {
+  // Also ends the other worker's transfer and every extra transfer still
+  // outstanding; they complete as aborted. The purge's own result does not
+  // matter.
+  Device* device = port.Device.load();
+  if (device != nullptr) device->Purge(kPurgeAll);
+}
+
+}  // namespace quarnex

@@ -1,0 +1,21 @@
+// The periodic refresh of one port's row in the results table: packets,
+// errors, times with throughput, and the status of the last packet.
+//
+// Called by PacketStep on the one thread that judges the port's packets, so
+// two refreshes of one row never overlap; other threads may set single cells
+// of the row between refreshes. The texts go through EngineView(), whose
+// cell writes are complete when they return.
+#ifndef QUARNEX_ENGINE_ROW_UPDATE_H_
+#define QUARNEX_ENGINE_ROW_UPDATE_H_
+
+#include "testapp/engine/port_table.h"
+
+namespace quarnex {
+
+// Rewrites columns 1 to 4 of port.Row from the port's counters, times and
+// last results. Column 3 shows "N.A." when the last judged packet failed.
+void UpdateRow(PortContext& port);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_ENGINE_ROW_UPDATE_H_
