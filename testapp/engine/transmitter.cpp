@@ -1,1 +1,151 @@
-// placeholder: replaced by its unit
+#include "testapp/engine/transmitter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testapp/engine/run_controller.h"
+#include "testapp/engine/verdict.h"
+#include "testapp/report/results_view.h"
+#include "testapp/report/text_format.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+namespace {
+
+// Indices of the wait set: the completion first, so that it wins when both
+// are signalled.
+constexpr int kCompletionSignalled = 0;
+constexpr int kExitSignalled = 1;
+
+// How one main write ended.
+struct ChunkWrite {
+  int32_t result = kWriteNone;
+  uint32_t count = 0;        // bytes written; 0 unless the write completed
+  bool outstanding = false;  // went pending and was not seen to finish
+};
+
+IoStatus StartWrite(Device* device, const void* data, uint32_t length, Completion* record) {
+  // ClosePort leaves no device: that write fails at once, as a write on a
+  // closed handle does.
+  if (device == nullptr) return IoStatus{kErrorInvalidHandle, 0};
+  return device->Write(data, length, record);
+}
+
+// Queues NumberOverlap (at most kMaxOverlap) extra writes of `length` bytes
+// copied from `source`, so that several writes are outstanding at once; none
+// is waited for or examined. The ones still pending go to the port's orphan
+// list, which keeps their buffers and records until the device finished with
+// them. Returns false when a buffer could not be allocated: then no extra
+// write was sent and the caller skips the delay.
+bool QueueExtraWrites(PortContext& port, const uint8_t* source, uint32_t length) {
+  const TesterOptions& options = GlobalTesterOptions();
+  if (options.OverlapWrite.load() == 0) return true;
+  const int32_t count = std::min(options.NumberOverlap.load(), kMaxOverlap);
+  if (count <= 0) return true;
+
+  std::vector<OrphanTransfer> extra;
+  extra.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]);
+    if (buffer == nullptr) return false;
+    extra.push_back(OrphanTransfer{std::make_unique<Completion>(), std::move(buffer)});
+  }
+  for (OrphanTransfer& transfer : extra) std::memcpy(transfer.buffer.get(), source, length);
+  for (OrphanTransfer& transfer : extra) {
+    const IoStatus started =
+        StartWrite(port.Device.load(), transfer.buffer.get(), length, transfer.record.get());
+    if (started.pending()) port.Orphans.Add(std::move(transfer));
+  }
+  return true;
+}
+
+// The per-packet delay. It lies after the StartTime stamp, so it counts in
+// the packet time.
+void DelayPacket(uint32_t delay_ms) {
+  if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+}
+
+// Writes one chunk with the main record and decides its result, waiting for
+// the completion or the end of the run. In Transmit only the write's end is
+// the packet's end; in Loopback the receiver stamps it.
+ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk, Completion& record,
+                      const Event* exit_event) {
+  const bool stamps_end = GlobalSettings().Test.Mode == kTransmitOnly;
+  Device* device = port.Device.load();
+  const IoStatus started = StartWrite(device, position, chunk, &record);
+  if (started.done()) {
+    if (stamps_end) port.EndTime.store(MsClock());
+    return {started.count == chunk ? kWriteDoneImmediate : kWriteShort, started.count, false};
+  }
+  if (!started.pending()) return {kWriteRefused, 0, false};
+
+  switch (WaitAny({record.event.get(), exit_event}, kInfinite)) {
+    case kCompletionSignalled: {
+      const IoStatus ended = device->Result(record);
+      if (ended.error == kErrorIoIncomplete) return {kWriteIncomplete, 0, true};
+      if (!ended.done()) {
+        return {ended.error == kErrorOperationAborted ? kWriteCancelled : kWriteIncomplete, 0, false};
+      }
+      if (stamps_end) port.EndTime.store(MsClock());
+      return {ended.count == chunk ? kWriteDoneDeferred : kWriteIncomplete, ended.count, false};
+    }
+    case kExitSignalled:
+      return {kWriteStopped, 0, true};
+    default:
+      return {kWriteWaitFailed, 0, true};
+  }
+}
+
+}  // namespace
+
+int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) {
+  port.Orphans.Sweep();
+  const EventRef exit_event = Run().ExitEvent;
+  // On the heap: a write left pending hands its record to the orphan list.
+  auto record = std::make_unique<Completion>(MakeEvent(Event::Kind::kManualReset));
+  port.StartTime.store(MsClock());
+
+  const TestSettings& test = GlobalSettings().Test;
+  const bool file_mode = test.FileNameLength != 0;
+  const uint8_t* source = data;
+  if (file_mode) {
+    // Every release sends the file from its first byte. The run controller
+    // has lowered `length` to FileSize when the file is shorter.
+    port.FileOffset = 0;
+    source = Run().FileBuffer.get();
+  }
+  if (QueueExtraWrites(port, source, length)) DelayPacket(test.Delay);
+
+  const bool sends_whole_file = file_mode && test.Mode == kTransmitOnly;
+  uint32_t chunk = length;
+  const uint8_t* position = source;
+  ChunkWrite last;
+  for (;;) {
+    last = WriteChunk(port, position, chunk, *record, exit_event.get());
+    if (last.outstanding) {
+      // The data (TxPattern or FileBuffer) lives until the next Start; the
+      // record must live until the device is done with it.
+      port.Orphans.Add(OrphanTransfer{std::move(record), nullptr});
+      break;
+    }
+    if (!sends_whole_file || last.count != chunk) break;
+    port.FileOffset += last.count;
+    const uint32_t remaining = test.FileSize > port.FileOffset ? test.FileSize - port.FileOffset : 0;
+    chunk = std::min(remaining, chunk);
+    if (chunk == 0) break;  // the whole file is sent; the last chunk shows no progress
+    EngineView().SetCell(port.Row, kColumnStatus,
+                         FormatC("%d bytes transmitted", static_cast<int>(last.count)));
+    position += last.count;
+    if (Run().PauseFlag.load() != 0) break;
+  }
+  return last.result;
+}
+
+}  // namespace quarnex
