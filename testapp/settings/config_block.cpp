@@ -13,7 +13,7 @@ enum class Destination { kBlock32, kBlock8, kIgnored, kOption };
 struct ConfigKey {
   const char* key;
   Destination destination;
-  size_t offset;                                 // kBlock32, kBlock8
+  size_t offset;                                // kBlock32, kBlock8
   std::atomic<int32_t> TesterOptions::*option;  // kOption
 };
 

@@ -111,15 +111,16 @@ TEST_F(ConfigBlockTest, OptionKeysWriteTheTesterOptions) {
 }
 
 TEST_F(ConfigBlockTest, StripSyncIdlePresetFillsThreeEntries) {
-  const struct {
+  struct PresetCase {
     uint32_t rx_character_size;
     uint8_t sync1;
     uint8_t sync2;
     uint8_t idle;
-  } cases[] = {
-      {1, 0x16, 0x96, 0x7F}, {2, 0x16, 0x96, 0x3F}, {3, 0x16, 0x96, 0xFF},
-      {0, 0x16, 0x96, 0x00}, {4, 0x00, 0x00, 0x00}, {0xFFFFFFFF, 1, 2, 0x00},
-      {0x101, 1, 2, 0x00},  // only the whole value selects a character
+  };
+  // Only the whole value selects a character: 0x101 selects none.
+  const PresetCase cases[] = {
+      {1, 0x16, 0x96, 0x7F}, {2, 0x16, 0x96, 0x3F},    {3, 0x16, 0x96, 0xFF}, {0, 0x16, 0x96, 0x00},
+      {4, 0x00, 0x00, 0x00}, {0xFFFFFFFF, 1, 2, 0x00}, {0x101, 1, 2, 0x00},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rx_character_size);
@@ -130,14 +131,15 @@ TEST_F(ConfigBlockTest, StripSyncIdlePresetFillsThreeEntries) {
     bytes[64] = c.sync2;
     uint8_t expected[kConfigBlockSize];
     std::memcpy(expected, bytes, kConfigBlockSize);
-    const uint8_t entries[15] = {c.idle,  3, 0, 0, 0, c.sync1, 3, 0, 0, 0,
-                                 c.sync2, 3, 0, 0, 0};
+    const uint8_t entries[15] = {c.idle, 3, 0, 0, 0, c.sync1, 3, 0, 0, 0, c.sync2, 3, 0, 0, 0};
     std::memcpy(expected + 66, entries, sizeof(entries));
     const uint8_t control[4] = {3, 0, 0, 0};
     std::memcpy(expected + 166, control, sizeof(control));
 
     ApplyStripSyncIdlePreset(&GlobalConfigBlock());
-    for (size_t i = 0; i < kConfigBlockSize; ++i) EXPECT_EQ(bytes[i], expected[i]) << "offset " << i;
+    for (size_t i = 0; i < kConfigBlockSize; ++i) {
+      EXPECT_EQ(bytes[i], expected[i]) << "offset " << i;
+    }
   }
 }
 
@@ -156,9 +158,9 @@ TEST(BlockFieldsTest, LittleEndianAtAnyOffset) {
   EXPECT_EQ(LoadU32(b.bytes, kConfigBlockSize - 4), 0xCAFEF00Du);
 
   const uint8_t fields[] = {
-      0x03, 0, 0, 0,              // 12 RxCharacterSize
-      0x01, 0, 0, 0,              // 16 TxCharacterSize
-      0xFF, 0xFF, 0xFF, 0xFF,     // 20 Parity
+      0x03, 0,    0,    0,     // 12 RxCharacterSize
+      0x01, 0,    0,    0,     // 16 TxCharacterSize
+      0xFF, 0xFF, 0xFF, 0xFF,  // 20 Parity
   };
   std::memcpy(b.bytes + 12, fields, sizeof(fields));
   const uint8_t bit_rate[] = {0x00, 0xFA, 0x00, 0x00};  // 42 BitRate 64000

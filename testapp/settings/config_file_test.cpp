@@ -74,10 +74,12 @@ TEST(ParseKeyValueTextTest, LongLinesAreReadInPiecesOf98) {
   const EntryCase cases[] = {
       // 150 characters: 98, then the rest as a line of its own.
       {"150 characters", "Key=" + v94 + rest, {{"Key", v94}, {"Lim", rest.substr(4)}}},
-      {"98 with the newline", "A=" + std::string(95, 'b') + "\n",
+      {"98 with the newline",
+       "A=" + std::string(95, 'b') + "\n",
        {{"A", std::string(95, 'b') + "\n"}}},
       {"98 before the newline", "A=" + std::string(96, 'b') + "\n", {{"A", std::string(96, 'b')}}},
-      {"CR LF counts as one", "A=" + std::string(95, 'b') + "\r\n",
+      {"CR LF counts as one",
+       "A=" + std::string(95, 'b') + "\r\n",
        {{"A", std::string(95, 'b') + "\n"}}},
       {"equals ends a piece", std::string(97, 'k') + "=5\n", {}},
       {"thousands of characters", std::string(5000, 'a') + "\nLim=5\n", {{"Lim", "5\n"}}},
@@ -131,7 +133,7 @@ TEST(ParseConfigIntTest, FollowsAtoiAndKeepsTheLow32Bits) {
       {"+", 0},
       {"- 5", 0},
       {"+-5", 0},
-      {"\xa0" "5", 0},
+      {"\xa0\x35", 0},  // no-break space, then 5
       {"2147483647", 2147483647},
       {"2147483648", INT32_MIN},
       {"-2147483648", INT32_MIN},
@@ -152,7 +154,8 @@ class ReadKeyValueFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_dir_ = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "config_file_test.XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "config_file_test.XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     std::filesystem::current_path(dir_);

@@ -125,6 +125,7 @@ TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
             "AutoDcdCts=300\n"
             "StripSyncIdle=1\n");
   // Written out by hand from the field table, 16 bytes a row.
+  // clang-format off
   const uint8_t kExpected[kConfigBlockSize] = {
       // 0: reserved, Lim 0x12345678, Framing 2, RxCharacterSize 3
       0x00, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
@@ -172,6 +173,7 @@ TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
       // 336
       0x00, 0x00,
   };
+  // clang-format on
   RecordingDevice device;
   EXPECT_EQ(ConfigurePort(&device), 1);
   ExpectSent(device, Bytes(kExpected, kExpected + kConfigBlockSize));
