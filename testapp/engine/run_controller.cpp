@@ -1,1 +1,381 @@
-// placeholder: replaced by its unit
+// The run controller: the steps of Start, the run-wide controls, and the
+// closing and clean-up of port slots.
+//
+// Every object of a run (exit event, file buffer, thread objects, receive
+// buffers, orphan lists, device objects) is released only after the threads
+// that use it have been joined: at the next Start, or in JoinAllPorts.
+#include "testapp/engine/run_controller.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "testapp/driver/device_name.h"
+#include "testapp/driver/open_device.h"
+#include "testapp/engine/worker_loops.h"
+#include "testapp/report/row_text.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/configure_port.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+namespace {
+
+constexpr char kFileErrorText[] = "Error in getting specified file";
+constexpr char kExitEventErrorText[] = "Failed to create exit event.\nTest aborted.";
+constexpr char kOpenErrorText[] = "Failed to open ";
+constexpr char kThreadErrorText[] = "Failed to create worker threads for ";
+constexpr char kNoPortErrorText[] = "Port(s) init process failed miserably.\nCan't run the test";
+
+// Character sizes of the TxCharacterSize codes 0..3 (the codes' own order,
+// not ascending).
+constexpr uint8_t kCharacterBits[] = {5, 7, 6, 8};
+
+// Outputs used until the program installs its own: a run without a window
+// still works, its texts go nowhere.
+class DiscardingOutputs : public ResultsView, public MessageSink {
+ public:
+  int InsertRow(int position, std::string_view) override { return position; }
+  void DeleteAllRows() override {}
+  void SetCell(int, int, std::string_view) override {}
+  void SetStatus(int, std::string_view) override {}
+  void SelectWholeRows() override {}
+  void ShowError(std::string_view) override {}
+};
+
+DiscardingOutputs& Discard() {
+  static DiscardingOutputs outputs;
+  return outputs;
+}
+
+// Atomic because worker threads read them while a test may install new
+// outputs between runs.
+std::atomic<ResultsView*> g_view{nullptr};
+std::atomic<MessageSink*> g_messages{nullptr};
+
+// The number of slots Pause, Continue and CloseAllPorts walk: PortCount,
+// kept inside the table.
+int SlotsInRange() {
+  const int32_t count = GlobalSettings().Test.PortCount;
+  return count < 0 ? 0 : count > kMaxPorts ? kMaxPorts : count;
+}
+
+// Stored settings can hold a PortCount past the table or a PacketSize that
+// TxPattern cannot hold. Both are read by every part of the engine (and the
+// log) straight from the settings, so the clamp is made there: an in-range
+// value is never changed, and an out-of-range one is saved at exit as the
+// value the run really used.
+void ClampRunSettings() {
+  Settings& s = GlobalSettings();
+  if (s.Test.PortCount < 0) s.Test.PortCount = 0;
+  if (s.Test.PortCount > kMaxPorts) s.Test.PortCount = kMaxPorts;
+  if (s.PacketSize < 1) s.PacketSize = 1;
+  if (s.PacketSize > kMaxPacketSize) s.PacketSize = kMaxPacketSize;
+}
+
+// std::thread reports a failed creation only by throwing; this is the one
+// place where the engine turns that into a value.
+bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& port) {
+  try {
+    thread = std::thread(body, std::ref(port));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+bool AnyThreadAlive() {
+  for (const PortContext& port : Run().Ports) {
+    if (port.ReaderThread.joinable() || port.WriterThread.joinable() ||
+        port.IoctlThread.joinable()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void JoinSlot(PortContext& port) {
+  if (port.ReaderThread.joinable()) port.ReaderThread.join();
+  if (port.WriterThread.joinable()) port.WriterThread.join();
+  if (port.IoctlThread.joinable()) port.IoctlThread.join();
+}
+
+// Releases what the slot's last run left behind. The slot's threads have
+// been joined and its device is closed, so nothing can still touch the
+// receive buffer, the orphan records or the device object.
+void ReleaseSlot(PortContext& port) {
+  port.Orphans.Clear();
+  port.ReceiveBufferSize.store(0);
+  delete[] port.ReceiveBuffer.exchange(nullptr);
+  port.WriteEvent.reset();
+  port.DeviceOwner.reset();
+}
+
+// Makes sure no thread of an earlier run can touch any slot any more: stops
+// a run that is somehow still going and joins every thread of every slot.
+void EndPreviousRun() {
+  RunState& run = Run();
+  if (AnyThreadAlive()) {
+    run.StopFlag.store(1);
+    if (run.ExitEvent) run.ExitEvent->Set();
+  }
+  JoinAllPorts();
+}
+
+void ShowErrorWithPath(const char* text, const std::string& path) {
+  EngineMessages().ShowError(std::string(text) + path);
+}
+
+// Steps 5.6 to 5.9 of a slot: counters, WriteEvent, character size and the
+// ideal packet time. Returns false when the WriteEvent could not be made.
+bool PrepareSlot(PortContext& port, int32_t mode) {
+  port.TotalPacketTime.store(0.0);
+  port.MaxPacketTime.store(0.0);
+  port.PacketCount.store(0);
+  port.GoodPacketCount.store(0);
+  port.ErrorCount.store(0);
+  port.WriteFailedCount.store(0);
+  port.WriteAbortedCount.store(0);
+  port.ReadFailedCount.store(0);
+  port.ReadAbortedCount.store(0);
+  port.LengthMismatchCount.store(0);
+  port.DataMismatchCount.store(0);
+  port.LastWriteResult.store(0);
+  port.LastReadResult.store(0);
+
+  if (mode != kReceiveOnly) {
+    port.WriteEvent = MakeEvent(Event::Kind::kAutoReset);
+    if (!port.WriteEvent) return false;
+  }
+
+  Settings& s = GlobalSettings();
+  const DeviceConfigBlock& block = GlobalConfigBlock();
+  const int32_t code = BlockTxCharacterSize(block);
+  // Skipping an unchanged write keeps the threads of ports set up earlier,
+  // which may read the port settings, free of a racing store.
+  if (code >= 0 && code < 4 && s.Port.ByteSize != kCharacterBits[code]) {
+    s.Port.ByteSize = kCharacterBits[code];
+  }
+  const double parity_bit = BlockParity(block) != 0 ? 1.0 : 0.0;
+  // Floating point throughout: no overflow, and BitRate 0 gives infinity,
+  // which the time cell shows as "N.A.".
+  Run().ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
+                                 static_cast<double>(BlockBitRate(block)));
+  return true;
+}
+
+}  // namespace
+
+void SetEngineOutputs(ResultsView* view, MessageSink* messages) {
+  g_view.store(view);
+  g_messages.store(messages);
+}
+
+ResultsView& EngineView() {
+  ResultsView* view = g_view.load();
+  return view != nullptr ? *view : Discard();
+}
+
+MessageSink& EngineMessages() {
+  MessageSink* messages = g_messages.load();
+  return messages != nullptr ? *messages : Discard();
+}
+
+void ClearPortSlots() {
+  for (PortContext& port : Run().Ports) port.InUse.store(0);
+}
+
+bool StartRun() {
+  EndPreviousRun();
+  ClampRunSettings();
+  Settings& s = GlobalSettings();
+  RunState& run = Run();
+
+  // 1. The transmit/compare file, or the pattern.
+  if (s.Test.FileNameLength != 0) {
+    const std::string name(s.Test.FileName, strnlen(s.Test.FileName, kFileNameSize));
+    if (!LoadTransmitFile(name.c_str())) {
+      EngineMessages().ShowError(kFileErrorText);
+      return false;
+    }
+    // Lowers the setting itself, which is saved at exit.
+    if (s.Test.FileSize < static_cast<uint32_t>(s.PacketSize)) {
+      s.PacketSize = static_cast<int32_t>(s.Test.FileSize);
+    }
+  } else {
+    BuildTxPattern();
+  }
+
+  // 2. to 4.
+  EngineView().SelectWholeRows();
+  run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
+  if (!run.ExitEvent) {
+    EngineMessages().ShowError(kExitEventErrorText);
+    return false;
+  }
+  // Before any worker exists: a run stopped while paused must not start
+  // paused.
+  run.StopFlag.store(0);
+  run.PauseFlag.store(0);
+  EngineView().DeleteAllRows();
+
+  // 5. Port by port; threads of earlier ports already run meanwhile.
+  const int32_t mode = s.Test.Mode;
+  int set_up = 0;
+  for (int i = 0; i < s.Test.PortCount; ++i) {
+    PortContext& port = run.Ports[i];
+    const int n = s.Test.PortIndex + i;
+    port.FileOffset = 0;
+    port.InUse.store(0);
+
+    const std::string path = DevicePath(n);
+    port.DeviceOwner = OpenDevice(path);
+    port.Device.store(port.DeviceOwner.get());
+    if (!port.DeviceOwner) {
+      ShowErrorWithPath(kOpenErrorText, path);
+      continue;
+    }
+    port.InUse.store(1);
+    ConfigurePort(port.DeviceOwner.get());
+    port.Row = EngineView().InsertRow(i, PortLabel(n));
+
+    // A port without its WriteEvent stays open with its row, silently.
+    if (!PrepareSlot(port, mode)) continue;
+
+    if (!StartPortThreads(port, mode)) {
+      ShowErrorWithPath(kThreadErrorText, path);
+      continue;
+    }
+    ++set_up;
+  }
+
+  // 6.
+  if (set_up == 0) {
+    EngineMessages().ShowError(kNoPortErrorText);
+    return false;
+  }
+  return true;
+}
+
+void StopRun() {
+  RunState& run = Run();
+  // StopFlag first: a thread woken by ExitEvent must see it set.
+  run.StopFlag.store(1);
+  if (run.ExitEvent) run.ExitEvent->Set();
+}
+
+void PauseRun() {
+  RunState& run = Run();
+  run.PauseFlag.store(1);
+  const int slots = SlotsInRange();
+  for (int i = 0; i < slots; ++i) {
+    PortContext& port = run.Ports[i];
+    // Withdraws a release the writer has not consumed yet.
+    if (port.InUse.load() == 1 && port.WriteEvent) port.WriteEvent->Reset();
+  }
+}
+
+void ContinueRun() {
+  RunState& run = Run();
+  // Cleared before any release, so a released writer never sees a stale
+  // pause.
+  run.PauseFlag.store(0);
+  const int slots = SlotsInRange();
+  for (int i = 0; i < slots; ++i) {
+    PortContext& port = run.Ports[i];
+    if (port.InUse.load() == 1) ReleaseWriter(port);
+  }
+}
+
+void ReleaseWriter(PortContext& port) {
+  // Both results are cleared before the signal, so the packet's verdict
+  // never sees the previous packet's results as its own.
+  port.LastWriteResult.store(0);
+  port.LastReadResult.store(0);
+  if (Event* write_event = port.WriteEvent.get()) write_event->Set();
+}
+
+void ClosePort(PortContext& port) {
+  // The exchange makes the test and the clearing of InUse one step, so of
+  // all the threads that race here exactly one goes on.
+  if (port.InUse.exchange(0) == 0) return;
+  // The device object itself stays alive (DeviceOwner) until the slot's
+  // threads have been joined, so a thread that loaded the pointer just
+  // before this only meets a closed device.
+  Device* device = port.Device.exchange(nullptr);
+  if (device != nullptr) {
+    device->SetCommMask(0);
+    device->Close();
+  }
+  // Close aborted every outstanding transfer synchronously, so the device
+  // no longer touches any orphan record or buffer.
+  port.Orphans.Clear();
+}
+
+void CloseAllPorts() {
+  const int slots = SlotsInRange();
+  for (int i = 0; i < slots; ++i) ClosePort(Run().Ports[i]);
+}
+
+void JoinAllPorts() {
+  RunState& run = Run();
+  for (PortContext& port : run.Ports) JoinSlot(port);
+  for (PortContext& port : run.Ports) {
+    // A slot whose setup failed part-way has no thread left to close it.
+    ClosePort(port);
+    ReleaseSlot(port);
+  }
+  // Every device is closed now, so no write left pending at Stop still
+  // refers to the file buffer.
+  run.FileBuffer.reset();
+  run.ExitEvent.reset();
+}
+
+bool LoadTransmitFile(const char* file_name) {
+  Settings& s = GlobalSettings();
+  std::FILE* file = std::fopen(file_name, "rb");
+  if (file == nullptr) return false;
+  struct stat info;
+  bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+            static_cast<uint64_t>(info.st_size) <= std::numeric_limits<uint32_t>::max();
+  // FileSize is 32-bit; a file past 4 GiB cannot be described and is
+  // refused.
+  s.Test.FileSize = ok ? static_cast<uint32_t>(info.st_size) : 0;
+  std::unique_ptr<uint8_t[]> buffer;
+  if (ok) {
+    buffer.reset(new (std::nothrow) uint8_t[s.Test.FileSize]);
+    ok = buffer != nullptr && std::fread(buffer.get(), 1, s.Test.FileSize, file) == s.Test.FileSize;
+  }
+  std::fclose(file);
+  if (!ok) return false;
+  Run().FileBuffer = std::move(buffer);
+  return true;
+}
+
+void BuildTxPattern() {
+  auto& pattern = Run().TxPattern;
+  const int32_t size = GlobalSettings().PacketSize;
+  for (int32_t i = 0; i < size && i < kMaxPacketSize; ++i) {
+    pattern[i] = static_cast<uint8_t>('A' + ((i % 256) % 26));
+  }
+}
+
+bool StartPortThreads(PortContext& port, int32_t mode) {
+  if (mode != kTransmitOnly && !SpawnThread(port.ReaderThread, ReaderLoop, port)) return false;
+  if (mode != kReceiveOnly && !SpawnThread(port.WriterThread, WriterLoop, port)) return false;
+  // A nonzero IoctlIndex asks for the control-request exerciser's thread as
+  // well; it is started here once the exerciser exists, so for now the
+  // option starts nothing.
+  return true;
+}
+
+}  // namespace quarnex

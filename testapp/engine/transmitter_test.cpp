@@ -1,1 +1,347 @@
-// placeholder: replaced by its unit
+#include "testapp/engine/transmitter.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "testapp/driver/recording_device.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+using Op = RecordingDevice::Op;
+using Answer = RecordingDevice::Answer;
+
+constexpr uint32_t kPacket = 1024;
+constexpr double kUnstamped = -1.0;
+
+// Runs a queued action right after a write started, on the writer's own
+// thread and before it waits: the test completes the write, or stops the
+// run, while the write is pending. An empty action does nothing.
+class HookedDevice : public RecordingDevice {
+ public:
+  void AfterWrite(std::function<void()> action) { after_write_.push_back(std::move(action)); }
+
+  IoStatus Write(const void* data, uint32_t length, Completion* completion) override {
+    const IoStatus status = RecordingDevice::Write(data, length, completion);
+    if (!after_write_.empty()) {
+      std::function<void()> action = std::move(after_write_.front());
+      after_write_.pop_front();
+      if (action) action();
+    }
+    return status;
+  }
+
+ private:
+  std::deque<std::function<void()>> after_write_;
+};
+
+// One port on a fresh device. The device is closed before the port goes, so
+// no transfer is left pending on a record that no longer exists.
+struct TestPort {
+  HookedDevice device;
+  PortContext port;
+  TestPort() {
+    port.Device.store(&device);
+    port.Row = 0;
+    port.EndTime.store(kUnstamped);
+  }
+  ~TestPort() { device.Close(); }
+};
+
+std::vector<uint8_t> Bytes(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
+  return bytes;
+}
+
+std::vector<uint32_t> WriteLengths(const RecordingDevice& device) {
+  std::vector<uint32_t> lengths;
+  for (const auto& request : device.Requests()) {
+    if (request.op == Op::kWrite) lengths.push_back(request.length);
+  }
+  return lengths;
+}
+
+Answer Pending() { return Answer{Answer::kPending, kErrorSuccess, -1, {}}; }
+Answer Done(int64_t count = -1) { return Answer{Answer::kDone, kErrorSuccess, count, {}}; }
+Answer Fail(uint32_t error) { return Answer{Answer::kFail, error, -1, {}}; }
+
+class TransmitterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings& settings = GlobalSettings();
+    settings.Test = TestSettings{};
+    settings.Test.Mode = kTransmitOnly;
+    settings.PacketSize = kPacket;
+    GlobalTesterOptions().OverlapWrite.store(0);
+    GlobalTesterOptions().NumberOverlap.store(0);
+    Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    Run().StopFlag.store(0);
+    Run().PauseFlag.store(0);
+    Run().FileBuffer.reset();
+    view_.InsertRow(0, "Quarnex01");
+    SetEngineOutputs(&view_, &view_);
+  }
+  void TearDown() override {
+    SetEngineOutputs(nullptr, nullptr);
+    Run().FileBuffer.reset();
+  }
+
+  // File mode with `file` as the transmit file.
+  void UseFile(const std::vector<uint8_t>& file, int32_t mode) {
+    TestSettings& test = GlobalSettings().Test;
+    test.Mode = mode;
+    test.FileNameLength = 8;
+    test.FileSize = static_cast<uint32_t>(file.size());
+    Run().FileBuffer.reset(new uint8_t[file.size()]);
+    std::copy(file.begin(), file.end(), Run().FileBuffer.get());
+  }
+
+  std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
+
+  RecordingView view_;
+  const std::vector<uint8_t> packet_ = Bytes(kPacket, 3);
+};
+
+TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
+  enum Then { kNothing, kComplete, kStop, kCompleteAndStop, kNoExitEvent };
+  struct Case {
+    const char* name;
+    Answer answer;
+    Then then;
+    uint32_t complete_error;
+    int64_t complete_count;
+    int32_t expected;
+    bool end_stamped;
+    size_t orphans;  // the main record, kept while the write may still run
+  };
+  const Case cases[] = {
+      {"done at once, full", Done(), kNothing, 0, 0, kWriteDoneImmediate, true, 0},
+      {"done at once, short", Done(100), kNothing, 0, 0, kWriteShort, true, 0},
+      {"refused", Fail(kErrorGenFailure), kNothing, 0, 0, kWriteRefused, false, 0},
+      {"pending, full", Pending(), kComplete, kErrorSuccess, kPacket, kWriteDoneDeferred, true, 0},
+      {"pending, short", Pending(), kComplete, kErrorSuccess, 100, kWriteIncomplete, true, 0},
+      {"pending, aborted", Pending(), kComplete, kErrorOperationAborted, 0, kWriteCancelled, false, 0},
+      {"pending, other error", Pending(), kComplete, kErrorGenFailure, 0, kWriteIncomplete, false, 0},
+      {"pending, run stopped", Pending(), kStop, 0, 0, kWriteStopped, false, 1},
+      {"pending, completion beats stop", Pending(), kCompleteAndStop, kErrorSuccess, kPacket,
+       kWriteDoneDeferred, true, 0},
+      {"pending, wait fails", Pending(), kNoExitEvent, 0, 0, kWriteWaitFailed, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPort t;
+    Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    t.device.Script(Op::kWrite, c.answer);
+    t.device.AfterWrite([&] {
+      if (c.then == kComplete || c.then == kCompleteAndStop) {
+        t.device.CompleteNext(Op::kWrite, c.complete_error, {}, c.complete_count);
+      }
+      if (c.then == kStop || c.then == kCompleteAndStop) Run().ExitEvent->Set();
+      if (c.then == kNoExitEvent) Run().ExitEvent.reset();
+    });
+
+    EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
+
+    EXPECT_EQ(t.port.EndTime.load() != kUnstamped, c.end_stamped);
+    if (c.end_stamped) EXPECT_GE(t.port.EndTime.load(), t.port.StartTime.load());
+    EXPECT_EQ(t.port.Orphans.Size(), c.orphans);
+    ASSERT_EQ(t.device.Requests().size(), 1u);
+    EXPECT_EQ(t.device.Requests()[0].input, packet_);
+    EXPECT_TRUE(t.device.Requests()[0].overlapped);
+  }
+}
+
+TEST_F(TransmitterTest, ClosedPortRefusesTheWrite) {
+  TestPort t;
+  t.port.Device.store(nullptr);
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteRefused);
+}
+
+TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
+  GlobalSettings().Test.Mode = kLoopback;
+  TestPort t;
+  t.device.Script(Op::kWrite, Done());
+  t.device.Script(Op::kWrite, Pending());
+  t.device.AfterWrite({});
+  t.device.AfterWrite([&] { t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket); });
+
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneDeferred);
+  EXPECT_EQ(t.port.EndTime.load(), kUnstamped);
+}
+
+TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
+  TestPort t;
+  t.device.Script(Op::kWrite, Pending());
+  t.device.AfterWrite([] { Run().ExitEvent->Set(); });
+
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteStopped);
+  ASSERT_EQ(t.port.Orphans.Size(), 1u);
+  t.port.Orphans.Sweep();
+  EXPECT_EQ(t.port.Orphans.Size(), 1u);  // still outstanding
+  // The device still writes into the record; under ASan a freed record
+  // would show here.
+  ASSERT_TRUE(t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket));
+  t.port.Orphans.Sweep();
+  EXPECT_EQ(t.port.Orphans.Size(), 0u);
+}
+
+TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
+  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
+  UseFile(file, kTransmitOnly);
+  TestPort t;
+  t.device.Script(Op::kWrite, Done());
+  t.device.Script(Op::kWrite, Done());
+  t.device.Script(Op::kWrite, Pending());
+  t.device.AfterWrite({});
+  t.device.AfterWrite({});
+  t.device.AfterWrite([&] { t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket / 2); });
+
+  // The data argument is ignored in file mode.
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneDeferred);
+
+  EXPECT_EQ(WriteLengths(t.device), (std::vector<uint32_t>{kPacket, kPacket, kPacket / 2}));
+  const auto requests = t.device.Requests();
+  for (size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].input,
+              std::vector<uint8_t>(file.begin() + i * kPacket, file.begin() + i * kPacket + requests[i].length));
+  }
+  // The number is the chunk just written, not the running total; the last
+  // chunk shows nothing.
+  EXPECT_EQ(Progress(), (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted"}));
+  EXPECT_EQ(t.port.FileOffset, file.size());
+  EXPECT_NE(t.port.EndTime.load(), kUnstamped);
+}
+
+TEST_F(TransmitterTest, FileNoLongerThanAPacketIsOneWrite) {
+  const std::vector<uint8_t> file = Bytes(300, 5);
+  UseFile(file, kTransmitOnly);
+  TestPort t;
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), 300), kWriteDoneImmediate);
+  EXPECT_EQ(WriteLengths(t.device), std::vector<uint32_t>{300});
+  EXPECT_EQ(t.device.Requests()[0].input, file);
+  EXPECT_TRUE(Progress().empty());
+}
+
+TEST_F(TransmitterTest, LoopbackWithAFileSendsOnlyItsFirstPacket) {
+  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
+  UseFile(file, kLoopback);
+  TestPort t;
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+  ASSERT_EQ(WriteLengths(t.device), std::vector<uint32_t>{kPacket});
+  EXPECT_EQ(t.device.Requests()[0].input, std::vector<uint8_t>(file.begin(), file.begin() + kPacket));
+  EXPECT_TRUE(Progress().empty());
+}
+
+TEST_F(TransmitterTest, ShortOrFailedChunkEndsTheFileWithItsResult) {
+  struct Case {
+    const char* name;
+    Answer second;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {"short", Done(100), kWriteShort},
+      {"refused", Fail(kErrorGenFailure), kWriteRefused},
+  };
+  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
+  UseFile(file, kTransmitOnly);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPort t;
+    t.device.Script(Op::kWrite, Done());
+    t.device.Script(Op::kWrite, c.second);
+    EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
+    EXPECT_EQ(WriteLengths(t.device).size(), 2u);
+    EXPECT_EQ(t.port.FileOffset, kPacket);
+  }
+}
+
+TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
+  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
+  UseFile(file, kTransmitOnly);
+  TestPort t;
+  Run().PauseFlag.store(1);
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+  EXPECT_EQ(WriteLengths(t.device).size(), 1u);
+  EXPECT_EQ(Progress().size(), 1u);
+
+  Run().PauseFlag.store(0);
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+  const auto requests = t.device.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].input, requests[0].input);  // the file from its first byte again
+  EXPECT_EQ(t.port.FileOffset, file.size());
+}
+
+TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
+  struct Case {
+    int32_t overlap_write;
+    int32_t number_overlap;
+    size_t writes;
+  };
+  const Case cases[] = {
+      {1, 3, 4}, {1, 0, 1}, {1, -2, 1}, {0, 3, 1}, {1, 5000, kMaxOverlap + 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "OverlapWrite " << c.overlap_write << " NumberOverlap "
+                                    << c.number_overlap);
+    GlobalTesterOptions().OverlapWrite.store(c.overlap_write);
+    GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
+    TestPort t;
+    const std::vector<uint8_t> packet = Bytes(16, 9);
+    EXPECT_EQ(TransmitPacket(t.port, packet.data(), 16), kWriteDoneImmediate);
+    const auto requests = t.device.Requests();
+    EXPECT_EQ(requests.size(), c.writes);
+    for (const auto& request : requests) {
+      EXPECT_EQ(request.input, packet);
+      EXPECT_TRUE(request.overlapped);
+    }
+  }
+}
+
+TEST_F(TransmitterTest, DelayAppliesWithoutExtraWrites) {
+  for (int32_t number_overlap : {0, -1}) {
+    SCOPED_TRACE(number_overlap);
+    GlobalSettings().Test.Delay = 20;
+    GlobalTesterOptions().OverlapWrite.store(1);
+    GlobalTesterOptions().NumberOverlap.store(number_overlap);
+    TestPort t;
+    EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+    // The delay lies between the start stamp and the write.
+    EXPECT_GE(t.port.EndTime.load() - t.port.StartTime.load(), 20.0);
+  }
+}
+
+TEST_F(TransmitterTest, PendingExtraWritesStayAliveUntilTheDeviceEndsThem) {
+  GlobalTesterOptions().OverlapWrite.store(1);
+  GlobalTesterOptions().NumberOverlap.store(3);
+  TestPort t;
+  for (int i = 0; i < 3; ++i) t.device.Script(Op::kWrite, Pending());
+
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+  EXPECT_EQ(t.device.PendingCount(Op::kWrite), 3u);
+  ASSERT_EQ(t.port.Orphans.Size(), 3u);
+
+  // Each has its own record: completing one retires only that one.
+  ASSERT_TRUE(t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket));
+  t.port.Orphans.Sweep();
+  EXPECT_EQ(t.port.Orphans.Size(), 2u);
+
+  // The purge after a bad packet ends the rest; the next call sweeps them.
+  t.device.Purge(kPurgeAll);
+  GlobalTesterOptions().OverlapWrite.store(0);
+  EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
+  EXPECT_EQ(t.port.Orphans.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace quarnex
