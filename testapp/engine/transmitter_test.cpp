@@ -83,16 +83,16 @@ class TransmitterTest : public ::testing::Test {
     settings.PacketSize = kPacket;
     GlobalTesterOptions().OverlapWrite.store(0);
     GlobalTesterOptions().NumberOverlap.store(0);
-    Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-    Run().StopFlag.store(0);
-    Run().PauseFlag.store(0);
-    Run().FileBuffer.reset();
+    quarnex::Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    quarnex::Run().StopFlag.store(0);
+    quarnex::Run().PauseFlag.store(0);
+    quarnex::Run().FileBuffer.reset();
     view_.InsertRow(0, "Quarnex01");
     SetEngineOutputs(&view_, &view_);
   }
   void TearDown() override {
     SetEngineOutputs(nullptr, nullptr);
-    Run().FileBuffer.reset();
+    quarnex::Run().FileBuffer.reset();
   }
 
   // File mode with `file` as the transmit file.
@@ -101,8 +101,8 @@ class TransmitterTest : public ::testing::Test {
     test.Mode = mode;
     test.FileNameLength = 8;
     test.FileSize = static_cast<uint32_t>(file.size());
-    Run().FileBuffer.reset(new uint8_t[file.size()]);
-    std::copy(file.begin(), file.end(), Run().FileBuffer.get());
+    quarnex::Run().FileBuffer.reset(new uint8_t[file.size()]);
+    std::copy(file.begin(), file.end(), quarnex::Run().FileBuffer.get());
   }
 
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
@@ -139,20 +139,21 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    quarnex::Run().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kWrite, c.answer);
     t.device.AfterWrite([&] {
       if (c.then == kComplete || c.then == kCompleteAndStop) {
         t.device.CompleteNext(Op::kWrite, c.complete_error, {}, c.complete_count);
       }
-      if (c.then == kStop || c.then == kCompleteAndStop) Run().ExitEvent->Set();
-      if (c.then == kNoExitEvent) Run().ExitEvent.reset();
+      if (c.then == kStop || c.then == kCompleteAndStop) quarnex::Run().ExitEvent->Set();
     });
 
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
 
     EXPECT_EQ(t.port.EndTime.load() != kUnstamped, c.end_stamped);
-    if (c.end_stamped) EXPECT_GE(t.port.EndTime.load(), t.port.StartTime.load());
+    if (c.end_stamped) {
+      EXPECT_GE(t.port.EndTime.load(), t.port.StartTime.load());
+    }
     EXPECT_EQ(t.port.Orphans.Size(), c.orphans);
     ASSERT_EQ(t.device.Requests().size(), 1u);
     EXPECT_EQ(t.device.Requests()[0].input, packet_);
@@ -182,7 +183,7 @@ TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
 TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
   TestPort t;
   t.device.Script(Op::kWrite, Pending());
-  t.device.AfterWrite([] { Run().ExitEvent->Set(); });
+  t.device.AfterWrite([] { quarnex::Run().ExitEvent->Set(); });
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteStopped);
   ASSERT_EQ(t.port.Orphans.Size(), 1u);
@@ -212,8 +213,8 @@ TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
   EXPECT_EQ(WriteLengths(t.device), (std::vector<uint32_t>{kPacket, kPacket, kPacket / 2}));
   const auto requests = t.device.Requests();
   for (size_t i = 0; i < requests.size(); ++i) {
-    EXPECT_EQ(requests[i].input,
-              std::vector<uint8_t>(file.begin() + i * kPacket, file.begin() + i * kPacket + requests[i].length));
+    EXPECT_EQ(requests[i].input, std::vector<uint8_t>(file.begin() + i * kPacket,
+                                                      file.begin() + i * kPacket + requests[i].length));
   }
   // The number is the chunk just written, not the running total; the last
   // chunk shows nothing.
@@ -269,12 +270,12 @@ TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
   const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
   UseFile(file, kTransmitOnly);
   TestPort t;
-  Run().PauseFlag.store(1);
+  quarnex::Run().PauseFlag.store(1);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(WriteLengths(t.device).size(), 1u);
   EXPECT_EQ(Progress().size(), 1u);
 
-  Run().PauseFlag.store(0);
+  quarnex::Run().PauseFlag.store(0);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   const auto requests = t.device.Requests();
   ASSERT_EQ(requests.size(), 4u);
