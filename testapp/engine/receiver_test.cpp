@@ -1,1 +1,412 @@
-// placeholder: replaced by its unit
+#include "testapp/engine/receiver.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testapp/driver/recording_device.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/engine/transmitter.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+using Op = RecordingDevice::Op;
+using Answer = RecordingDevice::Answer;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kPacket = 1024;
+constexpr double kUnstamped = -1.0;
+constexpr uint32_t kEarlierLength = 77;
+
+// Runs a queued action right after a read started, on the reader's own
+// thread and before it waits: the test completes the read, or stops the run,
+// while the read is pending. An empty action does nothing.
+class HookedDevice : public RecordingDevice {
+ public:
+  using Action = std::function<void(Completion*)>;
+  void AfterRead(Action action) { after_read_.push_back(std::move(action)); }
+
+  IoStatus Read(void* buffer, uint32_t length, Completion* completion) override {
+    const IoStatus status = RecordingDevice::Read(buffer, length, completion);
+    if (!after_read_.empty()) {
+      Action action = std::move(after_read_.front());
+      after_read_.pop_front();
+      if (action) action(completion);
+    }
+    return status;
+  }
+
+ private:
+  std::deque<Action> after_read_;
+};
+
+// One port on a fresh device, with a receive buffer and a writer event. The
+// device is closed before the port goes, so no transfer is left pending on a
+// record or buffer that no longer exists.
+struct TestPort {
+  HookedDevice device;
+  PortContext port;
+  Bytes buffer = Bytes(kPacket);
+  TestPort() {
+    port.Device.store(&device);
+    port.Row = 0;
+    port.EndTime.store(kUnstamped);
+    port.LastNonEmptyReadLength.store(kEarlierLength);
+    port.LastWriteResult.store(kWriteDoneImmediate);
+    port.LastReadResult.store(kReadDoneImmediate);
+    port.WriteEvent = MakeEvent(Event::Kind::kAutoReset);
+  }
+  ~TestPort() { device.Close(); }
+
+  int32_t Receive(uint32_t length = kPacket) { return ReceivePacket(port, buffer.data(), length); }
+  Bytes LastData() {
+    std::lock_guard<std::mutex> lock(port.ReceiveMutex);
+    return port.LastData;
+  }
+};
+
+Bytes Pattern(size_t size, uint8_t seed) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
+  return bytes;
+}
+
+Bytes Slice(const Bytes& bytes, size_t from, size_t size) {
+  return Bytes(bytes.begin() + from, bytes.begin() + from + size);
+}
+
+Answer Pending() { return Answer{Answer::kPending, kErrorSuccess, -1, {}}; }
+Answer Done(Bytes data) {
+  const auto count = static_cast<int64_t>(data.size());
+  return Answer{Answer::kDone, kErrorSuccess, count, std::move(data)};
+}
+Answer Fail(uint32_t error) { return Answer{Answer::kFail, error, -1, {}}; }
+
+Bytes ReadFile(const char* name) {
+  std::ifstream in(name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ReceiverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings& settings = GlobalSettings();
+    settings.Test = TestSettings{};
+    settings.Test.Mode = kReceiveOnly;
+    settings.PacketSize = kPacket;
+    GlobalTesterOptions().OverlapRead.store(0);
+    GlobalTesterOptions().NumberOverlap.store(0);
+    quarnex::Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    quarnex::Run().StopFlag.store(0);
+    quarnex::Run().PauseFlag.store(0);
+    quarnex::Run().FileBuffer.reset();
+    view_.InsertRow(0, "Quarnex01");
+    SetEngineOutputs(&view_, &view_);
+    // The dump files go to the current directory: a fresh one per test.
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
+    old_dir_ = cwd;
+    std::string dir = testing::TempDir() + "receiver_test_XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    dir_ = dir;
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+  }
+  void TearDown() override {
+    SetEngineOutputs(nullptr, nullptr);
+    quarnex::Run().FileBuffer.reset();
+    EXPECT_EQ(chdir(old_dir_.c_str()), 0);
+    std::filesystem::remove_all(dir_);
+  }
+
+  void UseFile(const Bytes& file, int32_t mode) {
+    TestSettings& test = GlobalSettings().Test;
+    test.Mode = mode;
+    test.FileNameLength = 8;
+    test.FileSize = static_cast<uint32_t>(file.size());
+    quarnex::Run().FileBuffer.reset(new uint8_t[file.size()]);
+    std::copy(file.begin(), file.end(), quarnex::Run().FileBuffer.get());
+  }
+
+  std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
+
+  RecordingView view_;
+  std::string old_dir_;
+  std::string dir_;
+  const Bytes packet_ = Pattern(kPacket, 3);
+  const Bytes file_ = Pattern(2 * kPacket + kPacket / 2, 11);
+};
+
+TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
+  enum Then { kNothing, kComplete, kStop, kCompleteAndStop, kCompleteUnseenAndStop, kNoExitEvent };
+  struct Case {
+    const char* name;
+    Answer answer;
+    Then then;
+    uint32_t complete_error;
+    uint32_t delivered;
+    int32_t expected;
+    bool end_stamped;
+    bool left_outstanding;
+  };
+  const Case cases[] = {
+      {"done at once, full", Done(Pattern(kPacket, 1)), kNothing, 0, kPacket, kReadDoneImmediate, true,
+       false},
+      {"done at once, short", Done(Pattern(100, 1)), kNothing, 0, 100, kReadShort, true, false},
+      {"refused", Fail(kErrorGenFailure), kNothing, 0, 0, kReadRefused, false, false},
+      {"pending, full", Pending(), kComplete, kErrorSuccess, kPacket, kReadDoneDeferred, true, false},
+      {"pending, short", Pending(), kComplete, kErrorSuccess, 100, kReadLengthMismatch, true, false},
+      {"pending, aborted", Pending(), kComplete, kErrorOperationAborted, 0, kReadCancelled, false, false},
+      {"pending, other error", Pending(), kComplete, kErrorGenFailure, 0, kReadError, false, false},
+      {"pending, run stopped", Pending(), kStop, 0, 0, kReadError, false, true},
+      {"pending, completion beats stop", Pending(), kCompleteAndStop, kErrorSuccess, kPacket,
+       kReadDoneDeferred, true, false},
+      // Completed just as the stop came, but the wait saw the stop first.
+      {"pending, stopped but completed in time", Pending(), kCompleteUnseenAndStop, kErrorSuccess, kPacket,
+       kReadDoneDeferred, false, false},
+      {"pending, wait fails", Pending(), kNoExitEvent, 0, 0, kReadWaitFailed, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPort t;
+    quarnex::Run().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
+    t.device.Script(Op::kRead, c.answer);
+    const Bytes sent = Pattern(c.delivered, 1);
+    t.device.AfterRead([&](Completion* record) {
+      if (c.then == kComplete || c.then == kCompleteAndStop || c.then == kCompleteUnseenAndStop) {
+        t.device.CompleteNext(Op::kRead, c.complete_error,
+                              c.complete_error == kErrorSuccess ? sent : Bytes{});
+      }
+      if (c.then == kCompleteUnseenAndStop) record->event->Reset();
+      if (c.then == kStop || c.then == kCompleteAndStop || c.then == kCompleteUnseenAndStop) {
+        quarnex::Run().ExitEvent->Set();
+      }
+    });
+
+    EXPECT_EQ(t.Receive(), c.expected);
+
+    EXPECT_EQ(t.port.EndTime.load() != kUnstamped, c.end_stamped);
+    EXPECT_EQ(t.port.Orphans.Size(), c.left_outstanding ? 1u : 0u);
+    EXPECT_EQ(t.port.LastReadLength.load(), c.delivered);
+    // A read that delivered nothing leaves the viewer's length and copy alone.
+    EXPECT_EQ(t.port.LastNonEmptyReadLength.load(), c.delivered > 0 ? c.delivered : kEarlierLength);
+    EXPECT_EQ(t.LastData(), c.delivered > 0 ? sent : Bytes{});
+    if (c.delivered > 0) {
+      EXPECT_EQ(Slice(t.buffer, 0, c.delivered), sent);
+    }
+  }
+}
+
+TEST_F(ReceiverTest, ClosedPortRefusesTheRead) {
+  TestPort t;
+  t.port.Device.store(nullptr);
+  EXPECT_EQ(t.Receive(), kReadRefused);
+}
+
+TEST_F(ReceiverTest, OnlyAPendingLoopbackReadReleasesTheWriter) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    int32_t pause;
+    bool pending;
+    bool released;
+  };
+  const Case cases[] = {
+      {"loopback, pending", kLoopback, 0, true, true},
+      {"loopback, done at once", kLoopback, 0, false, false},
+      {"loopback, paused", kLoopback, 1, true, false},
+      {"receive only", kReceiveOnly, 0, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GlobalSettings().Test.Mode = c.mode;
+    quarnex::Run().PauseFlag.store(c.pause);
+    TestPort t;
+    bool released_before_read = false;
+    if (c.pending) t.device.Script(Op::kRead, Pending());
+    t.device.AfterRead([&](Completion*) {
+      released_before_read = t.port.WriteEvent->IsSet();
+      if (c.pending) t.device.CompleteNext(Op::kRead, kErrorSuccess, packet_);
+    });
+
+    t.Receive();
+
+    EXPECT_FALSE(released_before_read);
+    EXPECT_EQ(t.port.WriteEvent->IsSet(), c.released);
+    // The release clears both results of the previous packet.
+    EXPECT_EQ(t.port.LastWriteResult.load(), c.released ? kWriteNone : kWriteDoneImmediate);
+  }
+}
+
+TEST_F(ReceiverTest, LoopbackReadWaitsForTheWriterItReleased) {
+  GlobalSettings().Test.Mode = kLoopback;
+  TestPort t;
+  t.device.Script(Op::kRead, Pending());
+  int32_t result = kReadNone;
+  std::thread reader([&] { result = t.Receive(); });
+
+  // Plays the writer: released by the pending read, it "sends" the packet,
+  // which the read then takes.
+  ASSERT_EQ(WaitAny({t.port.WriteEvent.get()}, 10000), 0);
+  EXPECT_TRUE(t.device.CompleteNext(Op::kRead, kErrorSuccess, packet_));
+  reader.join();
+
+  EXPECT_EQ(result, kReadDoneDeferred);
+  EXPECT_EQ(t.buffer, packet_);
+}
+
+TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {
+  UseFile(file_, kReceiveOnly);
+  TestPort t;
+  t.device.Script(Op::kRead, Done(Slice(file_, 0, kPacket)));
+  t.device.Script(Op::kRead, Pending());
+  t.device.Script(Op::kRead, Pending());
+  t.device.AfterRead({});
+  t.device.AfterRead(
+      [&](Completion*) { t.device.CompleteNext(Op::kRead, kErrorSuccess, Slice(file_, kPacket, kPacket)); });
+  t.device.AfterRead([&](Completion*) {
+    t.device.CompleteNext(Op::kRead, kErrorSuccess, Slice(file_, 2 * kPacket, kPacket / 2));
+  });
+
+  EXPECT_EQ(t.Receive(), kReadDoneDeferred);  // the third read's result
+
+  const auto requests = t.device.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].length, kPacket / 2);
+  EXPECT_EQ(Progress(), (std::vector<std::string>{"1024 bytes received", "2048 bytes received"}));
+  EXPECT_EQ(t.port.FileOffset, file_.size());
+  EXPECT_EQ(t.port.LastReadLength.load(), kPacket / 2);
+  EXPECT_EQ(t.LastData(), Slice(file_, 2 * kPacket, kPacket / 2));
+  EXPECT_FALSE(std::filesystem::exists("yy.txt"));
+}
+
+TEST_F(ReceiverTest, FileNoLongerThanAPacketIsOneRead) {
+  const Bytes file = Pattern(300, 5);
+  UseFile(file, kReceiveOnly);
+  TestPort t;
+  t.device.Script(Op::kRead, Done(file));
+  EXPECT_EQ(t.Receive(300), kReadDoneImmediate);
+  EXPECT_EQ(t.device.Requests().size(), 1u);
+  EXPECT_TRUE(Progress().empty());
+}
+
+TEST_F(ReceiverTest, DifferingChunkIsDumpedBothWaysAndFailsTheRead) {
+  UseFile(file_, kReceiveOnly);
+  // Dumps of an earlier, longer mismatch must not survive behind the new ones.
+  std::ofstream("yy.txt") << std::string(4000, 'x');
+  std::ofstream("zz.txt") << std::string(4000, 'x');
+  Bytes second = Slice(file_, kPacket, kPacket);
+  second[500] ^= 0x20;
+  TestPort t;
+  t.device.Script(Op::kRead, Done(Slice(file_, 0, kPacket)));
+  t.device.Script(Op::kRead, Done(second));
+
+  EXPECT_EQ(t.Receive(), kReadError);
+
+  EXPECT_EQ(t.device.Requests().size(), 2u);
+  EXPECT_EQ(t.port.FileOffset, 2 * kPacket);
+  EXPECT_EQ(ReadFile("yy.txt"), second);
+  EXPECT_EQ(ReadFile("zz.txt"), Slice(file_, kPacket, kPacket));
+  EXPECT_EQ(Progress(), std::vector<std::string>{"1024 bytes received"});
+}
+
+TEST_F(ReceiverTest, ShortChunkKeepsItsResultAndWritesNoDump) {
+  struct Case {
+    const char* name;
+    bool pending;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {"short at once", false, kReadShort},
+      {"short deferred", true, kReadLengthMismatch},
+  };
+  UseFile(file_, kReceiveOnly);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPort t;
+    const Bytes part = Slice(file_, kPacket, 100);
+    t.device.Script(Op::kRead, Done(Slice(file_, 0, kPacket)));
+    t.device.Script(Op::kRead, c.pending ? Pending() : Done(part));
+    t.device.AfterRead({});
+    t.device.AfterRead([&](Completion*) {
+      if (c.pending) t.device.CompleteNext(Op::kRead, kErrorSuccess, part);
+    });
+
+    EXPECT_EQ(t.Receive(), c.expected);
+    EXPECT_EQ(t.port.FileOffset, kPacket + 100);
+    EXPECT_EQ(t.port.LastReadLength.load(), 100u);
+    EXPECT_FALSE(std::filesystem::exists("yy.txt"));
+    EXPECT_FALSE(std::filesystem::exists("zz.txt"));
+  }
+}
+
+TEST_F(ReceiverTest, DumpFileReportsAFailedOpen) {
+  const Bytes bytes = Pattern(10, 1);
+  EXPECT_EQ(WriteDumpFile("no-such-folder/yy.txt", bytes.data(), bytes.size()), 0);
+  EXPECT_EQ(WriteDumpFile("yy.txt", bytes.data(), bytes.size()), 1);
+  EXPECT_EQ(ReadFile("yy.txt"), bytes);
+}
+
+TEST_F(ReceiverTest, ExtraReadsArePostedAheadOfTheMainRead) {
+  struct Case {
+    int32_t overlap_read;
+    int32_t number_overlap;
+    size_t reads;
+  };
+  const Case cases[] = {
+      {1, 2, 3}, {1, 0, 1}, {1, -1, 1}, {0, 2, 1}, {1, 5000, kMaxOverlap + 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "OverlapRead " << c.overlap_read << " NumberOverlap "
+                                    << c.number_overlap);
+    GlobalTesterOptions().OverlapRead.store(c.overlap_read);
+    GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
+    TestPort t;
+    EXPECT_EQ(t.Receive(16), kReadDoneImmediate);
+    const auto requests = t.device.Requests();
+    EXPECT_EQ(requests.size(), c.reads);
+    for (const auto& request : requests) {
+      EXPECT_EQ(request.length, 16u);
+      EXPECT_TRUE(request.overlapped);
+    }
+  }
+}
+
+TEST_F(ReceiverTest, PendingExtraReadsStayAliveUntilTheDeviceEndsThem) {
+  GlobalTesterOptions().OverlapRead.store(1);
+  GlobalTesterOptions().NumberOverlap.store(2);
+  TestPort t;
+  t.device.Script(Op::kRead, Pending());
+  t.device.Script(Op::kRead, Pending());
+  t.device.Script(Op::kRead, Done(packet_));
+
+  EXPECT_EQ(t.Receive(), kReadDoneImmediate);
+  ASSERT_EQ(t.port.Orphans.Size(), 2u);
+
+  // The device writes a frame into the first extra buffer; under ASan a
+  // freed buffer would show here.
+  ASSERT_TRUE(t.device.CompleteNext(Op::kRead, kErrorSuccess, packet_));
+  t.port.Orphans.Sweep();
+  EXPECT_EQ(t.port.Orphans.Size(), 1u);
+
+  // Closing the port ends the other one.
+  t.device.Close();
+  t.port.Orphans.Sweep();
+  EXPECT_EQ(t.port.Orphans.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace quarnex
