@@ -1,1 +1,284 @@
-// placeholder: replaced by its unit
+#include "testapp/engine/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testapp/driver/recording_device.h"
+#include "testapp/engine/receiver.h"
+#include "testapp/engine/row_update.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/engine/transmitter.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/report/row_text.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+constexpr int32_t kPacket = 64;
+
+// A port in use with a receive buffer that holds the transmitted pattern.
+struct TestPort {
+  RecordingDevice device;
+  PortContext port;
+  std::vector<uint8_t> buffer;
+  TestPort() : buffer(quarnex::Run().TxPattern.begin(), quarnex::Run().TxPattern.begin() + kPacket) {
+    port.InUse.store(1);
+    port.Device.store(&device);
+    port.Row = 0;
+    port.ReceiveBuffer.store(buffer.data());
+    port.ReceiveBufferSize.store(kPacket);
+  }
+  void Results(int32_t write, int32_t read) {
+    port.LastWriteResult.store(write);
+    port.LastReadResult.store(read);
+  }
+  void Times(double start, double end) {
+    port.StartTime.store(start);
+    port.EndTime.store(end);
+  }
+};
+
+class VerdictTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings& settings = GlobalSettings();
+    settings.Test = TestSettings{};
+    settings.Test.Mode = kLoopback;
+    settings.PacketSize = kPacket;
+    for (int i = 0; i < kPacket; ++i) quarnex::Run().TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
+    quarnex::Run().StopFlag.store(0);
+    quarnex::Run().ExpectedPacketTime.store(12.34);
+    view_.InsertRow(0, "Quarnex01");
+    SetEngineOutputs(&view_, &view_);
+  }
+  void TearDown() override { SetEngineOutputs(nullptr, nullptr); }
+
+  std::vector<std::string> RowCells() const {
+    return {view_.Cell(0, kColumnPackets), view_.Cell(0, kColumnErrors), view_.Cell(0, kColumnTime),
+            view_.Cell(0, kColumnStatus)};
+  }
+
+  RecordingView view_;
+};
+
+TEST_F(VerdictTest, VerdictByMode) {
+  enum Outcome { kNoVerdict, kGood, kWriteFailed, kReadFailed, kLengthMismatch, kDataMismatch };
+  struct Case {
+    const char* name;
+    int32_t mode;
+    int32_t write;
+    int32_t read;
+    bool data_differs;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"loopback, all full and equal", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, false, kGood},
+      {"loopback, data differs", kLoopback, kWriteDoneImmediate, kReadDoneImmediate, true, kDataMismatch},
+      {"loopback, data differs, write short", kLoopback, kWriteShort, kReadDoneImmediate, true, kWriteFailed},
+      {"loopback, write short, read equal", kLoopback, kWriteShort, kReadDoneDeferred, false, kGood},
+      {"loopback, read short at once", kLoopback, kWriteDoneImmediate, kReadShort, false, kReadFailed},
+      {"loopback, read short deferred", kLoopback, kWriteDoneImmediate, kReadLengthMismatch, false,
+       kLengthMismatch},
+      {"loopback, read failed, write stopped", kLoopback, kWriteStopped, kReadError, false, kWriteFailed},
+      {"loopback, no write yet", kLoopback, kWriteNone, kReadDoneDeferred, false, kNoVerdict},
+      {"loopback, no read yet", kLoopback, kWriteDoneDeferred, kReadNone, false, kNoVerdict},
+      {"receive only, full read, other bytes", kReceiveOnly, kWriteNone, kReadDoneDeferred, true, kGood},
+      {"receive only, read error", kReceiveOnly, kWriteNone, kReadError, false, kReadFailed},
+      {"receive only, read short deferred", kReceiveOnly, kWriteRefused, kReadLengthMismatch, false,
+       kLengthMismatch},
+      {"receive only, no read yet", kReceiveOnly, kWriteDoneDeferred, kReadNone, false, kNoVerdict},
+      {"transmit only, full write", kTransmitOnly, kWriteDoneImmediate, kReadNone, false, kGood},
+      {"transmit only, write short", kTransmitOnly, kWriteShort, kReadNone, false, kWriteFailed},
+      {"transmit only, write cancelled", kTransmitOnly, kWriteCancelled, kReadDoneDeferred, false,
+       kWriteFailed},
+      {"transmit only, no write yet", kTransmitOnly, kWriteNone, kReadDoneDeferred, false, kNoVerdict},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GlobalSettings().Test.Mode = c.mode;
+    TestPort t;
+    t.Results(c.write, c.read);
+    if (c.data_differs) t.buffer[kPacket - 1] ^= 1;
+    t.port.PacketOk.store(5);  // neither verdict
+
+    EXPECT_EQ(JudgePacket(t.port), c.outcome == kNoVerdict ? 0 : 1);
+
+    const bool bad = c.outcome != kNoVerdict && c.outcome != kGood;
+    EXPECT_EQ(t.port.PacketCount.load(), 1);
+    EXPECT_EQ(t.port.GoodPacketCount.load(), c.outcome == kGood ? 1 : 0);
+    EXPECT_EQ(t.port.ErrorCount.load(), bad ? 1 : 0);
+    EXPECT_EQ(t.port.WriteFailedCount.load(), c.outcome == kWriteFailed ? 1 : 0);
+    EXPECT_EQ(t.port.ReadFailedCount.load(), c.outcome == kReadFailed ? 1 : 0);
+    EXPECT_EQ(t.port.LengthMismatchCount.load(), c.outcome == kLengthMismatch ? 1 : 0);
+    EXPECT_EQ(t.port.DataMismatchCount.load(), c.outcome == kDataMismatch ? 1 : 0);
+    EXPECT_EQ(t.port.WriteAbortedCount.load(), 0);
+    EXPECT_EQ(t.port.ReadAbortedCount.load(), 0);
+    EXPECT_EQ(t.port.PacketOk.load(), c.outcome == kNoVerdict ? 5 : (bad ? 0 : 1));
+    // Every bad packet purges the port in both directions.
+    EXPECT_EQ(t.device.PurgeCount(), bad ? 1 : 0);
+    if (bad) {
+      EXPECT_EQ(t.device.LastPurgeFlags(), kPurgeAll);
+    }
+  }
+}
+
+TEST_F(VerdictTest, PurgeEndsTheOtherSidesTransfer) {
+  TestPort t;
+  t.device.Script(RecordingDevice::Op::kWrite, {RecordingDevice::Answer::kPending, 0, -1, {}});
+  Completion write_record(MakeEvent(Event::Kind::kManualReset));
+  ASSERT_TRUE(t.device.Write("x", 1, &write_record).pending());
+  t.Results(kWriteDoneImmediate, kReadShort);
+
+  JudgePacket(t.port);
+
+  EXPECT_EQ(t.device.Result(write_record).error, kErrorOperationAborted);
+}
+
+TEST_F(VerdictTest, GoodPacketsAreTimedOnlyWhenTheirEndFollowsTheirStart) {
+  TestPort t;
+  struct Packet {
+    double start;
+    double end;
+  };
+  // The third packet's end was not stamped: it still shows the second's.
+  const Packet packets[] = {{100.0, 130.0}, {200.0, 210.0}, {300.0, 210.0}, {400.0, 400.0}};
+  for (const Packet& p : packets) {
+    t.Results(kWriteDoneImmediate, kReadDoneImmediate);
+    t.Times(p.start, p.end);
+    ASSERT_EQ(JudgePacket(t.port), 1);
+  }
+  EXPECT_EQ(t.port.GoodPacketCount.load(), 4);
+  EXPECT_DOUBLE_EQ(t.port.LastPacketTime.load(), 10.0);
+  EXPECT_DOUBLE_EQ(t.port.TotalPacketTime.load(), 40.0);
+  EXPECT_DOUBLE_EQ(t.port.MaxPacketTime.load(), 30.0);
+}
+
+TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
+  struct Case {
+    const char* name;
+    uint32_t interval;
+    double last_update;
+    double end;
+    bool stopped;
+    bool refreshed;
+  };
+  const Case cases[] = {
+      {"later than the interval", 100, 1000.0, 1100.5, false, true},
+      {"exactly the interval", 100, 1000.0, 1100.0, false, false},
+      {"interval 0, later end", 0, 1000.0, 1000.25, false, true},
+      {"interval 0, same end", 0, 1000.0, 1000.0, false, false},
+      {"stopped", 0, 1000.0, 5000.0, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingView view;
+    view.InsertRow(0, "Quarnex01");
+    SetEngineOutputs(&view, &view);
+    GlobalSettings().Test.UpdateInterval = c.interval;
+    quarnex::Run().StopFlag.store(c.stopped ? 1 : 0);
+    TestPort t;
+    t.Results(kWriteDoneImmediate, kReadDoneImmediate);
+    t.Times(c.end - 10.0, c.end);
+    t.port.LastUpdateTime.store(c.last_update);
+
+    PacketStep(t.port);
+
+    // The verdict counts the packet whether or not the row is refreshed.
+    EXPECT_EQ(t.port.GoodPacketCount.load(), 1);
+    EXPECT_EQ(view.Cell(0, kColumnPackets), c.refreshed ? "1" : "");
+    EXPECT_EQ(t.port.LastUpdateTime.load(), c.refreshed ? c.end : c.last_update);
+  }
+  quarnex::Run().StopFlag.store(0);
+  SetEngineOutputs(&view_, &view_);
+}
+
+TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndAnUnjudgedPacket) {
+  TestPort t;
+  t.Results(kWriteDoneImmediate, kReadDoneImmediate);
+  t.Times(0.0, 1e9);
+  t.port.InUse.store(0);
+  PacketStep(t.port);
+  EXPECT_EQ(t.port.PacketCount.load(), 0);
+
+  t.port.InUse.store(1);
+  t.Results(kWriteNone, kReadDoneImmediate);
+  PacketStep(t.port);
+  EXPECT_EQ(t.port.PacketCount.load(), 1);
+  EXPECT_EQ(view_.Cell(0, kColumnPackets), "");
+}
+
+TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
+  TestPort t;
+  t.port.PacketCount.store(3);
+  t.port.ErrorCount.store(1);
+  t.port.GoodPacketCount.store(2);
+  t.port.TotalPacketTime.store(2000.0);
+  t.port.LastPacketTime.store(990.0);
+  t.port.MaxPacketTime.store(1010.0);
+  t.port.PacketOk.store(1);
+
+  UpdateRow(t.port);
+  // 12.34 / 1000 x 100 + 0.05
+  EXPECT_EQ(RowCells(), (std::vector<std::string>{"3", "1", "1000.0,  990.0,  1010.0  (1.3%)", "Success"}));
+
+  // In file mode one packet is the file: 10000 / 1024 = 9 packets.
+  GlobalSettings().Test.FileNameLength = 4;
+  GlobalSettings().Test.FileSize = 10000;
+  GlobalSettings().PacketSize = 1024;
+  UpdateRow(t.port);
+  EXPECT_EQ(view_.Cell(0, kColumnTime), "1000.0,  990.0,  1010.0  (11.2%)");
+}
+
+TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    int32_t write;
+    int32_t read;
+    const char* status;
+  };
+  const Case cases[] = {
+      {"write not full", kLoopback, kWriteStopped, kReadDoneDeferred, "Write failed"},
+      {"length", kReceiveOnly, kWriteNone, kReadLengthMismatch, "Length mismatch (700)"},
+      {"data", kLoopback, kWriteDoneDeferred, kReadDoneImmediate, "Data mismatch"},
+      {"read", kReceiveOnly, kWriteNone, kReadError, "Read failed"},
+      {"transmit only", kTransmitOnly, kWriteShort, kReadNone, "Write failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GlobalSettings().Test.Mode = c.mode;
+    TestPort t;
+    t.port.PacketOk.store(0);
+    t.port.PacketCount.store(4);
+    t.port.ErrorCount.store(2);
+    t.port.GoodPacketCount.store(2);
+    t.port.TotalPacketTime.store(20.0);
+    t.port.LastReadLength.store(700);
+    t.Results(c.write, c.read);
+
+    UpdateRow(t.port);
+
+    EXPECT_EQ(RowCells(), (std::vector<std::string>{"4", "2", kNotAvailable, c.status}));
+  }
+}
+
+TEST_F(VerdictTest, PacketStepShowsEachJudgedPacket) {
+  GlobalSettings().Test.UpdateInterval = 0;
+  TestPort t;
+  t.Results(kWriteDoneImmediate, kReadDoneImmediate);
+  t.Times(100.0, 150.0);
+  PacketStep(t.port);
+  EXPECT_EQ(RowCells()[3], "Success");
+
+  t.Results(kWriteDoneImmediate, kReadDoneImmediate);
+  t.buffer[0] ^= 1;
+  t.Times(200.0, 260.0);
+  PacketStep(t.port);
+  EXPECT_EQ(RowCells(), (std::vector<std::string>{"2", "1", kNotAvailable, "Data mismatch"}));
+}
+
+}  // namespace
+}  // namespace quarnex
