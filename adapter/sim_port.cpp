@@ -1,0 +1,479 @@
+#include "adapter/sim_port.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quarnex {
+
+namespace {
+
+// An unpaced source produces frames on demand; faults may eat a few, but a
+// read should not loop forever when every frame is dropped.
+constexpr int kOnDemandTries = 16;
+
+uint64_t Cookie(uint64_t kind, uint64_t value, int kind_bits) { return (value << kind_bits) | kind; }
+
+std::vector<uint8_t> Le32(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+
+// Copies what fits of `bytes` into the caller's buffer; returns the count.
+uint32_t CopyOut(const std::vector<uint8_t>& bytes, uint8_t* out, uint32_t out_size) {
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(bytes.size(), out_size));
+  if (n > 0) std::memcpy(out, bytes.data(), n);
+  return n;
+}
+
+}  // namespace
+
+SimPort::SimPort(int number, const FarEnd& far, const FaultDice& dice,
+                 std::shared_ptr<const std::vector<uint8_t>> source_data)
+    : number_(number), far_(far), source_data_(std::move(source_data)), far_lines_(lines_), dice_(dice) {
+  registers_.own = lines_.get();
+  registers_.far = far_lines_.get();
+}
+
+SimPort::~SimPort() = default;
+
+void SimPort::ConnectPeer(const std::shared_ptr<SimPort>& peer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  peer_ = peer;
+  far_lines_ = peer->lines_;
+  registers_.far = far_lines_.get();
+}
+
+void SimPort::Finish(Completion* c, uint32_t error, uint32_t count) {
+  const EventRef event = c->event;
+  c->count.store(count, std::memory_order_relaxed);
+  c->status.store(error, std::memory_order_release);
+  if (event) event->Set();
+}
+
+void SimPort::Pend(Completion* c) {
+  c->count.store(0, std::memory_order_relaxed);
+  c->status.store(kErrorIoIncomplete, std::memory_order_release);
+}
+
+uint64_t SimPort::Open() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (open_) return 0;
+  open_ = true;
+  ++session_;
+  line_free_ = SimClock::now();
+  source_offset_ = 0;
+  RestartSourceLocked();
+  return session_;
+}
+
+IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completion* c, bool overlapped) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
+  if (buffer == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
+  // As the platform does, starting a transfer withdraws a stale signal of
+  // the record's event, so a wait never returns for an earlier transfer.
+  if (c->event) c->event->Reset();
+  const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
+  if (fate == FaultDice::Fate::kRefuse) return IoStatus{dice_.refuse_error(), 0};
+  if (fate == FaultDice::Fate::kHang) {
+    Pend(c);
+    hung_.push_back(HungTransfer{HungKind::kRead, c});
+    return IoStatus{kErrorIoPending, 0};
+  }
+  auto* out = static_cast<uint8_t*>(buffer);
+  if (!rx_.empty()) {
+    // Frames wait only while no read is pending, so this read is next.
+    const uint32_t n = CopyOut(rx_.front(), out, length);
+    rx_bytes_ -= rx_.front().size();
+    rx_.pop_front();
+    Finish(c, kErrorSuccess, n);
+    return IoStatus{kErrorSuccess, n};
+  }
+  if (far_.kind == FarEndKind::kSource && !timing_.paced() && reads_.empty()) {
+    for (int i = 0; i < kOnDemandTries; ++i) {
+      std::vector<uint8_t> frame = NextSourceFrameLocked();
+      if (!AcceptArrivalLocked(&frame)) continue;
+      ++frames_received_;
+      const uint32_t n = CopyOut(frame, out, length);
+      Finish(c, kErrorSuccess, n);
+      return IoStatus{kErrorSuccess, n};
+    }
+  }
+  if (fate == FaultDice::Fate::kInstant) {
+    Finish(c, kErrorSuccess, 0);
+    return IoStatus{kErrorSuccess, 0};
+  }
+  Pend(c);
+  reads_.push_back(PendingRead{out, length, c});
+  return IoStatus{kErrorIoPending, 0};
+}
+
+IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Completion* c, bool overlapped) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
+  if (data == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
+  if (c->event) c->event->Reset();
+  const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
+  if (fate == FaultDice::Fate::kRefuse) return IoStatus{dice_.refuse_error(), 0};
+  if (fate == FaultDice::Fate::kHang) {
+    // The frame never reaches the line.
+    Pend(c);
+    hung_.push_back(HungTransfer{HungKind::kWrite, c});
+    return IoStatus{kErrorIoPending, 0};
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (!timing_.paced() && tx_.empty() && frames_in_transit_ == 0) {
+    // An unpaced line with nothing ahead: the frame arrives before the write
+    // returns. Frames still in transit would be overtaken, so those cases
+    // take the queue below.
+    std::vector<uint8_t> frame(bytes, bytes + length);
+    ++frames_sent_;
+    ++frames_in_transit_;
+    const uint64_t sender = session_;
+    lock.unlock();
+    Transmit(std::move(frame), sender);
+    lock.lock();
+    --frames_in_transit_;
+    Finish(c, kErrorSuccess, length);
+    return IoStatus{kErrorSuccess, length};
+  }
+  const SimClock::time_point start = std::max(SimClock::now(), line_free_);
+  TxFrame frame{bytes, {}, length, c, start + timing_.FrameTime(length)};
+  line_free_ = frame.leaves;
+  const bool at_once = !timing_.paced() || fate == FaultDice::Fate::kInstant;
+  if (at_once) {
+    // The caller may reuse its buffer once the write completed.
+    frame.copy.assign(bytes, bytes + length);
+    frame.caller_data = nullptr;
+    frame.completion = nullptr;
+  } else {
+    Pend(c);
+  }
+  tx_.push_back(std::move(frame));
+  LineScheduler::Instance().Schedule(line_free_, shared_from_this(), kTxDone);
+  if (!at_once) return IoStatus{kErrorIoPending, 0};
+  Finish(c, kErrorSuccess, length);
+  return IoStatus{kErrorSuccess, length};
+}
+
+IoStatus SimPort::Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size, void* out,
+                          uint32_t out_size, Completion* c, bool overlapped) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
+  const ControlEntry* entry = FindControl(code);
+  if (entry == nullptr) return IoStatus{kErrorInvalidFunction, 0};
+  if (in_size < entry->in_size || (entry->in_size > 0 && in == nullptr) || out_size < entry->out_size ||
+      (entry->out_size > 0 && out == nullptr)) {
+    return IoStatus{kErrorInvalidParameter, 0};
+  }
+  if (c->event) c->event->Reset();
+  const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
+  if (fate == FaultDice::Fate::kRefuse) return IoStatus{dice_.refuse_error(), 0};
+  if (fate == FaultDice::Fate::kHang) {
+    Pend(c);
+    hung_.push_back(HungTransfer{HungKind::kControl, c});
+    return IoStatus{kErrorIoPending, 0};
+  }
+  registers_.frames_waiting = rx_.size();
+  ControlAnswer answer = entry->handler(registers_, ControlRequest{static_cast<const uint8_t*>(in), in_size, out_size});
+  if (answer.error != kErrorSuccess) return IoStatus{answer.error, 0};
+  if (answer.timing_changed) {
+    timing_ = TimingFromBlock(registers_.config_block.data());
+    RestartSourceLocked();
+  }
+  if (answer.timing == ControlTiming::kUntilLineEvent && fate == FaultDice::Fate::kInstant) {
+    answer.out = Le32(0);  // completed at once: no event happened
+  }
+  if (answer.timing == ControlTiming::kAtOnce || fate == FaultDice::Fate::kInstant) {
+    const uint32_t n = CopyOut(answer.out, static_cast<uint8_t*>(out), out_size);
+    Finish(c, kErrorSuccess, n);
+    return IoStatus{kErrorSuccess, n};
+  }
+  Pend(c);
+  const uint64_t id = next_control_id_++;
+  controls_.push_back(
+      PendingControl{id, c, static_cast<uint8_t*>(out), out_size, std::move(answer.out), answer.timing});
+  if (answer.timing == ControlTiming::kBriefly) {
+    LineScheduler::Instance().Schedule(SimClock::now() + kBriefPending, shared_from_this(),
+                                       Cookie(kControlDone, id, kTimerKindBits));
+  }
+  return IoStatus{kErrorIoPending, 0};
+}
+
+bool SimPort::ClearCommError(uint64_t session, uint32_t* errors, uint32_t* error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) {
+    if (error != nullptr) *error = kErrorInvalidHandle;
+    return false;
+  }
+  if (errors != nullptr) *errors = registers_.line_errors;
+  registers_.line_errors = 0;
+  if (error != nullptr) *error = kErrorSuccess;
+  return true;
+}
+
+bool SimPort::Purge(uint64_t session, uint32_t flags) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) return false;
+  if (flags & kPurgeTxAbort) {
+    AbortWritesLocked();
+    AbortHungLocked(HungKind::kWrite);
+    // Control requests travel the transmit path of the driver.
+    AbortControlsLocked();
+    AbortHungLocked(HungKind::kControl);
+  }
+  if (flags & kPurgeRxAbort) {
+    AbortReadsLocked();
+    AbortHungLocked(HungKind::kRead);
+  }
+  if (flags & kPurgeTxClear) {
+    // Frames whose writes already completed are only buffered data now.
+    std::erase_if(tx_, [](const TxFrame& f) { return f.completion == nullptr; });
+    line_free_ = tx_.empty() ? SimClock::now() : std::max(SimClock::now(), tx_.back().leaves);
+  }
+  if (flags & kPurgeRxClear) {
+    rx_.clear();
+    rx_bytes_ = 0;
+  }
+  return true;
+}
+
+bool SimPort::SetCommMask(uint64_t session, uint32_t mask) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) return false;
+  comm_mask_ = mask;
+  // A new mask ends a pending wait, which then reports no event.
+  CompleteLineWaitsLocked(0);
+  return true;
+}
+
+void SimPort::Close(uint64_t session) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!ValidLocked(session)) return;
+  AbortReadsLocked();
+  AbortWritesLocked();
+  AbortControlsLocked();
+  AbortHungLocked(HungKind::kRead);
+  AbortHungLocked(HungKind::kWrite);
+  AbortHungLocked(HungKind::kControl);
+  tx_.clear();
+  rx_.clear();
+  rx_bytes_ = 0;
+  registers_.line_errors = 0;
+  comm_mask_ = 0;
+  lines_->rts.store(false);
+  lines_->dtr.store(false);
+  open_ = false;
+  ++source_generation_;  // the source stops with the session
+}
+
+SimPortState SimPort::State() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  SimPortState s;
+  s.port = number_;
+  s.far_end = far_.kind;
+  s.open = open_;
+  s.has_config_block = registers_.has_config_block;
+  if (s.has_config_block) s.config_block.assign(registers_.config_block.begin(), registers_.config_block.end());
+  s.has_two_values = registers_.has_two_values;
+  s.two_values[0] = registers_.two_values[0];
+  s.two_values[1] = registers_.two_values[1];
+  s.rts = lines_->rts.load();
+  s.dtr = lines_->dtr.load();
+  s.cts = far_lines_->rts.load();
+  s.dcd = far_lines_->dtr.load();
+  s.timing = timing_;
+  s.line_errors = registers_.line_errors;
+  s.comm_mask = comm_mask_;
+  s.frames_sent = frames_sent_;
+  s.frames_received = frames_received_;
+  s.frames_lost = frames_lost_;
+  s.frames_waiting = rx_.size();
+  return s;
+}
+
+void SimPort::OnTimer(uint64_t cookie, SimClock::time_point deadline) {
+  const uint64_t value = cookie >> kTimerKindBits;
+  switch (cookie & ((1u << kTimerKindBits) - 1)) {
+    case kTxDone:
+      TxDone();
+      break;
+    case kSourceFrame:
+      SourceFrame(value, deadline);
+      break;
+    case kControlDone:
+      ControlDone(value);
+      break;
+    default:
+      break;
+  }
+}
+
+void SimPort::TxDone() {
+  std::vector<std::vector<uint8_t>> leaving;
+  uint64_t sender = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    const SimClock::time_point now = SimClock::now();
+    while (!tx_.empty() && tx_.front().leaves <= now) {
+      TxFrame& f = tx_.front();
+      if (f.completion != nullptr) {
+        // The copy happens under mu_: a purge cannot end this write while
+        // its buffer is being read.
+        leaving.emplace_back(f.caller_data, f.caller_data + f.length);
+        Finish(f.completion, kErrorSuccess, f.length);
+      } else {
+        leaving.push_back(std::move(f.copy));
+      }
+      ++frames_sent_;
+      tx_.pop_front();
+    }
+    if (leaving.empty()) return;  // purged, or another timer was first
+    frames_in_transit_ += static_cast<int>(leaving.size());
+    sender = session_;
+  }
+  for (std::vector<uint8_t>& frame : leaving) Transmit(std::move(frame), sender);
+  std::lock_guard<std::mutex> lock(mu_);
+  frames_in_transit_ -= static_cast<int>(leaving.size());
+}
+
+void SimPort::Transmit(std::vector<uint8_t> frame, uint64_t session) {
+  switch (far_.kind) {
+    case FarEndKind::kLoopback:
+      Arrive(std::move(frame), session);
+      break;
+    case FarEndKind::kNullModem:
+      if (std::shared_ptr<SimPort> peer = peer_.lock()) peer->Arrive(std::move(frame), 0);
+      break;
+    case FarEndKind::kSink:
+    case FarEndKind::kSource:  // a source only talks
+      break;
+  }
+}
+
+void SimPort::Arrive(std::vector<uint8_t> frame, uint64_t session) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!open_ || (session != 0 && session != session_)) return;
+  if (!AcceptArrivalLocked(&frame)) return;
+  if (!reads_.empty()) {
+    const PendingRead read = reads_.front();
+    reads_.pop_front();
+    ++frames_received_;
+    Finish(read.completion, kErrorSuccess, CopyOut(frame, read.buffer, read.length));
+    CompleteLineWaitsLocked(kLineEventFrame);
+    return;
+  }
+  if (!rx_.empty() && (rx_.size() >= kMaxFramesWaiting || rx_bytes_ + frame.size() > kMaxBytesWaiting)) {
+    ++frames_lost_;
+    RaiseLineErrorsLocked(kCeRxOver);
+    return;
+  }
+  ++frames_received_;
+  rx_bytes_ += frame.size();
+  rx_.push_back(std::move(frame));
+  CompleteLineWaitsLocked(kLineEventFrame);
+}
+
+bool SimPort::AcceptArrivalLocked(std::vector<uint8_t>* frame) {
+  uint32_t flags = 0;
+  const bool kept = dice_.OnFrame(frame, &flags);
+  RaiseLineErrorsLocked(flags);
+  if (!kept) ++frames_lost_;
+  return kept;
+}
+
+void SimPort::RaiseLineErrorsLocked(uint32_t flags) {
+  if (flags == 0) return;
+  registers_.line_errors |= flags;
+  CompleteLineWaitsLocked(kLineEventLineError);
+}
+
+void SimPort::CompleteLineWaitsLocked(uint32_t events) {
+  for (auto it = controls_.begin(); it != controls_.end();) {
+    if (it->timing != ControlTiming::kUntilLineEvent) {
+      ++it;
+      continue;
+    }
+    Finish(it->completion, kErrorSuccess, CopyOut(Le32(events), it->out, it->out_size));
+    it = controls_.erase(it);
+  }
+}
+
+uint32_t SimPort::NextSourceLengthLocked() const {
+  if (!source_data_ || source_data_->empty()) return far_.frame_size;
+  return static_cast<uint32_t>(std::min<uint64_t>(far_.frame_size, source_data_->size() - source_offset_));
+}
+
+std::vector<uint8_t> SimPort::NextSourceFrameLocked() {
+  const uint32_t length = NextSourceLengthLocked();
+  std::vector<uint8_t> frame(length);
+  if (!source_data_ || source_data_->empty()) {
+    for (uint32_t i = 0; i < length; ++i) frame[i] = PatternByte(i);
+    return frame;
+  }
+  // The file in chunks; the last chunk may be short, then it starts over.
+  std::memcpy(frame.data(), source_data_->data() + source_offset_, length);
+  source_offset_ += length;
+  if (source_offset_ >= source_data_->size()) source_offset_ = 0;
+  return frame;
+}
+
+void SimPort::RestartSourceLocked() {
+  ++source_generation_;
+  if (!open_ || far_.kind != FarEndKind::kSource || !timing_.paced()) return;
+  // The first frame arrives once it has crossed the line.
+  LineScheduler::Instance().Schedule(SimClock::now() + timing_.FrameTime(NextSourceLengthLocked()),
+                                     shared_from_this(), Cookie(kSourceFrame, source_generation_, kTimerKindBits));
+}
+
+void SimPort::SourceFrame(uint64_t generation, SimClock::time_point deadline) {
+  std::vector<uint8_t> frame;
+  uint64_t session = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (generation != source_generation_ || !open_) return;
+    frame = NextSourceFrameLocked();
+    session = session_;
+    // Back to back: the next frame arrives one line time after this one
+    // was due, however late this timer ran.
+    LineScheduler::Instance().Schedule(deadline + timing_.FrameTime(NextSourceLengthLocked()), shared_from_this(),
+                                       Cookie(kSourceFrame, generation, kTimerKindBits));
+  }
+  Arrive(std::move(frame), session);
+}
+
+void SimPort::ControlDone(uint64_t id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = std::find_if(controls_.begin(), controls_.end(), [id](const PendingControl& p) { return p.id == id; });
+  if (it == controls_.end()) return;  // aborted meanwhile
+  Finish(it->completion, kErrorSuccess, CopyOut(it->answer, it->out, it->out_size));
+  controls_.erase(it);
+}
+
+void SimPort::AbortReadsLocked() {
+  for (const PendingRead& r : reads_) Finish(r.completion, kErrorOperationAborted, 0);
+  reads_.clear();
+}
+
+void SimPort::AbortWritesLocked() {
+  for (const TxFrame& f : tx_) {
+    if (f.completion != nullptr) Finish(f.completion, kErrorOperationAborted, 0);
+  }
+  // An aborted write's frame leaves the line with it.
+  std::erase_if(tx_, [](const TxFrame& f) { return f.completion != nullptr; });
+  line_free_ = tx_.empty() ? SimClock::now() : std::max(SimClock::now(), tx_.back().leaves);
+}
+
+void SimPort::AbortControlsLocked() {
+  for (const PendingControl& p : controls_) Finish(p.completion, kErrorOperationAborted, 0);
+  controls_.clear();
+}
+
+void SimPort::AbortHungLocked(HungKind kind) {
+  for (const HungTransfer& h : hung_) {
+    if (h.kind == kind) Finish(h.completion, kErrorOperationAborted, 0);
+  }
+  std::erase_if(hung_, [kind](const HungTransfer& h) { return h.kind == kind; });
+}
+
+}  // namespace quarnex

@@ -1,0 +1,62 @@
+// The simulated adapter: the default backend of OpenDevice.
+//
+// A SimAdapter owns the ports a SimConfig describes and opens them as
+// Devices. Tests build their own SimAdapter from a SimConfig (or its text
+// form) and read each port's state; the tester reaches the process-wide one
+// through OpenDevice, configured by the QUARNEX_SIM environment variable
+// (adapter/README.md) when it is first used, or by SimConfigure.
+//
+// Thread-safety: every function and method may be called from any thread.
+// A port that is open keeps working after its adapter is destroyed or
+// replaced, until it is closed.
+#ifndef QUARNEX_ADAPTER_SIMULATED_ADAPTER_H_
+#define QUARNEX_ADAPTER_SIMULATED_ADAPTER_H_
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "adapter/sim_config.h"
+#include "adapter/sim_port.h"
+#include "testapp/driver/device.h"
+
+namespace quarnex {
+
+class SimAdapter {
+ public:
+  // Builds the ports of `config`. A source file that cannot be read is
+  // reported on stderr and the port sends the pattern instead.
+  explicit SimAdapter(const SimConfig& config);
+  SimAdapter(const SimAdapter&) = delete;
+  SimAdapter& operator=(const SimAdapter&) = delete;
+
+  // Opens port `port_number` exclusively. Null when the port does not exist
+  // or is open already (until that device is closed or destroyed).
+  DeviceRef Open(int port_number);
+  // The state of a port; false when it does not exist.
+  bool PortState(int port_number, SimPortState* state) const;
+  std::vector<int> PortNumbers() const;
+
+ private:
+  std::map<int, std::shared_ptr<SimPort>> ports_;  // fixed after construction
+};
+
+// Replaces the process-wide adapter. Devices already open stay on the old
+// one; their port numbers can be opened again on the new one.
+void SimConfigure(const SimConfig& config);
+// The same from the text form; problems are written to stderr (and returned
+// when `problems` is not null). False when an item was skipped.
+bool SimConfigureText(std::string_view text, std::vector<std::string>* problems = nullptr);
+
+// The process-wide adapter; on first use it is built from QUARNEX_SIM (or
+// the default: ports 1 to 16 with loopback plugs).
+std::shared_ptr<SimAdapter> GlobalSimAdapter();
+
+// Opens a port of the process-wide adapter; null when missing or open.
+DeviceRef OpenSimulatedPort(int port_number);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_ADAPTER_SIMULATED_ADAPTER_H_
