@@ -1,1 +1,49 @@
-// placeholder: replaced by its unit
+#include "testapp/driver/open_device.h"
+
+#include <mutex>
+
+#include "adapter/simulated_adapter.h"
+#include "testapp/driver/device_name.h"
+
+namespace quarnex {
+
+namespace {
+
+std::mutex& OpenerMutex() {
+  static std::mutex mu;
+  return mu;
+}
+
+// Guarded by OpenerMutex().
+DeviceOpener& InstalledOpener() {
+  static DeviceOpener opener;
+  return opener;
+}
+
+// The backend used when no opener is installed. A backend for real serial
+// ports will be chosen here, by an environment variable; until then every
+// path goes to the simulated adapter.
+DeviceRef OpenDefaultBackend(std::string_view path) {
+  int port_number = 0;
+  if (!ParseDevicePath(path, &port_number)) return nullptr;
+  return OpenSimulatedPort(port_number);
+}
+
+}  // namespace
+
+DeviceRef OpenDevice(std::string_view path) {
+  DeviceOpener opener;
+  {
+    std::lock_guard<std::mutex> lock(OpenerMutex());
+    opener = InstalledOpener();
+  }
+  if (opener) return opener(path);
+  return OpenDefaultBackend(path);
+}
+
+void SetDeviceOpener(DeviceOpener opener) {
+  std::lock_guard<std::mutex> lock(OpenerMutex());
+  InstalledOpener() = std::move(opener);
+}
+
+}  // namespace quarnex
