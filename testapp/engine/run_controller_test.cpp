@@ -1,1 +1,442 @@
-// placeholder: replaced by its unit
+// Tests of the run controller on recording fake devices: the steps and
+// messages of Start, the clamps, the pattern and packet time, closing a port
+// exactly once, and the release of one run's objects before the next.
+#include "testapp/engine/run_controller.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testapp/driver/control_codes.h"
+#include "testapp/driver/device_name.h"
+#include "testapp/driver/open_device.h"
+#include "testapp/driver/recording_device.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_snapshot.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+using Op = RecordingDevice::Op;
+
+RecordingDevice::Answer PendingAnswer() {
+  RecordingDevice::Answer answer;
+  answer.kind = RecordingDevice::Answer::kPending;
+  return answer;
+}
+
+// Reads stay pending until the device is purged or closed, so worker threads
+// block instead of spinning through reads that complete at once. Writes
+// complete at once.
+class PendingReadDevice : public RecordingDevice {
+ public:
+  IoStatus Read(void* buffer, uint32_t length, Completion* completion) override {
+    Script(Op::kRead, PendingAnswer());
+    return RecordingDevice::Read(buffer, length, completion);
+  }
+  size_t WriteCount() const {
+    size_t n = 0;
+    for (const Request& r : Requests()) n += r.op == Op::kWrite;
+    return n;
+  }
+};
+
+// Waits up to two seconds for `done`.
+template <typename Pred>
+bool Eventually(Pred done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+class RunControllerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = std::filesystem::current_path();
+    char dir_template[] = "/tmp/run_controller_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    dir_ = dir_template;
+    std::filesystem::current_path(dir_);
+    // An empty configuration: BitRate 0, every key at 0.
+    ASSERT_TRUE(WriteTextFile("quarnex.cfg", ""));
+
+    Settings& s = GlobalSettings();
+    s.Test = DefaultTestSettings();
+    s.Port = DefaultPortSettings();
+    s.PacketSize = kDefaultPacketSize;
+    TesterOptions& options = GlobalTesterOptions();
+    options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
+    SetEngineOutputs(&view_, &view_);
+    // Every open of an existing port gets a fresh device, so a test can tell
+    // the devices of consecutive runs apart.
+    SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+      opened_.emplace_back(path);
+      if (missing_.count(std::string(path)) != 0) return nullptr;
+      auto device = std::make_shared<PendingReadDevice>();
+      devices_[std::string(path)].push_back(device);
+      return device;
+    });
+    ClearPortSlots();
+  }
+
+  void TearDown() override {
+    StopHeadlessRun();
+    SetDeviceOpener({});
+    SetEngineOutputs(nullptr, nullptr);
+    std::filesystem::current_path(old_dir_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // The device the latest open of port `n` returned.
+  std::shared_ptr<PendingReadDevice> Latest(int n) { return devices_.at(DevicePath(n)).back(); }
+
+  void UseFile(const std::string& name, const std::string& contents) {
+    ASSERT_TRUE(WriteTextFile(name, contents));
+    TestSettings& t = GlobalSettings().Test;
+    std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
+    t.FileNameLength = static_cast<uint8_t>(name.size());
+  }
+
+  std::filesystem::path old_dir_;
+  std::filesystem::path dir_;
+  RecordingView view_;
+  std::vector<std::string> opened_;
+  std::set<std::string> missing_;
+  std::map<std::string, std::vector<std::shared_ptr<PendingReadDevice>>> devices_;
+};
+
+TEST_F(RunControllerTest, NoPortsFailsMiserably) {
+  GlobalSettings().Test.PortCount = 0;
+  EXPECT_FALSE(StartRun());
+  EXPECT_EQ(view_.Messages(),
+            std::vector<std::string>{"Port(s) init process failed miserably.\nCan't run the test"});
+  EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
+  TestSettings& t = GlobalSettings().Test;
+  t.PortIndex = 1;
+  t.PortCount = 3;
+  missing_.insert(DevicePath(2));
+
+  ASSERT_TRUE(StartRun());
+  EXPECT_EQ(view_.Messages(), std::vector<std::string>{"Failed to open \\\\.\\Quarnex02"});
+  EXPECT_TRUE(view_.WholeRowsSelected());
+  ASSERT_EQ(view_.RowCount(), 2);
+  EXPECT_EQ(view_.Cell(0, kColumnPort), "Quarnex01");
+  EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex03");
+  PortTable& ports = quarnex::Run().Ports;
+  EXPECT_EQ(ports[0].Row, 0);
+  EXPECT_EQ(ports[2].Row, 1);
+  EXPECT_EQ(ports[0].InUse.load(), 1);
+  EXPECT_EQ(ports[1].InUse.load(), 0);
+  EXPECT_EQ(ports[1].Device.load(), nullptr);
+  EXPECT_EQ(ports[2].InUse.load(), 1);
+
+  // Both ports were configured and run: their pending read released the
+  // writer, whose packet is the pattern.
+  for (int n : {1, 3}) {
+    auto device = Latest(n);
+    const auto requests = device->Requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0].code, kIoctlSetConfiguration);
+    EXPECT_EQ(requests[1].code, kIoctlSetTwoValues);
+    ASSERT_TRUE(Eventually([&] { return device->WriteCount() >= 1; })) << "port " << n;
+  }
+  std::vector<int32_t> open_ports;
+  for (const PortCounters& c : SnapshotOpenPorts()) open_ports.push_back(c.PortNumber);
+  EXPECT_EQ(open_ports, (std::vector<int32_t>{1, 3}));
+
+  StopHeadlessRun();
+  for (int n : {1, 3}) {
+    EXPECT_EQ(Latest(n)->CloseCount(), 1);
+    EXPECT_EQ(Latest(n)->CommMasks(), std::vector<uint32_t>{0});
+  }
+  EXPECT_TRUE(SnapshotOpenPorts().empty());
+}
+
+TEST_F(RunControllerTest, ShortFileLowersPacketSize) {
+  const std::string contents(300, 'q');
+  UseFile("short.bin", contents);
+  GlobalSettings().Test.Mode = kTransmitOnly;
+  GlobalSettings().Test.PauseAfter = 1;
+  GlobalSettings().PacketSize = 1024;
+
+  ASSERT_TRUE(StartRun());
+  EXPECT_EQ(GlobalSettings().PacketSize, 300);
+  EXPECT_EQ(GlobalSettings().Test.FileSize, 300u);
+  // Transmit only waits for the start sequence's release.
+  auto device = Latest(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(device->WriteCount(), 0u);
+  ReleaseWriter(quarnex::Run().Ports[0]);
+  ASSERT_TRUE(Eventually([&] { return device->WriteCount() == 1; }));
+  for (const auto& r : device->Requests()) {
+    if (r.op == Op::kWrite) {
+      EXPECT_EQ(std::string(r.input.begin(), r.input.end()), contents);
+    }
+  }
+  StopHeadlessRun();
+  EXPECT_EQ(GlobalSettings().PacketSize, 300);
+}
+
+TEST_F(RunControllerTest, UnusableFileFailsBeforeAnyPort) {
+  struct Case {
+    const char* name;
+    bool create_empty;
+  };
+  for (const Case& c : {Case{"empty.bin", true}, Case{"absent.bin", false}}) {
+    SCOPED_TRACE(c.name);
+    if (c.create_empty) {
+      UseFile(c.name, "");
+    } else {
+      TestSettings& t = GlobalSettings().Test;
+      std::snprintf(t.FileName, sizeof(t.FileName), "%s", c.name);
+      t.FileNameLength = static_cast<uint8_t>(std::strlen(c.name));
+    }
+    EXPECT_FALSE(StartRun());
+    EXPECT_EQ(view_.Messages().back(), "Error in getting specified file");
+    EXPECT_EQ(view_.RowCount(), 0);
+    EXPECT_TRUE(opened_.empty());
+  }
+}
+
+TEST_F(RunControllerTest, PatternRestartsEveryBlockOf256) {
+  GlobalSettings().PacketSize = 300;
+  BuildTxPattern();
+  const auto& pattern = quarnex::Run().TxPattern;
+  struct Case {
+    int index;
+    char byte;
+  };
+  for (int i = 0; i < 26; ++i) EXPECT_EQ(pattern[i], 'A' + i);
+  for (const Case& c : {Case{26, 'A'}, Case{234, 'A'}, Case{255, 'V'}, Case{256, 'A'}, Case{299, 'R'}}) {
+    EXPECT_EQ(pattern[c.index], c.byte) << "byte " << c.index;
+  }
+}
+
+TEST_F(RunControllerTest, CharacterSizeAndExpectedPacketTimeFollowTheConfiguration) {
+  struct Case {
+    const char* config;
+    int byte_size;
+    double expected_ms;
+  };
+  const Case cases[] = {
+      {"TxCharacterSize=2\nParity=1\nBitRate=9600\n", 6, 7.0 * 1024 * 1000 / 9600},
+      {"TxCharacterSize=0\nParity=0\nBitRate=9600\n", 5, 5.0 * 1024 * 1000 / 9600},
+      {"TxCharacterSize=1\nParity=-1\nBitRate=2000000000\n", 7, 8.0 * 1024 * 1000 / 2e9},
+      {"TxCharacterSize=3\nParity=0\nBitRate=1000000\n", 8, 8.0 * 1024 * 1000 / 1e6},
+      // An unknown code leaves ByteSize as it was (8 from the case before).
+      {"TxCharacterSize=9\nParity=0\nBitRate=1000\n", 8, 8.0 * 1024 * 1000 / 1000},
+  };
+  GlobalSettings().Test.Mode = kReceiveOnly;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    ASSERT_TRUE(WriteTextFile("quarnex.cfg", c.config));
+    ASSERT_TRUE(StartRun());
+    EXPECT_EQ(GlobalSettings().Port.ByteSize, c.byte_size);
+    EXPECT_DOUBLE_EQ(quarnex::Run().ExpectedPacketTime.load(), c.expected_ms);
+    StopHeadlessRun();
+  }
+  EXPECT_NEAR(cases[0].expected_ms, 746.6667, 1e-4);
+}
+
+TEST_F(RunControllerTest, NoBitRateGivesNoFiniteExpectedTime) {
+  GlobalSettings().Test.Mode = kReceiveOnly;
+  ASSERT_TRUE(StartRun());  // the configuration names no BitRate
+  EXPECT_TRUE(std::isinf(quarnex::Run().ExpectedPacketTime.load()));
+}
+
+TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
+  missing_ = {};
+  // Every open fails, so only the walk over the range is seen.
+  SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+    opened_.emplace_back(path);
+    return nullptr;
+  });
+  Settings& s = GlobalSettings();
+  s.Test.PortIndex = 1;
+  s.Test.PortCount = 500;
+  EXPECT_FALSE(StartRun());
+  EXPECT_EQ(s.Test.PortCount, kMaxPorts);
+  ASSERT_EQ(opened_.size(), static_cast<size_t>(kMaxPorts));
+  EXPECT_EQ(opened_.front(), DevicePath(1));
+  EXPECT_EQ(opened_.back(), DevicePath(kMaxPorts));
+  EXPECT_EQ(view_.Messages().size(), static_cast<size_t>(kMaxPorts) + 1);
+
+  struct Case {
+    int32_t port_count, packet_size, want_port_count, want_packet_size;
+  };
+  for (const Case& c : {Case{-4, 0, 0, 1}, Case{0, -7, 0, 1}, Case{0, 100000, 0, kMaxPacketSize},
+                        Case{0, 1024, 0, 1024}, Case{0, kMaxPacketSize, 0, kMaxPacketSize}}) {
+    s.Test.PortCount = c.port_count;
+    s.PacketSize = c.packet_size;
+    EXPECT_FALSE(StartRun());
+    EXPECT_EQ(s.Test.PortCount, c.want_port_count);
+    EXPECT_EQ(s.PacketSize, c.want_packet_size);
+  }
+}
+
+TEST_F(RunControllerTest, ClosePortClosesOnceHoweverManyThreadsRace) {
+  auto port = std::make_unique<PortContext>();
+  for (int round = 0; round < 200; ++round) {
+    auto device = std::make_shared<RecordingDevice>();
+    port->DeviceOwner = device;
+    port->Device.store(device.get());
+    port->InUse.store(1);
+    // An orphan transfer the close aborts, and which goes with it.
+    device->Script(Op::kRead, PendingAnswer());
+    auto record = std::make_unique<Completion>();
+    auto buffer = std::make_unique<uint8_t[]>(16);
+    ASSERT_TRUE(device->Read(buffer.get(), 16, record.get()).pending());
+    port->Orphans.Add(OrphanTransfer{std::move(record), std::move(buffer)});
+
+    std::atomic<bool> go{false};
+    std::vector<std::thread> closers;
+    for (int t = 0; t < 4; ++t) {
+      closers.emplace_back([&] {
+        while (!go.load()) {
+        }
+        ClosePort(*port);
+      });
+    }
+    go.store(true);
+    for (auto& t : closers) t.join();
+    ASSERT_EQ(device->CloseCount(), 1) << "round " << round;
+    ASSERT_EQ(device->CommMasks(), std::vector<uint32_t>{0});
+    EXPECT_EQ(port->InUse.load(), 0);
+    EXPECT_EQ(port->Device.load(), nullptr);
+    EXPECT_EQ(port->Orphans.Size(), 0u);
+    ClosePort(*port);  // a free slot: nothing happens
+    EXPECT_EQ(device->CloseCount(), 1);
+  }
+}
+
+TEST_F(RunControllerTest, SweepKeepsOnlyUnfinishedTransfers) {
+  OrphanList list;
+  for (uint32_t status : {kErrorIoIncomplete, kErrorSuccess, kErrorOperationAborted, kErrorIoIncomplete}) {
+    auto record = std::make_unique<Completion>();
+    record->status.store(status);
+    list.Add(OrphanTransfer{std::move(record), nullptr});
+  }
+  list.Sweep();
+  EXPECT_EQ(list.Size(), 2u);
+  list.Clear();
+  EXPECT_EQ(list.Size(), 0u);
+}
+
+TEST_F(RunControllerTest, StartAfterPauseAndStopRunsUnpaused) {
+  ASSERT_TRUE(StartRun());
+  auto first = Latest(1);
+  ASSERT_TRUE(Eventually([&] { return first->WriteCount() == 1; }));
+  PauseRun();
+  StopRun();
+  ASSERT_TRUE(StartRun());
+  // A paused reader would leave its read pending without releasing the
+  // writer; the new run's first packet must flow at once.
+  auto second = Latest(1);
+  ASSERT_NE(first, second);
+  EXPECT_TRUE(Eventually([&] { return second->WriteCount() == 1; }));
+  EXPECT_EQ(quarnex::Run().PauseFlag.load(), 0);
+}
+
+TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
+  GlobalSettings().Test.PortCount = 4;
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    ASSERT_TRUE(StartRun());
+    // No Stop: Start itself must stop the old threads and wait for them, so
+    // none of them can close a device of the new run late.
+  }
+  for (int n = 1; n <= 4; ++n) {
+    const auto& opened = devices_.at(DevicePath(n));
+    ASSERT_EQ(opened.size(), 20u);
+    for (size_t k = 0; k + 1 < opened.size(); ++k) EXPECT_EQ(opened[k]->CloseCount(), 1);
+    EXPECT_EQ(opened.back()->CloseCount(), 0) << "port " << n;
+    EXPECT_EQ(quarnex::Run().Ports[n - 1].InUse.load(), 1);
+  }
+}
+
+TEST_F(RunControllerTest, SlotLeftOpenByAPartialSetupIsClosedAtTheNextStart) {
+  // A slot whose threads never started keeps its device open; nothing else
+  // would ever close it.
+  PortContext& leftover = quarnex::Run().Ports[5];
+  auto device = std::make_shared<RecordingDevice>();
+  leftover.DeviceOwner = device;
+  leftover.Device.store(device.get());
+  leftover.InUse.store(1);
+  ASSERT_TRUE(StartRun());
+  EXPECT_EQ(device->CloseCount(), 1);
+  EXPECT_EQ(leftover.InUse.load(), 0);
+  EXPECT_EQ(leftover.DeviceOwner, nullptr);
+}
+
+TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
+  GlobalSettings().Test.PortCount = 2;
+  UseFile("data.bin", std::string(2048, 'x'));
+  ASSERT_TRUE(StartRun());
+  std::weak_ptr<Event> exit_event = quarnex::Run().ExitEvent;
+  std::weak_ptr<Event> write_event = quarnex::Run().Ports[0].WriteEvent;
+  std::weak_ptr<PendingReadDevice> device = Latest(1);
+  ASSERT_TRUE(Eventually([&] { return quarnex::Run().Ports[0].ReceiveBuffer.load() != nullptr; }));
+  EXPECT_EQ(quarnex::Run().Ports[0].ReceiveBufferSize.load(), 1024u);
+  devices_.clear();
+
+  StopHeadlessRun();
+  EXPECT_TRUE(exit_event.expired());
+  EXPECT_TRUE(write_event.expired());
+  EXPECT_TRUE(device.expired());
+  EXPECT_EQ(quarnex::Run().FileBuffer, nullptr);
+  for (const PortContext& port : quarnex::Run().Ports) {
+    EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
+    EXPECT_FALSE(port.ReaderThread.joinable());
+    EXPECT_FALSE(port.WriterThread.joinable());
+  }
+}
+
+TEST_F(RunControllerTest, ReceiveOnlyHasNoWriter) {
+  GlobalSettings().Test.Mode = kReceiveOnly;
+  ASSERT_TRUE(StartRun());
+  PortContext& port = quarnex::Run().Ports[0];
+  EXPECT_EQ(port.WriteEvent, nullptr);
+  EXPECT_TRUE(port.ReaderThread.joinable());
+  EXPECT_FALSE(port.WriterThread.joinable());
+  ContinueRun();  // nothing to release; must not fail
+  EXPECT_EQ(Latest(1)->WriteCount(), 0u);
+}
+
+TEST_F(RunControllerTest, TransmitOnlyHasNoReader) {
+  GlobalSettings().Test.Mode = kTransmitOnly;
+  ASSERT_TRUE(StartRun());
+  PortContext& port = quarnex::Run().Ports[0];
+  EXPECT_NE(port.WriteEvent, nullptr);
+  EXPECT_FALSE(port.ReaderThread.joinable());
+  EXPECT_TRUE(port.WriterThread.joinable());
+  // Stop while the writer waits for its release: it wakes on the exit event
+  // and, in Transmit only, closes the port itself.
+  StopRun();
+  auto device = Latest(1);
+  EXPECT_TRUE(Eventually([&] { return device->CloseCount() == 1; }));
+  EXPECT_EQ(device->WriteCount(), 0u);
+}
+
+}  // namespace
+}  // namespace quarnex
