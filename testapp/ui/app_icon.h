@@ -1,0 +1,20 @@
+// The program's icon, drawn in code: a rounded tile with a loop over a row
+// of ports.
+//
+// Call on the user-interface thread (after QApplication exists).
+#ifndef QUARNEX_UI_APP_ICON_H_
+#define QUARNEX_UI_APP_ICON_H_
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace quarnex {
+
+// The icon at `size` x `size` pixels.
+QPixmap AppIconPixmap(int size);
+// The window icon, in the usual sizes.
+QIcon AppIcon();
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_APP_ICON_H_

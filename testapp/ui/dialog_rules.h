@@ -1,0 +1,88 @@
+// What the settings dialogs do with their fields when they open and when
+// they are confirmed, apart from any widget.
+//
+// The dialogs read their widgets into the plain inputs below and call these
+// functions, so every rule can be checked without a window. Pure functions,
+// safe from any thread.
+#ifndef QUARNEX_UI_DIALOG_RULES_H_
+#define QUARNEX_UI_DIALOG_RULES_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "testapp/settings/records.h"
+
+namespace quarnex {
+
+// A dialog ends with the id of the button that closed it.
+inline constexpr int kDialogOk = 1;
+inline constexpr int kDialogCancel = 2;
+
+// Reads a number as the dialogs do: leading blanks are skipped, then digits
+// up to the first other character. No digits, or a value beyond 32 bits,
+// reads as 0.
+uint32_t ParseUnsignedDecimal(std::string_view text);
+
+// The Test Settings dialog's record: the test settings and the packet size.
+struct TestDialogValues {
+  TestSettings Test;
+  int32_t PacketSize;
+};
+
+// Ranges of the two up-down controls.
+inline constexpr int kPortIndexMin = 1;
+inline constexpr int kPortIndexMax = 256;
+inline constexpr int kPacketSizeMin = 1;
+inline constexpr int kPacketSizeMax = kMaxPacketSize;
+
+// The mode list, in order; an entry's position is its TestMode.
+inline constexpr const char* kModeNames[] = {"Loopback", "Receive only", "Transmit only"};
+inline constexpr int kNoModeSelected = -1;
+
+// The file label's text for a selected mode other than Loopback.
+const char* FileLabelText(int mode);
+inline constexpr char kCompareFileLabel[] = "Compare with file: (Optional)";
+inline constexpr char kTransmitFileLabel[] = "Transmit file: (Optional)";
+
+// What the Test Settings dialog holds when OK is pressed. `file_name` is the
+// file field's text in the file system's 8-bit encoding.
+struct TestDialogInput {
+  std::string port_index;
+  std::string packet_size;
+  int selected_mode;  // position in the mode list, or kNoModeSelected
+  std::string file_name;
+};
+
+// Test Settings, OK: PortIndex from its field (no range check), PortCount
+// 1, PacketSize only when the field reads 1..65536, Mode the selected
+// position (or -1), and for a mode other than Loopback the file name cut to
+// 255 bytes (never inside a multi-byte character) with FileNameLength its
+// length; Loopback sets FileNameLength 0 and keeps the old FileName.
+void ApplyTestDialogOk(const TestDialogInput& input, TestDialogValues* values);
+
+// What the Options dialog holds when OK is pressed.
+struct OptionsInput {
+  bool pause_after_checked;
+  std::string pause_after;
+  std::string delay;
+  std::string update_interval;
+  bool timeout_blocked_threads;
+};
+
+// Options, OK: a checked "Pause After" takes its count only when it is
+// above 0 as a signed 32-bit value, an unchecked one sets 0; Delay and
+// UpdateInterval take their fields as read (empty gives 0).
+void ApplyOptionsOk(const OptionsInput& input, TestSettings* test);
+
+// Timeouts, OK: both fields as read, without checks.
+TimeoutSettings ReadTimeoutFields(std::string_view multiplier, std::string_view constant);
+
+// The Received data view's text: at most `length` bytes of `data`, ending
+// at the first zero byte.
+std::string ReceivedText(const std::vector<uint8_t>& data, uint32_t length);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_DIALOG_RULES_H_

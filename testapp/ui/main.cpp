@@ -1,0 +1,23 @@
+// quarnex-tester: the line tester's window. The single argument "start"
+// begins a run as soon as the window shows.
+#include <QApplication>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+#include "testapp/ui/command_line.h"
+#include "testapp/ui/main_window.h"
+#include "testapp/ui/qsettings_store.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);  // takes Qt's own options out of argv
+  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const bool auto_start = quarnex::IsAutoStart(arguments);
+
+  quarnex::QSettingsStore store;
+  std::unique_ptr<quarnex::MainWindow> window = quarnex::OpenMainWindow(store);
+  if (auto_start) QTimer::singleShot(0, window.get(), &quarnex::MainWindow::Start);
+  const int code = app.exec();
+  window.reset();
+  return code;
+}

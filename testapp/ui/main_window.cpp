@@ -1,0 +1,319 @@
+// MainWindow: menu, results table, status bar and the run commands.
+#include "testapp/ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <algorithm>
+
+#include "testapp/driver/control_codes.h"
+#include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/port_table.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/report/row_text.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_io.h"
+#include "testapp/settings/settings_state.h"
+#include "testapp/ui/about_dialog.h"
+#include "testapp/ui/app_icon.h"
+#include "testapp/ui/dialog_rules.h"
+#include "testapp/ui/options_dialog.h"
+#include "testapp/ui/received_data_dialog.h"
+#include "testapp/ui/test_settings_dialog.h"
+#include "testapp/ui/timeouts_dialog.h"
+
+namespace quarnex {
+namespace {
+
+// The size the window gets when no size was stored.
+constexpr int kDefaultWidth = 860;
+constexpr int kDefaultHeight = 420;
+
+// The menu, popups and items in order. Only the items with an accelerator
+// get a shortcut: a "\t" in a text is a hint the menu shows, never a key.
+struct MenuItemSpec {
+  const char* popup;
+  int id;
+  const char* text;
+  const char* accelerator;  // null: none
+  bool separator_before;
+};
+
+constexpr MenuItemSpec kMenuItems[] = {
+    {"&Settings", kIdPortSettings, "&Port...\tCtrl+P", nullptr, false},
+    {"&Settings", kIdTestSettings, "&Test...\tCtrl+T", "Ctrl+T", false},
+    {"&Settings", kIdOptions, "&Options\tCtrl+O", nullptr, false},
+    {"&Settings", kIdTimeouts, "Time&outs...", nullptr, false},
+    {"&Test", kIdStart, "&Start\tF5", "F5", false},
+    {"&Test", kIdPause, "&Pause\tF6", "F6", false},
+    {"&Test", kIdContinue, "&Continue\tF7", "F7", false},
+    {"&Test", kIdStop, "S&top\tF8", "F8", false},
+    {"&Test", kIdToggle, "&Toggle\tF9", nullptr, false},
+    {"&Test", kIdSetRts, "Set RTS", nullptr, true},
+    {"&Test", kIdClearRts, "Clear RTS", nullptr, false},
+    {"&Test", kIdSetDtr, "Set DTR", nullptr, false},
+    {"&Test", kIdClearDtr, "Clear DTR", nullptr, false},
+    {"&Test", kIdGetDcd, "Get DCD", nullptr, false},
+    {"&Test", kIdGetCts, "Get CTS", nullptr, false},
+    {"&Debug", kIdViewReceivedData, "&View received data", nullptr, false},
+    {"&Help", kIdAbout, "&About", nullptr, false},
+};
+
+// The slots the line commands and the Transmit only release walk.
+int SlotsInRange() { return std::clamp(GlobalSettings().Test.PortCount, 0, kMaxPorts); }
+
+// What SaveSettings reads of the window. Left and Top are those of the
+// area inside the frame, the same the window is restored to, so a window
+// keeps its place across launches whatever frame the desktop draws.
+class WindowLayout : public WindowLayoutSource {
+ public:
+  WindowLayout(const QWidget& window, const ResultsTable& table) : window_(window), table_(table) {}
+  bool IsMinimized() const override { return window_.isMinimized(); }
+  bool GetScreenRect(ScreenRect* rect) const override {
+    const QRect g = window_.geometry();
+    *rect = ScreenRect{g.x(), g.y(), g.x() + g.width(), g.y() + g.height()};
+    return true;
+  }
+  uint32_t ColumnWidth(int column) const override { return table_.ColumnWidth(column); }
+
+ private:
+  const QWidget& window_;
+  const ResultsTable& table_;
+};
+
+// Places `window` as stored; kUseDefault lets the window system choose the
+// position, or gives the default size.
+void ApplyGeometry(QWidget* window, const WindowGeometry& g) {
+  QSize size(kDefaultWidth, kDefaultHeight);
+  if (g.Width != kUseDefault && g.Height != kUseDefault) {
+    size = QSize(g.Width, g.Height);
+  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableGeometry().size());
+  }
+  if (g.Left != kUseDefault && g.Top != kUseDefault) {
+    window->setGeometry(g.Left, g.Top, size.width(), size.height());
+  } else {
+    window->resize(size);
+  }
+}
+
+}  // namespace
+
+QString ModeTitle(int32_t mode) {
+  const char* suffix = mode == kReceiveOnly    ? "Receive Only"
+                       : mode == kTransmitOnly ? "Transmit Only"
+                                               : "Quarnex";
+  return QString("%1 -- %2").arg(kWindowTitle, suffix);
+}
+
+MainWindow::MainWindow(SettingsStore& store, QWidget* parent)
+    : QMainWindow(parent), store_(store) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  setObjectName("MainWindow");
+  setWindowTitle(kWindowTitle);
+  setWindowIcon(AppIcon());
+  ApplyGeometry(this, GlobalSettings().Geometry);
+
+  // The status bar first: its part edges come from the client width now.
+  status_bar_ = new StatusBar(width(), this);
+  setStatusBar(status_bar_);
+  model_ = new ResultsModel(this);
+  table_ = new ResultsTable(model_, GlobalSettings().Columns, this);
+  setCentralWidget(table_);
+  connect(model_, &ResultsModel::StatusTextChanged, status_bar_, &StatusBar::SetPartText);
+  connect(model_, &ResultsModel::WholeRowSelectionRequested, table_,
+          &ResultsTable::SelectWholeRows);
+  SetEngineOutputs(model_, &messages_);
+
+  LoadSettings(store_, &GlobalSettings());
+  ClearPortSlots();
+  log_.Open(kLogFileName);
+
+  CreateMenus();
+  ConnectActions();
+  SetMenuState(MenuState::kIdle);
+  QApplication::restoreOverrideCursor();
+}
+
+MainWindow::~MainWindow() {
+  Shutdown();
+  SetEngineOutputs(nullptr, nullptr);
+}
+
+void MainWindow::CreateMenus() {
+  std::map<QString, QMenu*> popups;
+  for (const MenuItemSpec& item : kMenuItems) {
+    QMenu*& popup = popups[item.popup];
+    if (popup == nullptr) popup = menuBar()->addMenu(item.popup);
+    if (item.separator_before) popup->addSeparator();
+    QAction* action = popup->addAction(item.text);
+    action->setObjectName(QString("action%1").arg(item.id));
+    if (item.accelerator != nullptr) action->setShortcut(QKeySequence(item.accelerator));
+    actions_[item.id] = action;
+  }
+}
+
+void MainWindow::ConnectActions() {
+  connect(Action(kIdTestSettings), &QAction::triggered, this, &MainWindow::OpenTestSettings);
+  connect(Action(kIdOptions), &QAction::triggered, this, &MainWindow::OpenOptions);
+  connect(Action(kIdTimeouts), &QAction::triggered, this, &MainWindow::OpenTimeouts);
+  connect(Action(kIdStart), &QAction::triggered, this, &MainWindow::Start);
+  connect(Action(kIdPause), &QAction::triggered, this, &MainWindow::Pause);
+  connect(Action(kIdContinue), &QAction::triggered, this, &MainWindow::Continue);
+  connect(Action(kIdStop), &QAction::triggered, this, &MainWindow::Stop);
+  connect(Action(kIdSetRts), &QAction::triggered, this, [this] { SendLineRequest(kIoctlSetRts, nullptr); });
+  connect(Action(kIdClearRts), &QAction::triggered, this, [this] { SendLineRequest(kIoctlClearRts, nullptr); });
+  connect(Action(kIdSetDtr), &QAction::triggered, this, [this] { SendLineRequest(kIoctlSetDtr, nullptr); });
+  connect(Action(kIdClearDtr), &QAction::triggered, this, [this] { SendLineRequest(kIoctlClearDtr, nullptr); });
+  connect(Action(kIdGetDcd), &QAction::triggered, this, [this] { QueryLine(kIoctlGetDcd, "DCD"); });
+  connect(Action(kIdGetCts), &QAction::triggered, this, [this] { QueryLine(kIoctlGetCts, "CTS"); });
+  connect(Action(kIdViewReceivedData), &QAction::triggered, this, &MainWindow::OpenReceivedData);
+  connect(Action(kIdAbout), &QAction::triggered, this, &MainWindow::OpenAbout);
+  // Port... and Toggle are disabled in every state and do nothing.
+}
+
+QAction* MainWindow::Action(int id) const {
+  auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::SetMenuState(MenuState state) {
+  state_ = state;
+  for (const auto& [id, action] : actions_) action->setEnabled(MenuItemEnabled(state, id));
+}
+
+void MainWindow::SetStatusText(int part, const char* text) { model_->SetStatus(part, text); }
+
+void MainWindow::UpdateTitle() {
+  int32_t& mode = GlobalSettings().Test.Mode;
+  if (mode != kReceiveOnly && mode != kTransmitOnly) mode = kLoopback;
+  setWindowTitle(ModeTitle(mode));
+}
+
+void MainWindow::Start() {
+  if (!StartRun()) return;  // it has shown its own messages
+  Settings& s = GlobalSettings();
+  if (log_.IsOpen()) WriteStartRecord(log_, s.Test, s.PacketSize, s.Port);
+  SetMenuState(MenuState::kRunning);
+  SetStatusText(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
+  SetStatusText(kStatusSummary, FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()), s.Port.ByteSize,
+                                                      s.Port.Parity, s.PacketSize)
+                                    .c_str());
+  // In Loopback each reader releases its own writer; a transmitter alone
+  // needs the first release from here.
+  if (s.Test.Mode == kTransmitOnly) {
+    for (int i = 0; i < SlotsInRange(); ++i) {
+      if (Run().Ports[i].InUse.load()) ReleaseWriter(Run().Ports[i]);
+    }
+  }
+  run_active_ = true;
+}
+
+void MainWindow::Pause() {
+  PauseRun();
+  SetMenuState(MenuState::kPaused);
+  SetStatusText(kStatusState, kStatusPaused);
+}
+
+void MainWindow::Continue() {
+  ContinueRun();
+  SetMenuState(MenuState::kRunning);
+  SetStatusText(kStatusState, kStatusRunning);
+}
+
+void MainWindow::Stop() {
+  // While the workers still run, so the counters are live.
+  if (log_.IsOpen()) WriteStopRecord(log_, SnapshotOpenPorts());
+  StopRun();
+  SetMenuState(MenuState::kStopped);
+  SetStatusText(kStatusState, kStatusStopped);
+  run_active_ = false;
+}
+
+void MainWindow::SendLineRequest(uint32_t code, uint8_t* answer) {
+  for (int i = 0; i < SlotsInRange(); ++i) {
+    PortContext& port = Run().Ports[i];
+    if (!port.InUse.load()) continue;
+    // The device object lives until the slot is re-initialised on this
+    // thread, so it stays valid even if a worker closes it meanwhile.
+    Device* device = port.Device.load();
+    if (device == nullptr) continue;
+    device->Control(code, nullptr, 0, answer, answer != nullptr ? 1 : 0, nullptr);
+  }
+}
+
+void MainWindow::QueryLine(uint32_t code, const char* line) {
+  // Every port answers into the same byte, so the box tells the last one.
+  uint8_t state = 0;
+  SendLineRequest(code, &state);
+  ShowMessage(line, QString("%1 is %2").arg(line, state != 0 ? "high" : "low"));
+}
+
+void MainWindow::OpenTestSettings() {
+  Settings& s = GlobalSettings();
+  TestSettingsDialog dialog({s.Test, s.PacketSize}, this);
+  // Opening the dialog makes the run a single port, even if it is then
+  // cancelled.
+  s.Test.PortCount = 1;
+  if (dialog.exec() != kDialogOk) return;
+  s.Test = dialog.Values().Test;
+  s.PacketSize = dialog.Values().PacketSize;
+  UpdateTitle();
+}
+
+void MainWindow::OpenOptions() {
+  OptionsDialog dialog(GlobalSettings().Test, this);
+  if (dialog.exec() == kDialogOk) GlobalSettings().Test = dialog.Values();
+}
+
+void MainWindow::OpenTimeouts() {
+  TimeoutsDialog dialog(GlobalSettings().Timeouts, this);
+  if (dialog.exec() == kDialogOk) GlobalSettings().Timeouts = dialog.Values();
+}
+
+void MainWindow::OpenReceivedData() {
+  ReceivedDataDialog dialog(TakeReceivedSnapshot(Run().Ports[0]), this);
+  dialog.exec();
+}
+
+void MainWindow::OpenAbout() {
+  AboutDialog dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  Shutdown();
+  event->accept();
+}
+
+void MainWindow::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  SaveSettings(store_, GlobalSettings(), WindowLayout(*this, *table_));
+  StopRun();
+  if (log_.IsOpen()) {
+    // The ports whose threads already closed them are no longer in it.
+    if (run_active_) WriteStopRecord(log_, SnapshotOpenPorts());
+    log_.Close();
+  }
+  run_active_ = false;
+  CloseAllPorts();
+  // No worker waits for this thread, so the join cannot deadlock; after it
+  // nothing writes to the model any more.
+  JoinAllPorts();
+}
+
+std::unique_ptr<MainWindow> OpenMainWindow(SettingsStore& store) {
+  Settings& s = GlobalSettings();
+  LoadWindowLayout(store, &s.Geometry, &s.Columns);
+  auto window = std::make_unique<MainWindow>(store);
+  window->show();
+  window->UpdateTitle();
+  return window;
+}
+
+}  // namespace quarnex

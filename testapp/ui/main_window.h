@@ -1,0 +1,111 @@
+// MainWindow: the tester's one window: menu, results table, status bar, and
+// the commands that start, pause, continue and stop a run.
+//
+// The window is thin: the run itself belongs to the engine (run_controller),
+// the texts to the report layer, the settings to the settings layer. The
+// window keeps the menu in step with the run state, writes the log's start
+// and stop records at the moments the commands call for, and on close
+// saves the settings, stops the run and joins every worker thread before it
+// goes.
+//
+// Everything here runs on the user-interface thread. Worker threads only
+// reach the window's model (ResultsModel), which never makes them wait.
+#ifndef QUARNEX_UI_MAIN_WINDOW_H_
+#define QUARNEX_UI_MAIN_WINDOW_H_
+
+#include <QAction>
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "testapp/report/log_file.h"
+#include "testapp/settings/settings_store.h"
+#include "testapp/ui/menu_state.h"
+#include "testapp/ui/message_boxes.h"
+#include "testapp/ui/results_model.h"
+#include "testapp/ui/results_table.h"
+
+namespace quarnex {
+
+inline constexpr char kWindowTitle[] = "ZVL Quarnex Tester";
+
+// The window title for `mode`: Loopback, Receive only, Transmit only.
+QString ModeTitle(int32_t mode);
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Creates the window at the loaded GlobalSettings().Geometry with the
+  // status bar, the results table (GlobalSettings().Columns), loads the
+  // settings from `store` and clears the port slots, opens the log in the
+  // current folder, and sets the Idle menu state. `store` must outlive the
+  // window.
+  explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
+  // Runs the close steps if the window was never closed.
+  ~MainWindow() override;
+
+  // Sets the title from Mode; a Mode other than 1 or 2 becomes 0 first.
+  void UpdateTitle();
+
+  // The action of command `id` (e.g. kIdStart), null for an unknown id.
+  QAction* Action(int id) const;
+  ResultsModel& Model() const { return *model_; }
+  ResultsTable& Table() const { return *table_; }
+  StatusBar& Status() const { return *status_bar_; }
+  MenuState State() const { return state_; }
+  bool RunActive() const { return run_active_; }
+  bool LogOpen() const { return log_.IsOpen(); }
+
+ public slots:
+  void Start();
+  void Pause();
+  void Continue();
+  void Stop();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateMenus();
+  // The one place where actions meet their commands.
+  void ConnectActions();
+  void SetMenuState(MenuState state);
+  // The one helper that writes the status bar (through the model, which
+  // also takes the engine's status writes).
+  void SetStatusText(int part, const char* text);
+  // Sends a line request to every open port of the range, synchronously;
+  // results are ignored. `answer` (may be null) receives a 1-byte reply.
+  void SendLineRequest(uint32_t code, uint8_t* answer);
+  // Asks every open port, then shows one box "<line> is high/low".
+  void QueryLine(uint32_t code, const char* line);
+  void OpenTestSettings();
+  void OpenOptions();
+  void OpenTimeouts();
+  void OpenReceivedData();
+  void OpenAbout();
+  // The close steps: save, stop, last stop record, close the log and the
+  // ports, join the workers. Runs once.
+  void Shutdown();
+
+  SettingsStore& store_;
+  ResultsModel* model_;
+  ResultsTable* table_;
+  StatusBar* status_bar_;
+  MessageBoxSink messages_;
+  LogFile log_;
+  std::map<int, QAction*> actions_;
+  MenuState state_ = MenuState::kIdle;
+  bool run_active_ = false;
+  bool shut_down_ = false;
+};
+
+// Program start after the command line: loads the window layout from
+// `store`, creates the window, shows it and sets its title from Mode.
+std::unique_ptr<MainWindow> OpenMainWindow(SettingsStore& store);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_MAIN_WINDOW_H_

@@ -1,0 +1,76 @@
+// OptionsDialog: packet limit, delay, refresh interval, blocked threads.
+#include "testapp/ui/options_dialog.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "testapp/ui/dialog_rules.h"
+#include "testapp/ui/dialog_widgets.h"
+
+namespace quarnex {
+
+OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
+    : QDialog(parent), test_(test) {
+  setWindowTitle("Options");
+  setObjectName("OptionsDialog");
+
+  auto* group = new QGroupBox("Options", this);
+  pause_after_check_ = new QCheckBox("Pause After", group);
+  pause_after_check_->setObjectName("check1010");
+  pause_after_ = MakeDialogEdit(1006, group);
+  MakeDigitsOnly(pause_after_);
+  delay_ = MakeDialogEdit(1018, group);
+  update_interval_ = MakeDialogEdit(1019, group);
+  timeout_blocked_ = new QCheckBox("Timeout Blocked Threads", group);
+  timeout_blocked_->setObjectName("check1011");
+
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(pause_after_check_, 0, 0);
+  grid->addWidget(pause_after_, 0, 1);
+  grid->addWidget(new QLabel("Packets", group), 0, 2);
+  grid->addWidget(new QLabel("Delay", group), 1, 0);
+  grid->addWidget(delay_, 1, 1);
+  grid->addWidget(new QLabel("(ms) before next packet", group), 1, 2);
+  grid->addWidget(new QLabel("Update screen every", group), 2, 0);
+  grid->addWidget(update_interval_, 2, 1);
+  grid->addWidget(new QLabel("(ms)", group), 2, 2);
+  grid->addWidget(timeout_blocked_, 3, 0, 1, 3);
+
+  auto* ok = MakeDialogButton("OK", kDialogOk, this);
+  ok->setDefault(true);
+  auto* cancel = MakeDialogButton("Cancel", kDialogCancel, this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group);
+  layout->addLayout(buttons);
+
+  timeout_blocked_->setChecked(test_.TimeoutBlockedThreads != 0);
+  // No limit shows as an unchecked box with an empty count.
+  if (test_.PauseAfter != 0) {
+    pause_after_check_->setChecked(true);
+    pause_after_->setText(UnsignedText(static_cast<uint32_t>(test_.PauseAfter)));
+  }
+  delay_->setText(UnsignedText(test_.Delay));
+  update_interval_->setText(UnsignedText(test_.UpdateInterval));
+
+  connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &OptionsDialog::reject);
+}
+
+void OptionsDialog::accept() {
+  const OptionsInput input{pause_after_check_->isChecked(), FieldText(pause_after_),
+                           FieldText(delay_), FieldText(update_interval_),
+                           timeout_blocked_->isChecked()};
+  ApplyOptionsOk(input, &test_);
+  done(kDialogOk);
+}
+
+void OptionsDialog::reject() { done(kDialogCancel); }
+
+}  // namespace quarnex

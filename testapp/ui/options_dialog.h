@@ -1,0 +1,43 @@
+// OptionsDialog: packet limit, delay, row refresh interval and the
+// "Timeout Blocked Threads" switch.
+//
+// It takes the test settings as a plain record and, when confirmed, hands
+// back the record with PauseAfter, TimeoutBlockedThreads, Delay and
+// UpdateInterval set by the dialog's rules (dialog_rules.h).
+//
+// A modal dialog of the user-interface thread.
+#ifndef QUARNEX_UI_OPTIONS_DIALOG_H_
+#define QUARNEX_UI_OPTIONS_DIALOG_H_
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+
+#include "testapp/settings/records.h"
+
+namespace quarnex {
+
+class OptionsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  OptionsDialog(const TestSettings& test, QWidget* parent = nullptr);
+
+  // The record: as opened until OK, then as confirmed.
+  const TestSettings& Values() const { return test_; }
+
+  void accept() override;
+  void reject() override;
+
+ private:
+  TestSettings test_;
+  QCheckBox* pause_after_check_;
+  QLineEdit* pause_after_;
+  QLineEdit* delay_;
+  QLineEdit* update_interval_;
+  QCheckBox* timeout_blocked_;
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_OPTIONS_DIALOG_H_

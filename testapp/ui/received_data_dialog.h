@@ -1,0 +1,39 @@
+// ReceivedDataDialog: the bytes a port last received, and the snapshot it
+// shows.
+//
+// The snapshot is taken on the user-interface thread while the port's
+// reader may be receiving: it copies the port's published LastData under
+// ReceiveMutex, so it is consistent and never reaches past what the reader
+// published. The dialog itself only shows a text.
+#ifndef QUARNEX_UI_RECEIVED_DATA_DIALOG_H_
+#define QUARNEX_UI_RECEIVED_DATA_DIALOG_H_
+
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <string>
+
+#include "testapp/engine/port_table.h"
+
+namespace quarnex {
+
+// The text of `port`'s last non-empty read: at most LastNonEmptyReadLength
+// bytes, ending at the first zero byte; empty before any data arrived.
+std::string TakeReceivedSnapshot(PortContext& port);
+
+class ReceivedDataDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Shows `text` as single-byte characters.
+  ReceivedDataDialog(const std::string& text, QWidget* parent = nullptr);
+
+  void accept() override;
+  void reject() override;
+
+ private:
+  QPlainTextEdit* view_;
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_RECEIVED_DATA_DIALOG_H_

@@ -1,0 +1,200 @@
+// ResultsModel: thread-safe texts of the results table and status bar.
+#include "testapp/ui/results_model.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <algorithm>
+
+namespace quarnex {
+namespace {
+
+// Every column is left-aligned, headers included.
+constexpr int kLeftAligned = Qt::AlignLeft | Qt::AlignVCenter;
+
+}  // namespace
+
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {
+  status_[kStatusState] = "Ready";
+}
+
+ResultsModel::~ResultsModel() = default;
+
+bool ResultsModel::OnUiThread() const { return QThread::currentThread() == thread(); }
+
+void ResultsModel::RequestFlushLocked() {
+  if (flush_queued_) return;
+  flush_queued_ = true;
+  // Posting only queues an event; the caller goes on at once.
+  QMetaObject::invokeMethod(this, &ResultsModel::Flush, Qt::QueuedConnection);
+}
+
+int ResultsModel::InsertRow(int position, std::string_view port_label) {
+  int index;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    index = std::clamp(position, 0, static_cast<int>(rows_.size()));
+    Row row;
+    row[kColumnPort] = std::string(port_label);
+    rows_.insert(rows_.begin() + index, std::move(row));
+    rows_changed_ = true;
+    if (!OnUiThread()) {
+      RequestFlushLocked();
+      return index;
+    }
+  }
+  Flush();
+  return index;
+}
+
+void ResultsModel::DeleteAllRows() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    rows_.clear();
+    rows_changed_ = true;
+    if (!OnUiThread()) {
+      RequestFlushLocked();
+      return;
+    }
+  }
+  Flush();
+}
+
+void ResultsModel::SetCell(int row, int column, std::string_view text) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kColumnCount) {
+      return;
+    }
+    rows_[row][column].assign(text);
+    dirty_first_ = dirty_first_ < 0 ? row : std::min(dirty_first_, row);
+    dirty_last_ = std::max(dirty_last_, row);
+    if (!OnUiThread()) {
+      RequestFlushLocked();
+      return;
+    }
+  }
+  Flush();
+}
+
+void ResultsModel::SetStatus(int part, std::string_view text) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (part < 0 || part >= kStatusPartCount) return;
+    status_[part].assign(text);
+    status_dirty_[part] = true;
+    if (!OnUiThread()) {
+      RequestFlushLocked();
+      return;
+    }
+  }
+  Flush();
+}
+
+void ResultsModel::SelectWholeRows() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    select_rows_pending_ = true;
+    if (!OnUiThread()) {
+      RequestFlushLocked();
+      return;
+    }
+  }
+  Flush();
+}
+
+void ResultsModel::Flush() {
+  bool rows_changed;
+  int stored_rows, first, last;
+  std::array<bool, kStatusPartCount> status_dirty;
+  std::array<QString, kStatusPartCount> status_text;
+  bool select_rows;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    flush_queued_ = false;
+    rows_changed = rows_changed_;
+    rows_changed_ = false;
+    stored_rows = static_cast<int>(rows_.size());
+    first = dirty_first_;
+    last = dirty_last_;
+    dirty_first_ = dirty_last_ = -1;
+    status_dirty = status_dirty_;
+    status_dirty_ = {};
+    for (int i = 0; i < kStatusPartCount; ++i) {
+      if (status_dirty[i]) status_text[i] = QString::fromStdString(status_[i]);
+    }
+    select_rows = select_rows_pending_;
+    select_rows_pending_ = false;
+  }
+  // Signals go out without the lock: views call data(), which takes it.
+  if (rows_changed) {
+    if (stored_rows > shown_rows_) {
+      beginInsertRows(QModelIndex(), shown_rows_, stored_rows - 1);
+      shown_rows_ = stored_rows;
+      endInsertRows();
+    } else if (stored_rows < shown_rows_) {
+      beginRemoveRows(QModelIndex(), stored_rows, shown_rows_ - 1);
+      shown_rows_ = stored_rows;
+      endRemoveRows();
+    }
+    // A row inserted in the middle shifts the texts of those below it.
+    first = 0;
+    last = shown_rows_ - 1;
+  }
+  last = std::min(last, shown_rows_ - 1);
+  if (first >= 0 && first <= last) {
+    emit dataChanged(index(first, 0), index(last, kColumnCount - 1), {Qt::DisplayRole});
+  }
+  for (int i = 0; i < kStatusPartCount; ++i) {
+    if (status_dirty[i]) emit StatusTextChanged(i, status_text[i]);
+  }
+  if (select_rows) emit WholeRowSelectionRequested();
+}
+
+std::string ResultsModel::Text(int row, int column) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kColumnCount) {
+    return {};
+  }
+  return rows_[row][column];
+}
+
+std::string ResultsModel::StatusText(int part) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (part < 0 || part >= kStatusPartCount) return {};
+  return status_[part];
+}
+
+int ResultsModel::StoredRowCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return static_cast<int>(rows_.size());
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : shown_rows_;
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::TextAlignmentRole) return kLeftAligned;
+  if (role != Qt::DisplayRole) return {};
+  return QString::fromStdString(Text(index.row(), index.column()));
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
+  if (role == Qt::DisplayRole) return QString::fromLatin1(kColumnHeaders[section]);
+  if (role == Qt::TextAlignmentRole) return kLeftAligned;
+  return {};
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+}  // namespace quarnex

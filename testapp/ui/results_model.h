@@ -1,0 +1,100 @@
+// ResultsModel: the texts of the results table and of the status bar, kept
+// where any thread may write them.
+//
+// The engine's worker threads write cells through the ResultsView
+// interface. A write stores the text under the model's mutex and returns at
+// once; from then on Text() (and the table, once repainted) shows it. The
+// repaint happens later on the user-interface thread: writes from other
+// threads mark their rows dirty and the first of them queues one Flush,
+// which announces every dirty row in one dataChanged. So a worker never
+// waits for the user-interface thread, and the user-interface thread only
+// ever holds the mutex for a copy: no deadlock, and a fast line cannot
+// flood the event queue.
+//
+// Rows: the texts change at once on any thread; the row count the view sees
+// (rowCount) changes only on the user-interface thread, at once when the
+// change is made there (as Start does) and with the next Flush otherwise.
+//
+// The model lives on the user-interface thread and must outlive every
+// thread that writes to it (the window joins the workers before it goes).
+#ifndef QUARNEX_UI_RESULTS_MODEL_H_
+#define QUARNEX_UI_RESULTS_MODEL_H_
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <array>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "testapp/report/results_view.h"
+#include "testapp/settings/records.h"
+
+namespace quarnex {
+
+// The column headers, in column order.
+inline constexpr std::array<const char*, kColumnCount> kColumnHeaders = {
+    "Port", "Packets", "Errors", "Time(ms) -- Avg Last Max (T.P.)", "Status", "Last Comm Error"};
+
+inline constexpr int kStatusPartCount = 2;
+
+class ResultsModel : public QAbstractTableModel, public ResultsView {
+  Q_OBJECT
+
+ public:
+  explicit ResultsModel(QObject* parent = nullptr);
+  ~ResultsModel() override;
+
+  // ResultsView, callable from any thread.
+  int InsertRow(int position, std::string_view port_label) override;
+  void DeleteAllRows() override;
+  void SetCell(int row, int column, std::string_view text) override;
+  void SetStatus(int part, std::string_view text) override;
+  void SelectWholeRows() override;
+
+  // The stored texts, from any thread; empty for a cell or part that does
+  // not exist.
+  std::string Text(int row, int column) const;
+  std::string StatusText(int part) const;
+  int StoredRowCount() const;
+
+  // QAbstractTableModel, user-interface thread.
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ signals:
+  // Emitted on the user-interface thread when a status part changed.
+  void StatusTextChanged(int part, const QString& text);
+  // Emitted on the user-interface thread after SelectWholeRows.
+  void WholeRowSelectionRequested();
+
+ private:
+  using Row = std::array<std::string, kColumnCount>;
+
+  bool OnUiThread() const;
+  // Queues one Flush unless one is queued already. Requires mu_.
+  void RequestFlushLocked();
+  // Brings the view up to date with the stored texts (user-interface
+  // thread).
+  void Flush();
+
+  mutable std::mutex mu_;
+  std::vector<Row> rows_;                                  // guarded by mu_
+  std::array<std::string, kStatusPartCount> status_;       // guarded by mu_
+  int dirty_first_ = -1;                                   // guarded by mu_
+  int dirty_last_ = -1;                                    // guarded by mu_
+  bool rows_changed_ = false;                              // guarded by mu_
+  std::array<bool, kStatusPartCount> status_dirty_{};      // guarded by mu_
+  bool select_rows_pending_ = false;                       // guarded by mu_
+  bool flush_queued_ = false;                              // guarded by mu_
+
+  int shown_rows_ = 0;  // the row count the view knows; user-interface thread
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_RESULTS_MODEL_H_

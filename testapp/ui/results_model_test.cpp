@@ -1,0 +1,117 @@
+// ResultsModel: worker writes land at once and never wait for the
+// user-interface thread; the view learns of them in coalesced repaints.
+#include "testapp/ui/results_model.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quarnex {
+
+class ResultsModelTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void HeadersAreTheSixColumnsLeftAlignedAndReadOnly() {
+    ResultsModel model;
+    QCOMPARE(model.columnCount(), 6);
+    QStringList headers;
+    for (int i = 0; i < 6; ++i) {
+      headers << model.headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+      QCOMPARE(model.headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+               int(Qt::AlignLeft));
+    }
+    QCOMPARE(headers, QStringList({"Port", "Packets", "Errors", "Time(ms) -- Avg Last Max (T.P.)", "Status",
+                                   "Last Comm Error"}));
+    model.InsertRow(0, "Quarnex01");
+    QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
+    QVERIFY(model.flags(model.index(0, 1)) & Qt::ItemIsSelectable);
+    QCOMPARE(model.StatusText(0), std::string("Ready"));
+  }
+
+  void RowsOnTheUiThreadShowAtOnce() {
+    ResultsModel model;
+    QCOMPARE(model.InsertRow(5, "Quarnex01"), 0);  // never past the row count
+    QCOMPARE(model.InsertRow(1, "Quarnex03"), 1);
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.data(model.index(1, 0), Qt::DisplayRole).toString(), QString("Quarnex03"));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.SetCell(1, kColumnStatus, "Success");
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(model.data(model.index(1, kColumnStatus), Qt::DisplayRole).toString(), QString("Success"));
+    // Cells that do not exist are ignored.
+    model.SetCell(2, 0, "x");
+    model.SetCell(0, 6, "x");
+    model.SetCell(-1, 0, "x");
+    QCOMPARE(model.Text(0, 0), std::string("Quarnex01"));
+    model.DeleteAllRows();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.Text(0, 0), std::string());
+  }
+
+  // The workers finish every write while this thread does nothing but wait
+  // for them: a write that needed this thread would hang here.
+  void WorkerWritesNeverWaitAndAreCoalesced() {
+    constexpr int kRows = 8;
+    constexpr int kWrites = 2000;
+    ResultsModel model;
+    for (int r = 0; r < kRows; ++r) model.InsertRow(r, "Quarnex" + std::to_string(r));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy status(&model, &ResultsModel::StatusTextChanged);
+
+    std::vector<std::thread> workers;
+    for (int r = 0; r < kRows; ++r) {
+      workers.emplace_back([&model, r] {
+        for (int i = 0; i < kWrites; ++i) {
+          model.SetCell(r, kColumnPackets, std::to_string(i));
+          model.SetCell(r, kColumnTime, "t" + std::to_string(i));
+        }
+        model.SetStatus(kStatusSummary, "summary");
+      });
+    }
+    for (std::thread& t : workers) t.join();
+
+    // In the model as soon as the calls returned, before any repaint.
+    for (int r = 0; r < kRows; ++r) {
+      QCOMPARE(model.Text(r, kColumnPackets), std::to_string(kWrites - 1));
+      QCOMPARE(model.Text(r, kColumnTime), "t" + std::to_string(kWrites - 1));
+    }
+    QCOMPARE(model.StatusText(kStatusSummary), std::string("summary"));
+    QCOMPARE(changed.count(), 0);
+
+    // One queued flush repaints every dirty row at once.
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.count(), 1);
+    const QModelIndex first = changed[0][0].toModelIndex();
+    const QModelIndex last = changed[0][1].toModelIndex();
+    QCOMPARE(first.row(), 0);
+    QCOMPARE(last.row(), kRows - 1);
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status[0][1].toString(), QString("summary"));
+  }
+
+  void WorkerRowChangesReachTheViewOnItsThread() {
+    ResultsModel model;
+    model.InsertRow(0, "Quarnex01");
+    std::thread([&model] {
+      model.DeleteAllRows();
+      model.InsertRow(0, "Quarnex07");
+      model.InsertRow(1, "Quarnex08");
+      model.SelectWholeRows();
+    }).join();
+    QCOMPARE(model.StoredRowCount(), 2);
+    QCOMPARE(model.rowCount(), 1);  // the view's count moves on its own thread
+    QSignalSpy select(&model, &ResultsModel::WholeRowSelectionRequested);
+    QCoreApplication::processEvents();
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), QString("Quarnex07"));
+    QCOMPARE(select.count(), 1);
+  }
+};
+
+}  // namespace quarnex
+
+QTEST_MAIN(quarnex::ResultsModelTest)
+#include "results_model_test.moc"

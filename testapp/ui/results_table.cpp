@@ -1,0 +1,80 @@
+// ResultsTable and StatusBar: the main window's two controls.
+#include "testapp/ui/results_table.h"
+
+#include <QFontMetrics>
+#include <QHeaderView>
+
+namespace quarnex {
+namespace {
+
+// Vertical room around a row's text.
+constexpr int kRowPadding = 6;
+
+}  // namespace
+
+ResultsTable::ResultsTable(ResultsModel* model, const ColumnWidths& widths, QWidget* parent)
+    : QTableView(parent) {
+  setObjectName("table1000");
+  setModel(model);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setTabKeyNavigation(false);
+  setShowGrid(false);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + kRowPadding);
+
+  QHeaderView* header = horizontalHeader();
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->setStretchLastSection(false);
+  header->setHighlightSections(false);
+  header->setSectionsClickable(false);
+  for (int i = 0; i < kColumnCount; ++i) header->resizeSection(i, static_cast<int>(widths.Width[i]));
+}
+
+uint32_t ResultsTable::ColumnWidth(int column) const {
+  if (column < 0 || column >= horizontalHeader()->count()) return 0;
+  return static_cast<uint32_t>(horizontalHeader()->sectionSize(column));
+}
+
+void ResultsTable::SelectWholeRows() { setSelectionBehavior(QAbstractItemView::SelectRows); }
+
+StatusBar::StatusBar(int client_width, QWidget* parent) : QStatusBar(parent) {
+  setObjectName("status501");
+  setSizeGripEnabled(false);
+  for (int i = 0; i < kStatusPartCount; ++i) {
+    parts_[i] = new QLabel(this);
+    parts_[i]->setObjectName(QString("statusPart%1").arg(i));
+    parts_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    parts_[i]->setTextFormat(Qt::PlainText);
+    parts_[i]->setMinimumWidth(0);
+  }
+  parts_[0]->setFixedWidth(client_width / 2);
+  addWidget(parts_[0], 0);
+  addWidget(parts_[1], 1);
+  parts_[0]->setText("Ready");
+  // Measured once: the layout keeps this height from now on.
+  setFixedHeight(sizeHint().height());
+}
+
+QString StatusBar::PartText(int part) const {
+  if (part < 0 || part >= kStatusPartCount) return {};
+  return parts_[part]->text();
+}
+
+int StatusBar::PartWidth(int part) const {
+  if (part < 0 || part >= kStatusPartCount) return 0;
+  return parts_[part]->width();
+}
+
+void StatusBar::SetPartText(int part, const QString& text) {
+  if (part < 0 || part >= kStatusPartCount) return;
+  parts_[part]->setText(text);
+}
+
+}  // namespace quarnex

@@ -1,0 +1,59 @@
+// ResultsTable: the report-style table of per-port results, and StatusBar:
+// the two-part status line under it.
+//
+// Both are plain widgets of the user-interface thread. Their texts come
+// from ResultsModel, which any thread may write; the model tells them on
+// the user-interface thread when to repaint.
+#ifndef QUARNEX_UI_RESULTS_TABLE_H_
+#define QUARNEX_UI_RESULTS_TABLE_H_
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QString>
+#include <QTableView>
+#include <array>
+#include <cstdint>
+
+#include "testapp/settings/records.h"
+#include "testapp/ui/results_model.h"
+
+namespace quarnex {
+
+class ResultsTable : public QTableView {
+  Q_OBJECT
+
+ public:
+  // Shows `model` in six left-aligned columns of the given widths; single
+  // selection, read-only. `model` must outlive the table.
+  ResultsTable(ResultsModel* model, const ColumnWidths& widths, QWidget* parent = nullptr);
+
+  // Current width of `column`, 0 when there is no such column.
+  uint32_t ColumnWidth(int column) const;
+
+ public slots:
+  // From the first Start on, a click selects the whole row.
+  void SelectWholeRows();
+};
+
+class StatusBar : public QStatusBar {
+  Q_OBJECT
+
+ public:
+  // Part 0 spans half of `client_width` (the window's client width when the
+  // bar is made), part 1 the rest. The edges and the bar's height are set
+  // here once and never recomputed. Part 0 starts as "Ready".
+  explicit StatusBar(int client_width, QWidget* parent = nullptr);
+
+  QString PartText(int part) const;
+  int PartWidth(int part) const;
+
+ public slots:
+  void SetPartText(int part, const QString& text);
+
+ private:
+  std::array<QLabel*, kStatusPartCount> parts_;
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_RESULTS_TABLE_H_

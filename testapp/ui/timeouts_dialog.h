@@ -1,0 +1,40 @@
+// TimeoutsDialog: the read time-out pair, stored and shown, used by nothing
+// else.
+//
+// It takes the pair as a plain record and hands it back as confirmed.
+// "&Defaults" refills the fields only; the record changes on OK.
+//
+// A modal dialog of the user-interface thread.
+#ifndef QUARNEX_UI_TIMEOUTS_DIALOG_H_
+#define QUARNEX_UI_TIMEOUTS_DIALOG_H_
+
+#include <QDialog>
+#include <QLineEdit>
+
+#include "testapp/settings/records.h"
+
+namespace quarnex {
+
+class TimeoutsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  TimeoutsDialog(const TimeoutSettings& timeouts, QWidget* parent = nullptr);
+
+  // The record: as opened until OK, then as confirmed.
+  const TimeoutSettings& Values() const { return timeouts_; }
+
+  void accept() override;
+  void reject() override;
+
+ private:
+  void ShowValues(const TimeoutSettings& timeouts);
+
+  TimeoutSettings timeouts_;
+  QLineEdit* multiplier_;
+  QLineEdit* constant_;
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_TIMEOUTS_DIALOG_H_
