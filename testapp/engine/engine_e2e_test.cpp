@@ -1,1 +1,507 @@
-// placeholder: replaced by its unit
+// End-to-end tests of the engine on the simulated adapter: whole runs
+// through StartRun / StopRun / JoinAllPorts in all three modes, with paced
+// lines, far ends and faults, read back through a RecordingView and the
+// port records.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "adapter/simulated_adapter.h"
+#include "testapp/driver/device_name.h"
+#include "testapp/driver/open_device.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+// Forwards every call to the adapter's device and counts the purges, so a
+// test can tell that each bad packet purged its port.
+class CountingDevice : public Device {
+ public:
+  explicit CountingDevice(DeviceRef inner) : inner_(std::move(inner)) {}
+  IoStatus Read(void* buffer, uint32_t length, Completion* c) override {
+    return inner_->Read(buffer, length, c);
+  }
+  IoStatus Write(const void* data, uint32_t length, Completion* c) override {
+    return inner_->Write(data, length, c);
+  }
+  IoStatus Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                   Completion* c) override {
+    return inner_->Control(code, in, in_size, out, out_size, c);
+  }
+  IoStatus Result(const Completion& c) override { return inner_->Result(c); }
+  bool ClearCommError(uint32_t* errors, uint32_t* error) override {
+    return inner_->ClearCommError(errors, error);
+  }
+  bool Purge(uint32_t flags) override {
+    purges_.fetch_add(1);
+    return inner_->Purge(flags);
+  }
+  bool SetCommMask(uint32_t mask) override { return inner_->SetCommMask(mask); }
+  void Close() override { inner_->Close(); }
+
+  int purges() const { return purges_.load(); }
+
+ private:
+  DeviceRef inner_;
+  std::atomic<int> purges_{0};
+};
+
+// Sanitizer builds run several times slower; waits stretch accordingly.
+constexpr auto kPatience = std::chrono::seconds(20);
+
+template <typename Pred>
+bool Eventually(Pred done) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+FarEnd Far(FarEndKind kind, std::string file = "", uint32_t frame_size = kDefaultSourceFrameSize) {
+  FarEnd far;
+  far.kind = kind;
+  far.file = std::move(file);
+  far.frame_size = frame_size;
+  return far;
+}
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The percentage at the end of a time cell, "...  (99.8%)"; -1 when the
+// cell has none.
+double ThroughputPercent(const std::string& cell) {
+  const size_t open = cell.rfind('(');
+  if (open == std::string::npos || cell.find('%', open) == std::string::npos) return -1;
+  return std::atof(cell.c_str() + open + 1);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+PortContext& Slot(int i) { return Run().Ports[i]; }
+
+class EngineE2eTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = std::filesystem::current_path();
+    char dir_template[] = "/tmp/engine_e2e_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    dir_ = dir_template;
+    std::filesystem::current_path(dir_);
+
+    Settings& s = GlobalSettings();
+    s.Test = DefaultTestSettings();
+    s.Port = DefaultPortSettings();
+    s.PacketSize = kDefaultPacketSize;
+    // Every judged packet with a new end refreshes its row.
+    s.Test.UpdateInterval = 0;
+    TesterOptions& options = GlobalTesterOptions();
+    options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
+    SetEngineOutputs(&view_, &view_);
+    ClearPortSlots();
+  }
+
+  void TearDown() override {
+    StopHeadlessRun();
+    SetDeviceOpener({});
+    SetEngineOutputs(nullptr, nullptr);
+    std::filesystem::current_path(old_dir_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Ports 1..count with the far end `far`, faults on all of them.
+  void UseAdapter(int count, FarEnd far, FaultRates faults = {}) {
+    SimConfig config;
+    for (int n = 1; n <= count; ++n) config.ports[n] = far;
+    config.faults = faults;
+    config.seed = 7;
+    adapter_ = std::make_shared<SimAdapter>(config);
+    devices_.clear();
+    SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+      int n = 0;
+      if (!ParseDevicePath(path, &n)) return nullptr;
+      DeviceRef inner = adapter_->Open(n);
+      if (!inner) return nullptr;
+      auto device = std::make_shared<CountingDevice>(std::move(inner));
+      devices_.push_back(device);
+      return device;
+    });
+    GlobalSettings().Test.PortCount = count;
+  }
+
+  // The line: 8-bit characters, no parity, `bit_rate`; `extra` adds keys.
+  void Configure(int bit_rate, const std::string& extra = "") {
+    ASSERT_TRUE(WriteTextFile("quarnex.cfg", "BitRate=" + std::to_string(bit_rate) +
+                                                 "\nTxCharacterSize=3\nParity=0\n" + extra));
+  }
+
+  void UseFile(const std::string& name, const std::string& contents) {
+    ASSERT_TRUE(WriteTextFile(name, contents));
+    TestSettings& t = GlobalSettings().Test;
+    std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
+    t.FileNameLength = static_cast<uint8_t>(name.size());
+  }
+
+  SimPortState State(int n) {
+    SimPortState state;
+    EXPECT_TRUE(adapter_->PortState(n, &state));
+    return state;
+  }
+
+  std::filesystem::path old_dir_;
+  std::filesystem::path dir_;
+  RecordingView view_;
+  std::shared_ptr<SimAdapter> adapter_;
+  std::vector<std::shared_ptr<CountingDevice>> devices_;
+};
+
+TEST_F(EngineE2eTest, LoopbackRunsGoodPacketsAtTheLineRate) {
+  UseAdapter(2, FarEnd{});
+  Configure(115200);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 8 && Slot(1).GoodPacketCount >= 8; }));
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const PortContext& port = Slot(i);
+    EXPECT_EQ(port.ErrorCount.load(), 0);
+    // An attempt whose write result was not stored yet has no verdict, so
+    // the packet count may run ahead of the good ones, never behind.
+    EXPECT_GE(port.PacketCount.load(), port.GoodPacketCount.load());
+    EXPECT_EQ(view_.Cell(port.Row, kColumnStatus), "Success");
+    // 1024 bytes of 8 bits at 115200 bit/s: 71.1 ms on the wire. The tester
+    // adds only its hand-off between reader and writer.
+    const double percent = ThroughputPercent(view_.Cell(port.Row, kColumnTime));
+    EXPECT_GE(percent, 95.0) << view_.Cell(port.Row, kColumnTime);
+    EXPECT_LE(percent, 100.1) << view_.Cell(port.Row, kColumnTime);
+  }
+  EXPECT_NEAR(quarnex::Run().ExpectedPacketTime.load(), 8.0 * 1024 * 1000 / 115200, 1e-9);
+}
+
+TEST_F(EngineE2eTest, ReceiveOnlyJudgesEveryFullReadFromASource) {
+  GlobalSettings().Test.Mode = kReceiveOnly;
+  GlobalSettings().PacketSize = 256;
+  UseAdapter(1, Far(FarEndKind::kSource, "", 256));
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }));
+  EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
+  // Pause has nothing to hold back in Receive only.
+  PauseRun();
+  const int32_t paused_at = Slot(0).PacketCount.load();
+  EXPECT_TRUE(Eventually([&] { return Slot(0).PacketCount.load() > paused_at + 10; }));
+}
+
+TEST_F(EngineE2eTest, ReceiveOnlyComparesTheStreamWithTheFile) {
+  std::string expected(768, '\0');
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>(i * 7 + 3);
+  struct Case {
+    const char* name;
+    int flip_at;  // byte of the source file that differs; -1: none
+  };
+  for (const Case& c : {Case{"equal", -1}, Case{"second chunk differs", 300}}) {
+    SCOPED_TRACE(c.name);
+    std::string sent = expected;
+    if (c.flip_at >= 0) sent[c.flip_at] ^= 0x20;
+    ASSERT_TRUE(WriteTextFile("source.bin", sent));
+    // Longer stale dumps: each must end up holding exactly one chunk.
+    ASSERT_TRUE(WriteTextFile("yy.txt", std::string(1000, '#')));
+    ASSERT_TRUE(WriteTextFile("zz.txt", std::string(1000, '#')));
+    UseFile("expected.bin", expected);
+    GlobalSettings().Test.Mode = kReceiveOnly;
+    GlobalSettings().Test.PauseAfter = 1;
+    GlobalSettings().PacketSize = 256;
+    UseAdapter(1, Far(FarEndKind::kSource, (dir_ / "source.bin").string(), 256));
+    Configure(1000000);
+
+    ASSERT_TRUE(StartHeadlessRun());
+    // One packet is the whole file; the reader ends after it and closes.
+    ASSERT_TRUE(Eventually([] { return Slot(0).InUse.load() == 0; }));
+    const PortContext& port = Slot(0);
+    EXPECT_EQ(port.PacketCount.load(), 1);
+    const auto progress = view_.CellHistory(port.Row, kColumnStatus);
+    if (c.flip_at < 0) {
+      EXPECT_EQ(port.GoodPacketCount.load(), 1);
+      EXPECT_EQ(port.ErrorCount.load(), 0);
+      EXPECT_EQ(progress, (std::vector<std::string>{"256 bytes received", "512 bytes received", "Success"}));
+      EXPECT_EQ(ReadFile("yy.txt"), std::string(1000, '#'));
+      EXPECT_EQ(devices_[0]->purges(), 0);
+    } else {
+      EXPECT_EQ(port.ErrorCount.load(), 1);
+      EXPECT_EQ(port.ReadFailedCount.load(), 1);
+      EXPECT_EQ(progress, (std::vector<std::string>{"256 bytes received", "Read failed"}));
+      EXPECT_EQ(ReadFile("yy.txt"), sent.substr(256, 256));
+      EXPECT_EQ(ReadFile("zz.txt"), expected.substr(256, 256));
+      EXPECT_EQ(devices_[0]->purges(), 1);
+    }
+    StopHeadlessRun();
+  }
+}
+
+TEST_F(EngineE2eTest, TransmitOnlySendsTheFileInChunks) {
+  GlobalSettings().Test.Mode = kTransmitOnly;
+  GlobalSettings().Test.PauseAfter = 1;
+  UseFile("data.bin", std::string(2560, 'f'));
+  UseAdapter(1, Far(FarEndKind::kSink));
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() == 1; }));
+  const PortContext& port = Slot(0);
+  EXPECT_EQ(port.GoodPacketCount.load(), 1);
+  // The last, half chunk shows no progress; its result is the packet's.
+  EXPECT_EQ(view_.CellHistory(port.Row, kColumnStatus),
+            (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted", "Success"}));
+  EXPECT_EQ(State(1).frames_sent, 3u);
+  // One packet is the whole file, counted as FileSize / PacketSize = 2
+  // whole packets against the time of two and a half: 80 % at best.
+  const double percent = ThroughputPercent(view_.Cell(port.Row, kColumnTime));
+  EXPECT_GE(percent, 70.0) << view_.Cell(port.Row, kColumnTime);
+  EXPECT_LE(percent, 80.1) << view_.Cell(port.Row, kColumnTime);
+}
+
+TEST_F(EngineE2eTest, LoopbackPauseHoldsTheNextPacketUntilContinue) {
+  UseAdapter(1, FarEnd{});
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 3; }));
+  PauseRun();
+  Sleep(50);  // a packet already released may still finish
+  const int32_t held = Slot(0).PacketCount.load();
+  const uint64_t sent = State(1).frames_sent;
+  Sleep(200);  // 24 packet times at this rate
+  EXPECT_EQ(Slot(0).PacketCount.load(), held);
+  EXPECT_EQ(State(1).frames_sent, sent);
+  ContinueRun();
+  EXPECT_TRUE(Eventually([&] { return Slot(0).GoodPacketCount.load() > held + 3; }));
+  EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
+}
+
+TEST_F(EngineE2eTest, TransmitOnlyPauseStopsTheReArming) {
+  GlobalSettings().Test.Mode = kTransmitOnly;
+  UseAdapter(1, Far(FarEndKind::kSink));
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 3; }));
+  PauseRun();
+  Sleep(50);
+  const int32_t held = Slot(0).PacketCount.load();
+  Sleep(200);
+  EXPECT_EQ(Slot(0).PacketCount.load(), held);
+  ContinueRun();
+  EXPECT_TRUE(Eventually([&] { return Slot(0).PacketCount.load() > held + 3; }));
+}
+
+TEST_F(EngineE2eTest, LoopbackPauseAfterEndsTheReaderAndClosesThePort) {
+  GlobalSettings().Test.PauseAfter = 5;
+  UseAdapter(1, FarEnd{});
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).InUse.load() == 0; }));
+  EXPECT_EQ(Slot(0).PacketCount.load(), 5);
+  EXPECT_FALSE(State(1).open);
+  // The writer idles until Stop; Continue skips the closed port.
+  ContinueRun();
+  Sleep(50);
+  EXPECT_EQ(Slot(0).PacketCount.load(), 5);
+}
+
+TEST_F(EngineE2eTest, TransmitOnlyPauseAfterSendsOneMorePerContinue) {
+  GlobalSettings().Test.Mode = kTransmitOnly;
+  GlobalSettings().Test.PauseAfter = 3;
+  UseAdapter(1, Far(FarEndKind::kSink));
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() == 3; }));
+  for (int32_t want = 3; want <= 5; ++want) {
+    Sleep(100);  // a dozen packet times: nothing more may follow
+    EXPECT_EQ(Slot(0).PacketCount.load(), want);
+    EXPECT_EQ(State(1).frames_sent, static_cast<uint64_t>(want));
+    EXPECT_EQ(Slot(0).InUse.load(), 1);
+    ContinueRun();
+    ASSERT_TRUE(Eventually([&] { return Slot(0).PacketCount.load() == want + 1; }));
+  }
+}
+
+TEST_F(EngineE2eTest, StopEndsTransfersThatArePending) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    FarEnd far;
+    FaultRates faults;
+    int bit_rate;
+  };
+  FaultRates drop_all;
+  drop_all.drop = 1.0;
+  FaultRates hang_all;
+  hang_all.hang = 1.0;
+  const Case cases[] = {
+      // The read waits for a frame that never comes.
+      {"loopback, read pending", kLoopback, FarEnd{}, drop_all, 1000000},
+      // 1024 bytes at 1200 bit/s stay on the line for 6.8 s.
+      {"transmit only, write on the line", kTransmitOnly, Far(FarEndKind::kSink), {}, 1200},
+      {"loopback, both hang", kLoopback, FarEnd{}, hang_all, 1000000},
+      {"receive only, read hangs", kReceiveOnly, Far(FarEndKind::kSource), hang_all, 1000000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GlobalSettings().Test.Mode = c.mode;
+    UseAdapter(2, c.far, c.faults);
+    Configure(c.bit_rate);
+    ASSERT_TRUE(StartHeadlessRun());
+    Sleep(30);
+    const auto start = std::chrono::steady_clock::now();
+    StopHeadlessRun();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    for (int n = 1; n <= 2; ++n) {
+      EXPECT_FALSE(State(n).open);
+      EXPECT_EQ(Slot(n - 1).InUse.load(), 0);
+      EXPECT_EQ(Slot(n - 1).Orphans.Size(), 0u);
+    }
+  }
+}
+
+TEST_F(EngineE2eTest, EachFaultLandsInItsCounterAndStatus) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    FarEnd far;
+    FaultRates faults;
+    std::atomic<int32_t> PortContext::*counter;
+    const char* status_pattern;  // column 4 after a refresh; null: none shown
+  };
+  FaultRates corrupt;
+  corrupt.corrupt = 1.0;
+  FaultRates cut;
+  cut.cut = 1.0;
+  FaultRates refuse;
+  refuse.refuse = 1.0;
+  const Case cases[] = {
+      {"corrupt byte", kLoopback, FarEnd{}, corrupt, &PortContext::DataMismatchCount, "Data mismatch"},
+      {"cut frame", kLoopback, FarEnd{}, cut, &PortContext::LengthMismatchCount,
+       "Length mismatch \\((\\d+)\\)"},
+      // A refused transfer stamps no end time, so it never refreshes the
+      // row on its own: only the counters show it.
+      {"refused write", kTransmitOnly, Far(FarEndKind::kSink), refuse, &PortContext::WriteFailedCount,
+       nullptr},
+      {"refused read", kReceiveOnly, Far(FarEndKind::kSource), refuse, &PortContext::ReadFailedCount,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GlobalSettings().Test.Mode = c.mode;
+    // The packet limit ends the run's counting by itself; a Stop would judge
+    // the read it interrupts as one more failure.
+    GlobalSettings().Test.PauseAfter = 6;
+    UseAdapter(1, c.far, c.faults);
+    Configure(1000000);
+    ASSERT_TRUE(StartHeadlessRun());
+    const PortContext& port = Slot(0);
+    if (c.mode == kTransmitOnly) {
+      ASSERT_TRUE(Eventually([&] { return port.PacketCount.load() == 6; }));
+      Sleep(20);  // the sixth packet's classification and purge
+    } else {
+      ASSERT_TRUE(Eventually([&] { return port.InUse.load() == 0; }));
+    }
+    EXPECT_GE(port.ErrorCount.load(), 1);
+    EXPECT_EQ(port.GoodPacketCount.load(), 0);
+    EXPECT_EQ((port.*c.counter).load(), port.ErrorCount.load());
+    EXPECT_EQ(devices_[0]->purges(), port.ErrorCount.load()) << "one purge per bad packet";
+    const std::string status = view_.Cell(port.Row, kColumnStatus);
+    if (c.status_pattern != nullptr) {
+      std::smatch m;
+      EXPECT_TRUE(std::regex_match(status, m, std::regex(c.status_pattern))) << status;
+      if (m.size() > 1) {
+        EXPECT_LT(std::stoi(m[1]), 1024);
+      }
+      EXPECT_EQ(view_.Cell(port.Row, kColumnTime), "N.A.");
+    } else {
+      EXPECT_EQ(status, "");
+    }
+    StopHeadlessRun();
+  }
+}
+
+TEST_F(EngineE2eTest, LineErrorsShowInTheLastColumn) {
+  FaultRates framing;
+  framing.line_error = 1.0;
+  framing.line_error_mask = kCeFrame;
+  UseAdapter(1, FarEnd{}, framing);
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount.load() >= 3; }));
+  EXPECT_EQ(view_.Cell(Slot(0).Row, kColumnLastCommError), "Framing error, ");
+  EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
+}
+
+TEST_F(EngineE2eTest, ExtraTransfersStoppedMidFlightAreRetiredSafely) {
+  UseAdapter(4, FarEnd{});
+  Configure(1000000, "OverlapRead=1\nOverlapWrite=1\nNumberOverlap=8\n");
+  GlobalSettings().PacketSize = 256;
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    SCOPED_TRACE(cycle);
+    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() >= 3; }));
+    Sleep(cycle * 7);  // stop at a different moment each time
+    StopHeadlessRun();
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(Slot(i).InUse.load(), 0);
+      EXPECT_EQ(Slot(i).Orphans.Size(), 0u);
+    }
+  }
+}
+
+TEST_F(EngineE2eTest, AThousandStartStopCyclesLeakNoThreadOrDescriptor) {
+  UseAdapter(16, FarEnd{});
+  Configure(1000000);
+  GlobalSettings().PacketSize = 64;
+  // One cycle first: the adapter's scheduler thread starts on first use.
+  ASSERT_TRUE(StartHeadlessRun());
+  StopHeadlessRun();
+  const int fds = CountEntries("/proc/self/fd");
+  const int threads = CountEntries("/proc/self/task");
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    ASSERT_TRUE(StartHeadlessRun()) << cycle;
+    StopHeadlessRun();
+    devices_.clear();
+  }
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+  for (const PortContext& port : quarnex::Run().Ports) {
+    EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
+    EXPECT_EQ(port.DeviceOwner, nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace quarnex
