@@ -1,0 +1,78 @@
+// CellStore: the runner's results table. The engine writes its cells as it
+// would write the window's table; the runner's reports read them back.
+//
+// Packet counts and times are read straight from the port records, so the
+// runner needs only the texts the engine alone knows: each row's port slot,
+// the status of the last refreshed packet (with a file's progress texts)
+// and the last line error or exerciser result. In Receive only the engine
+// shows line errors in the time column, where the next refresh overwrites
+// them; the store keeps them apart, so the runner can show them under
+// "Last Comm Error" in every mode.
+//
+// Thread-safety: any thread may call any method. A reader-writer lock
+// guards the row list (rows change only at Start) and each row has a lock
+// of its own, so workers of different ports never wait for each other.
+#ifndef QUARNEX_RUNNER_CELL_STORE_H_
+#define QUARNEX_RUNNER_CELL_STORE_H_
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "testapp/report/results_view.h"
+
+namespace quarnex {
+
+class CellStore : public ResultsView {
+ public:
+  static constexpr int kColumns = kColumnLastCommError + 1;
+  static constexpr int kStatusParts = kStatusSummary + 1;
+
+  // The texts of one row, copied out.
+  struct RowTexts {
+    int slot = -1;  // the port slot the row was inserted for
+    std::array<std::string, kColumns> cells;
+    // The last line-error text (from either column) or exerciser result.
+    std::string last_comm_error;
+  };
+
+  CellStore() = default;
+  CellStore(const CellStore&) = delete;
+  CellStore& operator=(const CellStore&) = delete;
+
+  // ResultsView. The engine asks for the slot index as the position, so
+  // the row remembers it as its slot; the row goes to min(position, row
+  // count) as in the window.
+  int InsertRow(int position, std::string_view port_label) override;
+  void DeleteAllRows() override;
+  void SetCell(int row, int column, std::string_view text) override;
+  void SetStatus(int part, std::string_view text) override;
+  void SelectWholeRows() override {}
+
+  // Every row in table order.
+  std::vector<RowTexts> Rows() const;
+  // The text of a status-bar part; empty for a part that does not exist.
+  std::string Status(int part) const;
+
+ private:
+  struct Row {
+    std::mutex mu;
+    RowTexts texts;  // guarded by mu
+  };
+
+  mutable std::shared_mutex table_mu_;
+  std::vector<std::unique_ptr<Row>> rows_;     // guarded by table_mu_
+  std::array<std::string, kStatusParts> status_;  // guarded by table_mu_
+};
+
+// True when `text` is a line-error text of the engine (starts with the text
+// of one of the line-error flags).
+bool IsLineStatusText(std::string_view text);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_RUNNER_CELL_STORE_H_

@@ -1,0 +1,34 @@
+// The runner's --json output: one JSON object per line, for each report
+// interval and one summary at the end. The schema is documented in
+// testapp/runner/README.md; "schema" in every object names its version.
+//
+// Pure functions, formatted locale-independently; any thread.
+#ifndef QUARNEX_RUNNER_JSON_REPORT_H_
+#define QUARNEX_RUNNER_JSON_REPORT_H_
+
+#include <string>
+#include <string_view>
+
+#include "testapp/runner/run_figures.h"
+#include "testapp/runner/run_outcome.h"
+
+namespace quarnex {
+
+inline constexpr int kJsonSchemaVersion = 1;
+
+// The object of report `seq` (1, 2, ...): every port of the range with its
+// counters now and what it did since `before`. Ends with a line feed.
+std::string JsonIntervalLine(const RunFigures& now, const RunFigures& before, int seq);
+
+// The summary object: the settings the run used, the end reason, every
+// counter of every port at the stop, the verdict and the exit status. Ends
+// with a line feed.
+std::string JsonSummaryLine(const RunOutcome& outcome);
+
+// `text` as a JSON string literal, quotes included. Bytes from 0x80 up pass
+// through unchanged.
+std::string JsonQuote(std::string_view text);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_RUNNER_JSON_REPORT_H_

@@ -1,0 +1,71 @@
+// quarnex-run: the line tester without a window, for labs, burn-in racks
+// and CI jobs. See testapp/runner/README.md.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "testapp/engine/run_controller.h"
+#include "testapp/runner/pass_fail.h"
+#include "testapp/runner/runner.h"
+#include "testapp/runner/runner_options.h"
+#include "testapp/runner/stop_signals.h"
+#include "testapp/settings/settings_io.h"
+#include "testapp/settings/settings_state.h"
+#include "testapp/ui/qsettings_store.h"
+
+int main(int argc, char** argv) {
+  using namespace quarnex;
+  // Before any thread exists, so that every thread inherits the mask.
+  BlockStopSignals();
+
+  RunnerOptions options;
+  std::string error;
+  if (!ParseRunnerOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+    std::fprintf(stderr, "%s: %s (see --help)\n", kRunnerName, error.c_str());
+    return kExitUsage;
+  }
+  if (options.version) {
+    std::printf("%s %s\n", kRunnerName, kRunnerVersion);
+    return kExitPass;
+  }
+
+  // The window's store, read as the window reads it at start; the runner
+  // never writes it.
+  {
+    QSettingsStore store;
+    LoadSettings(store, &GlobalSettings());
+  }
+  ClearPortSlots();
+  if (options.help) {
+    std::fputs(RunnerHelpText(GlobalSettings()).c_str(), stdout);
+    return kExitPass;
+  }
+  ApplyRunnerOverrides(options, &GlobalSettings());
+
+  // Standard output carries only reports and the summary: the runner keeps
+  // its own handle on it and points descriptor 1 at standard error, where
+  // any other text of the process then goes.
+  std::fflush(stdout);
+  const int results_fd = dup(STDOUT_FILENO);
+  std::FILE* results = results_fd >= 0 ? fdopen(results_fd, "w") : nullptr;
+  if (results == nullptr) {
+    std::fprintf(stderr, "%s: cannot use standard output\n", kRunnerName);
+    return kExitNoPorts;
+  }
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+
+  RunnerOutput output;
+  output.out = results;
+  output.terminal = isatty(results_fd) == 1;
+
+  StopRequest stop;
+  int status = kExitNoPorts;
+  {
+    StopSignalWatcher watcher([&stop](int) { stop.Request(); });
+    status = RunHeadless(options, output, stop);
+  }
+  std::fclose(results);
+  return status;
+}

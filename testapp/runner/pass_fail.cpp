@@ -1,0 +1,38 @@
+#include "testapp/runner/pass_fail.h"
+
+#include "testapp/report/text_format.h"
+
+namespace quarnex {
+
+PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limits& limits) {
+  PortVerdict verdict;
+  if (!port.opened) {
+    verdict.failures.push_back("not opened");
+  } else {
+    if (port.counters.ErrorCount > limits.max_errors) {
+      verdict.failures.push_back(
+          FormatC("errors %d above %d", port.counters.ErrorCount, limits.max_errors));
+    }
+    if (limits.min_throughput_pct) {
+      const std::optional<double> pct =
+          ThroughputPct(AveragePacketMs(port.counters), run.expected_packet_ms, run.packets_per_judged);
+      if (!pct) {
+        verdict.failures.push_back("no throughput figure");
+      } else if (*pct < *limits.min_throughput_pct) {
+        verdict.failures.push_back(
+            FormatC("throughput %.2f%% below %g%%", *pct, *limits.min_throughput_pct));
+      }
+    }
+  }
+  verdict.pass = verdict.failures.empty();
+  return verdict;
+}
+
+int ExitStatusFor(const RunFigures& run, const Limits& limits) {
+  for (const PortFigures& port : run.ports) {
+    if (!JudgePort(port, run, limits).pass) return kExitFail;
+  }
+  return kExitPass;
+}
+
+}  // namespace quarnex

@@ -1,0 +1,89 @@
+#include "testapp/runner/run_figures.h"
+
+#include <cmath>
+
+#include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/port_table.h"
+#include "testapp/report/row_text.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+namespace {
+
+uint32_t PacketsPerJudgedPacket(const Settings& s) {
+  if (s.Test.FileNameLength == 0) return 1;
+  return s.PacketSize <= 0 ? 0 : s.Test.FileSize / static_cast<uint32_t>(s.PacketSize);
+}
+
+}  // namespace
+
+RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
+  const Settings& s = GlobalSettings();
+  RunState& run = Run();
+  RunFigures figures;
+  figures.elapsed_s = elapsed_s;
+  figures.expected_packet_ms = run.ExpectedPacketTime.load();
+  figures.packets_per_judged = PacketsPerJudgedPacket(s);
+
+  const int slots = s.Test.PortCount < 0 ? 0 : s.Test.PortCount > kMaxPorts ? kMaxPorts : s.Test.PortCount;
+  figures.ports.resize(static_cast<size_t>(slots));
+  for (int i = 0; i < slots; ++i) {
+    PortFigures& port = figures.ports[static_cast<size_t>(i)];
+    port.slot = i;
+    port.label = PortLabel(s.Test.PortIndex + i);
+    port.counters.PortNumber = s.Test.PortIndex + i;
+  }
+  for (const CellStore::RowTexts& row : rows.Rows()) {
+    if (row.slot < 0 || row.slot >= slots) continue;
+    PortFigures& port = figures.ports[static_cast<size_t>(row.slot)];
+    port.opened = true;
+    port.status = row.cells[kColumnStatus];
+    port.last_comm_error = row.last_comm_error;
+  }
+  for (PortFigures& port : figures.ports) {
+    if (!port.opened) continue;
+    const PortContext& context = run.Ports[static_cast<size_t>(port.slot)];
+    port.open = context.InUse.load() == 1;
+    port.counters = SnapshotPort(context, port.counters.PortNumber);
+    port.last_ms = context.LastPacketTime.load();
+    port.max_ms = context.MaxPacketTime.load();
+    port.packet_ok = context.PacketOk.load() == 1;
+  }
+  return figures;
+}
+
+std::optional<double> AveragePacketMs(const PortCounters& counters) {
+  if (counters.GoodPacketCount <= 0) return std::nullopt;
+  return counters.TotalPacketTime / counters.GoodPacketCount;
+}
+
+std::optional<double> ThroughputPct(std::optional<double> average_ms, double expected_packet_ms,
+                                    uint32_t packets_per_judged) {
+  if (!average_ms || !(*average_ms > 0.0)) return std::nullopt;
+  if (!std::isfinite(expected_packet_ms) || !(expected_packet_ms > 0.0)) return std::nullopt;
+  return expected_packet_ms / *average_ms * packets_per_judged * 100.0;
+}
+
+PortInterval IntervalOf(const PortFigures& now, const PortFigures& before, double seconds) {
+  PortInterval interval;
+  interval.packets = now.counters.PacketCount - before.counters.PacketCount;
+  interval.good_packets = now.counters.GoodPacketCount - before.counters.GoodPacketCount;
+  interval.errors = now.counters.ErrorCount - before.counters.ErrorCount;
+  if (seconds > 0.0) interval.packets_per_s = interval.packets / seconds;
+  if (interval.good_packets > 0) {
+    interval.average_ms =
+        (now.counters.TotalPacketTime - before.counters.TotalPacketTime) / interval.good_packets;
+  }
+  return interval;
+}
+
+std::vector<PortCounters> OpenPortCounters(const RunFigures& figures) {
+  std::vector<PortCounters> open_ports;
+  for (const PortFigures& port : figures.ports) {
+    if (port.open) open_ports.push_back(port.counters);
+  }
+  return open_ports;
+}
+
+}  // namespace quarnex

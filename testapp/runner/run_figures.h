@@ -1,0 +1,79 @@
+// The figures of a run at one moment: every port's counters and packet
+// times, read from the live port records, with the texts of its row.
+//
+// Reports, the summary, the pass/fail verdict and the log's stop record are
+// all made from such snapshots, so the summary printed at the end and the
+// stop record agree counter for counter.
+//
+// TakeRunFigures runs on the runner's main thread while workers count; each
+// field is read atomically on its own (a port's figures may mix two
+// consecutive packets, as in the window). The rest are pure functions.
+#ifndef QUARNEX_RUNNER_RUN_FIGURES_H_
+#define QUARNEX_RUNNER_RUN_FIGURES_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testapp/report/log_file.h"
+#include "testapp/runner/cell_store.h"
+
+namespace quarnex {
+
+struct PortFigures {
+  int slot = 0;
+  bool opened = false;  // the port was opened at Start (it has a row)
+  bool open = false;    // its device was still open at this moment
+  PortCounters counters;  // PortNumber, the counts and the total good time
+  double last_ms = 0.0;   // the last good packet's time
+  double max_ms = 0.0;
+  bool packet_ok = false;  // the last judged packet was good
+  std::string label;       // "Quarnex%2.2d"
+  std::string status;      // the row's Status text
+  std::string last_comm_error;
+};
+
+struct RunFigures {
+  double elapsed_s = 0.0;  // since the run started
+  // The ideal time of one packet on the line, ms; not finite or 0 when the
+  // configuration has no bit rate.
+  double expected_packet_ms = 0.0;
+  // Packets per judged packet: in file mode one judged packet is the whole
+  // file, FileSize / PacketSize packets; otherwise 1.
+  uint32_t packets_per_judged = 1;
+  std::vector<PortFigures> ports;  // every slot of the range, in order
+};
+
+// Snapshots the slots 0 .. PortCount - 1 of the run with the global
+// settings; `rows` tells which slots were opened and gives their texts.
+RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s);
+
+// The average time of the good packets, ms; empty without a good packet.
+std::optional<double> AveragePacketMs(const PortCounters& counters);
+
+// Throughput in percent of the line rate, as the window's time column
+// computes it but unrounded: expected / average x packets_per_judged x 100.
+// Empty when there is no bit rate or no good packet.
+std::optional<double> ThroughputPct(std::optional<double> average_ms, double expected_packet_ms,
+                                    uint32_t packets_per_judged);
+
+// What one port did between two snapshots.
+struct PortInterval {
+  int32_t packets = 0;
+  int32_t good_packets = 0;
+  int32_t errors = 0;
+  double packets_per_s = 0.0;  // 0 for an interval of no length
+  std::optional<double> average_ms;  // of the interval's good packets
+};
+
+// The difference `now` - `before` of one port over `seconds`.
+PortInterval IntervalOf(const PortFigures& now, const PortFigures& before, double seconds);
+
+// The counters of the ports open in `figures`, in slot order: what the log's
+// stop record lists.
+std::vector<PortCounters> OpenPortCounters(const RunFigures& figures);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_RUNNER_RUN_FIGURES_H_

@@ -1,0 +1,59 @@
+#include "testapp/runner/run_outcome.h"
+
+#include <cstring>
+
+#include "testapp/report/text_format.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+const char* EndReasonName(EndReason reason) {
+  switch (reason) {
+    case EndReason::kNotStarted:
+      return "not_started";
+    case EndReason::kDuration:
+      return "duration";
+    case EndReason::kPackets:
+      return "packets";
+    case EndReason::kPortsDone:
+      return "ports_done";
+    case EndReason::kSignal:
+      return "signal";
+  }
+  return "unknown";
+}
+
+RunDescription DescribeRun(const RunnerOptions& options, bool configured, std::time_t started) {
+  const Settings& s = GlobalSettings();
+  RunDescription d;
+  d.mode = s.Test.Mode;
+  d.port_index = s.Test.PortIndex;
+  d.port_count = s.Test.PortCount;
+  d.packet_size = s.PacketSize;
+  if (s.Test.FileNameLength != 0) {
+    d.file = std::string(s.Test.FileName, strnlen(s.Test.FileName, kFileNameSize));
+    d.file_size = s.Test.FileSize;
+  }
+  d.pause_after = s.Test.PauseAfter;
+  d.delay_ms = s.Test.Delay;
+  d.update_interval_ms = s.Test.UpdateInterval;
+  if (configured) {
+    d.bit_rate = BlockBitRate(GlobalConfigBlock());
+    d.parity_bit = BlockParity(GlobalConfigBlock()) != 0;
+  }
+  d.port = s.Port;
+  if (!options.no_log) d.log_path = options.log_path;
+  d.duration_s = options.duration_s;
+  d.packets_per_port = options.packets_per_port;
+  d.interval_s = options.interval_s;
+  d.limits.max_errors = options.max_errors;
+  d.limits.min_throughput_pct = options.min_throughput_pct;
+  std::tm utc{};
+  gmtime_r(&started, &utc);
+  d.started_at = FormatC("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                         utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return d;
+}
+
+}  // namespace quarnex

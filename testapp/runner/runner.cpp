@@ -1,0 +1,279 @@
+#include "testapp/runner/runner.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_table.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/platform/clock.h"
+#include "testapp/report/log_file.h"
+#include "testapp/report/row_text.h"
+#include "testapp/report/text_format.h"
+#include "testapp/runner/cell_store.h"
+#include "testapp/runner/json_report.h"
+#include "testapp/runner/live_screen.h"
+#include "testapp/runner/pass_fail.h"
+#include "testapp/runner/run_figures.h"
+#include "testapp/runner/run_outcome.h"
+#include "testapp/runner/stderr_messages.h"
+#include "testapp/runner/text_report.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/configure_port.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+namespace {
+
+// How often the loop looks whether every port has finished or reached
+// --packets, between two reports.
+constexpr double kPollMs = 20.0;
+// Lines of the live table besides the port rows: headline, column header,
+// a "more ports" line and the total.
+constexpr int kTableChromeLines = 4;
+
+// The configuration reader reports a missing quarnex.cfg on standard output,
+// once per port and without a line feed. Standard output carries the
+// runner's results, so it says so once on standard error instead and sends
+// the reader's repeats nowhere while the ports are configured.
+class MissingConfigNotice {
+ public:
+  MissingConfigNotice() {
+    if (access(kConfigFileName, R_OK) == 0) return;
+    std::fprintf(stderr, "%s file not found\n", kConfigFileName);
+    std::fflush(stdout);
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd < 0) return;
+    saved_fd_ = dup(STDOUT_FILENO);
+    if (saved_fd_ >= 0) dup2(null_fd, STDOUT_FILENO);
+    close(null_fd);
+  }
+  ~MissingConfigNotice() {
+    if (saved_fd_ < 0) return;
+    std::fflush(stdout);
+    dup2(saved_fd_, STDOUT_FILENO);
+    close(saved_fd_);
+  }
+  MissingConfigNotice(const MissingConfigNotice&) = delete;
+  MissingConfigNotice& operator=(const MissingConfigNotice&) = delete;
+
+ private:
+  int saved_fd_ = -1;
+};
+
+int SlotsInRange() {
+  const int32_t count = GlobalSettings().Test.PortCount;
+  return std::clamp<int32_t>(count, 0, kMaxPorts);
+}
+
+// The slots that were opened at Start: the engine gave each one a row.
+std::vector<int> OpenedSlots(const CellStore& view) {
+  std::vector<int> slots;
+  for (const CellStore::RowTexts& row : view.Rows()) {
+    if (row.slot >= 0 && row.slot < SlotsInRange()) slots.push_back(row.slot);
+  }
+  return slots;
+}
+
+// True when every opened port is closed or has judged at least `packets`
+// packets (0: only closed ports count as done).
+bool AllPortsDone(const std::vector<int>& slots, int32_t packets) {
+  for (int slot : slots) {
+    const PortContext& port = Run().Ports[static_cast<size_t>(slot)];
+    if (port.InUse.load() == 0) continue;
+    if (packets > 0 && port.PacketCount.load() >= packets) continue;
+    return false;
+  }
+  return true;
+}
+
+// Reports of one run to one stream, in the form the options ask for.
+class Reporter {
+ public:
+  Reporter(const RunnerOptions& options, const RunnerOutput& output, const CellStore& view)
+      : options_(options), output_(output), view_(view), screen_(output.out) {}
+
+  // Draws the table at once on a terminal, before the first report.
+  void Begin(const RunFigures& now) {
+    if (!options_.quiet && !options_.json && output_.terminal) {
+      DrawTable(now, view_.Status(kStatusState) + "   (Ctrl+C stops)");
+    }
+  }
+
+  void Interval(const RunFigures& now, const RunFigures& before) {
+    if (options_.quiet) return;
+    ++seq_;
+    if (options_.json) {
+      Write(JsonIntervalLine(now, before, seq_));
+    } else if (output_.terminal) {
+      DrawTable(now, view_.Status(kStatusState) + "   (Ctrl+C stops)");
+    } else {
+      Write(IntervalLines(now, before));
+    }
+  }
+
+  void Summary(const RunOutcome& outcome) {
+    if (options_.json) return Write(JsonSummaryLine(outcome));
+    if (output_.terminal && !options_.quiet && outcome.end_reason != EndReason::kNotStarted) {
+      DrawTable(outcome.figures, view_.Status(kStatusState));
+    }
+    Write(TextSummary(outcome));
+  }
+
+ private:
+  void DrawTable(const RunFigures& now, const std::string& state) {
+    const std::string headline = FormatC("%s  %s  [%s]  %.1f s", kRunnerName, state.c_str(),
+                                         view_.Status(kStatusSummary).c_str(), now.elapsed_s);
+    const int rows = std::max(1, LiveScreen::Rows(output_.out) - kTableChromeLines);
+    // One column short of the width: a line that fills the last column
+    // wraps on some terminals.
+    screen_.Draw(LiveTable(now, headline, rows, LiveScreen::Columns(output_.out) - 1));
+  }
+
+  void Write(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), output_.out);
+    std::fflush(output_.out);
+  }
+
+  const RunnerOptions& options_;
+  const RunnerOutput& output_;
+  const CellStore& view_;
+  LiveScreen screen_;
+  int seq_ = 0;
+};
+
+// Waits for the end of the run, reporting every interval. Returns why the
+// run ended.
+EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const CellStore& view,
+                         Reporter& reporter, double start_ms) {
+  const std::vector<int> opened = OpenedSlots(view);
+  const double interval_ms = options.interval_s * 1000.0;
+  const double deadline = options.duration_s ? start_ms + *options.duration_s * 1000.0
+                                             : std::numeric_limits<double>::infinity();
+  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  RunFigures before = TakeRunFigures(view, 0.0);
+  reporter.Begin(before);
+  double next_report = start_ms + interval_ms;
+  for (;;) {
+    const double now = SteadyMilliseconds();
+    if (stop.Requested()) return EndReason::kSignal;
+    if (now >= deadline) return EndReason::kDuration;
+    if (options.packets_per_port && AllPortsDone(opened, *options.packets_per_port)) {
+      return EndReason::kPackets;
+    }
+    // Ports that closed (a reader that reached PauseAfter closes its port)
+    // or, in Transmit only, stopped sending at PauseAfter have nothing left
+    // to do.
+    if (AllPortsDone(opened, pause_after)) return EndReason::kPortsDone;
+    if (now >= next_report) {
+      RunFigures figures = TakeRunFigures(view, (now - start_ms) / 1000.0);
+      reporter.Interval(figures, before);
+      before = std::move(figures);
+      next_report += interval_ms;
+      // A report that came late (a stalled terminal) does not make the next
+      // ones come in a burst.
+      if (next_report <= now) next_report = now + interval_ms;
+    }
+    const double wake = std::min({next_report, deadline, now + kPollMs});
+    stop.WaitFor(wake - SteadyMilliseconds());
+  }
+}
+
+}  // namespace
+
+void StopRequest::Request() {
+  {
+    std::lock_guard lock(mu_);
+    requested_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool StopRequest::Requested() const {
+  std::lock_guard lock(mu_);
+  return requested_;
+}
+
+bool StopRequest::WaitFor(double timeout_ms) {
+  std::unique_lock lock(mu_);
+  if (timeout_ms > 0) {
+    cv_.wait_for(lock, std::chrono::duration<double, std::milli>(timeout_ms),
+                 [this] { return requested_; });
+  }
+  return requested_;
+}
+
+int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRequest& stop) {
+  CellStore view;
+  StderrMessages messages;
+  SetEngineOutputs(&view, &messages);
+  Reporter reporter(options, output, view);
+
+  LogFile log;
+  if (!options.no_log && !log.Open(options.log_path.c_str())) {
+    std::fprintf(stderr, "%s: cannot open the log %s; running without a log\n", kRunnerName,
+                 options.log_path.c_str());
+  }
+
+  bool started = false;
+  {
+    MissingConfigNotice notice;
+    started = StartHeadlessRun();
+  }
+  const double start_ms = SteadyMilliseconds();
+  const std::time_t started_at = std::time(nullptr);
+  Settings& s = GlobalSettings();
+
+  RunOutcome outcome;
+  if (!started) {
+    // Ports left open by a failed start are closed here, as at window close.
+    JoinAllPorts();
+    CloseAllPorts();
+    outcome.run = DescribeRun(options, false, started_at);
+    outcome.run.log_path.reset();
+    outcome.figures = TakeRunFigures(view, 0.0);
+    outcome.messages = messages.Messages();
+    outcome.exit_status = kExitNoPorts;
+    reporter.Summary(outcome);
+    SetEngineOutputs(nullptr, nullptr);
+    return kExitNoPorts;
+  }
+
+  WriteStartRecord(log, s.Test, s.PacketSize, s.Port);
+  view.SetStatus(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
+  view.SetStatus(kStatusSummary, FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()),
+                                                       s.Port.ByteSize, s.Port.Parity, s.PacketSize));
+  outcome.run = DescribeRun(options, true, started_at);
+  if (!log.IsOpen()) outcome.run.log_path.reset();
+
+  outcome.end_reason = ReportUntilEnd(options, stop, view, reporter, start_ms);
+
+  // The window's Stop: the stop record from counters taken while the
+  // workers still run, then the stop itself. The summary is made from the
+  // same snapshot, so the two agree counter for counter.
+  outcome.figures = TakeRunFigures(view, (SteadyMilliseconds() - start_ms) / 1000.0);
+  WriteStopRecord(log, OpenPortCounters(outcome.figures));
+  StopRun();
+  view.SetStatus(kStatusState, kStatusStopped);
+  // And its close: every worker ends, every port is closed.
+  JoinAllPorts();
+  CloseAllPorts();
+  log.Close();
+
+  outcome.messages = messages.Messages();
+  outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);
+  reporter.Summary(outcome);
+  SetEngineOutputs(nullptr, nullptr);
+  return outcome.exit_status;
+}
+
+}  // namespace quarnex

@@ -1,0 +1,50 @@
+// The headless run: the window's Start, the reports while the run goes,
+// and the window's Stop and close, driven by the command line instead of a
+// menu.
+//
+// RunHeadless runs on the program's main thread, which plays the window's
+// user-interface thread: it starts and stops the run, writes the log and
+// all output. StopRequest is the one object another thread (the signal
+// watcher) touches.
+#ifndef QUARNEX_RUNNER_RUNNER_H_
+#define QUARNEX_RUNNER_RUNNER_H_
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "testapp/runner/runner_options.h"
+
+namespace quarnex {
+
+// A request to end the run early (Ctrl+C, SIGTERM). Thread-safe.
+class StopRequest {
+ public:
+  void Request();
+  bool Requested() const;
+  // Waits until the request is made or `timeout_ms` passed; true when made.
+  bool WaitFor(double timeout_ms);
+
+ private:
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  bool requested_ = false;  // guarded by mu_
+};
+
+struct RunnerOutput {
+  std::FILE* out = stdout;  // reports and the summary; must outlive the run
+  bool terminal = false;    // `out` is a terminal: draw the live table
+};
+
+// Runs one test with the global settings (already loaded and overridden):
+// opens the log, starts the run (start-up messages go to standard error),
+// writes the start record, reports every options.interval_s until the run
+// ends (duration, packets per port, every port done, or `stop`), then
+// writes the stop record, stops the run, waits for its threads and closes
+// every port, and prints the summary. Returns the exit status (kExitPass,
+// kExitFail or kExitNoPorts).
+int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRequest& stop);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_RUNNER_RUNNER_H_

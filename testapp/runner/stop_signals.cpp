@@ -1,0 +1,57 @@
+#include "testapp/runner/stop_signals.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace quarnex {
+
+namespace {
+
+sigset_t StopSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+}  // namespace
+
+void BlockStopSignals() {
+  const sigset_t set = StopSignalSet();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+StopSignalWatcher::StopSignalWatcher(std::function<void(int)> on_first)
+    : on_first_(std::move(on_first)), thread_([this] { Watch(); }) {}
+
+StopSignalWatcher::~StopSignalWatcher() {
+  quit_.store(true);
+  thread_.join();
+}
+
+void StopSignalWatcher::Watch() {
+  const sigset_t set = StopSignalSet();
+  const timespec poll = {0, kPollMs * 1000 * 1000};
+  bool stopping = false;
+  while (!quit_.load()) {
+    const int signo = sigtimedwait(&set, nullptr, &poll);
+    if (signo < 0) continue;  // the poll's timeout, or EINTR
+    if (!stopping) {
+      stopping = true;
+      on_first_(signo);
+      continue;
+    }
+    static constexpr char kText[] = "quarnex-run: second stop signal, exiting at once\n";
+    ssize_t ignored = write(STDERR_FILENO, kText, sizeof(kText) - 1);
+    (void)ignored;
+    _exit(128 + signo);
+  }
+}
+
+}  // namespace quarnex

@@ -1,0 +1,215 @@
+#include "testapp/runner/text_report.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "testapp/report/row_text.h"
+#include "testapp/report/text_format.h"
+#include "testapp/runner/json_report.h"
+
+namespace quarnex {
+
+namespace {
+
+constexpr int kPortWidth = 11;
+constexpr int kPacketsWidth = 10;
+constexpr int kErrorsWidth = 9;
+constexpr int kTimeWidth = 36;
+constexpr int kStatusWidth = 24;
+
+constexpr char kTimeHeader[] = "Time(ms) -- Avg Last Max (T.P.)";
+constexpr char kNone[] = "-";
+
+// A line cut to `max_columns` characters, with its line feed.
+void AppendCut(std::string* out, const std::string& line, int max_columns) {
+  const size_t width = max_columns > 0 ? static_cast<size_t>(max_columns) : line.size();
+  out->append(line, 0, std::min(line.size(), width));
+  out->push_back('\n');
+}
+
+std::string TableLine(std::string_view port, std::string_view packets, std::string_view errors,
+                      std::string_view time, std::string_view status, std::string_view comm) {
+  std::string line = FormatC("%-*.*s%*.*s%*.*s  %-*.*s %-*.*s %.*s", kPortWidth,
+                             static_cast<int>(port.size()), port.data(), kPacketsWidth,
+                             static_cast<int>(packets.size()), packets.data(), kErrorsWidth,
+                             static_cast<int>(errors.size()), errors.data(), kTimeWidth,
+                             static_cast<int>(time.size()), time.data(), kStatusWidth,
+                             static_cast<int>(status.size()), status.data(),
+                             static_cast<int>(comm.size()), comm.data());
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+// The window's time cell, from the live figures rather than the last
+// refresh, so the table is never older than the report.
+std::string TimeText(const PortFigures& port, const RunFigures& run) {
+  const std::optional<double> average = AveragePacketMs(port.counters);
+  if (!port.packet_ok || !average) return kNotAvailable;
+  return TimeCellText(*average, port.last_ms, port.max_ms, run.expected_packet_ms,
+                      run.packets_per_judged);
+}
+
+std::string OptionalMs(std::optional<double> value) {
+  return value ? FormatC("%.3f", *value) : std::string(kNone);
+}
+
+std::string OptionalPct(std::optional<double> value) {
+  return value ? FormatC("%.2f%%", *value) : std::string(kNone);
+}
+
+std::string EndText(const RunOutcome& outcome) {
+  switch (outcome.end_reason) {
+    case EndReason::kNotStarted:
+      return "The run could not start.";
+    case EndReason::kDuration:
+      return FormatC("Run ended after %.1f s: the duration was reached.", outcome.figures.elapsed_s);
+    case EndReason::kPackets:
+      return FormatC("Run ended after %.1f s: every port reached %d packets.",
+                     outcome.figures.elapsed_s, outcome.run.packets_per_port.value_or(0));
+    case EndReason::kPortsDone:
+      return FormatC("Run ended after %.1f s: every port finished on its own.",
+                     outcome.figures.elapsed_s);
+    case EndReason::kSignal:
+      return FormatC("Run ended after %.1f s: stopped by a signal.", outcome.figures.elapsed_s);
+  }
+  return std::string();
+}
+
+std::string LimitsText(const Limits& limits) {
+  std::string text = FormatC("at most %d errors", limits.max_errors);
+  if (limits.min_throughput_pct) {
+    AppendFormatC(&text, ", at least %g%% throughput", *limits.min_throughput_pct);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string LiveTable(const RunFigures& now, std::string_view headline, int max_rows,
+                      int max_columns) {
+  std::string out;
+  AppendCut(&out, std::string(headline), max_columns);
+  AppendCut(&out, TableLine("Port", "Packets", "Errors", kTimeHeader, "Status", "Last Comm Error"),
+            max_columns);
+  long long packets = 0;
+  long long errors = 0;
+  int shown = 0;
+  int hidden = 0;
+  for (const PortFigures& port : now.ports) {
+    if (!port.opened) continue;
+    packets += port.counters.PacketCount;
+    errors += port.counters.ErrorCount;
+    if (shown >= max_rows) {
+      ++hidden;
+      continue;
+    }
+    ++shown;
+    AppendCut(&out,
+              TableLine(port.label, FormatC("%d", port.counters.PacketCount),
+                        FormatC("%d", port.counters.ErrorCount), TimeText(port, now),
+                        port.open ? port.status : "closed", port.last_comm_error),
+              max_columns);
+  }
+  if (hidden > 0) AppendCut(&out, FormatC("... %d more ports, counted in the total", hidden), max_columns);
+  AppendCut(&out, TableLine("Total", FormatC("%lld", packets), FormatC("%lld", errors), "", "", ""),
+            max_columns);
+  return out;
+}
+
+std::string IntervalLines(const RunFigures& now, const RunFigures& before) {
+  const double seconds = now.elapsed_s - before.elapsed_s;
+  std::string out;
+  long long interval_packets = 0;
+  long long interval_errors = 0;
+  long long packets = 0;
+  long long errors = 0;
+  for (size_t i = 0; i < now.ports.size(); ++i) {
+    const PortFigures& port = now.ports[i];
+    if (!port.opened) continue;
+    const PortFigures& earlier = i < before.ports.size() ? before.ports[i] : port;
+    const PortInterval delta = IntervalOf(port, earlier, seconds);
+    interval_packets += delta.packets;
+    interval_errors += delta.errors;
+    packets += port.counters.PacketCount;
+    errors += port.counters.ErrorCount;
+    const std::optional<double> average = AveragePacketMs(port.counters);
+    AppendFormatC(&out,
+                  "[%7.1f s] %s interval: packets=%d good=%d errors=%d rate=%.1f/s avg_ms=%s | "
+                  "total: packets=%d good=%d errors=%d avg_ms=%s last_ms=%s max_ms=%s "
+                  "throughput=%s open=%s",
+                  now.elapsed_s, port.label.c_str(), delta.packets, delta.good_packets, delta.errors,
+                  delta.packets_per_s, OptionalMs(delta.average_ms).c_str(),
+                  port.counters.PacketCount, port.counters.GoodPacketCount,
+                  port.counters.ErrorCount, OptionalMs(average).c_str(),
+                  OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
+                  OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
+                  OptionalPct(ThroughputPct(average, now.expected_packet_ms, now.packets_per_judged))
+                      .c_str(),
+                  port.open ? "yes" : "no");
+    out += " status=" + JsonQuote(port.status) + " last_comm_error=" + JsonQuote(port.last_comm_error);
+    out.push_back('\n');
+  }
+  AppendFormatC(&out,
+                "[%7.1f s] Total interval: packets=%lld errors=%lld rate=%.1f/s | total: packets=%lld "
+                "errors=%lld\n",
+                now.elapsed_s, interval_packets, interval_errors,
+                seconds > 0 ? interval_packets / seconds : 0.0, packets, errors);
+  return out;
+}
+
+std::string TextSummary(const RunOutcome& outcome) {
+  const RunFigures& run = outcome.figures;
+  std::string out = EndText(outcome) + "\n";
+  AppendFormatC(&out, "%-*s%*s%*s%11s%11s%11s%12s  %s\n", kPortWidth, "Port", kPacketsWidth,
+                "Packets", kErrorsWidth, "Errors", "Avg ms", "Last ms", "Max ms", "Throughput",
+                "Result");
+  int passed = 0;
+  long long packets = 0;
+  long long errors = 0;
+  std::string causes;
+  for (const PortFigures& port : run.ports) {
+    const PortVerdict verdict = JudgePort(port, run, outcome.run.limits);
+    passed += verdict.pass ? 1 : 0;
+    std::string result = verdict.pass ? "pass" : "FAIL:";
+    for (const std::string& failure : verdict.failures) result += " " + failure + ";";
+    if (!verdict.pass) result.pop_back();
+    if (!port.opened) {
+      AppendFormatC(&out, "%-*s%*s%*s%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(),
+                    kPacketsWidth, kNone, kErrorsWidth, kNone, kNone, kNone, kNone, kNone,
+                    result.c_str());
+      continue;
+    }
+    const PortCounters& c = port.counters;
+    packets += c.PacketCount;
+    errors += c.ErrorCount;
+    const std::optional<double> average = AveragePacketMs(c);
+    AppendFormatC(&out, "%-*s%*d%*d%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(),
+                  kPacketsWidth, c.PacketCount, kErrorsWidth, c.ErrorCount,
+                  OptionalMs(average).c_str(),
+                  OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
+                  OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
+                  OptionalPct(ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged))
+                      .c_str(),
+                  result.c_str());
+    if (c.ErrorCount > 0) {
+      AppendFormatC(&causes,
+                    "%s errors by cause: write failed %d, write aborted %d, read failed %d, read "
+                    "aborted %d, length mismatch %d, data mismatch %d\n",
+                    port.label.c_str(), c.WriteFailedCount, c.WriteAbortedCount, c.ReadFailedCount,
+                    c.ReadAbortedCount, c.LengthMismatchCount, c.DataMismatchCount);
+    }
+  }
+  AppendFormatC(&out, "%-*s%*lld%*lld\n", kPortWidth, "Total", kPacketsWidth, packets, kErrorsWidth,
+                errors);
+  out += causes;
+  if (outcome.exit_status == kExitNoPorts) {
+    out += "Result: NOT STARTED\n";
+  } else {
+    AppendFormatC(&out, "Result: %s, %d of %zu ports inside the limits (%s)\n",
+                  outcome.exit_status == kExitPass ? "PASS" : "FAIL", passed, run.ports.size(),
+                  LimitsText(outcome.run.limits).c_str());
+  }
+  return out;
+}
+
+}  // namespace quarnex
