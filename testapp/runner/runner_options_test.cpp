@@ -1,0 +1,170 @@
+#include "testapp/runner/runner_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quarnex {
+namespace {
+
+using Args = std::vector<std::string>;
+
+RunnerOptions Parse(const Args& args) {
+  RunnerOptions options;
+  std::string error;
+  EXPECT_TRUE(ParseRunnerOptions(args, &options, &error)) << error;
+  return options;
+}
+
+TEST(RunnerOptionsTest, NoArgumentsKeepEveryStoredSettingAndRunUntilStopped) {
+  const RunnerOptions o = Parse({});
+  EXPECT_FALSE(o.port_index || o.port_count || o.mode || o.packet_size || o.file || o.pause_after ||
+               o.delay_ms || o.update_interval_ms || o.duration_s || o.packets_per_port ||
+               o.min_throughput_pct);
+  EXPECT_EQ(o.interval_s, 1.0);
+  EXPECT_EQ(o.max_errors, 0);
+  EXPECT_EQ(o.log_path, "Quarnex.LOG");
+  EXPECT_FALSE(o.json || o.quiet || o.no_log || o.no_file || o.help || o.version);
+}
+
+TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
+  const RunnerOptions o =
+      Parse({"--ports", "3-10", "--mode=receive", "--packet-size", "65536", "--file=data.bin",
+             "--pause-after", "0", "--delay", "4294967295", "--update-interval=0", "--interval",
+             "0.25", "--duration=2.5", "--packets", "7", "--max-errors", "12", "--min-throughput",
+             "95.5", "--log", "rack.log", "--json", "--quiet"});
+  EXPECT_EQ(o.port_index, 3);
+  EXPECT_EQ(o.port_count, 8);
+  EXPECT_EQ(o.mode, kReceiveOnly);
+  EXPECT_EQ(o.packet_size, 65536);
+  EXPECT_EQ(o.file, "data.bin");
+  EXPECT_EQ(o.pause_after, 0);
+  EXPECT_EQ(o.delay_ms, 4294967295u);
+  EXPECT_EQ(o.update_interval_ms, 0u);
+  EXPECT_EQ(o.interval_s, 0.25);
+  EXPECT_EQ(o.duration_s, 2.5);
+  EXPECT_EQ(o.packets_per_port, 7);
+  EXPECT_EQ(o.max_errors, 12);
+  EXPECT_EQ(o.min_throughput_pct, 95.5);
+  EXPECT_EQ(o.log_path, "rack.log");
+  EXPECT_TRUE(o.json && o.quiet);
+}
+
+TEST(RunnerOptionsTest, PortRanges) {
+  struct Case {
+    const char* value;
+    int32_t index;
+    int32_t count;
+  };
+  for (const Case& c : {Case{"5", 5, 1}, Case{"1-8", 1, 8}, Case{"1-128", 1, 128},
+                        Case{"872-999", 872, 128}, Case{"0", 0, 1}}) {
+    const RunnerOptions o = Parse({"--ports", c.value});
+    EXPECT_EQ(o.port_index, c.index) << c.value;
+    EXPECT_EQ(o.port_count, c.count) << c.value;
+  }
+}
+
+TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
+  struct Case {
+    Args args;
+    const char* named;  // must appear in the error
+  };
+  const Case cases[] = {
+      {{"--bogus"}, "--bogus"},
+      {{"start"}, "start"},
+      {{"--ports", "1-129"}, "--ports"},
+      {{"--ports", "8-1"}, "--ports"},
+      {{"--ports", "1000"}, "--ports"},
+      {{"--ports", "1-"}, "--ports"},
+      {{"--ports", "-3"}, "--ports"},
+      {{"--ports", "1,2"}, "--ports"},
+      {{"--mode", "Loopback"}, "--mode"},
+      {{"--packet-size", "0"}, "--packet-size"},
+      {{"--packet-size", "65537"}, "--packet-size"},
+      {{"--packet-size", "1k"}, "--packet-size"},
+      {{"--packet-size", "+5"}, "--packet-size"},
+      {{"--file", std::string(256, 'f')}, "--file"},
+      {{"--file", ""}, "--file"},
+      {{"--pause-after", "-1"}, "--pause-after"},
+      {{"--delay", "4294967296"}, "--delay"},
+      {{"--update-interval", "x"}, "--update-interval"},
+      {{"--interval", "0"}, "--interval"},
+      {{"--interval", "1e3"}, "--interval"},
+      {{"--duration", "-2"}, "--duration"},
+      {{"--duration", "nan"}, "--duration"},
+      {{"--packets", "0"}, "--packets"},
+      {{"--max-errors", "-1"}, "--max-errors"},
+      {{"--min-throughput", "0"}, "--min-throughput"},
+      {{"--log", ""}, "--log"},
+      {{"--duration"}, "--duration"},
+      {{"--json=yes"}, "--json"},
+      {{"--file", "a", "--no-file"}, "--no-file"},
+      {{"--no-log", "--log", "x.log"}, "--no-log"},
+  };
+  for (const Case& c : cases) {
+    RunnerOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseRunnerOptions(c.args, &options, &error)) << c.args[0];
+    EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST(RunnerOptionsTest, OverridesFollowTheTestSettingsDialog) {
+  Settings stored{};
+  stored.Test = DefaultTestSettings();
+  stored.PacketSize = 1024;
+  std::strcpy(stored.Test.FileName, "stored.bin");
+  stored.Test.FileNameLength = 10;
+  stored.Test.Mode = kTransmitOnly;
+
+  Settings s = stored;
+  ApplyRunnerOverrides(Parse({"--mode", "receive"}), &s);
+  EXPECT_EQ(s.Test.Mode, kReceiveOnly);
+  EXPECT_EQ(s.Test.FileNameLength, 10) << "another mode keeps the stored file";
+
+  s = stored;
+  ApplyRunnerOverrides(Parse({"--mode", "loopback"}), &s);
+  EXPECT_EQ(s.Test.FileNameLength, 0) << "Loopback sends the pattern, as the dialog sets it";
+
+  s = stored;
+  ApplyRunnerOverrides(Parse({"--mode", "loopback", "--file", "x.bin"}), &s);
+  EXPECT_EQ(s.Test.FileNameLength, 5);
+  EXPECT_STREQ(s.Test.FileName, "x.bin") << "the longer stored name is cleared, not overlaid";
+
+  s = stored;
+  ApplyRunnerOverrides(Parse({"--no-file", "--ports", "9-12", "--packet-size", "77",
+                              "--pause-after", "3", "--delay", "5", "--update-interval", "6"}),
+                       &s);
+  EXPECT_EQ(s.Test.FileNameLength, 0);
+  EXPECT_EQ(s.Test.Mode, kTransmitOnly);
+  EXPECT_EQ(s.Test.PortIndex, 9);
+  EXPECT_EQ(s.Test.PortCount, 4);
+  EXPECT_EQ(s.PacketSize, 77);
+  EXPECT_EQ(s.Test.PauseAfter, 3);
+  EXPECT_EQ(s.Test.Delay, 5u);
+  EXPECT_EQ(s.Test.UpdateInterval, 6u);
+}
+
+TEST(RunnerOptionsTest, HelpListsEveryOptionWithTheStoredDefaults) {
+  Settings stored{};
+  stored.Test = DefaultTestSettings();
+  stored.Test.PortIndex = 4;
+  stored.Test.PortCount = 3;
+  stored.PacketSize = 512;
+  const std::string help = RunnerHelpText(stored);
+  for (const char* option :
+       {"--ports", "--mode", "--packet-size", "--file", "--no-file", "--pause-after", "--delay",
+        "--update-interval", "--duration", "--packets", "--interval", "--json", "--quiet", "--log",
+        "--no-log", "--max-errors", "--min-throughput", "--help", "--version"}) {
+    EXPECT_NE(help.find(std::string("  ") + option + " "), std::string::npos) << option;
+  }
+  EXPECT_NE(help.find("now 4-6"), std::string::npos);
+  EXPECT_NE(help.find("now 512"), std::string::npos);
+  EXPECT_NE(help.find("now loopback"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarnex

@@ -1,0 +1,312 @@
+// Tests of what the runner makes of a run's figures: the verdict, the JSON
+// lines, the text reports, and the cell store the engine writes into.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testapp/engine/line_status.h"
+#include "testapp/runner/cell_store.h"
+#include "testapp/runner/json_report.h"
+#include "testapp/runner/pass_fail.h"
+#include "testapp/runner/run_figures.h"
+#include "testapp/runner/text_report.h"
+
+namespace quarnex {
+namespace {
+
+constexpr double kNoBitRate = std::numeric_limits<double>::infinity();
+
+PortFigures Port(int32_t number, int32_t packets, int32_t good, int32_t errors, double total_ms) {
+  PortFigures p;
+  p.slot = number - 1;
+  p.opened = true;
+  p.open = true;
+  p.label = "Quarnex0" + std::to_string(number);
+  p.counters.PortNumber = number;
+  p.counters.PacketCount = packets;
+  p.counters.GoodPacketCount = good;
+  p.counters.ErrorCount = errors;
+  p.counters.TotalPacketTime = total_ms;
+  p.last_ms = good > 0 ? total_ms / good : 0;
+  p.max_ms = p.last_ms;
+  p.packet_ok = good > 0;
+  p.status = good > 0 ? "Success" : "Data mismatch";
+  return p;
+}
+
+PortFigures NotOpened(int32_t number) {
+  PortFigures p;
+  p.slot = number - 1;
+  p.label = "Quarnex0" + std::to_string(number);
+  p.counters.PortNumber = number;
+  return p;
+}
+
+// Three ports at 10 ms per packet with an ideal time of 9 ms (90 %): one
+// clean, one with 2 data mismatches, one that did not open.
+RunFigures ThreePorts(double expected_ms = 9.0) {
+  RunFigures run;
+  run.elapsed_s = 2.0;
+  run.expected_packet_ms = expected_ms;
+  run.ports.push_back(Port(1, 100, 100, 0, 1000.0));
+  PortFigures second = Port(2, 100, 98, 2, 980.0);
+  second.counters.DataMismatchCount = 2;
+  second.last_comm_error = "Framing error, ";
+  run.ports.push_back(second);
+  run.ports.push_back(NotOpened(3));
+  return run;
+}
+
+QJsonObject ParseLine(const std::string& line) {
+  EXPECT_FALSE(line.empty());
+  EXPECT_EQ(line.back(), '\n');
+  EXPECT_EQ(line.find('\n'), line.size() - 1) << "one object per line";
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << line;
+  return doc.object();
+}
+
+TEST(PassFailTest, EachLimitDecidesAlone) {
+  struct Case {
+    const char* name;
+    PortFigures port;
+    double expected_ms;
+    Limits limits;
+    bool pass;
+  };
+  const Case cases[] = {
+      {"clean port, no limits", Port(1, 10, 10, 0, 100.0), 9.0, {0, {}}, true},
+      {"not opened", NotOpened(1), 9.0, {100, {}}, false},
+      {"errors above the limit", Port(1, 10, 9, 1, 90.0), 9.0, {0, {}}, false},
+      {"errors at the limit", Port(1, 10, 9, 1, 90.0), 9.0, {1, {}}, true},
+      {"throughput above the limit", Port(1, 10, 10, 0, 100.0), 9.0, {0, 89.0}, true},
+      {"throughput below the limit", Port(1, 10, 10, 0, 100.0), 9.0, {0, 91.0}, false},
+      {"no bit rate with a throughput limit", Port(1, 10, 10, 0, 100.0), kNoBitRate, {0, 1.0}, false},
+      {"no good packet with a throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, 1.0}, false},
+      {"no good packet, no throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, {}}, true},
+  };
+  for (const Case& c : cases) {
+    RunFigures run;
+    run.expected_packet_ms = c.expected_ms;
+    run.ports.push_back(c.port);
+    const PortVerdict verdict = JudgePort(c.port, run, c.limits);
+    EXPECT_EQ(verdict.pass, c.pass) << c.name;
+    EXPECT_EQ(verdict.failures.empty(), c.pass) << c.name;
+    EXPECT_EQ(ExitStatusFor(run, c.limits), c.pass ? kExitPass : kExitFail) << c.name;
+  }
+}
+
+TEST(RunFiguresTest, ThroughputCountsTheFilesPacketsAndNeedsABitRate) {
+  EXPECT_DOUBLE_EQ(*ThroughputPct(10.0, 9.0, 1), 90.0);
+  EXPECT_DOUBLE_EQ(*ThroughputPct(40.0, 9.0, 4), 90.0) << "a judged packet is the whole file";
+  EXPECT_FALSE(ThroughputPct(10.0, kNoBitRate, 1));
+  EXPECT_FALSE(ThroughputPct(10.0, 0.0, 1));
+  EXPECT_FALSE(ThroughputPct(std::nullopt, 9.0, 1));
+}
+
+TEST(RunFiguresTest, IntervalIsTheDifferenceOfTwoSnapshots) {
+  const PortFigures before = Port(1, 10, 8, 2, 80.0);
+  const PortFigures now = Port(1, 30, 26, 4, 80.0 + 18 * 12.0);
+  const PortInterval interval = IntervalOf(now, before, 2.0);
+  EXPECT_EQ(interval.packets, 20);
+  EXPECT_EQ(interval.good_packets, 18);
+  EXPECT_EQ(interval.errors, 2);
+  EXPECT_DOUBLE_EQ(interval.packets_per_s, 10.0);
+  EXPECT_DOUBLE_EQ(*interval.average_ms, 12.0);
+  EXPECT_FALSE(IntervalOf(before, before, 1.0).average_ms) << "no good packet in the interval";
+}
+
+TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
+  RunOutcome outcome;
+  outcome.figures = ThreePorts();
+  outcome.figures.ports[1].counters.WriteFailedCount = 3;
+  outcome.end_reason = EndReason::kDuration;
+  outcome.exit_status = kExitFail;
+  outcome.messages = {"Failed to open \\\\.\\Quarnex03", "two\nlines \"quoted\""};
+  outcome.run.mode = kReceiveOnly;
+  outcome.run.port_index = 1;
+  outcome.run.port_count = 3;
+  outcome.run.packet_size = 1024;
+  outcome.run.file = "cmp.bin";
+  outcome.run.bit_rate = 9600;
+  outcome.run.log_path.reset();
+
+  const QJsonObject summary = ParseLine(JsonSummaryLine(outcome));
+  EXPECT_EQ(summary["type"].toString(), "summary");
+  EXPECT_EQ(summary["schema"].toInt(), kJsonSchemaVersion);
+  EXPECT_EQ(summary["result"].toString(), "fail");
+  EXPECT_EQ(summary["exit_status"].toInt(), kExitFail);
+  EXPECT_EQ(summary["end_reason"].toString(), "duration");
+  EXPECT_EQ(summary["messages"].toArray()[1].toString(), "two\nlines \"quoted\"");
+
+  const QJsonObject settings = summary["settings"].toObject();
+  EXPECT_EQ(settings["mode"].toString(), "receive");
+  EXPECT_EQ(settings["file"].toString(), "cmp.bin");
+  EXPECT_EQ(settings["bit_rate"].toInt(), 9600);
+  EXPECT_TRUE(settings["log"].isNull());
+  EXPECT_TRUE(settings["min_throughput_pct"].isNull());
+
+  const QJsonArray ports = summary["ports"].toArray();
+  ASSERT_EQ(ports.size(), 3);
+  const QJsonObject second = ports[1].toObject();
+  const QJsonObject counters = second["counters"].toObject();
+  EXPECT_EQ(counters["packets"].toInt(), 100);
+  EXPECT_EQ(counters["good_packets"].toInt(), 98);
+  EXPECT_EQ(counters["errors"].toInt(), 2);
+  EXPECT_EQ(counters["write_failed"].toInt(), 3);
+  EXPECT_EQ(counters["data_mismatch"].toInt(), 2);
+  for (const char* key : {"write_aborted", "read_failed", "read_aborted", "length_mismatch"}) {
+    EXPECT_EQ(counters[key].toInt(-1), 0) << key;
+  }
+  EXPECT_DOUBLE_EQ(second["avg_ms"].toDouble(), 10.0);
+  EXPECT_DOUBLE_EQ(second["throughput_pct"].toDouble(), 90.0);
+  EXPECT_EQ(second["last_comm_error"].toString(), "Framing error, ");
+  EXPECT_FALSE(second["pass"].toBool());
+  EXPECT_EQ(second["failures"].toArray()[0].toString(), "errors 2 above 0");
+
+  const QJsonObject third = ports[2].toObject();
+  EXPECT_FALSE(third["opened"].toBool());
+  EXPECT_TRUE(third["avg_ms"].isNull());
+  EXPECT_EQ(third["failures"].toArray()[0].toString(), "not opened");
+
+  const QJsonObject totals = summary["totals"].toObject();
+  EXPECT_EQ(totals["packets"].toInt(), 200);
+  EXPECT_EQ(totals["ports_opened"].toInt(), 2);
+  EXPECT_EQ(totals["ports_passed"].toInt(), 1);
+  EXPECT_EQ(totals["ports_failed"].toInt(), 2);
+}
+
+TEST(JsonReportTest, ThroughputIsNullWithoutABitRate) {
+  RunOutcome outcome;
+  outcome.figures = ThreePorts(kNoBitRate);
+  const QJsonObject summary = ParseLine(JsonSummaryLine(outcome));
+  EXPECT_TRUE(summary["expected_packet_time_ms"].isNull());
+  const QJsonObject first = summary["ports"].toArray()[0].toObject();
+  EXPECT_TRUE(first["throughput_pct"].isNull());
+  EXPECT_DOUBLE_EQ(first["avg_ms"].toDouble(), 10.0) << "the times stay";
+}
+
+TEST(JsonReportTest, IntervalCarriesTheIntervalAndTheTotals) {
+  RunFigures before = ThreePorts();
+  before.elapsed_s = 1.0;
+  before.ports[0] = Port(1, 40, 40, 0, 400.0);
+  const RunFigures now = ThreePorts();
+  const QJsonObject line = ParseLine(JsonIntervalLine(now, before, 7));
+  EXPECT_EQ(line["type"].toString(), "interval");
+  EXPECT_EQ(line["seq"].toInt(), 7);
+  EXPECT_DOUBLE_EQ(line["interval_s"].toDouble(), 1.0);
+  const QJsonObject first = line["ports"].toArray()[0].toObject();
+  EXPECT_EQ(first["counters"].toObject()["packets"].toInt(), 100);
+  const QJsonObject interval = first["interval"].toObject();
+  EXPECT_EQ(interval["packets"].toInt(), 60);
+  EXPECT_DOUBLE_EQ(interval["packets_per_s"].toDouble(), 60.0);
+  EXPECT_EQ(line["totals"].toObject()["interval_packets"].toInt(), 60);
+}
+
+TEST(JsonReportTest, QuotingEscapesControlCharacters) {
+  EXPECT_EQ(JsonQuote("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\u0001\"");
+}
+
+TEST(TextReportTest, IntervalLinesAreLabelledPerPortWithIntervalAndTotal) {
+  RunFigures before = ThreePorts();
+  before.elapsed_s = 1.0;
+  before.ports[0] = Port(1, 40, 40, 0, 400.0);
+  const std::string lines = IntervalLines(ThreePorts(), before);
+  EXPECT_NE(lines.find("[    2.0 s] Quarnex01 interval: packets=60 good=60 errors=0 rate=60.0/s "
+                       "avg_ms=10.000 | total: packets=100 good=100 errors=0 avg_ms=10.000"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("throughput=90.00%"), std::string::npos);
+  EXPECT_NE(lines.find("last_comm_error=\"Framing error, \""), std::string::npos);
+  EXPECT_EQ(lines.find("Quarnex03"), std::string::npos) << "a port that never opened has no line";
+  EXPECT_NE(lines.find("Total interval: packets=60 errors=0 rate=60.0/s | total: packets=200 errors=2"),
+            std::string::npos)
+      << lines;
+}
+
+TEST(TextReportTest, LiveTableShowsTheWindowsColumnsWithinTheScreen) {
+  RunFigures run = ThreePorts();
+  run.ports[1].packet_ok = false;
+  const std::string table = LiveTable(run, "head", 10, 200);
+  EXPECT_NE(table.find("Time(ms) -- Avg Last Max (T.P.)"), std::string::npos);
+  EXPECT_NE(table.find("10.0,  10.0,  10.0  (90.0%)"), std::string::npos) << table;
+  EXPECT_NE(table.find("N.A."), std::string::npos) << "the last packet failed";
+  EXPECT_NE(table.find("Framing error,"), std::string::npos);
+  EXPECT_NE(table.find("Total"), std::string::npos);
+
+  const std::string narrow = LiveTable(run, "head", 1, 30);
+  size_t start = 0;
+  int lines = 0;
+  for (size_t end; (end = narrow.find('\n', start)) != std::string::npos; start = end + 1, ++lines) {
+    EXPECT_LE(end - start, 30u);
+  }
+  EXPECT_EQ(lines, 5) << "headline, header, one port, the rest counted, total:\n" << narrow;
+  EXPECT_NE(narrow.find("1 more ports"), std::string::npos) << narrow;
+}
+
+TEST(TextReportTest, SummaryNamesEveryPortsVerdictAndTheErrorCauses) {
+  RunOutcome outcome;
+  outcome.figures = ThreePorts();
+  outcome.end_reason = EndReason::kSignal;
+  outcome.exit_status = kExitFail;
+  const std::string text = TextSummary(outcome);
+  EXPECT_NE(text.find("stopped by a signal"), std::string::npos);
+  EXPECT_NE(text.find("FAIL: errors 2 above 0"), std::string::npos) << text;
+  EXPECT_NE(text.find("FAIL: not opened"), std::string::npos);
+  EXPECT_NE(text.find("Quarnex02 errors by cause: write failed 0, write aborted 0, read failed 0, "
+                      "read aborted 0, length mismatch 0, data mismatch 2"),
+            std::string::npos);
+  EXPECT_NE(text.find("Result: FAIL, 1 of 3 ports inside the limits"), std::string::npos);
+}
+
+TEST(CellStoreTest, RowsKeepTheirSlotAndLineErrorsFromEitherColumn) {
+  CellStore store;
+  EXPECT_EQ(store.InsertRow(0, "Quarnex01"), 0);
+  EXPECT_EQ(store.InsertRow(2, "Quarnex03"), 1) << "the missing port 2 has no row";
+  store.SetCell(1, kColumnTime, LineStatusText(kCeBreak | kCeOverrun));  // Receive only
+  store.SetCell(1, kColumnTime, "N.A.");
+  store.SetCell(1, kColumnTime, "10.0,  10.0,  10.0  (90.0%)");
+  store.SetCell(0, kColumnLastCommError, "Parity error");
+  store.SetCell(0, kColumnStatus, "Success");
+  store.SetCell(5, kColumnStatus, "ignored");
+  store.SetCell(0, 9, "ignored");
+
+  const std::vector<CellStore::RowTexts> rows = store.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].slot, 0);
+  EXPECT_EQ(rows[1].slot, 2);
+  EXPECT_EQ(rows[0].last_comm_error, "Parity error");
+  EXPECT_EQ(rows[0].cells[kColumnStatus], "Success");
+  EXPECT_EQ(rows[1].last_comm_error, "Break detected, Overrun error, ");
+  EXPECT_EQ(rows[1].cells[kColumnTime], "10.0,  10.0,  10.0  (90.0%)");
+
+  store.DeleteAllRows();
+  EXPECT_TRUE(store.Rows().empty());
+}
+
+TEST(CellStoreTest, WorkersWriteWhileTheReporterReads) {
+  CellStore store;
+  constexpr int kRows = 8;
+  for (int i = 0; i < kRows; ++i) store.InsertRow(i, "Quarnex");
+  std::vector<std::thread> workers;
+  for (int i = 0; i < kRows; ++i) {
+    workers.emplace_back([&store, i] {
+      for (int n = 0; n < 2000; ++n) store.SetCell(i, kColumnStatus, std::to_string(n));
+    });
+  }
+  for (int n = 0; n < 200; ++n) ASSERT_EQ(store.Rows().size(), static_cast<size_t>(kRows));
+  for (std::thread& worker : workers) worker.join();
+  for (const CellStore::RowTexts& row : store.Rows()) EXPECT_EQ(row.cells[kColumnStatus], "1999");
+}
+
+}  // namespace
+}  // namespace quarnex
