@@ -9,9 +9,12 @@ namespace {
 
 void Finish(Completion* c, uint32_t error, uint32_t count) {
   if (c == nullptr) return;
+  // Once status leaves "in progress" the owner may free the record, so take
+  // the event first.
+  EventRef event = c->event;
   c->count.store(count, std::memory_order_relaxed);
   c->status.store(error, std::memory_order_release);
-  if (c->event) c->event->Set();
+  if (event) event->Set();
 }
 
 }  // namespace
