@@ -1,0 +1,248 @@
+// Whole-run benchmarks of the engine on the simulated adapter.
+//
+// Prints one figure per line as "name: value":
+//   engine_vs_reference_pct  Loopback on one unpaced port: the tester's
+//                            packets per second as a percentage of a bare
+//                            loop making the same read/write hand-off
+//                            (plus both rates and the CPU time per packet)
+//   loopback_1M_tp_pct       the throughput column 3 shows after 10 s of
+//   loopback_115k_tp_pct     Loopback, 1024-byte packets, at 1 Mbit/s and
+//                            at 115200 bit/s
+//   scale128_min_tp_pct      128 ports in Loopback at 1 Mbit/s for 10 s:
+//   scale128_errors          the lowest throughput of any port, the errors
+//   scale128_peak_rss_mib    of all ports, and the process's peak RSS
+//
+// Runs in a temporary folder of its own (the configuration file is written
+// there). Options: --seconds=N shortens or lengthens the timed runs (default
+// 10), --only=NAME runs one group (reference, loopback, scale128).
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "adapter/simulated_adapter.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kPacketSize = 1024;
+
+double CpuSeconds() {
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The process's peak resident set (VmHWM), MiB.
+double PeakRssMib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  }
+  return -1;
+}
+
+double ThroughputPercent(const std::string& cell) {
+  const size_t open = cell.rfind('(');
+  if (open == std::string::npos || cell.find('%', open) == std::string::npos) return 0;
+  return std::atof(cell.c_str() + open + 1);
+}
+
+void Print(const char* name, double value, int decimals = 1) {
+  std::printf("%s: %.*f\n", name, decimals, value);
+  std::fflush(stdout);
+}
+
+// Ports 1..count with loopback plugs.
+void UseLoopbackPorts(int count) {
+  SimConfig config;
+  for (int n = 1; n <= count; ++n) config.ports[n] = FarEnd{};
+  SimConfigure(config);
+}
+
+struct EngineFigures {
+  double seconds = 0;
+  double cpu_seconds = 0;
+  int64_t packets = 0;  // judged attempts, all ports
+  int64_t good = 0;
+  int64_t errors = 0;
+  double min_throughput = 0;  // lowest column-3 percentage of any row
+};
+
+// One Loopback run of the tester through the engine's own start and stop.
+// Counters and cells are read just before the stop: the stop itself judges
+// the reads it interrupts as failures, as the log's stop record, written
+// before the stop, never shows.
+EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double seconds) {
+  UseLoopbackPorts(ports);
+  WriteTextFile("quarnex.cfg",
+                "BitRate=" + std::to_string(bit_rate) + "\nTxCharacterSize=3\nParity=0\n");
+  Settings& s = GlobalSettings();
+  s.Test = DefaultTestSettings();
+  s.Port = DefaultPortSettings();
+  s.Test.PortIndex = 1;
+  s.Test.PortCount = ports;
+  s.PacketSize = kPacketSize;
+
+  EngineFigures f;
+  const double cpu_start = CpuSeconds();
+  const auto start = Clock::now();
+  if (!StartHeadlessRun()) {
+    std::fprintf(stderr, "engine_bench: the run did not start\n");
+    std::exit(1);
+  }
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  f.min_throughput = 1e9;
+  for (int i = 0; i < ports; ++i) {
+    const PortContext& port = Run().Ports[i];
+    f.packets += port.PacketCount.load();
+    f.good += port.GoodPacketCount.load();
+    f.errors += port.ErrorCount.load();
+    const double tp = ThroughputPercent(view.Cell(port.Row, kColumnTime));
+    if (tp < f.min_throughput) f.min_throughput = tp;
+  }
+  f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  f.cpu_seconds = CpuSeconds() - cpu_start;
+  StopHeadlessRun();
+  return f;
+}
+
+struct ReferenceFigures {
+  double seconds = 0;
+  double cpu_seconds = 0;
+  int64_t packets = 0;
+  int64_t mismatches = 0;
+};
+
+// The bare hand-off the tester's Loopback makes, with nothing else: this
+// thread posts a read and, once it is pending, signals a writer thread,
+// which writes the packet; this thread waits for the read and compares.
+ReferenceFigures RunReference(double seconds) {
+  UseLoopbackPorts(1);
+  DeviceRef device = OpenSimulatedPort(1);
+  if (!device) {
+    std::fprintf(stderr, "engine_bench: cannot open the reference port\n");
+    std::exit(1);
+  }
+  std::vector<uint8_t> pattern(kPacketSize);
+  for (uint32_t i = 0; i < kPacketSize; ++i) pattern[i] = static_cast<uint8_t>('A' + (i % 256) % 26);
+  std::vector<uint8_t> buffer(kPacketSize);
+
+  const EventRef release = MakeEvent(Event::Kind::kAutoReset);
+  const EventRef stop = MakeEvent(Event::Kind::kManualReset);
+  std::thread writer([&] {
+    Completion record(MakeEvent(Event::Kind::kManualReset));
+    while (WaitAny({release.get(), stop.get()}, kInfinite) == 0) {
+      if (device->Write(pattern.data(), kPacketSize, &record).pending()) {
+        WaitAny({record.event.get(), stop.get()}, kInfinite);
+      }
+    }
+  });
+
+  ReferenceFigures f;
+  Completion record(MakeEvent(Event::Kind::kManualReset));
+  const double cpu_start = CpuSeconds();
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
+  while (Clock::now() < end) {
+    IoStatus status = device->Read(buffer.data(), kPacketSize, &record);
+    if (status.pending()) {
+      release->Set();
+      WaitAny({record.event.get()}, kInfinite);
+      status = device->Result(record);
+    }
+    if (!status.done() || status.count != kPacketSize ||
+        std::memcmp(buffer.data(), pattern.data(), kPacketSize) != 0) {
+      ++f.mismatches;
+    }
+    ++f.packets;
+  }
+  f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  f.cpu_seconds = CpuSeconds() - cpu_start;
+  stop->Set();
+  writer.join();
+  device->Close();
+  return f;
+}
+
+void BenchReference(RecordingView& view, double seconds) {
+  const ReferenceFigures ref = RunReference(seconds);
+  const EngineFigures eng = RunEngine(view, 1, 0, seconds);
+  const double ref_rate = ref.packets / ref.seconds;
+  const double eng_rate = eng.packets / eng.seconds;
+  Print("engine_vs_reference_pct", 100.0 * eng_rate / ref_rate);
+  Print("engine_packets_per_s", eng_rate, 0);
+  Print("engine_good_packets_per_s", eng.good / eng.seconds, 0);
+  Print("reference_packets_per_s", ref_rate, 0);
+  Print("engine_cpu_us_per_packet", 1e6 * eng.cpu_seconds / eng.packets, 2);
+  Print("reference_cpu_us_per_packet", 1e6 * ref.cpu_seconds / ref.packets, 2);
+  if (ref.mismatches != 0) Print("reference_mismatches", static_cast<double>(ref.mismatches), 0);
+}
+
+void BenchLoopback(RecordingView& view, double seconds) {
+  const EngineFigures fast = RunEngine(view, 1, 1000000, seconds);
+  Print("loopback_1M_tp_pct", fast.min_throughput, 2);
+  Print("adapter_mean_lateness_us", LineScheduler::Instance().MeanLatenessMicros(), 1);
+  const EngineFigures slow = RunEngine(view, 1, 115200, seconds);
+  Print("loopback_115k_tp_pct", slow.min_throughput, 2);
+}
+
+void BenchScale(RecordingView& view, double seconds) {
+  const EngineFigures f = RunEngine(view, kMaxPorts, 1000000, seconds);
+  Print("scale128_min_tp_pct", f.min_throughput, 2);
+  Print("scale128_errors", static_cast<double>(f.errors), 0);
+  Print("scale128_peak_rss_mib", PeakRssMib(), 1);
+  Print("scale128_cpu_pct", 100.0 * f.cpu_seconds / f.seconds, 0);
+}
+
+}  // namespace
+}  // namespace quarnex
+
+int main(int argc, char** argv) {
+  using namespace quarnex;
+  double seconds = 10;
+  std::string only;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::atof(argv[i] + 10);
+    if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
+  }
+
+  char dir_template[] = "/tmp/engine_bench.XXXXXX";
+  if (mkdtemp(dir_template) == nullptr) return 1;
+  const std::filesystem::path old_dir = std::filesystem::current_path();
+  std::filesystem::current_path(dir_template);
+
+  // History off: a 10 s run refreshes thousands of cells.
+  RecordingView view(/*keep_history=*/false);
+  SetEngineOutputs(&view, &view);
+  ClearPortSlots();
+
+  if (only.empty() || only == "reference") BenchReference(view, seconds < 3 ? seconds : 3);
+  if (only.empty() || only == "loopback") BenchLoopback(view, seconds);
+  if (only.empty() || only == "scale128") BenchScale(view, seconds);
+
+  SetEngineOutputs(nullptr, nullptr);
+  std::filesystem::current_path(old_dir);
+  std::filesystem::remove_all(dir_template);
+  return 0;
+}
