@@ -1,0 +1,533 @@
+// Runs quarnex-run as a process on the simulated adapter, each test in a
+// folder of its own with its own settings store (XDG_CONFIG_HOME), and
+// checks what a script would: the exit status, standard output (JSON lines
+// or text), standard error and the log.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testapp/settings/records.h"
+#include "testapp/ui/qsettings_store.h"
+
+extern char** environ;
+
+namespace quarnex {
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+// A line rate that keeps runs short but paced: 1024-byte packets take
+// about 71 ms.
+constexpr char kConfig[] =
+    "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A folder of its own for one test: quarnex.cfg, the settings store, the
+// log and the captured output. Removed afterwards.
+class Sandbox {
+ public:
+  Sandbox() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp != nullptr ? tmp : "/tmp") + "/quarnex-run-XXXXXX";
+    dir_ = mkdtemp(templ.data());
+    fs::create_directories(dir_ / "config");
+    WriteFile(dir_ / "quarnex.cfg", kConfig);
+  }
+  ~Sandbox() { fs::remove_all(dir_); }
+
+  const fs::path& dir() const { return dir_; }
+  fs::path config_home() const { return dir_ / "config"; }
+  fs::path settings_file() const { return config_home() / "ZVL" / "QuarnexTest.conf"; }
+  std::string Log() const { return ReadFile(dir_ / "Quarnex.LOG"); }
+
+ private:
+  fs::path dir_;
+};
+
+// quarnex-run running in a sandbox, its output going to files there.
+class RunnerProcess {
+ public:
+  // `sim` is the QUARNEX_SIM value; empty leaves the variable unset.
+  RunnerProcess(const Sandbox& box, const Args& args, const std::string& sim = "")
+      : out_(box.dir() / "out.txt"), err_(box.dir() / "err.txt") {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (entry.starts_with("QUARNEX_SIM=") || entry.starts_with("XDG_CONFIG_HOME=")) continue;
+      env.push_back(entry);
+    }
+    env.push_back("XDG_CONFIG_HOME=" + box.config_home().string());
+    if (!sim.empty()) env.push_back("QUARNEX_SIM=" + sim);
+    std::vector<std::string> argv_text = {QUARNEX_RUN_BINARY};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string dir = box.dir().string();
+    const std::string out = out_.string();
+    const std::string err = err_.string();
+
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls until exec.
+      const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (chdir(dir.c_str()) != 0 || out_fd < 0 || err_fd < 0) _exit(126);
+      dup2(out_fd, STDOUT_FILENO);
+      dup2(err_fd, STDERR_FILENO);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+  }
+
+  ~RunnerProcess() {
+    if (pid_ > 0 && !status_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void Signal(int signo) { kill(pid_, signo); }
+
+  // The exit status (128 + the signal for a process killed by one), or
+  // empty when the process still runs after `timeout_s`.
+  std::optional<int> Wait(double timeout_s) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (!status_) {
+      int raw = 0;
+      const pid_t done = waitpid(pid_, &raw, WNOHANG);
+      if (done == pid_) {
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status_;
+  }
+
+  // Waits until standard output holds `text`; false after `timeout_s`.
+  bool WaitForOutput(const std::string& text, double timeout_s) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Out().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+
+ private:
+  fs::path out_;
+  fs::path err_;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Generous: sanitizer builds are slow, and a hung runner must still fail.
+constexpr double kRunTimeoutS = 60.0;
+
+struct Finished {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Finished RunToEnd(const Sandbox& box, const Args& args, const std::string& sim = "") {
+  RunnerProcess process(box, args, sim);
+  Finished result;
+  const std::optional<int> status = process.Wait(kRunTimeoutS);
+  EXPECT_TRUE(status.has_value()) << "the runner did not end";
+  result.status = status.value_or(-1);
+  result.out = process.Out();
+  result.err = process.Err();
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+QJsonObject ParseJson(const std::string& line) {
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+  return doc.object();
+}
+
+// The JSON lines of a --json run: every line must be an object; the last
+// is the summary.
+QJsonObject Summary(const std::string& out, int* intervals = nullptr) {
+  const std::vector<std::string> lines = Lines(out);
+  EXPECT_FALSE(lines.empty());
+  if (lines.empty()) return {};
+  int seq = 0;
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    const QJsonObject interval = ParseJson(lines[i]);
+    EXPECT_EQ(interval["type"].toString(), "interval") << lines[i];
+    EXPECT_EQ(interval["seq"].toInt(), ++seq);
+  }
+  if (intervals != nullptr) *intervals = seq;
+  const QJsonObject summary = ParseJson(lines.back());
+  EXPECT_EQ(summary["type"].toString(), "summary");
+  return summary;
+}
+
+// One port block of the log's last stop record, as label -> value.
+using LoggedPort = std::map<std::string, long long>;
+
+// The port blocks of the last stop record, by port number. The record
+// runs from the last start record to the last ">>> TEST STOP".
+std::map<int, LoggedPort> LastStopRecord(const std::string& log) {
+  std::map<int, LoggedPort> ports;
+  const size_t start = log.rfind(">>> TEST START");
+  const size_t stop = log.rfind(">>> TEST STOP");
+  EXPECT_NE(start, std::string::npos);
+  EXPECT_NE(stop, std::string::npos);
+  if (start == std::string::npos || stop == std::string::npos || stop < start) return ports;
+  LoggedPort* current = nullptr;
+  for (std::string line : Lines(log.substr(start, stop - start))) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.starts_with("[COM")) {
+      current = &ports[std::atoi(line.c_str() + 4)];
+      continue;
+    }
+    const size_t colon = line.find(':');
+    if (current == nullptr || colon == std::string::npos) continue;
+    const size_t label = line.find_first_not_of(' ');
+    (*current)[line.substr(label, colon - label)] = std::atoll(line.c_str() + colon + 1);
+  }
+  return ports;
+}
+
+// The log's labels and the summary's counter names, in the log's order.
+const std::pair<const char*, const char*> kLoggedCounters[] = {
+    {"Number of packets", "packets"},    {"Number of Errors", "errors"},
+    {"Write failed", "write_failed"},    {"Write aborted", "write_aborted"},
+    {"Read failed", "read_failed"},      {"Read aborted", "read_aborted"},
+    {"Length mismatch", "length_mismatch"}, {"Data mismatch", "data_mismatch"},
+};
+
+// Every port of the stop record is a port of the summary that was open at
+// the stop, with the same counters; and every such port is in the record.
+void ExpectStopRecordMatches(const std::string& log, const QJsonObject& summary) {
+  const std::map<int, LoggedPort> logged = LastStopRecord(log);
+  int open_ports = 0;
+  for (const QJsonValue& value : summary["ports"].toArray()) {
+    const QJsonObject port = value.toObject();
+    if (!port["open"].toBool()) continue;
+    ++open_ports;
+    const int number = port["port"].toInt();
+    const auto it = logged.find(number);
+    ASSERT_NE(it, logged.end()) << "port " << number << " missing from the stop record";
+    const QJsonObject counters = port["counters"].toObject();
+    for (const auto& [label, key] : kLoggedCounters) {
+      EXPECT_EQ(it->second.at(label), counters[key].toInteger(-1)) << "port " << number << " " << key;
+    }
+    if (counters["good_packets"].toInt() > 0) {
+      // The log truncates the average to whole ms; the summary rounds it
+      // to the microsecond.
+      const double average = port["avg_ms"].toDouble();
+      const long long logged_ms = it->second.at("Packet time (ms)");
+      EXPECT_TRUE(logged_ms == static_cast<long long>(average) ||
+                  logged_ms == static_cast<long long>(average - 0.001))
+          << logged_ms << " vs " << average;
+    }
+  }
+  EXPECT_EQ(static_cast<int>(logged.size()), open_ports);
+}
+
+QJsonObject PortOf(const QJsonObject& summary, int number) {
+  for (const QJsonValue& value : summary["ports"].toArray()) {
+    if (value.toObject()["port"].toInt() == number) return value.toObject();
+  }
+  ADD_FAILURE() << "no port " << number << " in the summary";
+  return {};
+}
+
+TEST(RunnerProcessTest, ExitStatusSaysWhetherEveryPortStayedInsideTheLimits) {
+  struct Case {
+    const char* name;
+    const char* sim;
+    Args args;
+    int status;
+    const char* out_has;  // on standard output
+    const char* err_has;  // on standard error
+  };
+  const Case cases[] = {
+      {"clean ports, text lines on a pipe", "",
+       {"--ports", "1-2", "--duration", "0.8", "--interval", "0.25"}, 0,
+       "Quarnex02 interval: packets=", ""},
+      {"every frame corrupted", "fault.corrupt=1", {"--ports", "1", "--duration", "0.6", "--quiet"},
+       1, "FAIL: errors", ""},
+      {"the same errors under a higher limit", "fault.corrupt=1",
+       {"--ports", "1", "--duration", "0.6", "--quiet", "--max-errors", "1000000"}, 0, "Result: PASS", ""},
+      {"throughput below the limit", "",
+       {"--ports", "1", "--duration", "0.6", "--quiet", "--min-throughput", "150"}, 1,
+       "FAIL: throughput", ""},
+      {"no port exists", "", {"--ports", "17-18"}, 2, "Result: NOT STARTED",
+       "Error: Port(s) init process failed miserably.\nCan't run the test"},
+      {"the file cannot be read", "", {"--mode", "transmit", "--file", "absent.bin"}, 2,
+       "Result: NOT STARTED", "Error: Error in getting specified file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    const Finished run = RunToEnd(box, c.args, c.sim);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.out_has), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.err_has), std::string::npos) << run.err;
+    const bool started = c.status != 2;
+    EXPECT_EQ(box.Log().find(">>> TEST START") != std::string::npos, started);
+    EXPECT_EQ(box.Log().find(">>> TEST STOP") != std::string::npos, started);
+  }
+}
+
+TEST(RunnerProcessTest, BadCommandLineFailsBeforeAnyPortIsOpened) {
+  for (const Args& args : {Args{"--packets", "many"}, Args{"--ports", "1-200"}, Args{"--colour"}}) {
+    Sandbox box;
+    const Finished run = RunToEnd(box, args);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    const std::vector<std::string> err = Lines(run.err);
+    ASSERT_EQ(err.size(), 1u) << run.err;
+    EXPECT_NE(err[0].find(args[0]), std::string::npos) << err[0];
+    EXPECT_FALSE(fs::exists(box.dir() / "Quarnex.LOG")) << "nothing was started";
+  }
+}
+
+TEST(RunnerProcessTest, DurationRunSummaryMatchesTheStopRecordCounterForCounter) {
+  Sandbox box;
+  const Finished run = RunToEnd(
+      box, {"--ports", "1-3", "--packet-size", "256", "--duration", "1.2", "--interval", "0.3", "--json"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  int intervals = 0;
+  const QJsonObject summary = Summary(run.out, &intervals);
+  EXPECT_GE(intervals, 2);
+  EXPECT_EQ(summary["end_reason"].toString(), "duration");
+  EXPECT_EQ(summary["result"].toString(), "pass");
+  EXPECT_GE(summary["elapsed_s"].toDouble(), 1.2);
+
+  const QJsonObject settings = summary["settings"].toObject();
+  EXPECT_EQ(settings["mode"].toString(), "loopback");
+  EXPECT_EQ(settings["port_index"].toInt(), 1);
+  EXPECT_EQ(settings["port_count"].toInt(), 3);
+  EXPECT_EQ(settings["packet_size"].toInt(), 256);
+  EXPECT_EQ(settings["bit_rate"].toInt(), 115200);
+  EXPECT_EQ(settings["log"].toString(), "Quarnex.LOG");
+
+  // 256 bytes of 8 bits at 115200 bit/s: the ideal time the percentage
+  // compares with.
+  EXPECT_NEAR(summary["expected_packet_time_ms"].toDouble(), 256 * 8 * 1000.0 / 115200, 0.001);
+  for (int number : {1, 2, 3}) {
+    const QJsonObject port = PortOf(summary, number);
+    EXPECT_TRUE(port["open"].toBool());
+    EXPECT_GT(port["counters"].toObject()["good_packets"].toInt(), 0);
+    const double expected = port["throughput_pct"].toDouble();
+    EXPECT_NEAR(expected,
+                summary["expected_packet_time_ms"].toDouble() / port["avg_ms"].toDouble() * 100, 0.01);
+  }
+  const std::string log = box.Log();
+  EXPECT_NE(log.find("Number of ports:     3\r\nPacket size (bytes): 256\r\n"), std::string::npos);
+  ExpectStopRecordMatches(log, summary);
+}
+
+TEST(RunnerProcessTest, SigtermMidRunWritesTheStopRecordAndTheSummary) {
+  Sandbox box;
+  RunnerProcess process(box, {"--ports", "1-2", "--json", "--interval", "0.2"});
+  ASSERT_TRUE(process.WaitForOutput("\"type\":\"interval\"", kRunTimeoutS)) << process.Err();
+  process.Signal(SIGTERM);
+  const std::optional<int> status = process.Wait(kRunTimeoutS);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0) << process.Err();
+  const QJsonObject summary = Summary(process.Out());
+  EXPECT_EQ(summary["end_reason"].toString(), "signal");
+  EXPECT_GT(summary["totals"].toObject()["packets"].toInt(), 0);
+  ExpectStopRecordMatches(box.Log(), summary);
+}
+
+TEST(RunnerProcessTest, SecondCtrlCExitsAtOnceAfterTheStopRecord) {
+  Sandbox box;
+  // A long per-packet delay keeps the writer asleep, so ending the run's
+  // threads after the first Ctrl+C takes seconds.
+  RunnerProcess process(box, {"--ports", "1", "--delay", "6000", "--json", "--interval", "0.2"});
+  ASSERT_TRUE(process.WaitForOutput("\"type\":\"interval\"", kRunTimeoutS)) << process.Err();
+  process.Signal(SIGINT);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (box.Log().find(">>> TEST STOP") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(box.Log().find(">>> TEST STOP"), std::string::npos);
+  process.Signal(SIGINT);
+  const std::optional<int> status = process.Wait(2.0);
+  ASSERT_TRUE(status.has_value()) << "the second Ctrl+C did not end the runner at once";
+  EXPECT_EQ(*status, 128 + SIGINT);
+  EXPECT_NE(process.Err().find("second stop signal"), std::string::npos);
+}
+
+TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
+  Sandbox box;
+  std::mt19937 random(7);
+  std::string data(4096, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  std::string other = data;
+  other[1500] ^= 0x20;
+  WriteFile(box.dir() / "data.bin", data);
+  WriteFile(box.dir() / "other.bin", other);
+  const std::string sim = "ports=1-4;2=source:file=" + (box.dir() / "data.bin").string() + ":1024";
+
+  const Args args = {"--ports", "2", "--mode", "receive", "--packet-size", "1024",
+                     "--duration", "1.5", "--json"};
+  Args same = args;
+  same.insert(same.end(), {"--file", "data.bin"});
+  const Finished good = RunToEnd(box, same, sim);
+  EXPECT_EQ(good.status, 0) << good.out << good.err;
+  const QJsonObject summary = Summary(good.out);
+  EXPECT_EQ(summary["settings"].toObject()["mode"].toString(), "receive");
+  EXPECT_EQ(summary["settings"].toObject()["file_size"].toInt(), 4096);
+  const QJsonObject counters = PortOf(summary, 2)["counters"].toObject();
+  EXPECT_GT(counters["good_packets"].toInt(), 0);
+  EXPECT_EQ(counters["errors"].toInt(), 0);
+
+  Args different = args;
+  different.insert(different.end(), {"--file", "other.bin"});
+  const Finished bad = RunToEnd(box, different, sim);
+  EXPECT_EQ(bad.status, 1) << bad.out << bad.err;
+  // A chunk that differs from the file fails the read, and its two
+  // versions are dumped. After the purge that follows a failed packet the
+  // source's stream no longer starts with the file's first chunk, so which
+  // chunks the last dump holds depends on timing; both are whole chunks
+  // and differ.
+  const QJsonObject mismatched = PortOf(Summary(bad.out), 2)["counters"].toObject();
+  EXPECT_GT(mismatched["read_failed"].toInt(), 0);
+  EXPECT_EQ(mismatched["errors"].toInt(), mismatched["read_failed"].toInt());
+  EXPECT_EQ(mismatched["good_packets"].toInt(), 0);
+  const std::string received = ReadFile(box.dir() / "yy.txt");
+  const std::string expected = ReadFile(box.dir() / "zz.txt");
+  EXPECT_EQ(received.size(), 1024u);
+  EXPECT_EQ(expected.size(), 1024u);
+  EXPECT_TRUE(received != expected) << "the dumps of a mismatch are equal";
+}
+
+TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
+  Sandbox box;
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.8", "--json"}, "ports=1,3");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Error: Failed to open \\\\.\\Quarnex02"), std::string::npos) << run.err;
+  const QJsonObject summary = Summary(run.out);
+  const QJsonObject missing = PortOf(summary, 2);
+  EXPECT_FALSE(missing["opened"].toBool());
+  EXPECT_EQ(missing["failures"].toArray()[0].toString(), "not opened");
+  EXPECT_TRUE(PortOf(summary, 1)["pass"].toBool());
+  EXPECT_TRUE(PortOf(summary, 3)["pass"].toBool());
+  EXPECT_EQ(summary["messages"].toArray()[0].toString(), "Failed to open \\\\.\\Quarnex02");
+  const std::map<int, LoggedPort> logged = LastStopRecord(box.Log());
+  EXPECT_EQ(logged.size(), 2u);
+  EXPECT_TRUE(logged.count(1) == 1 && logged.count(3) == 1);
+  ExpectStopRecordMatches(box.Log(), summary);
+}
+
+TEST(RunnerProcessTest, RunEndsByPacketCountOrWhenEveryPortFinished) {
+  {
+    Sandbox box;
+    const Finished run = RunToEnd(box, {"--ports", "1-2", "--packets", "5", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const QJsonObject summary = Summary(run.out);
+    EXPECT_EQ(summary["end_reason"].toString(), "packets");
+    for (int number : {1, 2}) {
+      EXPECT_GE(PortOf(summary, number)["counters"].toObject()["packets"].toInt(), 5);
+    }
+    ExpectStopRecordMatches(box.Log(), summary);
+  }
+  {
+    // The engine's own limit: each reader closes its port after 4 packets,
+    // so the stop record lists no port, as in the window.
+    Sandbox box;
+    const Finished run = RunToEnd(box, {"--ports", "1-2", "--pause-after", "4", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const QJsonObject summary = Summary(run.out);
+    EXPECT_EQ(summary["end_reason"].toString(), "ports_done");
+    for (int number : {1, 2}) {
+      const QJsonObject port = PortOf(summary, number);
+      EXPECT_FALSE(port["open"].toBool());
+      EXPECT_EQ(port["counters"].toObject()["packets"].toInt(), 4);
+    }
+    EXPECT_TRUE(LastStopRecord(box.Log()).empty());
+  }
+}
+
+TEST(RunnerProcessTest, StoredSettingsAreUsedAndNeverSaved) {
+  Sandbox box;
+  {
+    QSettingsStore store(QString::fromStdString(box.settings_file().string()));
+    TestSettings test = DefaultTestSettings();
+    test.PortIndex = 5;
+    test.PortCount = 2;
+    uint8_t image[sizeof(TestSettings)];
+    EncodeTestSettings(test, image);
+    store.WriteBinary("Test", image, sizeof(image));
+    const int32_t packet_size = 200;
+    store.WriteBinary("Packet", &packet_size, sizeof(packet_size));
+    ASSERT_TRUE(store.Sync());
+  }
+  const std::string stored = ReadFile(box.settings_file());
+
+  const Finished run = RunToEnd(box, {"--duration", "0.5", "--json", "--delay", "1"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const QJsonObject settings = Summary(run.out)["settings"].toObject();
+  EXPECT_EQ(settings["port_index"].toInt(), 5);
+  EXPECT_EQ(settings["port_count"].toInt(), 2);
+  EXPECT_EQ(settings["packet_size"].toInt(), 200);
+  EXPECT_EQ(settings["delay_ms"].toInt(), 1);
+  EXPECT_NE(box.Log().find("[COM6]"), std::string::npos);
+
+  const Finished overridden = RunToEnd(box, {"--duration", "0.3", "--ports", "9", "--json"});
+  EXPECT_EQ(Summary(overridden.out)["settings"].toObject()["port_index"].toInt(), 9);
+  EXPECT_EQ(ReadFile(box.settings_file()), stored) << "the runner never saves";
+}
+
+}  // namespace
+}  // namespace quarnex
