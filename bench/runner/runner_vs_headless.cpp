@@ -1,0 +1,246 @@
+// The headless runner against the bare engine: a 128-port Loopback run on
+// an unpaced line (no BitRate in quarnex.cfg), once through quarnex-run as a
+// process and once in this process through the recording cell interface
+// (RecordingView without history), with the same settings.
+//
+// Prints "name: value" lines:
+//   runner_vs_headless_pct   the runner's packet rate as a percentage of
+//                            the recording run's (median of the rounds)
+//   runner_pkts_per_s        the two median rates, all ports together
+//   headless_pkts_per_s
+//
+// Each rate is measured over the same window of each run: from the first
+// report (one interval after the start, so opening 128 ports does not
+// count) to the end. Rounds alternate between the two, so load from
+// elsewhere on the machine falls on both alike.
+//
+// Options: --seconds=N length of each run (default 6), --rounds=N (default
+// 3), --packet-size=N (default 64), --update-interval=MS (default 500, the
+// stored default; 0 refreshes every row after every packet).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "adapter/simulated_adapter.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_table.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/platform/clock.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/memory_store.h"
+#include "testapp/settings/settings_io.h"
+#include "testapp/settings/settings_state.h"
+
+extern char** environ;
+
+namespace quarnex {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPorts = 128;
+constexpr char kSim[] = "ports=1-128";
+// Character size 8 bits, no parity, and no BitRate line: the line is
+// unpaced.
+constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\n";
+constexpr double kIntervalS = 1.0;
+
+struct BenchOptions {
+  double seconds = 6.0;
+  int rounds = 3;
+  int packet_size = 64;
+  int update_interval_ms = 500;
+};
+
+long long TotalPackets() {
+  long long total = 0;
+  for (int i = 0; i < kPorts; ++i) total += Run().Ports[static_cast<size_t>(i)].PacketCount.load();
+  return total;
+}
+
+// The same run through the recording view: settings as the runner gets
+// them (defaults, then the command line's overrides), the window's Start,
+// the window's Stop. Packets per second from one interval after the start
+// to the end.
+double HeadlessRate(const BenchOptions& o) {
+  MemoryStore store;
+  LoadSettings(store, &GlobalSettings());
+  ClearPortSlots();
+  Settings& s = GlobalSettings();
+  s.Test.PortIndex = 1;
+  s.Test.PortCount = kPorts;
+  s.PacketSize = o.packet_size;
+  s.Test.UpdateInterval = static_cast<uint32_t>(o.update_interval_ms);
+
+  RecordingView view(/*keep_history=*/false);
+  SetEngineOutputs(&view, &view);
+  if (!StartHeadlessRun()) {
+    std::fprintf(stderr, "the recording run did not start\n");
+    std::exit(1);
+  }
+  const double start = SteadyMilliseconds();
+  std::this_thread::sleep_for(std::chrono::duration<double>(kIntervalS));
+  const double first_ms = SteadyMilliseconds();
+  const long long first = TotalPackets();
+  std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                std::chrono::duration<double, std::milli>(start + o.seconds * 1000 -
+                                                                          SteadyMilliseconds()));
+  const double last_ms = SteadyMilliseconds();
+  const long long last = TotalPackets();
+  StopHeadlessRun();
+  SetEngineOutputs(nullptr, nullptr);
+  return (last - first) / ((last_ms - first_ms) / 1000.0);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+QJsonObject ParseLine(const std::string& line) {
+  return QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+}
+
+// The same run through quarnex-run: packets per second between its first
+// report and its summary.
+double RunnerRate(const BenchOptions& o, const fs::path& dir) {
+  const fs::path out = dir / "runner.out";
+  std::vector<std::string> args = {QUARNEX_RUN_BINARY,
+                                   "--ports",
+                                   "1-128",
+                                   "--packet-size",
+                                   std::to_string(o.packet_size),
+                                   "--update-interval",
+                                   std::to_string(o.update_interval_ms),
+                                   "--duration",
+                                   std::to_string(o.seconds),
+                                   "--interval",
+                                   std::to_string(kIntervalS),
+                                   "--json",
+                                   "--max-errors",
+                                   "2147483647"};
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
+      env.emplace_back(*e);
+    }
+  }
+  env.push_back(std::string("QUARNEX_SIM=") + kSim);
+  env.push_back("XDG_CONFIG_HOME=" + (dir / "config").string());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const std::string out_path = out.string();
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) _exit(126);
+    dup2(fd, STDOUT_FILENO);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) {
+    std::fprintf(stderr, "quarnex-run failed (status %d)\n", status);
+    std::exit(1);
+  }
+  std::istringstream lines(ReadFile(out));
+  std::string line;
+  std::vector<std::string> all;
+  while (std::getline(lines, line)) all.push_back(line);
+  if (all.size() < 2) {
+    std::fprintf(stderr, "quarnex-run gave no report\n");
+    std::exit(1);
+  }
+  const QJsonObject first = ParseLine(all.front());
+  const QJsonObject summary = ParseLine(all.back());
+  const double packets = summary["totals"].toObject()["packets"].toDouble() -
+                         first["totals"].toObject()["packets"].toDouble();
+  const double seconds = summary["elapsed_s"].toDouble() - first["elapsed_s"].toDouble();
+  return packets / seconds;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+BenchOptions ParseOptions(int argc, char** argv) {
+  BenchOptions o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&arg](const char* name) -> const char* {
+      const size_t n = std::strlen(name);
+      return arg.compare(0, n, name) == 0 ? arg.c_str() + n : nullptr;
+    };
+    if (const char* v = value("--seconds=")) o.seconds = std::atof(v);
+    else if (const char* v = value("--rounds=")) o.rounds = std::atoi(v);
+    else if (const char* v = value("--packet-size=")) o.packet_size = std::atoi(v);
+    else if (const char* v = value("--update-interval=")) o.update_interval_ms = std::atoi(v);
+    else {
+      std::fprintf(stderr, "unknown option %s\n", arg.c_str());
+      std::exit(2);
+    }
+  }
+  if (o.seconds <= kIntervalS * 2 || o.rounds < 1) {
+    std::fprintf(stderr, "need --seconds above %g and --rounds of 1 or more\n", kIntervalS * 2);
+    std::exit(2);
+  }
+  return o;
+}
+
+int Main(int argc, char** argv) {
+  const BenchOptions o = ParseOptions(argc, argv);
+  std::string templ = (fs::temp_directory_path() / "runner-bench-XXXXXX").string();
+  const fs::path dir = mkdtemp(templ.data());
+  fs::create_directories(dir / "config");
+  std::ofstream(dir / "quarnex.cfg") << kConfig;
+  fs::current_path(dir);
+  SimConfigureText(kSim);
+
+  std::vector<double> runner;
+  std::vector<double> headless;
+  for (int round = 0; round < o.rounds; ++round) {
+    headless.push_back(HeadlessRate(o));
+    runner.push_back(RunnerRate(o, dir));
+    std::fprintf(stderr, "round %d: headless %.0f, runner %.0f packets/s\n", round + 1,
+                 headless.back(), runner.back());
+  }
+  fs::current_path(dir.parent_path());
+  fs::remove_all(dir);
+
+  const double runner_rate = Median(runner);
+  const double headless_rate = Median(headless);
+  std::printf("runner_vs_headless_pct: %.1f\n", runner_rate / headless_rate * 100.0);
+  std::printf("runner_pkts_per_s: %.0f\n", runner_rate);
+  std::printf("headless_pkts_per_s: %.0f\n", headless_rate);
+  return 0;
+}
+
+}  // namespace
+}  // namespace quarnex
+
+int main(int argc, char** argv) { return quarnex::Main(argc, argv); }
