@@ -233,9 +233,16 @@ bool StartRun() {
   int set_up = 0;
   for (int i = 0; i < s.Test.PortCount; ++i) {
     PortContext& port = run.Ports[i];
-    const int n = s.Test.PortIndex + i;
     port.FileOffset = 0;
     port.InUse.store(0);
+    // A stored PortIndex near the top of int would overflow here; no port
+    // has such a number, so it only gets its message.
+    const int64_t wide_n = static_cast<int64_t>(s.Test.PortIndex) + i;
+    if (wide_n > std::numeric_limits<int>::max()) {
+      ShowErrorWithPath(kOpenErrorText, std::string(kDevicePathPrefix) + std::to_string(wide_n));
+      continue;
+    }
+    const int n = static_cast<int>(wide_n);
 
     const std::string path = DevicePath(n);
     port.DeviceOwner = OpenDevice(path);

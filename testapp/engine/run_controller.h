@@ -33,6 +33,10 @@ void ReleaseWriter(PortContext& port);
 void ClosePort(PortContext& port);
 void CloseAllPorts();
 // Waits for every worker thread of every slot to end (after StopRun).
+// Then closes the ports no thread is left to close (a setup that failed
+// part-way) and releases the run's objects: receive buffers, events, device
+// objects, orphan records and the file buffer. StartRun does the same
+// before it touches a slot; the program calls it once more at exit.
 void JoinAllPorts();
 
 bool LoadTransmitFile(const char* file_name);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -294,6 +295,18 @@ TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
     EXPECT_EQ(s.Test.PortCount, c.want_port_count);
     EXPECT_EQ(s.PacketSize, c.want_packet_size);
   }
+}
+
+TEST_F(RunControllerTest, PortNumbersPastIntAreReportedNotWrapped) {
+  Settings& s = GlobalSettings();
+  s.Test.PortIndex = std::numeric_limits<int32_t>::max() - 1;
+  s.Test.PortCount = 3;
+  missing_ = {DevicePath(s.Test.PortIndex), DevicePath(s.Test.PortIndex + 1)};
+  EXPECT_FALSE(StartRun());
+  EXPECT_EQ(opened_.size(), 2u);
+  const auto messages = view_.Messages();
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[2], "Failed to open \\\\.\\Quarnex2147483648");
 }
 
 TEST_F(RunControllerTest, ClosePortClosesOnceHoweverManyThreadsRace) {
