@@ -181,7 +181,8 @@ int ResultsModel::columnCount(const QModelIndex& parent) const {
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (role == Qt::TextAlignmentRole) return kLeftAligned;
-  if (role != Qt::DisplayRole) return {};
+  // The tooltip shows a text that a narrow column cuts short.
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   return QString::fromStdString(Text(index.row(), index.column()));
 }
 

@@ -3,18 +3,28 @@
 
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <algorithm>
 
 namespace quarnex {
 namespace {
 
 // Vertical room around a row's text.
 constexpr int kRowPadding = 6;
+// The stored column widths were made for a compact list font: one point
+// below the usual text lets the time cell fit its default width.
+constexpr qreal kFontStepDown = 1.0;
+constexpr qreal kSmallestPointSize = 7.0;
 
 }  // namespace
 
 ResultsTable::ResultsTable(ResultsModel* model, const ColumnWidths& widths, QWidget* parent)
     : QTableView(parent) {
   setObjectName("table1000");
+  QFont compact = font();
+  if (compact.pointSizeF() > 0) {
+    compact.setPointSizeF(std::max(compact.pointSizeF() - kFontStepDown, kSmallestPointSize));
+    setFont(compact);
+  }
   setModel(model);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectItems);

@@ -1,0 +1,440 @@
+// The main window on the simulated adapter: menus and accelerators, the
+// menu state table through whole runs, line commands, dialogs through the
+// menu, the log records and what closing saves.
+//
+// Each test runs in a fresh temporary working folder with its own
+// quarnex.cfg and Quarnex.LOG, and with settings in a MemoryStore.
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "testapp/engine/port_table.h"
+#include "testapp/settings/memory_store.h"
+#include "testapp/settings/settings_state.h"
+#include "testapp/ui/main_window.h"
+
+namespace quarnex {
+namespace {
+
+constexpr char kConfig[] =
+    "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
+
+// Watches for modal windows while it lives: records each one as
+// "title|text" and hands it to `handle` (default: close it, OK for a
+// message box, Cancel for a dialog).
+class ModalWatcher : public QObject {
+ public:
+  explicit ModalWatcher(std::function<void(QWidget*)> handle = nullptr) : handle_(std::move(handle)) {
+    connect(&timer_, &QTimer::timeout, this, &ModalWatcher::Poll);
+    timer_.start(10);
+  }
+  QStringList seen;
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    // Boxes on the stack can reuse an address: mark each one handled.
+    if (modal == nullptr || modal->property("seen").toBool()) return;
+    modal->setProperty("seen", true);
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    seen << modal->windowTitle() + "|" + (box != nullptr ? box->text() : QString());
+    if (handle_ && box == nullptr) {
+      handle_(modal);
+    } else if (box != nullptr) {
+      box->button(QMessageBox::Ok)->click();
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->reject();
+    }
+  }
+
+  std::function<void(QWidget*)> handle_;
+  QTimer timer_;
+};
+
+QString ReadLog() {
+  QFile file(kLogFileName);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromLatin1(file.readAll());
+}
+
+int PacketsShown(const MainWindow& w) { return std::atoi(w.Model().Text(0, kColumnPackets).c_str()); }
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+  QString previous_dir_;
+  std::unique_ptr<MemoryStore> store_;
+  std::unique_ptr<MainWindow> window_;
+
+  MainWindow& Open() {
+    window_ = OpenMainWindow(*store_);
+    return *window_;
+  }
+
+  // The enabled items of the Test and Settings menus that change with the
+  // state, as a compact string for comparison.
+  static QString Enabled(const MainWindow& w) {
+    QString s;
+    for (int id : {kIdTestSettings, kIdOptions, kIdTimeouts, kIdStart, kIdPause, kIdContinue, kIdStop,
+                   kIdSetRts, kIdClearRts, kIdSetDtr, kIdClearDtr, kIdGetDcd, kIdGetCts, kIdPortSettings,
+                   kIdToggle, kIdViewReceivedData, kIdAbout}) {
+      s += w.Action(id)->isEnabled() ? '1' : '0';
+    }
+    return s;
+  }
+  // Test/Options/Timeouts, Start/Pause/Continue/Stop, the six line
+  // commands, Port/Toggle, View received data/About.
+  static constexpr char kIdle[] = "111" "1000" "000000" "00" "11";
+  static constexpr char kRunning[] = "000" "0101" "111111" "00" "11";
+  static constexpr char kPaused[] = "000" "0011" "111111" "00" "11";
+  static constexpr char kStopped[] = "111" "1000" "111111" "00" "11";
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    previous_dir_ = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_->path()));
+    QFile config("quarnex.cfg");
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(kConfig);
+    config.close();
+    store_ = std::make_unique<MemoryStore>();
+  }
+
+  void cleanup() {
+    window_.reset();
+    QDir::setCurrent(previous_dir_);
+    dir_.reset();
+  }
+
+  void ReceivedDataIsEmptyBeforeAnyRun() {
+    MainWindow& w = Open();
+    QString text = "unset";
+    ModalWatcher watcher([&text](QWidget* dialog) {
+      text = dialog->findChild<QPlainTextEdit*>("edit1015")->toPlainText();
+      qobject_cast<QDialog*>(dialog)->accept();
+    });
+    w.Action(kIdViewReceivedData)->trigger();
+    QCOMPARE(watcher.seen, QStringList({"Received data|"}));
+    QCOMPARE(text, QString());
+  }
+
+  void CreatesAnIdleWindowWithItsMenus() {
+    MainWindow& w = Open();
+    QCOMPARE(w.windowTitle(), QString("ZVL Quarnex Tester -- Quarnex"));
+    QStringList popups, items;
+    for (QAction* popup : w.menuBar()->actions()) {
+      popups << popup->text();
+      for (QAction* item : popup->menu()->actions()) {
+        if (!item->isSeparator()) items << item->objectName() + "=" + item->text();
+      }
+    }
+    QCOMPARE(popups, QStringList({"&Settings", "&Test", "&Debug", "&Help"}));
+    QCOMPARE(items, QStringList({"action40004=&Port...\tCtrl+P", "action40005=&Test...\tCtrl+T",
+                                 "action40011=&Options\tCtrl+O", "action40007=Time&outs...",
+                                 "action40001=&Start\tF5", "action40008=&Pause\tF6",
+                                 "action40009=&Continue\tF7", "action40002=S&top\tF8",
+                                 "action40012=&Toggle\tF9", "action40014=Set RTS", "action40015=Clear RTS",
+                                 "action40016=Set DTR", "action40017=Clear DTR", "action40018=Get DCD",
+                                 "action40019=Get CTS", "action40010=&View received data",
+                                 "action40003=&About"}));
+    QStringList shortcuts;
+    for (QAction* action : w.findChildren<QAction*>()) {
+      if (!action->shortcut().isEmpty()) {
+        shortcuts << action->objectName() + "=" + action->shortcut().toString();
+      }
+    }
+    shortcuts.sort();
+    QCOMPARE(shortcuts, QStringList({"action40001=F5", "action40002=F8", "action40005=Ctrl+T",
+                                     "action40008=F6", "action40009=F7"}));
+    QCOMPARE(Enabled(w), QString(kIdle));
+    QCOMPARE(w.Status().PartText(0), QString("Ready"));
+    QCOMPARE(w.Status().PartText(1), QString());
+    QCOMPARE(w.Status().PartWidth(0), w.width() / 2);
+    const QHeaderView* header = w.Table().horizontalHeader();
+    for (int i = 0; i < kColumnCount; ++i) {
+      QCOMPARE(uint32_t(header->sectionSize(i)), kDefaultColumnWidths.Width[i]);
+    }
+    QVERIFY(w.LogOpen());
+    QVERIFY(QFile::exists(kLogFileName));
+  }
+
+  void RunCycleFollowsTheMenuTable() {
+    MainWindow& w = Open();
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(Enabled(w), QString(kRunning));
+    QVERIFY(w.RunActive());
+    QCOMPARE(w.Status().PartText(0), QString("Running"));
+    QCOMPARE(w.Status().PartText(1), QString("115200    8N       1024"));
+    QCOMPARE(w.Model().rowCount(), 1);
+    QCOMPARE(w.Model().Text(0, kColumnPort), std::string("Quarnex01"));
+    QCOMPARE(w.Table().selectionBehavior(), QAbstractItemView::SelectRows);
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+    QTRY_COMPARE(w.Model().Text(0, kColumnStatus), std::string("Success"));
+    QVERIFY(ReadLog().contains(">>> TEST START"));
+
+    const QString screenshot_dir = qEnvironmentVariable("QUARNEX_SCREENSHOT_DIR", QDir::tempPath());
+    QVERIFY(w.grab().save(QDir(screenshot_dir).filePath("main_window_running.png")));
+
+    w.Action(kIdPause)->trigger();
+    QCOMPARE(Enabled(w), QString(kPaused));
+    QCOMPARE(w.Status().PartText(0), QString("Paused"));
+    w.Action(kIdContinue)->trigger();
+    QCOMPARE(Enabled(w), QString(kRunning));
+    QCOMPARE(w.Status().PartText(0), QString("Running"));
+    const int before = PacketsShown(w);
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > before, 10000);
+
+    w.Action(kIdStop)->trigger();
+    QCOMPARE(Enabled(w), QString(kStopped));
+    QCOMPARE(w.Status().PartText(0), QString("Stopped"));
+    QCOMPARE(w.Status().PartText(1), QString("115200    8N       1024"));
+    QVERIFY(!w.RunActive());
+    const QString log = ReadLog();
+    QCOMPARE(log.count(">>> TEST START"), 1);
+    QCOMPARE(log.count(">>> TEST STOP"), 1);
+    QVERIFY(log.indexOf("[COM1]") > log.indexOf(">>> TEST START"));
+    QVERIFY(log.indexOf("[COM1]") < log.indexOf(">>> TEST STOP"));
+    QCOMPARE(w.Model().Text(0, kColumnPort), std::string("Quarnex01"));  // rows stay after Stop
+
+    // Pause then Stop: the next Start runs unpaused.
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(Enabled(w), QString(kRunning));
+    w.Action(kIdPause)->trigger();
+    w.Action(kIdStop)->trigger();
+    QCOMPARE(Enabled(w), QString(kStopped));
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(Run().PauseFlag.load(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+    w.Action(kIdStop)->trigger();
+    QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
+  }
+
+  void OnlyTheFiveAcceleratorsAct() {
+    MainWindow& w = Open();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    ModalWatcher watcher;
+    for (QKeyCombination key : {Qt::CTRL | Qt::Key_P, Qt::CTRL | Qt::Key_O, QKeyCombination(Qt::Key_F9),
+                                QKeyCombination(Qt::Key_F6), QKeyCombination(Qt::Key_F7),
+                                QKeyCombination(Qt::Key_F8)}) {
+      QTest::keyClick(&w, key.key(), key.keyboardModifiers());
+      QTest::qWait(50);
+    }
+    QCOMPARE(watcher.seen, QStringList());
+    QCOMPARE(w.State(), MenuState::kIdle);
+
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(w.State(), MenuState::kRunning);
+    QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);  // disabled while running
+    QTest::keyClick(&w, Qt::Key_F5);
+    QTest::qWait(50);
+    QCOMPARE(watcher.seen, QStringList());
+    QTest::keyClick(&w, Qt::Key_F6);
+    QCOMPARE(w.State(), MenuState::kPaused);
+    QTest::keyClick(&w, Qt::Key_F7);
+    QCOMPARE(w.State(), MenuState::kRunning);
+    QTest::keyClick(&w, Qt::Key_F8);
+    QCOMPARE(w.State(), MenuState::kStopped);
+    QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
+    QCOMPARE(watcher.seen, QStringList({"Test Settings|"}));
+    QCOMPARE(ReadLog().count(">>> TEST START"), 1);
+  }
+
+  void LineCommandsReachEveryOpenPort() {
+    MainWindow& w = Open();
+    w.Action(kIdStart)->trigger();
+    QVERIFY(w.RunActive());
+    ModalWatcher watcher;
+    w.Action(kIdSetDtr)->trigger();
+    w.Action(kIdGetDcd)->trigger();
+    w.Action(kIdClearDtr)->trigger();
+    w.Action(kIdGetDcd)->trigger();
+    w.Action(kIdSetRts)->trigger();
+    w.Action(kIdGetCts)->trigger();
+    w.Action(kIdClearRts)->trigger();
+    w.Action(kIdGetCts)->trigger();
+    QCOMPARE(watcher.seen, QStringList({"DCD|DCD is high", "DCD|DCD is low", "CTS|CTS is high",
+                                        "CTS|CTS is low"}));
+
+    // After Stop the commands stay enabled; with no port open nothing is
+    // asked and the box still shows once.
+    w.Action(kIdStop)->trigger();
+    QTRY_COMPARE(Run().Ports[0].InUse.load(), 0);
+    QVERIFY(w.Action(kIdGetCts)->isEnabled());
+    watcher.seen.clear();
+    w.Action(kIdSetRts)->trigger();
+    w.Action(kIdGetCts)->trigger();
+    QCOMPARE(watcher.seen, QStringList({"CTS|CTS is low"}));
+  }
+
+  void FailedStartShowsErrorsAndKeepsTheState() {
+    Open();
+    GlobalSettings().Test.PortIndex = 250;  // the simulated adapter has no such port
+    ModalWatcher watcher;
+    window_->Action(kIdStart)->trigger();
+    QCOMPARE(watcher.seen,
+             QStringList({"Error|Failed to open \\\\.\\Quarnex250",
+                          "Error|Port(s) init process failed miserably.\nCan't run the test"}));
+    QCOMPARE(Enabled(*window_), QString(kIdle));
+    QCOMPARE(window_->Status().PartText(0), QString("Ready"));
+    QVERIFY(!window_->RunActive());
+    QVERIFY(!ReadLog().contains("TEST START"));
+  }
+
+  void TestSettingsThroughTheMenu() {
+    MainWindow& w = Open();
+    Settings& s = GlobalSettings();
+    s.Test.PortCount = 5;
+    const TestSettings before = s.Test;
+    {
+      ModalWatcher cancel;
+      w.Action(kIdTestSettings)->trigger();
+      QCOMPARE(cancel.seen, QStringList({"Test Settings|"}));
+    }
+    QCOMPARE(s.Test.PortCount, 1);
+    TestSettings expected = before;
+    expected.PortCount = 1;
+    QVERIFY(std::memcmp(&s.Test, &expected, sizeof(TestSettings)) == 0);
+
+    auto confirm_with = [](const QString& mode_text) {
+      return [mode_text](QWidget* dialog) {
+        dialog->findChild<QComboBox*>("combo1016")->setEditText(mode_text);
+        dialog->findChild<QPushButton*>("button1")->click();
+      };
+    };
+    {
+      ModalWatcher ok(confirm_with("Transmit only"));
+      w.Action(kIdTestSettings)->trigger();
+    }
+    QCOMPARE(s.Test.Mode, int32_t{kTransmitOnly});
+    QCOMPARE(w.windowTitle(), QString("ZVL Quarnex Tester -- Transmit Only"));
+    {
+      ModalWatcher ok(confirm_with(""));  // no entry selected
+      w.Action(kIdTestSettings)->trigger();
+    }
+    QCOMPARE(s.Test.Mode, int32_t{kLoopback});
+    QCOMPARE(w.windowTitle(), QString("ZVL Quarnex Tester -- Quarnex"));
+
+    // Timeouts: Defaults then Cancel changes nothing.
+    s.Timeouts = {5, 6};
+    {
+      ModalWatcher defaults_then_cancel([](QWidget* dialog) {
+        dialog->findChild<QPushButton*>("button1030")->click();
+        dialog->findChild<QPushButton*>("button2")->click();
+      });
+      w.Action(kIdTimeouts)->trigger();
+    }
+    QCOMPARE(s.Timeouts.ReadTotalTimeoutMultiplier, 5u);
+    QCOMPARE(s.Timeouts.ReadTotalTimeoutConstant, 6u);
+  }
+
+  void ReceivedDataShowsWhatSlotZeroGot() {
+    MainWindow& w = Open();
+    GlobalSettings().PacketSize = 64;
+    w.Action(kIdStart)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+    w.Action(kIdStop)->trigger();
+    QString text;
+    ModalWatcher watcher([&text](QWidget* dialog) {
+      text = dialog->findChild<QPlainTextEdit*>("edit1015")->toPlainText();
+      qobject_cast<QDialog*>(dialog)->accept();
+    });
+    w.Action(kIdViewReceivedData)->trigger();
+    QCOMPARE(text, QString("ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKL"));
+  }
+
+  void ClosingDuringARunWritesTheStopRecord() {
+    MainWindow& w = Open();
+    w.Action(kIdStart)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+    w.close();
+    const QString log = ReadLog();
+    QCOMPARE(log.count(">>> TEST START"), 1);
+    QCOMPARE(log.count(">>> TEST STOP"), 1);
+    QVERIFY(!w.LogOpen());
+    for (const PortContext& port : Run().Ports) QCOMPARE(port.InUse.load(), 0);
+    // Saved first, with the records and the layout.
+    for (const char* name : {"Test", "Port", "Packet", "Timeouts", "Left", "Width", "Column0", "Column5"}) {
+      QVERIFY2(store_->writes().size() > 0 &&
+                   std::find(store_->writes().begin(), store_->writes().end(), name) != store_->writes().end(),
+               name);
+    }
+    QCOMPARE(store_->writes().front(), std::string("Test"));
+  }
+
+  void ClosingIdleOrStoppedWritesNoStopRecord() {
+    Open().close();
+    QCOMPARE(ReadLog().count(">>> TEST STOP"), 0);
+
+    MainWindow& w = Open();
+    w.Action(kIdStart)->trigger();
+    w.Action(kIdStop)->trigger();
+    w.close();
+    QCOMPARE(ReadLog().count(">>> TEST STOP"), 1);
+  }
+
+  void LayoutIsRestoredAndSavedAlike() {
+    store_->PutU32("Left", 30);
+    store_->PutU32("Top", 40);
+    store_->PutU32("Width", 700);
+    store_->PutU32("Height", 380);
+    store_->PutU32("Column3", 230);
+    store_->PutU32("Column4", 900);  // loads as 500, and 500 is not saved
+    MainWindow& w = Open();
+    QCOMPARE(w.geometry(), QRect(30, 40, 700, 380));
+    QCOMPARE(w.Table().horizontalHeader()->sectionSize(3), 230);
+    QCOMPARE(w.Table().horizontalHeader()->sectionSize(4), 500);
+    w.Table().horizontalHeader()->resizeSection(0, 95);
+    w.close();
+    uint32_t value = 0;
+    const std::pair<const char*, uint32_t> expected[] = {
+        {"Left", 30}, {"Top", 40}, {"Width", 700}, {"Height", 380}, {"Column0", 95}, {"Column3", 230},
+        {"Column4", 900}};
+    for (const auto& [name, stored] : expected) {
+      QVERIFY(store_->GetU32(name, &value));
+      QCOMPARE(value, stored);
+    }
+  }
+
+  void ResizeKeepsTheStatusBarAtTheBottom() {
+    MainWindow& w = Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const int bar_height = w.Status().height();
+    const int part0 = w.Status().PartWidth(0);
+    for (QSize size : {QSize(500, 300), QSize(1000, 600)}) {
+      w.resize(size);
+      QTRY_COMPARE(w.Status().geometry().bottom(), w.height() - 1);
+      QCOMPARE(w.Status().height(), bar_height);
+      QCOMPARE(w.Status().width(), w.width());
+      QCOMPARE(w.Table().geometry().bottom() + 1, w.Status().geometry().top());
+      QCOMPARE(w.Table().width(), w.width());
+      QCOMPARE(w.Status().PartWidth(0), part0);
+    }
+  }
+};
+
+}  // namespace quarnex
+
+QTEST_MAIN(quarnex::MainWindowTest)
+#include "main_window_test.moc"
