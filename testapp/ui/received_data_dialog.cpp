@@ -28,6 +28,8 @@ ReceivedDataDialog::ReceivedDataDialog(const std::string& text, QWidget* parent)
   view_ = new QPlainTextEdit(this);
   view_->setObjectName("edit1015");
   view_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  // Received bytes seldom hold blanks to break at.
+  view_->setWordWrapMode(QTextOption::WrapAnywhere);
   view_->setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
   view_->moveCursor(QTextCursor::End);
 
