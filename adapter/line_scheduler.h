@@ -6,7 +6,8 @@
 // completes 40 us late costs a 1 Mbit/s, 1024-byte line half a percent of
 // its measured throughput. The thread therefore runs with 1 ns timer slack,
 // wakes a little ahead of a deadline by the wake-up latency it measured, and
-// spins only for that short residue.
+// spins only for that short residue. Where permitted it runs at the lowest
+// real-time priority, so that busy tester threads cannot hold it back.
 //
 // Thread-safety: Schedule may be called from any thread, also from inside
 // OnTimer. Callbacks run one at a time on the scheduler thread and must not
