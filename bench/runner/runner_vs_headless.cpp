@@ -5,17 +5,20 @@
 //
 // Prints "name: value" lines:
 //   runner_vs_headless_pct   the runner's packet rate as a percentage of
-//                            the recording run's (median of the rounds)
+//                            the recording run's: the median over the
+//                            rounds of each round's ratio
 //   runner_pkts_per_s        the two median rates, all ports together
 //   headless_pkts_per_s
 //
 // Each rate is measured over the same window of each run: from the first
 // report (one interval after the start, so opening 128 ports does not
-// count) to the end. Rounds alternate between the two, so load from
-// elsewhere on the machine falls on both alike.
+// count) to the end. Each round runs the two back to back and yields one
+// ratio, so a slow drift of the load from elsewhere on the machine falls on
+// both sides of a ratio alike; the median drops rounds that a burst of such
+// load hit on one side only.
 //
 // Options: --seconds=N length of each run (default 6), --rounds=N (default
-// 3), --packet-size=N (default 64), --update-interval=MS (default 500, the
+// 5), --packet-size=N (default 64), --update-interval=MS (default 500, the
 // stored default; 0 refreshes every row after every packet).
 #include <fcntl.h>
 #include <signal.h>
@@ -63,7 +66,7 @@ constexpr double kIntervalS = 1.0;
 
 struct BenchOptions {
   double seconds = 6.0;
-  int rounds = 3;
+  int rounds = 5;
   int packet_size = 64;
   int update_interval_ms = 500;
 };
@@ -223,9 +226,19 @@ int Main(int argc, char** argv) {
 
   std::vector<double> runner;
   std::vector<double> headless;
+  std::vector<double> ratios;
   for (int round = 0; round < o.rounds; ++round) {
-    headless.push_back(HeadlessRate(o));
-    runner.push_back(RunnerRate(o, dir));
+    // Alternating the order within the rounds keeps the side that runs
+    // first (on a machine just quietened or just loaded) from being always
+    // the same.
+    if (round % 2 == 0) {
+      headless.push_back(HeadlessRate(o));
+      runner.push_back(RunnerRate(o, dir));
+    } else {
+      runner.push_back(RunnerRate(o, dir));
+      headless.push_back(HeadlessRate(o));
+    }
+    ratios.push_back(runner.back() / headless.back());
     std::fprintf(stderr, "round %d: headless %.0f, runner %.0f packets/s\n", round + 1,
                  headless.back(), runner.back());
   }
@@ -234,7 +247,7 @@ int Main(int argc, char** argv) {
 
   const double runner_rate = Median(runner);
   const double headless_rate = Median(headless);
-  std::printf("runner_vs_headless_pct: %.1f\n", runner_rate / headless_rate * 100.0);
+  std::printf("runner_vs_headless_pct: %.1f\n", Median(ratios) * 100.0);
   std::printf("runner_pkts_per_s: %.0f\n", runner_rate);
   std::printf("headless_pkts_per_s: %.0f\n", headless_rate);
   return 0;
