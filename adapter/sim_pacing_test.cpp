@@ -19,7 +19,7 @@ using Ms = std::chrono::duration<double, std::milli>;
 // machine can delay any thread, the test's own included; earliness is
 // checked on every attempt.
 constexpr double kLateToleranceMs = 3.0;
-constexpr int kAttempts = 3;
+constexpr int kAttempts = 5;
 constexpr int64_t kWaitMs = 2000;
 
 class SimPacingTest : public ::testing::Test {
@@ -148,7 +148,8 @@ TEST_F(SimPacingTest, LoopbackAtOneMegabitReachesNinetyNinePercentOfLineRate) {
       ASSERT_TRUE(write.Wait(kWaitMs));
     }
     const double percent = 100.0 * ideal_ms * kPackets / total_ms;
-    std::printf("line rate %.2f %%, mean packet %.4f ms (ideal %.4f)\n", percent, total_ms / kPackets, ideal_ms);
+    std::printf("line rate %.2f %%, mean packet %.4f ms (ideal %.4f), mean timer lateness %.1f us\n", percent,
+                total_ms / kPackets, ideal_ms, LineScheduler::Instance().MeanLatenessMicros());
     best_percent = std::max(best_percent, percent);
   }
   RecordProperty("line_rate_percent", std::to_string(best_percent));
