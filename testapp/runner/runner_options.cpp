@@ -1,7 +1,6 @@
 #include "testapp/runner/runner_options.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>

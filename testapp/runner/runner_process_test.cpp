@@ -470,6 +470,22 @@ TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
   ExpectStopRecordMatches(box.Log(), summary);
 }
 
+TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutputClean) {
+  Sandbox box;
+  fs::remove(box.dir() / "quarnex.cfg");
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.5", "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "quarnex.cfg file not found\n");
+  // Every line of standard output is JSON (Summary checks them all).
+  const QJsonObject summary = Summary(run.out);
+  // No BitRate line: the line is unpaced and has no throughput figure.
+  EXPECT_EQ(summary["settings"].toObject()["bit_rate"].toInt(-1), 0);
+  EXPECT_TRUE(summary["expected_packet_time_ms"].isNull());
+  const QJsonObject first = PortOf(summary, 1);
+  EXPECT_TRUE(first["throughput_pct"].isNull());
+  EXPECT_GT(first["avg_ms"].toDouble(), 0.0);
+}
+
 TEST(RunnerProcessTest, RunEndsByPacketCountOrWhenEveryPortFinished) {
   {
     Sandbox box;

@@ -3,8 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 
 namespace quarnex {
