@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "testapp/ui/app_icon.h"
 #include "testapp/ui/command_line.h"
 #include "testapp/ui/main_window.h"
 #include "testapp/ui/qsettings_store.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);  // takes Qt's own options out of argv
+  QApplication::setWindowIcon(quarnex::AppIcon());  // message boxes have no owner
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const bool auto_start = quarnex::IsAutoStart(arguments);
 

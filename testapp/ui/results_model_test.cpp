@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,6 +91,38 @@ class ResultsModelTest : public QObject {
     QCOMPARE(last.row(), kRows - 1);
     QCOMPARE(status.count(), 1);
     QCOMPARE(status[0][1].toString(), QString("summary"));
+  }
+
+  // The view repaints and reads while the workers write: the texts stay
+  // whole and the last write of each cell is what remains.
+  void ViewReadsWhileWorkersWrite() {
+    constexpr int kRows = 4;
+    constexpr int kWrites = 3000;
+    ResultsModel model;
+    for (int r = 0; r < kRows; ++r) model.InsertRow(r, "Quarnex" + std::to_string(r));
+    std::atomic<int> running{kRows};
+    std::vector<std::thread> workers;
+    for (int r = 0; r < kRows; ++r) {
+      workers.emplace_back([&model, &running, r] {
+        for (int i = 0; i < kWrites; ++i) model.SetCell(r, kColumnStatus, "status " + std::to_string(i));
+        model.SetStatus(kStatusState, "done");
+        --running;
+      });
+    }
+    int reads = 0;
+    while (running.load() > 0) {
+      QCoreApplication::processEvents();
+      for (int r = 0; r < kRows; ++r) {
+        const QString text = model.data(model.index(r, kColumnStatus), Qt::DisplayRole).toString();
+        QVERIFY(text.isEmpty() || text.startsWith("status "));
+        ++reads;
+      }
+    }
+    for (std::thread& t : workers) t.join();
+    QVERIFY(reads > 0);
+    for (int r = 0; r < kRows; ++r) {
+      QCOMPARE(model.Text(r, kColumnStatus), "status " + std::to_string(kWrites - 1));
+    }
   }
 
   void WorkerRowChangesReachTheViewOnItsThread() {
