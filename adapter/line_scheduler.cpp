@@ -54,9 +54,9 @@ void LineScheduler::Schedule(SimClock::time_point deadline, std::shared_ptr<Time
   if (earliest) wake_.notify_one();
 }
 
-double LineScheduler::MeanLatenessMicros() const {
+LineScheduler::Lateness LineScheduler::TotalLateness() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return lateness_count_ == 0 ? 0.0 : lateness_sum_us_ / static_cast<double>(lateness_count_);
+  return Lateness{lateness_sum_us_, lateness_count_};
 }
 
 void LineScheduler::Run() {

@@ -52,9 +52,14 @@ class LineScheduler {
   // scheduler keeps `target` alive until then. Ignored after shutdown began.
   void Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target, uint64_t cookie);
 
-  // Mean lateness of the timers run so far, in microseconds (for tests and
-  // benchmarks that check the pacing precision).
-  double MeanLatenessMicros() const;
+  // Total lateness of the timers run so far, for tests and benchmarks that
+  // check the pacing precision: the mean over an interval is the difference
+  // of two readings.
+  struct Lateness {
+    double total_us = 0;
+    uint64_t timers = 0;
+  };
+  Lateness TotalLateness() const;
 
  private:
   struct Entry {

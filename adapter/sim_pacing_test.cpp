@@ -124,6 +124,18 @@ TEST_F(SimPacingTest, NewBlockChangesTheRateOfLaterFrames) {
   EXPECT_GE(Ms(SimClock::now() - start).count(), 40.0);
 }
 
+// Sanitizers slow the test's own thread (its wake-ups and every call) by
+// tens of microseconds per packet, which the line clock cannot make up; the
+// clock's own lateness is checked at full strictness in every build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kMinLineRatePercent = 97.0;
+#else
+constexpr double kMinLineRatePercent = 99.0;
+#endif
+// 99 % of 8.192 ms leaves 82 us per packet for the clock and the reader's
+// wake-up together.
+constexpr double kMaxMeanTimerLatenessUs = 40.0;
+
 // What the tester measures in loopback: the time from the write to the
 // completed read of each packet, against the ideal line time. At 1 Mbit/s
 // and 1024 bytes (8.192 ms) it must reach 99 % of the line rate.
@@ -135,7 +147,9 @@ TEST_F(SimPacingTest, LoopbackAtOneMegabitReachesNinetyNinePercentOfLineRate) {
   Configure(*device, kEightBits, 0, 1000000);
   Transfer read(kBytes), write(kBytes);
   double best_percent = 0;
-  for (int attempt = 0; attempt < kAttempts && best_percent < 99.0; ++attempt) {
+  double best_lateness_us = 1e9;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const LineScheduler::Lateness before = LineScheduler::Instance().TotalLateness();
     double total_ms = 0;
     for (int i = 0; i < kPackets; ++i) {
       ASSERT_TRUE(device->Read(read.buffer.data(), kBytes, &read.completion).pending());
@@ -147,13 +161,19 @@ TEST_F(SimPacingTest, LoopbackAtOneMegabitReachesNinetyNinePercentOfLineRate) {
       total_ms += packet_ms;
       ASSERT_TRUE(write.Wait(kWaitMs));
     }
+    const LineScheduler::Lateness after = LineScheduler::Instance().TotalLateness();
     const double percent = 100.0 * ideal_ms * kPackets / total_ms;
+    const double lateness_us =
+        (after.total_us - before.total_us) / static_cast<double>(std::max<uint64_t>(1, after.timers - before.timers));
     std::printf("line rate %.2f %%, mean packet %.4f ms (ideal %.4f), mean timer lateness %.1f us\n", percent,
-                total_ms / kPackets, ideal_ms, LineScheduler::Instance().MeanLatenessMicros());
+                total_ms / kPackets, ideal_ms, lateness_us);
     best_percent = std::max(best_percent, percent);
+    best_lateness_us = std::min(best_lateness_us, lateness_us);
+    if (best_percent >= kMinLineRatePercent && best_lateness_us <= kMaxMeanTimerLatenessUs) break;
   }
   RecordProperty("line_rate_percent", std::to_string(best_percent));
-  EXPECT_GE(best_percent, 99.0);
+  EXPECT_GE(best_percent, kMinLineRatePercent);
+  EXPECT_LE(best_lateness_us, kMaxMeanTimerLatenessUs);
 }
 
 }  // namespace
