@@ -101,9 +101,9 @@ double HeadlessRate(const BenchOptions& o) {
   std::this_thread::sleep_for(std::chrono::duration<double>(kIntervalS));
   const double first_ms = SteadyMilliseconds();
   const long long first = TotalPackets();
-  std::this_thread::sleep_until(std::chrono::steady_clock::now() +
-                                std::chrono::duration<double, std::milli>(start + o.seconds * 1000 -
-                                                                          SteadyMilliseconds()));
+  std::this_thread::sleep_until(
+      std::chrono::steady_clock::now() +
+      std::chrono::duration<double, std::milli>(start + o.seconds * 1000 - SteadyMilliseconds()));
   const double last_ms = SteadyMilliseconds();
   const long long last = TotalPackets();
   StopHeadlessRun();
@@ -142,7 +142,8 @@ double RunnerRate(const BenchOptions& o, const fs::path& dir) {
                                    "2147483647"};
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
+    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 &&
+        std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
       env.emplace_back(*e);
     }
   }
@@ -199,10 +200,14 @@ BenchOptions ParseOptions(int argc, char** argv) {
       const size_t n = std::strlen(name);
       return arg.compare(0, n, name) == 0 ? arg.c_str() + n : nullptr;
     };
-    if (const char* v = value("--seconds=")) o.seconds = std::atof(v);
-    else if (const char* v = value("--rounds=")) o.rounds = std::atoi(v);
-    else if (const char* v = value("--packet-size=")) o.packet_size = std::atoi(v);
-    else if (const char* v = value("--update-interval=")) o.update_interval_ms = std::atoi(v);
+    if (const char* v = value("--seconds="))
+      o.seconds = std::atof(v);
+    else if (const char* v = value("--rounds="))
+      o.rounds = std::atoi(v);
+    else if (const char* v = value("--packet-size="))
+      o.packet_size = std::atoi(v);
+    else if (const char* v = value("--update-interval="))
+      o.update_interval_ms = std::atoi(v);
     else {
       std::fprintf(stderr, "unknown option %s\n", arg.c_str());
       std::exit(2);

@@ -65,7 +65,7 @@ class CellStore : public ResultsView {
   };
 
   mutable std::shared_mutex table_mu_;
-  std::vector<std::unique_ptr<Row>> rows_;     // guarded by table_mu_
+  std::vector<std::unique_ptr<Row>> rows_;        // guarded by table_mu_
   std::array<std::string, kStatusParts> status_;  // guarded by table_mu_
 };
 

@@ -83,7 +83,8 @@ void AppendPortFields(std::string* out, const PortFigures& port, const RunFigure
   AppendNumber(out, "last_ms", any_good ? std::optional(port.last_ms) : std::nullopt, kMsDecimals);
   AppendNumber(out, "max_ms", any_good ? std::optional(port.max_ms) : std::nullopt, kMsDecimals);
   AppendNumber(out, "throughput_pct",
-               ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged), kPctDecimals);
+               ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged),
+               kPctDecimals);
   AppendText(out, "status", port.status);
   AppendText(out, "last_comm_error", port.last_comm_error);
 }

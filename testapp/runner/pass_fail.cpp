@@ -14,8 +14,8 @@ PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limi
           FormatC("errors %d above %d", port.counters.ErrorCount, limits.max_errors));
     }
     if (limits.min_throughput_pct) {
-      const std::optional<double> pct =
-          ThroughputPct(AveragePacketMs(port.counters), run.expected_packet_ms, run.packets_per_judged);
+      const std::optional<double> pct = ThroughputPct(
+          AveragePacketMs(port.counters), run.expected_packet_ms, run.packets_per_judged);
       if (!pct) {
         verdict.failures.push_back("no throughput figure");
       } else if (*pct < *limits.min_throughput_pct) {

@@ -15,10 +15,10 @@
 namespace quarnex {
 
 // Exit statuses of quarnex-run.
-inline constexpr int kExitPass = 0;      // every port inside the limits
-inline constexpr int kExitFail = 1;      // a port broke a limit or did not open
-inline constexpr int kExitNoPorts = 2;   // the run could not start
-inline constexpr int kExitUsage = 3;     // a bad command line
+inline constexpr int kExitPass = 0;     // every port inside the limits
+inline constexpr int kExitFail = 1;     // a port broke a limit or did not open
+inline constexpr int kExitNoPorts = 2;  // the run could not start
+inline constexpr int kExitUsage = 3;    // a bad command line
 
 struct Limits {
   int32_t max_errors = 0;

@@ -26,7 +26,9 @@ RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
   figures.expected_packet_ms = run.ExpectedPacketTime.load();
   figures.packets_per_judged = PacketsPerJudgedPacket(s);
 
-  const int slots = s.Test.PortCount < 0 ? 0 : s.Test.PortCount > kMaxPorts ? kMaxPorts : s.Test.PortCount;
+  const int slots = s.Test.PortCount < 0           ? 0
+                    : s.Test.PortCount > kMaxPorts ? kMaxPorts
+                                                   : s.Test.PortCount;
   figures.ports.resize(static_cast<size_t>(slots));
   for (int i = 0; i < slots; ++i) {
     PortFigures& port = figures.ports[static_cast<size_t>(i)];

@@ -23,8 +23,8 @@ namespace quarnex {
 
 struct PortFigures {
   int slot = 0;
-  bool opened = false;  // the port was opened at Start (it has a row)
-  bool open = false;    // its device was still open at this moment
+  bool opened = false;    // the port was opened at Start (it has a row)
+  bool open = false;      // its device was still open at this moment
   PortCounters counters;  // PortNumber, the counts and the total good time
   double last_ms = 0.0;   // the last good packet's time
   double max_ms = 0.0;
@@ -63,7 +63,7 @@ struct PortInterval {
   int32_t packets = 0;
   int32_t good_packets = 0;
   int32_t errors = 0;
-  double packets_per_s = 0.0;  // 0 for an interval of no length
+  double packets_per_s = 0.0;        // 0 for an interval of no length
   std::optional<double> average_ms;  // of the interval's good packets
 };
 

@@ -46,7 +46,7 @@ struct RunDescription {
   // From quarnex.cfg, known once a port was configured.
   std::optional<int32_t> bit_rate;
   std::optional<bool> parity_bit;
-  PortSettings port{};  // as the log's start record shows them
+  PortSettings port{};                  // as the log's start record shows them
   std::optional<std::string> log_path;  // empty: no log
   std::optional<double> duration_s;
   std::optional<int32_t> packets_per_port;

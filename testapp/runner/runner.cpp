@@ -248,9 +248,11 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   }
 
   WriteStartRecord(log, s.Test, s.PacketSize, s.Port);
-  view.SetStatus(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
-  view.SetStatus(kStatusSummary, FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()),
-                                                       s.Port.ByteSize, s.Port.Parity, s.PacketSize));
+  view.SetStatus(kStatusState,
+                 s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
+  view.SetStatus(kStatusSummary,
+                 FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()), s.Port.ByteSize,
+                                       s.Port.Parity, s.PacketSize));
   outcome.run = DescribeRun(options, true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
 

@@ -31,8 +31,8 @@ bool ParseWhole(std::string_view text, int64_t min, int64_t max, int64_t* value)
 bool ParsePositive(std::string_view text, double max, double* value) {
   if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos) return false;
   double parsed = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed,
-                                         std::chars_format::fixed);
+  const auto [end, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::fixed);
   if (ec != std::errc() || end != text.data() + text.size()) return false;
   if (!(parsed > 0) || parsed > max) return false;
   *value = parsed;
@@ -160,7 +160,9 @@ bool SetLog(std::string_view value, RunnerOptions* o, std::string* expected) {
   return true;
 }
 
-std::string StoredText(int64_t value) { return FormatC("stored setting, now %lld", static_cast<long long>(value)); }
+std::string StoredText(int64_t value) {
+  return FormatC("stored setting, now %lld", static_cast<long long>(value));
+}
 
 struct OptionSpec {
   const char* name;
@@ -191,8 +193,8 @@ const OptionSpec kOptions[] = {
        return "stored setting, now " +
               std::string(s.Test.FileName, strnlen(s.Test.FileName, kFileNameSize));
      }},
-    {"--no-file", nullptr, nullptr, &RunnerOptions::no_file, "use the generated pattern, not a file",
-     NoDefault},
+    {"--no-file", nullptr, nullptr, &RunnerOptions::no_file,
+     "use the generated pattern, not a file", NoDefault},
     {"--pause-after", "N", SetPauseAfter, nullptr,
      "each port stops on its own after N packets (0 = no limit)",
      [](const Settings& s) { return StoredText(s.Test.PauseAfter); }},
@@ -203,15 +205,14 @@ const OptionSpec kOptions[] = {
      [](const Settings& s) { return StoredText(s.Test.UpdateInterval); }},
     {"--duration", "S", SetDuration, nullptr, "end the run after S seconds",
      [](const Settings&) { return std::string("run until Ctrl+C"); }},
-    {"--packets", "N", SetPackets, nullptr,
-     "end the run once every port has judged N packets",
+    {"--packets", "N", SetPackets, nullptr, "end the run once every port has judged N packets",
      [](const Settings&) { return std::string("run until Ctrl+C"); }},
     {"--interval", "S", SetInterval, nullptr, "seconds between two reports",
      [](const Settings&) { return FormatC("%g", kDefaultReportIntervalS); }},
     {"--json", nullptr, nullptr, &RunnerOptions::json,
      "one JSON object per line: each report and the summary", NoDefault},
-    {"--quiet", nullptr, nullptr, &RunnerOptions::quiet, "no reports while running, only the summary",
-     NoDefault},
+    {"--quiet", nullptr, nullptr, &RunnerOptions::quiet,
+     "no reports while running, only the summary", NoDefault},
     {"--log", "PATH", SetLog, nullptr, "append the start and stop records to PATH",
      [](const Settings&) { return std::string(kLogFileName) + " in the current folder"; }},
     {"--no-log", nullptr, nullptr, &RunnerOptions::no_log, "keep no log", NoDefault},
@@ -221,7 +222,8 @@ const OptionSpec kOptions[] = {
      "a port below PCT % of the line rate fails",
      [](const Settings&) { return std::string("no limit"); }},
     {"--help", nullptr, nullptr, &RunnerOptions::help, "show this text and exit", NoDefault},
-    {"--version", nullptr, nullptr, &RunnerOptions::version, "show the version and exit", NoDefault},
+    {"--version", nullptr, nullptr, &RunnerOptions::version, "show the version and exit",
+     NoDefault},
 };
 
 const OptionSpec* FindOption(std::string_view name) {
@@ -281,7 +283,8 @@ bool ParseRunnerOptions(const std::vector<std::string>& args, RunnerOptions* opt
     log_given = log_given || spec->set == SetLog;
     std::string expected;
     if (!spec->set(value, options, &expected)) {
-      *error = "bad value '" + std::string(value) + "' for " + spec->name + ": expected " + expected;
+      *error =
+          "bad value '" + std::string(value) + "' for " + spec->name + ": expected " + expected;
       return false;
     }
   }
@@ -328,7 +331,8 @@ std::string RunnerHelpText(const Settings& stored) {
     if (spec.value_name != nullptr) left += std::string(" ") + spec.value_name;
     AppendFormatC(&text, "  %-24s %s\n", left.c_str(), spec.help);
     const std::string default_text = spec.default_text(stored);
-    if (!default_text.empty()) AppendFormatC(&text, "  %-24s (default: %s)\n", "", default_text.c_str());
+    if (!default_text.empty())
+      AppendFormatC(&text, "  %-24s (default: %s)\n", "", default_text.c_str());
   }
   text +=
       "\nExit status: 0 every port stayed inside the limits, 1 a port broke a limit or\n"

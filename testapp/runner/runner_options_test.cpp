@@ -30,11 +30,30 @@ TEST(RunnerOptionsTest, NoArgumentsKeepEveryStoredSettingAndRunUntilStopped) {
 }
 
 TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
-  const RunnerOptions o =
-      Parse({"--ports", "3-10", "--mode=receive", "--packet-size", "65536", "--file=data.bin",
-             "--pause-after", "0", "--delay", "4294967295", "--update-interval=0", "--interval",
-             "0.25", "--duration=2.5", "--packets", "7", "--max-errors", "12", "--min-throughput",
-             "95.5", "--log", "rack.log", "--json", "--quiet"});
+  const RunnerOptions o = Parse({"--ports",
+                                 "3-10",
+                                 "--mode=receive",
+                                 "--packet-size",
+                                 "65536",
+                                 "--file=data.bin",
+                                 "--pause-after",
+                                 "0",
+                                 "--delay",
+                                 "4294967295",
+                                 "--update-interval=0",
+                                 "--interval",
+                                 "0.25",
+                                 "--duration=2.5",
+                                 "--packets",
+                                 "7",
+                                 "--max-errors",
+                                 "12",
+                                 "--min-throughput",
+                                 "95.5",
+                                 "--log",
+                                 "rack.log",
+                                 "--json",
+                                 "--quiet"});
   EXPECT_EQ(o.port_index, 3);
   EXPECT_EQ(o.port_count, 8);
   EXPECT_EQ(o.mode, kReceiveOnly);

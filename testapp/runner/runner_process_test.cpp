@@ -3,11 +3,10 @@
 // checks what a script would: the exit status, standard output (JSON lines
 // or text), standard error and the log.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -41,8 +40,7 @@ using Args = std::vector<std::string>;
 
 // A line rate that keeps runs short but paced: 1024-byte packets take
 // about 71 ms.
-constexpr char kConfig[] =
-    "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
+constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -129,7 +127,8 @@ class RunnerProcess {
   // The exit status (128 + the signal for a process killed by one), or
   // empty when the process still runs after `timeout_s`.
   std::optional<int> Wait(double timeout_s) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
     while (!status_) {
       int raw = 0;
       const pid_t done = waitpid(pid_, &raw, WNOHANG);
@@ -145,7 +144,8 @@ class RunnerProcess {
 
   // Waits until standard output holds `text`; false after `timeout_s`.
   bool WaitForOutput(const std::string& text, double timeout_s) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
     while (std::chrono::steady_clock::now() < deadline) {
       if (Out().find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -244,9 +244,9 @@ std::map<int, LoggedPort> LastStopRecord(const std::string& log) {
 
 // The log's labels and the summary's counter names, in the log's order.
 const std::pair<const char*, const char*> kLoggedCounters[] = {
-    {"Number of packets", "packets"},    {"Number of Errors", "errors"},
-    {"Write failed", "write_failed"},    {"Write aborted", "write_aborted"},
-    {"Read failed", "read_failed"},      {"Read aborted", "read_aborted"},
+    {"Number of packets", "packets"},       {"Number of Errors", "errors"},
+    {"Write failed", "write_failed"},       {"Write aborted", "write_aborted"},
+    {"Read failed", "read_failed"},         {"Read aborted", "read_aborted"},
     {"Length mismatch", "length_mismatch"}, {"Data mismatch", "data_mismatch"},
 };
 
@@ -264,7 +264,8 @@ void ExpectStopRecordMatches(const std::string& log, const QJsonObject& summary)
     ASSERT_NE(it, logged.end()) << "port " << number << " missing from the stop record";
     const QJsonObject counters = port["counters"].toObject();
     for (const auto& [label, key] : kLoggedCounters) {
-      EXPECT_EQ(it->second.at(label), counters[key].toInteger(-1)) << "port " << number << " " << key;
+      EXPECT_EQ(it->second.at(label), counters[key].toInteger(-1))
+          << "port " << number << " " << key;
     }
     if (counters["good_packets"].toInt() > 0) {
       // The log truncates the average to whole ms; the summary rounds it
@@ -297,20 +298,42 @@ TEST(RunnerProcessTest, ExitStatusSaysWhetherEveryPortStayedInsideTheLimits) {
     const char* err_has;  // on standard error
   };
   const Case cases[] = {
-      {"clean ports, text lines on a pipe", "",
-       {"--ports", "1-2", "--duration", "0.8", "--interval", "0.25"}, 0,
-       "Quarnex02 interval: packets=", ""},
-      {"every frame corrupted", "fault.corrupt=1", {"--ports", "1", "--duration", "0.6", "--quiet"},
-       1, "FAIL: errors", ""},
-      {"the same errors under a higher limit", "fault.corrupt=1",
-       {"--ports", "1", "--duration", "0.6", "--quiet", "--max-errors", "1000000"}, 0, "Result: PASS", ""},
-      {"throughput below the limit", "",
-       {"--ports", "1", "--duration", "0.6", "--quiet", "--min-throughput", "150"}, 1,
-       "FAIL: throughput", ""},
-      {"no port exists", "", {"--ports", "17-18"}, 2, "Result: NOT STARTED",
+      {"clean ports, text lines on a pipe",
+       "",
+       {"--ports", "1-2", "--duration", "0.8", "--interval", "0.25"},
+       0,
+       "Quarnex02 interval: packets=",
+       ""},
+      {"every frame corrupted",
+       "fault.corrupt=1",
+       {"--ports", "1", "--duration", "0.6", "--quiet"},
+       1,
+       "FAIL: errors",
+       ""},
+      {"the same errors under a higher limit",
+       "fault.corrupt=1",
+       {"--ports", "1", "--duration", "0.6", "--quiet", "--max-errors", "1000000"},
+       0,
+       "Result: PASS",
+       ""},
+      {"throughput below the limit",
+       "",
+       {"--ports", "1", "--duration", "0.6", "--quiet", "--min-throughput", "150"},
+       1,
+       "FAIL: throughput",
+       ""},
+      {"no port exists",
+       "",
+       {"--ports", "17-18"},
+       2,
+       "Result: NOT STARTED",
        "Error: Port(s) init process failed miserably.\nCan't run the test"},
-      {"the file cannot be read", "", {"--mode", "transmit", "--file", "absent.bin"}, 2,
-       "Result: NOT STARTED", "Error: Error in getting specified file"},
+      {"the file cannot be read",
+       "",
+       {"--mode", "transmit", "--file", "absent.bin"},
+       2,
+       "Result: NOT STARTED",
+       "Error: Error in getting specified file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -340,8 +363,8 @@ TEST(RunnerProcessTest, BadCommandLineFailsBeforeAnyPortIsOpened) {
 
 TEST(RunnerProcessTest, DurationRunSummaryMatchesTheStopRecordCounterForCounter) {
   Sandbox box;
-  const Finished run = RunToEnd(
-      box, {"--ports", "1-3", "--packet-size", "256", "--duration", "1.2", "--interval", "0.3", "--json"});
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--packet-size", "256", "--duration", "1.2",
+                                      "--interval", "0.3", "--json"});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   int intervals = 0;
   const QJsonObject summary = Summary(run.out, &intervals);
@@ -367,7 +390,8 @@ TEST(RunnerProcessTest, DurationRunSummaryMatchesTheStopRecordCounterForCounter)
     EXPECT_GT(port["counters"].toObject()["good_packets"].toInt(), 0);
     const double expected = port["throughput_pct"].toDouble();
     EXPECT_NEAR(expected,
-                summary["expected_packet_time_ms"].toDouble() / port["avg_ms"].toDouble() * 100, 0.01);
+                summary["expected_packet_time_ms"].toDouble() / port["avg_ms"].toDouble() * 100,
+                0.01);
   }
   const std::string log = box.Log();
   EXPECT_NE(log.find("Number of ports:     3\r\nPacket size (bytes): 256\r\n"), std::string::npos);
@@ -419,8 +443,8 @@ TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
   WriteFile(box.dir() / "other.bin", other);
   const std::string sim = "ports=1-4;2=source:file=" + (box.dir() / "data.bin").string() + ":1024";
 
-  const Args args = {"--ports", "2", "--mode", "receive", "--packet-size", "1024",
-                     "--duration", "1.5", "--json"};
+  const Args args = {"--ports", "2",          "--mode", "receive", "--packet-size",
+                     "1024",    "--duration", "1.5",    "--json"};
   Args same = args;
   same.insert(same.end(), {"--file", "data.bin"});
   const Finished good = RunToEnd(box, same, sim);
@@ -454,7 +478,8 @@ TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
 
 TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
   Sandbox box;
-  const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.8", "--json"}, "ports=1,3");
+  const Finished run =
+      RunToEnd(box, {"--ports", "1-3", "--duration", "0.8", "--json"}, "ports=1,3");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("Error: Failed to open \\\\.\\Quarnex02"), std::string::npos) << run.err;
   const QJsonObject summary = Summary(run.out);

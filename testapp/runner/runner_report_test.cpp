@@ -71,7 +71,8 @@ QJsonObject ParseLine(const std::string& line) {
   EXPECT_EQ(line.find('\n'), line.size() - 1) << "one object per line";
   QJsonParseError error;
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
-  EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << line;
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n"
+                                                   << line;
   return doc.object();
 }
 
@@ -90,7 +91,11 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
       {"errors at the limit", Port(1, 10, 9, 1, 90.0), 9.0, {1, {}}, true},
       {"throughput above the limit", Port(1, 10, 10, 0, 100.0), 9.0, {0, 89.0}, true},
       {"throughput below the limit", Port(1, 10, 10, 0, 100.0), 9.0, {0, 91.0}, false},
-      {"no bit rate with a throughput limit", Port(1, 10, 10, 0, 100.0), kNoBitRate, {0, 1.0}, false},
+      {"no bit rate with a throughput limit",
+       Port(1, 10, 10, 0, 100.0),
+       kNoBitRate,
+       {0, 1.0},
+       false},
       {"no good packet with a throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, 1.0}, false},
       {"no good packet, no throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, {}}, true},
   };
@@ -228,8 +233,9 @@ TEST(TextReportTest, IntervalLinesAreLabelledPerPortWithIntervalAndTotal) {
   EXPECT_NE(lines.find("throughput=90.00%"), std::string::npos);
   EXPECT_NE(lines.find("last_comm_error=\"Framing error, \""), std::string::npos);
   EXPECT_EQ(lines.find("Quarnex03"), std::string::npos) << "a port that never opened has no line";
-  EXPECT_NE(lines.find("Total interval: packets=60 errors=0 rate=60.0/s | total: packets=200 errors=2"),
-            std::string::npos)
+  EXPECT_NE(
+      lines.find("Total interval: packets=60 errors=0 rate=60.0/s | total: packets=200 errors=2"),
+      std::string::npos)
       << lines;
 }
 
@@ -246,7 +252,8 @@ TEST(TextReportTest, LiveTableShowsTheWindowsColumnsWithinTheScreen) {
   const std::string narrow = LiveTable(run, "head", 1, 30);
   size_t start = 0;
   int lines = 0;
-  for (size_t end; (end = narrow.find('\n', start)) != std::string::npos; start = end + 1, ++lines) {
+  for (size_t end; (end = narrow.find('\n', start)) != std::string::npos;
+       start = end + 1, ++lines) {
     EXPECT_LE(end - start, 30u);
   }
   EXPECT_EQ(lines, 5) << "headline, header, one port, the rest counted, total:\n" << narrow;

@@ -29,13 +29,12 @@ void AppendCut(std::string* out, const std::string& line, int max_columns) {
 
 std::string TableLine(std::string_view port, std::string_view packets, std::string_view errors,
                       std::string_view time, std::string_view status, std::string_view comm) {
-  std::string line = FormatC("%-*.*s%*.*s%*.*s  %-*.*s %-*.*s %.*s", kPortWidth,
-                             static_cast<int>(port.size()), port.data(), kPacketsWidth,
-                             static_cast<int>(packets.size()), packets.data(), kErrorsWidth,
-                             static_cast<int>(errors.size()), errors.data(), kTimeWidth,
-                             static_cast<int>(time.size()), time.data(), kStatusWidth,
-                             static_cast<int>(status.size()), status.data(),
-                             static_cast<int>(comm.size()), comm.data());
+  std::string line = FormatC(
+      "%-*.*s%*.*s%*.*s  %-*.*s %-*.*s %.*s", kPortWidth, static_cast<int>(port.size()),
+      port.data(), kPacketsWidth, static_cast<int>(packets.size()), packets.data(), kErrorsWidth,
+      static_cast<int>(errors.size()), errors.data(), kTimeWidth, static_cast<int>(time.size()),
+      time.data(), kStatusWidth, static_cast<int>(status.size()), status.data(),
+      static_cast<int>(comm.size()), comm.data());
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
@@ -62,7 +61,8 @@ std::string EndText(const RunOutcome& outcome) {
     case EndReason::kNotStarted:
       return "The run could not start.";
     case EndReason::kDuration:
-      return FormatC("Run ended after %.1f s: the duration was reached.", outcome.figures.elapsed_s);
+      return FormatC("Run ended after %.1f s: the duration was reached.",
+                     outcome.figures.elapsed_s);
     case EndReason::kPackets:
       return FormatC("Run ended after %.1f s: every port reached %d packets.",
                      outcome.figures.elapsed_s, outcome.run.packets_per_port.value_or(0));
@@ -110,7 +110,8 @@ std::string LiveTable(const RunFigures& now, std::string_view headline, int max_
                         port.open ? port.status : "closed", port.last_comm_error),
               max_columns);
   }
-  if (hidden > 0) AppendCut(&out, FormatC("... %d more ports, counted in the total", hidden), max_columns);
+  if (hidden > 0)
+    AppendCut(&out, FormatC("... %d more ports, counted in the total", hidden), max_columns);
   AppendCut(&out, TableLine("Total", FormatC("%lld", packets), FormatC("%lld", errors), "", "", ""),
             max_columns);
   return out;
@@ -133,27 +134,28 @@ std::string IntervalLines(const RunFigures& now, const RunFigures& before) {
     packets += port.counters.PacketCount;
     errors += port.counters.ErrorCount;
     const std::optional<double> average = AveragePacketMs(port.counters);
-    AppendFormatC(&out,
-                  "[%7.1f s] %s interval: packets=%d good=%d errors=%d rate=%.1f/s avg_ms=%s | "
-                  "total: packets=%d good=%d errors=%d avg_ms=%s last_ms=%s max_ms=%s "
-                  "throughput=%s open=%s",
-                  now.elapsed_s, port.label.c_str(), delta.packets, delta.good_packets, delta.errors,
-                  delta.packets_per_s, OptionalMs(delta.average_ms).c_str(),
-                  port.counters.PacketCount, port.counters.GoodPacketCount,
-                  port.counters.ErrorCount, OptionalMs(average).c_str(),
-                  OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
-                  OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
-                  OptionalPct(ThroughputPct(average, now.expected_packet_ms, now.packets_per_judged))
-                      .c_str(),
-                  port.open ? "yes" : "no");
-    out += " status=" + JsonQuote(port.status) + " last_comm_error=" + JsonQuote(port.last_comm_error);
+    AppendFormatC(
+        &out,
+        "[%7.1f s] %s interval: packets=%d good=%d errors=%d rate=%.1f/s avg_ms=%s | "
+        "total: packets=%d good=%d errors=%d avg_ms=%s last_ms=%s max_ms=%s "
+        "throughput=%s open=%s",
+        now.elapsed_s, port.label.c_str(), delta.packets, delta.good_packets, delta.errors,
+        delta.packets_per_s, OptionalMs(delta.average_ms).c_str(), port.counters.PacketCount,
+        port.counters.GoodPacketCount, port.counters.ErrorCount, OptionalMs(average).c_str(),
+        OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
+        OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
+        OptionalPct(ThroughputPct(average, now.expected_packet_ms, now.packets_per_judged)).c_str(),
+        port.open ? "yes" : "no");
+    out +=
+        " status=" + JsonQuote(port.status) + " last_comm_error=" + JsonQuote(port.last_comm_error);
     out.push_back('\n');
   }
-  AppendFormatC(&out,
-                "[%7.1f s] Total interval: packets=%lld errors=%lld rate=%.1f/s | total: packets=%lld "
-                "errors=%lld\n",
-                now.elapsed_s, interval_packets, interval_errors,
-                seconds > 0 ? interval_packets / seconds : 0.0, packets, errors);
+  AppendFormatC(
+      &out,
+      "[%7.1f s] Total interval: packets=%lld errors=%lld rate=%.1f/s | total: packets=%lld "
+      "errors=%lld\n",
+      now.elapsed_s, interval_packets, interval_errors,
+      seconds > 0 ? interval_packets / seconds : 0.0, packets, errors);
   return out;
 }
 
@@ -183,14 +185,13 @@ std::string TextSummary(const RunOutcome& outcome) {
     packets += c.PacketCount;
     errors += c.ErrorCount;
     const std::optional<double> average = AveragePacketMs(c);
-    AppendFormatC(&out, "%-*s%*d%*d%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(),
-                  kPacketsWidth, c.PacketCount, kErrorsWidth, c.ErrorCount,
-                  OptionalMs(average).c_str(),
-                  OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
-                  OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
-                  OptionalPct(ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged))
-                      .c_str(),
-                  result.c_str());
+    AppendFormatC(
+        &out, "%-*s%*d%*d%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(), kPacketsWidth,
+        c.PacketCount, kErrorsWidth, c.ErrorCount, OptionalMs(average).c_str(),
+        OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
+        OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
+        OptionalPct(ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged)).c_str(),
+        result.c_str());
     if (c.ErrorCount > 0) {
       AppendFormatC(&causes,
                     "%s errors by cause: write failed %d, write aborted %d, read failed %d, read "
