@@ -69,6 +69,11 @@ void LineScheduler::Run() {
   sched_param param{};
   param.sched_priority = sched_get_priority_min(SCHED_FIFO);
   pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  // Running mean and mean deviation of the kernel's wake-up latency; the
+  // thread wakes that mean plus two deviations ahead of a deadline, so that
+  // most wake-ups land before it and few pay the whole latency late.
+  SimClock::duration latency_mean = kInitialWakeLatency;
+  SimClock::duration latency_deviation = SimClock::duration::zero();
   SimClock::duration wake_latency = kInitialWakeLatency;
   std::vector<Entry> due;
   std::unique_lock<std::mutex> lock(mu_);
@@ -86,7 +91,10 @@ void LineScheduler::Run() {
           // Learn how late the kernel wakes us, so the next sleep ends that
           // much ahead of its deadline.
           const SimClock::duration sample = std::min<SimClock::duration>(SimClock::now() - early, kMaxWakeLatency);
-          wake_latency += (sample - wake_latency) / kLatencySmoothing;
+          const SimClock::duration miss = sample - latency_mean;
+          latency_mean += miss / kLatencySmoothing;
+          latency_deviation += ((miss < SimClock::duration::zero() ? -miss : miss) - latency_deviation) / kLatencySmoothing;
+          wake_latency = std::min<SimClock::duration>(latency_mean + 2 * latency_deviation, kMaxWakeLatency);
         }
         continue;  // an earlier timer may have arrived meanwhile
       }
