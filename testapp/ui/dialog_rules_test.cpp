@@ -13,11 +13,12 @@ TEST(ParseUnsignedDecimal, ReadsLeadingDigitsOnly) {
     const char* text;
     uint32_t value;
   } cases[] = {
-      {"", 0},           {"abc", 0},          {"  42", 42},       {"\t7x", 7},
-      {"12ab34", 12},    {"-5", 0},           {"+5", 0},          {"4294967295", 4294967295u},
-      {"4294967296", 0}, {"99999999999", 0},  {"007", 7},         {"1 2", 1},
+      {"", 0},           {"abc", 0},         {"  42", 42}, {"\t7x", 7},
+      {"12ab34", 12},    {"-5", 0},          {"+5", 0},    {"4294967295", 4294967295u},
+      {"4294967296", 0}, {"99999999999", 0}, {"007", 7},   {"1 2", 1},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParseUnsignedDecimal(c.text), c.value) << '"' << c.text << '"';
+  for (const Case& c : cases)
+    EXPECT_EQ(ParseUnsignedDecimal(c.text), c.value) << '"' << c.text << '"';
 }
 
 TestDialogValues Opened() {
@@ -32,7 +33,8 @@ TEST(TestDialogOk, PacketSizeTakenOnlyInRange) {
   struct Case {
     const char* text;
     int32_t expected;
-  } cases[] = {{"0", 1024}, {"65537", 1024}, {"", 1024}, {"65536", 65536}, {"1", 1}, {" 300x", 300}};
+  } cases[] = {{"0", 1024},      {"65537", 1024}, {"", 1024},
+               {"65536", 65536}, {"1", 1},        {" 300x", 300}};
   for (const Case& c : cases) {
     TestDialogValues v = Opened();
     ApplyTestDialogOk({"1", c.text, kLoopback, ""}, &v);
@@ -95,9 +97,9 @@ TEST(OptionsOk, PauseAfterRules) {
     int32_t before;
     int32_t after;
   } cases[] = {
-      {true, "25", 0, 25},          {true, "", 7, 7},    {true, "0", 7, 7},
-      {true, "3000000000", 7, 7},  // negative as a signed 32-bit value
-      {false, "25", 7, 0},          {true, "x", 0, 0},
+      {true, "25", 0, 25}, {true, "", 7, 7},
+      {true, "0", 7, 7},   {true, "3000000000", 7, 7},  // negative as a signed 32-bit value
+      {false, "25", 7, 0}, {true, "x", 0, 0},
   };
   for (const Case& c : cases) {
     TestSettings t = DefaultTestSettings();

@@ -62,7 +62,8 @@ class DialogsTest : public QObject {
     QVERIFY(!Child<QLineEdit>(&loopback, "edit1013")->isEnabled());
     QVERIFY(!Child<QPushButton>(&loopback, "button1014")->isEnabled());
     QVERIFY(!Child<QLabel>(&loopback, "label1020")->isEnabled());
-    QCOMPARE(Child<QLabel>(&loopback, "label1020")->text(), QString("Compare with file: (Optional)"));
+    QCOMPARE(Child<QLabel>(&loopback, "label1020")->text(),
+             QString("Compare with file: (Optional)"));
   }
 
   void ModeSelectionRelabelsAndEnables() {
@@ -160,7 +161,8 @@ class DialogsTest : public QObject {
     // A cancelled chooser leaves the field alone.
     Child<QLineEdit>(&dialog, "edit1013")->setText("/kept");
     QTimer::singleShot(0, [] {
-      if (QWidget* chooser = QApplication::activeModalWidget()) qobject_cast<QDialog*>(chooser)->reject();
+      if (QWidget* chooser = QApplication::activeModalWidget())
+        qobject_cast<QDialog*>(chooser)->reject();
     });
     Child<QPushButton>(&dialog, "button1014")->click();
     QCOMPARE(Child<QLineEdit>(&dialog, "edit1013")->text(), QString("/kept"));

@@ -11,7 +11,7 @@
 #include "testapp/ui/qsettings_store.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes Qt's own options out of argv
+  QApplication app(argc, argv);                     // takes Qt's own options out of argv
   QApplication::setWindowIcon(quarnex::AppIcon());  // message boxes have no owner
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const bool auto_start = quarnex::IsAutoStart(arguments);

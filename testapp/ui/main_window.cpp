@@ -110,8 +110,7 @@ QString ModeTitle(int32_t mode) {
   return QString("%1 -- %2").arg(kWindowTitle, suffix);
 }
 
-MainWindow::MainWindow(SettingsStore& store, QWidget* parent)
-    : QMainWindow(parent), store_(store) {
+MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(store) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   setObjectName("MainWindow");
   setWindowTitle(kWindowTitle);
@@ -165,10 +164,14 @@ void MainWindow::ConnectActions() {
   connect(Action(kIdPause), &QAction::triggered, this, &MainWindow::Pause);
   connect(Action(kIdContinue), &QAction::triggered, this, &MainWindow::Continue);
   connect(Action(kIdStop), &QAction::triggered, this, &MainWindow::Stop);
-  connect(Action(kIdSetRts), &QAction::triggered, this, [this] { SendLineRequest(kIoctlSetRts, nullptr); });
-  connect(Action(kIdClearRts), &QAction::triggered, this, [this] { SendLineRequest(kIoctlClearRts, nullptr); });
-  connect(Action(kIdSetDtr), &QAction::triggered, this, [this] { SendLineRequest(kIoctlSetDtr, nullptr); });
-  connect(Action(kIdClearDtr), &QAction::triggered, this, [this] { SendLineRequest(kIoctlClearDtr, nullptr); });
+  connect(Action(kIdSetRts), &QAction::triggered, this,
+          [this] { SendLineRequest(kIoctlSetRts, nullptr); });
+  connect(Action(kIdClearRts), &QAction::triggered, this,
+          [this] { SendLineRequest(kIoctlClearRts, nullptr); });
+  connect(Action(kIdSetDtr), &QAction::triggered, this,
+          [this] { SendLineRequest(kIoctlSetDtr, nullptr); });
+  connect(Action(kIdClearDtr), &QAction::triggered, this,
+          [this] { SendLineRequest(kIoctlClearDtr, nullptr); });
   connect(Action(kIdGetDcd), &QAction::triggered, this, [this] { QueryLine(kIoctlGetDcd, "DCD"); });
   connect(Action(kIdGetCts), &QAction::triggered, this, [this] { QueryLine(kIoctlGetCts, "CTS"); });
   connect(Action(kIdViewReceivedData), &QAction::triggered, this, &MainWindow::OpenReceivedData);
@@ -200,8 +203,8 @@ void MainWindow::Start() {
   if (log_.IsOpen()) WriteStartRecord(log_, s.Test, s.PacketSize, s.Port);
   SetMenuState(MenuState::kRunning);
   SetStatusText(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
-  SetStatusText(kStatusSummary, FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()), s.Port.ByteSize,
-                                                      s.Port.Parity, s.PacketSize)
+  SetStatusText(kStatusSummary, FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()),
+                                                      s.Port.ByteSize, s.Port.Parity, s.PacketSize)
                                     .c_str());
   // In Loopback each reader releases its own writer; a transmitter alone
   // needs the first release from here.

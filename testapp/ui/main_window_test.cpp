@@ -4,6 +4,8 @@
 //
 // Each test runs in a fresh temporary working folder with its own
 // quarnex.cfg and Quarnex.LOG, and with settings in a MemoryStore.
+#include "testapp/ui/main_window.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -26,20 +28,19 @@
 #include "testapp/engine/port_table.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
-#include "testapp/ui/main_window.h"
 
 namespace quarnex {
 namespace {
 
-constexpr char kConfig[] =
-    "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
+constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
 
 // Watches for modal windows while it lives: records each one as
 // "title|text" and hands it to `handle` (default: close it, OK for a
 // message box, Cancel for a dialog).
 class ModalWatcher : public QObject {
  public:
-  explicit ModalWatcher(std::function<void(QWidget*)> handle = nullptr) : handle_(std::move(handle)) {
+  explicit ModalWatcher(std::function<void(QWidget*)> handle = nullptr)
+      : handle_(std::move(handle)) {
     connect(&timer_, &QTimer::timeout, this, &ModalWatcher::Poll);
     timer_.start(10);
   }
@@ -72,7 +73,9 @@ QString ReadLog() {
   return QString::fromLatin1(file.readAll());
 }
 
-int PacketsShown(const MainWindow& w) { return std::atoi(w.Model().Text(0, kColumnPackets).c_str()); }
+int PacketsShown(const MainWindow& w) {
+  return std::atoi(w.Model().Text(0, kColumnPackets).c_str());
+}
 
 }  // namespace
 
@@ -94,19 +97,39 @@ class MainWindowTest : public QObject {
   // state, as a compact string for comparison.
   static QString Enabled(const MainWindow& w) {
     QString s;
-    for (int id : {kIdTestSettings, kIdOptions, kIdTimeouts, kIdStart, kIdPause, kIdContinue, kIdStop,
-                   kIdSetRts, kIdClearRts, kIdSetDtr, kIdClearDtr, kIdGetDcd, kIdGetCts, kIdPortSettings,
-                   kIdToggle, kIdViewReceivedData, kIdAbout}) {
+    for (int id : {kIdTestSettings, kIdOptions, kIdTimeouts, kIdStart, kIdPause, kIdContinue,
+                   kIdStop, kIdSetRts, kIdClearRts, kIdSetDtr, kIdClearDtr, kIdGetDcd, kIdGetCts,
+                   kIdPortSettings, kIdToggle, kIdViewReceivedData, kIdAbout}) {
       s += w.Action(id)->isEnabled() ? '1' : '0';
     }
     return s;
   }
   // Test/Options/Timeouts, Start/Pause/Continue/Stop, the six line
   // commands, Port/Toggle, View received data/About.
-  static constexpr char kIdle[] = "111" "1000" "000000" "00" "11";
-  static constexpr char kRunning[] = "000" "0101" "111111" "00" "11";
-  static constexpr char kPaused[] = "000" "0011" "111111" "00" "11";
-  static constexpr char kStopped[] = "111" "1000" "111111" "00" "11";
+  static constexpr char kIdle[] =
+      "111"
+      "1000"
+      "000000"
+      "00"
+      "11";
+  static constexpr char kRunning[] =
+      "000"
+      "0101"
+      "111111"
+      "00"
+      "11";
+  static constexpr char kPaused[] =
+      "000"
+      "0011"
+      "111111"
+      "00"
+      "11";
+  static constexpr char kStopped[] =
+      "111"
+      "1000"
+      "111111"
+      "00"
+      "11";
 
  private slots:
   void init() {
@@ -150,14 +173,15 @@ class MainWindowTest : public QObject {
       }
     }
     QCOMPARE(popups, QStringList({"&Settings", "&Test", "&Debug", "&Help"}));
-    QCOMPARE(items, QStringList({"action40004=&Port...\tCtrl+P", "action40005=&Test...\tCtrl+T",
-                                 "action40011=&Options\tCtrl+O", "action40007=Time&outs...",
-                                 "action40001=&Start\tF5", "action40008=&Pause\tF6",
-                                 "action40009=&Continue\tF7", "action40002=S&top\tF8",
-                                 "action40012=&Toggle\tF9", "action40014=Set RTS", "action40015=Clear RTS",
-                                 "action40016=Set DTR", "action40017=Clear DTR", "action40018=Get DCD",
-                                 "action40019=Get CTS", "action40010=&View received data",
-                                 "action40003=&About"}));
+    QCOMPARE(
+        items,
+        QStringList(
+            {"action40004=&Port...\tCtrl+P", "action40005=&Test...\tCtrl+T",
+             "action40011=&Options\tCtrl+O", "action40007=Time&outs...", "action40001=&Start\tF5",
+             "action40008=&Pause\tF6", "action40009=&Continue\tF7", "action40002=S&top\tF8",
+             "action40012=&Toggle\tF9", "action40014=Set RTS", "action40015=Clear RTS",
+             "action40016=Set DTR", "action40017=Clear DTR", "action40018=Get DCD",
+             "action40019=Get CTS", "action40010=&View received data", "action40003=&About"}));
     QStringList shortcuts;
     for (QAction* action : w.findChildren<QAction*>()) {
       if (!action->shortcut().isEmpty()) {
@@ -235,9 +259,9 @@ class MainWindowTest : public QObject {
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ModalWatcher watcher;
-    for (QKeyCombination key : {Qt::CTRL | Qt::Key_P, Qt::CTRL | Qt::Key_O, QKeyCombination(Qt::Key_F9),
-                                QKeyCombination(Qt::Key_F6), QKeyCombination(Qt::Key_F7),
-                                QKeyCombination(Qt::Key_F8)}) {
+    for (QKeyCombination key :
+         {Qt::CTRL | Qt::Key_P, Qt::CTRL | Qt::Key_O, QKeyCombination(Qt::Key_F9),
+          QKeyCombination(Qt::Key_F6), QKeyCombination(Qt::Key_F7), QKeyCombination(Qt::Key_F8)}) {
       QTest::keyClick(&w, key.key(), key.keyboardModifiers());
       QTest::qWait(50);
     }
@@ -375,9 +399,11 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.LogOpen());
     for (const PortContext& port : Run().Ports) QCOMPARE(port.InUse.load(), 0);
     // Saved first, with the records and the layout.
-    for (const char* name : {"Test", "Port", "Packet", "Timeouts", "Left", "Width", "Column0", "Column5"}) {
+    for (const char* name :
+         {"Test", "Port", "Packet", "Timeouts", "Left", "Width", "Column0", "Column5"}) {
       QVERIFY2(store_->writes().size() > 0 &&
-                   std::find(store_->writes().begin(), store_->writes().end(), name) != store_->writes().end(),
+                   std::find(store_->writes().begin(), store_->writes().end(), name) !=
+                       store_->writes().end(),
                name);
     }
     QCOMPARE(store_->writes().front(), std::string("Test"));
@@ -409,8 +435,8 @@ class MainWindowTest : public QObject {
     w.close();
     uint32_t value = 0;
     const std::pair<const char*, uint32_t> expected[] = {
-        {"Left", 30}, {"Top", 40}, {"Width", 700}, {"Height", 380}, {"Column0", 95}, {"Column3", 230},
-        {"Column4", 900}};
+        {"Left", 30},    {"Top", 40},      {"Width", 700},  {"Height", 380},
+        {"Column0", 95}, {"Column3", 230}, {"Column4", 900}};
     for (const auto& [name, stored] : expected) {
       QVERIFY(store_->GetU32(name, &value));
       QCOMPARE(value, stored);

@@ -6,7 +6,8 @@ namespace quarnex {
 namespace {
 
 TEST(MenuState, FixedItemsNeverChange) {
-  for (MenuState s : {MenuState::kIdle, MenuState::kRunning, MenuState::kPaused, MenuState::kStopped}) {
+  for (MenuState s :
+       {MenuState::kIdle, MenuState::kRunning, MenuState::kPaused, MenuState::kStopped}) {
     EXPECT_FALSE(MenuItemEnabled(s, kIdPortSettings));
     EXPECT_FALSE(MenuItemEnabled(s, kIdToggle));
     EXPECT_TRUE(MenuItemEnabled(s, kIdViewReceivedData));
@@ -15,7 +16,8 @@ TEST(MenuState, FixedItemsNeverChange) {
 }
 
 TEST(MenuState, StoppedDiffersFromIdleOnlyInLineCommands) {
-  const int line_commands[] = {kIdSetRts, kIdClearRts, kIdSetDtr, kIdClearDtr, kIdGetDcd, kIdGetCts};
+  const int line_commands[] = {kIdSetRts,   kIdClearRts, kIdSetDtr,
+                               kIdClearDtr, kIdGetDcd,   kIdGetCts};
   for (int id = 40001; id <= 40019; ++id) {
     bool is_line = false;
     for (int l : line_commands) is_line |= (l == id);
@@ -23,7 +25,8 @@ TEST(MenuState, StoppedDiffersFromIdleOnlyInLineCommands) {
       EXPECT_FALSE(MenuItemEnabled(MenuState::kIdle, id)) << id;
       EXPECT_TRUE(MenuItemEnabled(MenuState::kStopped, id)) << id;
     } else {
-      EXPECT_EQ(MenuItemEnabled(MenuState::kIdle, id), MenuItemEnabled(MenuState::kStopped, id)) << id;
+      EXPECT_EQ(MenuItemEnabled(MenuState::kIdle, id), MenuItemEnabled(MenuState::kStopped, id))
+          << id;
     }
   }
 }

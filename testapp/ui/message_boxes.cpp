@@ -12,8 +12,8 @@ void ShowMessage(const QString& caption, const QString& text) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) return;
   if (QThread::currentThread() != app->thread()) {
-    QMetaObject::invokeMethod(app, [caption, text] { ShowMessage(caption, text); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [caption, text] { ShowMessage(caption, text); }, Qt::QueuedConnection);
     return;
   }
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
@@ -22,8 +22,7 @@ void ShowMessage(const QString& caption, const QString& text) {
 }
 
 void MessageBoxSink::ShowError(std::string_view text) {
-  ShowMessage(kErrorCaption,
-              QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  ShowMessage(kErrorCaption, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 }  // namespace quarnex

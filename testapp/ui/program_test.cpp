@@ -56,8 +56,8 @@ class ProgramTest : public QObject {
   }
 
   void OtherCommandLinesDoNot() {
-    for (const QStringList& arguments : {QStringList{}, QStringList{"Start"}, QStringList{"START"},
-                                         QStringList{"start", "now"}}) {
+    for (const QStringList& arguments :
+         {QStringList{}, QStringList{"Start"}, QStringList{"START"}, QStringList{"start", "now"}}) {
       QString log = "not run";
       RunProgram(arguments, 1500, false, &log);
       QVERIFY2(!log.contains("TEST START") && log != "not run", qPrintable(arguments.join(' ')));

@@ -32,7 +32,8 @@ int ReadStoreChild(int argc, char** argv) {
       QByteArray buffer(70000, '\0');
       size_t taken = 0;
       if (store.ReadBinary(name, buffer.data(), buffer.size(), &taken)) {
-        std::printf("b %s %s\n", name, buffer.left(static_cast<qsizetype>(taken)).toHex().constData());
+        std::printf("b %s %s\n", name,
+                    buffer.left(static_cast<qsizetype>(taken)).toHex().constData());
       } else {
         std::printf("b %s missing\n", name);
       }
@@ -71,7 +72,8 @@ class QSettingsStoreTest : public QObject {
   void init() { QFile::remove(QSettingsStore().FileName()); }
 
   void LivesUnderXdgConfigHome() {
-    const QString expected = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("ZVL/QuarnexTest.conf");
+    const QString expected =
+        QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("ZVL/QuarnexTest.conf");
     QCOMPARE(QSettingsStore().FileName(), expected);
   }
 
@@ -85,8 +87,9 @@ class QSettingsStoreTest : public QObject {
       QVERIFY(store.WriteU32("High", 0x80000000u));
       QVERIFY(store.WriteU32("Max", 0xFFFFFFFFu));
     }
-    const QStringList lines = ReadInFreshProcess(
-        {"b", "Blob", "b", "Empty", "u", "Zero", "u", "High", "u", "Max", "b", "Absent", "u", "Absent"});
+    const QStringList lines =
+        ReadInFreshProcess({"b", "Blob", "b", "Empty", "u", "Zero", "u", "High", "u", "Max", "b",
+                            "Absent", "u", "Absent"});
     const QStringList expected = {"b Blob " + QString::fromLatin1(bytes.toHex()),
                                   "b Empty ",
                                   "u Zero 0",
@@ -117,7 +120,9 @@ class QSettingsStoreTest : public QObject {
         *r = {40, 30, 40 + 700, 30 + 350};
         return true;
       }
-      uint32_t ColumnWidth(int column) const override { return 50u + static_cast<uint32_t>(column); }
+      uint32_t ColumnWidth(int column) const override {
+        return 50u + static_cast<uint32_t>(column);
+      }
     };
     {
       QSettingsStore store;
@@ -125,13 +130,15 @@ class QSettingsStoreTest : public QObject {
     }
     uint8_t image[sizeof(TestSettings)];
     EncodeTestSettings(saved.Test, image);
-    const QStringList lines = ReadInFreshProcess({"b", "Test", "b", "Packet", "u", "Left", "u", "Top",
-                                                  "u", "Width", "u", "Height", "u", "Column5"});
-    QCOMPARE(lines.value(0), "b Test " + QString::fromLatin1(QByteArray(reinterpret_cast<char*>(image),
-                                                                        sizeof(image)).toHex()));
+    const QStringList lines =
+        ReadInFreshProcess({"b", "Test", "b", "Packet", "u", "Left", "u", "Top", "u", "Width", "u",
+                            "Height", "u", "Column5"});
+    QCOMPARE(lines.value(0),
+             "b Test " + QString::fromLatin1(
+                             QByteArray(reinterpret_cast<char*>(image), sizeof(image)).toHex()));
     QCOMPARE(lines.value(1), QString("b Packet 00000100"));
-    QCOMPARE(lines.mid(2), QStringList({"u Left 40", "u Top 30", "u Width 700", "u Height 350",
-                                        "u Column5 55"}));
+    QCOMPARE(lines.mid(2),
+             QStringList({"u Left 40", "u Top 30", "u Width 700", "u Height 350", "u Column5 55"}));
 
     // And loaded in this process through the store interface.
     QSettingsStore store;
@@ -167,8 +174,8 @@ class QSettingsStoreTest : public QObject {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[General]\nWidth=640\nLeft=-20\nTop=abc\nText=hello\nBlob=@ByteArray(A\\0B)\n");
     file.close();
-    const QStringList lines = ReadInFreshProcess(
-        {"u", "Width", "u", "Left", "u", "Top", "u", "Blob", "b", "Text", "b", "Blob", "b", "Width"});
+    const QStringList lines = ReadInFreshProcess({"u", "Width", "u", "Left", "u", "Top", "u",
+                                                  "Blob", "b", "Text", "b", "Blob", "b", "Width"});
     QCOMPARE(lines, QStringList({"u Width 640", "u Left missing", "u Top missing", "u Blob missing",
                                  "b Text 68656c6c6f", "b Blob 410042", "b Width 363430"}));
   }

@@ -21,8 +21,7 @@ std::string TakeReceivedSnapshot(PortContext& port) {
   return ReceivedText(data, port.LastNonEmptyReadLength.load());
 }
 
-ReceivedDataDialog::ReceivedDataDialog(const std::string& text, QWidget* parent)
-    : QDialog(parent) {
+ReceivedDataDialog::ReceivedDataDialog(const std::string& text, QWidget* parent) : QDialog(parent) {
   setWindowTitle("Received data");
   setObjectName("ReceivedDataDialog");
   view_ = new QPlainTextEdit(this);

@@ -13,7 +13,6 @@ constexpr int kLeftAligned = Qt::AlignLeft | Qt::AlignVCenter;
 
 }  // namespace
 
-
 ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {
   status_[kStatusState] = "Ready";
 }

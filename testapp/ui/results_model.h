@@ -83,14 +83,14 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   void Flush();
 
   mutable std::mutex mu_;
-  std::vector<Row> rows_;                                  // guarded by mu_
-  std::array<std::string, kStatusPartCount> status_;       // guarded by mu_
-  int dirty_first_ = -1;                                   // guarded by mu_
-  int dirty_last_ = -1;                                    // guarded by mu_
-  bool rows_changed_ = false;                              // guarded by mu_
-  std::array<bool, kStatusPartCount> status_dirty_{};      // guarded by mu_
-  bool select_rows_pending_ = false;                       // guarded by mu_
-  bool flush_queued_ = false;                              // guarded by mu_
+  std::vector<Row> rows_;                              // guarded by mu_
+  std::array<std::string, kStatusPartCount> status_;   // guarded by mu_
+  int dirty_first_ = -1;                               // guarded by mu_
+  int dirty_last_ = -1;                                // guarded by mu_
+  bool rows_changed_ = false;                          // guarded by mu_
+  std::array<bool, kStatusPartCount> status_dirty_{};  // guarded by mu_
+  bool select_rows_pending_ = false;                   // guarded by mu_
+  bool flush_queued_ = false;                          // guarded by mu_
 
   int shown_rows_ = 0;  // the row count the view knows; user-interface thread
 };

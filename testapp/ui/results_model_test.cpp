@@ -21,11 +21,12 @@ class ResultsModelTest : public QObject {
     QStringList headers;
     for (int i = 0; i < 6; ++i) {
       headers << model.headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
-      QCOMPARE(model.headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
+      QCOMPARE(model.headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
+                   Qt::AlignHorizontal_Mask,
                int(Qt::AlignLeft));
     }
-    QCOMPARE(headers, QStringList({"Port", "Packets", "Errors", "Time(ms) -- Avg Last Max (T.P.)", "Status",
-                                   "Last Comm Error"}));
+    QCOMPARE(headers, QStringList({"Port", "Packets", "Errors", "Time(ms) -- Avg Last Max (T.P.)",
+                                   "Status", "Last Comm Error"}));
     model.InsertRow(0, "Quarnex01");
     QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
     QVERIFY(model.flags(model.index(0, 1)) & Qt::ItemIsSelectable);
@@ -41,7 +42,8 @@ class ResultsModelTest : public QObject {
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     model.SetCell(1, kColumnStatus, "Success");
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(model.data(model.index(1, kColumnStatus), Qt::DisplayRole).toString(), QString("Success"));
+    QCOMPARE(model.data(model.index(1, kColumnStatus), Qt::DisplayRole).toString(),
+             QString("Success"));
     // Cells that do not exist are ignored.
     model.SetCell(2, 0, "x");
     model.SetCell(0, 6, "x");
@@ -104,7 +106,8 @@ class ResultsModelTest : public QObject {
     std::vector<std::thread> workers;
     for (int r = 0; r < kRows; ++r) {
       workers.emplace_back([&model, &running, r] {
-        for (int i = 0; i < kWrites; ++i) model.SetCell(r, kColumnStatus, "status " + std::to_string(i));
+        for (int i = 0; i < kWrites; ++i)
+          model.SetCell(r, kColumnStatus, "status " + std::to_string(i));
         model.SetStatus(kStatusState, "done");
         --running;
       });

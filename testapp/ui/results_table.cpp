@@ -44,7 +44,8 @@ ResultsTable::ResultsTable(ResultsModel* model, const ColumnWidths& widths, QWid
   header->setStretchLastSection(false);
   header->setHighlightSections(false);
   header->setSectionsClickable(false);
-  for (int i = 0; i < kColumnCount; ++i) header->resizeSection(i, static_cast<int>(widths.Width[i]));
+  for (int i = 0; i < kColumnCount; ++i)
+    header->resizeSection(i, static_cast<int>(widths.Width[i]));
 }
 
 uint32_t ResultsTable::ColumnWidth(int column) const {

@@ -122,9 +122,8 @@ int TestSettingsDialog::SelectedMode() const {
 }
 
 void TestSettingsDialog::accept() {
-  const TestDialogInput input{port_index_->Text().toStdString(),
-                              packet_size_->Text().toStdString(), SelectedMode(),
-                              file_->text().toLocal8Bit().toStdString()};
+  const TestDialogInput input{port_index_->Text().toStdString(), packet_size_->Text().toStdString(),
+                              SelectedMode(), file_->text().toLocal8Bit().toStdString()};
   ApplyTestDialogOk(input, &values_);
   done(kDialogOk);
 }
