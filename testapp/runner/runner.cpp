@@ -158,7 +158,11 @@ EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const 
   const double interval_ms = options.interval_s * 1000.0;
   const double deadline = options.duration_s ? start_ms + *options.duration_s * 1000.0
                                              : std::numeric_limits<double>::infinity();
-  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  // A reader that reaches PauseAfter ends and closes its port; in Transmit
+  // only the writer just stops sending and the port stays open, so there
+  // the count itself says the port is done.
+  const TestSettings& test = GlobalSettings().Test;
+  const int32_t finished_at = test.Mode == kTransmitOnly ? test.PauseAfter : 0;
   RunFigures before = TakeRunFigures(view, 0.0);
   reporter.Begin(before);
   double next_report = start_ms + interval_ms;
@@ -169,10 +173,7 @@ EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const 
     if (options.packets_per_port && AllPortsDone(opened, *options.packets_per_port)) {
       return EndReason::kPackets;
     }
-    // Ports that closed (a reader that reached PauseAfter closes its port)
-    // or, in Transmit only, stopped sending at PauseAfter have nothing left
-    // to do.
-    if (AllPortsDone(opened, pause_after)) return EndReason::kPortsDone;
+    if (AllPortsDone(opened, finished_at)) return EndReason::kPortsDone;
     if (now >= next_report) {
       RunFigures figures = TakeRunFigures(view, (now - start_ms) / 1000.0);
       reporter.Interval(figures, before);
