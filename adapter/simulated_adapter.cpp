@@ -30,6 +30,9 @@ std::mutex& GlobalMutex() {
 
 // Guarded by GlobalMutex().
 std::shared_ptr<SimAdapter>& GlobalSlot() {
+  // The scheduler is built first so that it is destroyed last: ports of the
+  // adapter in this slot may still hold timers until then.
+  LineScheduler::Instance();
   static std::shared_ptr<SimAdapter> adapter;
   return adapter;
 }
