@@ -94,18 +94,22 @@ bool SimConfigureText(std::string_view text, std::vector<std::string>* problems)
   return ok;
 }
 
-std::shared_ptr<SimAdapter> GlobalSimAdapter() {
-  {
-    std::lock_guard<std::mutex> lock(GlobalMutex());
-    if (GlobalSlot()) return GlobalSlot();
-  }
+SimConfig SimConfigFromEnvironment() {
   SimConfig config = DefaultSimConfig();
   if (const char* text = std::getenv(kSimEnvironmentVariable)) {
     std::vector<std::string> problems;
     ParseSimConfig(text, &config, &problems);
     for (const std::string& p : problems) std::fprintf(stderr, "%s: %s\n", kSimEnvironmentVariable, p.c_str());
   }
-  auto adapter = std::make_shared<SimAdapter>(config);
+  return config;
+}
+
+std::shared_ptr<SimAdapter> GlobalSimAdapter() {
+  {
+    std::lock_guard<std::mutex> lock(GlobalMutex());
+    if (GlobalSlot()) return GlobalSlot();
+  }
+  auto adapter = std::make_shared<SimAdapter>(SimConfigFromEnvironment());
   std::lock_guard<std::mutex> lock(GlobalMutex());
   // Another thread may have been first; its adapter stays.
   if (!GlobalSlot()) GlobalSlot() = std::move(adapter);

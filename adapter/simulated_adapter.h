@@ -50,8 +50,12 @@ void SimConfigure(const SimConfig& config);
 // when `problems` is not null). False when an item was skipped.
 bool SimConfigureText(std::string_view text, std::vector<std::string>* problems = nullptr);
 
-// The process-wide adapter; on first use it is built from QUARNEX_SIM (or
-// the default: ports 1 to 16 with loopback plugs).
+// The configuration QUARNEX_SIM describes now: the default when it is unset
+// or empty; skipped items are reported on stderr.
+SimConfig SimConfigFromEnvironment();
+
+// The process-wide adapter; on first use it is built from
+// SimConfigFromEnvironment().
 std::shared_ptr<SimAdapter> GlobalSimAdapter();
 
 // Opens a port of the process-wide adapter; null when missing or open.
