@@ -255,8 +255,8 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
   }
 
-  char dir_template[] = "/tmp/engine_bench.XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) return 1;
+  std::string dir_template = (std::filesystem::temp_directory_path() / "engine_bench.XXXXXX").string();
+  if (mkdtemp(dir_template.data()) == nullptr) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();
   std::filesystem::current_path(dir_template);
 

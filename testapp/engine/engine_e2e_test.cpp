@@ -116,8 +116,9 @@ class EngineE2eTest : public testing::Test {
  protected:
   void SetUp() override {
     old_dir_ = std::filesystem::current_path();
-    char dir_template[] = "/tmp/engine_e2e_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    // Under TMPDIR, which the test script points into the build.
+    std::string dir_template = (std::filesystem::temp_directory_path() / "engine_e2e_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
     dir_ = dir_template;
     std::filesystem::current_path(dir_);
 
@@ -490,7 +491,10 @@ TEST_F(EngineE2eTest, AThousandStartStopCyclesLeakNoThreadOrDescriptor) {
   StopHeadlessRun();
   const int fds = CountEntries("/proc/self/fd");
   const int threads = CountEntries("/proc/self/task");
+  // Every mode in turn, so each one's way of ending and closing is cycled.
+  const int32_t modes[] = {kLoopback, kReceiveOnly, kTransmitOnly};
   for (int cycle = 0; cycle < 1000; ++cycle) {
+    GlobalSettings().Test.Mode = modes[cycle % 3];
     ASSERT_TRUE(StartHeadlessRun()) << cycle;
     StopHeadlessRun();
     devices_.clear();

@@ -73,8 +73,9 @@ class RunControllerTest : public testing::Test {
  protected:
   void SetUp() override {
     old_dir_ = std::filesystem::current_path();
-    char dir_template[] = "/tmp/run_controller_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    // Under TMPDIR, which the test script points into the build.
+    std::string dir_template = (std::filesystem::temp_directory_path() / "run_controller_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
     dir_ = dir_template;
     std::filesystem::current_path(dir_);
     // An empty configuration: BitRate 0, every key at 0.
