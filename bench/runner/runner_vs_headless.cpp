@@ -17,6 +17,10 @@
 // both sides of a ratio alike; the median drops rounds that a burst of such
 // load hit on one side only.
 //
+// With --control the "runner" side is a second recording run instead, and
+// the figure is printed as control_headless_vs_headless_pct: how far from
+// 100 the method itself lands on this machine now (its noise floor).
+//
 // Options: --seconds=N length of each run (default 6), --rounds=N (default
 // 5), --packet-size=N (default 64), --update-interval=MS (default 500, the
 // stored default; 0 refreshes every row after every packet).
@@ -69,6 +73,7 @@ struct BenchOptions {
   int rounds = 5;
   int packet_size = 64;
   int update_interval_ms = 500;
+  bool control = false;
 };
 
 long long TotalPackets() {
@@ -200,15 +205,17 @@ BenchOptions ParseOptions(int argc, char** argv) {
       const size_t n = std::strlen(name);
       return arg.compare(0, n, name) == 0 ? arg.c_str() + n : nullptr;
     };
-    if (const char* v = value("--seconds="))
+    if (const char* v = value("--seconds=")) {
       o.seconds = std::atof(v);
-    else if (const char* v = value("--rounds="))
+    } else if (const char* v = value("--rounds=")) {
       o.rounds = std::atoi(v);
-    else if (const char* v = value("--packet-size="))
+    } else if (const char* v = value("--packet-size=")) {
       o.packet_size = std::atoi(v);
-    else if (const char* v = value("--update-interval="))
+    } else if (const char* v = value("--update-interval=")) {
       o.update_interval_ms = std::atoi(v);
-    else {
+    } else if (arg == "--control") {
+      o.control = true;
+    } else {
       std::fprintf(stderr, "unknown option %s\n", arg.c_str());
       std::exit(2);
     }
@@ -236,11 +243,12 @@ int Main(int argc, char** argv) {
     // Alternating the order within the rounds keeps the side that runs
     // first (on a machine just quietened or just loaded) from being always
     // the same.
+    auto other_side = [&] { return o.control ? HeadlessRate(o) : RunnerRate(o, dir); };
     if (round % 2 == 0) {
       headless.push_back(HeadlessRate(o));
-      runner.push_back(RunnerRate(o, dir));
+      runner.push_back(other_side());
     } else {
-      runner.push_back(RunnerRate(o, dir));
+      runner.push_back(other_side());
       headless.push_back(HeadlessRate(o));
     }
     ratios.push_back(runner.back() / headless.back());
@@ -252,7 +260,9 @@ int Main(int argc, char** argv) {
 
   const double runner_rate = Median(runner);
   const double headless_rate = Median(headless);
-  std::printf("runner_vs_headless_pct: %.1f\n", Median(ratios) * 100.0);
+  std::printf("%s: %.1f\n",
+              o.control ? "control_headless_vs_headless_pct" : "runner_vs_headless_pct",
+              Median(ratios) * 100.0);
   std::printf("runner_pkts_per_s: %.0f\n", runner_rate);
   std::printf("headless_pkts_per_s: %.0f\n", headless_rate);
   return 0;
