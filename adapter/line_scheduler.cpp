@@ -41,8 +41,7 @@ LineScheduler::~LineScheduler() {
   thread_.join();
 }
 
-void LineScheduler::Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target,
-                             uint64_t cookie) {
+void LineScheduler::Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target, uint64_t cookie) {
   bool earliest = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -93,7 +92,8 @@ void LineScheduler::Run() {
           const SimClock::duration sample = std::min<SimClock::duration>(SimClock::now() - early, kMaxWakeLatency);
           const SimClock::duration miss = sample - latency_mean;
           latency_mean += miss / kLatencySmoothing;
-          latency_deviation += ((miss < SimClock::duration::zero() ? -miss : miss) - latency_deviation) / kLatencySmoothing;
+          latency_deviation +=
+              ((miss < SimClock::duration::zero() ? -miss : miss) - latency_deviation) / kLatencySmoothing;
           wake_latency = std::min<SimClock::duration>(latency_mean + 2 * latency_deviation, kMaxWakeLatency);
         }
         continue;  // an earlier timer may have arrived meanwhile

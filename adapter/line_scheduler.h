@@ -83,7 +83,7 @@ class LineScheduler {
   bool stopping_ = false;                                       // guarded by mu_
   double lateness_sum_us_ = 0;                                  // guarded by mu_
   uint64_t lateness_count_ = 0;                                 // guarded by mu_
-  std::thread thread_;  // last member: starts after the others exist
+  std::thread thread_;                                          // last member: starts after the others exist
 };
 
 }  // namespace quarnex

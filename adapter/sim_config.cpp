@@ -165,8 +165,8 @@ class Parser {
     for (auto& [port, far] : config_.ports) {
       if (far.kind != FarEndKind::kNullModem) continue;
       auto peer = config_.ports.find(far.peer);
-      if (peer == config_.ports.end() || peer->second.kind != FarEndKind::kNullModem ||
-          peer->second.peer != port || far.peer == port) {
+      if (peer == config_.ports.end() || peer->second.kind != FarEndKind::kNullModem || peer->second.peer != port ||
+          far.peer == port) {
         Problem("nullmodem of port " + std::to_string(port), "the other end is not a cable back to it");
         far = default_far_;
       }
@@ -185,13 +185,20 @@ class Parser {
   void FaultItem(std::string_view item, std::string_view kind, std::string_view value) {
     FaultRates& f = config_.faults;
     bool ok = false;
-    if (kind == "corrupt") ok = ParseFault(value, &f.corrupt, nullptr);
-    else if (kind == "drop") ok = ParseFault(value, &f.drop, nullptr);
-    else if (kind == "cut") ok = ParseFault(value, &f.cut, nullptr);
-    else if (kind == "linerr") ok = ParseFault(value, &f.line_error, &f.line_error_mask);
-    else if (kind == "refuse") ok = ParseFault(value, &f.refuse, &f.refuse_error);
-    else if (kind == "hang") ok = ParseFault(value, &f.hang, nullptr);
-    else if (kind == "instant") ok = ParseFault(value, &f.instant, nullptr);
+    if (kind == "corrupt")
+      ok = ParseFault(value, &f.corrupt, nullptr);
+    else if (kind == "drop")
+      ok = ParseFault(value, &f.drop, nullptr);
+    else if (kind == "cut")
+      ok = ParseFault(value, &f.cut, nullptr);
+    else if (kind == "linerr")
+      ok = ParseFault(value, &f.line_error, &f.line_error_mask);
+    else if (kind == "refuse")
+      ok = ParseFault(value, &f.refuse, &f.refuse_error);
+    else if (kind == "hang")
+      ok = ParseFault(value, &f.hang, nullptr);
+    else if (kind == "instant")
+      ok = ParseFault(value, &f.instant, nullptr);
     else if (kind == "ports") {
       auto list = ParsePortList(value);
       ok = list.has_value();
@@ -230,8 +237,8 @@ class Parser {
 
   void Assign(const PortAssignment& a) {
     for (int p : a.ports) {
-      if (ports_.count(p) == 0 || (a.far.kind == FarEndKind::kNullModem && !a.pair_in_order &&
-                                   ports_.count(a.far.peer) == 0)) {
+      if (ports_.count(p) == 0 ||
+          (a.far.kind == FarEndKind::kNullModem && !a.pair_in_order && ports_.count(a.far.peer) == 0)) {
         return Problem(a.item, "port not in the port list");
       }
     }

@@ -30,9 +30,9 @@ enum class FarEndKind {
 
 struct FarEnd {
   FarEndKind kind = FarEndKind::kLoopback;
-  int peer = 0;                 // kNullModem: the other port
-  std::string file;             // kSource: empty = the tester's pattern
-  uint32_t frame_size = 1024;   // kSource: bytes per frame (file chunk size)
+  int peer = 0;                // kNullModem: the other port
+  std::string file;            // kSource: empty = the tester's pattern
+  uint32_t frame_size = 1024;  // kSource: bytes per frame (file chunk size)
 };
 
 inline constexpr uint32_t kDefaultSourceFrameSize = 1024;
@@ -42,10 +42,10 @@ inline constexpr uint32_t kMaxFrameSize = 1u << 20;
 // corrupt, drop, cut and line_error; per transfer (read, write, or control
 // request sent with a completion record) for refuse, hang and instant.
 struct FaultRates {
-  double corrupt = 0;     // one byte of the frame changes
-  double drop = 0;        // the frame never arrives
-  double cut = 0;         // the frame arrives shortened
-  double line_error = 0;  // line-error flags are raised
+  double corrupt = 0;            // one byte of the frame changes
+  double drop = 0;               // the frame never arrives
+  double cut = 0;                // the frame arrives shortened
+  double line_error = 0;         // line-error flags are raised
   uint32_t line_error_mask = 0;  // flags raised; 0 = one of the six at random
   double refuse = 0;             // the transfer fails at once
   uint32_t refuse_error = kErrorGenFailure;

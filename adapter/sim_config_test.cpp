@@ -90,12 +90,28 @@ TEST(SimConfigTest, FaultsAndSeed) {
 
 TEST(SimConfigTest, BadItemsAreSkippedAndTheRestApplies) {
   const char* kBad[] = {
-      "ports=",           "ports=5-2",         "ports=1-x",           "ports=1000",
-      "far=nullmodem",    "far=tap",           "far=source:0",        "far=source:file=",
-      "3=sink",           "1-3=nullmodem",     "1=nullmodem:40",      "fault.drop=1.5",
-      "fault.drop=-0.1",  "fault.drop=abc",    "fault.cut=0.1:3",     "fault.smoke=0.1",
-      "fault.refuse=0.1:997", "seed=-1",       "novalue",             "colour=blue",
-      "fault.linerr=0.1:zz",  "fault.ports=",
+      "ports=",
+      "ports=5-2",
+      "ports=1-x",
+      "ports=1000",
+      "far=nullmodem",
+      "far=tap",
+      "far=source:0",
+      "far=source:file=",
+      "3=sink",
+      "1-3=nullmodem",
+      "1=nullmodem:40",
+      "fault.drop=1.5",
+      "fault.drop=-0.1",
+      "fault.drop=abc",
+      "fault.cut=0.1:3",
+      "fault.smoke=0.1",
+      "fault.refuse=0.1:997",
+      "seed=-1",
+      "novalue",
+      "colour=blue",
+      "fault.linerr=0.1:zz",
+      "fault.ports=",
   };
   for (const char* bad : kBad) {
     SimConfig c;

@@ -1,5 +1,6 @@
 #include "adapter/sim_controls.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "testapp/driver/control_codes.h"
@@ -12,6 +13,7 @@ namespace {
 constexpr int kCharacterBits[] = {5, 7, 6, 8};
 constexpr int kDefaultCharacterBits = 8;
 constexpr uint8_t kMaxByteValue = 255;
+constexpr double kLongestFrameNs = 100.0 * 365 * 24 * 3600 * 1e9;
 
 // Bits of the modem-status byte of request 14.
 constexpr uint8_t kStatusCts = 0x01;
@@ -164,7 +166,9 @@ constexpr ControlEntry kControls[] = {
 SimClock::duration LineTiming::FrameTime(size_t bytes) const {
   if (!paced()) return SimClock::duration::zero();
   const double bits = static_cast<double>(bits_per_character + (parity ? 1 : 0)) * static_cast<double>(bytes);
-  const double ns = bits * 1e9 / static_cast<double>(bit_rate);
+  // A 4 GB frame at 1 bit/s would overflow the clock; a century is as good
+  // as forever for a line.
+  const double ns = std::min(bits * 1e9 / static_cast<double>(bit_rate), kLongestFrameNs);
   return std::chrono::duration_cast<SimClock::duration>(std::chrono::nanoseconds(static_cast<int64_t>(ns + 0.5)));
 }
 

@@ -61,8 +61,8 @@ struct PortRegisters {
   bool has_config_block = false;
   uint32_t two_values[2] = {0, 0};
   bool has_two_values = false;
-  uint32_t line_errors = 0;     // gathered since the last ClearCommError
-  size_t frames_waiting = 0;    // received frames nobody has read yet
+  uint32_t line_errors = 0;   // gathered since the last ClearCommError
+  size_t frames_waiting = 0;  // received frames nobody has read yet
   ModemLines* own = nullptr;
   const ModemLines* far = nullptr;  // drives our CTS and DCD
 };

@@ -6,8 +6,8 @@
 
 namespace quarnex {
 
-using sim_internal::CopyOut;
 using sim_internal::Cookie;
+using sim_internal::CopyOut;
 using sim_internal::Le32;
 
 namespace {

@@ -45,12 +45,12 @@ struct SimPortState {
   uint32_t two_values[2] = {0, 0};
   bool rts = false, dtr = false, cts = false, dcd = false;
   LineTiming timing;
-  uint32_t line_errors = 0;       // not yet collected by ClearCommError
+  uint32_t line_errors = 0;  // not yet collected by ClearCommError
   uint32_t comm_mask = 0;
-  uint64_t frames_sent = 0;       // frames that left this port's line
-  uint64_t frames_received = 0;   // frames that arrived (read or waiting)
-  uint64_t frames_lost = 0;       // arrived frames dropped by a fault or a full queue
-  size_t frames_waiting = 0;      // arrived, not yet read
+  uint64_t frames_sent = 0;      // frames that left this port's line
+  uint64_t frames_received = 0;  // frames that arrived (read or waiting)
+  uint64_t frames_lost = 0;      // arrived frames dropped by a fault or a full queue
+  size_t frames_waiting = 0;     // arrived, not yet read
 };
 
 // A frame that arrives while this many frames (or bytes) wait unread is
@@ -78,10 +78,9 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   // in the overlapped path, and a set-up request that hangs would only hang
   // the tester's start.
   IoStatus Read(uint64_t session, void* buffer, uint32_t length, Completion* completion, bool overlapped);
-  IoStatus Write(uint64_t session, const void* data, uint32_t length, Completion* completion,
-                 bool overlapped);
-  IoStatus Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size, void* out,
-                   uint32_t out_size, Completion* completion, bool overlapped);
+  IoStatus Write(uint64_t session, const void* data, uint32_t length, Completion* completion, bool overlapped);
+  IoStatus Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                   Completion* completion, bool overlapped);
   bool ClearCommError(uint64_t session, uint32_t* errors, uint32_t* error);
   bool Purge(uint64_t session, uint32_t flags);
   bool SetCommMask(uint64_t session, uint32_t mask);
@@ -162,29 +161,29 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   const std::shared_ptr<const std::vector<uint8_t>> source_data_;
   const std::shared_ptr<ModemLines> lines_ = std::make_shared<ModemLines>();
   std::shared_ptr<const ModemLines> far_lines_;  // set before any use
-  std::weak_ptr<SimPort> peer_;                 // set before any use
+  std::weak_ptr<SimPort> peer_;                  // set before any use
 
   mutable std::mutex mu_;
-  bool open_ = false;                        // guarded by mu_
-  uint64_t session_ = 0;                     // guarded by mu_
-  PortRegisters registers_;                  // guarded by mu_
-  LineTiming timing_;                        // guarded by mu_
-  uint32_t comm_mask_ = 0;                   // guarded by mu_
-  FaultDice dice_;                           // guarded by mu_
-  std::deque<TxFrame> tx_;                   // guarded by mu_
-  SimClock::time_point line_free_;           // guarded by mu_; when the last queued frame leaves
-  int frames_in_transit_ = 0;                // guarded by mu_; popped, not yet handed over
-  std::deque<std::vector<uint8_t>> rx_;      // guarded by mu_
-  size_t rx_bytes_ = 0;                      // guarded by mu_
-  std::deque<PendingRead> reads_;            // guarded by mu_
-  std::deque<PendingControl> controls_;      // guarded by mu_
-  std::vector<HungTransfer> hung_;           // guarded by mu_
-  uint64_t next_control_id_ = 1;             // guarded by mu_
-  uint64_t source_generation_ = 0;           // guarded by mu_
-  uint64_t source_offset_ = 0;               // guarded by mu_
-  uint64_t frames_sent_ = 0;                 // guarded by mu_
-  uint64_t frames_received_ = 0;             // guarded by mu_
-  uint64_t frames_lost_ = 0;                 // guarded by mu_
+  bool open_ = false;                    // guarded by mu_
+  uint64_t session_ = 0;                 // guarded by mu_
+  PortRegisters registers_;              // guarded by mu_
+  LineTiming timing_;                    // guarded by mu_
+  uint32_t comm_mask_ = 0;               // guarded by mu_
+  FaultDice dice_;                       // guarded by mu_
+  std::deque<TxFrame> tx_;               // guarded by mu_
+  SimClock::time_point line_free_;       // guarded by mu_; when the last queued frame leaves
+  int frames_in_transit_ = 0;            // guarded by mu_; popped, not yet handed over
+  std::deque<std::vector<uint8_t>> rx_;  // guarded by mu_
+  size_t rx_bytes_ = 0;                  // guarded by mu_
+  std::deque<PendingRead> reads_;        // guarded by mu_
+  std::deque<PendingControl> controls_;  // guarded by mu_
+  std::vector<HungTransfer> hung_;       // guarded by mu_
+  uint64_t next_control_id_ = 1;         // guarded by mu_
+  uint64_t source_generation_ = 0;       // guarded by mu_
+  uint64_t source_offset_ = 0;           // guarded by mu_
+  uint64_t frames_sent_ = 0;             // guarded by mu_
+  uint64_t frames_received_ = 0;         // guarded by mu_
+  uint64_t frames_lost_ = 0;             // guarded by mu_
 };
 
 // The Device the adapter hands out for one open of a port. Closing it (or

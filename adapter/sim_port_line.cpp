@@ -1,16 +1,15 @@
 // The line side of a port: frames leaving the line on the scheduler's
 // timers, arriving from the far end, and the source far end's own frames.
-#include "adapter/sim_port.h"
-
 #include <algorithm>
 #include <cstring>
 
+#include "adapter/sim_port.h"
 #include "adapter/sim_port_util.h"
 
 namespace quarnex {
 
-using sim_internal::CopyOut;
 using sim_internal::Cookie;
+using sim_internal::CopyOut;
 using sim_internal::Le32;
 
 void SimPort::OnTimer(uint64_t cookie, SimClock::time_point deadline) {
@@ -143,8 +142,8 @@ void SimPort::RestartSourceLocked() {
   ++source_generation_;
   if (!open_ || far_.kind != FarEndKind::kSource || !timing_.paced()) return;
   // The first frame arrives once it has crossed the line.
-  LineScheduler::Instance().Schedule(SimClock::now() + timing_.FrameTime(NextSourceLengthLocked()),
-                                     shared_from_this(), Cookie(kSourceFrame, source_generation_, kTimerKindBits));
+  LineScheduler::Instance().Schedule(SimClock::now() + timing_.FrameTime(NextSourceLengthLocked()), shared_from_this(),
+                                     Cookie(kSourceFrame, source_generation_, kTimerKindBits));
 }
 
 void SimPort::SourceFrame(uint64_t generation, SimClock::time_point deadline) {

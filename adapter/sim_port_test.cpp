@@ -122,8 +122,8 @@ TEST_F(SimPortTest, CloseAbortsEverythingAndLaterCallsFailWithInvalidHandle) {
   Transfer read(128), write(100), wait(4);
   ASSERT_TRUE(device_->Read(read.buffer.data(), 128, &read.completion).pending());
   ASSERT_TRUE(device_->Write(write.buffer.data(), 100, &write.completion).pending());
-  ASSERT_TRUE(device_->Control(AdapterRequest(4), wait.buffer.data(), 4, wait.buffer.data(), 4, &wait.completion)
-                  .pending());
+  ASSERT_TRUE(
+      device_->Control(AdapterRequest(4), wait.buffer.data(), 4, wait.buffer.data(), 4, &wait.completion).pending());
   device_->Close();
   for (Transfer* t : {&read, &write, &wait}) {
     EXPECT_EQ(t->status(), kErrorOperationAborted);

@@ -38,9 +38,9 @@ inline std::vector<uint8_t> ConfigBlock(uint32_t size_code, uint32_t parity, int
 // Sends the configuration block synchronously, as the tester does.
 inline void Configure(Device& device, uint32_t size_code, uint32_t parity, int32_t bit_rate) {
   const std::vector<uint8_t> block = ConfigBlock(size_code, parity, bit_rate);
-  ASSERT_TRUE(device.Control(kIoctlSetConfiguration, block.data(), static_cast<uint32_t>(block.size()), nullptr, 0,
-                             nullptr)
-                  .done());
+  ASSERT_TRUE(
+      device.Control(kIoctlSetConfiguration, block.data(), static_cast<uint32_t>(block.size()), nullptr, 0, nullptr)
+          .done());
 }
 
 inline std::unique_ptr<SimAdapter> MakeAdapter(std::string_view text) {
