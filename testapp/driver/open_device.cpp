@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "adapter/simulated_adapter.h"
+#include "serial/tty_ports.h"
 #include "testapp/driver/device_name.h"
 
 namespace quarnex {
@@ -20,12 +21,14 @@ DeviceOpener& InstalledOpener() {
   return opener;
 }
 
-// The backend used when no opener is installed. A backend for real serial
-// ports will be chosen here, by an environment variable; until then every
-// path goes to the simulated adapter.
+// The backend used when no opener is installed: real serial ports when
+// QUARNEX_TTY_DIR names a folder of links (serial/README.md), else the
+// simulated adapter.
 DeviceRef OpenDefaultBackend(std::string_view path) {
   int port_number = 0;
   if (!ParseDevicePath(path, &port_number)) return nullptr;
+  TtyBackendSettings tty;
+  if (TtyBackendFromEnvironment(&tty)) return OpenTtyPort(tty, port_number);
   return OpenSimulatedPort(port_number);
 }
 

@@ -1,0 +1,436 @@
+#include "serial/fd_transfers.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace quarnex {
+
+namespace {
+
+using std::chrono::nanoseconds;
+
+// A write waiting for the output queue is checked no more often than this,
+// and at least this often, whatever the line rate says.
+constexpr nanoseconds kMinDrainWait = std::chrono::microseconds(50);
+constexpr nanoseconds kMaxDrainWait = std::chrono::milliseconds(100);
+// Without a known rate the queue is looked at every millisecond at first.
+constexpr nanoseconds kUnknownRateDrainWait = std::chrono::milliseconds(1);
+// Discarding the input of a descriptor that is no TTY reads at most this
+// many chunks, so a peer that never stops sending cannot hold Purge.
+constexpr int kMaxDiscardChunks = 4096;
+
+// What an errno says about the line: gone for good, or a failure of this
+// one call.
+bool IsHangUp(int e) {
+  return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE || e == ECONNRESET;
+}
+
+uint32_t ErrorOfErrno(int e) {
+  switch (e) {
+    case EBADF:
+      return kErrorInvalidHandle;
+    case EINVAL:
+    case EFAULT:
+    case EMSGSIZE:
+      return kErrorInvalidParameter;
+    case ENOMEM:
+    case ENOBUFS:
+      return kErrorNotEnoughMemory;
+    case EOVERFLOW:
+      return kErrorMoreData;
+    default:
+      return kErrorGenFailure;
+  }
+}
+
+timespec ToTimespec(nanoseconds wait) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+  ts.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+  return ts;
+}
+
+}  // namespace
+
+FdTransfers::FdTransfers(int fd, Framing framing) : fd_(fd), framing_(framing) {
+  struct stat st;
+  is_socket_ = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+  is_tty_ = isatty(fd) == 1;
+}
+
+FdTransfers::~FdTransfers() { Stop(); }
+
+bool FdTransfers::Start(uint32_t* error) {
+  const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0) {
+    if (error != nullptr) *error = ErrorOfErrno(errno);
+    return false;
+  }
+  wake_fd_.Reset(wake);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    running_ = true;
+  }
+  thread_ = std::thread(&FdTransfers::Loop, this);
+  return true;
+}
+
+void FdTransfers::Finish(Completion* c, uint32_t error, uint32_t count) {
+  // The event is taken first: the owner may free the record as soon as it
+  // sees the status.
+  const EventRef event = c->event;
+  c->count.store(count, std::memory_order_relaxed);
+  c->status.store(error, std::memory_order_release);
+  if (event) event->Set();
+}
+
+void FdTransfers::Pend(Completion* c) {
+  c->count.store(0, std::memory_order_relaxed);
+  c->status.store(kErrorIoIncomplete, std::memory_order_release);
+}
+
+IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!running_) return IoStatus{kErrorInvalidHandle, 0};
+  if (buffer == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
+  // As the platform does, starting a transfer withdraws a stale signal of
+  // its record's event.
+  if (c->event) c->event->Reset();
+  if (hung_up_) return IoStatus{kErrorLineHungUp, 0};
+  if (length == 0) {
+    Finish(c, kErrorSuccess, 0);
+    return IoStatus{kErrorSuccess, 0};
+  }
+  PendingRead r{static_cast<uint8_t*>(buffer), length, 0, c};
+  if (reads_.empty()) {
+    uint32_t error = kErrorSuccess;
+    switch (ReadStepLocked(&r, &error)) {
+      case Step::kComplete:
+        Finish(c, kErrorSuccess, r.got);
+        return IoStatus{kErrorSuccess, r.got};
+      case Step::kFailed:
+        return IoStatus{error, 0};
+      case Step::kHungUp:
+        HangUpLocked();
+        return IoStatus{kErrorLineHungUp, 0};
+      case Step::kWait:
+        break;
+    }
+  }
+  Pend(c);
+  reads_.push_back(r);
+  if (!watching_in_) Wake();
+  return IoStatus{kErrorIoPending, 0};
+}
+
+IoStatus FdTransfers::Write(const void* data, uint32_t length, Completion* c) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!running_) return IoStatus{kErrorInvalidHandle, 0};
+  if (data == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
+  if (c->event) c->event->Reset();
+  if (hung_up_) return IoStatus{kErrorLineHungUp, 0};
+  if (length == 0) {
+    Finish(c, kErrorSuccess, 0);
+    return IoStatus{kErrorSuccess, 0};
+  }
+  PendingWrite w{static_cast<const uint8_t*>(data), length, 0, 0, c};
+  if (writes_.empty()) {
+    uint32_t error = kErrorSuccess;
+    switch (WriteStepLocked(&w, &error)) {
+      case Step::kComplete:
+        if (DrainedLocked() >= w.end_mark) {
+          Finish(c, kErrorSuccess, length);
+          return IoStatus{kErrorSuccess, length};
+        }
+        break;
+      case Step::kFailed:
+        return IoStatus{error, 0};
+      case Step::kHungUp:
+        HangUpLocked();
+        return IoStatus{kErrorLineHungUp, 0};
+      case Step::kWait:
+        break;
+    }
+  }
+  Pend(c);
+  writes_.push_back(w);
+  const bool unsent = w.sent < w.length;
+  if (unsent ? !watching_out_ : !watching_drain_) Wake();
+  return IoStatus{kErrorIoPending, 0};
+}
+
+bool FdTransfers::Purge(uint32_t flags) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!running_) return false;
+  if (flags & kPurgeTxAbort) AbortWritesLocked();
+  if (flags & kPurgeRxAbort) AbortReadsLocked();
+  if ((flags & kPurgeTxClear) && is_tty_) tcflush(fd_, TCOFLUSH);
+  if (flags & kPurgeRxClear) DiscardInputLocked();
+  return true;
+}
+
+void FdTransfers::SetLinePace(uint32_t bit_rate, int bits_per_character) {
+  std::lock_guard<std::mutex> lock(mu_);
+  bit_rate_ = bit_rate;
+  bits_per_character_ = std::max(1, bits_per_character);
+}
+
+void FdTransfers::Stop() {
+  std::lock_guard<std::mutex> stop_lock(stop_mu_);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!running_) return;
+    running_ = false;
+    stopping_ = true;
+    AbortReadsLocked();
+    AbortWritesLocked();
+  }
+  Wake();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool FdTransfers::hung_up() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return hung_up_;
+}
+
+FdTransfers::Step FdTransfers::ReadStepLocked(PendingRead* r, uint32_t* error) {
+  for (;;) {
+    uint8_t* at = r->buffer + r->got;
+    const size_t room = r->length - r->got;
+    // On a socket MSG_TRUNC returns the frame's whole length, so a frame
+    // longer than the buffer is seen, as N_HDLC reports it with EOVERFLOW.
+    const ssize_t n = framing_ == Framing::kFramed && is_socket_
+                          ? recv(fd_, at, room, MSG_DONTWAIT | MSG_TRUNC)
+                          : ::read(fd_, at, room);
+    if (n > 0) {
+      if (framing_ == Framing::kFramed) {
+        if (static_cast<size_t>(n) > room) {
+          *error = kErrorMoreData;
+          return Step::kFailed;
+        }
+        r->got = static_cast<uint32_t>(n);
+        return Step::kComplete;
+      }
+      r->got += static_cast<uint32_t>(n);
+      if (r->got == r->length) return Step::kComplete;
+      continue;
+    }
+    // End of file: a hung-up TTY reads 0, and so does a socket whose peer
+    // is gone. With VMIN 1 a live TTY never does; a frame is never empty.
+    if (n == 0) return Step::kHungUp;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Step::kWait;
+    if (IsHangUp(errno)) return Step::kHungUp;
+    *error = ErrorOfErrno(errno);
+    return Step::kFailed;
+  }
+}
+
+FdTransfers::Step FdTransfers::WriteStepLocked(PendingWrite* w, uint32_t* error) {
+  while (w->sent < w->length) {
+    const uint8_t* from = w->data + w->sent;
+    const size_t left = w->length - w->sent;
+    // send() on a socket, so that a vanished peer is EPIPE rather than a
+    // SIGPIPE that ends the process.
+    const ssize_t n = is_socket_ ? send(fd_, from, left, MSG_DONTWAIT | MSG_NOSIGNAL)
+                                 : ::write(fd_, from, left);
+    if (n > 0) {
+      if (framing_ == Framing::kFramed && static_cast<size_t>(n) != left) {
+        // The frame went out cut; the far end sees a wrong frame.
+        *error = kErrorGenFailure;
+        return Step::kFailed;
+      }
+      w->sent += static_cast<uint32_t>(n);
+      accepted_ += static_cast<uint64_t>(n);
+      continue;
+    }
+    if (n == 0) return Step::kWait;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Step::kWait;
+    if (IsHangUp(errno)) return Step::kHungUp;
+    *error = ErrorOfErrno(errno);
+    return Step::kFailed;
+  }
+  w->end_mark = accepted_;
+  return Step::kComplete;
+}
+
+uint64_t FdTransfers::DrainedLocked() const {
+  if (!is_tty_) return accepted_;
+  int queued = 0;
+  // Where the driver keeps no count (or after a hang-up) the queue is taken
+  // as empty, so a write never waits forever for a figure that never comes.
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return accepted_;
+  // N_HDLC counts the driver's bytes and the next frame only, not every
+  // frame queued behind it, so a framed write is done only once the queue
+  // is empty.
+  if (framing_ == Framing::kFramed) return 0;
+  return accepted_ - std::min<uint64_t>(static_cast<uint64_t>(queued), accepted_);
+}
+
+void FdTransfers::CompleteDrainedWritesLocked() {
+  if (writes_.empty() || writes_.front().sent < writes_.front().length) return;
+  const uint64_t drained = DrainedLocked();
+  while (!writes_.empty()) {
+    const PendingWrite& w = writes_.front();
+    if (w.sent < w.length || drained < w.end_mark) break;
+    Finish(w.completion, kErrorSuccess, w.length);
+    writes_.pop_front();
+  }
+}
+
+bool FdTransfers::AwaitingDrainLocked() const {
+  return !writes_.empty() && writes_.front().sent == writes_.front().length;
+}
+
+nanoseconds FdTransfers::DrainWaitLocked() {
+  const uint64_t drained = DrainedLocked();
+  const uint64_t mark = writes_.front().end_mark;
+  uint64_t remaining = 0;
+  if (framing_ == Framing::kFramed) {
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) remaining = static_cast<uint64_t>(queued);
+  } else if (mark > drained) {
+    remaining = mark - drained;
+  }
+  nanoseconds wait = kUnknownRateDrainWait;
+  if (bit_rate_ > 0) {
+    wait = nanoseconds(remaining * static_cast<uint64_t>(bits_per_character_) * 1000000000ull /
+                       bit_rate_);
+  }
+  wait = std::clamp(wait, kMinDrainWait, kMaxDrainWait);
+  // A queue that did not move (flow control holds the line, or the rate is
+  // not what we think) is looked at less and less often.
+  if (drain_wait_.count() > 0 && drained == last_drained_) {
+    wait = std::min(std::max(wait, drain_wait_ * 2), kMaxDrainWait);
+  }
+  drain_wait_ = wait;
+  last_drained_ = drained;
+  return wait;
+}
+
+void FdTransfers::ServiceLocked() {
+  if (hung_up_ || stopping_) return;
+  uint32_t error = kErrorSuccess;
+  while (!reads_.empty()) {
+    PendingRead& r = reads_.front();
+    const Step step = ReadStepLocked(&r, &error);
+    if (step == Step::kWait) break;
+    if (step == Step::kHungUp) {
+      HangUpLocked();
+      return;
+    }
+    Finish(r.completion, step == Step::kComplete ? kErrorSuccess : error,
+           step == Step::kComplete ? r.got : 0);
+    reads_.pop_front();
+  }
+  for (size_t i = 0; i < writes_.size();) {
+    PendingWrite& w = writes_[i];
+    if (w.sent == w.length) {
+      ++i;
+      continue;
+    }
+    const Step step = WriteStepLocked(&w, &error);
+    if (step == Step::kWait) break;
+    if (step == Step::kHungUp) {
+      HangUpLocked();
+      return;
+    }
+    if (step == Step::kFailed) {
+      Finish(w.completion, error, 0);
+      writes_.erase(writes_.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    ++i;
+  }
+  CompleteDrainedWritesLocked();
+}
+
+void FdTransfers::HangUpLocked() {
+  hung_up_ = true;
+  for (const PendingRead& r : reads_) Finish(r.completion, kErrorLineHungUp, 0);
+  reads_.clear();
+  for (const PendingWrite& w : writes_) Finish(w.completion, kErrorLineHungUp, 0);
+  writes_.clear();
+}
+
+void FdTransfers::AbortReadsLocked() {
+  for (const PendingRead& r : reads_) Finish(r.completion, kErrorOperationAborted, 0);
+  reads_.clear();
+}
+
+void FdTransfers::AbortWritesLocked() {
+  for (const PendingWrite& w : writes_) Finish(w.completion, kErrorOperationAborted, 0);
+  writes_.clear();
+}
+
+void FdTransfers::DiscardInputLocked() {
+  if (is_tty_) {
+    tcflush(fd_, TCIFLUSH);
+    return;
+  }
+  uint8_t scratch[4096];
+  for (int i = 0; i < kMaxDiscardChunks; ++i) {
+    const ssize_t n = is_socket_ ? recv(fd_, scratch, sizeof(scratch), MSG_DONTWAIT)
+                                 : ::read(fd_, scratch, sizeof(scratch));
+    if (n <= 0 && !(n < 0 && errno == EINTR)) return;
+  }
+}
+
+void FdTransfers::Wake() {
+  const uint64_t one = 1;
+  // A full counter already wakes the thread; nothing else can fail here.
+  [[maybe_unused]] const ssize_t n = ::write(wake_fd_.get(), &one, sizeof(one));
+}
+
+void FdTransfers::Loop() {
+  std::unique_lock<std::mutex> lock(mu_);
+  while (!stopping_) {
+    ServiceLocked();
+    if (stopping_) break;
+    pollfd fds[2] = {{wake_fd_.get(), POLLIN, 0}, {fd_, 0, 0}};
+    watching_in_ = !hung_up_ && !reads_.empty();
+    watching_out_ = !hung_up_ && std::any_of(writes_.begin(), writes_.end(), [](const PendingWrite& w) {
+                      return w.sent < w.length;
+                    });
+    watching_drain_ = !hung_up_ && AwaitingDrainLocked();
+    if (watching_in_) fds[1].events |= POLLIN;
+    if (watching_out_) fds[1].events |= POLLOUT;
+    timespec timeout;
+    timespec* timeout_ptr = nullptr;
+    if (watching_drain_) {
+      timeout = ToTimespec(DrainWaitLocked());
+      timeout_ptr = &timeout;
+    } else {
+      drain_wait_ = nanoseconds(0);
+    }
+    // After a hang-up the descriptor is left out: it would report POLLHUP
+    // at once, for ever.
+    const nfds_t count = fds[1].events != 0 ? 2 : 1;
+    lock.unlock();
+    const int ready = ppoll(fds, count, timeout_ptr, nullptr);
+    lock.lock();
+    if (ready <= 0) continue;  // time-out (drain check) or EINTR
+    if (fds[0].revents & POLLIN) {
+      uint64_t wakes = 0;
+      [[maybe_unused]] const ssize_t n = ::read(wake_fd_.get(), &wakes, sizeof(wakes));
+    }
+    if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      // What arrived before the hang-up still reaches the reads; then the
+      // rest fails.
+      ServiceLocked();
+      if (!hung_up_ && !stopping_) HangUpLocked();
+    }
+  }
+}
+
+}  // namespace quarnex

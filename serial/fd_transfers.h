@@ -1,0 +1,166 @@
+// FdTransfers: the driver's overlapped reads and writes on one file
+// descriptor, served by one I/O thread.
+//
+// The descriptor is non-blocking. The I/O thread sleeps in ppoll() on it
+// and on an eventfd that wakes it when work arrives or the transfers stop;
+// it never blocks in read() or write(), since neither tcflush nor close
+// wakes a thread blocked there.
+//
+// Two ways to carry data:
+//  - stream (a TTY in raw mode): a read of N bytes completes once N bytes
+//    arrived, accumulated over as many read() calls as it takes; a write
+//    resumes after partial writes and completes once its last byte left
+//    the kernel's output queue (TIOCOUTQ; a pseudo-terminal's queue always
+//    reads 0, so there it completes once the kernel took the bytes).
+//  - framed (the N_HDLC line discipline, or any descriptor that keeps
+//    message boundaries, such as a SOCK_SEQPACKET socket): one write is
+//    one frame, one read returns one frame. A frame longer than the read
+//    fails the read with kErrorMoreData and is dropped, as N_HDLC drops it
+//    with EOVERFLOW.
+// Reads complete in the order they were started, and so do writes. A
+// transfer that can finish at once does (done, with its record filled and
+// its event set); otherwise it goes pending.
+//
+// A hang-up (POLLHUP, end of file, EIO) fails every pending transfer with
+// kErrorLineHungUp, and every later one at once; the thread then stops
+// watching the descriptor, so it does not spin on the hang-up.
+//
+// Thread-safety: every method may be called from any thread, concurrently.
+// One mutex guards the queues and is held whenever a read() copies into a
+// caller's buffer, a write() reads from one, or a record is written. Purge
+// and Stop take it to abort, so once they return the aborted transfers'
+// buffers and records are never touched again.
+//
+// Buffer lifetime: as for Device: a pending transfer's buffer and record
+// must live until it completed or Purge/Stop aborted it.
+#ifndef QUARNEX_SERIAL_FD_TRANSFERS_H_
+#define QUARNEX_SERIAL_FD_TRANSFERS_H_
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "serial/unique_fd.h"
+#include "testapp/driver/device.h"
+
+namespace quarnex {
+
+// The error a transfer ends with when the line hung up (the far end closed,
+// the device went away): the driver's "device not functioning".
+inline constexpr uint32_t kErrorLineHungUp = kErrorGenFailure;
+
+class FdTransfers {
+ public:
+  enum class Framing { kStream, kFramed };
+
+  // `fd` must be non-blocking and stay open until Stop() has returned; the
+  // caller owns it. Whether it is a TTY (flushed with tcflush, drained by
+  // TIOCOUTQ) or a socket (framed reads check for truncation) is found out
+  // here.
+  FdTransfers(int fd, Framing framing);
+  ~FdTransfers();  // Stop()
+  FdTransfers(const FdTransfers&) = delete;
+  FdTransfers& operator=(const FdTransfers&) = delete;
+
+  // Starts the I/O thread. False (with *error set) when the wake-up
+  // eventfd cannot be made; then every transfer fails with
+  // kErrorInvalidHandle.
+  bool Start(uint32_t* error);
+
+  // Start a transfer. `completion` is not null. Return done (the record is
+  // filled and its event set), pending (kErrorIoPending; the event is set
+  // when it ends), or an error with the record untouched: kErrorInvalidHandle
+  // after Stop, kErrorLineHungUp after a hang-up, kErrorInvalidParameter for
+  // a null buffer.
+  IoStatus Read(void* buffer, uint32_t length, Completion* completion);
+  IoStatus Write(const void* data, uint32_t length, Completion* completion);
+
+  // kPurgeTxAbort / kPurgeRxAbort end pending writes / reads as aborted
+  // (kErrorOperationAborted); kPurgeTxClear / kPurgeRxClear discard what
+  // the kernel holds in its output / input queue (on a descriptor that is
+  // no TTY: the input still buffered is read and dropped). False after Stop.
+  bool Purge(uint32_t flags);
+
+  // Tells how fast the line drains, so that a write waiting for the output
+  // queue is checked about when it should have left. 0 for an unknown rate.
+  void SetLinePace(uint32_t bit_rate, int bits_per_character);
+
+  // Ends every outstanding transfer as aborted and joins the I/O thread.
+  // Later calls do nothing; transfers started afterwards fail with
+  // kErrorInvalidHandle. Not to be called from the I/O thread (nothing
+  // there calls back into this object).
+  void Stop();
+
+  bool hung_up() const;
+
+ private:
+  struct PendingRead {
+    uint8_t* buffer;
+    uint32_t length;
+    uint32_t got;  // stream: bytes accumulated so far
+    Completion* completion;
+  };
+  struct PendingWrite {
+    const uint8_t* data;
+    uint32_t length;
+    uint32_t sent;      // bytes the kernel has taken
+    uint64_t end_mark;  // accepted_ once the last byte was taken
+    Completion* completion;
+  };
+  enum class Step { kComplete, kWait, kFailed, kHungUp };
+
+  static void Finish(Completion* c, uint32_t error, uint32_t count);
+  static void Pend(Completion* c);
+
+  // One attempt to move a transfer on, without blocking. *error is set for
+  // kFailed.
+  Step ReadStepLocked(PendingRead* r, uint32_t* error);
+  Step WriteStepLocked(PendingWrite* w, uint32_t* error);
+  // Bytes that have left the kernel's output queue, counted like accepted_.
+  uint64_t DrainedLocked() const;
+  // Completes the sent writes whose bytes have left the output queue.
+  void CompleteDrainedWritesLocked();
+  void ServiceLocked();
+  void HangUpLocked();
+  void AbortReadsLocked();
+  void AbortWritesLocked();
+  void DiscardInputLocked();
+  bool AwaitingDrainLocked() const;
+  std::chrono::nanoseconds DrainWaitLocked();
+  void WakeIfUnwatchedLocked();
+  void Wake();
+  void Loop();
+
+  const int fd_;
+  const Framing framing_;
+  bool is_tty_ = false;     // fixed after construction
+  bool is_socket_ = false;  // fixed after construction
+  UniqueFd wake_fd_;        // set by Start
+  std::thread thread_;      // started by Start, joined by Stop
+
+  std::mutex stop_mu_;  // serialises Stop, so exactly one caller joins
+
+  mutable std::mutex mu_;
+  bool running_ = false;                  // guarded by mu_; Start succeeded, Stop not yet
+  bool stopping_ = false;                 // guarded by mu_
+  bool hung_up_ = false;                  // guarded by mu_
+  std::deque<PendingRead> reads_;         // guarded by mu_
+  std::deque<PendingWrite> writes_;       // guarded by mu_
+  uint64_t accepted_ = 0;                 // guarded by mu_; bytes the kernel took, ever
+  uint32_t bit_rate_ = 0;                 // guarded by mu_
+  int bits_per_character_ = 10;           // guarded by mu_
+  uint64_t last_drained_ = 0;             // guarded by mu_; for the drain back-off
+  std::chrono::nanoseconds drain_wait_{}; // guarded by mu_; last wait without progress
+  // What the I/O thread's current ppoll() covers; it sets them under mu_
+  // before it sleeps, so a caller that holds mu_ knows whether a new
+  // transfer needs a wake-up.
+  bool watching_in_ = false;     // guarded by mu_
+  bool watching_out_ = false;    // guarded by mu_
+  bool watching_drain_ = false;  // guarded by mu_
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_SERIAL_FD_TRANSFERS_H_
