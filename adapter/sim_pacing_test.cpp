@@ -178,7 +178,9 @@ TEST_F(SimPacingTest, LoopbackAtOneMegabitReachesNinetyNinePercentOfLineRate) {
     }
   }
   RecordProperty("line_rate_percent", std::to_string(best_percent));
-  if (kCheckLineRatePercent) EXPECT_GE(best_percent, kMinLineRatePercent);
+  if (kCheckLineRatePercent) {
+    EXPECT_GE(best_percent, kMinLineRatePercent);
+  }
   EXPECT_LE(best_lateness_us, kMaxMeanTimerLatenessUs);
 }
 
