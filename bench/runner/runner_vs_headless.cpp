@@ -9,6 +9,10 @@
 //                            rounds of each round's ratio
 //   runner_pkts_per_s        the two median rates, all ports together
 //   headless_pkts_per_s
+//   runner_cpu_us_per_pkt    CPU time (user + system) per packet over
+//   headless_cpu_us_per_pkt  each whole run, start and stop included
+//                            (medians): what a side costs, whatever share
+//                            of the machine it got
 //
 // Each rate is measured over the same window of each run: from the first
 // report (one interval after the start, so opening 128 ports does not
@@ -26,6 +30,7 @@
 // stored default; 0 refreshes every row after every packet).
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +81,17 @@ struct BenchOptions {
   bool control = false;
 };
 
+// One run of either side.
+struct Measurement {
+  double packets_per_s = 0;      // over the timed window
+  double cpu_us_per_packet = 0;  // over the whole run
+};
+
+double CpuSeconds(const rusage& usage) {
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 long long TotalPackets() {
   long long total = 0;
   for (int i = 0; i < kPorts; ++i) total += Run().Ports[static_cast<size_t>(i)].PacketCount.load();
@@ -86,7 +102,9 @@ long long TotalPackets() {
 // them (defaults, then the command line's overrides), the window's Start,
 // the window's Stop. Packets per second from one interval after the start
 // to the end.
-double HeadlessRate(const BenchOptions& o) {
+Measurement HeadlessRun(const BenchOptions& o) {
+  rusage before;
+  getrusage(RUSAGE_SELF, &before);
   MemoryStore store;
   LoadSettings(store, &GlobalSettings());
   ClearPortSlots();
@@ -113,7 +131,12 @@ double HeadlessRate(const BenchOptions& o) {
   const long long last = TotalPackets();
   StopHeadlessRun();
   SetEngineOutputs(nullptr, nullptr);
-  return (last - first) / ((last_ms - first_ms) / 1000.0);
+  rusage after;
+  getrusage(RUSAGE_SELF, &after);
+  Measurement m;
+  m.packets_per_s = (last - first) / ((last_ms - first_ms) / 1000.0);
+  m.cpu_us_per_packet = (CpuSeconds(after) - CpuSeconds(before)) / TotalPackets() * 1e6;
+  return m;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -129,7 +152,7 @@ QJsonObject ParseLine(const std::string& line) {
 
 // The same run through quarnex-run: packets per second between its first
 // report and its summary.
-double RunnerRate(const BenchOptions& o, const fs::path& dir) {
+Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
   const fs::path out = dir / "runner.out";
   std::vector<std::string> args = {QUARNEX_RUN_BINARY,
                                    "--ports",
@@ -171,7 +194,8 @@ double RunnerRate(const BenchOptions& o, const fs::path& dir) {
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage;
+  wait4(pid, &status, 0, &usage);
   if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) {
     std::fprintf(stderr, "quarnex-run failed (status %d)\n", status);
     std::exit(1);
@@ -189,7 +213,11 @@ double RunnerRate(const BenchOptions& o, const fs::path& dir) {
   const double packets = summary["totals"].toObject()["packets"].toDouble() -
                          first["totals"].toObject()["packets"].toDouble();
   const double seconds = summary["elapsed_s"].toDouble() - first["elapsed_s"].toDouble();
-  return packets / seconds;
+  Measurement m;
+  m.packets_per_s = packets / seconds;
+  m.cpu_us_per_packet =
+      CpuSeconds(usage) / summary["totals"].toObject()["packets"].toDouble() * 1e6;
+  return m;
 }
 
 double Median(std::vector<double> values) {
@@ -238,19 +266,27 @@ int Main(int argc, char** argv) {
 
   std::vector<double> runner;
   std::vector<double> headless;
+  std::vector<double> runner_cpu;
+  std::vector<double> headless_cpu;
   std::vector<double> ratios;
   for (int round = 0; round < o.rounds; ++round) {
     // Alternating the order within the rounds keeps the side that runs
     // first (on a machine just quietened or just loaded) from being always
     // the same.
-    auto other_side = [&] { return o.control ? HeadlessRate(o) : RunnerRate(o, dir); };
+    auto other_side = [&] { return o.control ? HeadlessRun(o) : RunnerRun(o, dir); };
+    Measurement a;
+    Measurement b;
     if (round % 2 == 0) {
-      headless.push_back(HeadlessRate(o));
-      runner.push_back(other_side());
+      a = HeadlessRun(o);
+      b = other_side();
     } else {
-      runner.push_back(other_side());
-      headless.push_back(HeadlessRate(o));
+      b = other_side();
+      a = HeadlessRun(o);
     }
+    headless.push_back(a.packets_per_s);
+    headless_cpu.push_back(a.cpu_us_per_packet);
+    runner.push_back(b.packets_per_s);
+    runner_cpu.push_back(b.cpu_us_per_packet);
     ratios.push_back(runner.back() / headless.back());
     std::fprintf(stderr, "round %d: headless %.0f, runner %.0f packets/s\n", round + 1,
                  headless.back(), runner.back());
@@ -265,6 +301,8 @@ int Main(int argc, char** argv) {
               Median(ratios) * 100.0);
   std::printf("runner_pkts_per_s: %.0f\n", runner_rate);
   std::printf("headless_pkts_per_s: %.0f\n", headless_rate);
+  std::printf("runner_cpu_us_per_pkt: %.2f\n", Median(runner_cpu));
+  std::printf("headless_cpu_us_per_pkt: %.2f\n", Median(headless_cpu));
   return 0;
 }
 
