@@ -1,0 +1,133 @@
+// Whole runs of the engine on real kernel TTYs: QUARNEX_TTY_DIR points at a
+// folder of links to pseudo-terminals whose master sides carry loopback
+// plugs, and StartRun opens the ports through OpenDevice as the program
+// does.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/pty_test_util.h"
+#include "serial/tty_ports.h"
+#include "testapp/driver/open_device.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(30);
+
+template <typename Pred>
+bool Eventually(Pred done) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+PortContext& Slot(int i) { return Run().Ports[i]; }
+
+class TtyEngineTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = std::filesystem::current_path();
+    std::filesystem::current_path(work_.path());
+    ASSERT_TRUE(WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=115200\n"));
+    Settings& s = GlobalSettings();
+    s.Test = DefaultTestSettings();
+    s.Port = DefaultPortSettings();
+    s.Test.PortIndex = 1;
+    s.Test.Mode = kLoopback;
+    s.Test.UpdateInterval = 0;
+    s.PacketSize = 512;
+    TesterOptions& options = GlobalTesterOptions();
+    options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
+    SetDeviceOpener({});
+    SetEngineOutputs(&view_, &view_);
+    ClearPortSlots();
+    ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);
+  }
+
+  void TearDown() override {
+    StopHeadlessRun();
+    SetEngineOutputs(nullptr, nullptr);
+    unsetenv(kTtyDirVariable);
+    std::filesystem::current_path(old_dir_);
+  }
+
+  // Ports 1..count, each a pty pair linked as QuarnexNN; with `plugs` the
+  // master sides echo.
+  void MakePorts(int count, bool plugs) {
+    for (int n = 1; n <= count; ++n) {
+      auto pty = std::make_unique<PtyPair>();
+      ASSERT_TRUE(pty->Open());
+      ASSERT_TRUE(links_.Link(TtyLinkName(n), pty->slave_path));
+      if (plugs) plugs_.push_back(std::make_unique<EchoPlug>(pty->master.get()));
+      ptys_.push_back(std::move(pty));
+    }
+    GlobalSettings().Test.PortCount = count;
+  }
+
+  TempDir work_;
+  TempDir links_;
+  std::filesystem::path old_dir_;
+  RecordingView view_{false};
+  std::vector<std::unique_ptr<PtyPair>> ptys_;  // outlive the plugs
+  std::vector<std::unique_ptr<EchoPlug>> plugs_;
+};
+
+TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
+  MakePorts(2, true);
+  ASSERT_TRUE(StartHeadlessRun());
+  EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200; }))
+      << Slot(0).GoodPacketCount << " " << Slot(1).GoodPacketCount;
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const PortContext& port = Slot(i);
+    EXPECT_EQ(port.ErrorCount.load(), 0)
+        << port.WriteFailedCount << " " << port.WriteAbortedCount << " " << port.ReadFailedCount << " "
+        << port.ReadAbortedCount << " " << port.LengthMismatchCount << " " << port.DataMismatchCount;
+    EXPECT_GE(plugs_[static_cast<size_t>(i)]->echoed(), 200u * 512u);
+  }
+  StopHeadlessRun();
+  // The ports are free again.
+  for (int n : {1, 2}) {
+    DeviceRef again = OpenDevice("\\\\.\\Quarnex0" + std::to_string(n));
+    EXPECT_NE(again, nullptr) << n;
+  }
+}
+
+TEST_F(TtyEngineTest, StopEndsReadsThatNeverComplete) {
+  // No plug: nothing comes back, every read stays pending until the stop
+  // closes the ports.
+  MakePorts(2, false);
+  ASSERT_TRUE(StartHeadlessRun());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto before = std::chrono::steady_clock::now();
+  StopHeadlessRun();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+  EXPECT_EQ(Slot(0).GoodPacketCount.load(), 0);
+  EXPECT_EQ(Slot(1).GoodPacketCount.load(), 0);
+}
+
+TEST_F(TtyEngineTest, PortWithoutLinkIsMissingAndTheOthersRun) {
+  MakePorts(1, true);
+  GlobalSettings().Test.PortCount = 2;  // Quarnex02 has no link
+  ASSERT_TRUE(StartHeadlessRun());
+  EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }));
+  EXPECT_EQ(Slot(1).InUse.load(), 0);
+}
+
+}  // namespace
+}  // namespace quarnex
