@@ -476,6 +476,21 @@ TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
   EXPECT_TRUE(received != expected) << "the dumps of a mismatch are equal";
 }
 
+TEST(RunnerProcessTest, LineErrorsShowUnderLastCommErrorInEveryMode) {
+  // Receive only writes line errors into the time column, where the next
+  // refresh overwrites them; the runner still reports them.
+  for (const auto& [mode, far_end] :
+       {std::pair{"loopback", "loopback"}, std::pair{"receive", "source"}}) {
+    SCOPED_TRACE(mode);
+    Sandbox box;
+    const std::string sim = std::string("ports=1;1=") + far_end + ";fault.linerr=1:0x08";
+    const Finished run =
+        RunToEnd(box, {"--ports", "1", "--mode", mode, "--duration", "0.6", "--json"}, sim);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(PortOf(Summary(run.out), 1)["last_comm_error"].toString(), "Framing error, ");
+  }
+}
+
 TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
   Sandbox box;
   const Finished run =
