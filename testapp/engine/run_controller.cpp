@@ -20,6 +20,7 @@
 
 #include "testapp/driver/device_name.h"
 #include "testapp/driver/open_device.h"
+#include "testapp/engine/exerciser.h"
 #include "testapp/engine/worker_loops.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
@@ -379,9 +380,10 @@ void BuildTxPattern() {
 bool StartPortThreads(PortContext& port, int32_t mode) {
   if (mode != kTransmitOnly && !SpawnThread(port.ReaderThread, ReaderLoop, port)) return false;
   if (mode != kReceiveOnly && !SpawnThread(port.WriterThread, WriterLoop, port)) return false;
-  // A nonzero IoctlIndex asks for the control-request exerciser's thread as
-  // well; it is started here once the exerciser exists, so for now the
-  // option starts nothing.
+  if (GlobalTesterOptions().IoctlIndex.load() != 0 &&
+      !SpawnThread(port.IoctlThread, IoctlExerciser, port)) {
+    return false;
+  }
   return true;
 }
 
