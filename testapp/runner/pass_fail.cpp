@@ -9,6 +9,9 @@ PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limi
   if (!port.opened) {
     verdict.failures.push_back("not opened");
   } else {
+    // A dead line (no plug, nothing arriving) counts no error at all: the
+    // run proved nothing for such a port.
+    if (port.counters.GoodPacketCount <= 0) verdict.failures.push_back("no good packet");
     if (port.counters.ErrorCount > limits.max_errors) {
       verdict.failures.push_back(
           FormatC("errors %d above %d", port.counters.ErrorCount, limits.max_errors));

@@ -335,8 +335,9 @@ std::string RunnerHelpText(const Settings& stored) {
       AppendFormatC(&text, "  %-24s (default: %s)\n", "", default_text.c_str());
   }
   text +=
-      "\nExit status: 0 every port stayed inside the limits, 1 a port broke a limit or\n"
-      "could not be opened, 2 the run could not start, 3 a bad command line.\n"
+      "\nExit status: 0 every port stayed inside the limits, 1 a port broke a limit,\n"
+      "judged no good packet or could not be opened, 2 the run could not start,\n"
+      "3 a bad command line.\n"
       "Ctrl+C or SIGTERM ends the run as Stop does; a second one exits at once.\n";
   return text;
 }

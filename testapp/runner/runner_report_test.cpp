@@ -97,7 +97,8 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
        {0, 1.0},
        false},
       {"no good packet with a throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, 1.0}, false},
-      {"no good packet, no throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, {}}, true},
+      {"no packet at all (a dead line)", Port(1, 0, 0, 0, 0.0), 9.0, {0, {}}, false},
+      {"only errors, under the limit", Port(1, 5, 0, 5, 0.0), 9.0, {10, {}}, false},
   };
   for (const Case& c : cases) {
     RunFigures run;
