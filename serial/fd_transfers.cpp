@@ -122,6 +122,7 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
         HangUpLocked();
         return IoStatus{kErrorLineHungUp, 0};
       case Step::kWait:
+        input_waiting_ = false;
         break;
     }
   }
@@ -173,7 +174,10 @@ bool FdTransfers::Purge(uint32_t flags) {
   if (flags & kPurgeTxAbort) AbortWritesLocked();
   if (flags & kPurgeRxAbort) AbortReadsLocked();
   if ((flags & kPurgeTxClear) && is_tty_) tcflush(fd_, TCOFLUSH);
-  if (flags & kPurgeRxClear) DiscardInputLocked();
+  if (flags & kPurgeRxClear) {
+    DiscardInputLocked();
+    input_waiting_ = false;
+  }
   return true;
 }
 
@@ -324,7 +328,10 @@ void FdTransfers::ServiceLocked() {
   while (!reads_.empty()) {
     PendingRead& r = reads_.front();
     const Step step = ReadStepLocked(&r, &error);
-    if (step == Step::kWait) break;
+    if (step == Step::kWait) {
+      input_waiting_ = false;
+      break;
+    }
     if (step == Step::kHungUp) {
       HangUpLocked();
       return;
@@ -398,7 +405,10 @@ void FdTransfers::Loop() {
     ServiceLocked();
     if (stopping_) break;
     pollfd fds[2] = {{wake_fd_.get(), POLLIN, 0}, {fd_, 0, 0}};
-    watching_in_ = !hung_up_ && !reads_.empty();
+    // Input is watched also while no read is pending, so that a read
+    // started before its data arrives (the usual case) needs no wake-up;
+    // only once data waits unread is it left to the next read.
+    watching_in_ = !hung_up_ && (!reads_.empty() || !input_waiting_);
     watching_out_ = !hung_up_ && std::any_of(writes_.begin(), writes_.end(), [](const PendingWrite& w) {
                       return w.sent < w.length;
                     });
@@ -424,6 +434,7 @@ void FdTransfers::Loop() {
       uint64_t wakes = 0;
       [[maybe_unused]] const ssize_t n = ::read(wake_fd_.get(), &wakes, sizeof(wakes));
     }
+    if (count == 2 && (fds[1].revents & POLLIN) && reads_.empty()) input_waiting_ = true;
     if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
       // What arrived before the hang-up still reaches the reads; then the
       // rest fails.

@@ -157,6 +157,8 @@ class FdTransfers {
   // before it sleeps, so a caller that holds mu_ knows whether a new
   // transfer needs a wake-up.
   bool watching_in_ = false;     // guarded by mu_
+  // Input arrived while no read was pending and has not been read since.
+  bool input_waiting_ = false;   // guarded by mu_
   bool watching_out_ = false;    // guarded by mu_
   bool watching_drain_ = false;  // guarded by mu_
 };

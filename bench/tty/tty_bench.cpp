@@ -4,18 +4,26 @@
 // whatever arrives. The reference loop writes a packet to the slave with a
 // blocking write() and reads the echo back with blocking read()s; the tester
 // runs Loopback on the same slave through QUARNEX_TTY_DIR, the serial
-// backend and the whole engine. Rounds alternate between the two, and each
-// rate is the median of its rounds.
+// backend and the whole engine. For scale, the same engine also runs
+// Loopback on the simulated adapter with an unpaced line, where the device
+// costs next to nothing: that is the most any backend could give the tester
+// on this machine. Each round times all three, in rotating order; a figure
+// is the median over the rounds.
 //
 // Prints one figure per line as "name: value":
-//   tty_reference_pps      packets per second of the minimal loop
-//   tty_tester_pps         packets per second the tester judged good
-//   tty_vs_reference_pct   the tester's rate as a percentage of the loop's
-//   tty_tester_errors      packets the tester judged bad while timed
+//   tty_packet_size          bytes per packet
+//   tty_reference_pps        packets per second of the minimal loop
+//   tty_tester_pps           packets per second the tester judged good
+//   tty_vs_reference_pct     the tester's rate as a percentage of the loop's
+//                            (median of the rounds' ratios)
+//   tty_engine_ceiling_pct   the engine on the unpaced simulated adapter, as
+//                            a percentage of the loop's rate
+//   tty_tester_errors        packets the tester judged bad while timed
 //
-// Options: --seconds=N, the time of all rounds together (default 10);
-// --only=NAME runs nothing unless NAME is "tty". Other options are ignored
-// (scripts/bench passes its arguments to every benchmark).
+// Options: --seconds=N, the time of all rounds together (default 15);
+// --packet-size=N (default 1024, the tester's default); --only=NAME runs
+// nothing unless NAME is "tty". Other options are ignored (scripts/bench
+// passes its arguments to every benchmark).
 #include <fcntl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -31,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "adapter/simulated_adapter.h"
 #include "serial/pty_test_util.h"
 #include "serial/tty_ports.h"
 #include "testapp/engine/headless_run.h"
@@ -44,8 +53,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kPacketSize = 1024;
-constexpr int kRounds = 5;
+constexpr int kRounds = 5;  // odd, so the median is one round's figure
 // The tester's first packets (thread start, first open) stay out of the
 // timing.
 constexpr auto kWarmUp = std::chrono::milliseconds(200);
@@ -58,7 +66,7 @@ double Median(std::vector<double> values) {
 }
 
 // Write a packet, read its echo back, for `duration`; packets per second.
-double ReferenceRate(const std::string& slave_path, double duration) {
+double ReferenceRate(const std::string& slave_path, uint32_t packet_size, double duration) {
   UniqueFd fd(open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) return 0;
   termios t;
@@ -67,7 +75,7 @@ double ReferenceRate(const std::string& slave_path, double duration) {
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   tcsetattr(fd.get(), TCSANOW, &t);
-  std::vector<uint8_t> packet(kPacketSize, 'A'), echo(kPacketSize);
+  std::vector<uint8_t> packet(packet_size, 'A'), echo(packet_size);
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(duration));
   uint64_t packets = 0;
@@ -92,9 +100,14 @@ struct TesterRound {
   int32_t errors = 0;
 };
 
-// Loopback on port 1 of the link folder for `duration`, timed after the
-// warm-up.
-TesterRound TesterRate(double duration) {
+// Loopback on port 1 for `duration`, timed after the warm-up; on the TTY of
+// the link folder `tty_dir`, or on the simulated adapter when it is empty.
+TesterRound TesterRate(const std::string& tty_dir, double duration) {
+  if (tty_dir.empty()) {
+    unsetenv(kTtyDirVariable);
+  } else {
+    setenv(kTtyDirVariable, tty_dir.c_str(), 1);
+  }
   TesterRound round;
   if (!StartHeadlessRun()) return round;
   std::this_thread::sleep_for(kWarmUp);
@@ -110,7 +123,7 @@ TesterRound TesterRate(double duration) {
   return round;
 }
 
-int Main(double seconds) {
+int Main(double seconds, uint32_t packet_size) {
   TempDir work;
   if (work.path().empty()) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();
@@ -121,8 +134,10 @@ int Main(double seconds) {
     return 1;
   }
   EchoPlug plug(pty.master.get());
-  setenv(kTtyDirVariable, work.path().c_str(), 1);
-  WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=115200\n");
+  // BitRate 0: the simulated line is unpaced, and the TTY keeps its rate
+  // (a pseudo-terminal does not pace anyway).
+  WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=0\n");
+  SimConfigure(DefaultSimConfig());
 
   Settings& s = GlobalSettings();
   s.Test = DefaultTestSettings();
@@ -130,31 +145,49 @@ int Main(double seconds) {
   s.Test.PortIndex = 1;
   s.Test.PortCount = 1;
   s.Test.Mode = kLoopback;
-  s.PacketSize = kPacketSize;
+  s.PacketSize = static_cast<int32_t>(packet_size);
   RecordingView view(false);
   SetEngineOutputs(&view, &view);
   ClearPortSlots();
 
-  const double each = seconds / (2 * kRounds);
-  std::vector<double> reference, tester;
+  const double each = seconds / (3 * kRounds);
+  const std::string tty_dir = work.path().string();
+  std::vector<double> reference, tester, ratio, ceiling;
   int32_t errors = 0;
   for (int i = 0; i < kRounds; ++i) {
-    // The order alternates, so neither side always runs on a warmer machine.
-    if (i % 2 == 0) reference.push_back(ReferenceRate(pty.slave_path, each));
-    const TesterRound round = TesterRate(each);
-    tester.push_back(round.rate);
-    errors += round.errors;
-    if (i % 2 == 1) reference.push_back(ReferenceRate(pty.slave_path, each));
+    // The order rotates, so that no side always runs on a warmer machine.
+    double ref = 0, tty = 0, sim = 0;
+    for (int k = 0; k < 3; ++k) {
+      switch ((i + k) % 3) {
+        case 0:
+          ref = ReferenceRate(pty.slave_path, packet_size, each);
+          break;
+        case 1: {
+          const TesterRound round = TesterRate(tty_dir, each);
+          tty = round.rate;
+          errors += round.errors;
+          break;
+        }
+        default:
+          sim = TesterRate("", each).rate;
+          break;
+      }
+    }
+    reference.push_back(ref);
+    tester.push_back(tty);
+    ratio.push_back(ref > 0 ? 100.0 * tty / ref : 0.0);
+    ceiling.push_back(ref > 0 ? 100.0 * sim / ref : 0.0);
   }
   SetEngineOutputs(nullptr, nullptr);
   plug.Stop();
+  unsetenv(kTtyDirVariable);
   std::filesystem::current_path(old_dir);
 
-  const double ref = Median(reference);
-  const double got = Median(tester);
-  std::printf("tty_reference_pps: %.0f\n", ref);
-  std::printf("tty_tester_pps: %.0f\n", got);
-  std::printf("tty_vs_reference_pct: %.1f\n", ref > 0 ? 100.0 * got / ref : 0.0);
+  std::printf("tty_packet_size: %u\n", packet_size);
+  std::printf("tty_reference_pps: %.0f\n", Median(reference));
+  std::printf("tty_tester_pps: %.0f\n", Median(tester));
+  std::printf("tty_vs_reference_pct: %.1f\n", Median(ratio));
+  std::printf("tty_engine_ceiling_pct: %.1f\n", Median(ceiling));
   std::printf("tty_tester_errors: %d\n", errors);
   return 0;
 }
@@ -163,11 +196,14 @@ int Main(double seconds) {
 }  // namespace quarnex
 
 int main(int argc, char** argv) {
-  double seconds = 10;
+  double seconds = 15;
+  long packet_size = 1024;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::atof(argv[i] + 10);
+    if (std::strncmp(argv[i], "--packet-size=", 14) == 0) packet_size = std::atol(argv[i] + 14);
     if (std::strncmp(argv[i], "--only=", 7) == 0 && std::strcmp(argv[i] + 7, "tty") != 0) return 0;
   }
-  if (seconds <= 0) seconds = 10;
-  return quarnex::Main(seconds);
+  if (seconds <= 0) seconds = 15;
+  if (packet_size < 1 || packet_size > 65536) packet_size = 1024;
+  return quarnex::Main(seconds, static_cast<uint32_t>(packet_size));
 }
