@@ -12,7 +12,8 @@
 //   runner_cpu_us_per_pkt    CPU time (user + system) per packet over
 //   headless_cpu_us_per_pkt  each whole run, start and stop included
 //                            (medians): what a side costs, whatever share
-//                            of the machine it got
+//                            of the machine it got; the runner's includes
+//                            starting its process and loading QtCore
 //
 // Each rate is measured over the same window of each run: from the first
 // report (one interval after the start, so opening 128 ports does not
