@@ -245,8 +245,8 @@ FdTransfers::Step FdTransfers::WriteStepLocked(PendingWrite* w, uint32_t* error)
     const size_t left = w->length - w->sent;
     // send() on a socket, so that a vanished peer is EPIPE rather than a
     // SIGPIPE that ends the process.
-    const ssize_t n = is_socket_ ? send(fd_, from, left, MSG_DONTWAIT | MSG_NOSIGNAL)
-                                 : ::write(fd_, from, left);
+    const ssize_t n =
+        is_socket_ ? send(fd_, from, left, MSG_DONTWAIT | MSG_NOSIGNAL) : ::write(fd_, from, left);
     if (n > 0) {
       if (framing_ == Framing::kFramed && static_cast<size_t>(n) != left) {
         // The frame went out cut; the far end sees a wrong frame.
@@ -409,9 +409,9 @@ void FdTransfers::Loop() {
     // started before its data arrives (the usual case) needs no wake-up;
     // only once data waits unread is it left to the next read.
     watching_in_ = !hung_up_ && (!reads_.empty() || !input_waiting_);
-    watching_out_ = !hung_up_ && std::any_of(writes_.begin(), writes_.end(), [](const PendingWrite& w) {
-                      return w.sent < w.length;
-                    });
+    watching_out_ =
+        !hung_up_ && std::any_of(writes_.begin(), writes_.end(),
+                                 [](const PendingWrite& w) { return w.sent < w.length; });
     watching_drain_ = !hung_up_ && AwaitingDrainLocked();
     if (watching_in_) fds[1].events |= POLLIN;
     if (watching_out_) fds[1].events |= POLLOUT;

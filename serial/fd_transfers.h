@@ -143,20 +143,20 @@ class FdTransfers {
   std::mutex stop_mu_;  // serialises Stop, so exactly one caller joins
 
   mutable std::mutex mu_;
-  bool running_ = false;                  // guarded by mu_; Start succeeded, Stop not yet
-  bool stopping_ = false;                 // guarded by mu_
-  bool hung_up_ = false;                  // guarded by mu_
-  std::deque<PendingRead> reads_;         // guarded by mu_
-  std::deque<PendingWrite> writes_;       // guarded by mu_
-  uint64_t accepted_ = 0;                 // guarded by mu_; bytes the kernel took, ever
-  uint32_t bit_rate_ = 0;                 // guarded by mu_
-  int bits_per_character_ = 10;           // guarded by mu_
-  uint64_t last_drained_ = 0;             // guarded by mu_; for the drain back-off
-  std::chrono::nanoseconds drain_wait_{}; // guarded by mu_; last wait without progress
+  bool running_ = false;                   // guarded by mu_; Start succeeded, Stop not yet
+  bool stopping_ = false;                  // guarded by mu_
+  bool hung_up_ = false;                   // guarded by mu_
+  std::deque<PendingRead> reads_;          // guarded by mu_
+  std::deque<PendingWrite> writes_;        // guarded by mu_
+  uint64_t accepted_ = 0;                  // guarded by mu_; bytes the kernel took, ever
+  uint32_t bit_rate_ = 0;                  // guarded by mu_
+  int bits_per_character_ = 10;            // guarded by mu_
+  uint64_t last_drained_ = 0;              // guarded by mu_; for the drain back-off
+  std::chrono::nanoseconds drain_wait_{};  // guarded by mu_; last wait without progress
   // What the I/O thread's current ppoll() covers; it sets them under mu_
   // before it sleeps, so a caller that holds mu_ knows whether a new
   // transfer needs a wake-up.
-  bool watching_in_ = false;     // guarded by mu_
+  bool watching_in_ = false;  // guarded by mu_
   // Input arrived while no read was pending and has not been read since.
   bool input_waiting_ = false;   // guarded by mu_
   bool watching_out_ = false;    // guarded by mu_

@@ -150,14 +150,16 @@ class StreamTransfersTest : public testing::Test {
   void TearDown() override { transfers_->Stop(); }
 
   void MasterSends(const std::string& bytes) {
-    ASSERT_EQ(write(pty_.master.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(write(pty_.master.get(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
   }
 
   // Fills the slave's way out until a write pends: nobody reads the master.
   // Returns the pending write's record; its buffer is `payload`.
   void FillOutput(std::vector<uint8_t>* payload, Completion* c) {
     payload->assign(1 << 20, 'x');
-    const IoStatus started = transfers_->Write(payload->data(), static_cast<uint32_t>(payload->size()), c);
+    const IoStatus started =
+        transfers_->Write(payload->data(), static_cast<uint32_t>(payload->size()), c);
     ASSERT_TRUE(started.pending()) << "a megabyte fits into a pty";
   }
 
@@ -178,7 +180,8 @@ TEST_F(StreamTransfersTest, ReadOfNBytesCompletesOnlyWhenAllNArrived) {
   const IoStatus read = AwaitResult(r);
   ASSERT_TRUE(read.done());
   EXPECT_EQ(read.count, 300u);
-  EXPECT_EQ(std::string(got, 300), std::string(100, 'a') + std::string(150, 'b') + std::string(50, 'c'));
+  EXPECT_EQ(std::string(got, 300),
+            std::string(100, 'a') + std::string(150, 'b') + std::string(50, 'c'));
   // The rest waits for the next read, which can finish at once.
   Completion next(NewEvent());
   const IoStatus rest = Finished(transfers_->Read(got, 10, &next), next);
@@ -190,7 +193,8 @@ TEST_F(StreamTransfersTest, LargeWriteResumesAfterPartialWritesAndCompletesWhenT
   std::vector<uint8_t> payload(200000);
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
   Completion w(NewEvent());
-  const IoStatus started = transfers_->Write(payload.data(), static_cast<uint32_t>(payload.size()), &w);
+  const IoStatus started =
+      transfers_->Write(payload.data(), static_cast<uint32_t>(payload.size()), &w);
   std::vector<uint8_t> received;
   uint8_t chunk[4096];
   while (received.size() < payload.size()) {

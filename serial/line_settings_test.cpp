@@ -12,7 +12,9 @@ namespace {
 struct Block {
   uint8_t bytes[kConfigBlockSize] = {};
   void Put32(size_t offset, int32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[offset + static_cast<size_t>(i)] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      bytes[offset + static_cast<size_t>(i)] =
+          static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
   }
 };
 
@@ -25,10 +27,8 @@ TEST(LineSettingsTest, BlockFieldsMapToTheLine) {
     int bits_per_character;
   };
   const Case cases[] = {
-      {0, 0, 9600, 0, 5, LineParity::kNone, 7},
-      {1, 1, 115200, 0, 7, LineParity::kOdd, 10},
-      {2, 2, 1000000, 1, 6, LineParity::kEven, 9},
-      {3, 0, 0, 0, 8, LineParity::kNone, 10},
+      {0, 0, 9600, 0, 5, LineParity::kNone, 7},    {1, 1, 115200, 0, 7, LineParity::kOdd, 10},
+      {2, 2, 1000000, 1, 6, LineParity::kEven, 9}, {3, 0, 0, 0, 8, LineParity::kNone, 10},
       {7, -1, -5, 0, 8, LineParity::kEven, 11},  // odd codes read as 8 bits; other parity as even
       {3, 5, 123457, 0, 8, LineParity::kEven, 11},
   };

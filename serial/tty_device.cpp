@@ -49,7 +49,8 @@ std::string ChangedRateNotice(const std::string& label, uint32_t asked, uint32_t
 TtyDevice::TtyDevice(UniqueFd fd, const TtyOpenOptions& options)
     : options_(options),
       fd_(std::move(fd)),
-      transfers_(fd_.get(), options.framed ? FdTransfers::Framing::kFramed : FdTransfers::Framing::kStream) {}
+      transfers_(fd_.get(),
+                 options.framed ? FdTransfers::Framing::kFramed : FdTransfers::Framing::kStream) {}
 
 TtyDevice::~TtyDevice() { Close(); }
 
@@ -140,7 +141,8 @@ IoStatus TtyDevice::Control(uint32_t code, const void* in, uint32_t in_size, voi
         break;
       default:
         // The adapter's own requests mean nothing to a TTY driver.
-        status = IoStatus{(code >> 16) == kDeviceTypeAdapter ? kErrorNotSupported : kErrorInvalidFunction, 0};
+        status = IoStatus{
+            (code >> 16) == kDeviceTypeAdapter ? kErrorNotSupported : kErrorInvalidFunction, 0};
         break;
     }
   }
@@ -175,14 +177,15 @@ IoStatus TtyDevice::Configure(const void* in, uint32_t in_size) {
     }
     // Told, not hidden: the figures of the run are measured against the
     // block's rate, so the user must know the line's own.
-    if (actual != asked) std::fprintf(stderr, "%s\n", ChangedRateNotice(options_.label, asked, actual).c_str());
+    if (actual != asked)
+      std::fprintf(stderr, "%s\n", ChangedRateNotice(options_.label, asked, actual).c_str());
   } else if (!GetTtyBitRate(fd, &actual)) {
     actual = 0;
   }
   termios back;
   if (tcgetattr(fd, &back) == 0 && !LineFramingMatches(settings, back)) {
-    std::fprintf(stderr, "%s: the driver did not take %d data bits with parity %s\n", options_.label.c_str(),
-                 settings.data_bits,
+    std::fprintf(stderr, "%s: the driver did not take %d data bits with parity %s\n",
+                 options_.label.c_str(), settings.data_bits,
                  settings.parity == LineParity::kNone  ? "none"
                  : settings.parity == LineParity::kOdd ? "odd"
                                                        : "even");
@@ -290,7 +293,8 @@ void TtyDevice::ReleaseLocked() {
     // tcsetattr knows only the standard rates; a rate set with BOTHER comes
     // back through termios2.
     uint32_t rate = 0;
-    if (saved_rate_ > 0 && GetTtyBitRate(fd, &rate) && rate != saved_rate_) SetTtyBitRate(fd, saved_rate_, &rate);
+    if (saved_rate_ > 0 && GetTtyBitRate(fd, &rate) && rate != saved_rate_)
+      SetTtyBitRate(fd, saved_rate_, &rate);
   }
   if (saved_modem_valid_) ioctl(fd, TIOCMSET, &saved_modem_);
   ioctl(fd, TIOCNXCL);
@@ -307,7 +311,8 @@ std::shared_ptr<TtyDevice> OpenTtyDevice(const std::string& path, const TtyOpenO
     // A missing port (or a link that leads nowhere) is no problem to
     // report: the port is simply not there.
     if (errno != ENOENT && errno != ENOTDIR) {
-      *problem = errno == EBUSY ? "in use (opened exclusively by another program)" : Describe(path, errno);
+      *problem =
+          errno == EBUSY ? "in use (opened exclusively by another program)" : Describe(path, errno);
     }
     return nullptr;
   }
@@ -316,7 +321,8 @@ std::shared_ptr<TtyDevice> OpenTtyDevice(const std::string& path, const TtyOpenO
     return nullptr;
   }
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    *problem = errno == EWOULDBLOCK ? "in use (locked by another tester or program)" : Describe("flock", errno);
+    *problem = errno == EWOULDBLOCK ? "in use (locked by another tester or program)"
+                                    : Describe("flock", errno);
     return nullptr;
   }
   if (ioctl(fd.get(), TIOCEXCL) != 0) {

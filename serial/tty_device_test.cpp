@@ -22,7 +22,9 @@ constexpr int64_t kPatienceMs = 20000;
 std::vector<uint8_t> BlockWith(int32_t bit_rate, int32_t size_code, int32_t parity) {
   std::vector<uint8_t> block(kConfigBlockSize, 0);
   auto put = [&block](size_t offset, int32_t v) {
-    for (int i = 0; i < 4; ++i) block[offset + static_cast<size_t>(i)] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      block[offset + static_cast<size_t>(i)] =
+          static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
   };
   put(block::kBitRate, bit_rate);
   put(block::kTxCharacterSize, size_code);
@@ -109,7 +111,9 @@ TEST_F(TtyDeviceTest, OpenSetsRawModeBlockSetsTheLineAndCloseRestoresThePort) {
   // read-back tells.
   const std::vector<uint8_t> block = BlockWith(123457, 1, 1);
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(device->Control(kIoctlSetConfiguration, block.data(), kConfigBlockSize, nullptr, 0, nullptr).done());
+  EXPECT_TRUE(
+      device->Control(kIoctlSetConfiguration, block.data(), kConfigBlockSize, nullptr, 0, nullptr)
+          .done());
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Quarnex01: the driver did not take 7 data bits with parity odd\n");
   EXPECT_EQ(QueriedRate(*device), 123457u);
@@ -119,7 +123,9 @@ TEST_F(TtyDeviceTest, OpenSetsRawModeBlockSetsTheLineAndCloseRestoresThePort) {
 
   // BitRate 0 leaves the rate as it is.
   const std::vector<uint8_t> no_rate = BlockWith(0, 3, 0);
-  EXPECT_TRUE(device->Control(kIoctlSetConfiguration, no_rate.data(), kConfigBlockSize, nullptr, 0, nullptr).done());
+  EXPECT_TRUE(
+      device->Control(kIoctlSetConfiguration, no_rate.data(), kConfigBlockSize, nullptr, 0, nullptr)
+          .done());
   EXPECT_EQ(QueriedRate(*device), 123457u);
 
   device->Close();
@@ -163,8 +169,8 @@ TEST_F(TtyDeviceTest, ControlRequestsOnAPseudoTerminal) {
     SCOPED_TRACE(testing::Message() << std::hex << c.code);
     std::vector<uint8_t> out(c.out_size + 1);
     Completion record(MakeEvent(Event::Kind::kManualReset));
-    const IoStatus status =
-        device->Control(c.code, c.in, c.in_size, c.out_size ? out.data() : nullptr, c.out_size, &record);
+    const IoStatus status = device->Control(c.code, c.in, c.in_size,
+                                            c.out_size ? out.data() : nullptr, c.out_size, &record);
     EXPECT_EQ(status.error, c.error);
     // Done at once with a record: the record says so and its event is set.
     EXPECT_EQ(record.event->IsSet(), status.done());
@@ -213,7 +219,8 @@ TEST_F(TtyDeviceTest, CloseAbortsPendingTransfersAndEveryLaterCallFails) {
   Completion later(MakeEvent(Event::Kind::kManualReset));
   EXPECT_EQ(device->Read(b, 4, &later).error, kErrorInvalidHandle);
   EXPECT_EQ(device->Write(b, 4, &later).error, kErrorInvalidHandle);
-  EXPECT_EQ(device->Control(kIoctlSetTwoValues, b, 4, nullptr, 0, nullptr).error, kErrorInvalidHandle);
+  EXPECT_EQ(device->Control(kIoctlSetTwoValues, b, 4, nullptr, 0, nullptr).error,
+            kErrorInvalidHandle);
   uint32_t mask = 0, error = 0;
   EXPECT_FALSE(device->ClearCommError(&mask, &error));
   EXPECT_EQ(error, kErrorInvalidHandle);

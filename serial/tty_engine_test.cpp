@@ -90,14 +90,17 @@ class TtyEngineTest : public testing::Test {
 TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
   MakePorts(2, true);
   ASSERT_TRUE(StartHeadlessRun());
-  EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200; }))
-      << Slot(0).GoodPacketCount << " " << Slot(1).GoodPacketCount;
+  EXPECT_TRUE(Eventually([] {
+    return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200;
+  })) << Slot(0).GoodPacketCount
+      << " " << Slot(1).GoodPacketCount;
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     const PortContext& port = Slot(i);
     EXPECT_EQ(port.ErrorCount.load(), 0)
-        << port.WriteFailedCount << " " << port.WriteAbortedCount << " " << port.ReadFailedCount << " "
-        << port.ReadAbortedCount << " " << port.LengthMismatchCount << " " << port.DataMismatchCount;
+        << port.WriteFailedCount << " " << port.WriteAbortedCount << " " << port.ReadFailedCount
+        << " " << port.ReadAbortedCount << " " << port.LengthMismatchCount << " "
+        << port.DataMismatchCount;
     EXPECT_GE(plugs_[static_cast<size_t>(i)]->echoed(), 200u * 512u);
   }
   StopHeadlessRun();

@@ -54,8 +54,8 @@ std::string FindOnPath(const std::string& name) {
 // runs.
 class Child {
  public:
-  Child(const std::vector<std::string>& args, const std::vector<std::string>& extra_env, const fs::path& dir,
-        const std::string& name)
+  Child(const std::vector<std::string>& args, const std::vector<std::string>& extra_env,
+        const fs::path& dir, const std::string& name)
       : out_(dir / (name + ".out")), err_(dir / (name + ".err")) {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
@@ -146,19 +146,23 @@ TEST(TtyRunnerTest, TransmitOnlyInOneProcessReceiveOnlyInAnotherOverANullModemPa
   Child cable({socat, "-d", "-d", "pty,raw,echo=0,link=" + (ports / "Quarnex01").string(),
                "pty,raw,echo=0,link=" + (ports / "Quarnex02").string()},
               {}, box.path(), "socat");
-  ASSERT_TRUE(Eventually([&] { return fs::exists(ports / "Quarnex01") && fs::exists(ports / "Quarnex02"); }));
+  ASSERT_TRUE(Eventually(
+      [&] { return fs::exists(ports / "Quarnex01") && fs::exists(ports / "Quarnex02"); }));
 
   const std::vector<std::string> env = {"QUARNEX_TTY_DIR=" + ports.string(),
                                         "XDG_CONFIG_HOME=" + (box.path() / "config").string()};
-  const std::vector<std::string> common = {"--file", "data.bin", "--packet-size", "256", "--no-log", "--quiet"};
-  std::vector<std::string> receive = {QUARNEX_RUN_BINARY, "--ports", "2", "--mode", "receive", "--packets", "150"};
+  const std::vector<std::string> common = {"--file", "data.bin", "--packet-size",
+                                           "256",    "--no-log", "--quiet"};
+  std::vector<std::string> receive = {QUARNEX_RUN_BINARY, "--ports",   "2",  "--mode",
+                                      "receive",          "--packets", "150"};
   receive.insert(receive.end(), common.begin(), common.end());
   Child receiver(receive, env, box.path(), "receiver");
   // The receiver discards what waited on its port when it opens it, so the
   // transmitter starts only once the port is taken.
   ASSERT_TRUE(Eventually([&] { return PortTaken(ports / "Quarnex02"); })) << receiver.Err();
 
-  std::vector<std::string> transmit = {QUARNEX_RUN_BINARY, "--ports", "1", "--mode", "transmit", "--duration", "120"};
+  std::vector<std::string> transmit = {QUARNEX_RUN_BINARY, "--ports",    "1",  "--mode",
+                                       "transmit",         "--duration", "120"};
   transmit.insert(transmit.end(), common.begin(), common.end());
   Child transmitter(transmit, env, box.path(), "transmitter");
 

@@ -77,7 +77,8 @@ double ReferenceRate(const std::string& slave_path, uint32_t packet_size, double
   tcsetattr(fd.get(), TCSANOW, &t);
   std::vector<uint8_t> packet(packet_size, 'A'), echo(packet_size);
   const auto start = Clock::now();
-  const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(duration));
+  const auto end =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(duration));
   uint64_t packets = 0;
   while (Clock::now() < end) {
     for (size_t sent = 0; sent < packet.size();) {
