@@ -9,7 +9,10 @@
 // which announces every dirty row in one dataChanged. So a worker never
 // waits for the user-interface thread, and the user-interface thread only
 // ever holds the mutex for a copy: no deadlock, and a fast line cannot
-// flood the event queue.
+// flood the event queue. Queued flushes come at most every 40 ms
+// (kMinFlushInterval): the first after a quiet spell at once, the next no
+// sooner than that after it, so repainting costs the user-interface thread
+// a bounded share of the CPU however fast the lines are.
 //
 // Rows: the texts change at once on any thread; the row count the view sees
 // (rowCount) changes only on the user-interface thread, at once when the
@@ -23,6 +26,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -71,6 +75,8 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   void StatusTextChanged(int part, const QString& text);
   // Emitted on the user-interface thread after SelectWholeRows.
   void WholeRowSelectionRequested();
+  // Emitted by the model itself, on any thread, to queue FlushWhenDue.
+  void FlushRequested(QPrivateSignal);
 
  private:
   using Row = std::array<std::string, kColumnCount>;
@@ -81,6 +87,9 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   // Brings the view up to date with the stored texts (user-interface
   // thread).
   void Flush();
+  // The queued Flush of the workers' writes: now, or on a timer once
+  // kMinFlushInterval has passed since the last one (user-interface thread).
+  void FlushWhenDue();
 
   mutable std::mutex mu_;
   std::vector<Row> rows_;                              // guarded by mu_
@@ -93,6 +102,8 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   bool flush_queued_ = false;                          // guarded by mu_
 
   int shown_rows_ = 0;  // the row count the view knows; user-interface thread
+  // When FlushWhenDue last flushed; user-interface thread.
+  std::chrono::steady_clock::time_point last_queued_flush_{};
 };
 
 }  // namespace quarnex
