@@ -1,0 +1,434 @@
+// The window under load: does the user-interface thread stay responsive,
+// and does the engine keep its pace, while 128 fast lines refresh their rows
+// after every packet?
+//
+// Each round runs the same Loopback test twice: once through the real main
+// window (its Start, its results model and table, painted by Qt) and once
+// headless through the recording view (history off), both on 128 unpaced
+// ports of the simulated adapter (no BitRate in quarnex.cfg), small packets,
+// and "Update screen every" 0 ms, so every packet rewrites its row. On both
+// sides, from the moment Start has returned, a precise QTimer on the
+// user-interface thread ticks at a fixed period and records how much later
+// than one period after the tick before each tick comes.
+//
+// Prints "name: value" lines:
+//   ui_timer_max_late_ms         the latest tick of any window run (the
+//                                worst over all rounds: the window must never
+//                                freeze)
+//   ui_timer_p99_late_ms         the 99th percentile of the ticks' lateness
+//                                (median over the rounds)
+//   recording_timer_max_late_ms  the same as the first during the headless
+//                                runs: what the machine's scheduler alone
+//                                costs a thread that only ticks
+//   ui_packets_per_s             median packet rates, all ports together,
+//   recording_packets_per_s      from one second after the start to the end
+//   ui_vs_recording_pct          median over the rounds of each round's
+//                                ratio of the two
+//   ui_repaints_per_s            dataChanged signals and paint events of the
+//   ui_paints_per_s              table per second (medians): how well the
+//                                model coalesces the writes
+//   ui_thread_cpu_pct            the user-interface thread's CPU time and its
+//   ui_thread_queued_pct         time runnable but waiting for a core, as
+//                                percentages of the window runs' time
+//                                (medians): a thread that is always queued
+//                                is starved by the workers, not busy
+//
+// The two sides alternate (window first in even rounds, headless first in
+// odd ones) and the figures are medians, so load from elsewhere on a shared
+// machine falls on both sides alike.
+//
+// Runs in a temporary folder of its own (quarnex.cfg and the window's log
+// go there; settings live in a memory store). Uses the offscreen platform
+// when no display is set. Options: --seconds=N length of each run (default
+// 10), --rounds=N (default 3), --packet-size=N (default 64),
+// --period-ms=N timer period (default 10). For diagnosis, --worker-nice=N
+// lowers every other thread of the process to nice N once a run has started
+// (on both sides): how the figures change when the workers no longer share
+// the cores with this thread as equals. The program itself does not do that.
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QString>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter/simulated_adapter.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_table.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/platform/clock.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/memory_store.h"
+#include "testapp/settings/settings_io.h"
+#include "testapp/settings/settings_state.h"
+#include "testapp/ui/main_window.h"
+
+namespace quarnex {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPorts = 128;
+constexpr char kSim[] = "ports=1-128";
+// 8-bit characters, no parity, and no BitRate line: the line is unpaced.
+constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\n";
+// Opening 128 ports and the first packets are not what is measured.
+constexpr double kWarmUpMs = 1000;
+
+struct BenchOptions {
+  double seconds = 10;
+  int rounds = 3;
+  int packet_size = 64;
+  int period_ms = 10;
+  int worker_nice = 0;  // 0: leave the threads as the engine made them
+};
+
+struct Measurement {
+  double packets_per_s = 0;
+  double timer_max_late_ms = 0;
+  double timer_max_late_at_ms = 0;  // when that tick was due, ms into the run
+  double timer_p99_late_ms = 0;
+  // Window runs only:
+  double repaints_per_s = 0;
+  double paints_per_s = 0;
+  double thread_cpu_pct = 0;
+  double thread_queued_pct = 0;
+};
+
+// The calling thread's time on a core and its time runnable but waiting for
+// one, ms, from the kernel's scheduler statistics.
+struct SchedTimes {
+  double running_ms = 0;
+  double queued_ms = 0;
+};
+
+SchedTimes ThreadSchedTimes() {
+  std::ifstream in("/proc/thread-self/schedstat");
+  double running_ns = 0;
+  double queued_ns = 0;
+  in >> running_ns >> queued_ns;
+  return {running_ns / 1e6, queued_ns / 1e6};
+}
+
+long long TotalPackets() {
+  long long total = 0;
+  for (int i = 0; i < kPorts; ++i) total += Run().Ports[static_cast<size_t>(i)].PacketCount.load();
+  return total;
+}
+
+// The bench's settings over whatever LoadSettings gave (the defaults of an
+// empty store), the same on both sides.
+void ApplyBenchSettings(const BenchOptions& o) {
+  Settings& s = GlobalSettings();
+  s.Test.Mode = kLoopback;
+  s.Test.PortIndex = 1;
+  s.Test.PortCount = kPorts;
+  s.Test.UpdateInterval = 0;
+  s.PacketSize = o.packet_size;
+}
+
+// Ticks at a fixed period on the thread that makes it and keeps every
+// tick's delay past its due time (one period after the tick before).
+class LatenessProbe {
+ public:
+  explicit LatenessProbe(int period_ms) : period_ms_(period_ms) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+  }
+  void Start() {
+    last_ms_ = SteadyMilliseconds();
+    start_ms_ = last_ms_;
+    late_ms_.clear();
+    timer_.start(period_ms_);
+  }
+  void Stop() {
+    timer_.stop();
+    // A tick that is overdue right now counts too.
+    Record(SteadyMilliseconds());
+  }
+  double MaxLateMs() const {
+    return late_ms_.empty() ? 0 : *std::max_element(late_ms_.begin(), late_ms_.end());
+  }
+  // When the latest tick was due, ms after Start.
+  double MaxLateAtMs() const { return max_late_at_ms_; }
+  double P99LateMs() const {
+    if (late_ms_.empty()) return 0;
+    std::vector<double> sorted = late_ms_;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[static_cast<size_t>(std::floor(0.99 * static_cast<double>(sorted.size() - 1)))];
+  }
+
+ private:
+  void Tick() {
+    const double now = SteadyMilliseconds();
+    Record(now);
+    last_ms_ = now;
+  }
+  void Record(double now) {
+    const double late = std::max(0.0, now - last_ms_ - period_ms_);
+    if (late > MaxLateMs()) max_late_at_ms_ = last_ms_ + period_ms_ - start_ms_;
+    late_ms_.push_back(late);
+  }
+
+  const int period_ms_;
+  QTimer timer_;
+  double last_ms_ = 0;
+  double start_ms_ = 0;
+  double max_late_at_ms_ = 0;
+  std::vector<double> late_ms_;
+};
+
+// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return QObject::eventFilter(watched, event);
+  }
+  long long paints = 0;
+};
+
+// Runs this thread's event loop for `ms` milliseconds.
+void RunEventsFor(double ms) {
+  QEventLoop loop;
+  QTimer::singleShot(std::max(0, static_cast<int>(ms)), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// Sets every thread of the process but the calling one to `nice`.
+void ReniceOtherThreads(int nice) {
+  const std::string self = std::to_string(gettid());
+  for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task")) {
+    const std::string tid = task.path().filename().string();
+    if (tid != self) setpriority(PRIO_PROCESS, static_cast<id_t>(std::stoi(tid)), nice);
+  }
+}
+
+// The timed part of a run that has just started: the probe ticks for the
+// whole run, the packets count from the end of the warm-up. Returns packets
+// per second; the run is still going when it returns.
+double TimeRun(const BenchOptions& o, LatenessProbe& probe, double start_ms) {
+  RunEventsFor(start_ms + kWarmUpMs - SteadyMilliseconds());
+  const double first_ms = SteadyMilliseconds();
+  const long long first = TotalPackets();
+  RunEventsFor(start_ms + o.seconds * 1000 - SteadyMilliseconds());
+  const double last_ms = SteadyMilliseconds();
+  const long long last = TotalPackets();
+  probe.Stop();
+  return (last - first) / ((last_ms - first_ms) / 1000.0);
+}
+
+// The run through the main window: its Start, its model, its table.
+Measurement WindowRun(const BenchOptions& o) {
+  MemoryStore store;
+  std::unique_ptr<MainWindow> window = OpenMainWindow(store);
+  ApplyBenchSettings(o);
+  long long repaints = 0;
+  QObject::connect(&window->Model(), &QAbstractItemModel::dataChanged, [&repaints] { ++repaints; });
+  PaintCounter paints;
+  window->Table().viewport()->installEventFilter(&paints);
+  // Let the window show itself before the run starts.
+  RunEventsFor(100);
+
+  LatenessProbe probe(o.period_ms);
+  const double start_ms = SteadyMilliseconds();
+  window->Start();
+  if (!window->RunActive()) {
+    std::fprintf(stderr, "ui_bench: the window's run did not start\n");
+    std::exit(1);
+  }
+  // Start itself opens the ports on this thread; the probe watches the run.
+  if (o.worker_nice != 0) ReniceOtherThreads(o.worker_nice);
+  probe.Start();
+  const long long repaints_before = repaints;
+  const long long paints_before = paints.paints;
+  const double ticking_ms = SteadyMilliseconds();
+  const SchedTimes sched_before = ThreadSchedTimes();
+  Measurement m;
+  m.packets_per_s = TimeRun(o, probe, start_ms);
+  const SchedTimes sched_after = ThreadSchedTimes();
+  const double ticked_ms = SteadyMilliseconds() - ticking_ms;
+  m.timer_max_late_ms = probe.MaxLateMs();
+  m.timer_max_late_at_ms = probe.MaxLateAtMs();
+  m.timer_p99_late_ms = probe.P99LateMs();
+  m.repaints_per_s = (repaints - repaints_before) / (ticked_ms / 1000.0);
+  m.paints_per_s = (paints.paints - paints_before) / (ticked_ms / 1000.0);
+  m.thread_cpu_pct = 100.0 * (sched_after.running_ms - sched_before.running_ms) / ticked_ms;
+  m.thread_queued_pct = 100.0 * (sched_after.queued_ms - sched_before.queued_ms) / ticked_ms;
+
+  // Every row must have been refreshed through the window's model.
+  for (int i = 0; i < kPorts; ++i) {
+    if (window->Model().Text(Run().Ports[static_cast<size_t>(i)].Row, kColumnPackets).empty()) {
+      std::fprintf(stderr, "ui_bench: row %d never showed a packet count\n", i);
+      std::exit(1);
+    }
+  }
+  window->Table().viewport()->removeEventFilter(&paints);
+  window->Stop();
+  // Closing joins every worker, so nothing writes to the model any more.
+  window.reset();
+  return m;
+}
+
+// The same run headless through the recording view; the probe ticks on an
+// otherwise idle event loop.
+Measurement RecordingRun(const BenchOptions& o) {
+  MemoryStore store;
+  LoadSettings(store, &GlobalSettings());
+  ClearPortSlots();
+  ApplyBenchSettings(o);
+  RecordingView view(/*keep_history=*/false);
+  SetEngineOutputs(&view, &view);
+
+  LatenessProbe probe(o.period_ms);
+  const double start_ms = SteadyMilliseconds();
+  if (!StartHeadlessRun()) {
+    std::fprintf(stderr, "ui_bench: the recording run did not start\n");
+    std::exit(1);
+  }
+  if (o.worker_nice != 0) ReniceOtherThreads(o.worker_nice);
+  probe.Start();
+  Measurement m;
+  m.packets_per_s = TimeRun(o, probe, start_ms);
+  m.timer_max_late_ms = probe.MaxLateMs();
+  m.timer_max_late_at_ms = probe.MaxLateAtMs();
+  m.timer_p99_late_ms = probe.P99LateMs();
+  StopHeadlessRun();
+  SetEngineOutputs(nullptr, nullptr);
+  return m;
+}
+
+// The offscreen platform warns on every window it shows that it cannot
+// pass size hints on; everything else goes to Qt's own handler.
+QtMessageHandler qt_handler = nullptr;
+void DropOffscreenNoise(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (text.contains(QLatin1String("does not support propagateSizeHints"))) return;
+  qt_handler(type, context, text);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+BenchOptions ParseOptions(int argc, char** argv) {
+  BenchOptions o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&arg](const char* name) -> const char* {
+      const size_t n = std::strlen(name);
+      return arg.compare(0, n, name) == 0 ? arg.c_str() + n : nullptr;
+    };
+    if (const char* v = value("--seconds=")) {
+      o.seconds = std::atof(v);
+    } else if (const char* v = value("--rounds=")) {
+      o.rounds = std::atoi(v);
+    } else if (const char* v = value("--packet-size=")) {
+      o.packet_size = std::atoi(v);
+    } else if (const char* v = value("--period-ms=")) {
+      o.period_ms = std::atoi(v);
+    } else if (const char* v = value("--worker-nice=")) {
+      o.worker_nice = std::atoi(v);
+    } else {
+      std::fprintf(stderr, "ui_bench: unknown option %s\n", arg.c_str());
+      std::exit(2);
+    }
+  }
+  if (o.seconds * 1000 <= kWarmUpMs * 2 || o.rounds < 1 || o.packet_size < 1 ||
+      o.packet_size > kMaxPacketSize || o.period_ms < 1) {
+    std::fprintf(stderr,
+                 "ui_bench: need --seconds above %g, --rounds of 1 or more, --packet-size from 1 "
+                 "to %d and --period-ms of 1 or more\n",
+                 kWarmUpMs * 2 / 1000, kMaxPacketSize);
+    std::exit(2);
+  }
+  return o;
+}
+
+int Main(int argc, char** argv) {
+  const BenchOptions o = ParseOptions(argc, argv);
+  std::string templ = (fs::temp_directory_path() / "ui-bench-XXXXXX").string();
+  if (mkdtemp(templ.data()) == nullptr) return 1;
+  const fs::path dir = templ;
+  const fs::path old_dir = fs::current_path();
+  std::ofstream(dir / "quarnex.cfg") << kConfig;
+  fs::current_path(dir);
+  SimConfigureText(kSim);
+
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
+  }
+  // Nothing of Qt's may reach the user's own folders.
+  setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  qt_handler = qInstallMessageHandler(DropOffscreenNoise);
+  int qt_argc = 1;
+  QApplication app(qt_argc, argv);
+
+  std::vector<double> ui_rate, recording_rate, ratios, repaints, paints, p99, cpu, queued;
+  double ui_max_late = 0;
+  double recording_max_late = 0;
+  for (int round = 0; round < o.rounds; ++round) {
+    Measurement ui;
+    Measurement recording;
+    if (round % 2 == 0) {
+      ui = WindowRun(o);
+      recording = RecordingRun(o);
+    } else {
+      recording = RecordingRun(o);
+      ui = WindowRun(o);
+    }
+    ui_rate.push_back(ui.packets_per_s);
+    recording_rate.push_back(recording.packets_per_s);
+    ratios.push_back(ui.packets_per_s / recording.packets_per_s);
+    repaints.push_back(ui.repaints_per_s);
+    paints.push_back(ui.paints_per_s);
+    p99.push_back(ui.timer_p99_late_ms);
+    cpu.push_back(ui.thread_cpu_pct);
+    queued.push_back(ui.thread_queued_pct);
+    ui_max_late = std::max(ui_max_late, ui.timer_max_late_ms);
+    recording_max_late = std::max(recording_max_late, recording.timer_max_late_ms);
+    std::fprintf(stderr,
+                 "round %d: window %.0f packets/s (timer late %.1f ms at %.0f ms, p99 %.1f ms, "
+                 "%.0f paints/s, thread %.1f%% on a core, %.0f%% queued), recording %.0f "
+                 "packets/s (timer late %.1f ms at %.0f ms)\n",
+                 round + 1, ui.packets_per_s, ui.timer_max_late_ms, ui.timer_max_late_at_ms,
+                 ui.timer_p99_late_ms, ui.paints_per_s, ui.thread_cpu_pct, ui.thread_queued_pct,
+                 recording.packets_per_s, recording.timer_max_late_ms,
+                 recording.timer_max_late_at_ms);
+  }
+  fs::current_path(old_dir);
+  fs::remove_all(dir);
+
+  std::printf("ui_timer_max_late_ms: %.1f\n", ui_max_late);
+  std::printf("ui_timer_p99_late_ms: %.1f\n", Median(p99));
+  std::printf("recording_timer_max_late_ms: %.1f\n", recording_max_late);
+  std::printf("ui_packets_per_s: %.0f\n", Median(ui_rate));
+  std::printf("recording_packets_per_s: %.0f\n", Median(recording_rate));
+  std::printf("ui_vs_recording_pct: %.1f\n", Median(ratios) * 100.0);
+  std::printf("ui_repaints_per_s: %.0f\n", Median(repaints));
+  std::printf("ui_paints_per_s: %.0f\n", Median(paints));
+  std::printf("ui_thread_cpu_pct: %.1f\n", Median(cpu));
+  std::printf("ui_thread_queued_pct: %.0f\n", Median(queued));
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+}  // namespace quarnex
+
+int main(int argc, char** argv) { return quarnex::Main(argc, argv); }
