@@ -22,6 +22,7 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/exerciser.h"
 #include "testapp/engine/worker_loops.h"
+#include "testapp/platform/thread_priority.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/configure_port.h"
@@ -87,7 +88,10 @@ void ClampRunSettings() {
 // place where the engine turns that into a value.
 bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& port) {
   try {
-    thread = std::thread(body, std::ref(port));
+    thread = std::thread([body, &port] {
+      LowerCurrentThreadPriority(kWorkerNice);
+      return body(port);
+    });
   } catch (const std::system_error&) {
     return false;
   }
