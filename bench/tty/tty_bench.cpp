@@ -42,6 +42,7 @@
 #include "adapter/simulated_adapter.h"
 #include "serial/pty_test_util.h"
 #include "serial/tty_ports.h"
+#include "bench/bench_util.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
@@ -59,11 +60,6 @@ constexpr int kRounds = 5;  // odd, so the median is one round's figure
 constexpr auto kWarmUp = std::chrono::milliseconds(200);
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // Write a packet, read its echo back, for `duration`; packets per second.
 double ReferenceRate(const std::string& slave_path, uint32_t packet_size, double duration) {

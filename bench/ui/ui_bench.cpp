@@ -67,6 +67,7 @@
 #include <vector>
 
 #include "adapter/simulated_adapter.h"
+#include "bench/bench_util.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
@@ -320,19 +321,11 @@ void DropOffscreenNoise(QtMsgType type, const QMessageLogContext& context, const
   qt_handler(type, context, text);
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 BenchOptions ParseOptions(int argc, char** argv) {
   BenchOptions o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&arg](const char* name) -> const char* {
-      const size_t n = std::strlen(name);
-      return arg.compare(0, n, name) == 0 ? arg.c_str() + n : nullptr;
-    };
+    auto value = [&arg](const char* prefix) { return OptionValue(arg, prefix); };
     if (const char* v = value("--seconds=")) {
       o.seconds = std::atof(v);
     } else if (const char* v = value("--rounds=")) {
