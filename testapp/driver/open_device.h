@@ -12,8 +12,9 @@ namespace quarnex {
 // Opens "\\.\QuarnexNN" for reading and writing, exclusively, for
 // overlapped transfers. Returns null (the invalid value) when the port does
 // not exist, is already open, or the path is not a port name. Picks the
-// backend: the opener installed with SetDeviceOpener, else the simulated
-// adapter. Any thread.
+// backend: the opener installed with SetDeviceOpener; else, when
+// QUARNEX_TTY_DIR names a folder, the real serial port its link QuarnexNN
+// leads to; else the simulated adapter. Any thread.
 DeviceRef OpenDevice(std::string_view path);
 
 // Replaces the backend (tests install fakes); an empty function restores the
