@@ -112,15 +112,17 @@ class ResultsModelTest : public QObject {
         --running;
       });
     }
+    // At least one pass, however fast the workers are: they may all be done
+    // before this thread first looks.
     int reads = 0;
-    while (running.load() > 0) {
+    do {
       QCoreApplication::processEvents();
       for (int r = 0; r < kRows; ++r) {
         const QString text = model.data(model.index(r, kColumnStatus), Qt::DisplayRole).toString();
         QVERIFY(text.isEmpty() || text.startsWith("status "));
         ++reads;
       }
-    }
+    } while (running.load() > 0);
     for (std::thread& t : workers) t.join();
     QVERIFY(reads > 0);
     for (int r = 0; r < kRows; ++r) {
