@@ -278,7 +278,11 @@ TEST_F(EngineE2eTest, TransmitOnlySendsTheFileInChunks) {
   UseAdapter(1, Far(FarEndKind::kSink));
   Configure(1000000);
   ASSERT_TRUE(StartHeadlessRun());
-  ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() == 1; }));
+  // The count rises before the verdict's row refresh, which writes the
+  // status cell last: wait for that too.
+  ASSERT_TRUE(Eventually([this] {
+    return Slot(0).PacketCount.load() == 1 && view_.Cell(Slot(0).Row, kColumnStatus) == "Success";
+  }));
   const PortContext& port = Slot(0);
   EXPECT_EQ(port.GoodPacketCount.load(), 1);
   // The last, half chunk shows no progress; its result is the packet's.
