@@ -8,6 +8,7 @@
 #ifndef QUARNEX_PLATFORM_EVENT_H_
 #define QUARNEX_PLATFORM_EVENT_H_
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -35,6 +36,9 @@ class Event {
   void Reset();
   // True while the event is signalled (does not consume it).
   bool IsSet() const;
+  // The same without taking the lock: a hint that may already be stale,
+  // for a waiter that watches before it sleeps.
+  bool LooksSet() const { return signalled_.load(std::memory_order_acquire); }
   Kind kind() const { return kind_; }
 
  private:
@@ -45,7 +49,8 @@ class Event {
 
   const Kind kind_;
   mutable std::mutex mu_;
-  bool signalled_;                // guarded by mu_
+  // Written under mu_ only; read without it by waiters that spin.
+  std::atomic<bool> signalled_;
   std::vector<Waiter*> waiters_;  // guarded by mu_
 };
 
@@ -64,7 +69,8 @@ inline constexpr int kWaitFailed = -1;
 // consumed by the wait that returns it. Returns kWaitTimeout after
 // timeout_ms milliseconds (kInfinite waits forever) and kWaitFailed when the
 // list is empty or holds a null event. The events must stay alive during the
-// call.
+// call. A wait may watch its events for a moment before it sleeps (a
+// wake-up then costs next to nothing); what it returns is the same.
 int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
 int WaitAny(std::initializer_list<const Event*> events, int64_t timeout_ms);
 
