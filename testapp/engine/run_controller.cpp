@@ -84,12 +84,25 @@ void ClampRunSettings() {
   if (s.PacketSize > kMaxPacketSize) s.PacketSize = kMaxPacketSize;
 }
 
+// Whether the run's workers make way for the window. A port's reader and
+// writer take turns, so a port keeps at most about one core busy (two with
+// the control-request exerciser). Only a run that can fill every core could
+// keep the window waiting; the workers of a smaller run keep the normal
+// priority, so that their hand-offs never queue behind the other threads
+// of the machine.
+bool WorkersYieldToWindow() {
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  const int per_port = GlobalTesterOptions().IoctlIndex.load() != 0 ? 2 : 1;
+  return cores <= 0 || SlotsInRange() * per_port >= cores;
+}
+
 // std::thread reports a failed creation only by throwing; this is the one
 // place where the engine turns that into a value.
 bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& port) {
+  const bool lower = WorkersYieldToWindow();
   try {
-    thread = std::thread([body, &port] {
-      LowerCurrentThreadPriority(kWorkerNice);
+    thread = std::thread([body, &port, lower] {
+      if (lower) LowerCurrentThreadPriority(kWorkerNice);
       return body(port);
     });
   } catch (const std::system_error&) {

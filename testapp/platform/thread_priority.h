@@ -5,10 +5,11 @@
 
 namespace quarnex {
 
-// The niceness the engine's worker threads run at. With a hundred busy
-// lines on two cores, workers at the window's own priority kept its thread
-// waiting for a core for hundreds of milliseconds; at 10 the window answers
-// at once and the workers still get every idle cycle.
+// The niceness the engine's worker threads run at when their run has lines
+// enough to keep every core busy. With a hundred busy lines on two cores,
+// workers at the window's own priority kept its thread waiting for a core
+// for hundreds of milliseconds; at 10 the window answers at once and the
+// workers still get every idle cycle.
 inline constexpr int kWorkerNice = 10;
 
 // Raises the calling thread's niceness to `nice` (a lower priority), which
