@@ -110,7 +110,10 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
     return IoStatus{kErrorSuccess, 0};
   }
   PendingRead r{static_cast<uint8_t*>(buffer), length, 0, c};
-  if (reads_.empty()) {
+  // While the I/O thread watches the input and saw nothing arrive, a read()
+  // here would only say so; the thread takes the data when it comes.
+  const bool nothing_arrived = watching_in_ && !input_waiting_;
+  if (reads_.empty() && !nothing_arrived) {
     uint32_t error = kErrorSuccess;
     switch (ReadStepLocked(&r, &error)) {
       case Step::kComplete:

@@ -83,7 +83,7 @@ bool TtyDevice::SetUp(std::string* problem) {
   // What waited in the buffers belongs to whoever used the port before.
   tcflush(fd, TCIOFLUSH);
   bool supported = false;
-  ReadCounters(&counters_, &supported);
+  counters_unsupported_ = ReadCounters(&counters_, &supported) && !supported;
   uint32_t rate = 0;
   if (GetTtyBitRate(fd, &rate)) transfers_.SetLinePace(rate, 10);
   uint32_t error = kErrorSuccess;
@@ -248,6 +248,9 @@ bool TtyDevice::ClearCommError(uint32_t* errors, uint32_t* error) {
   bool supported = false;
   if (!open_) {
     code = kErrorInvalidHandle;
+  } else if (counters_unsupported_) {
+    // The driver said at the open that it keeps no counters; it is asked
+    // once, not after every packet.
   } else if (!ReadCounters(&now, &supported)) {
     code = kErrorGenFailure;
   } else if (supported) {

@@ -115,6 +115,7 @@ class TtyDevice : public Device {
   int saved_ldisc_ = 0;
   bool ldisc_changed_ = false;
   LineErrorCounters counters_{};  // at the last ClearCommError (or the open)
+  bool counters_unsupported_ = false;  // the driver has no TIOCGICOUNT
   uint32_t comm_mask_ = 0;
 };
 
