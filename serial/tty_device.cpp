@@ -41,11 +41,6 @@ std::string Describe(const std::string& what, int e) { return what + ": " + std:
 
 }  // namespace
 
-std::string ChangedRateNotice(const std::string& label, uint32_t asked, uint32_t actual) {
-  return label + ": the line runs at " + std::to_string(actual) + " bit/s, not the " +
-         std::to_string(asked) + " bit/s of BitRate";
-}
-
 TtyDevice::TtyDevice(UniqueFd fd, const TtyOpenOptions& options)
     : options_(options),
       fd_(std::move(fd)),
@@ -178,7 +173,7 @@ IoStatus TtyDevice::Configure(const void* in, uint32_t in_size) {
     // Told, not hidden: the figures of the run are measured against the
     // block's rate, so the user must know the line's own.
     if (actual != asked)
-      std::fprintf(stderr, "%s\n", ChangedRateNotice(options_.label, asked, actual).c_str());
+      std::fprintf(stderr, "%s\n", LineRateNotice(options_.label, asked, actual).c_str());
   } else if (!GetTtyBitRate(fd, &actual)) {
     actual = 0;
   }

@@ -44,12 +44,9 @@
 #include "serial/unique_fd.h"
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device.h"
+#include "testapp/driver/line_rate.h"
 
 namespace quarnex {
-
-// The line rate the driver really runs at: no input, 4 bytes out.
-inline constexpr uint32_t kIoctlGetLineRate = AdapterRequest(0x100);
-static_assert(kIoctlGetLineRate == 0x80002400u);
 
 struct TtyOpenOptions {
   // Synchronous framing: the port is switched to the N_HDLC line
@@ -125,11 +122,6 @@ class TtyDevice : public Device {
 // link that points nowhere), which is no problem but an absent port.
 std::shared_ptr<TtyDevice> OpenTtyDevice(const std::string& path, const TtyOpenOptions& options,
                                          std::string* problem);
-
-// The line shown on stderr when the driver set a rate other than the one
-// the block asked for, e.g. "Quarnex01: the line runs at 115384 bit/s, not
-// the 115200 bit/s of BitRate".
-std::string ChangedRateNotice(const std::string& label, uint32_t asked, uint32_t actual);
 
 }  // namespace quarnex
 

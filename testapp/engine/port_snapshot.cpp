@@ -1,5 +1,8 @@
 #include "testapp/engine/port_snapshot.h"
 
+#include "testapp/driver/line_rate.h"
+#include "testapp/report/row_text.h"
+#include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
 
 namespace quarnex {
@@ -21,14 +24,40 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
 }
 
 std::vector<PortCounters> SnapshotOpenPorts() {
-  const TestSettings& test = GlobalSettings().Test;
-  const int slots = test.PortCount < 0 ? 0 : test.PortCount > kMaxPorts ? kMaxPorts : test.PortCount;
+  const int32_t first = GlobalSettings().Test.PortIndex;
   std::vector<PortCounters> open_ports;
-  for (int i = 0; i < slots; ++i) {
+  for (int i = 0; i < SlotsInRange(); ++i) {
     const PortContext& port = Run().Ports[i];
-    if (port.InUse.load() == 1) open_ports.push_back(SnapshotPort(port, test.PortIndex + i));
+    if (port.InUse.load() == 1) open_ports.push_back(SnapshotPort(port, first + i));
   }
   return open_ports;
+}
+
+RunLineRates CollectLineRates(int32_t asked) {
+  const int32_t first = GlobalSettings().Test.PortIndex;
+  const uint32_t block_rate = static_cast<uint32_t>(asked);
+  RunLineRates result;
+  for (int i = 0; i < SlotsInRange(); ++i) {
+    const PortContext& port = Run().Ports[i];
+    if (port.InUse.load() != 1) continue;
+    const uint32_t rate = port.LineBitRate != 0 ? port.LineBitRate : block_rate;
+    result.rates.push_back(rate);
+    if (rate != block_rate) {
+      result.notices.push_back(LineRateNotice(PortLabel(first + i), block_rate, rate));
+    }
+  }
+  return result;
+}
+
+void ReportRunStart(LogFile& log, ResultsView& view) {
+  const Settings& s = GlobalSettings();
+  const int32_t asked = BlockBitRate(GlobalConfigBlock());
+  const RunLineRates lines = CollectLineRates(asked);
+  if (log.IsOpen()) WriteStartRecord(log, s.Test, s.PacketSize, s.Port, lines.notices);
+  view.SetStatus(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
+  view.SetStatus(kStatusSummary, FormatSettingsSummary(LineRateText(asked, lines.rates),
+                                                       s.Port.ByteSize, s.Port.Parity,
+                                                       s.PacketSize));
 }
 
 }  // namespace quarnex

@@ -1,4 +1,4 @@
-// Snapshots of live port records for the log's stop record.
+// Snapshots of live port records for the log and the status bar.
 //
 // Called on the user-interface thread while the worker threads may still be
 // counting: every field is read atomically on its own, so a snapshot is
@@ -7,10 +7,12 @@
 #define QUARNEX_ENGINE_PORT_SNAPSHOT_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "testapp/engine/port_table.h"
 #include "testapp/report/log_file.h"
+#include "testapp/report/results_view.h"
 
 namespace quarnex {
 
@@ -21,6 +23,23 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number);
 // moment, in slot order, each labelled PortIndex + slot. Slots that never
 // opened or whose threads have already closed them are left out.
 std::vector<PortCounters> SnapshotOpenPorts();
+
+// The rates the lines of a run that has just started really run at.
+struct RunLineRates {
+  // One per slot in use, in slot order: what its device reported, or the
+  // block's rate where the device could not tell.
+  std::vector<uint32_t> rates;
+  // A LineRateNotice for each port in use whose line runs at a rate other
+  // than `asked`.
+  std::vector<std::string> notices;
+};
+// Collects them for the block's BitRate `asked`.
+RunLineRates CollectLineRates(int32_t asked);
+
+// What a run that has just started tells: the log's start record (when the
+// log is open) and both parts of the status bar, each with the rate the
+// lines really run at.
+void ReportRunStart(LogFile& log, ResultsView& view);
 
 }  // namespace quarnex
 

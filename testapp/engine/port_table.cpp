@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "testapp/settings/settings_state.h"
+
 namespace quarnex {
 
 RunState& Run() {
@@ -11,6 +13,8 @@ RunState& Run() {
   static RunState state;
   return state;
 }
+
+int SlotsInRange() { return std::clamp<int32_t>(GlobalSettings().Test.PortCount, 0, kMaxPorts); }
 
 void OrphanList::Add(OrphanTransfer transfer) {
   std::lock_guard<std::mutex> lock(mu_);

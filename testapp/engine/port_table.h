@@ -72,6 +72,9 @@ struct PortContext {
   uint32_t FileOffset = 0;  // the transmitter's or receiver's thread
   std::atomic<int32_t> PacketOk{0};
   int32_t Row = -1;  // set at Start before the threads exist
+  // The rate the device reported for its line once the block was sent; 0
+  // when it cannot tell. Set at Start, read on the same thread.
+  uint32_t LineBitRate = 0;
 
   // Counters: one writer thread each (the one that calls PacketStep);
   // atomics so the log and the viewer read them race-free.
@@ -128,6 +131,10 @@ struct RunState {
 
 // The one instance.
 RunState& Run();
+
+// The number of slots a run uses: the settings' PortCount, kept inside the
+// table (a stored count may lie outside it).
+int SlotsInRange();
 
 }  // namespace quarnex
 

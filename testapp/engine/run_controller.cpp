@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "testapp/driver/device_name.h"
+#include "testapp/driver/line_rate.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/exerciser.h"
 #include "testapp/engine/worker_loops.h"
@@ -64,12 +65,6 @@ DiscardingOutputs& Discard() {
 std::atomic<ResultsView*> g_view{nullptr};
 std::atomic<MessageSink*> g_messages{nullptr};
 
-// The number of slots Pause, Continue and CloseAllPorts walk: PortCount,
-// kept inside the table.
-int SlotsInRange() {
-  const int32_t count = GlobalSettings().Test.PortCount;
-  return count < 0 ? 0 : count > kMaxPorts ? kMaxPorts : count;
-}
 
 // Stored settings can hold a PortCount past the table or a PacketSize that
 // TxPattern cannot hold. Both are read by every part of the engine (and the
@@ -271,6 +266,7 @@ bool StartRun() {
     }
     port.InUse.store(1);
     ConfigurePort(port.DeviceOwner.get());
+    port.LineBitRate = QueryLineRate(*port.DeviceOwner);
     port.Row = EngineView().InsertRow(i, PortLabel(n));
 
     // A port without its WriteEvent stays open with its row, silently.

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -94,6 +96,16 @@ class RunControllerTest : public testing::Test {
       opened_.emplace_back(path);
       if (missing_.count(std::string(path)) != 0) return nullptr;
       auto device = std::make_shared<PendingReadDevice>();
+      if (auto rate = line_rates_.find(std::string(path)); rate != line_rates_.end()) {
+        // The block and the two values, then the line-rate request.
+        device->Script(RecordingDevice::Op::kControl, {});
+        device->Script(RecordingDevice::Op::kControl, {});
+        RecordingDevice::Answer answer;
+        for (int shift = 0; shift < 32; shift += 8) {
+          answer.data.push_back(static_cast<uint8_t>(rate->second >> shift));
+        }
+        device->Script(RecordingDevice::Op::kControl, answer);
+      }
       devices_[std::string(path)].push_back(device);
       return device;
     });
@@ -123,6 +135,8 @@ class RunControllerTest : public testing::Test {
   RecordingView view_;
   std::vector<std::string> opened_;
   std::set<std::string> missing_;
+  // Ports whose devices answer the line-rate request with a rate.
+  std::map<std::string, uint32_t> line_rates_;
   std::map<std::string, std::vector<std::shared_ptr<PendingReadDevice>>> devices_;
 };
 
@@ -132,6 +146,31 @@ TEST_F(RunControllerTest, NoPortsFailsMiserably) {
   EXPECT_EQ(view_.Messages(),
             std::vector<std::string>{"Port(s) init process failed miserably.\nCan't run the test"});
   EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(RunControllerTest, StartShowsTheRateEachLineReallyRunsAt) {
+  ASSERT_TRUE(WriteTextFile("quarnex.cfg", "BitRate=115200\n"));
+  TestSettings& t = GlobalSettings().Test;
+  t.PortIndex = 1;
+  t.PortCount = 3;
+  line_rates_[DevicePath(1)] = 115384;  // the driver rounded the rate
+  line_rates_[DevicePath(3)] = 115200;  // port 2 cannot tell: taken as asked
+  ASSERT_TRUE(StartRun());
+  LogFile log;
+  ASSERT_TRUE(log.Open("test.log"));
+  ReportRunStart(log, view_);
+  log.Close();
+
+  EXPECT_EQ(view_.Status(kStatusSummary), "115200-115384    5N       1024");
+  EXPECT_EQ(view_.Status(kStatusState), "Running");
+  std::ifstream in("test.log", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Flow control:        Rts/Cts\r\n\r\n"
+                      "Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of BitRate\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("Quarnex02:"), std::string::npos);
+  EXPECT_EQ(text.find("Quarnex03:"), std::string::npos);
 }
 
 TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {

@@ -79,7 +79,8 @@ void LogFile::WriteRecord(std::string_view text) {
 }
 
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
-                      const PortSettings& port, std::time_t now) {
+                      const PortSettings& port, const std::vector<std::string>& line_notes,
+                      std::time_t now) {
   if (!log.IsOpen()) return;
   std::string text;
   AppendFormatC(&text, "\n\n\n>>> TEST START: %s\n\n", LogTimestamp(now).c_str());
@@ -95,12 +96,16 @@ void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet
   AppendSettingText(&text, kStopBitsTexts, port.StopBits);
   text += "Flow control:        ";
   AppendSettingText(&text, kFlowControlTexts, static_cast<uint32_t>(port.FlowControl));
+  if (!line_notes.empty()) {
+    text += '\n';
+    for (const std::string& note : line_notes) text += note + '\n';
+  }
   log.WriteRecord(text);
 }
 
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
-                      const PortSettings& port) {
-  WriteStartRecord(log, settings, packet_size, port, std::time(nullptr));
+                      const PortSettings& port, const std::vector<std::string>& line_notes) {
+  WriteStartRecord(log, settings, packet_size, port, line_notes, std::time(nullptr));
 }
 
 void WritePortResults(LogFile& log, const PortCounters& counters) {

@@ -76,12 +76,15 @@ struct PortCounters {
 
 // Writes the start record: the timestamp of `now`, the test parameters
 // (settings.PortCount and `packet_size`, the size the run really uses) and
-// the five port settings. Skipped when the log is not open.
+// the five port settings, then each of `line_notes` on a line of its own
+// (the ports whose lines run at another rate than BitRate; a run without
+// any writes the record as it always was). Skipped when the log is not open.
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
-                      const PortSettings& port, std::time_t now);
+                      const PortSettings& port, const std::vector<std::string>& line_notes,
+                      std::time_t now);
 // The same with the current time.
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
-                      const PortSettings& port);
+                      const PortSettings& port, const std::vector<std::string>& line_notes = {});
 
 // Writes one port's counter block (without its "[COM%d]" header). The
 // average packet-time line appears only when some packet was good.

@@ -126,11 +126,24 @@ class LogFileTest : public ::testing::Test {
 TEST_F(LogFileTest, StartAndStopRecordsByteForByteAndFlushedAtOnce) {
   LogFile log;
   ASSERT_TRUE(log.Open(path_.c_str()));
-  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), kStartTime);
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
   // Read back while the log is still open: each record is on disk already.
   EXPECT_EQ(ReadLog(), kGoldenStart);
   WriteStopRecord(log, GoldenPorts(), kStopTime);
   EXPECT_EQ(ReadLog(), std::string(kGoldenStart) + kGoldenStop);
+}
+
+TEST_F(LogFileTest, StartRecordEndsWithTheLinesThatRunAtAnotherRate) {
+  LogFile log;
+  ASSERT_TRUE(log.Open(path_.c_str()));
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2),
+                   {"Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of BitRate",
+                    "Quarnex03: the line runs at 111111 bit/s, not the 115200 bit/s of BitRate"},
+                   kStartTime);
+  EXPECT_EQ(ReadLog(),
+            std::string(kGoldenStart) +
+                "\r\nQuarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of BitRate\r\n"
+                "Quarnex03: the line runs at 111111 bit/s, not the 115200 bit/s of BitRate\r\n");
 }
 
 TEST_F(LogFileTest, RecordsAppendInOrderAfterEarlierLaunches) {
@@ -140,7 +153,7 @@ TEST_F(LogFileTest, RecordsAppendInOrderAfterEarlierLaunches) {
     LogFile log;
     ASSERT_TRUE(log.Open(path_.c_str()));
     for (int cycle = 0; cycle < 2; ++cycle) {
-      WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), kStartTime);
+      WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
       WriteStopRecord(log, GoldenPorts(), kStopTime);
     }
   }
@@ -169,7 +182,7 @@ TEST_F(LogFileTest, PortSettingTexts) {
     fs::remove(path_);
     LogFile log;
     ASSERT_TRUE(log.Open(path_.c_str()));
-    WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(c.parity, c.stop_bits, c.flow_control),
+    WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(c.parity, c.stop_bits, c.flow_control), {},
                      kStartTime);
     const std::string text = ReadLog();
     const size_t tail_at = text.find("Parity:");
@@ -182,7 +195,7 @@ TEST_F(LogFileTest, PortSettingTexts) {
 TEST_F(LogFileTest, UnknownFlowControlLeavesTheStopRecordOnItsLine) {
   LogFile log;
   ASSERT_TRUE(log.Open(path_.c_str()));
-  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 9), kStartTime);
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 9), {}, kStartTime);
   WriteStopRecord(log, {}, kStopTime);
   EXPECT_NE(ReadLog().find("Number of stop bits: 1\r\nFlow control:        \r\n\r\n\r\n"
                            ">>> TEST STOP: Sat Jan 09 07:05:59 2027\r\n\r\n\r\n"),
@@ -223,7 +236,7 @@ TEST_F(LogFileTest, PacketTimeLineNeedsAGoodPacket) {
 TEST_F(LogFileTest, NothingIsWrittenWithoutAnOpenLog) {
   LogFile never_opened;
   EXPECT_FALSE(never_opened.IsOpen());
-  WriteStartRecord(never_opened, OnePortSettings(), 1024, LineSettings(0, 0, 2), kStartTime);
+  WriteStartRecord(never_opened, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
   WriteStopRecord(never_opened, GoldenPorts(), kStopTime);
 
   LogFile unreachable;
@@ -236,7 +249,7 @@ TEST_F(LogFileTest, NothingIsWrittenWithoutAnOpenLog) {
   ASSERT_TRUE(closed.Open(path_.c_str()));
   closed.Close();
   EXPECT_FALSE(closed.IsOpen());
-  WriteStartRecord(closed, OnePortSettings(), 1024, LineSettings(0, 0, 2), kStartTime);
+  WriteStartRecord(closed, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
   WritePortResults(closed, GoldenPorts()[0]);
   EXPECT_EQ(ReadLog(), "");
 }

@@ -1,5 +1,6 @@
 #include "testapp/report/row_text.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "testapp/report/text_format.h"
@@ -50,11 +51,25 @@ std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool
 }
 
 std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity, int32_t packet_size) {
-  std::string text = FormatC("%d    %d", static_cast<int>(bit_rate), byte_size);
+  return FormatSettingsSummary(FormatC("%d", static_cast<int>(bit_rate)), byte_size, parity,
+                               packet_size);
+}
+
+std::string FormatSettingsSummary(std::string_view rate, int byte_size, int parity,
+                                  int32_t packet_size) {
+  std::string text(rate);
+  AppendFormatC(&text, "    %d", byte_size);
   if (parity >= 0 && parity < kParityLetterCount) text += kParityLetters[parity];
   text += "   ";
   AppendFormatC(&text, "    %d", static_cast<int>(packet_size));
   return text;
+}
+
+std::string LineRateText(int32_t asked, const std::vector<uint32_t>& line_rates) {
+  if (line_rates.empty()) return FormatC("%d", static_cast<int>(asked));
+  const auto [low, high] = std::minmax_element(line_rates.begin(), line_rates.end());
+  if (*low == *high) return FormatC("%u", *low);
+  return FormatC("%u-%u", *low, *high);
 }
 
 }  // namespace quarnex

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quarnex {
 
@@ -39,6 +41,15 @@ std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool
 // Status-bar part 1: "%d    %d" bit rate and byte size, the parity letter,
 // three blanks, then "    %d" with the packet size.
 std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity, int32_t packet_size);
+// The same with the rate as a text (see LineRateText).
+std::string FormatSettingsSummary(std::string_view rate, int byte_size, int parity,
+                                  int32_t packet_size);
+
+// The rate the status bar shows for a run: `asked` (the block's BitRate)
+// when no port reported another, the one rate every port reported, or
+// "low-high" when the ports' lines run at different rates. `line_rates`
+// holds one rate per port in use.
+std::string LineRateText(int32_t asked, const std::vector<uint32_t>& line_rates);
 
 }  // namespace quarnex
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,25 @@ TEST(FormatSettingsSummaryTest, BitRateCharacterParityAndPacketSize) {
   for (const auto& c : kCases) {
     EXPECT_EQ(FormatSettingsSummary(c.bit_rate, c.byte_size, c.parity, c.packet_size), c.text);
   }
+}
+
+TEST(LineRateTextTest, ShowsTheRateTheLinesReallyRunAt) {
+  const struct {
+    int32_t asked;
+    std::vector<uint32_t> line_rates;
+    const char* text;
+  } kCases[] = {
+      {115200, {}, "115200"},
+      {115200, {115200, 115200}, "115200"},
+      // A driver that rounds every port alike: the status bar shows its rate.
+      {115200, {115384, 115384}, "115384"},
+      // Ports that disagree: the range, lowest first.
+      {115200, {115384, 115200, 111111}, "111111-115384"},
+      {0, {9600}, "9600"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(LineRateText(c.asked, c.line_rates), c.text);
+  EXPECT_EQ(FormatSettingsSummary(LineRateText(115200, {115200, 115384}), 8, 0, 1024),
+            "115200-115384    8N       1024");
 }
 
 }  // namespace

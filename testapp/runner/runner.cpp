@@ -12,6 +12,7 @@
 
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/log_file.h"
@@ -68,11 +69,6 @@ class MissingConfigNotice {
  private:
   int saved_fd_ = -1;
 };
-
-int SlotsInRange() {
-  const int32_t count = GlobalSettings().Test.PortCount;
-  return std::clamp<int32_t>(count, 0, kMaxPorts);
-}
 
 // The slots that were opened at Start: the engine gave each one a row.
 std::vector<int> OpenedSlots(const CellStore& view) {
@@ -231,7 +227,6 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   }
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);
-  Settings& s = GlobalSettings();
 
   RunOutcome outcome;
   if (!started) {
@@ -248,12 +243,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
     return kExitNoPorts;
   }
 
-  WriteStartRecord(log, s.Test, s.PacketSize, s.Port);
-  view.SetStatus(kStatusState,
-                 s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
-  view.SetStatus(kStatusSummary,
-                 FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()), s.Port.ByteSize,
-                                       s.Port.Parity, s.PacketSize));
+  ReportRunStart(log, view);
   outcome.run = DescribeRun(options, true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
 

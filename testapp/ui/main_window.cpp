@@ -63,9 +63,6 @@ constexpr MenuItemSpec kMenuItems[] = {
     {"&Help", kIdAbout, "&About", nullptr, false},
 };
 
-// The slots the line commands and the Transmit only release walk.
-int SlotsInRange() { return std::clamp(GlobalSettings().Test.PortCount, 0, kMaxPorts); }
-
 // What SaveSettings reads of the window. Left and Top are those of the
 // area inside the frame, the same the window is restored to, so a window
 // keeps its place across launches whatever frame the desktop draws.
@@ -200,12 +197,8 @@ void MainWindow::UpdateTitle() {
 void MainWindow::Start() {
   if (!StartRun()) return;  // it has shown its own messages
   Settings& s = GlobalSettings();
-  if (log_.IsOpen()) WriteStartRecord(log_, s.Test, s.PacketSize, s.Port);
   SetMenuState(MenuState::kRunning);
-  SetStatusText(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
-  SetStatusText(kStatusSummary, FormatSettingsSummary(BlockBitRate(GlobalConfigBlock()),
-                                                      s.Port.ByteSize, s.Port.Parity, s.PacketSize)
-                                    .c_str());
+  ReportRunStart(log_, *model_);
   // In Loopback each reader releases its own writer; a transmitter alone
   // needs the first release from here.
   if (s.Test.Mode == kTransmitOnly) {

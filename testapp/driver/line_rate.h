@@ -1,0 +1,44 @@
+// The rate a line really runs at, which may differ from the BitRate of the
+// configuration block: drivers round a rate to what their clock divides,
+// or refuse it.
+//
+// kIoctlGetLineRate is this system's own request, not one of the adapter's:
+// no input, 4 bytes out, the rate in bits per second, little-endian, as the
+// driver reports it now. A backend that cannot tell (the simulated adapter,
+// whose line runs exactly at BitRate) fails it with kErrorInvalidFunction.
+#ifndef QUARNEX_DRIVER_LINE_RATE_H_
+#define QUARNEX_DRIVER_LINE_RATE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "testapp/driver/control_codes.h"
+#include "testapp/driver/device.h"
+
+namespace quarnex {
+
+inline constexpr uint32_t kIoctlGetLineRate = AdapterRequest(0x100);
+static_assert(kIoctlGetLineRate == 0x80002400u);
+
+// The rate `device` reports for its line, or 0 when it cannot tell.
+inline uint32_t QueryLineRate(Device& device) {
+  uint8_t out[4] = {};
+  const IoStatus status = device.Control(kIoctlGetLineRate, nullptr, 0, out, sizeof(out), nullptr);
+  if (!status.done() || status.count < sizeof(out)) return 0;
+  return static_cast<uint32_t>(out[0]) | static_cast<uint32_t>(out[1]) << 8 |
+         static_cast<uint32_t>(out[2]) << 16 | static_cast<uint32_t>(out[3]) << 24;
+}
+
+// "Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of
+// BitRate": how a changed rate is told, on stderr and in the log.
+inline std::string LineRateNotice(std::string_view label, uint32_t asked, uint32_t actual) {
+  std::string text(label);
+  text += ": the line runs at " + std::to_string(actual) + " bit/s, not the " +
+          std::to_string(asked) + " bit/s of BitRate";
+  return text;
+}
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_DRIVER_LINE_RATE_H_
