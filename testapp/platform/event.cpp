@@ -11,52 +11,52 @@ namespace {
 
 // Waking a thread that sleeps on another core costs tens of microseconds
 // where idle cores sleep deeply (virtual machines above all), far longer
-// than a packet takes on a fast line. So a wait first watches its events
+// than a packet takes on a fast line. So a wait may first watch its events
 // for a short while, handing the core to any other runnable thread between
-// looks, and only then goes to sleep. The spin adapts per thread: one that
-// ended empty-handed makes the thread skip spinning for its next 1, 2, 4 ...
-// 64 waits, so threads that wait long (paced lines, idle ports) hardly spin
-// at all; and no more threads spin at once than leave one core free.
+// looks, and only then go to sleep. Only threads whose waits are short
+// spin: each thread keeps a running average of how long its waits took,
+// and spins while that average stays below the spin limit, so the threads
+// of paced lines and idle ports never spin (nor does a thread whose waits
+// alternate between short and long). No more threads spin at once than
+// leave one core free.
+using Clock = std::chrono::steady_clock;
 constexpr auto kSpinLimit = std::chrono::microseconds(200);
-constexpr int kMaxSpinBackoff = 64;
+// One long wait weighs no more than this in the average, so a pause in a
+// fast run does not end its spinning for long.
+constexpr auto kLongestCountedWait = 4 * kSpinLimit;
+constexpr int kAverageWeight = 8;  // the newest wait counts 1/8
 
 std::atomic<int> g_spinners{0};
-thread_local int t_spin_skip = 0;     // waits left before this thread spins again
-thread_local int t_spin_backoff = 0;  // the skip set after the last empty spin
+thread_local Clock::duration t_typical_wait{0};
 
 int MaxSpinners() {
   static const int max = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
   return max;
 }
 
-// Watches `events` for up to kSpinLimit; true once one looks signalled,
-// false when none did or this thread should not spin now.
-bool SpinUntilOneLooksSet(const Event* const* events, int count) {
-  if (t_spin_skip > 0) {
-    --t_spin_skip;
-    return false;
-  }
+void CountWait(Clock::duration waited) {
+  const Clock::duration counted = std::min<Clock::duration>(waited, kLongestCountedWait);
+  t_typical_wait += (counted - t_typical_wait) / kAverageWeight;
+}
+
+// Watches `events` until `deadline`; true once one looks signalled, false
+// when none did or this thread should not spin now.
+bool SpinUntilOneLooksSet(const Event* const* events, int count, Clock::time_point deadline) {
+  if (t_typical_wait >= kSpinLimit) return false;
   if (g_spinners.fetch_add(1, std::memory_order_relaxed) >= MaxSpinners()) {
     g_spinners.fetch_sub(1, std::memory_order_relaxed);
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + kSpinLimit;
   bool seen = false;
   for (;;) {
     for (int i = 0; i < count && !seen; ++i) {
       seen = events[i]->LooksSet();
     }
-    if (seen || std::chrono::steady_clock::now() >= deadline) break;
+    if (seen || Clock::now() >= deadline) break;
     // Not a pause loop: the threads that will signal us may need this core.
     std::this_thread::yield();
   }
   g_spinners.fetch_sub(1, std::memory_order_relaxed);
-  if (seen) {
-    t_spin_backoff = 0;
-  } else {
-    t_spin_backoff = std::min(kMaxSpinBackoff, std::max(1, t_spin_backoff * 2));
-    t_spin_skip = t_spin_backoff;
-  }
   return seen;
 }
 
@@ -121,11 +121,15 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     if (e->TryTakeLocked()) return i;
   }
   if (timeout_ms == 0) return kWaitTimeout;
-  if (SpinUntilOneLooksSet(events, count)) {
+  const Clock::time_point began = Clock::now();
+  if (SpinUntilOneLooksSet(events, count, began + kSpinLimit)) {
     for (int i = 0; i < count; ++i) {
       auto* e = const_cast<Event*>(events[i]);
       std::lock_guard<std::mutex> lock(e->mu_);
-      if (e->TryTakeLocked()) return i;
+      if (e->TryTakeLocked()) {
+        CountWait(Clock::now() - began);
+        return i;
+      }
     }
   }
 
@@ -143,7 +147,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     std::lock_guard<std::mutex> lock(e->mu_);
     e->waiters_.push_back(&waiter);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = began + std::chrono::milliseconds(timeout_ms);
   int result = kWaitTimeout;
   for (;;) {
     // Registered everywhere, so a Set from now on pokes us; scan in index
@@ -168,6 +172,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     waiter.poked = false;
   }
   unregister();
+  CountWait(Clock::now() - began);
   return result;
 }
 
