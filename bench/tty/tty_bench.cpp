@@ -170,6 +170,10 @@ int Main(double seconds, uint32_t packet_size) {
           break;
       }
     }
+    std::fprintf(stderr,
+                 "round %d: reference %.0f, tester %.0f, engine on the simulated adapter %.0f "
+                 "packets/s\n",
+                 i + 1, ref, tty, sim);
     reference.push_back(ref);
     tester.push_back(tty);
     ratio.push_back(ref > 0 ? 100.0 * tty / ref : 0.0);
