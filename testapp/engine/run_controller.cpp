@@ -82,9 +82,10 @@ void ClampRunSettings() {
 // Whether the run's workers make way for the window. A port's reader and
 // writer take turns, so a port keeps at most about one core busy (two with
 // the control-request exerciser). Only a run that can fill every core could
-// keep the window waiting; the workers of a smaller run keep the normal
-// priority, so that their hand-offs never queue behind the other threads
-// of the machine.
+// keep the window waiting; its workers lower their priority and never spin
+// in a wait. The workers of a smaller run keep the normal priority, so
+// that their hand-offs never queue behind the other threads of the
+// machine.
 bool WorkersYieldToWindow() {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
   const int per_port = GlobalTesterOptions().IoctlIndex.load() != 0 ? 2 : 1;
@@ -97,7 +98,10 @@ bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& po
   const bool lower = WorkersYieldToWindow();
   try {
     thread = std::thread([body, &port, lower] {
-      if (lower) LowerCurrentThreadPriority(kWorkerNice);
+      if (lower) {
+        LowerCurrentThreadPriority(kWorkerNice);
+        AllowWaitSpinning(false);
+      }
       return body(port);
     });
   } catch (const std::system_error&) {

@@ -28,6 +28,7 @@ constexpr int kAverageWeight = 8;  // the newest wait counts 1/8
 
 std::atomic<int> g_spinners{0};
 thread_local Clock::duration t_typical_wait{0};
+thread_local bool t_spinning_allowed = true;
 
 int MaxSpinners() {
   static const int max = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
@@ -42,7 +43,7 @@ void CountWait(Clock::duration waited) {
 // Watches `events` until `deadline`; true once one looks signalled, false
 // when none did or this thread should not spin now.
 bool SpinUntilOneLooksSet(const Event* const* events, int count, Clock::time_point deadline) {
-  if (t_typical_wait >= kSpinLimit) return false;
+  if (!t_spinning_allowed || t_typical_wait >= kSpinLimit) return false;
   if (g_spinners.fetch_add(1, std::memory_order_relaxed) >= MaxSpinners()) {
     g_spinners.fetch_sub(1, std::memory_order_relaxed);
     return false;
@@ -179,5 +180,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
 int WaitAny(std::initializer_list<const Event*> events, int64_t timeout_ms) {
   return WaitAny(events.begin(), static_cast<int>(events.size()), timeout_ms);
 }
+
+void AllowWaitSpinning(bool allow) { t_spinning_allowed = allow; }
 
 }  // namespace quarnex

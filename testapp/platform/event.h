@@ -74,6 +74,12 @@ inline constexpr int kWaitFailed = -1;
 int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
 int WaitAny(std::initializer_list<const Event*> events, int64_t timeout_ms);
 
+// Whether the calling thread's waits may watch their events before they
+// sleep (they may unless the thread says otherwise). A thread among more
+// busy threads than cores turns it off: no core is idle to keep warm, and
+// its watching would only take time from the others.
+void AllowWaitSpinning(bool allow);
+
 }  // namespace quarnex
 
 #endif  // QUARNEX_PLATFORM_EVENT_H_
