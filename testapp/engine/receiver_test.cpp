@@ -5,54 +5,22 @@
 
 #include <climits>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "testapp/driver/recording_device.h"
-#include "testapp/engine/run_controller.h"
+#include "testapp/engine/transfer_test_support.h"
 #include "testapp/engine/transmitter.h"
-#include "testapp/report/recording_view.h"
-#include "testapp/settings/config_block.h"
-#include "testapp/settings/settings_state.h"
 
 namespace quarnex {
 namespace {
 
-using Op = RecordingDevice::Op;
-using Answer = RecordingDevice::Answer;
-using Bytes = std::vector<uint8_t>;
+using namespace transfer_test;
 
-constexpr uint32_t kPacket = 1024;
-constexpr double kUnstamped = -1.0;
 constexpr uint32_t kEarlierLength = 77;
-
-// Runs a queued action right after a read started, on the reader's own
-// thread and before it waits: the test completes the read, or stops the run,
-// while the read is pending. An empty action does nothing.
-class HookedDevice : public RecordingDevice {
- public:
-  using Action = std::function<void(Completion*)>;
-  void AfterRead(Action action) { after_read_.push_back(std::move(action)); }
-
-  IoStatus Read(void* buffer, uint32_t length, Completion* completion) override {
-    const IoStatus status = RecordingDevice::Read(buffer, length, completion);
-    if (!after_read_.empty()) {
-      Action action = std::move(after_read_.front());
-      after_read_.pop_front();
-      if (action) action(completion);
-    }
-    return status;
-  }
-
- private:
-  std::deque<Action> after_read_;
-};
 
 // One port on a fresh device, with a receive buffer and a writer event. The
 // device is closed before the port goes, so no transfer is left pending on a
@@ -79,22 +47,9 @@ struct TestPort {
   }
 };
 
-Bytes Pattern(size_t size, uint8_t seed) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
-  return bytes;
-}
-
 Bytes Slice(const Bytes& bytes, size_t from, size_t size) {
   return Bytes(bytes.begin() + from, bytes.begin() + from + size);
 }
-
-Answer Pending() { return Answer{Answer::kPending, kErrorSuccess, -1, {}}; }
-Answer Done(Bytes data) {
-  const auto count = static_cast<int64_t>(data.size());
-  return Answer{Answer::kDone, kErrorSuccess, count, std::move(data)};
-}
-Answer Fail(uint32_t error) { return Answer{Answer::kFail, error, -1, {}}; }
 
 Bytes ReadFile(const char* name) {
   std::ifstream in(name, std::ios::binary);
@@ -104,18 +59,7 @@ Bytes ReadFile(const char* name) {
 class ReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings& settings = GlobalSettings();
-    settings.Test = TestSettings{};
-    settings.Test.Mode = kReceiveOnly;
-    settings.PacketSize = kPacket;
-    GlobalTesterOptions().OverlapRead.store(0);
-    GlobalTesterOptions().NumberOverlap.store(0);
-    quarnex::Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-    quarnex::Run().StopFlag.store(0);
-    quarnex::Run().PauseFlag.store(0);
-    quarnex::Run().FileBuffer.reset();
-    view_.InsertRow(0, "Quarnex01");
-    SetEngineOutputs(&view_, &view_);
+    ResetTransferRun(kReceiveOnly, view_);
     // The dump files go to the current directory: a fresh one per test.
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
@@ -132,14 +76,6 @@ class ReceiverTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  void UseFile(const Bytes& file, int32_t mode) {
-    TestSettings& test = GlobalSettings().Test;
-    test.Mode = mode;
-    test.FileNameLength = 8;
-    test.FileSize = static_cast<uint32_t>(file.size());
-    quarnex::Run().FileBuffer.reset(new uint8_t[file.size()]);
-    std::copy(file.begin(), file.end(), quarnex::Run().FileBuffer.get());
-  }
 
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
 
@@ -163,9 +99,9 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
     bool left_outstanding;
   };
   const Case cases[] = {
-      {"done at once, full", Done(Pattern(kPacket, 1)), kNothing, 0, kPacket, kReadDoneImmediate, true,
+      {"done at once, full", DoneWith(Pattern(kPacket, 1)), kNothing, 0, kPacket, kReadDoneImmediate, true,
        false},
-      {"done at once, short", Done(Pattern(100, 1)), kNothing, 0, 100, kReadShort, true, false},
+      {"done at once, short", DoneWith(Pattern(100, 1)), kNothing, 0, 100, kReadShort, true, false},
       {"refused", Fail(kErrorGenFailure), kNothing, 0, 0, kReadRefused, false, false},
       {"pending, full", Pending(), kComplete, kErrorSuccess, kPacket, kReadDoneDeferred, true, false},
       {"pending, short", Pending(), kComplete, kErrorSuccess, 100, kReadLengthMismatch, true, false},
@@ -270,9 +206,9 @@ TEST_F(ReceiverTest, LoopbackReadWaitsForTheWriterItReleased) {
 }
 
 TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {
-  UseFile(file_, kReceiveOnly);
+  UseRunFile(file_, kReceiveOnly);
   TestPort t;
-  t.device.Script(Op::kRead, Done(Slice(file_, 0, kPacket)));
+  t.device.Script(Op::kRead, DoneWith(Slice(file_, 0, kPacket)));
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, Pending());
   t.device.AfterRead({});
@@ -296,24 +232,24 @@ TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {
 
 TEST_F(ReceiverTest, FileNoLongerThanAPacketIsOneRead) {
   const Bytes file = Pattern(300, 5);
-  UseFile(file, kReceiveOnly);
+  UseRunFile(file, kReceiveOnly);
   TestPort t;
-  t.device.Script(Op::kRead, Done(file));
+  t.device.Script(Op::kRead, DoneWith(file));
   EXPECT_EQ(t.Receive(300), kReadDoneImmediate);
   EXPECT_EQ(t.device.Requests().size(), 1u);
   EXPECT_TRUE(Progress().empty());
 }
 
 TEST_F(ReceiverTest, DifferingChunkIsDumpedBothWaysAndFailsTheRead) {
-  UseFile(file_, kReceiveOnly);
+  UseRunFile(file_, kReceiveOnly);
   // Dumps of an earlier, longer mismatch must not survive behind the new ones.
   std::ofstream("yy.txt") << std::string(4000, 'x');
   std::ofstream("zz.txt") << std::string(4000, 'x');
   Bytes second = Slice(file_, kPacket, kPacket);
   second[500] ^= 0x20;
   TestPort t;
-  t.device.Script(Op::kRead, Done(Slice(file_, 0, kPacket)));
-  t.device.Script(Op::kRead, Done(second));
+  t.device.Script(Op::kRead, DoneWith(Slice(file_, 0, kPacket)));
+  t.device.Script(Op::kRead, DoneWith(second));
 
   EXPECT_EQ(t.Receive(), kReadError);
 
@@ -334,13 +270,13 @@ TEST_F(ReceiverTest, ShortChunkKeepsItsResultAndWritesNoDump) {
       {"short at once", false, kReadShort},
       {"short deferred", true, kReadLengthMismatch},
   };
-  UseFile(file_, kReceiveOnly);
+  UseRunFile(file_, kReceiveOnly);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
     const Bytes part = Slice(file_, kPacket, 100);
-    t.device.Script(Op::kRead, Done(Slice(file_, 0, kPacket)));
-    t.device.Script(Op::kRead, c.pending ? Pending() : Done(part));
+    t.device.Script(Op::kRead, DoneWith(Slice(file_, 0, kPacket)));
+    t.device.Script(Op::kRead, c.pending ? Pending() : DoneWith(part));
     t.device.AfterRead({});
     t.device.AfterRead([&](Completion*) {
       if (c.pending) t.device.CompleteNext(Op::kRead, kErrorSuccess, part);
@@ -392,7 +328,7 @@ TEST_F(ReceiverTest, PendingExtraReadsStayAliveUntilTheDeviceEndsThem) {
   TestPort t;
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, Pending());
-  t.device.Script(Op::kRead, Done(packet_));
+  t.device.Script(Op::kRead, DoneWith(packet_));
 
   EXPECT_EQ(t.Receive(), kReadDoneImmediate);
   ASSERT_EQ(t.port.Orphans.Size(), 2u);

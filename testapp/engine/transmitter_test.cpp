@@ -2,46 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "testapp/driver/recording_device.h"
-#include "testapp/engine/run_controller.h"
-#include "testapp/report/recording_view.h"
-#include "testapp/settings/config_block.h"
-#include "testapp/settings/settings_state.h"
+#include "testapp/engine/transfer_test_support.h"
 
 namespace quarnex {
 namespace {
 
-using Op = RecordingDevice::Op;
-using Answer = RecordingDevice::Answer;
-
-constexpr uint32_t kPacket = 1024;
-constexpr double kUnstamped = -1.0;
-
-// Runs a queued action right after a write started, on the writer's own
-// thread and before it waits: the test completes the write, or stops the
-// run, while the write is pending. An empty action does nothing.
-class HookedDevice : public RecordingDevice {
- public:
-  void AfterWrite(std::function<void()> action) { after_write_.push_back(std::move(action)); }
-
-  IoStatus Write(const void* data, uint32_t length, Completion* completion) override {
-    const IoStatus status = RecordingDevice::Write(data, length, completion);
-    if (!after_write_.empty()) {
-      std::function<void()> action = std::move(after_write_.front());
-      after_write_.pop_front();
-      if (action) action();
-    }
-    return status;
-  }
-
- private:
-  std::deque<std::function<void()>> after_write_;
-};
+using namespace transfer_test;
 
 // One port on a fresh device. The device is closed before the port goes, so
 // no transfer is left pending on a record that no longer exists.
@@ -56,12 +25,6 @@ struct TestPort {
   ~TestPort() { device.Close(); }
 };
 
-std::vector<uint8_t> Bytes(size_t size, uint8_t seed) {
-  std::vector<uint8_t> bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
-  return bytes;
-}
-
 std::vector<uint32_t> WriteLengths(const RecordingDevice& device) {
   std::vector<uint32_t> lengths;
   for (const auto& request : device.Requests()) {
@@ -70,45 +33,18 @@ std::vector<uint32_t> WriteLengths(const RecordingDevice& device) {
   return lengths;
 }
 
-Answer Pending() { return Answer{Answer::kPending, kErrorSuccess, -1, {}}; }
-Answer Done(int64_t count = -1) { return Answer{Answer::kDone, kErrorSuccess, count, {}}; }
-Answer Fail(uint32_t error) { return Answer{Answer::kFail, error, -1, {}}; }
-
 class TransmitterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Settings& settings = GlobalSettings();
-    settings.Test = TestSettings{};
-    settings.Test.Mode = kTransmitOnly;
-    settings.PacketSize = kPacket;
-    GlobalTesterOptions().OverlapWrite.store(0);
-    GlobalTesterOptions().NumberOverlap.store(0);
-    quarnex::Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-    quarnex::Run().StopFlag.store(0);
-    quarnex::Run().PauseFlag.store(0);
-    quarnex::Run().FileBuffer.reset();
-    view_.InsertRow(0, "Quarnex01");
-    SetEngineOutputs(&view_, &view_);
-  }
+  void SetUp() override { ResetTransferRun(kTransmitOnly, view_); }
   void TearDown() override {
     SetEngineOutputs(nullptr, nullptr);
     quarnex::Run().FileBuffer.reset();
   }
 
-  // File mode with `file` as the transmit file.
-  void UseFile(const std::vector<uint8_t>& file, int32_t mode) {
-    TestSettings& test = GlobalSettings().Test;
-    test.Mode = mode;
-    test.FileNameLength = 8;
-    test.FileSize = static_cast<uint32_t>(file.size());
-    quarnex::Run().FileBuffer.reset(new uint8_t[file.size()]);
-    std::copy(file.begin(), file.end(), quarnex::Run().FileBuffer.get());
-  }
-
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
 
   RecordingView view_;
-  const std::vector<uint8_t> packet_ = Bytes(kPacket, 3);
+  const std::vector<uint8_t> packet_ = Pattern(kPacket, 3);
 };
 
 TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
@@ -141,7 +77,7 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
     TestPort t;
     quarnex::Run().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kWrite, c.answer);
-    t.device.AfterWrite([&] {
+    t.device.AfterWrite([&](Completion*) {
       if (c.then == kComplete || c.then == kCompleteAndStop) {
         t.device.CompleteNext(Op::kWrite, c.complete_error, {}, c.complete_count);
       }
@@ -173,7 +109,8 @@ TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Pending());
   t.device.AfterWrite({});
-  t.device.AfterWrite([&] { t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket); });
+  t.device.AfterWrite(
+      [&](Completion*) { t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket); });
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneDeferred);
@@ -183,7 +120,7 @@ TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
 TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
   TestPort t;
   t.device.Script(Op::kWrite, Pending());
-  t.device.AfterWrite([] { quarnex::Run().ExitEvent->Set(); });
+  t.device.AfterWrite([](Completion*) { quarnex::Run().ExitEvent->Set(); });
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteStopped);
   ASSERT_EQ(t.port.Orphans.Size(), 1u);
@@ -197,15 +134,16 @@ TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
 }
 
 TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
-  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
-  UseFile(file, kTransmitOnly);
+  const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
+  UseRunFile(file, kTransmitOnly);
   TestPort t;
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Pending());
   t.device.AfterWrite({});
   t.device.AfterWrite({});
-  t.device.AfterWrite([&] { t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket / 2); });
+  t.device.AfterWrite(
+      [&](Completion*) { t.device.CompleteNext(Op::kWrite, kErrorSuccess, {}, kPacket / 2); });
 
   // The data argument is ignored in file mode.
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneDeferred);
@@ -224,8 +162,8 @@ TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
 }
 
 TEST_F(TransmitterTest, FileNoLongerThanAPacketIsOneWrite) {
-  const std::vector<uint8_t> file = Bytes(300, 5);
-  UseFile(file, kTransmitOnly);
+  const std::vector<uint8_t> file = Pattern(300, 5);
+  UseRunFile(file, kTransmitOnly);
   TestPort t;
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), 300), kWriteDoneImmediate);
   EXPECT_EQ(WriteLengths(t.device), std::vector<uint32_t>{300});
@@ -234,8 +172,8 @@ TEST_F(TransmitterTest, FileNoLongerThanAPacketIsOneWrite) {
 }
 
 TEST_F(TransmitterTest, LoopbackWithAFileSendsOnlyItsFirstPacket) {
-  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
-  UseFile(file, kLoopback);
+  const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
+  UseRunFile(file, kLoopback);
   TestPort t;
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   ASSERT_EQ(WriteLengths(t.device), std::vector<uint32_t>{kPacket});
@@ -253,8 +191,8 @@ TEST_F(TransmitterTest, ShortOrFailedChunkEndsTheFileWithItsResult) {
       {"short", Done(100), kWriteShort},
       {"refused", Fail(kErrorGenFailure), kWriteRefused},
   };
-  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
-  UseFile(file, kTransmitOnly);
+  const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
+  UseRunFile(file, kTransmitOnly);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
@@ -267,8 +205,8 @@ TEST_F(TransmitterTest, ShortOrFailedChunkEndsTheFileWithItsResult) {
 }
 
 TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
-  const std::vector<uint8_t> file = Bytes(2 * kPacket + kPacket / 2, 11);
-  UseFile(file, kTransmitOnly);
+  const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
+  UseRunFile(file, kTransmitOnly);
   TestPort t;
   quarnex::Run().PauseFlag.store(1);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
@@ -298,7 +236,7 @@ TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
     GlobalTesterOptions().OverlapWrite.store(c.overlap_write);
     GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
     TestPort t;
-    const std::vector<uint8_t> packet = Bytes(16, 9);
+    const std::vector<uint8_t> packet = Pattern(16, 9);
     EXPECT_EQ(TransmitPacket(t.port, packet.data(), 16), kWriteDoneImmediate);
     const auto requests = t.device.Requests();
     EXPECT_EQ(requests.size(), c.writes);
