@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,8 +19,7 @@
 #include <vector>
 
 #include "serial/pty_test_util.h"
-
-extern char** environ;
+#include "testapp/runner/child_process_test_util.h"
 
 namespace quarnex {
 namespace {
@@ -30,13 +28,7 @@ namespace fs = std::filesystem;
 
 // Generous: sanitizer builds are slow, and a hung process must still fail.
 constexpr auto kPatience = std::chrono::seconds(60);
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+constexpr double kPatienceSeconds = 60.0;
 
 // The program's path on PATH; empty when it is not installed.
 std::string FindOnPath(const std::string& name) {
@@ -50,66 +42,14 @@ std::string FindOnPath(const std::string& name) {
 }
 
 // A child process with its own environment additions, standard output and
-// error in files of `dir`. Killed and reaped by the destructor if it still
-// runs.
-class Child {
+// error in files of `dir`.
+class Child : public ChildProcess {
  public:
   Child(const std::vector<std::string>& args, const std::vector<std::string>& extra_env,
         const fs::path& dir, const std::string& name)
-      : out_(dir / (name + ".out")), err_(dir / (name + ".err")) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    std::vector<std::string> argv_text = args;
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const std::string cwd = dir.string(), out = out_.string(), err = err_.string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Only async-signal-safe calls until exec.
-      const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(cwd.c_str()) != 0 || out_fd < 0 || err_fd < 0) _exit(126);
-      dup2(out_fd, STDOUT_FILENO);
-      dup2(err_fd, STDERR_FILENO);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-  }
-  ~Child() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  void Signal(int signo) { kill(pid_, signo); }
+      : ChildProcess(args, {}, extra_env, dir, dir / (name + ".out"), dir / (name + ".err")) {}
   // The exit status, or empty when it still runs after the patience.
-  std::optional<int> Wait() {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!status_ && std::chrono::steady_clock::now() < deadline) {
-      int raw = 0;
-      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
-    return status_;
-  }
-  std::string Out() const { return ReadFile(out_); }
-  std::string Err() const { return ReadFile(err_); }
-
- private:
-  fs::path out_, err_;
-  pid_t pid_ = -1;
-  std::optional<int> status_;
+  std::optional<int> Wait() { return ChildProcess::Wait(kPatienceSeconds); }
 };
 
 // True once another process holds the advisory lock of the TTY at `path`,

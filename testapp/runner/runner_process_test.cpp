@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -27,10 +26,9 @@
 #include <thread>
 #include <vector>
 
+#include "testapp/runner/child_process_test_util.h"
 #include "testapp/settings/records.h"
 #include "testapp/ui/qsettings_store.h"
-
-extern char** environ;
 
 namespace quarnex {
 namespace {
@@ -42,12 +40,7 @@ using Args = std::vector<std::string>;
 // about 71 ms.
 constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\nBitRate=115200\n";
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string ReadFile(const fs::path& path) { return ReadWholeFile(path); }
 
 void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -76,91 +69,24 @@ class Sandbox {
 };
 
 // quarnex-run running in a sandbox, its output going to files there.
-class RunnerProcess {
+class RunnerProcess : public ChildProcess {
  public:
   // `sim` is the QUARNEX_SIM value; empty leaves the variable unset.
   RunnerProcess(const Sandbox& box, const Args& args, const std::string& sim = "")
-      : out_(box.dir() / "out.txt"), err_(box.dir() / "err.txt") {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (entry.starts_with("QUARNEX_SIM=") || entry.starts_with("XDG_CONFIG_HOME=")) continue;
-      env.push_back(entry);
-    }
-    env.push_back("XDG_CONFIG_HOME=" + box.config_home().string());
-    if (!sim.empty()) env.push_back("QUARNEX_SIM=" + sim);
-    std::vector<std::string> argv_text = {QUARNEX_RUN_BINARY};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const std::string dir = box.dir().string();
-    const std::string out = out_.string();
-    const std::string err = err_.string();
-
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Only async-signal-safe calls until exec.
-      const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (chdir(dir.c_str()) != 0 || out_fd < 0 || err_fd < 0) _exit(126);
-      dup2(out_fd, STDOUT_FILENO);
-      dup2(err_fd, STDERR_FILENO);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-  }
-
-  ~RunnerProcess() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  void Signal(int signo) { kill(pid_, signo); }
-
-  // The exit status (128 + the signal for a process killed by one), or
-  // empty when the process still runs after `timeout_s`.
-  std::optional<int> Wait(double timeout_s) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
-    while (!status_) {
-      int raw = 0;
-      const pid_t done = waitpid(pid_, &raw, WNOHANG);
-      if (done == pid_) {
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return status_;
-  }
-
-  // Waits until standard output holds `text`; false after `timeout_s`.
-  bool WaitForOutput(const std::string& text, double timeout_s) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Out().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
-  std::string Out() const { return ReadFile(out_); }
-  std::string Err() const { return ReadFile(err_); }
+      : ChildProcess(Command(args), {"QUARNEX_SIM", "XDG_CONFIG_HOME"}, Environment(box, sim),
+                     box.dir(), box.dir() / "out.txt", box.dir() / "err.txt") {}
 
  private:
-  fs::path out_;
-  fs::path err_;
-  pid_t pid_ = -1;
-  std::optional<int> status_;
+  static Args Command(const Args& args) {
+    Args command = {QUARNEX_RUN_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+  }
+  static Args Environment(const Sandbox& box, const std::string& sim) {
+    Args env = {"XDG_CONFIG_HOME=" + box.config_home().string()};
+    if (!sim.empty()) env.push_back("QUARNEX_SIM=" + sim);
+    return env;
+  }
 };
 
 // Generous: sanitizer builds are slow, and a hung runner must still fail.
