@@ -31,11 +31,14 @@ inline uint32_t QueryLineRate(Device& device) {
 }
 
 // "Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of
-// BitRate": how a changed rate is told, on stderr and in the log.
+// BitRate": how a changed rate is told, on stderr and in the log. Without a
+// BitRate (0) the line keeps the rate it had: "Quarnex01: the line runs at
+// 38400 bit/s; BitRate sets none".
 inline std::string LineRateNotice(std::string_view label, uint32_t asked, uint32_t actual) {
   std::string text(label);
-  text += ": the line runs at " + std::to_string(actual) + " bit/s, not the " +
-          std::to_string(asked) + " bit/s of BitRate";
+  text += ": the line runs at " + std::to_string(actual) + " bit/s";
+  text += asked == 0 ? "; BitRate sets none"
+                     : ", not the " + std::to_string(asked) + " bit/s of BitRate";
   return text;
 }
 
