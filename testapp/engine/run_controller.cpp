@@ -65,7 +65,6 @@ DiscardingOutputs& Discard() {
 std::atomic<ResultsView*> g_view{nullptr};
 std::atomic<MessageSink*> g_messages{nullptr};
 
-
 // Stored settings can hold a PortCount past the table or a PacketSize that
 // TxPattern cannot hold. Both are read by every part of the engine (and the
 // log) straight from the settings, so the clamp is made there: an in-range

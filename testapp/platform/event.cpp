@@ -106,6 +106,15 @@ bool Event::TryTakeLocked() {
   return true;
 }
 
+int Event::TakeFirstSignalled(const Event* const* events, int count) {
+  for (int i = 0; i < count; ++i) {
+    auto* e = const_cast<Event*>(events[i]);
+    std::lock_guard<std::mutex> lock(e->mu_);
+    if (e->TryTakeLocked()) return i;
+  }
+  return -1;
+}
+
 EventRef MakeEvent(Event::Kind kind, bool initially_set) {
   return std::make_shared<Event>(kind, initially_set);
 }
@@ -116,21 +125,15 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     if (events[i] == nullptr) return kWaitFailed;
   }
   // Fast path: something is signalled already.
-  for (int i = 0; i < count; ++i) {
-    auto* e = const_cast<Event*>(events[i]);
-    std::lock_guard<std::mutex> lock(e->mu_);
-    if (e->TryTakeLocked()) return i;
-  }
+  const int ready = Event::TakeFirstSignalled(events, count);
+  if (ready >= 0) return ready;
   if (timeout_ms == 0) return kWaitTimeout;
   const Clock::time_point began = Clock::now();
   if (SpinUntilOneLooksSet(events, count, began + kSpinLimit)) {
-    for (int i = 0; i < count; ++i) {
-      auto* e = const_cast<Event*>(events[i]);
-      std::lock_guard<std::mutex> lock(e->mu_);
-      if (e->TryTakeLocked()) {
-        CountWait(Clock::now() - began);
-        return i;
-      }
+    const int seen = Event::TakeFirstSignalled(events, count);
+    if (seen >= 0) {
+      CountWait(Clock::now() - began);
+      return seen;
     }
   }
 
@@ -153,16 +156,11 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   for (;;) {
     // Registered everywhere, so a Set from now on pokes us; scan in index
     // order so the lowest signalled index wins.
-    bool found = false;
-    for (int i = 0; i < count && !found; ++i) {
-      auto* e = const_cast<Event*>(events[i]);
-      std::lock_guard<std::mutex> lock(e->mu_);
-      if (e->TryTakeLocked()) {
-        result = i;
-        found = true;
-      }
+    const int taken = Event::TakeFirstSignalled(events, count);
+    if (taken >= 0) {
+      result = taken;
+      break;
     }
-    if (found) break;
     std::unique_lock<std::mutex> wl(waiter.mu);
     if (timeout_ms == kInfinite) {
       waiter.cv.wait(wl, [&] { return waiter.poked; });

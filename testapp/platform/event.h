@@ -46,6 +46,9 @@ class Event {
   // Consumes the signal (auto reset) and returns true when signalled.
   // Caller holds mu_.
   bool TryTakeLocked();
+  // Takes the signal of the first signalled event of `events`, each under
+  // its own lock, and returns its index; -1 when none is signalled.
+  static int TakeFirstSignalled(const Event* const* events, int count);
 
   const Kind kind_;
   mutable std::mutex mu_;
