@@ -1,8 +1,11 @@
 #include "testapp/report/log_file.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <system_error>
 
 #include "testapp/report/text_format.h"
 
@@ -50,32 +53,73 @@ void AppendPortResults(std::string* text, const PortCounters& c) {
   AppendFormatC(text, "  Data mismatch:   %d\n", c.DataMismatchCount);
 }
 
+// The reason for `error` in English whatever the C library's locale, as
+// every other text of the tester (Qt sets the locale from the environment).
+std::string ErrorText(int error) {
+  if (error == 0) return "the write was cut short";
+#if defined(__GLIBC__)
+  if (const char* text = strerrordesc_np(error)) return text;
+  return "error " + std::to_string(error);
+#else
+  return std::generic_category().message(error);
+#endif
+}
+
 }  // namespace
 
 bool LogFile::Open(const char* path) {
   file_.reset();
+  path_ = path;
+  last_record_failed_ = false;
   // Binary append: the CR LF line ends are written by WriteRecord itself.
+  errno = 0;
   file_.reset(std::fopen(path, "ab"));
-  return file_ != nullptr;
+  if (file_ == nullptr) {
+    NoteFailure("open", errno);
+    return false;
+  }
+  return true;
 }
 
 void LogFile::Close() { file_.reset(); }
 
 void LogFile::WriteRecord(std::string_view text) {
   if (!file_) return;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t line_feed = text.find('\n', start);
-    if (line_feed == std::string_view::npos) {
-      std::fwrite(text.data() + start, 1, text.size() - start, file_.get());
-      break;
-    }
-    std::fwrite(text.data() + start, 1, line_feed - start, file_.get());
-    std::fwrite("\r\n", 1, 2, file_.get());
-    start = line_feed + 1;
+  std::string bytes;
+  bytes.reserve(text.size() + text.size() / 8 + 2);
+  // A torn record ends inside a line; the next one must not continue it.
+  if (last_record_failed_) bytes += "\r\n";
+  for (const char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
   }
+  // One write per record, so a failure has one cause and one place.
+  errno = 0;
+  const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
+  int error = errno;
   // Each record reaches the file at once, so a crash loses nothing logged.
-  std::fflush(file_.get());
+  const bool flushed = std::fflush(file_.get()) == 0;
+  if (error == 0) error = errno;
+  if (written == bytes.size() && flushed && !std::ferror(file_.get())) {
+    last_record_failed_ = false;
+    return;
+  }
+  // The error flag is sticky: cleared, the next record gets its own try
+  // (the disk may have room again by then).
+  std::clearerr(file_.get());
+  NoteFailure("write", error);
+  last_record_failed_ = true;
+}
+
+std::optional<std::string> LogFile::TakeFailure() {
+  std::optional<std::string> failure;
+  failure.swap(untold_failure_);
+  return failure;
+}
+
+void LogFile::NoteFailure(const char* what, int error) {
+  if (untold_failure_ || last_record_failed_) return;
+  untold_failure_ = std::string("cannot ") + what + " the log " + path_ + ": " + ErrorText(error);
 }
 
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,

@@ -1,12 +1,15 @@
 #include "testapp/report/log_file.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -86,6 +89,32 @@ std::vector<PortCounters> GoldenPorts() {
   third.LengthMismatchCount = 2;
   return {first, third};
 }
+
+// While it lives, files of this process cannot grow past `bytes`: a write
+// that crosses the limit stores what fits and fails with EFBIG (SIGXFSZ is
+// ignored meanwhile), as a disk that fills up in the middle of a record.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    saved_action_ = signal(SIGXFSZ, SIG_IGN);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, saved_action_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit saved_ = {};
+  sighandler_t saved_action_ = SIG_DFL;
+  bool ok_ = false;
+};
 
 // Each test gets its own folder and local time fixed to UTC, so the
 // timestamps of the golden texts hold on any machine.
@@ -252,6 +281,91 @@ TEST_F(LogFileTest, NothingIsWrittenWithoutAnOpenLog) {
   WriteStartRecord(closed, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
   WritePortResults(closed, GoldenPorts()[0]);
   EXPECT_EQ(ReadLog(), "");
+}
+
+TEST_F(LogFileTest, GoodRecordsTellNoFailure) {
+  LogFile log;
+  ASSERT_TRUE(log.Open(path_.c_str()));
+  EXPECT_EQ(log.TakeFailure(), std::nullopt);
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
+  WriteStopRecord(log, GoldenPorts(), kStopTime);
+  EXPECT_EQ(log.TakeFailure(), std::nullopt);
+  EXPECT_FALSE(log.LastRecordFailed());
+}
+
+TEST_F(LogFileTest, AnOpenFailureIsToldOnceWithPathAndReason) {
+  fs::create_directory(dir_ / "folder");
+  const struct {
+    fs::path path;
+    const char* reason;
+  } kCases[] = {
+      {dir_ / "missing" / kLogFileName, "No such file or directory"},
+      {dir_ / "folder", "Is a directory"},
+  };
+  for (const auto& c : kCases) {
+    LogFile log;
+    EXPECT_FALSE(log.Open(c.path.c_str()));
+    EXPECT_EQ(log.TakeFailure(), "cannot open the log " + c.path.string() + ": " + c.reason);
+    EXPECT_EQ(log.TakeFailure(), std::nullopt) << c.path;
+    WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
+    EXPECT_EQ(log.TakeFailure(), std::nullopt) << "a log that is not open skips its records";
+  }
+}
+
+TEST_F(LogFileTest, ALogOnAFullDeviceIsToldOnceAndStaysOpen) {
+  // The log's own name, a link to a device that takes no byte.
+  fs::create_symlink("/dev/full", path_);
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir_);
+  LogFile log;
+  const bool opened = log.Open();
+  fs::current_path(previous);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(log.TakeFailure(), std::nullopt);
+
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
+  EXPECT_EQ(log.TakeFailure(), "cannot write the log Quarnex.LOG: No space left on device");
+  EXPECT_TRUE(log.LastRecordFailed());
+  EXPECT_TRUE(log.IsOpen());
+  WriteStopRecord(log, GoldenPorts(), kStopTime);
+  WritePortResults(log, GoldenPorts()[0]);
+  EXPECT_EQ(log.TakeFailure(), std::nullopt) << "the same series is told once";
+  EXPECT_TRUE(log.LastRecordFailed());
+}
+
+TEST_F(LogFileTest, ATornRecordIsFollowedByALineEndAndTheNextSeriesIsToldAgain) {
+  const std::string stop = kGoldenStop;
+  const size_t kTornAt = 25;  // inside "Number of packets: 10"
+  LogFile log;
+  ASSERT_TRUE(log.Open(path_.c_str()));
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
+  {
+    FileSizeLimit limit(std::string(kGoldenStart).size() + kTornAt);
+    ASSERT_TRUE(limit.ok());
+    WriteStopRecord(log, GoldenPorts(), kStopTime);
+  }
+  EXPECT_EQ(log.TakeFailure(), "cannot write the log " + path_ + ": File too large");
+  EXPECT_TRUE(log.LastRecordFailed());
+  std::string expected = std::string(kGoldenStart) + stop.substr(0, kTornAt);
+  ASSERT_EQ(ReadLog(), expected);
+
+  // The next start record begins on a line of its own; it and the records
+  // after it are written as always.
+  WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
+  EXPECT_FALSE(log.LastRecordFailed());
+  EXPECT_EQ(log.TakeFailure(), std::nullopt);
+  WriteStopRecord(log, GoldenPorts(), kStopTime);
+  expected += "\r\n" + std::string(kGoldenStart) + kGoldenStop;
+  EXPECT_EQ(ReadLog(), expected);
+
+  // A record written whole ends the series: a new failure is told anew.
+  {
+    FileSizeLimit limit(expected.size());
+    ASSERT_TRUE(limit.ok());
+    WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(0, 0, 2), {}, kStartTime);
+  }
+  EXPECT_EQ(log.TakeFailure(), "cannot write the log " + path_ + ": File too large");
+  EXPECT_EQ(ReadLog(), expected);
 }
 
 TEST_F(LogFileTest, DefaultsToTheLogInTheCurrentFolderAndTheTimeOfNow) {
