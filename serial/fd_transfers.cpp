@@ -27,12 +27,6 @@ constexpr nanoseconds kUnknownRateDrainWait = std::chrono::milliseconds(1);
 // many chunks, so a peer that never stops sending cannot hold Purge.
 constexpr int kMaxDiscardChunks = 4096;
 
-// What an errno says about the line: gone for good, or a failure of this
-// one call.
-bool IsHangUp(int e) {
-  return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE || e == ECONNRESET;
-}
-
 uint32_t ErrorOfErrno(int e) {
   switch (e) {
     case EBADF:
@@ -59,6 +53,10 @@ timespec ToTimespec(nanoseconds wait) {
 }
 
 }  // namespace
+
+bool IsHangUpErrno(int e) {
+  return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE || e == ECONNRESET;
+}
 
 FdTransfers::FdTransfers(int fd, Framing framing) : fd_(fd), framing_(framing) {
   struct stat st;
@@ -104,7 +102,7 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
   // As the platform does, starting a transfer withdraws a stale signal of
   // its record's event.
   if (c->event) c->event->Reset();
-  if (hung_up_) return IoStatus{kErrorLineHungUp, 0};
+  if (hung_up_) return IoStatus{kErrorDeviceNotConnected, 0};
   if (length == 0) {
     Finish(c, kErrorSuccess, 0);
     return IoStatus{kErrorSuccess, 0};
@@ -123,7 +121,7 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
         return IoStatus{error, 0};
       case Step::kHungUp:
         HangUpLocked();
-        return IoStatus{kErrorLineHungUp, 0};
+        return IoStatus{kErrorDeviceNotConnected, 0};
       case Step::kWait:
         input_waiting_ = false;
         break;
@@ -140,7 +138,7 @@ IoStatus FdTransfers::Write(const void* data, uint32_t length, Completion* c) {
   if (!running_) return IoStatus{kErrorInvalidHandle, 0};
   if (data == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
   if (c->event) c->event->Reset();
-  if (hung_up_) return IoStatus{kErrorLineHungUp, 0};
+  if (hung_up_) return IoStatus{kErrorDeviceNotConnected, 0};
   if (length == 0) {
     Finish(c, kErrorSuccess, 0);
     return IoStatus{kErrorSuccess, 0};
@@ -159,7 +157,7 @@ IoStatus FdTransfers::Write(const void* data, uint32_t length, Completion* c) {
         return IoStatus{error, 0};
       case Step::kHungUp:
         HangUpLocked();
-        return IoStatus{kErrorLineHungUp, 0};
+        return IoStatus{kErrorDeviceNotConnected, 0};
       case Step::kWait:
         break;
     }
@@ -236,7 +234,7 @@ FdTransfers::Step FdTransfers::ReadStepLocked(PendingRead* r, uint32_t* error) {
     if (n == 0) return Step::kHungUp;
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return Step::kWait;
-    if (IsHangUp(errno)) return Step::kHungUp;
+    if (IsHangUpErrno(errno)) return Step::kHungUp;
     *error = ErrorOfErrno(errno);
     return Step::kFailed;
   }
@@ -263,7 +261,7 @@ FdTransfers::Step FdTransfers::WriteStepLocked(PendingWrite* w, uint32_t* error)
     if (n == 0) return Step::kWait;
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return Step::kWait;
-    if (IsHangUp(errno)) return Step::kHungUp;
+    if (IsHangUpErrno(errno)) return Step::kHungUp;
     *error = ErrorOfErrno(errno);
     return Step::kFailed;
   }
@@ -367,9 +365,9 @@ void FdTransfers::ServiceLocked() {
 
 void FdTransfers::HangUpLocked() {
   hung_up_ = true;
-  for (const PendingRead& r : reads_) Finish(r.completion, kErrorLineHungUp, 0);
+  for (const PendingRead& r : reads_) Finish(r.completion, kErrorDeviceNotConnected, 0);
   reads_.clear();
-  for (const PendingWrite& w : writes_) Finish(w.completion, kErrorLineHungUp, 0);
+  for (const PendingWrite& w : writes_) Finish(w.completion, kErrorDeviceNotConnected, 0);
   writes_.clear();
 }
 

@@ -21,9 +21,11 @@
 // transfer that can finish at once does (done, with its record filled and
 // its event set); otherwise it goes pending.
 //
-// A hang-up (POLLHUP, end of file, EIO) fails every pending transfer with
-// kErrorLineHungUp, and every later one at once; the thread then stops
-// watching the descriptor, so it does not spin on the hang-up.
+// A hang-up (POLLHUP, end of file, EIO: the far end of a pseudo-terminal
+// closed, a USB adapter was unplugged) means the device is gone: every
+// pending transfer fails with kErrorDeviceNotConnected, and every later one
+// at once. The thread then stops watching the descriptor, which would
+// report the hang-up for ever, so it does not spin on it.
 //
 // Thread-safety: every method may be called from any thread, concurrently.
 // One mutex guards the queues and is held whenever a read() copies into a
@@ -47,9 +49,10 @@
 
 namespace quarnex {
 
-// The error a transfer ends with when the line hung up (the far end closed,
-// the device went away): the driver's "device not functioning".
-inline constexpr uint32_t kErrorLineHungUp = kErrorGenFailure;
+// True when a failed call's errno says the device is gone for good (a
+// hung-up TTY answers EIO to reads, writes and ioctls alike), not that this
+// one call failed.
+bool IsHangUpErrno(int e);
 
 class FdTransfers {
  public:
@@ -72,8 +75,8 @@ class FdTransfers {
   // Start a transfer. `completion` is not null. Return done (the record is
   // filled and its event set), pending (kErrorIoPending; the event is set
   // when it ends), or an error with the record untouched: kErrorInvalidHandle
-  // after Stop, kErrorLineHungUp after a hang-up, kErrorInvalidParameter for
-  // a null buffer.
+  // after Stop, kErrorDeviceNotConnected after a hang-up,
+  // kErrorInvalidParameter for a null buffer.
   IoStatus Read(void* buffer, uint32_t length, Completion* completion);
   IoStatus Write(const void* data, uint32_t length, Completion* completion);
 

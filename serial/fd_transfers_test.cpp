@@ -128,11 +128,11 @@ TEST_F(FramedTransfersTest, PeerGoneFailsPendingTransfersAndLaterOnesAtOnceWitho
   Completion r(NewEvent());
   ASSERT_TRUE(transfers_->Read(got, sizeof(got), &r).pending());
   peer_.Reset();
-  EXPECT_EQ(AwaitResult(r).error, kErrorLineHungUp);
+  EXPECT_EQ(AwaitResult(r).error, kErrorDeviceNotConnected);
   EXPECT_TRUE(transfers_->hung_up());
   Completion later(NewEvent());
-  EXPECT_EQ(transfers_->Write("x", 1, &later).error, kErrorLineHungUp);
-  EXPECT_EQ(transfers_->Read(got, sizeof(got), &later).error, kErrorLineHungUp);
+  EXPECT_EQ(transfers_->Write("x", 1, &later).error, kErrorDeviceNotConnected);
+  EXPECT_EQ(transfers_->Read(got, sizeof(got), &later).error, kErrorDeviceNotConnected);
   const double before = ProcessCpuSeconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_LT(ProcessCpuSeconds() - before, 0.1) << "the I/O thread spins on the hang-up";
@@ -281,12 +281,19 @@ TEST_F(StreamTransfersTest, PurgeRacingArrivingDataNeverWritesAnAbortedBuffer) {
 
 TEST_F(StreamTransfersTest, MasterClosedHangsUpPendingTransfersWithoutSpinning) {
   char got[16];
-  Completion r(NewEvent());
+  Completion r(NewEvent()), w(NewEvent());
   ASSERT_TRUE(transfers_->Read(got, sizeof(got), &r).pending());
+  std::vector<uint8_t> payload;
+  FillOutput(&payload, &w);
   pty_.master.Reset();
-  EXPECT_EQ(AwaitResult(r).error, kErrorLineHungUp);
+  EXPECT_EQ(AwaitResult(r).error, kErrorDeviceNotConnected);
+  EXPECT_EQ(AwaitResult(w).error, kErrorDeviceNotConnected);
+  EXPECT_TRUE(transfers_->hung_up());
   Completion later(NewEvent());
-  EXPECT_EQ(transfers_->Write("x", 1, &later).error, kErrorLineHungUp);
+  EXPECT_EQ(transfers_->Write("x", 1, &later).error, kErrorDeviceNotConnected);
+  EXPECT_EQ(transfers_->Read(got, sizeof(got), &later).error, kErrorDeviceNotConnected);
+  EXPECT_FALSE(later.event->IsSet()) << "a transfer failed at once signals nothing";
+  EXPECT_TRUE(transfers_->Purge(kPurgeAll));
   const double before = ProcessCpuSeconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_LT(ProcessCpuSeconds() - before, 0.1) << "the I/O thread spins on the hang-up";

@@ -22,6 +22,28 @@ namespace {
 // them) answer these.
 bool IsUnsupported(int e) { return e == ENOTTY || e == EINVAL; }
 
+// How a call that reached the driver failed: the device is gone, or this
+// one call failed.
+uint32_t FailureOf(int e) { return IsHangUpErrno(e) ? kErrorDeviceNotConnected : kErrorGenFailure; }
+
+// The requests that reach the TTY driver. After a hang-up these fail as
+// the transfers do; the others never touch the device and answer as ever.
+bool ReachesDriver(uint32_t code) {
+  switch (code) {
+    case kIoctlSetConfiguration:
+    case kIoctlSetDtr:
+    case kIoctlClearDtr:
+    case kIoctlSetRts:
+    case kIoctlClearRts:
+    case kIoctlGetCts:
+    case kIoctlGetDcd:
+    case kIoctlGetLineRate:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Runs a transfer to its end on the calling thread: a synchronous call is an
 // overlapped one that the caller waits for.
 template <typename Start>
@@ -78,7 +100,7 @@ bool TtyDevice::SetUp(std::string* problem) {
   // What waited in the buffers belongs to whoever used the port before.
   tcflush(fd, TCIOFLUSH);
   bool supported = false;
-  counters_unsupported_ = ReadCounters(&counters_, &supported) && !supported;
+  counters_unsupported_ = ReadCounters(&counters_, &supported) == kErrorSuccess && !supported;
   uint32_t rate = 0;
   if (GetTtyBitRate(fd, &rate)) transfers_.SetLinePace(rate, 10);
   uint32_t error = kErrorSuccess;
@@ -106,6 +128,7 @@ IoStatus TtyDevice::Control(uint32_t code, const void* in, uint32_t in_size, voi
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!open_) return IoStatus{kErrorInvalidHandle, 0};
+    if (ReachesDriver(code) && transfers_.hung_up()) return IoStatus{kErrorDeviceNotConnected, 0};
     switch (code) {
       case kIoctlSetConfiguration:
         status = Configure(in, in_size);
@@ -155,15 +178,17 @@ IoStatus TtyDevice::Configure(const void* in, uint32_t in_size) {
   if (!LineSettingsFromBlock(in, in_size, &settings)) return IoStatus{kErrorInvalidParameter, 0};
   const int fd = fd_.get();
   termios t;
-  if (tcgetattr(fd, &t) != 0) return IoStatus{kErrorGenFailure, 0};
+  if (tcgetattr(fd, &t) != 0) return IoStatus{FailureOf(errno), 0};
   MakeRawLine(&t);
   ApplyLineSettings(settings, &t);
-  if (tcsetattr(fd, TCSANOW, &t) != 0) return IoStatus{kErrorGenFailure, 0};
+  if (tcsetattr(fd, TCSANOW, &t) != 0) return IoStatus{FailureOf(errno), 0};
 
   uint32_t actual = 0;
   if (settings.bit_rate > 0) {
     const uint32_t asked = static_cast<uint32_t>(settings.bit_rate);
     if (!SetTtyBitRate(fd, asked, &actual)) {
+      // A device that went away meanwhile refused nothing.
+      if (IsHangUpErrno(errno)) return IoStatus{kErrorDeviceNotConnected, 0};
       GetTtyBitRate(fd, &actual);
       std::fprintf(stderr, "%s: the driver refused %u bit/s; the line stays at %u bit/s\n",
                    options_.label.c_str(), asked, actual);
@@ -191,14 +216,14 @@ IoStatus TtyDevice::Configure(const void* in, uint32_t in_size) {
 
 IoStatus TtyDevice::ModemLine(unsigned long request, int bits) {
   if (ioctl(fd_.get(), request, &bits) == 0) return IoStatus{kErrorSuccess, 0};
-  return IoStatus{IsUnsupported(errno) ? kErrorNotSupported : kErrorGenFailure, 0};
+  return IoStatus{IsUnsupported(errno) ? kErrorNotSupported : FailureOf(errno), 0};
 }
 
 IoStatus TtyDevice::GetModemLine(int bit, void* out, uint32_t out_size) {
   if (out == nullptr || out_size < 1) return IoStatus{kErrorInvalidParameter, 0};
   int bits = 0;
   if (ioctl(fd_.get(), TIOCMGET, &bits) != 0) {
-    return IoStatus{IsUnsupported(errno) ? kErrorNotSupported : kErrorGenFailure, 0};
+    return IoStatus{IsUnsupported(errno) ? kErrorNotSupported : FailureOf(errno), 0};
   }
   *static_cast<uint8_t*>(out) = (bits & bit) != 0 ? 1 : 0;
   return IoStatus{kErrorSuccess, 1};
@@ -207,7 +232,7 @@ IoStatus TtyDevice::GetModemLine(int bit, void* out, uint32_t out_size) {
 IoStatus TtyDevice::LineRate(void* out, uint32_t out_size) {
   if (out == nullptr || out_size < 4) return IoStatus{kErrorInvalidParameter, 0};
   uint32_t rate = 0;
-  if (!GetTtyBitRate(fd_.get(), &rate)) return IoStatus{kErrorGenFailure, 0};
+  if (!GetTtyBitRate(fd_.get(), &rate)) return IoStatus{FailureOf(errno), 0};
   StoreLe32(static_cast<uint8_t*>(out), rate);
   return IoStatus{kErrorSuccess, 4};
 }
@@ -219,12 +244,12 @@ uint32_t TtyDevice::ActualBitRate() const {
   return rate;
 }
 
-bool TtyDevice::ReadCounters(LineErrorCounters* counters, bool* supported) const {
+uint32_t TtyDevice::ReadCounters(LineErrorCounters* counters, bool* supported) const {
   serial_icounter_struct icount;
   std::memset(&icount, 0, sizeof(icount));
+  *supported = false;
   if (ioctl(fd_.get(), TIOCGICOUNT, &icount) != 0) {
-    *supported = false;
-    return IsUnsupported(errno);
+    return IsUnsupported(errno) ? kErrorSuccess : FailureOf(errno);
   }
   *supported = true;
   counters->frame = static_cast<uint32_t>(icount.frame);
@@ -232,7 +257,7 @@ bool TtyDevice::ReadCounters(LineErrorCounters* counters, bool* supported) const
   counters->overrun = static_cast<uint32_t>(icount.overrun);
   counters->buf_overrun = static_cast<uint32_t>(icount.buf_overrun);
   counters->brk = static_cast<uint32_t>(icount.brk);
-  return true;
+  return kErrorSuccess;
 }
 
 bool TtyDevice::ClearCommError(uint32_t* errors, uint32_t* error) {
@@ -246,12 +271,16 @@ bool TtyDevice::ClearCommError(uint32_t* errors, uint32_t* error) {
   } else if (counters_unsupported_) {
     // The driver said at the open that it keeps no counters; it is asked
     // once, not after every packet.
-  } else if (!ReadCounters(&now, &supported)) {
-    code = kErrorGenFailure;
-  } else if (supported) {
-    mask = LineErrorMask(counters_, now);
-    counters_ = now;
+  } else if (!transfers_.hung_up()) {
+    code = ReadCounters(&now, &supported);
+    if (code == kErrorSuccess && supported) {
+      mask = LineErrorMask(counters_, now);
+      counters_ = now;
+    }
   }
+  // A line that is gone raises no line errors: its loss is told once, by
+  // the transfers, not after every packet as a failed query.
+  if (code == kErrorDeviceNotConnected) code = kErrorSuccess;
   if (error != nullptr) *error = code;
   if (code != kErrorSuccess) return false;
   if (errors != nullptr) *errors = mask;

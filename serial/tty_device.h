@@ -26,6 +26,16 @@
 // gained since the previous query (serial/line_errors.h); where the driver
 // keeps none (pseudo-terminals) it succeeds with mask 0.
 //
+// A hang-up (the far end of a pseudo-terminal closed, a USB adapter
+// unplugged) means the device is gone: reads and writes fail with
+// kErrorDeviceNotConnected (FdTransfers), pending ones and every later one
+// at once, and so do the requests that reach the driver (configuration
+// block, modem lines, line rate). The two-value request and the adapter's
+// own requests never touch the TTY and answer as before. ClearCommError
+// succeeds with mask 0: a line that is gone raises no line errors, and its
+// loss is told once, by the transfers. Purge and SetCommMask succeed and
+// change nothing that matters; Close releases the port as ever.
+//
 // Thread-safety: every method may be called from any thread at any time,
 // also concurrently and after Close (then calls fail with
 // kErrorInvalidHandle). Buffer lifetime and cancellation as in device.h.
@@ -89,8 +99,10 @@ class TtyDevice : public Device {
   IoStatus ModemLine(unsigned long request, int bits);
   IoStatus GetModemLine(int bit, void* out, uint32_t out_size);
   IoStatus LineRate(void* out, uint32_t out_size);
-  // Reads the error counters; false when the driver keeps none.
-  bool ReadCounters(LineErrorCounters* counters, bool* supported) const;
+  // Reads the error counters: kErrorSuccess (*supported false when the
+  // driver keeps none), kErrorDeviceNotConnected after a hang-up, or
+  // kErrorGenFailure.
+  uint32_t ReadCounters(LineErrorCounters* counters, bool* supported) const;
   // Restores the port and closes the descriptor; mu_ held, I/O stopped.
   void ReleaseLocked();
 

@@ -4,9 +4,12 @@
 #include <stdlib.h>
 #include <termios.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/pty_test_util.h"
@@ -229,17 +232,100 @@ TEST_F(TtyDeviceTest, CloseAbortsPendingTransfersAndEveryLaterCallFails) {
   device->Close();  // again: nothing happens
 }
 
-TEST_F(TtyDeviceTest, HangUpFailsPendingTransfers) {
+// The far end closing a pseudo-terminal is what an unplugged USB adapter
+// looks like: the device is gone.
+TEST_F(TtyDeviceTest, HangUpFailsPendingAndLaterTransfersWithDeviceNotConnected) {
   std::shared_ptr<TtyDevice> device = OpenPort1();
   ASSERT_NE(device, nullptr);
-  uint8_t b[16];
+  auto read_buffer = std::make_unique<uint8_t[]>(16);
+  std::vector<uint8_t> payload(1 << 20, 'x');  // more than a pty holds: nobody reads the master
   Completion read(MakeEvent(Event::Kind::kManualReset));
-  ASSERT_TRUE(device->Read(b, sizeof(b), &read).pending());
+  Completion write(MakeEvent(Event::Kind::kManualReset));
+  ASSERT_TRUE(device->Read(read_buffer.get(), 16, &read).pending());
+  ASSERT_TRUE(
+      device->Write(payload.data(), static_cast<uint32_t>(payload.size()), &write).pending());
   pty_.master.Reset();
-  ASSERT_EQ(WaitAny({read.event.get()}, kPatienceMs), 0);
-  EXPECT_EQ(device->Result(read).error, kErrorLineHungUp);
-  EXPECT_EQ(device->Write(b, 1, nullptr).error, kErrorLineHungUp);
+  for (Completion* c : {&read, &write}) {
+    ASSERT_EQ(WaitAny({c->event.get()}, kPatienceMs), 0);
+    EXPECT_EQ(device->Result(*c).error, kErrorDeviceNotConnected);
+  }
+
+  uint8_t b[16];
+  Completion later(MakeEvent(Event::Kind::kManualReset));
+  EXPECT_EQ(device->Read(b, sizeof(b), &later).error, kErrorDeviceNotConnected);
+  EXPECT_EQ(device->Write(b, 1, &later).error, kErrorDeviceNotConnected);
+  EXPECT_EQ(device->Read(b, sizeof(b), nullptr).error, kErrorDeviceNotConnected);
+  EXPECT_EQ(device->Write(b, 1, nullptr).error, kErrorDeviceNotConnected);
+  uint32_t mask = 0xFFFF, error = 0xFFFF;
+  EXPECT_TRUE(device->ClearCommError(&mask, &error));
+  EXPECT_EQ(mask, 0u);
+  EXPECT_TRUE(device->Purge(kPurgeAll));
+  EXPECT_TRUE(device->SetCommMask(0));
   device->Close();
+  EXPECT_EQ(device->Read(b, sizeof(b), &later).error, kErrorInvalidHandle);
+  // The pseudo-terminal is gone with its far end, as an unplugged adapter's
+  // node is: the port is missing now.
+  EXPECT_EQ(OpenTtyPort(settings_, 1), nullptr);
+}
+
+TEST_F(TtyDeviceTest, AfterAHangUpRequestsThatReachTheDriverFailWithDeviceNotConnected) {
+  const std::vector<uint8_t> block = BlockWith(9600, 3, 0);
+  const uint32_t two_values[2] = {1000, 100};
+  struct Case {
+    uint32_t code;
+    const void* in;
+    uint32_t in_size;
+    uint32_t out_size;
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {kIoctlSetConfiguration, block.data(), kConfigBlockSize, 0, kErrorDeviceNotConnected},
+      {kIoctlSetDtr, nullptr, 0, 0, kErrorDeviceNotConnected},
+      {kIoctlClearRts, nullptr, 0, 0, kErrorDeviceNotConnected},
+      {kIoctlGetCts, nullptr, 0, 1, kErrorDeviceNotConnected},
+      {kIoctlGetDcd, nullptr, 0, 1, kErrorDeviceNotConnected},
+      {kIoctlGetLineRate, nullptr, 0, 4, kErrorDeviceNotConnected},
+      // These never reach the TTY, before a hang-up or after.
+      {kIoctlSetTwoValues, two_values, sizeof(two_values), 0, kErrorSuccess},
+      {AdapterRequest(13), nullptr, 0, 0, kErrorNotSupported},
+      {0x00090000u, nullptr, 0, 0, kErrorInvalidFunction},
+  };
+  // Whether the I/O thread saw the hang-up (a read was pending) or nobody
+  // watched the descriptor (input waited unread, no transfer outstanding)
+  // and the request itself finds the device gone, the answers agree.
+  for (bool read_pending : {true, false}) {
+    SCOPED_TRACE(read_pending ? "a read was pending" : "nothing was outstanding");
+    PtyPair pty;
+    ASSERT_TRUE(pty.Open());
+    const std::string link = read_pending ? "Quarnex02" : "Quarnex03";
+    ASSERT_TRUE(links_.Link(link, pty.slave_path));
+    DeviceRef device = OpenTtyPort(settings_, read_pending ? 2 : 3);
+    ASSERT_NE(device, nullptr);
+    uint8_t got[4];
+    Completion read(MakeEvent(Event::Kind::kManualReset));
+    if (read_pending) {
+      ASSERT_TRUE(device->Read(got, sizeof(got), &read).pending());
+    } else {
+      ASSERT_EQ(write(pty.master.get(), "z", 1), 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    pty.master.Reset();
+    if (read_pending) {
+      ASSERT_EQ(WaitAny({read.event.get()}, kPatienceMs), 0);
+    }
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << std::hex << c.code);
+      std::vector<uint8_t> out(c.out_size + 1);
+      Completion record(MakeEvent(Event::Kind::kManualReset));
+      void* out_buffer = c.out_size ? out.data() : nullptr;
+      EXPECT_EQ(device->Control(c.code, c.in, c.in_size, out_buffer, c.out_size, &record).error,
+                c.error);
+      EXPECT_EQ(device->Control(c.code, c.in, c.in_size, out_buffer, c.out_size, nullptr).error,
+                c.error);
+    }
+    EXPECT_EQ(device->Read(got, sizeof(got), &read).error, kErrorDeviceNotConnected);
+    device->Close();
+  }
 }
 
 }  // namespace
