@@ -1,8 +1,6 @@
 #include "testapp/report/log_file.h"
 
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,6 +13,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "testapp/report/file_size_limit_test_util.h"
 
 namespace quarnex {
 namespace {
@@ -89,32 +89,6 @@ std::vector<PortCounters> GoldenPorts() {
   third.LengthMismatchCount = 2;
   return {first, third};
 }
-
-// While it lives, files of this process cannot grow past `bytes`: a write
-// that crosses the limit stores what fits and fails with EFBIG (SIGXFSZ is
-// ignored meanwhile), as a disk that fills up in the middle of a record.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    saved_action_ = signal(SIGXFSZ, SIG_IGN);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, saved_action_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  rlimit saved_ = {};
-  sighandler_t saved_action_ = SIG_DFL;
-  bool ok_ = false;
-};
 
 // Each test gets its own folder and local time fixed to UTC, so the
 // timestamps of the golden texts hold on any machine.

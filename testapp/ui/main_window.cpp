@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "testapp/driver/control_codes.h"
 #include "testapp/engine/port_snapshot.h"
@@ -28,6 +30,11 @@
 
 namespace quarnex {
 namespace {
+
+// The status bar's log warning: the log's own failure text after one of
+// these, for a log that never opened and for one that lost a record.
+constexpr char kNoLogPrefix[] = "No log: ";
+constexpr char kLogNotWrittenPrefix[] = "Log not written: ";
 
 // The size the window gets when no size was stored.
 constexpr int kDefaultWidth = 860;
@@ -128,6 +135,7 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   LoadSettings(store_, &GlobalSettings());
   ClearPortSlots();
   log_.Open(kLogFileName);
+  ShowLogFailure(false);
 
   CreateMenus();
   ConnectActions();
@@ -199,6 +207,7 @@ void MainWindow::Start() {
   Settings& s = GlobalSettings();
   SetMenuState(MenuState::kRunning);
   ReportRunStart(log_, *model_);
+  ShowLogFailure(true);
   // In Loopback each reader releases its own writer; a transmitter alone
   // needs the first release from here.
   if (s.Test.Mode == kTransmitOnly) {
@@ -222,12 +231,25 @@ void MainWindow::Continue() {
 }
 
 void MainWindow::Stop() {
-  // While the workers still run, so the counters are live.
-  if (log_.IsOpen()) WriteStopRecord(log_, SnapshotOpenPorts());
+  LogStopRecord();
   StopRun();
   SetMenuState(MenuState::kStopped);
   SetStatusText(kStatusState, kStatusStopped);
   run_active_ = false;
+}
+
+void MainWindow::LogStopRecord() {
+  if (log_.IsOpen()) WriteStopRecord(log_, SnapshotOpenPorts());
+  ShowLogFailure(false);
+}
+
+void MainWindow::ShowLogFailure(bool start_record) {
+  if (std::optional<std::string> failure = log_.TakeFailure()) {
+    const char* prefix = log_.IsOpen() ? kLogNotWrittenPrefix : kNoLogPrefix;
+    status_bar_->SetLogWarning(QString::fromStdString(prefix + *failure));
+  } else if (start_record && log_.IsOpen() && !log_.LastRecordFailed()) {
+    status_bar_->SetLogWarning(QString());
+  }
 }
 
 void MainWindow::SendLineRequest(uint32_t code, uint8_t* answer) {
@@ -291,11 +313,9 @@ void MainWindow::Shutdown() {
   shut_down_ = true;
   SaveSettings(store_, GlobalSettings(), WindowLayout(*this, *table_));
   StopRun();
-  if (log_.IsOpen()) {
-    // The ports whose threads already closed them are no longer in it.
-    if (run_active_) WriteStopRecord(log_, SnapshotOpenPorts());
-    log_.Close();
-  }
+  // The ports whose threads already closed them are no longer in it.
+  if (run_active_) LogStopRecord();
+  log_.Close();
   run_active_ = false;
   CloseAllPorts();
   // No worker waits for this thread, so the join cannot deadlock; after it

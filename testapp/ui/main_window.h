@@ -5,8 +5,12 @@
 // the texts to the report layer, the settings to the settings layer. The
 // window keeps the menu in step with the run state, writes the log's start
 // and stop records at the moments the commands call for, and on close
-// saves the settings, stops the run and joins every worker thread before it
-// goes.
+// saves the settings, writes the stop record of a run that is still going,
+// stops the run and joins every worker thread before it goes.
+//
+// A log that cannot be opened or written shows a warning at the right end of
+// the status bar ("No log: ..." or "Log not written: ..."), set once when
+// the failure happens and kept until a start record is written whole.
 //
 // Everything here runs on the user-interface thread. Worker threads only
 // reach the window's model (ResultsModel), which never makes them wait.
@@ -86,6 +90,13 @@ class MainWindow : public QMainWindow {
   void OpenTimeouts();
   void OpenReceivedData();
   void OpenAbout();
+  // Writes the stop record from counters taken while the workers still
+  // run: told to end, a worker closes its port, and a closed port has no
+  // block in the record. Call before StopRun().
+  void LogStopRecord();
+  // Shows a failure the log has not told yet; after a start record
+  // (`start_record`) written whole, clears the warning instead.
+  void ShowLogFailure(bool start_record);
   // The close steps: save, stop, last stop record, close the log and the
   // ports, join the workers. Runs once.
   void Shutdown();

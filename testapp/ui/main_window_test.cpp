@@ -1,6 +1,7 @@
 // The main window on the simulated adapter: menus and accelerators, the
 // menu state table through whole runs, line commands, dialogs through the
-// menu, the log records and what closing saves.
+// menu, the log records and what closing saves, the status bar's warning
+// about a log that cannot be written.
 //
 // Each test runs in a fresh temporary working folder with its own
 // quarnex.cfg and Quarnex.LOG, and with settings in a MemoryStore.
@@ -24,8 +25,10 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/report/file_size_limit_test_util.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 
@@ -418,6 +421,70 @@ class MainWindowTest : public QObject {
     w.Action(kIdStop)->trigger();
     w.close();
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 1);
+  }
+
+  void ALogThatCannotBeOpenedIsShownBesideTheParts() {
+    QVERIFY(QDir().mkdir(kLogFileName));  // a folder where the file would be
+    MainWindow& w = Open();
+    QVERIFY(!w.LogOpen());
+    const QString warning = "No log: cannot open the log Quarnex.LOG: Is a directory";
+    QCOMPARE(w.Status().LogWarning(), warning);
+    QCOMPARE(w.Status().PartText(0), QString("Ready"));
+    QCOMPARE(w.Status().PartText(1), QString());
+    QCOMPARE(w.Status().PartWidth(0), w.width() / 2);
+    // No start record is written, so the warning stays through the run.
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(w.Status().PartText(0), QString("Running"));
+    QCOMPARE(w.Status().PartText(1), QString("115200    8N       1024"));
+    QCOMPARE(w.Status().LogWarning(), warning);
+    w.Action(kIdStop)->trigger();
+    QCOMPARE(w.Status().PartText(0), QString("Stopped"));
+    QCOMPARE(w.Status().LogWarning(), warning);
+  }
+
+  void ALogThatCannotBeWrittenIsShownUntilAStartRecordIsWrittenWhole() {
+    const struct {
+      const char* name;
+      bool full_device;  // else: the disk is full during the first Start
+      const char* reason;
+    } kCases[] = {
+        {"link to /dev/full", true, "No space left on device"},
+        {"disk full at Start", false, "File too large"},
+    };
+    for (const auto& c : kCases) {
+      QFile::remove(kLogFileName);
+      if (c.full_device) QVERIFY(QFile::link("/dev/full", kLogFileName));
+      MainWindow& w = Open();
+      QVERIFY2(w.LogOpen(), c.name);
+      QCOMPARE(w.Status().LogWarning(), QString());
+      {
+        std::optional<FileSizeLimit> disk_full;
+        if (!c.full_device) QVERIFY(disk_full.emplace(0).ok());
+        w.Action(kIdStart)->trigger();
+      }
+      const QString warning =
+          QString("Log not written: cannot write the log Quarnex.LOG: ") + c.reason;
+      QCOMPARE(w.Status().LogWarning(), warning);
+      QCOMPARE(w.Status().PartText(0), QString("Running"));
+      QCOMPARE(w.Status().PartText(1), QString("115200    8N       1024"));
+      // A stop record is no start record: the warning stays, failed or not.
+      w.Action(kIdStop)->trigger();
+      QCOMPARE(w.Status().PartText(0), QString("Stopped"));
+      QCOMPARE(w.Status().LogWarning(), warning);
+
+      w.Action(kIdStart)->trigger();
+      if (c.full_device) {
+        QCOMPARE(w.Status().LogWarning(), warning);
+      } else {
+        QCOMPARE(w.Status().LogWarning(), QString());
+        // The record after the lost one starts on a line of its own.
+        const QString log = ReadLog();
+        QVERIFY2(log.startsWith("\r\n\r\n\r\n[COM1]\r\n"), qPrintable(log.left(40)));
+        QCOMPARE(log.count(">>> TEST START"), 1);
+      }
+      w.Action(kIdStop)->trigger();
+      window_.reset();
+    }
   }
 
   void LayoutIsRestoredAndSavedAlike() {

@@ -69,9 +69,24 @@ StatusBar::StatusBar(int client_width, QWidget* parent) : QStatusBar(parent) {
   addWidget(parts_[0], 0);
   addWidget(parts_[1], 1);
   parts_[0]->setText("Ready");
+  // A permanent widget, so the engine's status writes never reach it.
+  log_warning_ = new QLabel(this);
+  log_warning_->setObjectName("statusLogWarning");
+  log_warning_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  log_warning_->setTextFormat(Qt::PlainText);
+  addPermanentWidget(log_warning_, 0);
+  log_warning_->hide();
   // Measured once: the layout keeps this height from now on.
   setFixedHeight(sizeHint().height());
 }
+
+void StatusBar::SetLogWarning(const QString& text) {
+  log_warning_->setText(text);
+  log_warning_->setToolTip(text);
+  log_warning_->setVisible(!text.isEmpty());
+}
+
+QString StatusBar::LogWarning() const { return log_warning_->text(); }
 
 QString StatusBar::PartText(int part) const {
   if (part < 0 || part >= kStatusPartCount) return {};

@@ -1,5 +1,6 @@
 // ResultsTable: the report-style table of per-port results, and StatusBar:
-// the two-part status line under it.
+// the two-part status line under it, with room on its right for a warning
+// about the log.
 //
 // Both are plain widgets of the user-interface thread. Their texts come
 // from ResultsModel, which any thread may write; the model tells them on
@@ -47,11 +48,17 @@ class StatusBar : public QStatusBar {
   QString PartText(int part) const;
   int PartWidth(int part) const;
 
+  // The log warning, at the bar's right end beside the two parts; an empty
+  // text hides it, leaving the parts as they always were.
+  void SetLogWarning(const QString& text);
+  QString LogWarning() const;
+
  public slots:
   void SetPartText(int part, const QString& text);
 
  private:
   std::array<QLabel*, kStatusPartCount> parts_;
+  QLabel* log_warning_;
 };
 
 }  // namespace quarnex
