@@ -312,9 +312,9 @@ void MainWindow::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
   SaveSettings(store_, GlobalSettings(), WindowLayout(*this, *table_));
-  StopRun();
-  // The ports whose threads already closed them are no longer in it.
+  // As Stop does: the record first, while every open port is still open.
   if (run_active_) LogStopRecord();
+  StopRun();
   log_.Close();
   run_active_ = false;
   CloseAllPorts();

@@ -97,7 +97,7 @@ class MainWindow : public QMainWindow {
   // Shows a failure the log has not told yet; after a start record
   // (`start_record`) written whole, clears the warning instead.
   void ShowLogFailure(bool start_record);
-  // The close steps: save, stop, last stop record, close the log and the
+  // The close steps: save, last stop record, stop, close the log and the
   // ports, join the workers. Runs once.
   void Shutdown();
 

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -78,6 +79,19 @@ QString ReadLog() {
 
 int PacketsShown(const MainWindow& w) {
   return std::atoi(w.Model().Text(0, kColumnPackets).c_str());
+}
+
+// The "[COMn]" headers of the log's last stop record, in order.
+QStringList LastStopRecordPorts(const QString& log) {
+  const qsizetype stop = log.lastIndexOf(">>> TEST STOP");
+  const qsizetype start = log.lastIndexOf(">>> TEST START", stop);
+  if (stop < 0 || start < 0) return {"no stop record"};
+  QStringList ports;
+  static const QRegularExpression kHeader("\\[COM\\d+\\]");
+  for (const QRegularExpressionMatch& m : kHeader.globalMatch(log.mid(start, stop - start))) {
+    ports << m.captured();
+  }
+  return ports;
 }
 
 }  // namespace
@@ -410,6 +424,27 @@ class MainWindowTest : public QObject {
                name);
     }
     QCOMPARE(store_->writes().front(), std::string("Test"));
+  }
+
+  void ClosingDuringARunLogsEveryOpenPort() {
+    // The workers close their ports as soon as they are told to end: a
+    // record taken after that misses ports, and which ones varies.
+    constexpr int kPorts = 8;
+    QStringList expected;
+    for (int port = 1; port <= kPorts; ++port) expected << QString("[COM%1]").arg(port);
+    for (int round = 1; round <= 5; ++round) {
+      MainWindow& w = Open();
+      GlobalSettings().Test.PortCount = kPorts;
+      w.Action(kIdStart)->trigger();
+      QVERIFY(w.RunActive());
+      QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+      for (int i = 0; i < kPorts; ++i) QCOMPARE(Run().Ports[i].InUse.load(), 1);
+      w.close();
+      window_.reset();
+      const QString log = ReadLog();
+      QCOMPARE(log.count(">>> TEST STOP"), round);
+      QCOMPARE(LastStopRecordPorts(log), expected);
+    }
   }
 
   void ClosingIdleOrStoppedWritesNoStopRecord() {
