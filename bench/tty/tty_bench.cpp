@@ -109,11 +109,11 @@ TesterRound TesterRate(const std::string& tty_dir, double duration) {
   if (!StartHeadlessRun()) return round;
   std::this_thread::sleep_for(kWarmUp);
   const PortContext& port = Run().Ports[0];
-  const int32_t good_before = port.GoodPacketCount.load();
-  const int32_t errors_before = port.ErrorCount.load();
+  const int64_t good_before = port.GoodPacketCount.load();
+  const int64_t errors_before = port.ErrorCount.load();
   const auto start = Clock::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(duration));
-  const int32_t good = port.GoodPacketCount.load() - good_before;
+  const int64_t good = port.GoodPacketCount.load() - good_before;
   round.errors = port.ErrorCount.load() - errors_before;
   round.rate = good / Seconds(Clock::now() - start);
   StopHeadlessRun();

@@ -45,6 +45,10 @@ inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorOperationAborted = 995;
 inline constexpr uint32_t kErrorIoIncomplete = 996;
 inline constexpr uint32_t kErrorIoPending = 997;
+// The device is gone (a hang-up, an unplugged adapter, a simulated unplug):
+// every pending transfer fails with it, and so does every later one, at
+// once. The engine ends the port at the first.
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 // PurgeComm flags.
 inline constexpr uint32_t kPurgeTxAbort = 0x01;

@@ -471,7 +471,7 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
         return view_.Cell(port.Row, kColumnLastCommError) == c.cell &&
                port.GoodPacketCount.load() >= 3;
       }));
-      const int32_t good = port.GoodPacketCount.load();
+      const int64_t good = port.GoodPacketCount.load();
       ASSERT_TRUE(Eventually([&] { return port.GoodPacketCount.load() >= good + 5; }));
       EXPECT_EQ(view_.Cell(port.Row, kColumnLastCommError), c.cell);
       EXPECT_EQ(port.ErrorCount.load(), 0);

@@ -69,7 +69,38 @@ struct PortContext {
   std::atomic<int32_t> LastReadResult{0};
   std::atomic<uint32_t> LastReadLength{0};
   std::atomic<uint32_t> LastNonEmptyReadLength{0};
-  uint32_t FileOffset = 0;  // the transmitter's or receiver's thread
+  // File mode: how far the receiver (FileOffset) and the transmitter
+  // (TxFileOffset) got in the file. One field each, so each has one writer
+  // thread even in Loopback, where both run.
+  uint32_t FileOffset = 0;    // the reader thread
+  uint32_t TxFileOffset = 0;  // the writer thread
+
+  // The Loopback hand-off. ReleaseWriter counts a release in WritesReleased;
+  // the writer, once it stored LastWriteResult for the releases it saw,
+  // copies that count to WritesStored and signals WriteStoredEvent (auto
+  // reset, created at Start in Loopback). The reader judges a packet only
+  // when WritesStored has caught up, so no packet goes unjudged because its
+  // write result came late.
+  std::atomic<uint32_t> WritesReleased{0};
+  std::atomic<uint32_t> WritesStored{0};
+  EventRef WriteStoredEvent;
+  // When the current packet's main write was issued, ms (0: not yet). The
+  // transmitter sets it right before the write (after the Delay, so a long
+  // Delay is never a timeout); ReleaseWriter and the Loopback reader clear
+  // it. In Loopback the reader's blocked-transfer clock starts here.
+  std::atomic<double> WriteIssuedAt{0.0};
+  // 1 once a read of this run delivered data: in Receive only a line that
+  // never sent anything is not timed out, only one that went quiet.
+  std::atomic<int32_t> ReceivedAny{0};
+  // A transfer of the current packet was ended by the blocked-transfer
+  // timeout: kTimeoutRead or kTimeoutWrite (timeout.h), set by the thread
+  // that purged and taken by the judging thread, which counts it and keeps
+  // it in LastTimeout for the row.
+  std::atomic<int32_t> PendingTimeout{0};
+  std::atomic<int32_t> LastTimeout{0};
+  // 1 once a transfer reported the device gone (kErrorDeviceNotConnected):
+  // the port counts one error, shows "Port lost" and its threads end.
+  std::atomic<int32_t> Lost{0};
   std::atomic<int32_t> PacketOk{0};
   int32_t Row = -1;  // set at Start before the threads exist
   // The rate the device reported for its line once the block was sent; 0
@@ -77,16 +108,21 @@ struct PortContext {
   uint32_t LineBitRate = 0;
 
   // Counters: one writer thread each (the one that calls PacketStep);
-  // atomics so the log and the viewer read them race-free.
-  std::atomic<int32_t> PacketCount{0};
-  std::atomic<int32_t> GoodPacketCount{0};
-  std::atomic<int32_t> ErrorCount{0};
-  std::atomic<int32_t> WriteFailedCount{0};
-  std::atomic<int32_t> WriteAbortedCount{0};
-  std::atomic<int32_t> ReadFailedCount{0};
-  std::atomic<int32_t> ReadAbortedCount{0};
-  std::atomic<int32_t> LengthMismatchCount{0};
-  std::atomic<int32_t> DataMismatchCount{0};
+  // atomics so the log and the viewer read them race-free. 64-bit: a port
+  // that fails a million times a second must not wrap within a run.
+  std::atomic<int64_t> PacketCount{0};
+  std::atomic<int64_t> GoodPacketCount{0};
+  std::atomic<int64_t> ErrorCount{0};
+  std::atomic<int64_t> WriteFailedCount{0};
+  std::atomic<int64_t> WriteAbortedCount{0};
+  std::atomic<int64_t> ReadFailedCount{0};
+  std::atomic<int64_t> ReadAbortedCount{0};
+  std::atomic<int64_t> LengthMismatchCount{0};
+  std::atomic<int64_t> DataMismatchCount{0};
+  // Of the failed reads and writes, those the blocked-transfer timeout
+  // ended (not in the log: its lines keep their format).
+  std::atomic<int64_t> ReadTimeoutCount{0};
+  std::atomic<int64_t> WriteTimeoutCount{0};
 
   // PacketSize bytes, allocated by the reader thread when it starts and
   // published here; freed when the slot is re-initialised (after its threads
@@ -103,6 +139,10 @@ struct PortContext {
   std::atomic<double> StartTime{0.0};
   std::atomic<double> EndTime{0.0};
   std::atomic<double> LastUpdateTime{0.0};
+  // MsClock of the last row refresh: a port that counts packets without
+  // stamping their end (failed transfers) is still refreshed. The judging
+  // thread only.
+  double LastRefreshAt = 0.0;
   std::atomic<double> LastPacketTime{0.0};
   std::atomic<double> TotalPacketTime{0.0};
   std::atomic<double> MaxPacketTime{0.0};

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/report/results_view.h"
@@ -67,24 +68,45 @@ void PostExtraReads(PortContext& port, uint32_t length) {
 // Reads one chunk with the main record and decides its result. A pending
 // read first releases the writer (Loopback, not paused): the writer may only
 // send once the read is there to take the packet.
+//
+// A read that blocks is ended by the timeout: in Loopback its clock starts
+// when the packet's write was issued (a paused port waits as long as it
+// takes); in Receive only when the read was posted, once the line has sent
+// anything at all.
 ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completion& record,
                     const Event* exit_event) {
+  const int32_t mode = GlobalSettings().Test.Mode;
   Device* device = port.Device.load();
+  std::atomic<double> posted_at{port.ReceivedAny.load() != 0 ? MsClock() : 0.0};
   const IoStatus started = StartRead(device, buffer, chunk, &record);
   if (started.done()) {
     port.EndTime.store(MsClock());
     return {started.count == chunk ? kReadDoneImmediate : kReadShort, started.count, false};
   }
-  if (!started.pending()) return {kReadRefused, 0, false};
+  if (!started.pending()) {
+    NoteDeviceError(port, started.error);
+    return {kReadRefused, 0, false};
+  }
 
-  if (Run().PauseFlag.load() == 0 && GlobalSettings().Test.Mode == kLoopback) ReleaseWriter(port);
-  const int signalled = WaitAny({record.event.get(), exit_event}, kInfinite);
+  if (Run().PauseFlag.load() == 0 && mode == kLoopback) ReleaseWriter(port);
+  const std::atomic<double>& armed_at = mode == kLoopback ? port.WriteIssuedAt : posted_at;
+  int signalled =
+      WaitForTransfer(record.event.get(), exit_event, armed_at, BlockedTransferTimeoutMs());
+  if (signalled == kWaitTimeout) {
+    // In Loopback the write may be what blocks (nothing was sent): say so.
+    const bool write_blocked =
+        mode == kLoopback && static_cast<int32_t>(port.WritesStored.load() -
+                                                  port.WritesReleased.load()) < 0;
+    EndBlockedTransfer(port, write_blocked ? kTimeoutWrite : kTimeoutRead);
+    signalled = kCompletionSignalled;  // the purge has ended the read
+  }
   if (signalled != kCompletionSignalled && signalled != kExitSignalled) {
     return {kReadWaitFailed, 0, true};
   }
   // Asked after a stop too: a read that completed just in time still counts.
   const IoStatus ended = device->Result(record);
   if (!ended.done()) {
+    NoteDeviceError(port, ended.error);
     const int32_t result = ended.error == kErrorOperationAborted ? kReadCancelled : kReadError;
     return {result, 0, ended.error == kErrorIoIncomplete};
   }
@@ -121,6 +143,7 @@ void DumpDifferingChunk(const PortContext& port, const uint8_t* received, uint32
 void RecordLastRead(PortContext& port, const uint8_t* buffer, uint32_t count) {
   port.LastReadLength.store(count);
   if (count == 0) return;
+  port.ReceivedAny.store(1);
   std::lock_guard<std::mutex> lock(port.ReceiveMutex);
   port.LastData.assign(buffer, buffer + count);
   port.LastNonEmptyReadLength.store(count);
@@ -133,10 +156,12 @@ int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
   const EventRef exit_event = Run().ExitEvent;
   // On the heap: a read left pending hands its record to the orphan list.
   auto record = std::make_unique<Completion>(MakeEvent(Event::Kind::kManualReset));
+  const TestSettings& test = GlobalSettings().Test;
   port.FileOffset = 0;
+  // A write issued for an earlier packet does not start this read's clock.
+  if (test.Mode == kLoopback) port.WriteIssuedAt.store(0.0);
   PostExtraReads(port, length);
 
-  const TestSettings& test = GlobalSettings().Test;
   const bool file_mode = test.FileNameLength != 0;
   uint32_t chunk = length;
   ChunkRead last;

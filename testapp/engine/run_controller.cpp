@@ -133,6 +133,7 @@ void ReleaseSlot(PortContext& port) {
   port.ReceiveBufferSize.store(0);
   delete[] port.ReceiveBuffer.exchange(nullptr);
   port.WriteEvent.reset();
+  port.WriteStoredEvent.reset();
   port.DeviceOwner.reset();
 }
 
@@ -145,6 +146,30 @@ void EndPreviousRun() {
     if (run.ExitEvent) run.ExitEvent->Set();
   }
   JoinAllPorts();
+}
+
+// Parity as the port settings count it (0 none, 1 odd, 2 even) for the
+// block's Parity: a line runs odd parity at 1 and even at any other nonzero
+// value.
+uint8_t PortParityOf(int32_t block_parity) {
+  if (block_parity == 0) return 0;
+  return block_parity == 1 ? 1 : 2;
+}
+
+// The port settings describe the line the block sets up, so the log, the
+// status bar and the reports say what really runs: the character size, the
+// parity, and the bit rate when the block gives one. Skipping an unchanged
+// write keeps the threads of ports set up earlier, which may read the port
+// settings, free of a racing store.
+void FollowLineSettings(const DeviceConfigBlock& block, PortSettings* port) {
+  const int32_t code = BlockTxCharacterSize(block);
+  if (code >= 0 && code < 4 && port->ByteSize != kCharacterBits[code]) {
+    port->ByteSize = kCharacterBits[code];
+  }
+  const uint8_t parity = PortParityOf(BlockParity(block));
+  if (port->Parity != parity) port->Parity = parity;
+  const int32_t bit_rate = BlockBitRate(block);
+  if (bit_rate > 0 && port->BaudRate != bit_rate) port->BaudRate = bit_rate;
 }
 
 void ShowErrorWithPath(const char* text, const std::string& path) {
@@ -165,22 +190,31 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   port.ReadAbortedCount.store(0);
   port.LengthMismatchCount.store(0);
   port.DataMismatchCount.store(0);
+  port.ReadTimeoutCount.store(0);
+  port.WriteTimeoutCount.store(0);
   port.LastWriteResult.store(0);
   port.LastReadResult.store(0);
+  port.WritesReleased.store(0);
+  port.WritesStored.store(0);
+  port.WriteIssuedAt.store(0.0);
+  port.ReceivedAny.store(0);
+  port.PendingTimeout.store(0);
+  port.LastTimeout.store(0);
+  port.Lost.store(0);
+  port.LastRefreshAt = 0.0;
 
   if (mode != kReceiveOnly) {
     port.WriteEvent = MakeEvent(Event::Kind::kAutoReset);
     if (!port.WriteEvent) return false;
   }
+  if (mode == kLoopback) {
+    port.WriteStoredEvent = MakeEvent(Event::Kind::kAutoReset);
+    if (!port.WriteStoredEvent) return false;
+  }
 
   Settings& s = GlobalSettings();
   const DeviceConfigBlock& block = GlobalConfigBlock();
-  const int32_t code = BlockTxCharacterSize(block);
-  // Skipping an unchanged write keeps the threads of ports set up earlier,
-  // which may read the port settings, free of a racing store.
-  if (code >= 0 && code < 4 && s.Port.ByteSize != kCharacterBits[code]) {
-    s.Port.ByteSize = kCharacterBits[code];
-  }
+  FollowLineSettings(block, &s.Port);
   const double parity_bit = BlockParity(block) != 0 ? 1.0 : 0.0;
   // Floating point throughout: no overflow, and BitRate 0 gives infinity,
   // which the time cell shows as "N.A.".
@@ -250,6 +284,7 @@ bool StartRun() {
   for (int i = 0; i < s.Test.PortCount; ++i) {
     PortContext& port = run.Ports[i];
     port.FileOffset = 0;
+    port.TxFileOffset = 0;
     port.InUse.store(0);
     // A stored PortIndex near the top of int would overflow here; no port
     // has such a number, so it only gets its message.
@@ -325,6 +360,10 @@ void ReleaseWriter(PortContext& port) {
   // never sees the previous packet's results as its own.
   port.LastWriteResult.store(0);
   port.LastReadResult.store(0);
+  // The new packet's write has not been issued yet, whatever the last one
+  // did; the count tells the Loopback reader a write result is due.
+  port.WriteIssuedAt.store(0.0);
+  port.WritesReleased.fetch_add(1);
   if (Event* write_event = port.WriteEvent.get()) write_event->Set();
 }
 

@@ -86,6 +86,7 @@ class RunControllerTest : public testing::Test {
     Settings& s = GlobalSettings();
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
+    s.Timeouts = kDefaultTimeouts;
     s.PacketSize = kDefaultPacketSize;
     TesterOptions& options = GlobalTesterOptions();
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;

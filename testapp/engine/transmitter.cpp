@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/report/results_view.h"
 #include "testapp/report/text_format.h"
@@ -67,33 +69,54 @@ bool QueueExtraWrites(PortContext& port, const uint8_t* source, uint32_t length)
 }
 
 // The per-packet delay. It lies after the StartTime stamp, so it counts in
-// the packet time.
-void DelayPacket(uint32_t delay_ms) {
-  if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+// the packet time. It waits on the run's exit event, so Stop (and with it
+// the next Start and closing the window) never waits for a long Delay.
+void DelayPacket(uint32_t delay_ms, const Event* exit_event) {
+  if (delay_ms == 0) return;
+  if (exit_event == nullptr) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    return;
+  }
+  WaitAny({exit_event}, static_cast<int64_t>(delay_ms));
 }
 
 // Writes one chunk with the main record and decides its result, waiting for
 // the completion or the end of the run. In Transmit only the write's end is
 // the packet's end; in Loopback the receiver stamps it.
+//
+// Only in Transmit only does the writer end a blocked write itself: in
+// Loopback the reader, which waits for the packet, does.
 ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk, Completion& record,
                       const Event* exit_event) {
-  const bool stamps_end = GlobalSettings().Test.Mode == kTransmitOnly;
+  const bool transmit_only = GlobalSettings().Test.Mode == kTransmitOnly;
   Device* device = port.Device.load();
+  port.WriteIssuedAt.store(MsClock());
   const IoStatus started = StartWrite(device, position, chunk, &record);
   if (started.done()) {
-    if (stamps_end) port.EndTime.store(MsClock());
+    if (transmit_only) port.EndTime.store(MsClock());
     return {started.count == chunk ? kWriteDoneImmediate : kWriteShort, started.count, false};
   }
-  if (!started.pending()) return {kWriteRefused, 0, false};
+  if (!started.pending()) {
+    NoteDeviceError(port, started.error);
+    return {kWriteRefused, 0, false};
+  }
 
-  switch (WaitAny({record.event.get(), exit_event}, kInfinite)) {
+  const double timeout =
+      transmit_only ? BlockedTransferTimeoutMs() : std::numeric_limits<double>::infinity();
+  int woken = WaitForTransfer(record.event.get(), exit_event, port.WriteIssuedAt, timeout);
+  if (woken == kWaitTimeout) {
+    EndBlockedTransfer(port, kTimeoutWrite);
+    woken = kCompletionSignalled;  // the purge has ended the write
+  }
+  switch (woken) {
     case kCompletionSignalled: {
       const IoStatus ended = device->Result(record);
       if (ended.error == kErrorIoIncomplete) return {kWriteIncomplete, 0, true};
       if (!ended.done()) {
+        NoteDeviceError(port, ended.error);
         return {ended.error == kErrorOperationAborted ? kWriteCancelled : kWriteIncomplete, 0, false};
       }
-      if (stamps_end) port.EndTime.store(MsClock());
+      if (transmit_only) port.EndTime.store(MsClock());
       return {ended.count == chunk ? kWriteDoneDeferred : kWriteIncomplete, ended.count, false};
     }
     case kExitSignalled:
@@ -118,10 +141,10 @@ int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) 
   if (file_mode) {
     // Every release sends the file from its first byte. The run controller
     // has lowered `length` to FileSize when the file is shorter.
-    port.FileOffset = 0;
+    port.TxFileOffset = 0;
     source = Run().FileBuffer.get();
   }
-  if (QueueExtraWrites(port, source, length)) DelayPacket(test.Delay);
+  if (QueueExtraWrites(port, source, length)) DelayPacket(test.Delay, exit_event.get());
 
   const bool sends_whole_file = file_mode && test.Mode == kTransmitOnly;
   uint32_t chunk = length;
@@ -136,8 +159,9 @@ int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) 
       break;
     }
     if (!sends_whole_file || last.count != chunk) break;
-    port.FileOffset += last.count;
-    const uint32_t remaining = test.FileSize > port.FileOffset ? test.FileSize - port.FileOffset : 0;
+    port.TxFileOffset += last.count;
+    const uint32_t remaining =
+        test.FileSize > port.TxFileOffset ? test.FileSize - port.TxFileOffset : 0;
     chunk = std::min(remaining, chunk);
     if (chunk == 0) break;  // the whole file is sent; the last chunk shows no progress
     EngineView().SetCell(port.Row, kColumnStatus,

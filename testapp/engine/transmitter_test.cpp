@@ -157,7 +157,7 @@ TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
   // The number is the chunk just written, not the running total; the last
   // chunk shows nothing.
   EXPECT_EQ(Progress(), (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted"}));
-  EXPECT_EQ(t.port.FileOffset, file.size());
+  EXPECT_EQ(t.port.TxFileOffset, file.size());
   EXPECT_NE(t.port.EndTime.load(), kUnstamped);
 }
 
@@ -200,7 +200,7 @@ TEST_F(TransmitterTest, ShortOrFailedChunkEndsTheFileWithItsResult) {
     t.device.Script(Op::kWrite, c.second);
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
     EXPECT_EQ(WriteLengths(t.device).size(), 2u);
-    EXPECT_EQ(t.port.FileOffset, kPacket);
+    EXPECT_EQ(t.port.TxFileOffset, kPacket);
   }
 }
 
@@ -218,7 +218,7 @@ TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
   const auto requests = t.device.Requests();
   ASSERT_EQ(requests.size(), 4u);
   EXPECT_EQ(requests[1].input, requests[0].input);  // the file from its first byte again
-  EXPECT_EQ(t.port.FileOffset, file.size());
+  EXPECT_EQ(t.port.TxFileOffset, file.size());
 }
 
 TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {

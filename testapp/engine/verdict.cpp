@@ -5,6 +5,7 @@
 
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/platform/clock.h"
 #include "testapp/settings/settings_state.h"
@@ -15,7 +16,7 @@ namespace {
 
 // Adds `amount` to a counter that only this thread writes; the atomic lets
 // the log and the viewer read it without a lock.
-void Count(std::atomic<int32_t>& counter, int32_t amount = 1) {
+void Count(std::atomic<int64_t>& counter, int64_t amount = 1) {
   counter.store(counter.load(std::memory_order_relaxed) + amount, std::memory_order_relaxed);
 }
 
@@ -68,29 +69,42 @@ double MsClock() { return SteadyMilliseconds(); }
 
 void PacketStep(PortContext& port) {
   if (port.InUse.load() == 0) return;
-  if (JudgePacket(port) == 0) return;
+  const bool judged = JudgePacket(port) != 0;
   if (Run().StopFlag.load() != 0) return;
-  // The packet's own end decides, not the time now, and strictly later than
-  // the interval: a packet with no new end stamp never refreshes the row.
+  // A judged packet whose end lies more than the interval after the last
+  // refreshed one refreshes the row. So does any packet once the interval
+  // has passed on the clock: packets whose transfers failed stamp no end,
+  // and their row must still follow the counters. A lost port shows it at
+  // once.
   const double end = port.EndTime.load();
   const double interval = static_cast<double>(GlobalSettings().Test.UpdateInterval);
-  if (!(end - port.LastUpdateTime.load() > interval)) return;
-  port.LastUpdateTime.store(end);
+  const bool end_moved_on = judged && end - port.LastUpdateTime.load() > interval;
+  const double now = MsClock();
+  if (!end_moved_on && !(now - port.LastRefreshAt > interval) && port.Lost.load() == 0) return;
+  if (end_moved_on) port.LastUpdateTime.store(end);
+  port.LastRefreshAt = now;
   UpdateRow(port);
 }
 
 int JudgePacket(PortContext& port) {
   const int32_t mode = GlobalSettings().Test.Mode;
   Count(port.PacketCount);
+  // A timeout belongs to this packet whatever its verdict; it only counts
+  // when the packet failed (the transfer may have completed just in time).
+  const int32_t timeout = port.PendingTimeout.exchange(kTimeoutNone);
   // The other side of the packet has not stored its result yet: the attempt
   // is counted, nothing else.
   if (port.LastWriteResult.load() == kWriteNone && mode != kReceiveOnly) return 0;
   if (port.LastReadResult.load() == kReadNone && mode != kTransmitOnly) return 0;
   if (!PacketIsBad(port, mode)) {
+    port.LastTimeout.store(kTimeoutNone);
     CountGoodPacket(port);
     return 1;
   }
   port.PacketOk.store(0);
+  port.LastTimeout.store(timeout);
+  if (timeout == kTimeoutRead) Count(port.ReadTimeoutCount);
+  if (timeout == kTimeoutWrite) Count(port.WriteTimeoutCount);
   ClassifyError(port);
   PurgePort(port);
   return 1;

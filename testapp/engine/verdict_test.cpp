@@ -9,6 +9,7 @@
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/report/row_text.h"
@@ -162,15 +163,19 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     uint32_t interval;
     double last_update;
     double end;
+    double refreshed_ms_ago;  // on the clock
     bool stopped;
     bool refreshed;
+    bool end_rule;  // the packet's end moved LastUpdateTime on
   };
   const Case cases[] = {
-      {"later than the interval", 100, 1000.0, 1100.5, false, true},
-      {"exactly the interval", 100, 1000.0, 1100.0, false, false},
-      {"interval 0, later end", 0, 1000.0, 1000.25, false, true},
-      {"interval 0, same end", 0, 1000.0, 1000.0, false, false},
-      {"stopped", 0, 1000.0, 5000.0, true, false},
+      {"end later than the interval", 100, 1000.0, 1100.5, 0.0, false, true, true},
+      {"end exactly the interval", 100, 1000.0, 1100.0, 0.0, false, false, false},
+      // Packets whose end is not stamped anew still refresh on the clock.
+      {"end exactly the interval, clock past it", 100, 1000.0, 1100.0, 150.0, false, true, false},
+      {"interval 0, later end", 0, 1000.0, 1000.25, 0.0, false, true, true},
+      {"interval 0, same end, clock moved", 0, 1000.0, 1000.0, 5.0, false, true, false},
+      {"stopped", 0, 1000.0, 5000.0, 5000.0, true, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -183,19 +188,20 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     t.Results(kWriteDoneImmediate, kReadDoneImmediate);
     t.Times(c.end - 10.0, c.end);
     t.port.LastUpdateTime.store(c.last_update);
+    t.port.LastRefreshAt = MsClock() - c.refreshed_ms_ago;
 
     PacketStep(t.port);
 
     // The verdict counts the packet whether or not the row is refreshed.
     EXPECT_EQ(t.port.GoodPacketCount.load(), 1);
     EXPECT_EQ(view.Cell(0, kColumnPackets), c.refreshed ? "1" : "");
-    EXPECT_EQ(t.port.LastUpdateTime.load(), c.refreshed ? c.end : c.last_update);
+    EXPECT_EQ(t.port.LastUpdateTime.load(), c.end_rule ? c.end : c.last_update);
   }
   quarnex::Run().StopFlag.store(0);
   SetEngineOutputs(&view_, &view_);
 }
 
-TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndAnUnjudgedPacket) {
+TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndCountsAnUnjudgedPacket) {
   TestPort t;
   t.Results(kWriteDoneImmediate, kReadDoneImmediate);
   t.Times(0.0, 1e9);
@@ -203,11 +209,19 @@ TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndAnUnjudgedPacket) {
   PacketStep(t.port);
   EXPECT_EQ(t.port.PacketCount.load(), 0);
 
+  // An unjudged packet is counted; the row follows on the clock only.
+  GlobalSettings().Test.UpdateInterval = 1000;
   t.port.InUse.store(1);
   t.Results(kWriteNone, kReadDoneImmediate);
+  t.port.LastRefreshAt = MsClock();
   PacketStep(t.port);
   EXPECT_EQ(t.port.PacketCount.load(), 1);
   EXPECT_EQ(view_.Cell(0, kColumnPackets), "");
+  t.port.LastRefreshAt = MsClock() - 1500.0;
+  PacketStep(t.port);
+  EXPECT_EQ(t.port.PacketCount.load(), 2);
+  EXPECT_EQ(view_.Cell(0, kColumnPackets), "2");
+  EXPECT_EQ(t.port.GoodPacketCount.load() + t.port.ErrorCount.load(), 0);
 }
 
 TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
@@ -224,12 +238,13 @@ TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
   // 12.34 / 1000 x 100 + 0.05
   EXPECT_EQ(RowCells(), (std::vector<std::string>{"3", "1", "1000.0,  990.0,  1010.0  (1.3%)", "Success"}));
 
-  // In file mode one packet is the file: 10000 / 1024 = 9 packets.
+  // In file mode one packet is the file: 10000 / 1024 packets, the last
+  // partial one by its share (12.34 / 1000 x 9.765625 x 100 + 0.05).
   GlobalSettings().Test.FileNameLength = 4;
   GlobalSettings().Test.FileSize = 10000;
   GlobalSettings().PacketSize = 1024;
   UpdateRow(t.port);
-  EXPECT_EQ(view_.Cell(0, kColumnTime), "1000.0,  990.0,  1010.0  (11.2%)");
+  EXPECT_EQ(view_.Cell(0, kColumnTime), "1000.0,  990.0,  1010.0  (12.1%)");
 }
 
 TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
@@ -278,6 +293,75 @@ TEST_F(VerdictTest, PacketStepShowsEachJudgedPacket) {
   t.Times(200.0, 260.0);
   PacketStep(t.port);
   EXPECT_EQ(RowCells(), (std::vector<std::string>{"2", "1", kNotAvailable, "Data mismatch"}));
+}
+
+// A blocked transfer that the timeout ended is counted where a cancelled
+// read or write goes, once more as a timeout, and the row says which; a
+// timeout of a packet that still came through counts nothing.
+TEST_F(VerdictTest, TimedOutTransfersAreCountedAndNamed) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    int32_t write;
+    int32_t read;
+    int32_t timeout;
+    const char* status;
+    int64_t read_failed, write_failed, read_timeouts, write_timeouts;
+  };
+  const Case cases[] = {
+      {"loopback read", kLoopback, kWriteDoneDeferred, kReadCancelled, kTimeoutRead,
+       "Read timeout", 1, 0, 1, 0},
+      {"loopback write", kLoopback, kWriteCancelled, kReadCancelled, kTimeoutWrite,
+       "Write timeout", 0, 1, 0, 1},
+      {"receive only", kReceiveOnly, kWriteNone, kReadCancelled, kTimeoutRead, "Read timeout", 1,
+       0, 1, 0},
+      {"transmit only", kTransmitOnly, kWriteCancelled, kReadNone, kTimeoutWrite,
+       "Write timeout", 0, 1, 0, 1},
+      {"completed just in time", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, kTimeoutRead,
+       "Success", 0, 0, 0, 0},
+  };
+  GlobalSettings().Test.UpdateInterval = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GlobalSettings().Test.Mode = c.mode;
+    TestPort t;
+    t.Results(c.write, c.read);
+    t.Times(100.0, 150.0);
+    t.port.PendingTimeout.store(c.timeout);
+
+    PacketStep(t.port);
+
+    EXPECT_EQ(RowCells()[3], c.status);
+    EXPECT_EQ(t.port.ReadFailedCount.load(), c.read_failed);
+    EXPECT_EQ(t.port.WriteFailedCount.load(), c.write_failed);
+    EXPECT_EQ(t.port.ReadTimeoutCount.load(), c.read_timeouts);
+    EXPECT_EQ(t.port.WriteTimeoutCount.load(), c.write_timeouts);
+    EXPECT_EQ(t.port.PendingTimeout.load(), kTimeoutNone);
+    EXPECT_EQ(t.port.PacketCount.load(), t.port.GoodPacketCount.load() + t.port.ErrorCount.load());
+  }
+}
+
+// A lost port shows it at once, whatever the interval, and its counters go
+// on past 32 bits without wrapping.
+TEST_F(VerdictTest, LostPortShowsAtOnceAndCountersPassTwoToThe32) {
+  GlobalSettings().Test.UpdateInterval = 1000000;
+  TestPort t;
+  t.port.LastRefreshAt = MsClock();
+  t.port.LastUpdateTime.store(1e12);
+  constexpr int64_t kBig = 0xFFFFFFFFll;
+  t.port.PacketCount.store(kBig);
+  t.port.ErrorCount.store(kBig);
+  t.port.ReadFailedCount.store(kBig);
+  t.port.Lost.store(1);
+  t.Results(kWriteDoneDeferred, kReadRefused);
+
+  PacketStep(t.port);
+
+  EXPECT_EQ(t.port.PacketCount.load(), kBig + 1);
+  EXPECT_EQ(t.port.ErrorCount.load(), kBig + 1);
+  EXPECT_EQ(t.port.ReadFailedCount.load(), kBig + 1);
+  EXPECT_EQ(RowCells(), (std::vector<std::string>{"4294967296", "4294967296", kNotAvailable,
+                                                  kStatusPortLost}));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The writer and reader thread bodies and the pacing between them.
 //
 // Loopback: the reader posts a read, its pending read releases the writer
-// for one packet, and the reader judges the packet. Receive only: the reader
+// for one packet, and the reader judges the packet once the writer stored
+// its result. Receive only: the reader
 // reads back to back. Transmit only: the writer judges its own packets and
 // re-arms itself. Neither loop polls or sleeps; every wait includes the
 // run's ExitEvent, which each thread holds from its start.
@@ -12,6 +13,7 @@
 #include "testapp/engine/line_status.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/settings/settings_state.h"
@@ -45,13 +47,20 @@ int WriterLoop(PortContext& port) {
     if (run.StopFlag.load() != 0) break;
     if (woken == 0) {
       // Stored only once the write has finished: the reader's verdict reads
-      // it, and ReleaseWriter cleared it before the signal.
+      // it, and ReleaseWriter cleared it before the signal. The releases
+      // seen before the write are the ones this result answers (signals
+      // given meanwhile collapse into this one).
+      const uint32_t released = port.WritesReleased.load();
       port.LastWriteResult.store(TransmitPacket(port, run.TxPattern.data(), packet_size));
+      port.WritesStored.store(released);
+      if (port.WriteStoredEvent) port.WriteStoredEvent->Set();
     } else if (woken == 1) {
       last_cycle = true;
     }
     if (mode == kTransmitOnly) {
       PacketStep(port);
+      // A device that is gone ends the port after its one error.
+      if (port.Lost.load() != 0) break;
       if (ShouldRearm(port)) ReleaseWriter(port);
     }
   }
@@ -67,6 +76,7 @@ int ReaderLoop(PortContext& port) {
   const EventRef exit_event = run.ExitEvent;
   const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
   const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  const bool loopback = GlobalSettings().Test.Mode == kLoopback;
 
   // Once per thread, not per packet. The slot keeps it after the thread
   // ended (the viewer's length refers to it) and frees it when the slot is
@@ -84,8 +94,13 @@ int ReaderLoop(PortContext& port) {
     if (run.StopFlag.load() != 0) break;
     port.StartTime.store(MsClock());
     port.LastReadResult.store(ReceivePacket(port, buffer, packet_size));
+    // The packet is judged with its own write's result, never without one
+    // because the writer stored it a moment after the read completed.
+    if (loopback) WaitForWriteResult(port, exit_event.get());
     PacketStep(port);
     ReportLineStatus(port.Device.load(), port.Row);
+    // A device that is gone ends the port after its one error.
+    if (port.Lost.load() != 0) break;
   }
   ClosePort(port);
   return 1;

@@ -1,6 +1,7 @@
 #include "testapp/report/log_file.h"
 
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -27,8 +28,8 @@ void AppendSettingText(std::string* text, const char* const (&table)[N], uint32_
 // The average packet time as the log prints it: whole milliseconds, the
 // fraction dropped. Out-of-range values read 0 or the largest value instead
 // of an undefined conversion.
-unsigned AveragePacketTime(double total_ms, int32_t good_packets) {
-  const double average = total_ms / good_packets;
+unsigned AveragePacketTime(double total_ms, int64_t good_packets) {
+  const double average = total_ms / static_cast<double>(good_packets);
   if (!(average >= 0.0)) return 0;
   if (average >= static_cast<double>(std::numeric_limits<unsigned>::max())) {
     return std::numeric_limits<unsigned>::max();
@@ -37,20 +38,20 @@ unsigned AveragePacketTime(double total_ms, int32_t good_packets) {
 }
 
 void AppendPortResults(std::string* text, const PortCounters& c) {
-  AppendFormatC(text, "Number of packets: %d\n", c.PacketCount);
+  AppendFormatC(text, "Number of packets: %" PRId64 "\n", c.PacketCount);
   // Without a good packet there is no average, so the line is left out
   // rather than showing the result of a division by zero.
   if (c.PacketCount > c.ErrorCount && c.GoodPacketCount > 0) {
     AppendFormatC(text, "Packet time (ms):  %u\n",
                   AveragePacketTime(c.TotalPacketTime, c.GoodPacketCount));
   }
-  AppendFormatC(text, "Number of Errors:  %d\n", c.ErrorCount);
-  AppendFormatC(text, "  Write failed:    %d\n", c.WriteFailedCount);
-  AppendFormatC(text, "  Write aborted:   %d\n", c.WriteAbortedCount);
-  AppendFormatC(text, "  Read failed:     %d\n", c.ReadFailedCount);
-  AppendFormatC(text, "  Read aborted:    %d\n", c.ReadAbortedCount);
-  AppendFormatC(text, "  Length mismatch: %d\n", c.LengthMismatchCount);
-  AppendFormatC(text, "  Data mismatch:   %d\n", c.DataMismatchCount);
+  AppendFormatC(text, "Number of Errors:  %" PRId64 "\n", c.ErrorCount);
+  AppendFormatC(text, "  Write failed:    %" PRId64 "\n", c.WriteFailedCount);
+  AppendFormatC(text, "  Write aborted:   %" PRId64 "\n", c.WriteAbortedCount);
+  AppendFormatC(text, "  Read failed:     %" PRId64 "\n", c.ReadFailedCount);
+  AppendFormatC(text, "  Read aborted:    %" PRId64 "\n", c.ReadAbortedCount);
+  AppendFormatC(text, "  Length mismatch: %" PRId64 "\n", c.LengthMismatchCount);
+  AppendFormatC(text, "  Data mismatch:   %" PRId64 "\n", c.DataMismatchCount);
 }
 
 // The reason for `error` in English whatever the C library's locale, as

@@ -96,15 +96,15 @@ class LogFile {
 // takes from the port's live record.
 struct PortCounters {
   int32_t PortNumber = 0;
-  int32_t PacketCount = 0;
-  int32_t GoodPacketCount = 0;
-  int32_t ErrorCount = 0;
-  int32_t WriteFailedCount = 0;
-  int32_t WriteAbortedCount = 0;
-  int32_t ReadFailedCount = 0;
-  int32_t ReadAbortedCount = 0;
-  int32_t LengthMismatchCount = 0;
-  int32_t DataMismatchCount = 0;
+  int64_t PacketCount = 0;
+  int64_t GoodPacketCount = 0;
+  int64_t ErrorCount = 0;
+  int64_t WriteFailedCount = 0;
+  int64_t WriteAbortedCount = 0;
+  int64_t ReadFailedCount = 0;
+  int64_t ReadAbortedCount = 0;
+  int64_t LengthMismatchCount = 0;
+  int64_t DataMismatchCount = 0;
   double TotalPacketTime = 0.0;  // ms, sum over the good packets
 };
 

@@ -22,10 +22,9 @@ constexpr int kParityLetterCount = static_cast<int>(sizeof(kParityLetters));
 std::string PortLabel(int port_number) { return FormatC("Quarnex%2.2d", port_number); }
 
 std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
-                         uint32_t factor) {
+                         double factor) {
   std::string text = FormatC("%.1f,  %.1f,  %.1f  (", average_ms, last_ms, max_ms);
-  const double throughput =
-      (expected_ms / average_ms) * static_cast<double>(factor) * kPercent + kThroughputOffset;
+  const double throughput = (expected_ms / average_ms) * factor * kPercent + kThroughputOffset;
   // Without a bit rate there is no ideal packet time, and without a usable
   // average there is nothing to compare it with: "N.A." rather than inf/nan.
   if (expected_ms == 0.0 || !std::isfinite(throughput)) {
@@ -35,6 +34,12 @@ std::string TimeCellText(double average_ms, double last_ms, double max_ms, doubl
   }
   text += ')';
   return text;
+}
+
+double PacketsPerJudgedPacket(bool file_mode, uint32_t file_size, int32_t packet_size) {
+  if (!file_mode) return 1.0;
+  if (packet_size <= 0) return 0.0;
+  return static_cast<double>(file_size) / static_cast<double>(packet_size);
 }
 
 std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool read_length_mismatch,

@@ -28,7 +28,13 @@ std::string PortLabel(int port_number);
 // (no bit rate) or the throughput has no finite value (no usable average)
 // the percentage reads "N.A."; the three times stay.
 std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
-                         uint32_t factor);
+                         double factor);
+
+// The throughput factor: packets of PacketSize bytes per judged packet. In
+// file mode one judged packet carries the whole file, FileSize / PacketSize
+// packets as an exact ratio (a last partial packet counts by its share);
+// otherwise 1. 0 when the packet size is not positive.
+double PacketsPerJudgedPacket(bool file_mode, uint32_t file_size, int32_t packet_size);
 // Column 3 when the last refreshed packet failed.
 inline constexpr const char kNotAvailable[] = "N.A.";
 
@@ -37,6 +43,12 @@ inline constexpr const char kNotAvailable[] = "N.A.";
 // read_full (likewise), read_length_mismatch (a short deferred read).
 std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool read_length_mismatch,
                            bool receive_only, uint32_t last_read_length);
+// Column 4 beside those: a port whose device is gone, and a bad packet whose
+// read or write the blocked-transfer timeout ended (counted as a failed
+// read or write).
+inline constexpr const char kStatusPortLost[] = "Port lost";
+inline constexpr const char kStatusReadTimeout[] = "Read timeout";
+inline constexpr const char kStatusWriteTimeout[] = "Write timeout";
 
 // Status-bar part 1: "%d    %d" bit rate and byte size, the parity letter,
 // three blanks, then "    %d" with the packet size.

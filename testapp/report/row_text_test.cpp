@@ -19,14 +19,17 @@ TEST(TimeCellTextTest, TimesAndThroughput) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   const struct {
     double average, last, max, expected;
-    uint32_t factor;
+    double factor;
     const char* text;
   } kCases[] = {
       // 8 bits, no parity, 1024 bytes at 9600 bit/s; 85.33 + 0.05 shows 85.4.
       {1000.0, 990.0, 1010.0, 853.333, 1, "1000.0,  990.0,  1010.0  (85.4%)"},
-      // A file of 10000 bytes in 1024-byte packets: one judged packet is 9.
-      {1000.0, 990.0, 1010.0, 853.333, 9, "1000.0,  990.0,  1010.0  (768.0%)"},
-      {7680.0, 7680.0, 7680.0, 853.333, 9, "7680.0,  7680.0,  7680.0  (100.0%)"},
+      // A file of 10000 bytes in 1024-byte packets: one judged packet is
+      // 10000 / 1024 packets, the last partial one by its share.
+      {1000.0, 990.0, 1010.0, 853.333, PacketsPerJudgedPacket(true, 10000, 1024),
+       "1000.0,  990.0,  1010.0  (833.4%)"},
+      {8333.34, 8333.34, 8333.34, 853.333, PacketsPerJudgedPacket(true, 10000, 1024),
+       "8333.3,  8333.3,  8333.3  (100.0%)"},
       // No bit rate: no ideal time to compare with, the times stay.
       {12.34, 12.0, 13.06, 0.0, 1, "12.3,  12.0,  13.1  (N.A.)"},
       {12.34, 12.0, 13.06, kInf, 1, "12.3,  12.0,  13.1  (N.A.)"},
@@ -37,6 +40,13 @@ TEST(TimeCellTextTest, TimesAndThroughput) {
     EXPECT_EQ(TimeCellText(c.average, c.last, c.max, c.expected, c.factor), c.text)
         << "expected " << c.expected << " factor " << c.factor;
   }
+}
+
+TEST(PacketsPerJudgedPacketTest, ExactRatioInFileModeOnly) {
+  EXPECT_EQ(PacketsPerJudgedPacket(false, 10000, 1024), 1.0);
+  EXPECT_EQ(PacketsPerJudgedPacket(true, 10000, 1024), 10000.0 / 1024.0);
+  EXPECT_EQ(PacketsPerJudgedPacket(true, 512, 512), 1.0);
+  EXPECT_EQ(PacketsPerJudgedPacket(true, 512, 0), 0.0);
 }
 
 TEST(StatusCellTextTest, ClassifiesTheLastPacket) {

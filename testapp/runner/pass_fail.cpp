@@ -1,5 +1,7 @@
 #include "testapp/runner/pass_fail.h"
 
+#include <cinttypes>
+
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -14,7 +16,7 @@ PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limi
     if (port.counters.GoodPacketCount <= 0) verdict.failures.push_back("no good packet");
     if (port.counters.ErrorCount > limits.max_errors) {
       verdict.failures.push_back(
-          FormatC("errors %d above %d", port.counters.ErrorCount, limits.max_errors));
+          FormatC("errors %" PRId64 " above %d", port.counters.ErrorCount, limits.max_errors));
     }
     if (limits.min_throughput_pct) {
       const std::optional<double> pct = ThroughputPct(

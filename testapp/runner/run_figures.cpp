@@ -9,22 +9,14 @@
 
 namespace quarnex {
 
-namespace {
-
-uint32_t PacketsPerJudgedPacket(const Settings& s) {
-  if (s.Test.FileNameLength == 0) return 1;
-  return s.PacketSize <= 0 ? 0 : s.Test.FileSize / static_cast<uint32_t>(s.PacketSize);
-}
-
-}  // namespace
-
 RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
   const Settings& s = GlobalSettings();
   RunState& run = Run();
   RunFigures figures;
   figures.elapsed_s = elapsed_s;
   figures.expected_packet_ms = run.ExpectedPacketTime.load();
-  figures.packets_per_judged = PacketsPerJudgedPacket(s);
+  figures.packets_per_judged =
+      PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
 
   const int slots = s.Test.PortCount < 0           ? 0
                     : s.Test.PortCount > kMaxPorts ? kMaxPorts
@@ -61,7 +53,7 @@ std::optional<double> AveragePacketMs(const PortCounters& counters) {
 }
 
 std::optional<double> ThroughputPct(std::optional<double> average_ms, double expected_packet_ms,
-                                    uint32_t packets_per_judged) {
+                                    double packets_per_judged) {
   if (!average_ms || !(*average_ms > 0.0)) return std::nullopt;
   if (!std::isfinite(expected_packet_ms) || !(expected_packet_ms > 0.0)) return std::nullopt;
   return expected_packet_ms / *average_ms * packets_per_judged * 100.0;

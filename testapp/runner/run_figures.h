@@ -40,8 +40,8 @@ struct RunFigures {
   // configuration has no bit rate.
   double expected_packet_ms = 0.0;
   // Packets per judged packet: in file mode one judged packet is the whole
-  // file, FileSize / PacketSize packets; otherwise 1.
-  uint32_t packets_per_judged = 1;
+  // file, FileSize / PacketSize packets (an exact ratio); otherwise 1.
+  double packets_per_judged = 1.0;
   std::vector<PortFigures> ports;  // every slot of the range, in order
 };
 
@@ -56,13 +56,13 @@ std::optional<double> AveragePacketMs(const PortCounters& counters);
 // computes it but unrounded: expected / average x packets_per_judged x 100.
 // Empty when there is no bit rate or no good packet.
 std::optional<double> ThroughputPct(std::optional<double> average_ms, double expected_packet_ms,
-                                    uint32_t packets_per_judged);
+                                    double packets_per_judged);
 
 // What one port did between two snapshots.
 struct PortInterval {
-  int32_t packets = 0;
-  int32_t good_packets = 0;
-  int32_t errors = 0;
+  int64_t packets = 0;
+  int64_t good_packets = 0;
+  int64_t errors = 0;
   double packets_per_s = 0.0;        // 0 for an interval of no length
   std::optional<double> average_ms;  // of the interval's good packets
 };

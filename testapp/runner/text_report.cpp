@@ -1,6 +1,7 @@
 #include "testapp/runner/text_report.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <optional>
 
 #include "testapp/report/row_text.h"
@@ -105,8 +106,8 @@ std::string LiveTable(const RunFigures& now, std::string_view headline, int max_
     }
     ++shown;
     AppendCut(&out,
-              TableLine(port.label, FormatC("%d", port.counters.PacketCount),
-                        FormatC("%d", port.counters.ErrorCount), TimeText(port, now),
+              TableLine(port.label, FormatC("%" PRId64, port.counters.PacketCount),
+                        FormatC("%" PRId64, port.counters.ErrorCount), TimeText(port, now),
                         port.open ? port.status : "closed", port.last_comm_error),
               max_columns);
   }
@@ -136,8 +137,9 @@ std::string IntervalLines(const RunFigures& now, const RunFigures& before) {
     const std::optional<double> average = AveragePacketMs(port.counters);
     AppendFormatC(
         &out,
-        "[%7.1f s] %s interval: packets=%d good=%d errors=%d rate=%.1f/s avg_ms=%s | "
-        "total: packets=%d good=%d errors=%d avg_ms=%s last_ms=%s max_ms=%s "
+        "[%7.1f s] %s interval: packets=%" PRId64 " good=%" PRId64 " errors=%" PRId64
+        " rate=%.1f/s avg_ms=%s | total: packets=%" PRId64 " good=%" PRId64 " errors=%" PRId64
+        " avg_ms=%s last_ms=%s max_ms=%s "
         "throughput=%s open=%s",
         now.elapsed_s, port.label.c_str(), delta.packets, delta.good_packets, delta.errors,
         delta.packets_per_s, OptionalMs(delta.average_ms).c_str(), port.counters.PacketCount,
@@ -186,7 +188,7 @@ std::string TextSummary(const RunOutcome& outcome) {
     errors += c.ErrorCount;
     const std::optional<double> average = AveragePacketMs(c);
     AppendFormatC(
-        &out, "%-*s%*d%*d%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(), kPacketsWidth,
+        &out, "%-*s%*" PRId64 "%*" PRId64 "%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(), kPacketsWidth,
         c.PacketCount, kErrorsWidth, c.ErrorCount, OptionalMs(average).c_str(),
         OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
         OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
@@ -194,8 +196,9 @@ std::string TextSummary(const RunOutcome& outcome) {
         result.c_str());
     if (c.ErrorCount > 0) {
       AppendFormatC(&causes,
-                    "%s errors by cause: write failed %d, write aborted %d, read failed %d, read "
-                    "aborted %d, length mismatch %d, data mismatch %d\n",
+                    "%s errors by cause: write failed %" PRId64 ", write aborted %" PRId64
+                    ", read failed %" PRId64 ", read aborted %" PRId64 ", length mismatch %" PRId64
+                    ", data mismatch %" PRId64 "\n",
                     port.label.c_str(), c.WriteFailedCount, c.WriteAbortedCount, c.ReadFailedCount,
                     c.ReadAbortedCount, c.LengthMismatchCount, c.DataMismatchCount);
     }
