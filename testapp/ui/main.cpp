@@ -1,11 +1,13 @@
 // quarnex-tester: the line tester's window. The single argument "start"
-// begins a run as soon as the window shows.
+// begins a run as soon as the window shows. SIGTERM, SIGINT and SIGHUP
+// close the window as its close button does, and the program exits with 0.
 #include <QApplication>
 #include <QTimer>
 #include <string>
 #include <vector>
 
 #include "testapp/ui/app_icon.h"
+#include "testapp/ui/close_signals.h"
 #include "testapp/ui/command_line.h"
 #include "testapp/ui/main_window.h"
 #include "testapp/ui/qsettings_store.h"
@@ -17,7 +19,12 @@ int main(int argc, char** argv) {
   const bool auto_start = quarnex::IsAutoStart(arguments);
 
   quarnex::QSettingsStore store;
-  std::unique_ptr<quarnex::MainWindow> window = quarnex::OpenMainWindow(store);
+  std::unique_ptr<quarnex::MainWindow> window;
+  // Installed before the window exists, so no signal meanwhile kills the
+  // program; the callback runs inside app.exec(), once the window is there.
+  quarnex::CloseSignals close_signals(
+      [&window](int) { quarnex::CloseWindowForSignal(window.get()); });
+  window = quarnex::OpenMainWindow(store);
   if (auto_start) QTimer::singleShot(0, window.get(), &quarnex::MainWindow::Start);
   const int code = app.exec();
   window.reset();

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <signal.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -30,6 +32,7 @@
 
 #include "testapp/engine/port_table.h"
 #include "testapp/report/file_size_limit_test_util.h"
+#include "testapp/ui/close_signals.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 
@@ -445,6 +448,44 @@ class MainWindowTest : public QObject {
       QCOMPARE(log.count(">>> TEST STOP"), round);
       QCOMPARE(LastStopRecordPorts(log), expected);
     }
+  }
+
+  void ASignalWhileAStartErrorShowsLetsTheStartFinishFirst() {
+    // Ports 10 to 17: the simulated adapter has no port 17, so Start shows
+    // its error box from inside the port loop, with seven ports running.
+    MainWindow& w = Open();
+    GlobalSettings().Test.PortIndex = 10;
+    GlobalSettings().Test.PortCount = 8;
+    CloseSignals close_signals([&w](int) { CloseWindowForSignal(&w); });
+    QVERIFY(close_signals.ok());
+    QStringList seen;
+    QTimer signal_at_box;
+    connect(&signal_at_box, &QTimer::timeout, [&seen] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || box->property("seen").toBool()) return;
+      box->setProperty("seen", true);
+      seen << box->windowTitle() + "|" + box->text();
+      raise(SIGTERM);
+    });
+    signal_at_box.start(10);
+    QTimer::singleShot(0, &w, &MainWindow::Start);
+    QTimer never_hang;
+    never_hang.setSingleShot(true);
+    connect(&never_hang, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    never_hang.start(60000);
+    // As in main(): the program's loop, then the window's end.
+    QCOMPARE(QApplication::exec(), 0);
+    signal_at_box.stop();
+    QCOMPARE(seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17"}));
+    QVERIFY(w.RunActive());
+    window_.reset();
+    const QString log = ReadLog();
+    QCOMPARE(log.count(">>> TEST START"), 1);
+    QCOMPARE(log.count(">>> TEST STOP"), 1);
+    QStringList running;
+    for (int port = 10; port <= 16; ++port) running << QString("[COM%1]").arg(port);
+    QCOMPARE(LastStopRecordPorts(log), running);
+    for (const PortContext& port : Run().Ports) QCOMPARE(port.InUse.load(), 0);
   }
 
   void ClosingIdleOrStoppedWritesNoStopRecord() {

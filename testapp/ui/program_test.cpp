@@ -1,10 +1,19 @@
 // The program itself: "start" as the only argument starts a run as soon as
-// the window shows; any other command line does not.
+// the window shows; any other command line does not. SIGTERM, SIGINT and
+// SIGHUP end it as closing the window does.
+#include <signal.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdint>
+
+#include "testapp/settings/records.h"
+#include "testapp/ui/qsettings_store.h"
 
 namespace quarnex {
 namespace {
@@ -12,6 +21,19 @@ namespace {
 QString ReadLog(const QString& dir) {
   QFile file(QDir(dir).filePath("Quarnex.LOG"));
   return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+}
+
+// The "[COMn]" headers between the log's last start and stop records.
+QStringList StopRecordPorts(const QString& log) {
+  const qsizetype stop = log.lastIndexOf(">>> TEST STOP");
+  const qsizetype start = log.lastIndexOf(">>> TEST START", stop);
+  if (stop < 0 || start < 0) return {"no stop record"};
+  QStringList ports;
+  static const QRegularExpression kHeader("\\[COM\\d+\\]");
+  for (const QRegularExpressionMatch& m : kHeader.globalMatch(log.mid(start, stop - start))) {
+    ports << m.captured();
+  }
+  return ports;
 }
 
 }  // namespace
@@ -53,6 +75,62 @@ class ProgramTest : public QObject {
     QString log;
     RunProgram({"start"}, 0, true, &log);
     QVERIFY(log.contains(">>> TEST START"));
+  }
+
+  void ASignalEndsTheProgramAsClosingTheWindowDoes_data() {
+    QTest::addColumn<int>("signo");
+    QTest::newRow("SIGTERM") << int{SIGTERM};
+    QTest::newRow("SIGINT") << int{SIGINT};
+    QTest::newRow("SIGHUP") << int{SIGHUP};
+  }
+
+  void ASignalEndsTheProgramAsClosingTheWindowDoes() {
+    QFETCH(int, signo);
+    constexpr int kPorts = 8;
+    QTemporaryDir dir;
+    QFile config(dir.filePath("quarnex.cfg"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("TxCharacterSize=3\nBitRate=115200\n");
+    config.close();
+    // The stored settings give the run its eight ports; nothing else is
+    // stored, so what the close saves can be told apart.
+    const QString settings_file = dir.filePath("config/ZVL/QuarnexTest.conf");
+    {
+      QSettingsStore store(settings_file);
+      TestSettings test = DefaultTestSettings();
+      test.PortIndex = 1;
+      test.PortCount = kPorts;
+      uint8_t image[sizeof(TestSettings)];
+      EncodeTestSettings(test, image);
+      QVERIFY(store.WriteBinary("Test", image, sizeof(image)));
+      QVERIFY(store.Sync());
+    }
+    QVERIFY(!QSettings(settings_file, QSettings::IniFormat).contains("Width"));
+
+    QProcess program;
+    program.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("QUARNEX_SIM", QString("ports=1-%1").arg(kPorts));
+    program.setProcessEnvironment(env);
+    program.start(qEnvironmentVariable("QUARNEX_TESTER"), {"start"});
+    QVERIFY(program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(ReadLog(dir.path()).contains(">>> TEST START"), 30000);
+    QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signo), 0);
+    QVERIFY(program.waitForFinished(60000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    const QString log = ReadLog(dir.path());
+    QCOMPARE(log.count(">>> TEST STOP"), 1);
+    QStringList every_port;
+    for (int port = 1; port <= kPorts; ++port) every_port << QString("[COM%1]").arg(port);
+    QCOMPARE(StopRecordPorts(log), every_port);
+    const QSettings saved(settings_file, QSettings::IniFormat);
+    for (const char* name : {"Test", "Port", "Packet", "Timeouts", "Width", "Column0"}) {
+      QVERIFY2(saved.contains(name), name);
+    }
   }
 
   void OtherCommandLinesDoNot() {
