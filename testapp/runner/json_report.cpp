@@ -53,7 +53,8 @@ void AppendText(std::string* out, const char* key, std::string_view value) {
   out->append(JsonQuote(value));
 }
 
-void AppendCounters(std::string* out, const PortCounters& c) {
+void AppendCounters(std::string* out, const PortFigures& port) {
+  const PortCounters& c = port.counters;
   AppendKey(out, "counters");
   out->push_back('{');
   AppendInt(out, "packets", c.PacketCount);
@@ -65,6 +66,8 @@ void AppendCounters(std::string* out, const PortCounters& c) {
   AppendInt(out, "read_aborted", c.ReadAbortedCount);
   AppendInt(out, "length_mismatch", c.LengthMismatchCount);
   AppendInt(out, "data_mismatch", c.DataMismatchCount);
+  AppendInt(out, "read_timeouts", port.read_timeouts);
+  AppendInt(out, "write_timeouts", port.write_timeouts);
   out->push_back('}');
 }
 
@@ -75,7 +78,8 @@ void AppendPortFields(std::string* out, const PortFigures& port, const RunFigure
   AppendText(out, "label", port.label);
   AppendBool(out, "opened", port.opened);
   AppendBool(out, "open", port.open);
-  AppendCounters(out, port.counters);
+  AppendBool(out, "lost", port.lost);
+  AppendCounters(out, port);
   const std::optional<double> average = AveragePacketMs(port.counters);
   const bool any_good = average.has_value();
   AppendNumber(out, "total_packet_time_ms", port.counters.TotalPacketTime, kMsDecimals);
@@ -257,6 +261,8 @@ std::string JsonSummaryLine(const RunOutcome& outcome) {
                    : std::nullopt,
                kMsDecimals);
   AppendSettings(&out, outcome.run);
+  AppendKey(&out, "log_error");
+  out.append(outcome.log_error ? JsonQuote(*outcome.log_error) : "null");
   AppendKey(&out, "messages");
   out.push_back('[');
   for (size_t i = 0; i < outcome.messages.size(); ++i) {

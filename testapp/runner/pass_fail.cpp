@@ -13,6 +13,7 @@ PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limi
   } else {
     // A dead line (no plug, nothing arriving) counts no error at all: the
     // run proved nothing for such a port.
+    if (port.lost) verdict.failures.push_back("lost");
     if (port.counters.GoodPacketCount <= 0) verdict.failures.push_back("no good packet");
     if (port.counters.ErrorCount > limits.max_errors) {
       verdict.failures.push_back(

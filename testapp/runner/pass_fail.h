@@ -31,9 +31,9 @@ struct PortVerdict {
   std::vector<std::string> failures;
 };
 
-// A port passes when it was opened, judged at least one good packet, has
-// at most max_errors errors and, with a throughput limit, a throughput
-// figure of at least that much. A port without a figure (no good packet, or
+// A port passes when it was opened, was not lost, judged at least one good
+// packet, has at most max_errors errors and, with a throughput limit, a
+// throughput figure of at least that much. A port without a figure (no good packet, or
 // no bit rate in the configuration) fails a throughput limit.
 PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limits& limits);
 

@@ -43,6 +43,9 @@ RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
     port.last_ms = context.LastPacketTime.load();
     port.max_ms = context.MaxPacketTime.load();
     port.packet_ok = context.PacketOk.load() == 1;
+    port.read_timeouts = context.ReadTimeoutCount.load();
+    port.write_timeouts = context.WriteTimeoutCount.load();
+    port.lost = context.Lost.load() != 0;
   }
   return figures;
 }

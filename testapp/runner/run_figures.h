@@ -29,6 +29,11 @@ struct PortFigures {
   double last_ms = 0.0;   // the last good packet's time
   double max_ms = 0.0;
   bool packet_ok = false;  // the last judged packet was good
+  // Of the failed reads and writes, those the blocked-transfer timeout
+  // ended (they also count in the read or write failures).
+  int64_t read_timeouts = 0;
+  int64_t write_timeouts = 0;
+  bool lost = false;  // its device reported itself gone
   std::string label;       // "Quarnex%2.2d"
   std::string status;      // the row's Status text
   std::string last_comm_error;

@@ -65,6 +65,9 @@ struct RunOutcome {
   EndReason end_reason = EndReason::kNotStarted;
   int exit_status = kExitNoPorts;
   std::vector<std::string> messages;  // start-up messages, oldest first
+  // The first time the log could not be opened or written, as told on
+  // standard error; empty when every record reached it (or no log is kept).
+  std::optional<std::string> log_error;
 };
 
 }  // namespace quarnex

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -215,9 +216,17 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   Reporter reporter(options, output, view);
 
   LogFile log;
+  std::optional<std::string> log_error;
+  // Told once on standard error and kept for the summary; the verdict and
+  // the exit status stay what the ports say.
+  const auto note_log_failure = [&log, &log_error](const char* consequence) {
+    std::optional<std::string> failure = log.TakeFailure();
+    if (!failure) return;
+    std::fprintf(stderr, "%s: %s%s\n", kRunnerName, failure->c_str(), consequence);
+    if (!log_error) log_error = std::move(failure);
+  };
   if (!options.no_log && !log.Open(options.log_path.c_str())) {
-    std::fprintf(stderr, "%s: cannot open the log %s; running without a log\n", kRunnerName,
-                 options.log_path.c_str());
+    note_log_failure("; running without a log");
   }
 
   bool started = false;
@@ -237,6 +246,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
     outcome.run.log_path.reset();
     outcome.figures = TakeRunFigures(view, 0.0);
     outcome.messages = messages.Messages();
+    outcome.log_error = log_error;
     outcome.exit_status = kExitNoPorts;
     reporter.Summary(outcome);
     SetEngineOutputs(nullptr, nullptr);
@@ -244,6 +254,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   }
 
   ReportRunStart(log, view);
+  note_log_failure("");
   outcome.run = DescribeRun(options, true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
 
@@ -254,6 +265,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   // same snapshot, so the two agree counter for counter.
   outcome.figures = TakeRunFigures(view, (SteadyMilliseconds() - start_ms) / 1000.0);
   WriteStopRecord(log, OpenPortCounters(outcome.figures));
+  note_log_failure("");
   StopRun();
   view.SetStatus(kStatusState, kStatusStopped);
   // And its close: every worker ends, every port is closed.
@@ -262,6 +274,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   log.Close();
 
   outcome.messages = messages.Messages();
+  outcome.log_error = log_error;
   outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);
   reporter.Summary(outcome);
   SetEngineOutputs(nullptr, nullptr);

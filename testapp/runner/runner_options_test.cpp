@@ -49,7 +49,7 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
                                  "--max-errors",
                                  "12",
                                  "--min-throughput",
-                                 "95.5",
+                                 "1500.25",
                                  "--log",
                                  "rack.log",
                                  "--json",
@@ -66,7 +66,7 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
   EXPECT_EQ(o.duration_s, 2.5);
   EXPECT_EQ(o.packets_per_port, 7);
   EXPECT_EQ(o.max_errors, 12);
-  EXPECT_EQ(o.min_throughput_pct, 95.5);
+  EXPECT_EQ(o.min_throughput_pct, 1500.25);
   EXPECT_EQ(o.log_path, "rack.log");
   EXPECT_TRUE(o.json && o.quiet);
 }

@@ -76,6 +76,11 @@ QJsonObject ParseLine(const std::string& line) {
   return doc.object();
 }
 
+PortFigures Lost(PortFigures port) {
+  port.lost = true;
+  return port;
+}
+
 TEST(PassFailTest, EachLimitDecidesAlone) {
   struct Case {
     const char* name;
@@ -99,6 +104,8 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
       {"no good packet with a throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, 1.0}, false},
       {"no packet at all (a dead line)", Port(1, 0, 0, 0, 0.0), 9.0, {0, {}}, false},
       {"only errors, under the limit", Port(1, 5, 0, 5, 0.0), 9.0, {10, {}}, false},
+      {"lost after good packets, errors under the limit", Lost(Port(1, 10, 9, 1, 90.0)), 9.0,
+       {10, {}}, false},
   };
   for (const Case& c : cases) {
     RunFigures run;
@@ -135,6 +142,10 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   RunOutcome outcome;
   outcome.figures = ThreePorts();
   outcome.figures.ports[1].counters.WriteFailedCount = 3;
+  outcome.figures.ports[1].write_timeouts = 2;
+  outcome.figures.ports[1].counters.PacketCount = 5000000000;
+  outcome.figures.ports[0].lost = true;
+  outcome.log_error = "cannot write the log Quarnex.LOG: No space left on device";
   outcome.end_reason = EndReason::kDuration;
   outcome.exit_status = kExitFail;
   outcome.messages = {"Failed to open \\\\.\\Quarnex03", "two\nlines \"quoted\""};
@@ -153,6 +164,7 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   EXPECT_EQ(summary["exit_status"].toInt(), kExitFail);
   EXPECT_EQ(summary["end_reason"].toString(), "duration");
   EXPECT_EQ(summary["messages"].toArray()[1].toString(), "two\nlines \"quoted\"");
+  EXPECT_EQ(summary["log_error"].toString().toStdString(), *outcome.log_error);
 
   const QJsonObject settings = summary["settings"].toObject();
   EXPECT_EQ(settings["mode"].toString(), "receive");
@@ -165,7 +177,10 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   ASSERT_EQ(ports.size(), 3);
   const QJsonObject second = ports[1].toObject();
   const QJsonObject counters = second["counters"].toObject();
-  EXPECT_EQ(counters["packets"].toInt(), 100);
+  // Counters are whole 64-bit numbers, never wrapped.
+  EXPECT_EQ(counters["packets"].toInteger(), 5000000000);
+  EXPECT_EQ(counters["write_timeouts"].toInt(), 2);
+  EXPECT_EQ(counters["read_timeouts"].toInt(-1), 0);
   EXPECT_EQ(counters["good_packets"].toInt(), 98);
   EXPECT_EQ(counters["errors"].toInt(), 2);
   EXPECT_EQ(counters["write_failed"].toInt(), 3);
@@ -185,10 +200,14 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   EXPECT_EQ(third["failures"].toArray()[0].toString(), "not opened");
 
   const QJsonObject totals = summary["totals"].toObject();
-  EXPECT_EQ(totals["packets"].toInt(), 200);
+  EXPECT_EQ(totals["packets"].toInteger(), 5000000100);
   EXPECT_EQ(totals["ports_opened"].toInt(), 2);
-  EXPECT_EQ(totals["ports_passed"].toInt(), 1);
-  EXPECT_EQ(totals["ports_failed"].toInt(), 2);
+  EXPECT_EQ(totals["ports_passed"].toInt(), 0);
+  EXPECT_EQ(totals["ports_failed"].toInt(), 3);
+  const QJsonObject first = ports[0].toObject();
+  EXPECT_TRUE(first["lost"].toBool());
+  EXPECT_FALSE(second["lost"].toBool());
+  EXPECT_EQ(first["failures"].toArray()[0].toString(), "lost");
 }
 
 TEST(JsonReportTest, ThroughputIsNullWithoutABitRate) {

@@ -84,6 +84,14 @@ std::string LimitsText(const Limits& limits) {
   return text;
 }
 
+// "; of these timed out: read N, write N" when the timeout ended any
+// transfer of the port.
+std::string TimeoutsText(const PortFigures& port) {
+  if (port.read_timeouts == 0 && port.write_timeouts == 0) return "";
+  return FormatC("; of these timed out: read %" PRId64 ", write %" PRId64, port.read_timeouts,
+                 port.write_timeouts);
+}
+
 }  // namespace
 
 std::string LiveTable(const RunFigures& now, std::string_view headline, int max_rows,
@@ -198,9 +206,10 @@ std::string TextSummary(const RunOutcome& outcome) {
       AppendFormatC(&causes,
                     "%s errors by cause: write failed %" PRId64 ", write aborted %" PRId64
                     ", read failed %" PRId64 ", read aborted %" PRId64 ", length mismatch %" PRId64
-                    ", data mismatch %" PRId64 "\n",
+                    ", data mismatch %" PRId64 "%s\n",
                     port.label.c_str(), c.WriteFailedCount, c.WriteAbortedCount, c.ReadFailedCount,
-                    c.ReadAbortedCount, c.LengthMismatchCount, c.DataMismatchCount);
+                    c.ReadAbortedCount, c.LengthMismatchCount, c.DataMismatchCount,
+                    TimeoutsText(port).c_str());
     }
   }
   AppendFormatC(&out, "%-*s%*lld%*lld\n", kPortWidth, "Total", kPacketsWidth, packets, kErrorsWidth,
