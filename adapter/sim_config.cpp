@@ -47,6 +47,16 @@ std::optional<double> ParseRate(std::string_view s) {
   return value;
 }
 
+// A time in seconds above 0, e.g. "2" or "0.25".
+std::optional<std::chrono::nanoseconds> ParseSeconds(std::string_view s) {
+  s = Trim(s);
+  double value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  if (!(value > 0.0 && value <= kMaxUnplugSeconds)) return std::nullopt;
+  return std::chrono::ceil<std::chrono::nanoseconds>(std::chrono::duration<double>(value));
+}
+
 // "1-8,10,12-14" -> the ports, in ascending order.
 std::optional<std::set<int>> ParsePortList(std::string_view s) {
   std::set<int> ports;
@@ -118,6 +128,13 @@ bool ParseFault(std::string_view value, double* rate, uint32_t* number) {
   return true;
 }
 
+// "unplug=SECONDS[:LIST]"; no list means every port.
+struct UnplugItem {
+  std::chrono::nanoseconds after;
+  std::optional<std::set<int>> ports;
+  std::string item;
+};
+
 struct PortAssignment {
   std::set<int> ports;
   FarEnd far;
@@ -148,6 +165,8 @@ class Parser {
       auto seed = ParseUnsigned(value);
       if (!seed) return Problem(item, "bad seed");
       config_.seed = *seed;
+    } else if (key == "unplug") {
+      UnplugValue(item, value);
     } else if (key.substr(0, 6) == "fault.") {
       FaultItem(item, key.substr(6), value);
     } else if (auto list = ParsePortList(key)) {
@@ -171,6 +190,7 @@ class Parser {
         far = default_far_;
       }
     }
+    for (const UnplugItem& u : unplugs_) Unplug(u);
     return config_;
   }
 
@@ -212,6 +232,29 @@ class Parser {
       f.refuse_error = kErrorGenFailure;
       Problem(item, "the error code must be a failure other than 997; using 31");
     }
+  }
+
+  void UnplugValue(std::string_view item, std::string_view value) {
+    const size_t colon = value.find(':');
+    auto after = ParseSeconds(value.substr(0, colon));
+    if (!after) return Problem(item, "bad time (seconds above 0)");
+    UnplugItem u{*after, std::nullopt, std::string(item)};
+    if (colon != std::string_view::npos) {
+      u.ports = ParsePortList(value.substr(colon + 1));
+      if (!u.ports) return Problem(item, "bad port list");
+    }
+    unplugs_.push_back(std::move(u));
+  }
+
+  void Unplug(const UnplugItem& u) {
+    if (!u.ports) {
+      for (const auto& entry : config_.ports) config_.unplug_after[entry.first] = u.after;
+      return;
+    }
+    for (int p : *u.ports) {
+      if (config_.ports.count(p) == 0) return Problem(u.item, "port not in the port list");
+    }
+    for (int p : *u.ports) config_.unplug_after[p] = u.after;
   }
 
   void PortItem(std::string_view item, const std::set<int>& list, std::string_view value) {
@@ -270,6 +313,7 @@ class Parser {
   }();
   FarEnd default_far_;
   std::vector<PortAssignment> assignments_;
+  std::vector<UnplugItem> unplugs_;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #ifndef QUARNEX_ADAPTER_SIM_CONFIG_H_
 #define QUARNEX_ADAPTER_SIM_CONFIG_H_
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -62,11 +63,17 @@ struct SimConfig {
   FaultRates faults;
   std::set<int> fault_ports;  // ports the faults hit; empty = all
   uint64_t seed = 1;
+  // Ports that are pulled (the device is gone) this long after each open;
+  // the others stay plugged in.
+  std::map<int, std::chrono::nanoseconds> unplug_after;
 };
 
 inline constexpr int kMinSimPort = 0;
 inline constexpr int kMaxSimPort = 999;
 inline constexpr const char* kSimEnvironmentVariable = "QUARNEX_SIM";
+// The longest time to an unplug the text form takes, in seconds (over 11
+// days): enough for any burn-in, far from the clock's limits.
+inline constexpr double kMaxUnplugSeconds = 1e6;
 
 // Ports 1 to 16 with loopback plugs, no faults: what the adapter offers when
 // QUARNEX_SIM is unset.

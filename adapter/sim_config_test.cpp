@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
+
 namespace quarnex {
 namespace {
 
@@ -112,6 +115,17 @@ TEST(SimConfigTest, BadItemsAreSkippedAndTheRestApplies) {
       "colour=blue",
       "fault.linerr=0.1:zz",
       "fault.ports=",
+      "unplug=",
+      "unplug=0",
+      "unplug=-1",
+      "unplug=abc",
+      "unplug=nan",
+      "unplug=inf",
+      "unplug=2e6",
+      "unplug=2:",
+      "unplug=2:x",
+      "unplug=2:5",
+      "unplug=2:1:2",
   };
   for (const char* bad : kBad) {
     SimConfig c;
@@ -120,6 +134,33 @@ TEST(SimConfigTest, BadItemsAreSkippedAndTheRestApplies) {
     EXPECT_EQ(problems.size(), 1u) << bad;
     EXPECT_EQ(c.seed, 9u) << bad;  // items after the bad one still apply
     EXPECT_EQ(Ports(c), (std::vector<int>{1, 2})) << bad;
+    EXPECT_TRUE(c.unplug_after.empty()) << bad;
+  }
+}
+
+TEST(SimConfigTest, UnplugTimesGoToTheListedPortsOrToEveryPort) {
+  using Times = std::map<int, std::chrono::nanoseconds>;
+  auto ms = [](int64_t n) { return std::chrono::nanoseconds(std::chrono::milliseconds(n)); };
+  struct Case {
+    const char* text;
+    Times expected;
+  };
+  const Case cases[] = {
+      {"ports=1-2", {}},
+      {"ports=1-3;unplug=2", {{1, ms(2000)}, {2, ms(2000)}, {3, ms(2000)}}},
+      {"ports=1-4;unplug=0.25:2,4", {{2, ms(250)}, {4, ms(250)}}},
+      // Items apply as a whole: the port list may come later.
+      {"unplug=1.5:3;ports=1-4", {{3, ms(1500)}}},
+      {"unplug=1;ports=7-8", {{7, ms(1000)}, {8, ms(1000)}}},
+      // A later item for the same port wins.
+      {"ports=1-3;unplug=5;unplug=0.001:2", {{1, ms(5000)}, {2, ms(1)}, {3, ms(5000)}}},
+      {"ports=1-2;unplug=0.001:2;unplug=5", {{1, ms(5000)}, {2, ms(5000)}}},
+  };
+  for (const Case& c : cases) {
+    SimConfig config;
+    std::vector<std::string> problems;
+    EXPECT_TRUE(ParseSimConfig(c.text, &config, &problems)) << c.text;
+    EXPECT_EQ(config.unplug_after, c.expected) << c.text;
   }
 }
 

@@ -19,8 +19,14 @@ constexpr int kOnDemandTries = 16;
 }  // namespace
 
 SimPort::SimPort(int number, const FarEnd& far, const FaultDice& dice,
-                 std::shared_ptr<const std::vector<uint8_t>> source_data)
-    : number_(number), far_(far), source_data_(std::move(source_data)), far_lines_(lines_), dice_(dice) {
+                 std::shared_ptr<const std::vector<uint8_t>> source_data,
+                 SimClock::duration unplug_after)
+    : number_(number),
+      far_(far),
+      source_data_(std::move(source_data)),
+      unplug_after_(unplug_after),
+      far_lines_(lines_),
+      dice_(dice) {
   registers_.own = lines_.get();
   registers_.far = far_lines_.get();
 }
@@ -50,16 +56,22 @@ uint64_t SimPort::Open() {
   std::lock_guard<std::mutex> lock(mu_);
   if (open_) return 0;
   open_ = true;
+  unplugged_ = false;
   ++session_;
   line_free_ = SimClock::now();
   source_offset_ = 0;
   RestartSourceLocked();
+  if (unplug_after_ > SimClock::duration::zero()) {
+    LineScheduler::Instance().Schedule(line_free_ + unplug_after_, shared_from_this(),
+                                       Cookie(kUnplug, session_, kTimerKindBits));
+  }
   return session_;
 }
 
 IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completion* c, bool overlapped) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
+  if (unplugged_) return Unplugged(c);
   if (buffer == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
   // As the platform does, starting a transfer withdraws a stale signal of
   // the record's event, so a wait never returns for an earlier transfer.
@@ -102,6 +114,7 @@ IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completi
 IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Completion* c, bool overlapped) {
   std::unique_lock<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
+  if (unplugged_) return Unplugged(c);
   if (data == nullptr && length > 0) return IoStatus{kErrorInvalidParameter, 0};
   if (c->event) c->event->Reset();
   const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
@@ -151,6 +164,7 @@ IoStatus SimPort::Control(uint64_t session, uint32_t code, const void* in, uint3
                           uint32_t out_size, Completion* c, bool overlapped) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
+  if (unplugged_) return Unplugged(c);
   const ControlEntry* entry = FindControl(code);
   if (entry == nullptr) return IoStatus{kErrorInvalidFunction, 0};
   if (in_size < entry->in_size || (entry->in_size > 0 && in == nullptr) || out_size < entry->out_size ||
@@ -207,15 +221,15 @@ bool SimPort::Purge(uint64_t session, uint32_t flags) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return false;
   if (flags & kPurgeTxAbort) {
-    AbortWritesLocked();
-    AbortHungLocked(HungKind::kWrite);
+    EndWritesLocked(kErrorOperationAborted);
+    EndHungLocked(HungKind::kWrite, kErrorOperationAborted);
     // Control requests travel the transmit path of the driver.
-    AbortControlsLocked();
-    AbortHungLocked(HungKind::kControl);
+    EndControlsLocked(kErrorOperationAborted);
+    EndHungLocked(HungKind::kControl, kErrorOperationAborted);
   }
   if (flags & kPurgeRxAbort) {
-    AbortReadsLocked();
-    AbortHungLocked(HungKind::kRead);
+    EndReadsLocked(kErrorOperationAborted);
+    EndHungLocked(HungKind::kRead, kErrorOperationAborted);
   }
   if (flags & kPurgeTxClear) {
     // Frames whose writes already completed are only buffered data now.
@@ -241,12 +255,12 @@ bool SimPort::SetCommMask(uint64_t session, uint32_t mask) {
 void SimPort::Close(uint64_t session) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return;
-  AbortReadsLocked();
-  AbortWritesLocked();
-  AbortControlsLocked();
-  AbortHungLocked(HungKind::kRead);
-  AbortHungLocked(HungKind::kWrite);
-  AbortHungLocked(HungKind::kControl);
+  EndReadsLocked(kErrorOperationAborted);
+  EndWritesLocked(kErrorOperationAborted);
+  EndControlsLocked(kErrorOperationAborted);
+  EndHungLocked(HungKind::kRead, kErrorOperationAborted);
+  EndHungLocked(HungKind::kWrite, kErrorOperationAborted);
+  EndHungLocked(HungKind::kControl, kErrorOperationAborted);
   tx_.clear();
   rx_.clear();
   rx_bytes_ = 0;
@@ -280,6 +294,7 @@ SimPortState SimPort::State() const {
   s.frames_received = frames_received_;
   s.frames_lost = frames_lost_;
   s.frames_waiting = rx_.size();
+  s.unplugged = unplugged_;
   return s;
 }
 
@@ -291,28 +306,55 @@ void SimPort::ControlDone(uint64_t id) {
   controls_.erase(it);
 }
 
-void SimPort::AbortReadsLocked() {
-  for (const PendingRead& r : reads_) Finish(r.completion, kErrorOperationAborted, 0);
+void SimPort::Unplug(uint64_t session) {
+  std::lock_guard<std::mutex> lock(mu_);
+  // A timer of an earlier open: this one counts from its own open.
+  if (!ValidLocked(session) || unplugged_) return;
+  unplugged_ = true;
+  EndReadsLocked(kErrorDeviceNotConnected);
+  EndWritesLocked(kErrorDeviceNotConnected);
+  EndControlsLocked(kErrorDeviceNotConnected);
+  for (HungKind kind : {HungKind::kRead, HungKind::kWrite, HungKind::kControl}) {
+    EndHungLocked(kind, kErrorDeviceNotConnected);
+  }
+  // What the device buffered went with it, and its lines drop for the far
+  // end as at a close.
+  tx_.clear();
+  rx_.clear();
+  rx_bytes_ = 0;
+  registers_.line_errors = 0;
+  lines_->rts.store(false);
+  lines_->dtr.store(false);
+  ++source_generation_;
+}
+
+IoStatus SimPort::Unplugged(Completion* c) {
+  if (c->event) c->event->Reset();
+  return IoStatus{kErrorDeviceNotConnected, 0};
+}
+
+void SimPort::EndReadsLocked(uint32_t error) {
+  for (const PendingRead& r : reads_) Finish(r.completion, error, 0);
   reads_.clear();
 }
 
-void SimPort::AbortWritesLocked() {
+void SimPort::EndWritesLocked(uint32_t error) {
   for (const TxFrame& f : tx_) {
-    if (f.completion != nullptr) Finish(f.completion, kErrorOperationAborted, 0);
+    if (f.completion != nullptr) Finish(f.completion, error, 0);
   }
   // An aborted write's frame leaves the line with it.
   std::erase_if(tx_, [](const TxFrame& f) { return f.completion != nullptr; });
   line_free_ = tx_.empty() ? SimClock::now() : std::max(SimClock::now(), tx_.back().leaves);
 }
 
-void SimPort::AbortControlsLocked() {
-  for (const PendingControl& p : controls_) Finish(p.completion, kErrorOperationAborted, 0);
+void SimPort::EndControlsLocked(uint32_t error) {
+  for (const PendingControl& p : controls_) Finish(p.completion, error, 0);
   controls_.clear();
 }
 
-void SimPort::AbortHungLocked(HungKind kind) {
+void SimPort::EndHungLocked(HungKind kind, uint32_t error) {
   for (const HungTransfer& h : hung_) {
-    if (h.kind == kind) Finish(h.completion, kErrorOperationAborted, 0);
+    if (h.kind == kind) Finish(h.completion, error, 0);
   }
   std::erase_if(hung_, [kind](const HungTransfer& h) { return h.kind == kind; });
 }

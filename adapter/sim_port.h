@@ -11,6 +11,13 @@
 // hands out) carries its session number, and every call of an older session
 // fails with kErrorInvalidHandle.
 //
+// A port configured to be unplugged is pulled a set time after each open,
+// on a scheduler timer, so an idle port goes as promptly as a busy one and
+// nothing polls. From then on the device is gone: what was pending fails
+// with kErrorDeviceNotConnected, and so does every later transfer at once;
+// ClearCommError reports no errors, Purge and SetCommMask change nothing,
+// Close ends the session as ever. The next open plugs the port in again.
+//
 // Thread-safety: every public method may be called from any thread. The
 // port's mutex guards all its state and is held while the port copies into
 // a caller's buffer or writes a completion record, so once Purge or Close
@@ -51,6 +58,7 @@ struct SimPortState {
   uint64_t frames_received = 0;  // frames that arrived (read or waiting)
   uint64_t frames_lost = 0;      // arrived frames dropped by a fault or a full queue
   size_t frames_waiting = 0;     // arrived, not yet read
+  bool unplugged = false;        // pulled during this open
 };
 
 // A frame that arrives while this many frames (or bytes) wait unread is
@@ -61,8 +69,10 @@ inline constexpr size_t kMaxBytesWaiting = 4u << 20;
 class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort> {
  public:
   // `source_data` is the file a kSource far end sends (null: the pattern).
+  // `unplug_after` above zero pulls the port that long after each open.
   SimPort(int number, const FarEnd& far, const FaultDice& dice,
-          std::shared_ptr<const std::vector<uint8_t>> source_data);
+          std::shared_ptr<const std::vector<uint8_t>> source_data,
+          SimClock::duration unplug_after = SimClock::duration::zero());
   ~SimPort() override;
 
   // Wires a null-modem cable; called once for each end before any use.
@@ -94,7 +104,7 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   void OnTimer(uint64_t cookie, SimClock::time_point deadline) override;
 
  private:
-  enum TimerKind : uint64_t { kTxDone = 1, kSourceFrame = 2, kControlDone = 3 };
+  enum TimerKind : uint64_t { kTxDone = 1, kSourceFrame = 2, kControlDone = 3, kUnplug = 4 };
   static constexpr int kTimerKindBits = 8;
 
   // A frame on (or queued for) the line. While its write is pending the
@@ -133,6 +143,9 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   static void Finish(Completion* c, uint32_t error, uint32_t count);
   // Marks a transfer as pending; the event stays unsignalled until it ends.
   static void Pend(Completion* c);
+  // A transfer started after the unplug fails at once; like any start, it
+  // first withdraws a stale signal of the record's event.
+  static IoStatus Unplugged(Completion* c);
 
   // Hands a frame that left the line to the far end. Called without mu_.
   void Transmit(std::vector<uint8_t> frame, uint64_t session);
@@ -147,24 +160,30 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   std::vector<uint8_t> NextSourceFrameLocked();
   uint32_t NextSourceLengthLocked() const;
   void RestartSourceLocked();
-  void AbortReadsLocked();
-  void AbortWritesLocked();
-  void AbortControlsLocked();
-  void AbortHungLocked(HungKind kind);
+  // End what is outstanding with `error`: kErrorOperationAborted for Purge
+  // and Close, kErrorDeviceNotConnected for an unplug.
+  void EndReadsLocked(uint32_t error);
+  void EndWritesLocked(uint32_t error);
+  void EndControlsLocked(uint32_t error);
+  void EndHungLocked(HungKind kind, uint32_t error);
 
   void TxDone();
   void SourceFrame(uint64_t generation, SimClock::time_point deadline);
   void ControlDone(uint64_t id);
+  // The unplug timer of the open that made `session`.
+  void Unplug(uint64_t session);
 
   const int number_;
   const FarEnd far_;
   const std::shared_ptr<const std::vector<uint8_t>> source_data_;
+  const SimClock::duration unplug_after_;  // zero: never pulled
   const std::shared_ptr<ModemLines> lines_ = std::make_shared<ModemLines>();
   std::shared_ptr<const ModemLines> far_lines_;  // set before any use
   std::weak_ptr<SimPort> peer_;                  // set before any use
 
   mutable std::mutex mu_;
   bool open_ = false;                    // guarded by mu_
+  bool unplugged_ = false;               // guarded by mu_; pulled during this session
   uint64_t session_ = 0;                 // guarded by mu_
   PortRegisters registers_;              // guarded by mu_
   LineTiming timing_;                    // guarded by mu_

@@ -24,6 +24,9 @@ void SimPort::OnTimer(uint64_t cookie, SimClock::time_point deadline) {
     case kControlDone:
       ControlDone(value);
       break;
+    case kUnplug:
+      Unplug(value);
+      break;
     default:
       break;
   }
@@ -73,7 +76,9 @@ void SimPort::Transmit(std::vector<uint8_t> frame, uint64_t session) {
 
 void SimPort::Arrive(std::vector<uint8_t> frame, uint64_t session) {
   std::lock_guard<std::mutex> lock(mu_);
-  if (!open_ || (session != 0 && session != session_)) return;
+  // An unplugged port is no longer on the line: what the far end sends is
+  // lost, as with a closed port.
+  if (!open_ || unplugged_ || (session != 0 && session != session_)) return;
   if (!AcceptArrivalLocked(&frame)) return;
   if (!reads_.empty()) {
     const PendingRead read = reads_.front();

@@ -1,13 +1,15 @@
 // Transfers, purges and closes from several threads at random, on ports that
-// loop back, pair up, pace and fault. Run under ThreadSanitizer it shows the
-// port's locking; under AddressSanitizer, that no aborted transfer's buffer
-// or record is touched after Purge or Close returned (the transfers live on
-// the threads' stacks and die right after).
+// loop back, pair up, pace, fault and are pulled. Run under ThreadSanitizer
+// it shows the port's locking; under AddressSanitizer, that no aborted or
+// failed transfer's buffer or record is touched after Purge, Close or the
+// pull ended it (the transfers live on the threads' stacks and die right
+// after).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "adapter/sim_test_util.h"
@@ -42,7 +44,12 @@ class Slots {
   DeviceRef devices_[kPorts];
 };
 
-void Worker(Slots* slots, unsigned seed, std::atomic<int>* unfinished) {
+struct Tally {
+  std::atomic<int> unfinished{0};  // still running after Purge or Close returned
+  std::atomic<int> lost{0};        // ended by a pull
+};
+
+void Worker(Slots* slots, unsigned seed, Tally* tally) {
   std::mt19937 rng(seed);
   auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   for (int i = 0; i < kIterations; ++i) {
@@ -85,29 +92,49 @@ void Worker(Slots* slots, unsigned seed, std::atomic<int>* unfinished) {
         device->SetCommMask(0);
         continue;
     }
+    if (s.error == kErrorDeviceNotConnected) tally->lost.fetch_add(1);
     if (!s.pending()) continue;
-    if (t.Wait(pick(3))) continue;
-    // Still running: end it. Whether Purge finds the session alive or
-    // another thread's Close got there first, the transfer is over now.
-    if (pick(2) == 0) {
-      device->Purge(abort_flags);
-    } else {
-      slots->Reopen(port, device);
+    if (!t.Wait(pick(3))) {
+      // Still running: end it. Whether Purge finds the session alive or
+      // another thread's Close got there first, the transfer is over now.
+      if (pick(2) == 0) {
+        device->Purge(abort_flags);
+      } else {
+        slots->Reopen(port, device);
+      }
+      if (t.status() == kErrorIoIncomplete) tally->unfinished.fetch_add(1);
     }
-    if (t.status() == kErrorIoIncomplete) unfinished->fetch_add(1);
+    if (t.status() == kErrorDeviceNotConnected) tally->lost.fetch_add(1);
   }
 }
 
 TEST(SimStressTest, RandomTransfersPurgesAndClosesFromManyThreads) {
-  auto adapter = MakeAdapter("ports=1-4;3-4=nullmodem;fault.hang=0.02;fault.instant=0.05;fault.drop=0.05;seed=5");
-  Slots slots(adapter.get());
-  std::atomic<int> unfinished{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) threads.emplace_back(Worker, &slots, 100 + i, &unfinished);
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(unfinished.load(), 0);
-  for (int p = 1; p <= kPorts; ++p) {
-    if (DeviceRef d = slots.Get(p)) d->Close();
+  const std::string kFaults =
+      "ports=1-4;3-4=nullmodem;fault.hang=0.02;fault.instant=0.05;fault.drop=0.05;seed=5";
+  struct Case {
+    std::string config;
+    bool pulls;
+  };
+  // Pulled 2 ms after each open: the pulls race the transfers, purges and
+  // closes of every thread, and each reopen plugs the port in again.
+  const Case cases[] = {{kFaults, false}, {kFaults + ";unplug=0.002", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config);
+    auto adapter = MakeAdapter(c.config);
+    Slots slots(adapter.get());
+    Tally tally;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) threads.emplace_back(Worker, &slots, 100 + i, &tally);
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(tally.unfinished.load(), 0);
+    if (c.pulls) {
+      EXPECT_GT(tally.lost.load(), 0);
+    } else {
+      EXPECT_EQ(tally.lost.load(), 0);
+    }
+    for (int p = 1; p <= kPorts; ++p) {
+      if (DeviceRef d = slots.Get(p)) d->Close();
+    }
   }
 }
 

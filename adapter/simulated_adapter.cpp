@@ -48,7 +48,10 @@ SimAdapter::SimAdapter(const SimConfig& config) {
     FaultDice dice(config.faults, faulted && config.faults.any(), config.seed, number);
     std::shared_ptr<const std::vector<uint8_t>> data;
     if (far.kind == FarEndKind::kSource && !far.file.empty()) data = LoadSourceFile(number, far.file);
-    ports_[number] = std::make_shared<SimPort>(number, far, dice, std::move(data));
+    auto unplug = config.unplug_after.find(number);
+    ports_[number] = std::make_shared<SimPort>(
+        number, far, dice, std::move(data),
+        unplug == config.unplug_after.end() ? SimClock::duration::zero() : unplug->second);
   }
   for (const auto& [number, far] : config.ports) {
     if (far.kind != FarEndKind::kNullModem) continue;
