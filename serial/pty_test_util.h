@@ -1,5 +1,7 @@
 // Test helpers for the serial backend: pseudo-terminal pairs, a loopback
 // plug on a pair's master side, and a temporary folder of port links.
+// PtyPlug (serial/pty_plug.h) is the plug that never blocks, with faults,
+// counters and a vanish, built on PtyPair.
 //
 // Thread-safety: each helper is used from the test's thread; EchoPlug runs
 // one thread of its own, joined by its destructor.
@@ -9,7 +11,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <termios.h>
@@ -33,18 +34,23 @@ struct PtyPair {
   UniqueFd slave;
   std::string slave_path;
 
-  // False when the pair cannot be made.
+  // False when the pair cannot be made. The master is non-blocking; the
+  // line is raw, so the slave's line discipline neither echoes nor
+  // translates what passes. Neither descriptor leaks into child processes.
   bool Open() {
-    int m = -1;
-    int s = -1;
+    master.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     char name[128] = {};
+    if (!master.valid() || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
+        ptsname_r(master.get(), name, sizeof(name)) != 0) {
+      return false;
+    }
+    slave.Reset(open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
     termios raw;
+    if (!slave.valid() || tcgetattr(slave.get(), &raw) != 0) return false;
     cfmakeraw(&raw);
-    if (openpty(&m, &s, name, &raw, nullptr) != 0) return false;
-    master.Reset(m);
-    slave.Reset(s);
+    if (tcsetattr(slave.get(), TCSANOW, &raw) != 0) return false;
     slave_path = name;
-    return fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK) == 0;
+    return true;
   }
 };
 
