@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QWidget>
-
 #include <atomic>
 #include <cerrno>
 

@@ -64,7 +64,8 @@ TEST_F(CloseSignalsTest, EachSignalReachesTheCallbackOnTheLoopsThread) {
       {SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}, {SIGTERM, true}, {SIGHUP, true},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "signal " << c.signo << (c.from_worker ? " on a worker" : ""));
+    SCOPED_TRACE(testing::Message()
+                 << "signal " << c.signo << (c.from_worker ? " on a worker" : ""));
     std::vector<int> seen;
     std::thread::id ran_on;
     CloseSignals closer([&](int signo) {

@@ -7,6 +7,8 @@
 // quarnex.cfg and Quarnex.LOG, and with settings in a MemoryStore.
 #include "testapp/ui/main_window.h"
 
+#include <signal.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -22,8 +24,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <signal.h>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -32,9 +32,9 @@
 
 #include "testapp/engine/port_table.h"
 #include "testapp/report/file_size_limit_test_util.h"
-#include "testapp/ui/close_signals.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/ui/close_signals.h"
 
 namespace quarnex {
 namespace {
