@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testapp/engine/transfer_test_support.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 
 namespace quarnex {
@@ -143,6 +144,38 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
     if (c.delivered > 0) {
       EXPECT_EQ(Slice(t.buffer, 0, c.delivered), sent);
     }
+  }
+}
+
+// In Receive only a read that blocks after the line has sent data is ended
+// by the timeout (a purge: the read completes as aborted); a device that is
+// gone marks the port lost, whether it fails the read at once or later.
+TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
+  GlobalSettings().Test.TimeoutBlockedThreads = 1;
+  GlobalSettings().Timeouts = {20, 0};
+  quarnex::Run().ExpectedPacketTime.store(0.0);
+  {
+    TestPort t;
+    t.device.Script(Op::kRead, DoneWith(packet_));
+    t.device.Script(Op::kRead, Pending());
+    EXPECT_EQ(t.Receive(), kReadDoneImmediate);
+    EXPECT_EQ(t.port.PendingTimeout.load(), kTimeoutNone);
+    EXPECT_EQ(t.Receive(), kReadCancelled);
+    EXPECT_EQ(t.port.PendingTimeout.load(), kTimeoutRead);
+    EXPECT_EQ(t.port.Lost.load(), 0);
+  }
+  for (bool at_once : {true, false}) {
+    SCOPED_TRACE(at_once ? "at once" : "while pending");
+    TestPort t;
+    if (at_once) {
+      t.device.Script(Op::kRead, Fail(kErrorDeviceNotConnected));
+    } else {
+      t.device.Script(Op::kRead, Pending());
+      t.device.AfterRead([&t](Completion*) { t.device.CompleteNext(Op::kRead, kErrorDeviceNotConnected); });
+    }
+    EXPECT_EQ(t.Receive(), at_once ? kReadRefused : kReadError);
+    EXPECT_EQ(t.port.Lost.load(), 1);
+    EXPECT_EQ(t.port.PendingTimeout.load(), kTimeoutNone);
   }
 }
 

@@ -71,13 +71,15 @@ bool QueueExtraWrites(PortContext& port, const uint8_t* source, uint32_t length)
 // The per-packet delay. It lies after the StartTime stamp, so it counts in
 // the packet time. It waits on the run's exit event, so Stop (and with it
 // the next Start and closing the window) never waits for a long Delay.
-void DelayPacket(uint32_t delay_ms, const Event* exit_event) {
-  if (delay_ms == 0) return;
+// Returns false when the run stopped during the delay: the packet is not
+// sent any more.
+bool DelayPacket(uint32_t delay_ms, const Event* exit_event) {
+  if (delay_ms == 0) return true;
   if (exit_event == nullptr) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    return;
+    return true;
   }
-  WaitAny({exit_event}, static_cast<int64_t>(delay_ms));
+  return WaitAny({exit_event}, static_cast<int64_t>(delay_ms)) != 0;
 }
 
 // Writes one chunk with the main record and decides its result, waiting for
@@ -144,7 +146,9 @@ int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) 
     port.TxFileOffset = 0;
     source = Run().FileBuffer.get();
   }
-  if (QueueExtraWrites(port, source, length)) DelayPacket(test.Delay, exit_event.get());
+  if (QueueExtraWrites(port, source, length) && !DelayPacket(test.Delay, exit_event.get())) {
+    return kWriteStopped;  // as a write that was pending when the run stopped
+  }
 
   const bool sends_whole_file = file_mode && test.Mode == kTransmitOnly;
   uint32_t chunk = length;

@@ -93,10 +93,12 @@ int JudgePacket(PortContext& port) {
   // when the packet failed (the transfer may have completed just in time).
   const int32_t timeout = port.PendingTimeout.exchange(kTimeoutNone);
   // The other side of the packet has not stored its result yet: the attempt
-  // is counted, nothing else.
-  if (port.LastWriteResult.load() == kWriteNone && mode != kReceiveOnly) return 0;
-  if (port.LastReadResult.load() == kReadNone && mode != kTransmitOnly) return 0;
-  if (!PacketIsBad(port, mode)) {
+  // is counted, nothing else. A port whose device is gone waits for nobody:
+  // its last packet failed, whatever the other side would have said.
+  const bool lost = port.Lost.load() != 0;
+  if (!lost && port.LastWriteResult.load() == kWriteNone && mode != kReceiveOnly) return 0;
+  if (!lost && port.LastReadResult.load() == kReadNone && mode != kTransmitOnly) return 0;
+  if (!lost && !PacketIsBad(port, mode)) {
     port.LastTimeout.store(kTimeoutNone);
     CountGoodPacket(port);
     return 1;

@@ -1,0 +1,197 @@
+// The fixture of the engine's end-to-end tests: whole runs through
+// StartRun / StopRun / JoinAllPorts on a simulated adapter made for each
+// test, in a temporary working folder, read back through a RecordingView
+// and the port records.
+#ifndef QUARNEX_ENGINE_SIM_RUN_TEST_FIXTURE_H_
+#define QUARNEX_ENGINE_SIM_RUN_TEST_FIXTURE_H_
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "adapter/simulated_adapter.h"
+#include "testapp/driver/device_name.h"
+#include "testapp/driver/open_device.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/report/recording_view.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+
+// Forwards every call to the adapter's device and counts the purges, so a
+// test can tell that each bad packet purged its port.
+class CountingDevice : public Device {
+ public:
+  explicit CountingDevice(DeviceRef inner) : inner_(std::move(inner)) {}
+  IoStatus Read(void* buffer, uint32_t length, Completion* c) override {
+    return inner_->Read(buffer, length, c);
+  }
+  IoStatus Write(const void* data, uint32_t length, Completion* c) override {
+    return inner_->Write(data, length, c);
+  }
+  IoStatus Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                   Completion* c) override {
+    return inner_->Control(code, in, in_size, out, out_size, c);
+  }
+  IoStatus Result(const Completion& c) override { return inner_->Result(c); }
+  bool ClearCommError(uint32_t* errors, uint32_t* error) override {
+    return inner_->ClearCommError(errors, error);
+  }
+  bool Purge(uint32_t flags) override {
+    purges_.fetch_add(1);
+    return inner_->Purge(flags);
+  }
+  bool SetCommMask(uint32_t mask) override { return inner_->SetCommMask(mask); }
+  void Close() override { inner_->Close(); }
+
+  int purges() const { return purges_.load(); }
+
+ private:
+  DeviceRef inner_;
+  std::atomic<int> purges_{0};
+};
+
+// Sanitizer builds run several times slower; waits stretch accordingly.
+inline constexpr auto kPatience = std::chrono::seconds(20);
+
+template <typename Pred>
+inline bool Eventually(Pred done) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+inline FarEnd Far(FarEndKind kind, std::string file = "", uint32_t frame_size = kDefaultSourceFrameSize) {
+  FarEnd far;
+  far.kind = kind;
+  far.file = std::move(file);
+  far.frame_size = frame_size;
+  return far;
+}
+
+inline void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The percentage at the end of a time cell, "...  (99.8%)"; -1 when the
+// cell has none.
+inline double ThroughputPercent(const std::string& cell) {
+  const size_t open = cell.rfind('(');
+  if (open == std::string::npos || cell.find('%', open) == std::string::npos) return -1;
+  return std::atof(cell.c_str() + open + 1);
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+inline PortContext& Slot(int i) { return Run().Ports[i]; }
+
+class SimRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = std::filesystem::current_path();
+    // Under TMPDIR, which the test script points into the build.
+    std::string dir_template = (std::filesystem::temp_directory_path() / "engine_e2e_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
+    dir_ = dir_template;
+    std::filesystem::current_path(dir_);
+
+    Settings& s = GlobalSettings();
+    s.Test = DefaultTestSettings();
+    s.Port = DefaultPortSettings();
+    s.PacketSize = kDefaultPacketSize;
+    // Every judged packet with a new end refreshes its row.
+    s.Test.UpdateInterval = 0;
+    TesterOptions& options = GlobalTesterOptions();
+    options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
+    SetEngineOutputs(&view_, &view_);
+    ClearPortSlots();
+  }
+
+  void TearDown() override {
+    StopHeadlessRun();
+    SetDeviceOpener({});
+    SetEngineOutputs(nullptr, nullptr);
+    std::filesystem::current_path(old_dir_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Ports 1..count with the far end `far`, faults on all of them;
+  // `unplug` pulls ports that long after each open.
+  void UseAdapter(int count, FarEnd far, FaultRates faults = {},
+                  std::map<int, std::chrono::nanoseconds> unplug = {}) {
+    SimConfig config;
+    for (int n = 1; n <= count; ++n) config.ports[n] = far;
+    config.faults = faults;
+    config.unplug_after = std::move(unplug);
+    config.seed = 7;
+    adapter_ = std::make_shared<SimAdapter>(config);
+    devices_.clear();
+    SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+      int n = 0;
+      if (!ParseDevicePath(path, &n)) return nullptr;
+      DeviceRef inner = adapter_->Open(n);
+      if (!inner) return nullptr;
+      auto device = std::make_shared<CountingDevice>(std::move(inner));
+      devices_.push_back(device);
+      return device;
+    });
+    GlobalSettings().Test.PortCount = count;
+  }
+
+  // The line: 8-bit characters, no parity, `bit_rate`; `extra` adds keys.
+  void Configure(int bit_rate, const std::string& extra = "") {
+    ASSERT_TRUE(WriteTextFile("quarnex.cfg", "BitRate=" + std::to_string(bit_rate) +
+                                                 "\nTxCharacterSize=3\nParity=0\n" + extra));
+  }
+
+  void UseFile(const std::string& name, const std::string& contents) {
+    ASSERT_TRUE(WriteTextFile(name, contents));
+    TestSettings& t = GlobalSettings().Test;
+    std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
+    t.FileNameLength = static_cast<uint8_t>(name.size());
+  }
+
+  SimPortState State(int n) {
+    SimPortState state;
+    EXPECT_TRUE(adapter_->PortState(n, &state));
+    return state;
+  }
+
+  std::filesystem::path old_dir_;
+  std::filesystem::path dir_;
+  RecordingView view_;
+  std::shared_ptr<SimAdapter> adapter_;
+  std::vector<std::shared_ptr<CountingDevice>> devices_;
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_ENGINE_SIM_RUN_TEST_FIXTURE_H_
