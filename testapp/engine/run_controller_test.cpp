@@ -276,19 +276,27 @@ TEST_F(RunControllerTest, PatternRestartsEveryBlockOf256) {
   }
 }
 
-TEST_F(RunControllerTest, CharacterSizeAndExpectedPacketTimeFollowTheConfiguration) {
+// The port settings follow the line the block sets up, so the log and the
+// status bar say what runs: character size, parity (odd at 1, even at any
+// other nonzero value) and the bit rate when there is one.
+TEST_F(RunControllerTest, PortSettingsAndExpectedPacketTimeFollowTheConfiguration) {
   struct Case {
     const char* config;
     int byte_size;
+    int parity;
+    int32_t baud_rate;
     double expected_ms;
   };
   const Case cases[] = {
-      {"TxCharacterSize=2\nParity=1\nBitRate=9600\n", 6, 7.0 * 1024 * 1000 / 9600},
-      {"TxCharacterSize=0\nParity=0\nBitRate=9600\n", 5, 5.0 * 1024 * 1000 / 9600},
-      {"TxCharacterSize=1\nParity=-1\nBitRate=2000000000\n", 7, 8.0 * 1024 * 1000 / 2e9},
-      {"TxCharacterSize=3\nParity=0\nBitRate=1000000\n", 8, 8.0 * 1024 * 1000 / 1e6},
-      // An unknown code leaves ByteSize as it was (8 from the case before).
-      {"TxCharacterSize=9\nParity=0\nBitRate=1000\n", 8, 8.0 * 1024 * 1000 / 1000},
+      {"TxCharacterSize=2\nParity=1\nBitRate=9600\n", 6, 1, 9600, 7.0 * 1024 * 1000 / 9600},
+      {"TxCharacterSize=0\nParity=0\nBitRate=19200\n", 5, 0, 19200, 5.0 * 1024 * 1000 / 19200},
+      {"TxCharacterSize=1\nParity=-1\nBitRate=2000000000\n", 7, 2, 2000000000,
+       8.0 * 1024 * 1000 / 2e9},
+      {"TxCharacterSize=3\nParity=2\nBitRate=1000000\n", 8, 2, 1000000, 9.0 * 1024 * 1000 / 1e6},
+      // An unknown code leaves ByteSize as it was (8 from the case before),
+      // and no bit rate leaves BaudRate as it was.
+      {"TxCharacterSize=9\nParity=0\nBitRate=0\n", 8, 0, 1000000,
+       std::numeric_limits<double>::infinity()},
   };
   GlobalSettings().Test.Mode = kReceiveOnly;
   for (const Case& c : cases) {
@@ -296,6 +304,8 @@ TEST_F(RunControllerTest, CharacterSizeAndExpectedPacketTimeFollowTheConfigurati
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", c.config));
     ASSERT_TRUE(StartRun());
     EXPECT_EQ(GlobalSettings().Port.ByteSize, c.byte_size);
+    EXPECT_EQ(GlobalSettings().Port.Parity, c.parity);
+    EXPECT_EQ(GlobalSettings().Port.BaudRate, c.baud_rate);
     EXPECT_DOUBLE_EQ(quarnex::Run().ExpectedPacketTime.load(), c.expected_ms);
     StopHeadlessRun();
   }
