@@ -35,6 +35,7 @@
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/close_signals.h"
+#include "testapp/ui/stop_record_test_util.h"
 
 namespace quarnex {
 namespace {
@@ -82,19 +83,6 @@ QString ReadLog() {
 
 int PacketsShown(const MainWindow& w) {
   return std::atoi(w.Model().Text(0, kColumnPackets).c_str());
-}
-
-// The "[COMn]" headers of the log's last stop record, in order.
-QStringList LastStopRecordPorts(const QString& log) {
-  const qsizetype stop = log.lastIndexOf(">>> TEST STOP");
-  const qsizetype start = log.lastIndexOf(">>> TEST START", stop);
-  if (stop < 0 || start < 0) return {"no stop record"};
-  QStringList ports;
-  static const QRegularExpression kHeader("\\[COM\\d+\\]");
-  for (const QRegularExpressionMatch& m : kHeader.globalMatch(log.mid(start, stop - start))) {
-    ports << m.captured();
-  }
-  return ports;
 }
 
 }  // namespace

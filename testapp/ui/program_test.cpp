@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "testapp/settings/records.h"
+#include "testapp/ui/stop_record_test_util.h"
 #include "testapp/ui/qsettings_store.h"
 
 namespace quarnex {
@@ -21,19 +22,6 @@ namespace {
 QString ReadLog(const QString& dir) {
   QFile file(QDir(dir).filePath("Quarnex.LOG"));
   return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
-}
-
-// The "[COMn]" headers between the log's last start and stop records.
-QStringList StopRecordPorts(const QString& log) {
-  const qsizetype stop = log.lastIndexOf(">>> TEST STOP");
-  const qsizetype start = log.lastIndexOf(">>> TEST START", stop);
-  if (stop < 0 || start < 0) return {"no stop record"};
-  QStringList ports;
-  static const QRegularExpression kHeader("\\[COM\\d+\\]");
-  for (const QRegularExpressionMatch& m : kHeader.globalMatch(log.mid(start, stop - start))) {
-    ports << m.captured();
-  }
-  return ports;
 }
 
 }  // namespace
@@ -126,7 +114,7 @@ class ProgramTest : public QObject {
     QCOMPARE(log.count(">>> TEST STOP"), 1);
     QStringList every_port;
     for (int port = 1; port <= kPorts; ++port) every_port << QString("[COM%1]").arg(port);
-    QCOMPARE(StopRecordPorts(log), every_port);
+    QCOMPARE(LastStopRecordPorts(log), every_port);
     const QSettings saved(settings_file, QSettings::IniFormat);
     for (const char* name : {"Test", "Port", "Packet", "Timeouts", "Width", "Column0"}) {
       QVERIFY2(saved.contains(name), name);
