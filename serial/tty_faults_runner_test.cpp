@@ -1,0 +1,314 @@
+// quarnex-run in Loopback over PtyPlugs that lose bytes or vanish, checked
+// as a lab script would check it: the JSON lines, the exit status, and how
+// the process behaves while a line is broken. A lost byte must cost one
+// packet and one error, never the port; a lost device must end its port once
+// and leave the process as quiet as before.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/pty_plug.h"
+#include "serial/pty_test_util.h"
+#include "testapp/runner/child_process_test_util.h"
+#include "testapp/settings/records.h"
+
+namespace quarnex {
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+// Generous: sanitizer builds are slow, and a hung runner must still fail.
+constexpr double kPatienceS = 120.0;
+
+// quarnex-run in a folder of its own, with its own settings store, opening
+// its ports through the plugs' links.
+class Runner : public ChildProcess {
+ public:
+  Runner(const fs::path& dir, const fs::path& links, const Args& args)
+      : ChildProcess(
+            Command(args), {"QUARNEX_SIM", "QUARNEX_TTY_FRAMED", "XDG_CONFIG_HOME"},
+            {"QUARNEX_TTY_DIR=" + links.string(), "XDG_CONFIG_HOME=" + (dir / "config").string()},
+            dir, dir / "out.txt", dir / "err.txt") {}
+
+ private:
+  static Args Command(const Args& args) {
+    Args command = {QUARNEX_RUN_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+  }
+};
+
+// The JSON lines of a finished --json run.
+struct JsonRun {
+  std::vector<QJsonObject> intervals;
+  QJsonObject summary;
+};
+
+JsonRun ParseRun(const std::string& out) {
+  JsonRun run;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    QJsonParseError error;
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+    if (object["type"].toString() == "interval") run.intervals.push_back(object);
+    if (object["type"].toString() == "summary") run.summary = object;
+  }
+  EXPECT_FALSE(run.summary.isEmpty()) << out;
+  return run;
+}
+
+QJsonObject PortOf(const QJsonObject& report, int number) {
+  for (const QJsonValue& value : report["ports"].toArray()) {
+    if (value.toObject()["port"].toInt() == number) return value.toObject();
+  }
+  ADD_FAILURE() << "no port " << number;
+  return {};
+}
+
+int64_t Counter(const QJsonObject& port, const char* name) {
+  return port["counters"].toObject()[name].toInteger(-1);
+}
+
+bool ListsFailure(const QJsonObject& port, const std::string& start) {
+  for (const QJsonValue& failure : port["failures"].toArray()) {
+    if (failure.toString().toStdString().starts_with(start)) return true;
+  }
+  return false;
+}
+
+// The ids of this process's children.
+std::vector<pid_t> Children() {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (const dirent* entry = readdir(proc)) {
+    const pid_t pid = std::atoi(entry->d_name);
+    if (pid <= 0) continue;
+    std::ifstream stat(fs::path("/proc") / entry->d_name / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t name_end = text.rfind(')');
+    if (name_end == std::string::npos) continue;
+    std::istringstream fields(text.substr(name_end + 1));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent == getpid()) children.push_back(pid);
+  }
+  closedir(proc);
+  return children;
+}
+
+// User plus system CPU time of process `pid`, seconds; negative when it is
+// gone.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t name_end = text.rfind(')');
+  if (name_end == std::string::npos) return -1;
+  // After the name: state is field 3, utime and stime are fields 14 and 15.
+  std::istringstream fields(text.substr(name_end + 1));
+  std::string skip;
+  for (int field = 3; field < 14; ++field) fields >> skip;
+  unsigned long long utime = 0, stime = 0;
+  fields >> utime >> stime;
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+class TtyFaultsRunnerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(box_.path() / "config");
+    // 8 bits at 1 Mbit/s: the blocked-transfer timeout stays close to its
+    // 1000 ms constant part.
+    std::ofstream(box_.path() / "quarnex.cfg") << "TxCharacterSize=3\nParity=0\nBitRate=1000000\n";
+  }
+
+  // Plugs for ports 1..count with `options`, linked in links_.
+  void Plug(int count, const PtyPlugOptions& options) {
+    for (int port = 1; port <= count; ++port) {
+      std::string problem;
+      plugs_.push_back(PtyPlug::Create(links_.path().string(), port, options, &problem));
+      ASSERT_NE(plugs_.back(), nullptr) << problem;
+    }
+  }
+
+  std::unique_ptr<Runner> Start(const Args& args) {
+    return std::make_unique<Runner>(box_.path(), links_.path(), args);
+  }
+
+  TempDir box_;
+  TempDir links_;
+  std::vector<std::unique_ptr<PtyPlug>> plugs_;
+};
+
+TEST_F(TtyFaultsRunnerTest, EveryLostByteCostsOneErrorAndNoPortStandsStill) {
+  constexpr uint32_t kPacketSize = 1024;
+  constexpr double kIntervalS = 0.25;
+  PtyPlugOptions options;
+  options.drop_every = 100000;  // a packet in about 98 loses a byte
+  Plug(2, options);
+  std::unique_ptr<Runner> runner =
+      Start({"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size",
+             std::to_string(kPacketSize), "--duration", "6", "--interval",
+             std::to_string(kIntervalS), "--json", "--no-log"});
+  const std::optional<int> status = runner->Wait(kPatienceS);
+  ASSERT_TRUE(status.has_value()) << "the runner did not end";
+  EXPECT_EQ(*status, 1) << runner->Err();
+  const JsonRun run = ParseRun(runner->Out());
+  EXPECT_EQ(run.summary["result"].toString(), "fail");
+  EXPECT_EQ(run.summary["exit_status"].toInt(), 1);
+  EXPECT_EQ(run.summary["end_reason"].toString(), "duration");
+
+  // A read that waits for a lost byte ends after T; the stretch without a
+  // verdict may cover T plus the interval it began in, never more.
+  const TimeoutSettings timeouts = kDefaultTimeouts;
+  const double expected_ms = run.summary["expected_packet_time_ms"].toDouble();
+  EXPECT_NEAR(expected_ms, kPacketSize * 8 * 1000.0 / 1000000, 0.001);
+  const double timeout_s =
+      (timeouts.ReadTotalTimeoutConstant + timeouts.ReadTotalTimeoutMultiplier + 2 * expected_ms) /
+      1000.0;
+
+  for (int number : {1, 2}) {
+    SCOPED_TRACE(testing::Message() << "port " << number);
+    const PtyPlug& plug = *plugs_[static_cast<size_t>(number - 1)];
+    const QJsonObject port = PortOf(run.summary, number);
+    const int64_t good = Counter(port, "good_packets");
+    const int64_t errors = Counter(port, "errors");
+    const int64_t judged = good + errors;
+    // Several drops, so the run had to go on past each.
+    ASSERT_GE(plug.counters().dropped, 3u) << "too few packets for the test";
+
+    // The drops of the packets the summary judged, one error each. The
+    // snapshot is taken while the port still runs, so a drop may follow in
+    // the packet in flight then, not later.
+    std::set<uint64_t> hit_judged;
+    std::set<uint64_t> hit_after;
+    for (uint64_t offset : plug.dropped_offsets()) {
+      const uint64_t packet = offset / kPacketSize;
+      (packet < static_cast<uint64_t>(judged) ? hit_judged : hit_after).insert(packet);
+    }
+    EXPECT_EQ(errors, static_cast<int64_t>(hit_judged.size())) << good;
+    EXPECT_LE(hit_after.size(), 1u) << "drops after the snapshot's packets";
+    EXPECT_EQ(Counter(port, "read_timeouts"), errors);
+    EXPECT_EQ(Counter(port, "read_failed"), errors);
+    EXPECT_EQ(Counter(port, "write_timeouts") + Counter(port, "write_failed") +
+                  Counter(port, "data_mismatch") + Counter(port, "length_mismatch"),
+              0);
+    // Read one counter at a time while the workers run: a packet judged
+    // between two reads moves the sum by one.
+    EXPECT_LE(std::abs(Counter(port, "packets") - judged), 1);
+    EXPECT_FALSE(port["pass"].toBool());
+    EXPECT_TRUE(ListsFailure(port, "errors ")) << port["failures"].toArray().size();
+    EXPECT_FALSE(port["lost"].toBool());
+
+    double still_s = 0;
+    double longest_still_s = 0;
+    for (const QJsonObject& interval : run.intervals) {
+      const QJsonObject in = PortOf(interval, number)["interval"].toObject();
+      still_s = in["packets"].toInt() == 0 ? still_s + interval["interval_s"].toDouble() : 0;
+      longest_still_s = std::max(longest_still_s, still_s);
+    }
+    EXPECT_LE(longest_still_s, timeout_s + kIntervalS) << "a port stood still";
+  }
+}
+
+TEST_F(TtyFaultsRunnerTest, VanishedFarEndEndsItsPortOnceAndTheOtherRunsOn) {
+  constexpr double kWindowS = 2.0;
+  // The delay paces both ports well below what the machine could do, so the
+  // other port's rate is set by the run, not by how busy the machine is,
+  // and a port that spun would stand out in the CPU time.
+  Plug(2, PtyPlugOptions{});
+  std::unique_ptr<Runner> runner =
+      Start({"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size", "256", "--delay",
+             "10", "--interval", "0.5", "--json", "--no-log"});
+  ASSERT_TRUE(runner->WaitForOutput("\"type\":\"interval\"", kPatienceS)) << runner->Err();
+  const std::vector<pid_t> children = Children();
+  ASSERT_EQ(children.size(), 1u);
+  const pid_t pid = children[0];
+
+  const double cpu_start = CpuSeconds(pid);
+  std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS));
+  const double cpu_at_loss = CpuSeconds(pid);
+  plugs_[0]->Vanish();
+  std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS));
+  const double cpu_end = CpuSeconds(pid);
+  runner->Signal(SIGINT);
+  const std::optional<int> status = runner->Wait(kPatienceS);
+  ASSERT_TRUE(status.has_value()) << "the runner did not end";
+  EXPECT_EQ(*status, 1) << runner->Err();
+  ASSERT_GE(cpu_start, 0);
+  ASSERT_GE(cpu_end, 0);
+  const double before = cpu_at_loss - cpu_start;
+  const double after = cpu_end - cpu_at_loss;
+  EXPECT_LE(after, before * 1.5 + 0.25) << "CPU seconds before the loss " << before;
+
+  const JsonRun run = ParseRun(runner->Out());
+  EXPECT_EQ(run.summary["result"].toString(), "fail");
+  EXPECT_EQ(run.summary["exit_status"].toInt(), 1);
+  const QJsonObject lost = PortOf(run.summary, 1);
+  EXPECT_TRUE(lost["lost"].toBool());
+  EXPECT_EQ(lost["status"].toString(), "Port lost");
+  EXPECT_EQ(Counter(lost, "errors"), 1);
+  EXPECT_TRUE(ListsFailure(lost, "lost"));
+  const QJsonObject other = PortOf(run.summary, 2);
+  EXPECT_FALSE(other["lost"].toBool());
+  EXPECT_EQ(Counter(other, "errors"), 0);
+  EXPECT_TRUE(other["pass"].toBool());
+
+  // The other port's rate before the loss (the first interval holds the
+  // start) and after it (the interval of the loss left out); the lost
+  // port counts nothing more once it is lost.
+  std::vector<double> rate_before;
+  std::vector<double> rate_after;
+  bool seen_lost = false;
+  for (size_t i = 1; i < run.intervals.size(); ++i) {
+    const QJsonObject gone = PortOf(run.intervals[i], 1);
+    const double rate =
+        PortOf(run.intervals[i], 2)["interval"].toObject()["packets_per_s"].toDouble();
+    if (seen_lost) {
+      EXPECT_EQ(gone["interval"].toObject()["packets"].toInt(), 0) << "interval " << i;
+      rate_after.push_back(rate);
+    } else if (!gone["lost"].toBool()) {
+      rate_before.push_back(rate);
+    }
+    seen_lost = seen_lost || gone["lost"].toBool();
+  }
+  ASSERT_GE(rate_before.size(), 2u);
+  ASSERT_GE(rate_after.size(), 2u);
+  // The last interval ends at the signal and may be short; its rate still
+  // counts, since it is a rate.
+  auto mean = [](const std::vector<double>& v) {
+    double sum = 0;
+    for (double x : v) sum += x;
+    return sum / static_cast<double>(v.size());
+  };
+  EXPECT_GT(mean(rate_before), 0);
+  EXPECT_GE(mean(rate_after), mean(rate_before) * 0.7) << mean(rate_before);
+  EXPECT_LE(mean(rate_after), mean(rate_before) * 1.4) << mean(rate_before);
+}
+
+}  // namespace
+}  // namespace quarnex
