@@ -11,10 +11,15 @@
 //   scale128_min_tp_pct      128 ports in Loopback at 1 Mbit/s for 10 s:
 //   scale128_errors          the lowest throughput of any port, the errors
 //   scale128_peak_rss_mib    of all ports, and the process's peak RSS
+//   unjudged_pct             16 ports in Loopback for 5 s at 115200 bit/s,
+//                            at 1 Mbit/s and unpaced: the largest share of
+//                            packets counted without a verdict (packets -
+//                            good - errors, over packets) in any of the runs
 //
 // Runs in a temporary folder of its own (the configuration file is written
 // there). Options: --seconds=N shortens or lengthens the timed runs (default
-// 10), --only=NAME runs one group (reference, loopback, scale128).
+// 10; at most 5 for unjudged_pct), --only=NAME runs one group (reference,
+// loopback, scale128, unjudged).
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -38,6 +43,7 @@
 #include "testapp/engine/verdict.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
+#include "testapp/settings/records.h"
 #include "testapp/settings/settings_state.h"
 
 namespace quarnex {
@@ -105,6 +111,9 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   s.Test.PortIndex = 1;
   s.Test.PortCount = ports;
   s.PacketSize = kPacketSize;
+  // The program's own blocked-transfer timeout, as a fresh settings store
+  // gives it; all zero would time out a paced packet after 2 x its ideal time.
+  s.Timeouts = kDefaultTimeouts;
 
   EngineFigures f;
   const double cpu_start = CpuSeconds();
@@ -257,6 +266,25 @@ void BenchScale(RecordingView& view, double seconds) {
   Print("scale128_adapter_lateness_us", lateness, 1);
 }
 
+// Packets a run counted but neither passed nor failed, as a percentage of
+// its packets. In Loopback every packet that came back must be judged, so
+// this stays 0 apart from a packet counted just as the snapshot was read.
+void BenchUnjudged(RecordingView& view, double seconds) {
+  constexpr int kPorts = 16;
+  double worst = 0;
+  for (const int bit_rate : {115200, 1000000, 0}) {
+    const EngineFigures f = RunEngine(view, kPorts, bit_rate, seconds);
+    if (f.packets == 0) {
+      std::fprintf(stderr, "engine_bench: no packet at %d bit/s\n", bit_rate);
+      std::exit(1);
+    }
+    const double pct = 100.0 * static_cast<double>(f.packets - f.good - f.errors) /
+                       static_cast<double>(f.packets);
+    if (pct > worst) worst = pct;
+  }
+  Print("unjudged_pct", worst, 3);
+}
+
 }  // namespace
 }  // namespace quarnex
 
@@ -282,6 +310,7 @@ int main(int argc, char** argv) {
   if (only.empty() || only == "reference") BenchReference(view, seconds < 3 ? seconds : 3);
   if (only.empty() || only == "loopback") BenchLoopback(view, seconds);
   if (only.empty() || only == "scale128") BenchScale(view, seconds);
+  if (only.empty() || only == "unjudged") BenchUnjudged(view, seconds < 5 ? seconds : 5);
 
   SetEngineOutputs(nullptr, nullptr);
   std::filesystem::current_path(old_dir);
