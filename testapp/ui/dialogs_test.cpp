@@ -221,6 +221,52 @@ class DialogsTest : public QObject {
     QCOMPARE(confirmed.Values().ReadTotalTimeoutConstant, 33u);
   }
 
+  // The tooltips say what the blocked-transfer timeout adds up, with the
+  // defaults "&Defaults" restores, each field under its own name.
+  void TimeoutToolTipsNameBothValuesAndTheirDefaults() {
+    OptionsDialog options(DefaultTestSettings());
+    const QString check_tip = Child<QCheckBox>(&options, "check1011")->toolTip().simplified();
+    for (const char* named :
+         {"Read Total Timeout Constant", "Read Total Timeout Multiplier", "Settings > Timeouts",
+          "twice the ideal packet time", "Unchecked: reads and writes wait as long as they take"}) {
+      QVERIFY2(check_tip.contains(named), qPrintable(named + (": " + check_tip)));
+    }
+    const QString defaults = QString("by default %1 and %2 ms")
+                                 .arg(kDefaultTimeouts.ReadTotalTimeoutConstant)
+                                 .arg(kDefaultTimeouts.ReadTotalTimeoutMultiplier);
+    QVERIFY2(check_tip.contains(defaults), qPrintable(check_tip));
+
+    struct Field {
+      const char* edit;
+      const char* label;
+      const char* own;
+      const char* other;
+      uint32_t default_ms;
+    };
+    const Field fields[] = {
+        {"edit1059", "Read Total Timeout Multipler:", "Read Total Timeout Multiplier",
+         "Read Total Timeout Constant", kDefaultTimeouts.ReadTotalTimeoutMultiplier},
+        {"edit1060", "Read Total Timeout Constant:", "Read Total Timeout Constant",
+         "Read Total Timeout Multiplier", kDefaultTimeouts.ReadTotalTimeoutConstant},
+    };
+    TimeoutsDialog dialog(TimeoutSettings{7, 9});
+    for (const Field& f : fields) {
+      const QString tip = Child<QLineEdit>(&dialog, f.edit)->toolTip().simplified();
+      QVERIFY2(tip.startsWith(QString("%1 in ms (default %2)").arg(f.own).arg(f.default_ms)),
+               qPrintable(tip));
+      QVERIFY2(tip.contains(QString("%1 + %2").arg(f.own, f.other)), qPrintable(tip));
+      QVERIFY2(tip.contains("\"Timeout Blocked Threads\""), qPrintable(tip));
+      QVERIFY2(tip.contains("wait as long as they take"), qPrintable(tip));
+      // The label beside the field explains the same value.
+      QLabel* label = nullptr;
+      for (QLabel* candidate : dialog.findChildren<QLabel*>()) {
+        if (candidate->text() == f.label) label = candidate;
+      }
+      QVERIFY2(label != nullptr, f.label);
+      QCOMPARE(label->toolTip().simplified(), tip);
+    }
+  }
+
   void ReceivedDataShowsASnapshot() {
     PortContext port;
     QCOMPARE(TakeReceivedSnapshot(port), std::string());

@@ -5,12 +5,36 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QString>
 #include <QVBoxLayout>
 
+#include "testapp/settings/records.h"
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/dialog_widgets.h"
 
 namespace quarnex {
+namespace {
+
+// What "Timeout Blocked Threads" does, with the Timeouts dialog's defaults.
+// Plain text with its own line breaks: Qt does not wrap a plain tooltip.
+QString TimeoutBlockedToolTip() {
+  return QString(
+             "Checked (the default): a read or write still outstanding after\n"
+             "Read Total Timeout Constant + Read Total Timeout Multiplier\n"
+             "+ twice the ideal packet time at BitRate (none without a BitRate) ms\n"
+             "is purged and its packet counted as an error, shown as\n"
+             "\"Read timeout\" or \"Write timeout\". Both values are set in\n"
+             "Settings > Timeouts, by default %1 and %2 ms; when all three\n"
+             "terms add up to 0 there is no timeout.\n"
+             "The clock starts when the packet's write is issued, after the Delay\n"
+             "(Loopback, Transmit only), or when the read is posted once the\n"
+             "line has sent data (Receive only).\n"
+             "Unchecked: reads and writes wait as long as they take.")
+      .arg(kDefaultTimeouts.ReadTotalTimeoutConstant)
+      .arg(kDefaultTimeouts.ReadTotalTimeoutMultiplier);
+}
+
+}  // namespace
 
 OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
     : QDialog(parent), test_(test) {
@@ -26,6 +50,7 @@ OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
   update_interval_ = MakeDialogEdit(1019, group);
   timeout_blocked_ = new QCheckBox("Timeout Blocked Threads", group);
   timeout_blocked_->setObjectName("check1011");
+  timeout_blocked_->setToolTip(TimeoutBlockedToolTip());
 
   auto* grid = new QGridLayout(group);
   grid->addWidget(pause_after_check_, 0, 0);

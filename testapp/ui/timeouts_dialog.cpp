@@ -5,7 +5,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QString>
 #include <QVBoxLayout>
+#include <cstdint>
 
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/dialog_widgets.h"
@@ -14,6 +16,21 @@ namespace quarnex {
 namespace {
 
 constexpr int kIdDefaults = 1030;
+
+// What one of the two values does, naming the other. Plain text with its own
+// line breaks: Qt does not wrap a plain tooltip.
+QString FieldToolTip(const char* value, const char* other, uint32_t default_ms) {
+  return QString(
+             "%1 in ms (default %3).\n"
+             "With \"Timeout Blocked Threads\" checked in Settings > Options, a read\n"
+             "or write still outstanding after %1 + %2\n"
+             "+ twice the ideal packet time at BitRate (none without a BitRate) ms\n"
+             "is purged and its packet counted as an error (\"Read timeout\" or\n"
+             "\"Write timeout\"). When all three terms add up to 0 there is no timeout.\n"
+             "Unchecked, reads and writes wait as long as they take.")
+      .arg(value, other)
+      .arg(default_ms);
+}
 
 }  // namespace
 
@@ -25,11 +42,23 @@ TimeoutsDialog::TimeoutsDialog(const TimeoutSettings& timeouts, QWidget* parent)
   auto* group = new QGroupBox("Read Timeouts", this);
   multiplier_ = MakeDialogEdit(1059, group);
   constant_ = MakeDialogEdit(1060, group);
-  auto* grid = new QGridLayout(group);
   // "Multipler" is the label the tester has always shown.
-  grid->addWidget(new QLabel("Read Total Timeout Multipler:", group), 0, 0);
+  auto* multiplier_label = new QLabel("Read Total Timeout Multipler:", group);
+  auto* constant_label = new QLabel("Read Total Timeout Constant:", group);
+  const QString multiplier_tip =
+      FieldToolTip("Read Total Timeout Multiplier", "Read Total Timeout Constant",
+                   kDefaultTimeouts.ReadTotalTimeoutMultiplier);
+  const QString constant_tip =
+      FieldToolTip("Read Total Timeout Constant", "Read Total Timeout Multiplier",
+                   kDefaultTimeouts.ReadTotalTimeoutConstant);
+  multiplier_label->setToolTip(multiplier_tip);
+  multiplier_->setToolTip(multiplier_tip);
+  constant_label->setToolTip(constant_tip);
+  constant_->setToolTip(constant_tip);
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(multiplier_label, 0, 0);
   grid->addWidget(multiplier_, 0, 1);
-  grid->addWidget(new QLabel("Read Total Timeout Constant:", group), 1, 0);
+  grid->addWidget(constant_label, 1, 0);
   grid->addWidget(constant_, 1, 1);
 
   auto* ok = MakeDialogButton("OK", kDialogOk, this);
