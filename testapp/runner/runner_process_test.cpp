@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -72,9 +74,11 @@ class Sandbox {
 class RunnerProcess : public ChildProcess {
  public:
   // `sim` is the QUARNEX_SIM value; empty leaves the variable unset.
-  RunnerProcess(const Sandbox& box, const Args& args, const std::string& sim = "")
+  // Standard output goes to `out` in the sandbox.
+  RunnerProcess(const Sandbox& box, const Args& args, const std::string& sim = "",
+                const char* out = "out.txt")
       : ChildProcess(Command(args), {"QUARNEX_SIM", "XDG_CONFIG_HOME"}, Environment(box, sim),
-                     box.dir(), box.dir() / "out.txt", box.dir() / "err.txt") {}
+                     box.dir(), box.dir() / out, box.dir() / "err.txt") {}
 
  private:
   static Args Command(const Args& args) {
@@ -334,9 +338,8 @@ TEST(RunnerProcessTest, DurationRunSummaryMatchesTheStopRecordCounterForCounter)
 
 TEST(RunnerProcessTest, SigtermMidRunWritesTheStopRecordAndTheSummary) {
   Sandbox box;
-  // Short packets: at 115200 bit/s a 1024-byte packet takes 71 ms, and a
-  // Loopback packet whose read ends before its writer stored the result is
-  // counted without a verdict, so a couple of long packets may judge none.
+  // Short packets (at 115200 bit/s a 1024-byte packet takes 71 ms), so the
+  // first interval already holds many judged packets.
   RunnerProcess process(box,
                         {"--ports", "1-2", "--json", "--interval", "0.2", "--packet-size", "64"});
   ASSERT_TRUE(process.WaitForOutput("\"type\":\"interval\"", kRunTimeoutS)) << process.Err();
@@ -350,24 +353,49 @@ TEST(RunnerProcessTest, SigtermMidRunWritesTheStopRecordAndTheSummary) {
   ExpectStopRecordMatches(box.Log(), summary);
 }
 
-TEST(RunnerProcessTest, SecondCtrlCExitsAtOnceAfterTheStopRecord) {
-  Sandbox box;
-  // A long per-packet delay keeps the writer asleep, so ending the run's
-  // threads after the first Ctrl+C takes seconds.
-  RunnerProcess process(box, {"--ports", "1", "--delay", "6000", "--json", "--interval", "0.2"});
-  ASSERT_TRUE(process.WaitForOutput("\"type\":\"interval\"", kRunTimeoutS)) << process.Err();
-  process.Signal(SIGINT);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (box.Log().find(">>> TEST STOP") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
+// Polls the sandbox's log until it holds `text`; false after `timeout_s`.
+bool WaitForLog(const Sandbox& box, const std::string& text, double timeout_s) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (box.Log().find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_NE(box.Log().find(">>> TEST STOP"), std::string::npos);
-  process.Signal(SIGINT);
-  const std::optional<int> status = process.Wait(2.0);
-  ASSERT_TRUE(status.has_value()) << "the second Ctrl+C did not end the runner at once";
-  EXPECT_EQ(*status, 128 + SIGINT);
-  EXPECT_NE(process.Err().find("second stop signal"), std::string::npos);
+  return false;
+}
+
+TEST(RunnerProcessTest, SecondCtrlCExitsAtOnceAfterTheStopRecord) {
+  Sandbox box;
+  // Standard output is a pipe that is already full and that nobody reads,
+  // as when the program reading it stalls: after the first Ctrl+C the
+  // runner writes the stop record, then waits for ever to write its
+  // summary. Only the second Ctrl+C can end it.
+  const fs::path pipe = box.dir() / "out.fifo";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+  // Read and write ends at once: the runner's open does not wait for a
+  // reader, and this end never drains the pipe.
+  struct HeldEnds {
+    int fd;
+    ~HeldEnds() {
+      if (fd >= 0) close(fd);
+    }
+  } held{open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)};
+  ASSERT_GE(held.fd, 0) << std::strerror(errno);
+  const char byte = 'x';
+  while (write(held.fd, &byte, 1) == 1) {
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  {
+    RunnerProcess process(box, {"--ports", "1", "--quiet"}, "", "out.fifo");
+    ASSERT_TRUE(WaitForLog(box, ">>> TEST START", kRunTimeoutS)) << process.Err();
+    process.Signal(SIGINT);
+    ASSERT_TRUE(WaitForLog(box, ">>> TEST STOP", kRunTimeoutS)) << process.Err();
+    EXPECT_FALSE(process.Wait(0.3).has_value()) << "the summary was written to a full pipe";
+    process.Signal(SIGINT);
+    const std::optional<int> status = process.Wait(2.0);
+    ASSERT_TRUE(status.has_value()) << "the second Ctrl+C did not end the runner at once";
+    EXPECT_EQ(*status, 128 + SIGINT);
+    EXPECT_NE(process.Err().find("second stop signal"), std::string::npos) << process.Err();
+  }
 }
 
 TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
@@ -531,6 +559,178 @@ TEST(RunnerProcessTest, StoredSettingsAreUsedAndNeverSaved) {
   const Finished overridden = RunToEnd(box, {"--duration", "0.3", "--ports", "9", "--json"});
   EXPECT_EQ(Summary(overridden.out)["settings"].toObject()["port_index"].toInt(), 9);
   EXPECT_EQ(ReadFile(box.settings_file()), stored) << "the runner never saves";
+}
+
+TEST(RunnerProcessTest, LogThatFailsIsToldOnceAndLeavesTheVerdictAlone) {
+  struct Case {
+    const char* name;
+    bool log_is_dev_full;  // Quarnex.LOG a link to /dev/full: it opens, no record fits
+    Args extra;
+    const char* failure;      // the summary's log_error
+    const char* consequence;  // what standard error adds after it
+    bool log_kept;            // settings.log names the log
+  };
+  const Case cases[] = {
+      {"the log is a link to /dev/full",
+       true,
+       {},
+       "cannot write the log Quarnex.LOG: No space left on device",
+       "",
+       true},
+      {"the log's folder does not exist",
+       false,
+       {"--log", "missing/run.LOG"},
+       "cannot open the log missing/run.LOG: No such file or directory",
+       "; running without a log",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    if (c.log_is_dev_full) fs::create_symlink("/dev/full", box.dir() / "Quarnex.LOG");
+    Args args = {"--ports", "1", "--duration", "0.5", "--json"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const Finished run = RunToEnd(box, args);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    // One line, however many records failed.
+    EXPECT_EQ(run.err, std::string("quarnex-run: ") + c.failure + c.consequence + "\n");
+    const QJsonObject summary = Summary(run.out);
+    EXPECT_EQ(summary["result"].toString(), "pass");
+    EXPECT_EQ(summary["log_error"].toString().toStdString(), c.failure);
+    EXPECT_EQ(summary["settings"].toObject()["log"].isString(), c.log_kept);
+  }
+}
+
+TEST(RunnerProcessTest, UnpluggedPortIsLostWithOneErrorAndFails) {
+  struct Case {
+    const char* name;
+    const char* sim;
+    Args args;
+    const char* end_reason;
+    std::vector<int> lost;
+    std::vector<int> passed;
+  };
+  const Case cases[] = {
+      {"loopback, port 2 pulled",
+       "ports=1-2;unplug=0.5:2",
+       {"--ports", "1-2", "--duration", "1.5"},
+       "duration",
+       {2},
+       {1}},
+      {"transmit only, port 2 pulled",
+       "ports=1-2;far=sink;unplug=0.5:2",
+       {"--ports", "1-2", "--mode", "transmit", "--duration", "1.5"},
+       "duration",
+       {2},
+       {1}},
+      {"receive only, port 2 pulled",
+       "ports=1-2;far=source;unplug=0.5:2",
+       {"--ports", "1-2", "--mode", "receive", "--duration", "1.5"},
+       "duration",
+       {2},
+       {1}},
+      // No --duration: the run ends because no port is left.
+      {"loopback, every port pulled",
+       "ports=1-2;unplug=0.5",
+       {"--ports", "1-2"},
+       "ports_done",
+       {1, 2},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox box;
+    Args args = c.args;
+    args.push_back("--json");
+    const Finished run = RunToEnd(box, args, c.sim);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    const QJsonObject summary = Summary(run.out);
+    EXPECT_EQ(summary["end_reason"].toString(), c.end_reason);
+    for (int number : c.lost) {
+      SCOPED_TRACE(number);
+      const QJsonObject port = PortOf(summary, number);
+      EXPECT_TRUE(port["lost"].toBool());
+      EXPECT_FALSE(port["open"].toBool());
+      EXPECT_FALSE(port["pass"].toBool());
+      EXPECT_EQ(port["status"].toString(), "Port lost");
+      EXPECT_EQ(port["counters"].toObject()["errors"].toInt(), 1);
+      EXPECT_TRUE(port["failures"].toArray().contains(QJsonValue("lost"))) << run.out;
+    }
+    for (int number : c.passed) {
+      SCOPED_TRACE(number);
+      const QJsonObject port = PortOf(summary, number);
+      EXPECT_FALSE(port["lost"].toBool());
+      EXPECT_TRUE(port["pass"].toBool()) << run.out;
+      EXPECT_EQ(port["counters"].toObject()["errors"].toInt(), 0);
+    }
+    // A lost port was closed before the stop: it is not in the stop record.
+    ExpectStopRecordMatches(box.Log(), summary);
+  }
+}
+
+TEST(RunnerProcessTest, SigtermDuringALongDelayEndsTheRunPromptly) {
+  // Ten minutes between packets; the stop must not wait for them.
+  for (const auto& [mode, sim] :
+       {std::pair{"loopback", ""}, std::pair{"transmit", "ports=1;far=sink"}}) {
+    SCOPED_TRACE(mode);
+    Sandbox box;
+    RunnerProcess process(
+        box, {"--ports", "1", "--mode", mode, "--delay", "600000", "--json", "--interval", "0.2"},
+        sim);
+    ASSERT_TRUE(process.WaitForOutput("\"type\":\"interval\"", kRunTimeoutS)) << process.Err();
+    process.Signal(SIGTERM);
+    // Loose, for sanitizer builds, and still far below the Delay.
+    const std::optional<int> status = process.Wait(10.0);
+    ASSERT_TRUE(status.has_value()) << "the runner waited for the Delay";
+    // No packet was sent, so none was good.
+    EXPECT_EQ(*status, 1) << process.Err();
+    const QJsonObject summary = Summary(process.Out());
+    EXPECT_EQ(summary["end_reason"].toString(), "signal");
+    EXPECT_EQ(summary["settings"].toObject()["delay_ms"].toInt(), 600000);
+    EXPECT_EQ(process.Err().find("second stop signal"), std::string::npos) << process.Err();
+    EXPECT_EQ(LastStopRecord(box.Log()).count(1), 1u) << box.Log();
+    ExpectStopRecordMatches(box.Log(), summary);
+  }
+}
+
+TEST(RunnerProcessTest, FileThroughputCountsTheWholeFileAtTheLineRate) {
+  Sandbox box;
+  // 9 whole packets and one of 784 bytes: a judged packet is the whole
+  // file, 10000 / 1024 = 9.77 packets' line time, not 9.
+  std::mt19937 random(11);
+  std::string data(10000, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  WriteFile(box.dir() / "data.bin", data);
+  const Finished run = RunToEnd(box,
+                                {"--ports", "1", "--mode", "transmit", "--file", "data.bin",
+                                 "--packet-size", "1024", "--packets", "2", "--json"},
+                                "ports=1;far=sink");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const QJsonObject summary = Summary(run.out);
+  const QJsonObject settings = summary["settings"].toObject();
+  EXPECT_EQ(settings["file_size"].toInt(), 10000);
+  EXPECT_EQ(settings["packet_size"].toInt(), 1024);
+  // The stored port settings say 57600; the line runs at quarnex.cfg's rate.
+  EXPECT_EQ(settings["baud_rate"].toInt(), 115200);
+  EXPECT_NE(box.Log().find("Speed (bps):         115200\r\n"), std::string::npos) << box.Log();
+
+  const QJsonObject port = PortOf(summary, 1);
+  EXPECT_EQ(port["counters"].toObject()["errors"].toInt(), 0);
+  // The file's 80000 bits take 694.4 ms on the line, and the simulated line
+  // is never early, so the figure cannot pass 100 %.
+  const double average = port["avg_ms"].toDouble();
+  EXPECT_GE(average, 10000 * 8 * 1000.0 / 115200);
+  const double throughput = port["throughput_pct"].toDouble();
+  EXPECT_LE(throughput, 100.0) << run.out;
+  // Whatever the machine's load: the figure is one packet's ideal time x
+  // 10000 / 1024 over the file's time (the JSON rounds the inputs).
+  const double one_packet = summary["expected_packet_time_ms"].toDouble();
+  EXPECT_NEAR(throughput, one_packet * 10000.0 / 1024.0 / average * 100.0, 0.02) << run.out;
+  // A factor of 9 can never show more than 92.2 %. 95 rather than 99: the
+  // writer waits for each of the file's ten chunks before it sends the
+  // next, and on a busy 2-core machine or under a sanitizer each wake-up
+  // may come a few ms late.
+  EXPECT_GE(throughput, 95.0) << run.out;
 }
 
 }  // namespace
