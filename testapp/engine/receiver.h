@@ -25,6 +25,10 @@ enum ReadResult : int32_t {
 };
 
 inline bool ReadIsFull(int32_t r) { return r == kReadDoneDeferred || r == kReadDoneImmediate; }
+// A read that completed or failed at once, without going pending.
+inline bool ReadEndedAtOnce(int32_t r) {
+  return r == kReadDoneImmediate || r == kReadShort || r == kReadRefused;
+}
 
 // Reads `length` bytes into `buffer` (the port's ReceiveBuffer). In Loopback
 // it releases the port's writer once its read is pending.

@@ -93,10 +93,21 @@ int ReaderLoop(PortContext& port) {
     if (pause_after > 0 && port.PacketCount.load() == pause_after) break;
     if (run.StopFlag.load() != 0) break;
     port.StartTime.store(MsClock());
-    port.LastReadResult.store(ReceivePacket(port, buffer, packet_size));
-    // The packet is judged with its own write's result, never without one
-    // because the writer stored it a moment after the read completed.
-    if (loopback) WaitForWriteResult(port, exit_event.get());
+    const uint32_t released_before = port.WritesReleased.load();
+    const int32_t read_result = ReceivePacket(port, buffer, packet_size);
+    port.LastReadResult.store(read_result);
+    if (loopback) {
+      // The packet is judged with its own write's result, never without
+      // one because the writer stored it a moment after the read completed.
+      WaitForWriteResult(port, exit_event.get());
+      // A read posted while paused that the stop ended answered no write:
+      // no packet was sent for it, so it is counted without a verdict
+      // rather than judged with the previous packet's write.
+      if (run.StopFlag.load() != 0 && port.WritesReleased.load() == released_before &&
+          !ReadEndedAtOnce(read_result)) {
+        port.LastWriteResult.store(kWriteNone);
+      }
+    }
     PacketStep(port);
     ReportLineStatus(port.Device.load(), port.Row);
     // A device that is gone ends the port after its one error.
