@@ -1,5 +1,6 @@
-// TimeoutsDialog: the read time-out pair, stored and shown, used by nothing
-// else.
+// TimeoutsDialog: the read time-out pair. With "Timeout Blocked Threads" on,
+// their sum plus twice the ideal packet time is how long a transfer may
+// stay outstanding before the engine ends it as blocked.
 //
 // It takes the pair as a plain record and hands it back as confirmed.
 // "&Defaults" refills the fields only; the record changes on OK.
