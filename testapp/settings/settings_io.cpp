@@ -18,9 +18,9 @@ constexpr char kHeightValue[] = "Height";
 
 constexpr size_t kPacketImageSize = sizeof(PacketSizeRecord);
 
-// "Column%d" for column 0..5; fits with room to spare.
+// "Column%d" for column 0..5; room for any int, so no truncation is possible.
 struct ColumnName {
-  char text[16];
+  char text[24];
 };
 
 ColumnName ColumnValueName(int column) {
