@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -31,6 +32,7 @@
 #include <optional>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_controller.h"
 #include "testapp/report/file_size_limit_test_util.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
@@ -435,6 +437,29 @@ class MainWindowTest : public QObject {
       const QString log = ReadLog();
       QCOMPARE(log.count(">>> TEST STOP"), round);
       QCOMPARE(LastStopRecordPorts(log), expected);
+    }
+  }
+
+  void StopAndCloseDoNotWaitForALongDelay() {
+    // The transmitter's Delay waits on the run's exit event: F8 and the
+    // window's close return at once, whatever Delay says.
+    for (const bool close : {false, true}) {
+      MainWindow& w = Open();
+      GlobalSettings().Test.Delay = 600000;
+      w.Action(kIdStart)->trigger();
+      QVERIFY(w.RunActive());
+      QTest::qWait(200);  // every writer is in its Delay now
+      QElapsedTimer timer;
+      timer.start();
+      if (close) {
+        w.close();
+        window_.reset();
+      } else {
+        w.Action(kIdStop)->trigger();
+        JoinAllPorts();
+      }
+      QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+      if (!close) window_.reset();
     }
   }
 
