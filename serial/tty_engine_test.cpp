@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "serial/pty_test_util.h"
+#include "serial/tty_run_test_fixture.h"
 #include "serial/tty_ports.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
@@ -38,32 +39,14 @@ bool Eventually(Pred done) {
 
 PortContext& Slot(int i) { return Run().Ports[i]; }
 
-class TtyEngineTest : public testing::Test {
+class TtyEngineTest : public TtyRunTest {
  protected:
-  void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    std::filesystem::current_path(work_.path());
-    ASSERT_TRUE(WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=115200\n"));
-    Settings& s = GlobalSettings();
-    s.Test = DefaultTestSettings();
-    s.Port = DefaultPortSettings();
-    s.Test.PortIndex = 1;
-    s.Test.Mode = kLoopback;
-    s.Test.UpdateInterval = 0;
-    s.PacketSize = 512;
-    TesterOptions& options = GlobalTesterOptions();
-    options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
-    SetDeviceOpener({});
-    SetEngineOutputs(&view_, &view_);
-    ClearPortSlots();
-    ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);
-  }
+  TtyEngineTest() : TtyRunTest("TxCharacterSize=3\nParity=0\nBitRate=115200\n") {}
 
-  void TearDown() override {
-    StopHeadlessRun();
-    SetEngineOutputs(nullptr, nullptr);
-    unsetenv(kTtyDirVariable);
-    std::filesystem::current_path(old_dir_);
+  void SetUp() override {
+    TtyRunTest::SetUp();
+    GlobalSettings().Test.UpdateInterval = 0;
+    GlobalSettings().PacketSize = 512;
   }
 
   // Ports 1..count, each a pty pair linked as QuarnexNN; with `plugs` the
@@ -79,10 +62,6 @@ class TtyEngineTest : public testing::Test {
     GlobalSettings().Test.PortCount = count;
   }
 
-  TempDir work_;
-  TempDir links_;
-  std::filesystem::path old_dir_;
-  RecordingView view_{false};
   std::vector<std::unique_ptr<PtyPair>> ptys_;  // outlive the plugs
   std::vector<std::unique_ptr<EchoPlug>> plugs_;
 };

@@ -22,6 +22,7 @@
 
 #include "serial/pty_plug.h"
 #include "serial/pty_test_util.h"
+#include "serial/tty_run_test_fixture.h"
 #include "serial/tty_ports.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
@@ -109,40 +110,11 @@ bool PauseUntilSettled(Counts* counts) {
   });
 }
 
-class TtyFaultsTest : public testing::Test {
+// The program's own timeouts (the fixture's): a pseudo-terminal that is
+// slow for a moment on a busy machine must not fail a packet by itself.
+class TtyFaultsTest : public TtyRunTest {
  protected:
-  void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    std::filesystem::current_path(work_.path());
-    ASSERT_TRUE(WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=1000000\n"));
-    Settings& s = GlobalSettings();
-    s.Test = DefaultTestSettings();
-    s.Port = DefaultPortSettings();
-    // The program's own timeouts: a pseudo-terminal that is slow for a
-    // moment on a busy machine must not fail a packet by itself.
-    s.Timeouts = kDefaultTimeouts;
-    s.Test.PortIndex = 1;
-    s.Test.PortCount = 1;
-    s.Test.Mode = kLoopback;
-    TesterOptions& options = GlobalTesterOptions();
-    options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
-    SetDeviceOpener({});
-    SetEngineOutputs(&view_, &view_);
-    ClearPortSlots();
-    ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);
-  }
-
-  void TearDown() override {
-    StopHeadlessRun();
-    SetEngineOutputs(nullptr, nullptr);
-    unsetenv(kTtyDirVariable);
-    std::filesystem::current_path(old_dir_);
-  }
-
-  TempDir work_;
-  TempDir links_;
-  std::filesystem::path old_dir_;
-  RecordingView view_{false};
+  TtyFaultsTest() : TtyRunTest("TxCharacterSize=3\nParity=0\nBitRate=1000000\n") {}
 };
 
 TEST_F(TtyFaultsTest, EveryPacketWithAFlippedBitIsAnErrorAndEveryOtherIsGood) {
