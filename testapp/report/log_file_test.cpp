@@ -4,12 +4,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,27 @@
 
 namespace quarnex {
 namespace {
+
+// "Tue Dec 08 22:13:04 2026": an upper-case letter (A), lower-case (a),
+// digit (9) or the character itself at each place.
+constexpr std::string_view kTimestampShape = "Aaa Aaa 99 99:99:99 9999";
+constexpr size_t kTimestampLength = kTimestampShape.size();
+
+// True when `text` starts with a timestamp line followed by the record's
+// two blank lines.
+bool IsTimestampLine(std::string_view text) {
+  if (text.size() < kTimestampLength + 6) return false;
+  for (size_t i = 0; i < kTimestampLength; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const char want = kTimestampShape[i];
+    const bool ok = want == 'A'   ? std::isupper(c) != 0
+                    : want == 'a' ? std::islower(c) != 0
+                    : want == '9' ? std::isdigit(c) != 0
+                                  : c == static_cast<unsigned char>(want);
+    if (!ok) return false;
+  }
+  return text.substr(kTimestampLength, 6) == "\r\n\r\n\r\n";
+}
 
 namespace fs = std::filesystem;
 
@@ -353,10 +375,15 @@ TEST_F(LogFileTest, DefaultsToTheLogInTheCurrentFolderAndTheTimeOfNow) {
   }
   fs::current_path(previous);
   const std::string text = ReadLog();
-  const std::regex timestamp_lines(
-      ">>> TEST START: [A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\r\n\r\n\r\n"
-      "[^]*>>> TEST STOP: [A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\r\n\r\n\r\n$");
-  EXPECT_TRUE(std::regex_search(text, timestamp_lines)) << text;
+  const size_t start = text.find(">>> TEST START: ");
+  const size_t stop = text.rfind(">>> TEST STOP: ");
+  ASSERT_NE(start, std::string::npos) << text;
+  ASSERT_NE(stop, std::string::npos) << text;
+  EXPECT_LT(start, stop);
+  EXPECT_TRUE(IsTimestampLine(text.substr(start + 16))) << text;
+  EXPECT_TRUE(IsTimestampLine(text.substr(stop + 15))) << text;
+  EXPECT_TRUE(text.ends_with("\r\n\r\n\r\n")) << text;
+  EXPECT_EQ(stop + 15 + kTimestampLength + 6, text.size()) << text;
 }
 
 }  // namespace
