@@ -95,8 +95,7 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
   if (signalled == kWaitTimeout) {
     // In Loopback the write may be what blocks (nothing was sent): say so.
     const bool write_blocked =
-        mode == kLoopback && static_cast<int32_t>(port.WritesStored.load() -
-                                                  port.WritesReleased.load()) < 0;
+        mode == kLoopback && WriteResultMissing(port, port.WritesReleased.load());
     EndBlockedTransfer(port, write_blocked ? kTimeoutWrite : kTimeoutRead);
     signalled = kCompletionSignalled;  // the purge has ended the read
   }

@@ -24,7 +24,8 @@ double RunPacketsPerJudgedPacket() {
 
 std::string TimeCell(const PortContext& port) {
   if (port.PacketOk.load() != 1) return kNotAvailable;
-  const double average = port.TotalPacketTime.load() / static_cast<double>(port.GoodPacketCount.load());
+  const double average =
+      port.TotalPacketTime.load() / static_cast<double>(port.GoodPacketCount.load());
   return TimeCellText(average, port.LastPacketTime.load(), port.MaxPacketTime.load(),
                       Run().ExpectedPacketTime.load(), RunPacketsPerJudgedPacket());
 }

@@ -26,12 +26,11 @@ int64_t WholeMs(double ms) {
   return static_cast<int64_t>(std::ceil(ms));
 }
 
-// True while some write released to the writer has no stored result yet.
+}  // namespace
+
 bool WriteResultMissing(const PortContext& port, uint32_t released) {
   return static_cast<int32_t>(port.WritesStored.load() - released) < 0;
 }
-
-}  // namespace
 
 double BlockedTransferTimeoutMs() {
   const Settings& s = GlobalSettings();
@@ -53,11 +52,8 @@ int WaitForTransfer(const Event* completion, const Event* exit, const std::atomi
     double wait_ms = std::min(timeout_ms, kUnarmedLookMs);
     if (armed != 0.0) {
       const double left = armed + timeout_ms - MsClock();
-      if (left <= 0.0) {
-        // The transfer may have completed just now: that still counts.
-        const int last = WaitAny({completion, exit}, 0);
-        return last == kWaitTimeout ? kWaitTimeout : last;
-      }
+      // The transfer may have completed just now: that still counts.
+      if (left <= 0.0) return WaitAny({completion, exit}, 0);
       wait_ms = left;
     }
     const int woken = WaitAny({completion, exit}, WholeMs(wait_ms));
@@ -70,10 +66,8 @@ void EndBlockedTransfer(PortContext& port, TimeoutKind kind) {
   PurgePort(port);
 }
 
-bool NoteDeviceError(PortContext& port, uint32_t error) {
-  if (error != kErrorDeviceNotConnected) return false;
-  port.Lost.store(1);
-  return true;
+void NoteDeviceError(PortContext& port, uint32_t error) {
+  if (error == kErrorDeviceNotConnected) port.Lost.store(1);
 }
 
 void WaitForWriteResult(PortContext& port, const Event* exit) {

@@ -44,9 +44,12 @@ int WaitForTransfer(const Event* completion, const Event* exit, const std::atomi
 // before it returns.
 void EndBlockedTransfer(PortContext& port, TimeoutKind kind);
 
-// Marks the port lost when `error` says its device is gone. Returns true
-// then.
-bool NoteDeviceError(PortContext& port, uint32_t error);
+// Marks the port lost when `error` says its device is gone.
+void NoteDeviceError(PortContext& port, uint32_t error);
+
+// Loopback: true while a write among the first `released` releases of the
+// port's writer has no stored result yet.
+bool WriteResultMissing(const PortContext& port, uint32_t released);
 
 // Loopback: waits until the writer has stored the result of every write
 // released so far, so the reader judges the packet with its own write's

@@ -2,10 +2,10 @@
 //
 // Loopback: the reader posts a read, its pending read releases the writer
 // for one packet, and the reader judges the packet once the writer stored
-// its result. Receive only: the reader
-// reads back to back. Transmit only: the writer judges its own packets and
-// re-arms itself. Neither loop polls or sleeps; every wait includes the
-// run's ExitEvent, which each thread holds from its start.
+// its result. Receive only: the reader reads back to back. Transmit only:
+// the writer judges its own packets and re-arms itself. Neither loop polls
+// or sleeps; every wait includes the run's ExitEvent, which each thread
+// holds from its start.
 #include "testapp/engine/worker_loops.h"
 
 #include <new>

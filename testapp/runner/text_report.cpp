@@ -196,8 +196,8 @@ std::string TextSummary(const RunOutcome& outcome) {
     errors += c.ErrorCount;
     const std::optional<double> average = AveragePacketMs(c);
     AppendFormatC(
-        &out, "%-*s%*" PRId64 "%*" PRId64 "%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(), kPacketsWidth,
-        c.PacketCount, kErrorsWidth, c.ErrorCount, OptionalMs(average).c_str(),
+        &out, "%-*s%*" PRId64 "%*" PRId64 "%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(),
+        kPacketsWidth, c.PacketCount, kErrorsWidth, c.ErrorCount, OptionalMs(average).c_str(),
         OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
         OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
         OptionalPct(ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged)).c_str(),
