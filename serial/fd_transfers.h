@@ -44,7 +44,7 @@
 #include <mutex>
 #include <thread>
 
-#include "serial/unique_fd.h"
+#include "testapp/platform/unique_fd.h"
 #include "testapp/driver/device.h"
 
 namespace quarnex {

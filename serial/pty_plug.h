@@ -44,7 +44,7 @@
 #include <vector>
 
 #include "serial/pty_test_util.h"
-#include "serial/unique_fd.h"
+#include "testapp/platform/unique_fd.h"
 
 namespace quarnex {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <thread>
 
-#include "serial/unique_fd.h"
+#include "testapp/platform/unique_fd.h"
 
 namespace quarnex {
 

@@ -51,7 +51,7 @@
 
 #include "serial/fd_transfers.h"
 #include "serial/line_errors.h"
-#include "serial/unique_fd.h"
+#include "testapp/platform/unique_fd.h"
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device.h"
 #include "testapp/driver/line_rate.h"

@@ -4,8 +4,8 @@
 // of an open, a failed set-up or a close can leak one.
 //
 // Thread-safety: none of its own; the owner guards it like any member.
-#ifndef QUARNEX_SERIAL_UNIQUE_FD_H_
-#define QUARNEX_SERIAL_UNIQUE_FD_H_
+#ifndef QUARNEX_PLATFORM_UNIQUE_FD_H_
+#define QUARNEX_PLATFORM_UNIQUE_FD_H_
 
 #include <unistd.h>
 
@@ -40,4 +40,4 @@ class UniqueFd {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_SERIAL_UNIQUE_FD_H_
+#endif  // QUARNEX_PLATFORM_UNIQUE_FD_H_

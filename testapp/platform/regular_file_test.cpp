@@ -1,0 +1,104 @@
+#include "testapp/platform/regular_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "testapp/platform/message_quote.h"
+
+namespace quarnex {
+namespace {
+
+class RegularFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/regular_file_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const char* name : {"data", "fifo", "empty", "locked"}) unlink(Path(name).c_str());
+    rmdir(Path("folder").c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  void Write(const char* name, const std::string& text) const {
+    std::FILE* f = std::fopen(Path(name).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(RegularFileTest, ReadsARegularFileWhole) {
+  Write("data", "hello\0world" + std::string(5000, 'x'));
+  FileContents contents;
+  std::string reason;
+  ASSERT_TRUE(ReadRegularFile(Path("data").c_str(), 1 << 20, &contents, &reason)) << reason;
+  ASSERT_EQ(contents.size, 5005u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(contents.bytes.get()), 5), "hello");
+  EXPECT_EQ(contents.bytes[5004], 'x');
+
+  Write("empty", "");
+  EXPECT_TRUE(ReadRegularFile(Path("empty").c_str(), 10, &contents, &reason));
+  EXPECT_EQ(contents.size, 0u);
+  EXPECT_EQ(contents.bytes, nullptr);
+}
+
+// Each thing that is not a readable regular file is refused at once, with
+// the reason a user can act on; a FIFO without a writer does not block.
+TEST_F(RegularFileTest, RefusesWhatIsNotARegularFileWithItsReason) {
+  Write("data", std::string(100, 'a'));
+  ASSERT_EQ(mkdir(Path("folder").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    uint64_t max_size;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {Path("absent"), 1000, kReasonNoSuchFile},
+      {Path("absent/below"), 1000, kReasonNoSuchFile},
+      {Path("folder"), 1000, kReasonNotRegular},
+      {Path("fifo"), 1000, kReasonNotRegular},
+      {"/dev/zero", 1000, kReasonNotRegular},
+      {Path("data"), 99, kReasonTooLarge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    OpenedFile file;
+    std::string reason;
+    EXPECT_FALSE(OpenRegularFile(c.path.c_str(), c.max_size, &file, &reason));
+    EXPECT_EQ(reason, c.reason);
+    EXPECT_FALSE(file.fd.valid());
+    FileContents contents;
+    EXPECT_FALSE(ReadRegularFile(c.path.c_str(), c.max_size, &contents, &reason));
+    EXPECT_EQ(reason, c.reason);
+  }
+}
+
+TEST_F(RegularFileTest, AnUnreadableFileIsPermissionDenied) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  Write("locked", "secret");
+  ASSERT_EQ(chmod(Path("locked").c_str(), 0), 0);
+  FileContents contents;
+  std::string reason;
+  EXPECT_FALSE(ReadRegularFile(Path("locked").c_str(), 100, &contents, &reason));
+  EXPECT_EQ(reason, kReasonPermissionDenied);
+}
+
+TEST(MessageQuoteTest, CutsLongInputAndHidesControlCharacters) {
+  EXPECT_EQ(QuoteForMessage("rate=5"), "rate=5");
+  EXPECT_EQ(QuoteForMessage("a\x1b[2Jb\n"), "a?[2Jb?");
+  const std::string huge(120000, 'z');
+  EXPECT_EQ(QuoteForMessage(huge), std::string(80, 'z') + "...");
+  EXPECT_EQ(QuoteForMessage(std::string(80, 'y')), std::string(80, 'y'));
+}
+
+}  // namespace
+}  // namespace quarnex
