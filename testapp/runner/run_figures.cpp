@@ -1,6 +1,8 @@
 #include "testapp/runner/run_figures.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
@@ -25,8 +27,11 @@ RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
   for (int i = 0; i < slots; ++i) {
     PortFigures& port = figures.ports[static_cast<size_t>(i)];
     port.slot = i;
-    port.label = PortLabel(s.Test.PortIndex + i);
-    port.counters.PortNumber = s.Test.PortIndex + i;
+    // Saturated: such a port never opens, and the sum must not overflow.
+    const auto number = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{s.Test.PortIndex} + i, std::numeric_limits<int32_t>::max()));
+    port.label = PortLabel(number);
+    port.counters.PortNumber = number;
   }
   for (const CellStore::RowTexts& row : rows.Rows()) {
     if (row.slot < 0 || row.slot >= slots) continue;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string_view>
 
+#include "testapp/platform/message_quote.h"
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -100,17 +101,17 @@ bool SetPauseAfter(std::string_view value, RunnerOptions* o, std::string* expect
 }
 
 bool SetDelay(std::string_view value, RunnerOptions* o, std::string* expected) {
-  *expected = "a whole number of milliseconds";
+  *expected = FormatC("a whole number of milliseconds, 0 to %u", kMaxDelayMs);
   int64_t n = 0;
-  if (!ParseWhole(value, 0, std::numeric_limits<uint32_t>::max(), &n)) return false;
+  if (!ParseWhole(value, 0, kMaxDelayMs, &n)) return false;
   o->delay_ms = static_cast<uint32_t>(n);
   return true;
 }
 
 bool SetUpdateInterval(std::string_view value, RunnerOptions* o, std::string* expected) {
-  *expected = "a whole number of milliseconds";
+  *expected = FormatC("a whole number of milliseconds, 0 to %u", kMaxUpdateIntervalMs);
   int64_t n = 0;
-  if (!ParseWhole(value, 0, std::numeric_limits<uint32_t>::max(), &n)) return false;
+  if (!ParseWhole(value, 0, kMaxUpdateIntervalMs, &n)) return false;
   o->update_interval_ms = static_cast<uint32_t>(n);
   return true;
 }
@@ -180,8 +181,10 @@ std::string NoDefault(const Settings&) { return ""; }
 const OptionSpec kOptions[] = {
     {"--ports", "A-B", SetPorts, nullptr, "ports A to B (or one port A), at most 128",
      [](const Settings& s) {
-       const int32_t last = s.Test.PortIndex + s.Test.PortCount - 1;
-       return FormatC("stored setting, now %d-%d", s.Test.PortIndex, last);
+       // 64-bit: the sum of two stored 32-bit values.
+       const int64_t last = int64_t{s.Test.PortIndex} + s.Test.PortCount - 1;
+       return FormatC("stored setting, now %d-%lld", s.Test.PortIndex,
+                      static_cast<long long>(last));
      }},
     {"--mode", "MODE", SetMode, nullptr,
      "loopback, receive or transmit (loopback alone drops a stored file)",
@@ -260,8 +263,8 @@ bool ParseRunnerOptions(const std::vector<std::string>& args, RunnerOptions* opt
     const std::string_view name = arg.substr(0, equals);
     const OptionSpec* spec = arg.starts_with("-") ? FindOption(name) : nullptr;
     if (spec == nullptr) {
-      *error = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
-                                    : "unexpected argument '" + std::string(arg) + "'";
+      *error = arg.starts_with("-") ? "unknown option '" + QuoteForMessage(name) + "'"
+                                    : "unexpected argument '" + QuoteForMessage(arg) + "'";
       return false;
     }
     if (spec->set == nullptr) {
@@ -285,7 +288,7 @@ bool ParseRunnerOptions(const std::vector<std::string>& args, RunnerOptions* opt
     std::string expected;
     if (!spec->set(value, options, &expected)) {
       *error =
-          "bad value '" + std::string(value) + "' for " + spec->name + ": expected " + expected;
+          "bad value '" + QuoteForMessage(value) + "' for " + spec->name + ": expected " + expected;
       return false;
     }
   }

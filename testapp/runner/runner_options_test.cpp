@@ -39,7 +39,7 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
                                  "--pause-after",
                                  "0",
                                  "--delay",
-                                 "4294967295",
+                                 "3600000",
                                  "--update-interval=0",
                                  "--interval",
                                  "0.25",
@@ -60,7 +60,7 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
   EXPECT_EQ(o.packet_size, 65536);
   EXPECT_EQ(o.file, "data.bin");
   EXPECT_EQ(o.pause_after, 0);
-  EXPECT_EQ(o.delay_ms, 4294967295u);
+  EXPECT_EQ(o.delay_ms, 3600000u);
   EXPECT_EQ(o.update_interval_ms, 0u);
   EXPECT_EQ(o.interval_s, 0.25);
   EXPECT_EQ(o.duration_s, 2.5);
@@ -107,7 +107,7 @@ TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
       {{"--file", std::string(256, 'f')}, "--file"},
       {{"--file", ""}, "--file"},
       {{"--pause-after", "-1"}, "--pause-after"},
-      {{"--delay", "4294967296"}, "--delay"},
+      {{"--delay", "3600001"}, "--delay"},
       {{"--update-interval", "x"}, "--update-interval"},
       {{"--interval", "0"}, "--interval"},
       {{"--interval", "1e3"}, "--interval"},
@@ -121,6 +121,10 @@ TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
       {{"--json=yes"}, "--json"},
       {{"--file", "a", "--no-file"}, "--no-file"},
       {{"--no-log", "--log", "x.log"}, "--no-log"},
+      // A huge or hostile value is quoted cut, on one line.
+      {{"--mode", std::string(120000, 'm')}, "--mode"},
+      {{"--ports", "1\n\x1b[2J"}, "--ports"},
+      {{std::string(5000, 'x')}, "unexpected argument"},
   };
   for (const Case& c : cases) {
     RunnerOptions options;
@@ -128,6 +132,8 @@ TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
     EXPECT_FALSE(ParseRunnerOptions(c.args, &options, &error)) << c.args[0];
     EXPECT_NE(error.find(c.named), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_EQ(error.find('\x1b'), std::string::npos) << error;
+    EXPECT_LT(error.size(), 200u) << error;
   }
 }
 

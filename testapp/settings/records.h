@@ -17,6 +17,16 @@ enum TestMode : int32_t { kLoopback = 0, kReceiveOnly = 1, kTransmitOnly = 2 };
 
 inline constexpr int kMaxPorts = 128;
 inline constexpr int32_t kMaxPacketSize = 65536;
+
+// The ranges the settings keep: a stored value outside them is brought
+// into range when it is loaded.
+inline constexpr int32_t kMinPortIndex = 1;
+inline constexpr int32_t kMaxPortIndex = 999;
+inline constexpr int32_t kMinPacketSize = 1;
+// An hour: a longer pause per packet or between two row refreshes serves
+// no test.
+inline constexpr uint32_t kMaxDelayMs = 3600000;
+inline constexpr uint32_t kMaxUpdateIntervalMs = 3600000;
 inline constexpr size_t kFileNameSize = 256;
 inline constexpr size_t kMaxFileNameLength = 255;
 

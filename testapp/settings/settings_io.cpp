@@ -89,12 +89,6 @@ void LoadSettings(SettingsStore& store, Settings* settings) {
   EncodeTestSettings(settings->Test, test);
   ReadImage(store, kTestValue, test, sizeof(test));
   settings->Test = DecodeTestSettings(test);
-  if (settings->Test.Mode < kLoopback || settings->Test.Mode > kTransmitOnly) {
-    settings->Test.Mode = kLoopback;
-  }
-  // A name typed into the registry by hand may lack its NUL; every reader
-  // of FileName treats it as a C string.
-  settings->Test.FileName[kMaxFileNameLength] = '\0';
 
   uint8_t port[sizeof(PortSettings)];
   EncodePortSettings(settings->Port, port);
@@ -110,6 +104,51 @@ void LoadSettings(SettingsStore& store, Settings* settings) {
   EncodeTimeoutSettings(settings->Timeouts, timeouts);
   ReadImage(store, kTimeoutsValue, timeouts, sizeof(timeouts));
   settings->Timeouts = DecodeTimeoutSettings(timeouts);
+
+  KeepSettingsInRange(settings);
+}
+
+void KeepSettingsInRange(Settings* settings) {
+  TestSettings& t = settings->Test;
+  t.PortIndex = std::clamp(t.PortIndex, kMinPortIndex, kMaxPortIndex);
+  t.PortCount = std::clamp<int32_t>(t.PortCount, 1, kMaxPorts);
+  if (t.Mode < kLoopback || t.Mode > kTransmitOnly) t.Mode = kLoopback;
+  if (t.PauseAfter < 0) t.PauseAfter = 0;
+  t.Delay = std::min(t.Delay, kMaxDelayMs);
+  t.UpdateInterval = std::min(t.UpdateInterval, kMaxUpdateIntervalMs);
+  // A name typed into the store by hand may lack its NUL; every reader of
+  // FileName treats it as a C string.
+  t.FileName[kMaxFileNameLength] = '\0';
+  settings->PacketSize = std::clamp(settings->PacketSize, kMinPacketSize, kMaxPacketSize);
+}
+
+WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect& available) {
+  // 64-bit throughout: stored values are any 32-bit number.
+  const int64_t area_width = std::max<int64_t>(int64_t{available.Right} - available.Left, 1);
+  const int64_t area_height = std::max<int64_t>(int64_t{available.Bottom} - available.Top, 1);
+  WindowGeometry g = stored;
+  if (g.Width != kUseDefault) {
+    g.Width = static_cast<int32_t>(std::clamp<int64_t>(
+        g.Width, std::min<int64_t>(kMinWindowWidth, area_width), area_width));
+  }
+  if (g.Height != kUseDefault) {
+    g.Height = static_cast<int32_t>(std::clamp<int64_t>(
+        g.Height, std::min<int64_t>(kMinWindowHeight, area_height), area_height));
+  }
+  if (g.Left != kUseDefault) {
+    const int64_t width = g.Width != kUseDefault ? g.Width : kMinVisibleWindowPart;
+    const int64_t visible = std::min<int64_t>(kMinVisibleWindowPart, width);
+    const int64_t lowest = int64_t{available.Left} - width + visible;
+    const int64_t highest = std::max(lowest, int64_t{available.Right} - visible);
+    g.Left = static_cast<int32_t>(std::clamp<int64_t>(g.Left, lowest, highest));
+  }
+  if (g.Top != kUseDefault) {
+    const int64_t height = g.Height != kUseDefault ? g.Height : kMinVisibleWindowPart;
+    const int64_t visible = std::min<int64_t>(kMinVisibleWindowPart, height);
+    const int64_t highest = std::max<int64_t>(available.Top, int64_t{available.Bottom} - visible);
+    g.Top = static_cast<int32_t>(std::clamp<int64_t>(g.Top, available.Top, highest));
+  }
+  return g;
 }
 
 void SaveSettings(SettingsStore& store, const Settings& settings,

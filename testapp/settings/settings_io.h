@@ -6,10 +6,10 @@
 // are never reported: a failed read leaves the default, a failed write
 // leaves the stored value as it was.
 //
-// Loading checks only Mode. PortCount and PacketSize load as stored; the run
-// controller clamps them before its port loop. LoadSettings does not clear
-// the port table: the main window calls the engine's ClearPortSlots beside
-// it.
+// A damaged store is not believed: a value of the wrong kind is ignored,
+// and every loaded field the dialogs set is brought into its range, so the
+// next save repairs the store. LoadSettings does not clear the port table:
+// the main window calls the engine's ClearPortSlots beside it.
 //
 // Call on the user-interface thread only, never while a run is active: the
 // worker threads read the records without locks.
@@ -61,12 +61,31 @@ class WindowLayoutSource {
 void LoadWindowLayout(SettingsStore& store, WindowGeometry* geometry, ColumnWidths* columns);
 
 // Sets the defaults of settings->Test, Port, PacketSize and Timeouts, then
-// reads "Test", "Port", "Packet" and "Timeouts" over them. A missing value
-// keeps the defaults, a shorter one overwrites only the leading bytes, a
-// longer one is cut to the record. A Mode outside 0..2 becomes Loopback;
-// FileName is always NUL-terminated afterwards. Geometry and Columns are
-// left alone (LoadWindowLayout fills them).
+// reads "Test", "Port", "Packet" and "Timeouts" over them. A value that is
+// missing or not binary keeps the defaults, a shorter one overwrites only
+// the leading bytes, a longer one is cut to the record. Then every field is
+// brought into range (KeepSettingsInRange). Geometry and Columns are left
+// alone (LoadWindowLayout fills them).
 void LoadSettings(SettingsStore& store, Settings* settings);
+
+// Brings the fields the dialogs set into their ranges, each on its own:
+// PortIndex kMinPortIndex..kMaxPortIndex, PortCount 1..kMaxPorts and
+// PacketSize kMinPacketSize..kMaxPacketSize (nearest bound), Mode 0..2
+// (else Loopback), PauseAfter at least 0 (a negative count is none), Delay
+// up to kMaxDelayMs, UpdateInterval up to kMaxUpdateIntervalMs; FileName
+// is NUL-terminated. A field in range is never changed.
+void KeepSettingsInRange(Settings* settings);
+
+// The part of a window that stays on the screen whatever position was
+// stored, enough to grab it and move it back.
+inline constexpr int32_t kMinVisibleWindowPart = 64;
+
+// Fits a loaded geometry to the screen area `available`: a stored size is
+// cut to the area's size (and still raised to the minimum size where the
+// area allows it); a stored position is moved so that the top edge lies on
+// the area and at least kMinVisibleWindowPart pixels of the width do.
+// kUseDefault values stay as they are.
+WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect& available);
 
 // Writes the four records as byte images; then, unless the window is
 // minimised or its rectangle cannot be read, "Left" and "Top" (raised to 0),

@@ -67,12 +67,11 @@ Settings Defaults() {
   return s;
 }
 
-// Every field differs from its default. PortCount above the 128 slots and
-// PacketSize above 65536 are kept as they are: loading clamps neither.
+// Every field differs from its default, each within its range.
 Settings Sample() {
   Settings s = Defaults();
   s.Test.PortIndex = 3;
-  s.Test.PortCount = 200;
+  s.Test.PortCount = 20;
   s.Test.PauseAfter = 50;
   s.Test.TimeoutBlockedThreads = 0;
   s.Test.Mode = kReceiveOnly;
@@ -82,7 +81,7 @@ Settings Sample() {
   s.Test.Delay = 20;
   s.Test.UpdateInterval = 250;
   s.Port = {115200, 7, 2, 1, 0, 0};
-  s.PacketSize = 70000;
+  s.PacketSize = 1500;
   s.Timeouts = {30, 40};
   return s;
 }
@@ -138,6 +137,107 @@ TEST(SettingsIoTest, SaveToUnavailableStoreKeepsStoredValues) {
   ExpectSameRecords(s, Sample());
   EXPECT_EQ(s.Geometry.Width, 640);
   EXPECT_EQ(s.Columns.Width[5], 100u);
+}
+
+// Each field out of range is brought into range on its own; the others
+// load as stored.
+TEST(SettingsIoTest, FieldsOutOfRangeLoadInRange) {
+  struct Case {
+    const char* what;
+    void (*damage)(Settings*);
+    void (*expect)(Settings*);
+  };
+  const Case cases[] = {
+      {"PortIndex huge", [](Settings* s) { s->Test.PortIndex = 1954103872; },
+       [](Settings* s) { s->Test.PortIndex = 999; }},
+      {"PortIndex 0", [](Settings* s) { s->Test.PortIndex = 0; },
+       [](Settings* s) { s->Test.PortIndex = 1; }},
+      {"PortIndex negative", [](Settings* s) { s->Test.PortIndex = INT32_MIN; },
+       [](Settings* s) { s->Test.PortIndex = 1; }},
+      {"PortCount 0", [](Settings* s) { s->Test.PortCount = 0; },
+       [](Settings* s) { s->Test.PortCount = 1; }},
+      {"PortCount 129", [](Settings* s) { s->Test.PortCount = 129; },
+       [](Settings* s) { s->Test.PortCount = 128; }},
+      {"PacketSize 0", [](Settings* s) { s->PacketSize = 0; }, [](Settings* s) { s->PacketSize = 1; }},
+      {"PacketSize 70000", [](Settings* s) { s->PacketSize = 70000; },
+       [](Settings* s) { s->PacketSize = 65536; }},
+      {"PauseAfter negative", [](Settings* s) { s->Test.PauseAfter = -3; },
+       [](Settings* s) { s->Test.PauseAfter = 0; }},
+      {"Delay huge", [](Settings* s) { s->Test.Delay = 0xFFFFFFFFu; },
+       [](Settings* s) { s->Test.Delay = kMaxDelayMs; }},
+      {"UpdateInterval huge", [](Settings* s) { s->Test.UpdateInterval = kMaxUpdateIntervalMs + 1; },
+       [](Settings* s) { s->Test.UpdateInterval = kMaxUpdateIntervalMs; }},
+      {"all at their bounds", [](Settings* s) {
+         s->Test.PortIndex = 999;
+         s->Test.PortCount = 128;
+         s->PacketSize = 1;
+         s->Test.Delay = kMaxDelayMs;
+         s->Test.UpdateInterval = 0;
+       }, [](Settings*) {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Settings stored = Sample();
+    c.damage(&stored);
+    MemoryStore store;
+    for (const char* name : kRecordNames) store.PutBinary(name, ImageOf(stored, name));
+
+    Settings s = Garbage();
+    LoadSettings(store, &s);
+    Settings expected = stored;
+    c.expect(&expected);
+    ExpectSameRecords(s, expected);
+  }
+}
+
+// A number where a record's image belongs is no image: the record keeps
+// its defaults, and the next save writes the image.
+TEST(SettingsIoTest, ANumberInPlaceOfARecordIsIgnoredAndRepairedBySave) {
+  MemoryStore store;
+  for (const char* name : kRecordNames) store.PutU32(name, 42);
+  Settings s = Garbage();
+  LoadSettings(store, &s);
+  ExpectSameRecords(s, Defaults());
+
+  SaveSettings(store, s, FakeWindow());
+  for (const char* name : kRecordNames) {
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(store.GetBinary(name, &bytes)) << name;
+    EXPECT_EQ(bytes, ImageOf(Defaults(), name)) << name;
+  }
+}
+
+TEST(SettingsIoTest, WindowIsFittedToTheScreen) {
+  const ScreenRect screen = {0, 30, 1920, 1080};  // a panel above
+  struct Case {
+    const char* what;
+    WindowGeometry stored;
+    WindowGeometry fitted;
+  };
+  const Case cases[] = {
+      {"on screen", {100, 100, 800, 600}, {100, 100, 800, 600}},
+      {"huge", {0, 0, 99999999, 99999999}, {0, 30, 1920, 1050}},
+      {"far right and below", {50000, 40000, 800, 600}, {1856, 1016, 800, 600}},
+      {"partly off to the left", {-700, 200, 800, 600}, {-700, 200, 800, 600}},
+      {"wholly off to the left", {-5000, 200, 800, 600}, {-736, 200, 800, 600}},
+      {"above the top", {100, 0, 800, 600}, {100, 30, 800, 600}},
+      {"system chosen", {kUseDefault, kUseDefault, kUseDefault, kUseDefault},
+       {kUseDefault, kUseDefault, kUseDefault, kUseDefault}},
+      {"system chosen place, huge size", {kUseDefault, kUseDefault, 5000, 5000},
+       {kUseDefault, kUseDefault, 1920, 1050}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const WindowGeometry g = FitWindowToScreen(c.stored, screen);
+    EXPECT_EQ(g.Left, c.fitted.Left);
+    EXPECT_EQ(g.Top, c.fitted.Top);
+    EXPECT_EQ(g.Width, c.fitted.Width);
+    EXPECT_EQ(g.Height, c.fitted.Height);
+  }
+  // A screen smaller than the minimum size: the window is the screen's.
+  const WindowGeometry tiny = FitWindowToScreen({0, 0, 300, 200}, {0, 0, 240, 160});
+  EXPECT_EQ(tiny.Width, 240);
+  EXPECT_EQ(tiny.Height, 160);
 }
 
 TEST(SettingsIoTest, ModeOutsideRangeLoadsAsLoopbackOtherFieldsKept) {
@@ -283,10 +383,10 @@ TEST(SettingsIoTest, SaveWritesRecordsThenGeometryThenColumnsInOrder) {
     ASSERT_TRUE(store.GetBinary(name, &bytes)) << name;
     EXPECT_EQ(bytes, ImageOf(settings, name)) << name;
   }
-  // "Packet" is a binary image, not a 32-bit value: 70000 = 0x00011170.
+  // "Packet" is a binary image, not a 32-bit value: 1500 = 0x000005DC.
   std::vector<uint8_t> packet;
   ASSERT_TRUE(store.GetBinary("Packet", &packet));
-  EXPECT_EQ(packet, (std::vector<uint8_t>{0x70, 0x11, 0x01, 0x00}));
+  EXPECT_EQ(packet, (std::vector<uint8_t>{0xDC, 0x05, 0x00, 0x00}));
 
   uint32_t v = 0;
   ASSERT_TRUE(store.GetU32("Left", &v));

@@ -91,11 +91,23 @@ class WindowLayout : public WindowLayoutSource {
 
 // Places `window` as stored; kUseDefault lets the window system choose the
 // position, or gives the default size.
-void ApplyGeometry(QWidget* window, const WindowGeometry& g) {
+void ApplyGeometry(QWidget* window, const WindowGeometry& stored) {
+  // A stored rectangle may come from another screen, or from a damaged
+  // store: it is fitted to the screen it would appear on.
+  WindowGeometry g = stored;
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (g.Left != kUseDefault && g.Top != kUseDefault) {
+    if (QScreen* at = QGuiApplication::screenAt(QPoint(g.Left, g.Top))) screen = at;
+  }
+  if (screen != nullptr) {
+    const QRect area = screen->availableGeometry();
+    g = FitWindowToScreen(g, ScreenRect{area.left(), area.top(), area.left() + area.width(),
+                                        area.top() + area.height()});
+  }
   QSize size(kDefaultWidth, kDefaultHeight);
   if (g.Width != kUseDefault && g.Height != kUseDefault) {
     size = QSize(g.Width, g.Height);
-  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+  } else if (screen != nullptr) {
     size = size.boundedTo(screen->availableGeometry().size());
   }
   if (g.Left != kUseDefault && g.Top != kUseDefault) {

@@ -20,17 +20,11 @@ QSettingsStore::~QSettingsStore() { settings_.sync(); }
 
 bool QSettingsStore::ReadBinary(const char* name, void* buffer, size_t size, size_t* taken) {
   const QVariant value = settings_.value(QString::fromLatin1(name));
-  QByteArray bytes;
-  switch (value.metaType().id()) {
-    case QMetaType::QByteArray:
-      bytes = value.toByteArray();
-      break;
-    case QMetaType::QString:
-      bytes = value.toString().toUtf8();
-      break;
-    default:
-      return false;  // missing, or a number
-  }
+  // Only a byte array is a record's image. A string (a byte array cut in
+  // the file, so that its "@ByteArray(" prefix is no longer recognised, or
+  // a value typed by hand) or a number is not believed.
+  if (value.metaType().id() != QMetaType::QByteArray) return false;
+  const QByteArray bytes = value.toByteArray();
   const size_t n = std::min(size, static_cast<size_t>(bytes.size()));
   if (n > 0) std::memcpy(buffer, bytes.constData(), n);
   if (taken != nullptr) *taken = n;

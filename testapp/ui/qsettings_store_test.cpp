@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdio>
@@ -177,7 +178,63 @@ class QSettingsStoreTest : public QObject {
     const QStringList lines = ReadInFreshProcess({"u", "Width", "u", "Left", "u", "Top", "u",
                                                   "Blob", "b", "Text", "b", "Blob", "b", "Width"});
     QCOMPARE(lines, QStringList({"u Width 640", "u Left missing", "u Top missing", "u Blob missing",
-                                 "b Text 68656c6c6f", "b Blob 410042", "b Width 363430"}));
+                                 "b Text missing", "b Blob 410042", "b Width missing"}));
+  }
+
+  // A byte array cut in the file reads as a string, and a number in place
+  // of a record is no image either: both leave the defaults. A whole image
+  // with fields out of range loads in range. The next save repairs all.
+  void DamagedRecordsAreNotBelievedAndTheNextSaveRepairsThem() {
+    const QString path = QSettingsStore().FileName();
+    QDir().mkpath(QFileInfo(path).path());
+    Settings wild{};
+    {
+      MemoryStore empty;
+      LoadSettings(empty, &wild);
+    }
+    wild.Test.PortIndex = 1954103872;
+    wild.Test.PortCount = -5;
+    wild.Test.Delay = 0xFFFFFFFFu;
+    uint8_t image[sizeof(TestSettings)];
+    EncodeTestSettings(wild.Test, image);
+    QSettings ini(path, QSettings::IniFormat);
+    ini.setValue("Test", QByteArray(reinterpret_cast<char*>(image), sizeof(image)));
+    ini.sync();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("Port=42\nPacket=@ByteArray(\\0\\0\nTimeouts=@ByteArray(\n");
+    file.close();
+
+    Settings loaded{};
+    {
+      QSettingsStore store;
+      LoadSettings(store, &loaded);
+    }
+    QCOMPARE(loaded.Test.PortIndex, kMaxPortIndex);
+    QCOMPARE(loaded.Test.PortCount, 1);
+    QCOMPARE(loaded.Test.Delay, kMaxDelayMs);
+    QCOMPARE(loaded.Port.BaudRate, DefaultPortSettings().BaudRate);
+    QCOMPARE(loaded.PacketSize, kDefaultPacketSize);
+    QCOMPARE(loaded.Timeouts.ReadTotalTimeoutMultiplier, kDefaultTimeouts.ReadTotalTimeoutMultiplier);
+
+    struct NoWindow : WindowLayoutSource {
+      bool IsMinimized() const override { return true; }
+      bool GetScreenRect(ScreenRect*) const override { return false; }
+      uint32_t ColumnWidth(int) const override { return 0; }
+    };
+    {
+      QSettingsStore store;
+      SaveSettings(store, loaded, NoWindow());
+    }
+    const QStringList lines = ReadInFreshProcess({"b", "Port", "b", "Packet"});
+    uint8_t port[sizeof(PortSettings)];
+    EncodePortSettings(DefaultPortSettings(), port);
+    const QByteArray port_hex = QByteArray(reinterpret_cast<char*>(port), sizeof(port)).toHex();
+    QCOMPARE(lines, QStringList({"b Port " + QString::fromLatin1(port_hex), "b Packet 00040000"}));
+    QSettingsStore store;
+    Settings reloaded{};
+    LoadSettings(store, &reloaded);
+    QVERIFY(std::memcmp(&reloaded.Test, &loaded.Test, sizeof(TestSettings)) == 0);
   }
 };
 
