@@ -6,8 +6,6 @@
 // that use it have been joined: at the next Start, or in JoinAllPorts.
 #include "testapp/engine/run_controller.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +21,8 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/exerciser.h"
 #include "testapp/engine/worker_loops.h"
+#include "testapp/platform/message_quote.h"
+#include "testapp/platform/regular_file.h"
 #include "testapp/platform/thread_priority.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
@@ -253,8 +253,10 @@ bool StartRun() {
   // 1. The transmit/compare file, or the pattern.
   if (s.Test.FileNameLength != 0) {
     const std::string name(s.Test.FileName, strnlen(s.Test.FileName, kFileNameSize));
-    if (!LoadTransmitFile(name.c_str())) {
-      EngineMessages().ShowError(kFileErrorText);
+    std::string reason;
+    if (!LoadTransmitFile(name.c_str(), &reason)) {
+      EngineMessages().ShowError(std::string(kFileErrorText) + "\n" + QuoteForMessage(name) +
+                                 ": " + reason);
       return false;
     }
     // Lowers the setting itself, which is saved at exit.
@@ -281,6 +283,7 @@ bool StartRun() {
   // 5. Port by port; threads of earlier ports already run meanwhile.
   const int32_t mode = s.Test.Mode;
   int set_up = 0;
+  bool configuration_loaded = false;
   for (int i = 0; i < s.Test.PortCount; ++i) {
     PortContext& port = run.Ports[i];
     port.FileOffset = 0;
@@ -303,6 +306,16 @@ bool StartRun() {
       continue;
     }
     port.InUse.store(1);
+    // The file is read once, when the first port is open: every port gets
+    // the same block, and a file that cannot be read is said once.
+    if (!configuration_loaded) {
+      configuration_loaded = true;
+      std::string reason;
+      if (!LoadConfigFile(kConfigFileName, &reason)) {
+        EngineMessages().ShowNotice(ConfigFileNotice(kConfigFileName),
+                                    ConfigFileDetail(kConfigFileName, reason));
+      }
+    }
     ConfigurePort(port.DeviceOwner.get());
     port.LineBitRate = QueryLineRate(*port.DeviceOwner);
     port.Row = EngineView().InsertRow(i, PortLabel(n));
@@ -403,24 +416,21 @@ void JoinAllPorts() {
   run.ExitEvent.reset();
 }
 
-bool LoadTransmitFile(const char* file_name) {
+bool LoadTransmitFile(const char* file_name, std::string* reason) {
   Settings& s = GlobalSettings();
-  std::FILE* file = std::fopen(file_name, "rb");
-  if (file == nullptr) return false;
-  struct stat info;
-  bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-            static_cast<uint64_t>(info.st_size) <= std::numeric_limits<uint32_t>::max();
-  // FileSize is 32-bit; a file past 4 GiB cannot be described and is
-  // refused.
-  s.Test.FileSize = ok ? static_cast<uint32_t>(info.st_size) : 0;
-  std::unique_ptr<uint8_t[]> buffer;
-  if (ok) {
-    buffer.reset(new (std::nothrow) uint8_t[s.Test.FileSize]);
-    ok = buffer != nullptr && std::fread(buffer.get(), 1, s.Test.FileSize, file) == s.Test.FileSize;
+  s.Test.FileSize = 0;
+  // FileSize is 32-bit: a larger file cannot be described and is refused
+  // before it is read.
+  FileContents contents;
+  if (!ReadRegularFile(file_name, std::numeric_limits<uint32_t>::max(), &contents, reason)) {
+    return false;
   }
-  std::fclose(file);
-  if (!ok) return false;
-  Run().FileBuffer = std::move(buffer);
+  if (contents.size == 0) {
+    *reason = kReasonEmptyFile;
+    return false;
+  }
+  s.Test.FileSize = static_cast<uint32_t>(contents.size);
+  Run().FileBuffer = std::move(contents.bytes);
   return true;
 }
 

@@ -8,6 +8,8 @@
 #ifndef QUARNEX_ENGINE_RUN_CONTROLLER_H_
 #define QUARNEX_ENGINE_RUN_CONTROLLER_H_
 
+#include <string>
+
 #include "testapp/engine/port_table.h"
 #include "testapp/report/results_view.h"
 
@@ -39,7 +41,12 @@ void CloseAllPorts();
 // before it touches a slot; the program calls it once more at exit.
 void JoinAllPorts();
 
-bool LoadTransmitFile(const char* file_name);
+// Reads the transmit/compare file into FileBuffer and its size into
+// FileSize. Only a non-empty regular file of at most 4 GiB - 1 bytes is
+// read (regular_file.h); otherwise returns false with FileSize 0 and the
+// reason in *reason, and FileBuffer is left as it was.
+inline constexpr char kReasonEmptyFile[] = "empty file";
+bool LoadTransmitFile(const char* file_name, std::string* reason);
 void BuildTxPattern();
 bool StartPortThreads(PortContext& port, int32_t mode);
 

@@ -4,6 +4,7 @@
 #include "testapp/engine/run_controller.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -241,22 +242,26 @@ TEST_F(RunControllerTest, ShortFileLowersPacketSize) {
   EXPECT_EQ(GlobalSettings().PacketSize, 300);
 }
 
+// The message keeps its text and adds the path and the reason. Nothing
+// blocks on a FIFO, and nothing is read from a device file.
 TEST_F(RunControllerTest, UnusableFileFailsBeforeAnyPort) {
-  struct Case {
-    const char* name;
-    bool create_empty;
+  ASSERT_EQ(mkdir("folder.bin", 0700), 0);
+  ASSERT_EQ(mkfifo("fifo.bin", 0600), 0);
+  ASSERT_TRUE(WriteTextFile("empty.bin", ""));
+  const std::pair<const char*, const char*> cases[] = {
+      {"empty.bin", "empty file"},          {"absent.bin", "no such file"},
+      {"folder.bin", "not a regular file"}, {"fifo.bin", "not a regular file"},
+      {"/dev/zero", "not a regular file"},
   };
-  for (const Case& c : {Case{"empty.bin", true}, Case{"absent.bin", false}}) {
-    SCOPED_TRACE(c.name);
-    if (c.create_empty) {
-      UseFile(c.name, "");
-    } else {
-      TestSettings& t = GlobalSettings().Test;
-      std::snprintf(t.FileName, sizeof(t.FileName), "%s", c.name);
-      t.FileNameLength = static_cast<uint8_t>(std::strlen(c.name));
-    }
+  for (const auto& [name, reason] : cases) {
+    SCOPED_TRACE(name);
+    TestSettings& t = GlobalSettings().Test;
+    std::snprintf(t.FileName, sizeof(t.FileName), "%s", name);
+    t.FileNameLength = static_cast<uint8_t>(std::strlen(name));
     EXPECT_FALSE(StartRun());
-    EXPECT_EQ(view_.Messages().back(), "Error in getting specified file");
+    EXPECT_EQ(view_.Messages().back(),
+              std::string("Error in getting specified file\n") + name + ": " + reason);
+    EXPECT_EQ(GlobalSettings().Test.FileSize, 0u);
     EXPECT_EQ(view_.RowCount(), 0);
     EXPECT_TRUE(opened_.empty());
   }

@@ -28,6 +28,8 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it; the caller owns it now.
+  int Release() { return std::exchange(fd_, -1); }
   // Closes the descriptor held (if any) and takes `fd`.
   void Reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);

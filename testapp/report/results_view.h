@@ -9,6 +9,7 @@
 #ifndef QUARNEX_REPORT_RESULTS_VIEW_H_
 #define QUARNEX_REPORT_RESULTS_VIEW_H_
 
+#include <cstdio>
 #include <string_view>
 
 namespace quarnex {
@@ -45,6 +46,16 @@ class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void ShowError(std::string_view text) = 0;
+  // A notice that needs no answer, once per Start: the configuration file
+  // could not be read. `text` is the program's own wording; `detail` names
+  // the path and the reason. By default `text` goes to standard output
+  // without a line feed, as it always has, and `detail` to standard error
+  // as a line of its own.
+  virtual void ShowNotice(std::string_view text, std::string_view detail) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(detail.size()), detail.data());
+  }
 };
 
 }  // namespace quarnex

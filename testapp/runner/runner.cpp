@@ -42,35 +42,6 @@ constexpr double kPollMs = 20.0;
 // a "more ports" line and the total.
 constexpr int kTableChromeLines = 4;
 
-// The configuration reader reports a missing quarnex.cfg on standard output,
-// once per port and without a line feed. Standard output carries the
-// runner's results, so it says so once on standard error instead and sends
-// the reader's repeats nowhere while the ports are configured.
-class MissingConfigNotice {
- public:
-  MissingConfigNotice() {
-    if (access(kConfigFileName, R_OK) == 0) return;
-    std::fprintf(stderr, "%s file not found\n", kConfigFileName);
-    std::fflush(stdout);
-    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null_fd < 0) return;
-    saved_fd_ = dup(STDOUT_FILENO);
-    if (saved_fd_ >= 0) dup2(null_fd, STDOUT_FILENO);
-    close(null_fd);
-  }
-  ~MissingConfigNotice() {
-    if (saved_fd_ < 0) return;
-    std::fflush(stdout);
-    dup2(saved_fd_, STDOUT_FILENO);
-    close(saved_fd_);
-  }
-  MissingConfigNotice(const MissingConfigNotice&) = delete;
-  MissingConfigNotice& operator=(const MissingConfigNotice&) = delete;
-
- private:
-  int saved_fd_ = -1;
-};
-
 // The slots that were opened at Start: the engine gave each one a row.
 std::vector<int> OpenedSlots(const CellStore& view) {
   std::vector<int> slots;
@@ -229,11 +200,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
     note_log_failure("; running without a log");
   }
 
-  bool started = false;
-  {
-    MissingConfigNotice notice;
-    started = StartHeadlessRun();
-  }
+  const bool started = StartHeadlessRun();
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);
 

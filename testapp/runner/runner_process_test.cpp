@@ -479,9 +479,17 @@ TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
 TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutputClean) {
   Sandbox box;
   fs::remove(box.dir() / "quarnex.cfg");
+  // A FIFO in its place is refused at once, not waited on.
+  Sandbox fifo_box;
+  fs::remove(fifo_box.dir() / "quarnex.cfg");
+  ASSERT_EQ(mkfifo((fifo_box.dir() / "quarnex.cfg").c_str(), 0600), 0);
+  const Finished fifo = RunToEnd(fifo_box, {"--ports", "1-3", "--duration", "0.5", "--json"});
+  EXPECT_EQ(fifo.status, 0) << fifo.err;
+  EXPECT_EQ(fifo.err, "quarnex.cfg file not found\nquarnex.cfg: not a regular file\n");
+
   const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.5", "--json"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "quarnex.cfg file not found\n");
+  EXPECT_EQ(run.err, "quarnex.cfg file not found\nquarnex.cfg: no such file\n");
   // Every line of standard output is JSON (Summary checks them all).
   const QJsonObject summary = Summary(run.out);
   // No BitRate line: the line is unpaced and has no throughput figure.

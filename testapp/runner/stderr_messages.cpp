@@ -11,6 +11,15 @@ void StderrMessages::ShowError(std::string_view text) {
   std::fflush(out_);
 }
 
+void StderrMessages::ShowNotice(std::string_view text, std::string_view detail) {
+  std::lock_guard lock(mu_);
+  for (std::string_view line : {text, detail}) {
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fputc('\n', out_);
+  }
+  std::fflush(out_);
+}
+
 std::vector<std::string> StderrMessages::Messages() const {
   std::lock_guard lock(mu_);
   return messages_;

@@ -26,6 +26,9 @@ class StderrMessages : public MessageSink {
   // Writes "Error: <text>" and a line feed; a text of several lines keeps
   // its line feeds, as the box shows them. Flushed at once.
   void ShowError(std::string_view text) override;
+  // Standard output carries the runner's results, so the notice comes here
+  // too: `text` and `detail`, a line each.
+  void ShowNotice(std::string_view text, std::string_view detail) override;
 
   // Every text shown, oldest first.
   std::vector<std::string> Messages() const;

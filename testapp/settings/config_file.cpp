@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "testapp/platform/regular_file.h"
+
 namespace quarnex {
 
 namespace {
@@ -83,14 +85,17 @@ int ReadPieces(NextByte next_byte, const KeyValueCallback& callback) {
 
 }  // namespace
 
-int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback) {
+int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback,
+                     std::string* reason) {
+  OpenedFile opened;
+  if (!OpenRegularFile(file_name, kMaxConfigFileSize, &opened, reason)) return kResultError;
   // Binary mode: the CR LF translation is ours, the same on every platform.
-  std::FILE* file = std::fopen(file_name, "rb");
+  std::FILE* file = fdopen(opened.fd.get(), "rb");
   if (file == nullptr) {
-    std::printf("%s file not found", file_name);
-    std::fflush(stdout);
+    *reason = kReasonReadFailed;
     return kResultError;
   }
+  opened.fd.Release();  // the stream owns the descriptor now
   const int result = ReadPieces(
       [file]() {
         const int c = std::getc(file);
@@ -99,6 +104,7 @@ int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback) {
       },
       callback);
   std::fclose(file);
+  if (result == kResultError) *reason = kReasonReadFailed;
   return result;
 }
 

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace quarnex {
@@ -29,14 +30,18 @@ inline constexpr size_t kMaxPieceLength = 98;
 // the call. Returns 0 to stop reading, anything else to go on.
 using KeyValueCallback = std::function<int(const char* key, const char* value)>;
 
+// The largest configuration file read; a larger one is refused unread.
+inline constexpr uint64_t kMaxConfigFileSize = UINT32_MAX;
+
 // Reads the file `file_name` (relative names resolve against the current
 // directory) and hands every entry to `callback`. Returns 1 at the end of
-// the file; -1 when the file cannot be opened, after writing
-// "<file_name> file not found" (no newline) to standard output; -1 on a read
-// error (a directory in place of the file is one); or, when the callback
-// returned 0, the 1-based number of that piece, skipped pieces counted. The
-// file is closed on every path.
-int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback);
+// the file; or, when the callback returned 0, the 1-based number of that
+// piece, skipped pieces counted; or -1 when the file cannot be used, with
+// the reason in *reason: only a regular file of at most kMaxConfigFileSize
+// bytes is read, opened without blocking (regular_file.h), and a failed
+// read is a reason too. Writes nothing; the file is closed on every path.
+int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback,
+                     std::string* reason);
 
 // The same reader over a buffer in memory: returns 1 at the end of `text`
 // or the number of the piece on which the callback returned 0.

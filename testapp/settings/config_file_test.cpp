@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "testapp/platform/regular_file.h"
+
 namespace quarnex {
 namespace {
 
@@ -176,47 +178,52 @@ class ReadKeyValueFileTest : public ::testing::Test {
 TEST_F(ReadKeyValueFileTest, ReadsEntriesOfACrLfFile) {
   WriteFile("quarnex.cfg", "Lim=5\r\n=5\r\n" + std::string(150, 'x') + "\r\nB=\0z\r\nC=7"s);
   Collector collector;
-  EXPECT_EQ(ReadKeyValueFile("quarnex.cfg", collector.Callback()), 1);
+  std::string reason;
+  EXPECT_EQ(ReadKeyValueFile("quarnex.cfg", collector.Callback(), &reason), 1);
   EXPECT_EQ(collector.entries, (Entries{{"Lim", "5\n"}, {"C", "7"}}));
 }
 
 TEST_F(ReadKeyValueFileTest, StopReturnsThePieceNumber) {
   WriteFile("quarnex.cfg", "A=1\r\n\r\n" + std::string(200, 'y') + "\r\nStop=1\r\nB=2\r\n");
   Collector collector;
+  std::string reason;
   // Pieces: A, blank, 98 + 98 + "yyyy\n", Stop.
-  EXPECT_EQ(ReadKeyValueFile("quarnex.cfg", collector.Callback()), 6);
+  EXPECT_EQ(ReadKeyValueFile("quarnex.cfg", collector.Callback(), &reason), 6);
   EXPECT_EQ(collector.entries, (Entries{{"A", "1\n"}, {"Stop", "1\n"}}));
 }
 
-TEST_F(ReadKeyValueFileTest, MissingFileIsReportedOnStandardOutput) {
-  Collector collector;
-  testing::internal::CaptureStdout();
-  const int result = ReadKeyValueFile("absent.cfg", collector.Callback());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "absent.cfg file not found");
-  EXPECT_EQ(result, -1);
-  EXPECT_TRUE(collector.entries.empty());
+// Whatever stands in place of the file, the reader says why it read
+// nothing, writes nothing itself and never blocks (a FIFO without a
+// writer).
+TEST_F(ReadKeyValueFileTest, WhatCannotBeReadIsRefusedWithItsReason) {
+  ASSERT_EQ(mkdir("folder.cfg", 0700), 0);
+  ASSERT_EQ(mkfifo("fifo.cfg", 0600), 0);
+  const std::pair<const char*, const char*> cases[] = {
+      {"absent.cfg", kReasonNoSuchFile},
+      {"folder.cfg", kReasonNotRegular},
+      {"fifo.cfg", kReasonNotRegular},
+      {"/dev/zero", kReasonNotRegular},
+  };
+  for (const auto& [name, expected] : cases) {
+    SCOPED_TRACE(name);
+    Collector collector;
+    std::string reason;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ReadKeyValueFile(name, collector.Callback(), &reason), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(reason, expected);
+    EXPECT_TRUE(collector.entries.empty());
+  }
 }
 
-TEST_F(ReadKeyValueFileTest, DirectoryInPlaceOfTheFileIsAReadError) {
-  ASSERT_EQ(mkdir("quarnex.cfg", 0700), 0);
-  Collector collector;
-  testing::internal::CaptureStdout();
-  const int result = ReadKeyValueFile("quarnex.cfg", collector.Callback());
-  // fopen of a directory succeeds here; reading it fails.
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(result, -1);
-  EXPECT_TRUE(collector.entries.empty());
-}
-
-TEST_F(ReadKeyValueFileTest, UnreadableFileCannotBeOpened) {
+TEST_F(ReadKeyValueFileTest, UnreadableFileIsPermissionDenied) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
   WriteFile("quarnex.cfg", "Lim=5\n");
   ASSERT_EQ(chmod("quarnex.cfg", 0), 0);
   Collector collector;
-  testing::internal::CaptureStdout();
-  const int result = ReadKeyValueFile("quarnex.cfg", collector.Callback());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quarnex.cfg file not found");
-  EXPECT_EQ(result, -1);
+  std::string reason;
+  EXPECT_EQ(ReadKeyValueFile("quarnex.cfg", collector.Callback(), &reason), -1);
+  EXPECT_EQ(reason, kReasonPermissionDenied);
   EXPECT_TRUE(collector.entries.empty());
 }
 

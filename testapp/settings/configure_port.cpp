@@ -3,24 +3,33 @@
 #include <cstring>
 
 #include "testapp/driver/control_codes.h"
+#include "testapp/platform/message_quote.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/config_file.h"
 
 namespace quarnex {
 
-int ConfigurePort(Device* device) { return ConfigurePortFromFile(device, kConfigFileName); }
-
-int ConfigurePortFromFile(Device* device, const char* file_name) {
+bool LoadConfigFile(const char* file_name, std::string* reason) {
   DeviceConfigBlock& block = GlobalConfigBlock();
   std::memset(block.bytes, 0, sizeof(block.bytes));
-  // A missing or unreadable file leaves the block zero; the port still runs.
-  ReadKeyValueFile(file_name, ApplyConfigKey);
+  // A file that cannot be read leaves the block zero; the ports still run.
+  const bool read = ReadKeyValueFile(file_name, ApplyConfigKey, reason) != -1;
   // After the whole file, so the preset sees the final sync characters
   // wherever their keys stand.
   if (GlobalTesterOptions().StripSyncIdle.load() != 0) ApplyStripSyncIdlePreset(&block);
+  return read;
+}
 
-  // The driver's answers are not examined: a port whose driver rejects its
-  // configuration still takes part in the run.
+std::string ConfigFileNotice(const char* file_name) {
+  return std::string(file_name) + " file not found";
+}
+
+std::string ConfigFileDetail(const char* file_name, const std::string& reason) {
+  return QuoteForMessage(file_name) + ": " + reason;
+}
+
+int ConfigurePort(Device* device) {
+  const DeviceConfigBlock& block = GlobalConfigBlock();
   device->Control(kIoctlSetConfiguration, block.bytes, kConfigBlockSize, nullptr, 0, nullptr);
   uint8_t two_values[kTwoValuesSize];
   StoreU32(two_values, 0, kTwoValuesFirst);

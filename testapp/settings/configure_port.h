@@ -1,6 +1,6 @@
-// The per-port configuration step of a run start: rebuild the device
-// configuration block from the configuration file and hand it, with the
-// two-value request, to the port's driver.
+// The configuration step of a run start: build the device configuration
+// block from the configuration file once, then hand it, with the two-value
+// request, to each port's driver.
 //
 // Thread-safety: runs on the thread that starts the run. It rewrites the
 // process's one DeviceConfigBlock, which no worker thread reads, and the
@@ -9,6 +9,7 @@
 #define QUARNEX_SETTINGS_CONFIGURE_PORT_H_
 
 #include <cstdint>
+#include <string>
 
 #include "testapp/driver/device.h"
 
@@ -22,18 +23,25 @@ inline constexpr uint32_t kTwoValuesFirst = 1000;
 inline constexpr uint32_t kTwoValuesSecond = 100;
 inline constexpr uint32_t kTwoValuesSize = 8;
 
-// Zeroes the global block, reads kConfigFileName into it and the tester
-// options, applies the StripSyncIdle preset when that option is nonzero
-// (also one kept from an earlier read), then sends the 338-byte block and
-// the two values to `device` (an open device, not null) with synchronous
-// control requests. A missing
-// file (reported on standard output by the reader) and a rejected request
-// are ignored: the block is sent all the same. Returns 1 every time; the
-// block keeps what was sent until the next call.
-int ConfigurePort(Device* device);
+// Zeroes the global block, reads `file_name` into it and into the tester
+// options, then applies the StripSyncIdle preset when that option is
+// nonzero (also one kept from an earlier read). Returns false when the file
+// could not be read (config_file.h says which files are read), with the
+// reason in *reason; the block then holds no more than the preset, and
+// what the file had set before a failed read stays set.
+bool LoadConfigFile(const char* file_name, std::string* reason);
 
-// The same with another configuration file.
-int ConfigurePortFromFile(Device* device, const char* file_name);
+// What is said when the configuration file could not be read:
+// "<file_name> file not found", and the detail line "<file_name>: <reason>"
+// with at most 80 characters of the name.
+std::string ConfigFileNotice(const char* file_name);
+std::string ConfigFileDetail(const char* file_name, const std::string& reason);
+
+// Sends the block as last loaded (338 bytes) and then the two values to
+// `device` (an open device, not null) with synchronous control requests. A
+// rejected request is ignored: a port whose driver refuses its
+// configuration still takes part in the run. Returns 1 every time.
+int ConfigurePort(Device* device);
 
 }  // namespace quarnex
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/recording_device.h"
+#include "testapp/platform/regular_file.h"
 #include "testapp/settings/config_block.h"
 
 namespace quarnex {
@@ -49,6 +52,14 @@ class ConfigurePortTest : public ::testing::Test {
   }
   static void WriteFile(const char* name, const std::string& content) {
     std::ofstream(name, std::ios::binary) << content;
+  }
+  // A Start's configuration of one port: the file, then the requests.
+  // Returns the reason when the file could not be read, else "".
+  static std::string Configure(RecordingDevice* device, const char* file = kConfigFileName) {
+    std::string reason;
+    if (LoadConfigFile(file, &reason)) reason.clear();
+    EXPECT_EQ(ConfigurePort(device), 1);
+    return reason;
   }
   // Expects exactly the two synchronous requests: the block, then the two
   // values.
@@ -175,7 +186,7 @@ TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
   };
   // clang-format on
   RecordingDevice device;
-  EXPECT_EQ(ConfigurePort(&device), 1);
+  EXPECT_EQ(Configure(&device), "");
   ExpectSent(device, Bytes(kExpected, kExpected + kConfigBlockSize));
 
   const TesterOptions& o = GlobalTesterOptions();
@@ -191,13 +202,18 @@ TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
   EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 64000);
 }
 
-TEST_F(ConfigurePortTest, MissingFileStillSendsAZeroBlock) {
-  RecordingDevice device;
-  testing::internal::CaptureStdout();
-  const int result = ConfigurePort(&device);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quarnex.cfg file not found");
-  EXPECT_EQ(result, 1);
-  ExpectSent(device, Bytes(kConfigBlockSize, 0));
+TEST_F(ConfigurePortTest, FileThatCannotBeReadStillSendsAZeroBlock) {
+  ASSERT_EQ(mkdir("folder.cfg", 0700), 0);
+  for (const char* file : {kConfigFileName, "folder.cfg"}) {
+    SCOPED_TRACE(file);
+    RecordingDevice device;
+    EXPECT_NE(Configure(&device, file), "");
+    ExpectSent(device, Bytes(kConfigBlockSize, 0));
+  }
+  EXPECT_EQ(ConfigFileNotice(kConfigFileName), "quarnex.cfg file not found");
+  EXPECT_EQ(ConfigFileDetail(kConfigFileName, kReasonNotRegular), "quarnex.cfg: not a regular file");
+  EXPECT_EQ(ConfigFileDetail(std::string(300, 'd').c_str(), kReasonNoSuchFile),
+            std::string(80, 'd') + "...: no such file");
 }
 
 TEST_F(ConfigurePortTest, RejectedRequestsAreIgnored) {
@@ -211,13 +227,13 @@ TEST_F(ConfigurePortTest, RejectedRequestsAreIgnored) {
     fail.error = kErrorGenFailure;
     device.Script(RecordingDevice::Op::kControl, fail);
     device.Script(RecordingDevice::Op::kControl, fail);
-    EXPECT_EQ(ConfigurePort(&device), 1);
+    EXPECT_EQ(Configure(&device), "");
     ExpectSent(device, block);
   }
   {
     RecordingDevice device;
     device.Close();
-    EXPECT_EQ(ConfigurePort(&device), 1);
+    EXPECT_EQ(Configure(&device), "");
     ExpectSent(device, block);
   }
 }
@@ -226,7 +242,7 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
   WriteFile("quarnex.cfg", "Lim=5\nIoctlIndex=5\nStripSyncIdle=1\nSyncCharacter1=22\n");
   {
     RecordingDevice device;
-    ConfigurePort(&device);
+    Configure(&device);
     Bytes block = PresetOnlyBlock();
     block[4] = 5;
     block[63] = block[71] = 0x16;
@@ -236,7 +252,7 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
   WriteFile("quarnex.cfg", "Lim=7\n");
   {
     RecordingDevice device;
-    ConfigurePort(&device);
+    Configure(&device);
     Bytes block = PresetOnlyBlock();
     block[4] = 7;
     ExpectSent(device, block);
@@ -246,16 +262,14 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
   std::filesystem::remove("quarnex.cfg");
   {
     RecordingDevice device;
-    testing::internal::CaptureStdout();
-    ConfigurePort(&device);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "quarnex.cfg file not found");
+    EXPECT_EQ(Configure(&device), kReasonNoSuchFile);
     ExpectSent(device, PresetOnlyBlock());
     EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 5);
   }
   WriteFile("quarnex.cfg", "IoctlIndex=0\nStripSyncIdle=0\n");
   {
     RecordingDevice device;
-    ConfigurePort(&device);
+    Configure(&device);
     ExpectSent(device, Bytes(kConfigBlockSize, 0));
     EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 0);
   }
@@ -267,7 +281,7 @@ TEST_F(ConfigurePortTest, PresetRunsAfterTheWholeFileAndTheLastValueWins) {
             "SyncCharacter1=1\r\nStripSyncIdle=1\r\nRxCharacterSize=2\r\n"
             "SyncCharacter1=33\r\nLim=9\r\nLim=10\r\n");
   RecordingDevice device;
-  EXPECT_EQ(ConfigurePortFromFile(&device, "other.cfg"), 1);
+  EXPECT_EQ(Configure(&device, "other.cfg"), "");
   Bytes block = PresetOnlyBlock();
   block[4] = 10;
   block[12] = 2;
