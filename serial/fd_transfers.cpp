@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <system_error>
 
 namespace quarnex {
 
@@ -77,7 +78,18 @@ bool FdTransfers::Start(uint32_t* error) {
     std::lock_guard<std::mutex> lock(mu_);
     running_ = true;
   }
-  thread_ = std::thread(&FdTransfers::Loop, this);
+  // A thread that cannot be made fails the open; it never throws out of it.
+  try {
+    thread_ = std::thread(&FdTransfers::Loop, this);
+  } catch (const std::system_error&) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      running_ = false;
+    }
+    wake_fd_.Reset();
+    if (error != nullptr) *error = kErrorNotEnoughMemory;
+    return false;
+  }
   return true;
 }
 

@@ -101,7 +101,16 @@ bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& po
         LowerCurrentThreadPriority(kWorkerNice);
         AllowWaitSpinning(false);
       }
-      return body(port);
+      // The engine throws nothing itself, but the library may (memory
+      // that cannot be had). Such a port can no longer be tested: it ends
+      // as lost, never as a silent good row, and the program goes on.
+      try {
+        return body(port);
+      } catch (...) {
+        port.Lost.store(1);
+        ClosePort(port);
+        return 0;
+      }
     });
   } catch (const std::system_error&) {
     return false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "testapp/platform/message_quote.h"
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -120,7 +121,8 @@ std::optional<std::string> LogFile::TakeFailure() {
 
 void LogFile::NoteFailure(const char* what, int error) {
   if (untold_failure_ || last_record_failed_) return;
-  untold_failure_ = std::string("cannot ") + what + " the log " + path_ + ": " + ErrorText(error);
+  untold_failure_ =
+      std::string("cannot ") + what + " the log " + QuoteForMessage(path_) + ": " + ErrorText(error);
 }
 
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,
