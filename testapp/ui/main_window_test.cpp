@@ -24,6 +24,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QScreen>
 #include <QtTest>
 #include <algorithm>
 #include <cstring>
@@ -597,6 +598,24 @@ class MainWindowTest : public QObject {
       QVERIFY(store_->GetU32(name, &value));
       QCOMPARE(value, stored);
     }
+  }
+
+  // A damaged store's absurd size and far-off place: the window fits the
+  // screen and can be seen; the next save stores what it really is.
+  void AbsurdLayoutIsFittedToTheScreen() {
+    store_->PutU32("Left", 50000);
+    store_->PutU32("Top", 40000);
+    store_->PutU32("Width", 99999999);
+    store_->PutU32("Height", 99999999);
+    MainWindow& w = Open();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(w.width() <= area.width());
+    QVERIFY(w.height() <= area.height());
+    QVERIFY(w.geometry().intersects(area));
+    w.close();
+    uint32_t width = 0;
+    QVERIFY(store_->GetU32("Width", &width));
+    QVERIFY(width <= static_cast<uint32_t>(area.width()));
   }
 
   void ResizeKeepsTheStatusBarAtTheBottom() {
