@@ -11,6 +11,7 @@
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/engine/verdict.h"
+#include "testapp/platform/regular_file.h"
 #include "testapp/report/results_view.h"
 #include "testapp/report/text_format.h"
 #include "testapp/settings/config_block.h"
@@ -200,7 +201,8 @@ int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
 int WriteDumpFile(const char* file_name, const uint8_t* data, size_t size) {
   // Truncated first, so the file holds exactly this dump and nothing of an
   // earlier, longer one.
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name, "wb"));
+  // Without blocking: a FIFO in its place must not hold the worker.
+  std::unique_ptr<std::FILE, FileCloser> file(OpenFileForWriting(file_name, /*append=*/false));
   if (file == nullptr) return 0;
   if (size > 0 && std::fwrite(data, 1, size, file.get()) != size) return 0;
   return std::fflush(file.get()) == 0 ? 1 : 0;

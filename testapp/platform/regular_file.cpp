@@ -99,4 +99,17 @@ bool ReadRegularFile(const char* path, uint64_t max_size, FileContents* contents
   return true;
 }
 
+std::FILE* OpenFileForWriting(const char* path, bool append) {
+  const int flags =
+      O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+  UniqueFd fd(::open(path, flags, 0666));
+  if (!fd.valid()) return nullptr;
+  // Writes block as the stream expects (a FIFO whose reader is slow).
+  const int now = ::fcntl(fd.get(), F_GETFL);
+  if (now != -1) ::fcntl(fd.get(), F_SETFL, now & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd.get(), append ? "ab" : "wb");
+  if (file != nullptr) fd.Release();
+  return file;
+}
+
 }  // namespace quarnex

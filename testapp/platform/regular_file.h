@@ -11,6 +11,7 @@
 #define QUARNEX_PLATFORM_REGULAR_FILE_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,12 @@ struct FileContents {
 // kReasonReadFailed; nothing throws. On failure `contents` is left empty.
 bool ReadRegularFile(const char* path, uint64_t max_size, FileContents* contents,
                      std::string* reason);
+
+// Opens `path` for writing as fopen's "ab" (append) or "wb" (truncate)
+// would, creating it with mode 0666 less the umask, but without blocking: a
+// FIFO that nobody reads fails at once (errno ENXIO) instead of holding the
+// caller. Returns null with errno set on failure.
+std::FILE* OpenFileForWriting(const char* path, bool append);
 
 }  // namespace quarnex
 

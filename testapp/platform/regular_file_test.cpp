@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -90,6 +91,28 @@ TEST_F(RegularFileTest, AnUnreadableFileIsPermissionDenied) {
   std::string reason;
   EXPECT_FALSE(ReadRegularFile(Path("locked").c_str(), 100, &contents, &reason));
   EXPECT_EQ(reason, kReasonPermissionDenied);
+}
+
+// A log or dump file named after a FIFO nobody reads fails at once; a
+// regular file is appended to or truncated as asked.
+TEST_F(RegularFileTest, WritingNeverWaitsForAFifoReader) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  errno = 0;
+  EXPECT_EQ(OpenFileForWriting(Path("fifo").c_str(), true), nullptr);
+  EXPECT_EQ(errno, ENXIO);
+
+  Write("data", "old");
+  for (bool append : {true, false}) {
+    std::FILE* f = OpenFileForWriting(Path("data").c_str(), append);
+    ASSERT_NE(f, nullptr);
+    std::fputs("new", f);
+    std::fclose(f);
+    FileContents contents;
+    std::string reason;
+    ASSERT_TRUE(ReadRegularFile(Path("data").c_str(), 100, &contents, &reason));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(contents.bytes.get()), contents.size),
+              append ? "oldnew" : "new");
+  }
 }
 
 TEST(MessageQuoteTest, CutsLongInputAndHidesControlCharacters) {

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "testapp/platform/message_quote.h"
+#include "testapp/platform/regular_file.h"
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -75,7 +76,7 @@ bool LogFile::Open(const char* path) {
   last_record_failed_ = false;
   // Binary append: the CR LF line ends are written by WriteRecord itself.
   errno = 0;
-  file_.reset(std::fopen(path, "ab"));
+  file_.reset(OpenFileForWriting(path, /*append=*/true));
   if (file_ == nullptr) {
     NoteFailure("open", errno);
     return false;

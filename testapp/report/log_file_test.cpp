@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "testapp/report/file_size_limit_test_util.h"
 
@@ -289,14 +290,17 @@ TEST_F(LogFileTest, GoodRecordsTellNoFailure) {
   EXPECT_FALSE(log.LastRecordFailed());
 }
 
+// A FIFO nobody reads fails at once instead of holding the Start.
 TEST_F(LogFileTest, AnOpenFailureIsToldOnceWithPathAndReason) {
   fs::create_directory(dir_ / "folder");
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   const struct {
     fs::path path;
     const char* reason;
   } kCases[] = {
       {dir_ / "missing" / kLogFileName, "No such file or directory"},
       {dir_ / "folder", "Is a directory"},
+      {dir_ / "fifo", "No such device or address"},
   };
   for (const auto& c : kCases) {
     LogFile log;
