@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "testapp/platform/message_quote.h"
+
 namespace quarnex {
 
 namespace {
@@ -194,9 +196,11 @@ class Parser {
     return config_;
   }
 
+  // The item is quoted short: a value of any length, with any bytes, makes
+  // one line of reasonable size.
   void Problem(std::string_view item, std::string_view why) {
     ok_ = false;
-    if (problems_ != nullptr) problems_->push_back("ignored '" + std::string(item) + "': " + std::string(why));
+    if (problems_ != nullptr) problems_->push_back("ignored '" + QuoteForMessage(item) + "': " + std::string(why));
   }
 
   bool ok() const { return ok_; }

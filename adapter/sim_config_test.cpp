@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <map>
+#include <string>
+#include <vector>
 
 namespace quarnex {
 namespace {
@@ -170,6 +172,25 @@ TEST(SimConfigTest, RefusalWithPendingCodeFallsBackToGenFailure) {
   EXPECT_EQ(c.faults.refuse_error, kErrorGenFailure);
   EXPECT_DOUBLE_EQ(c.faults.refuse, 0.5);
   EXPECT_EQ(problems.size(), 1u);
+}
+
+TEST(SimConfigTest, AProblemQuotesAtMostEightyCharactersOfTheItem) {
+  struct Case {
+    std::string item;
+    std::string quoted;  // as the problem line shows it
+  };
+  const std::string long_path(120000, 'x');
+  const Case cases[] = {
+      {"seed=" + long_path, "seed=" + std::string(75, 'x') + "..."},
+      {"7=source:file=" + long_path, "7=source:file=" + std::string(66, 'x') + "..."},
+      {"fault.drop=\x1b[2J", "fault.drop=?[2J"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> problems;
+    Parse("ports=1-2;" + c.item, &problems);
+    ASSERT_EQ(problems.size(), 1u) << c.quoted;
+    EXPECT_EQ(problems[0].substr(0, problems[0].find("': ")), "ignored '" + c.quoted) << c.quoted;
+  }
 }
 
 }  // namespace
