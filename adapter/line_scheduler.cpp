@@ -5,6 +5,10 @@
 #include <sys/prctl.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <exception>
+#include <new>
 
 namespace quarnex {
 
@@ -16,6 +20,9 @@ constexpr auto kInitialWakeLatency = std::chrono::microseconds(30);
 constexpr auto kMaxWakeLatency = std::chrono::microseconds(200);
 // Weight of one new sample in the running latency estimate (1/16).
 constexpr int kLatencySmoothing = 16;
+// The most timers run in one round; the rest run in the next, at once. A
+// fixed batch keeps the timer path free of allocations.
+constexpr size_t kDueBatch = 64;
 
 inline void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -30,7 +37,10 @@ LineScheduler& LineScheduler::Instance() {
   return scheduler;
 }
 
-LineScheduler::LineScheduler() : thread_([this] { Run(); }) {}
+LineScheduler::LineScheduler() {
+  std::lock_guard<std::mutex> lock(mu_);
+  StartThreadLocked();
+}
 
 LineScheduler::~LineScheduler() {
   {
@@ -38,19 +48,43 @@ LineScheduler::~LineScheduler() {
     stopping_ = true;
   }
   wake_.notify_one();
-  thread_.join();
+  // No thread starts once stopping_ is set, so thread_ no longer changes.
+  if (thread_.joinable()) thread_.join();
 }
 
-void LineScheduler::Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target, uint64_t cookie) {
+void LineScheduler::StartThreadLocked() noexcept {
+  if (thread_.joinable() || stopping_) return;
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::exception& e) {
+    // Out of threads or memory for the moment. The timers wait in the heap
+    // and the next Schedule tries again; the port's user sees transfers
+    // pending, which its blocked-transfer timeout ends.
+    if (!start_failure_told_) {
+      std::fprintf(stderr, "simulated adapter: cannot start the line timer thread (%s); trying again\n", e.what());
+      start_failure_told_ = true;
+    }
+  }
+}
+
+bool LineScheduler::Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target,
+                             uint64_t cookie) noexcept {
   bool earliest = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (stopping_) return;
+    if (stopping_) return false;
     earliest = heap_.empty() || deadline < heap_.top().deadline;
-    heap_.push(Entry{deadline, next_sequence_++, std::move(target), cookie});
+    try {
+      heap_.push(Entry{deadline, next_sequence_, std::move(target), cookie});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    ++next_sequence_;
+    StartThreadLocked();
   }
   // Only a new earliest deadline changes how long the thread should sleep.
   if (earliest) wake_.notify_one();
+  return true;
 }
 
 LineScheduler::Lateness LineScheduler::TotalLateness() const {
@@ -58,7 +92,7 @@ LineScheduler::Lateness LineScheduler::TotalLateness() const {
   return Lateness{lateness_sum_us_, lateness_count_};
 }
 
-void LineScheduler::Run() {
+void LineScheduler::Run() noexcept {
   // The default 50 us slack alone would make every completion late.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   // Where the process may, the lowest real-time priority keeps busy worker
@@ -74,7 +108,7 @@ void LineScheduler::Run() {
   SimClock::duration latency_mean = kInitialWakeLatency;
   SimClock::duration latency_deviation = SimClock::duration::zero();
   SimClock::duration wake_latency = kInitialWakeLatency;
-  std::vector<Entry> due;
+  std::array<Entry, kDueBatch> due;
   std::unique_lock<std::mutex> lock(mu_);
   while (!stopping_) {
     if (heap_.empty()) {
@@ -105,18 +139,24 @@ void LineScheduler::Run() {
       lock.lock();
       continue;
     }
-    while (!heap_.empty() && heap_.top().deadline <= now) {
-      due.push_back(heap_.top());
+    size_t ran = 0;
+    while (ran < due.size() && !heap_.empty() && heap_.top().deadline <= now) {
+      due[ran++] = heap_.top();
       heap_.pop();
     }
     lock.unlock();
     double lateness_us = 0;
-    for (Entry& e : due) {
+    for (size_t i = 0; i < ran; ++i) {
+      Entry& e = due[i];
       lateness_us += std::chrono::duration<double, std::micro>(SimClock::now() - e.deadline).count();
-      e.target->OnTimer(e.cookie, e.deadline);
+      try {
+        e.target->OnTimer(e.cookie, e.deadline);
+      } catch (...) {
+        // A target that could not finish its work (out of memory) loses
+        // this timer; every other line goes on.
+      }
+      e.target.reset();  // outside the lock: the last reference may go here
     }
-    const size_t ran = due.size();
-    due.clear();  // drops the targets outside the lock
     lock.lock();
     lateness_sum_us_ += lateness_us;
     lateness_count_ += ran;

@@ -12,6 +12,11 @@
 // Thread-safety: Schedule may be called from any thread, also from inside
 // OnTimer. Callbacks run one at a time on the scheduler thread and must not
 // block for long: every line in the process waits behind them.
+//
+// Nothing throws out of the scheduler: a thread that cannot be started is
+// tried again at the next Schedule (timers wait meanwhile), a timer that
+// cannot be stored is refused, and an exception out of OnTimer ends that
+// one timer.
 #ifndef QUARNEX_ADAPTER_LINE_SCHEDULER_H_
 #define QUARNEX_ADAPTER_LINE_SCHEDULER_H_
 
@@ -34,6 +39,7 @@ class TimerTarget {
   // Runs on the scheduler thread once `deadline` has passed; `cookie` is the
   // value given to Schedule. Targets ignore timers that no longer apply
   // (their port was closed or purged) rather than cancelling them.
+  // It should not throw; if it does, the exception ends this timer only.
   virtual void OnTimer(uint64_t cookie, SimClock::time_point deadline) = 0;
 };
 
@@ -49,8 +55,9 @@ class LineScheduler {
   LineScheduler& operator=(const LineScheduler&) = delete;
 
   // Runs target->OnTimer(cookie, deadline) at or after `deadline`. The
-  // scheduler keeps `target` alive until then. Ignored after shutdown began.
-  void Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target, uint64_t cookie);
+  // scheduler keeps `target` alive until then. Returns false, and the timer
+  // never runs, when memory for it cannot be had or shutdown began.
+  bool Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target, uint64_t cookie) noexcept;
 
   // Total lateness of the timers run so far, for tests and benchmarks that
   // check the pacing precision: the mean over an interval is the difference
@@ -74,7 +81,9 @@ class LineScheduler {
     }
   };
 
-  void Run();
+  // Starts the thread when it is not running; caller holds mu_.
+  void StartThreadLocked() noexcept;
+  void Run() noexcept;
 
   mutable std::mutex mu_;
   std::condition_variable wake_;
@@ -83,7 +92,8 @@ class LineScheduler {
   bool stopping_ = false;                                       // guarded by mu_
   double lateness_sum_us_ = 0;                                  // guarded by mu_
   uint64_t lateness_count_ = 0;                                 // guarded by mu_
-  std::thread thread_;                                          // last member: starts after the others exist
+  bool start_failure_told_ = false;                             // guarded by mu_
+  std::thread thread_;  // guarded by mu_; started last, after the members it uses exist
 };
 
 }  // namespace quarnex
