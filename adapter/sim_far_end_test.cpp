@@ -1,11 +1,15 @@
 // Far ends: sink, source (pattern and file) and null-modem pairs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "adapter/sim_test_util.h"
+#include "testapp/platform/message_quote.h"
 
 namespace quarnex {
 namespace {
@@ -100,6 +104,43 @@ TEST(SimFarEndTest, UnreadableSourceFileFallsBackToThePattern) {
   auto adapter = MakeAdapter("ports=1;1=source:file=/nonexistent/quarnex.bin:64");
   DeviceRef device = adapter->Open(1);
   EXPECT_EQ(ReadFrame(*device, 100), Pattern(64));
+}
+
+// A source's file may name anything; what cannot be sent is told in one
+// line, and the port sends the pattern. A folder once ended the program, a
+// FIFO without a writer blocked it and /dev/zero was read without end.
+TEST(SimFarEndTest, SourceFileThatCannotBeSentFallsBackToThePatternWithItsReason) {
+  const std::string dir = ::testing::TempDir() + "sim_far_end_sources";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string empty = dir + "/empty";
+  std::ofstream(empty).close();
+  struct Case {
+    std::string path;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {dir + "/missing", "no such file"},
+      {dir, "not a regular file"},
+      {fifo, "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+      {empty, "empty"},
+      {dir + "/" + std::string(200, 'y') + "/missing", "no such file"},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStderr();
+    auto adapter = MakeAdapter("ports=4;4=source:file=" + c.path + ":64");
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told, "QUARNEX_SIM: port 4: cannot send the source file '" + QuoteForMessage(c.path) + "': " +
+                        c.reason + "; sending the pattern\n");
+    EXPECT_LT(told.size(), 200u);  // a long path is cut
+    DeviceRef device = adapter->Open(4);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(ReadFrame(*device, 100), Pattern(64)) << c.path;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(SimFarEndTest, NullModemPairCarriesFramesBothWaysButNotBack) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "adapter/sim_test_util.h"
@@ -156,6 +157,35 @@ TEST(SimFaultsTest, HungReadStaysPendingUntilPurged) {
   EXPECT_FALSE(read.Wait(20));
   ASSERT_TRUE(device->Purge(kPurgeRxAbort));
   EXPECT_EQ(read.status(), kErrorOperationAborted);
+}
+
+// An instant write's frame still has to cross the line: it waits in the
+// transmit buffer. Once that is full, a write pends until its frame fits, one
+// frame time later, so a writer can never run ahead of the line without
+// bound (it once queued gigabytes in seconds).
+TEST(SimFaultsTest, InstantWritesPendOnceTheTransmitBufferIsFull) {
+  auto adapter = MakeAdapter("ports=1;far=sink;fault.instant=1");
+  DeviceRef device = adapter->Open(1);
+  constexpr uint32_t kBytes = 16;
+  constexpr double kFrameMs = kBytes * 8 * 1000.0 / 9600;  // 13.3 ms
+  Configure(*device, kEightBits, 0, 9600);
+  Transfer write(kBytes);
+  const auto start = SimClock::now();
+  size_t at_once = 0;
+  IoStatus s;
+  while ((s = device->Write(write.buffer.data(), kBytes, &write.completion)).done() &&
+         at_once <= kMaxTxFramesBuffered) {
+    ++at_once;
+  }
+  EXPECT_EQ(at_once, kMaxTxFramesBuffered);
+  ASSERT_TRUE(s.pending());
+  ASSERT_TRUE(write.Wait(5000));
+  EXPECT_EQ(write.status(), kErrorSuccess);
+  const double waited_ms = std::chrono::duration<double, std::milli>(SimClock::now() - start).count();
+  EXPECT_GE(waited_ms, kFrameMs);
+  // Not until the whole buffer has crossed the line (850 ms).
+  EXPECT_LT(waited_ms, kMaxTxFramesBuffered * kFrameMs / 2);
+  device->Close();
 }
 
 TEST(SimFaultsTest, FaultsHitOnlyTheListedPorts) {

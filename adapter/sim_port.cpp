@@ -1,6 +1,7 @@
 #include "adapter/sim_port.h"
 
 #include <algorithm>
+#include <new>
 
 #include "adapter/sim_port_util.h"
 
@@ -18,8 +19,7 @@ constexpr int kOnDemandTries = 16;
 
 }  // namespace
 
-SimPort::SimPort(int number, const FarEnd& far, const FaultDice& dice,
-                 std::shared_ptr<const std::vector<uint8_t>> source_data,
+SimPort::SimPort(int number, const FarEnd& far, const FaultDice& dice, std::shared_ptr<const FileContents> source_data,
                  SimClock::duration unplug_after)
     : number_(number),
       far_(far),
@@ -55,16 +55,21 @@ void SimPort::Pend(Completion* c) {
 uint64_t SimPort::Open() {
   std::lock_guard<std::mutex> lock(mu_);
   if (open_) return 0;
+  const uint64_t session = session_ + 1;
+  const SimClock::time_point now = SimClock::now();
+  // A port that could not be pulled on time would break its promise; it
+  // rather stays closed (out of memory for the timer).
+  if (unplug_after_ > SimClock::duration::zero() &&
+      !LineScheduler::Instance().Schedule(now + unplug_after_, shared_from_this(),
+                                          Cookie(kUnplug, session, kTimerKindBits))) {
+    return 0;
+  }
   open_ = true;
   unplugged_ = false;
-  ++session_;
-  line_free_ = SimClock::now();
+  session_ = session;
+  line_free_ = now;
   source_offset_ = 0;
   RestartSourceLocked();
-  if (unplug_after_ > SimClock::duration::zero()) {
-    LineScheduler::Instance().Schedule(line_free_ + unplug_after_, shared_from_this(),
-                                       Cookie(kUnplug, session_, kTimerKindBits));
-  }
   return session_;
 }
 
@@ -78,12 +83,21 @@ IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completi
   if (c->event) c->event->Reset();
   const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
   if (fate == FaultDice::Fate::kRefuse) return IoStatus{dice_.refuse_error(), 0};
+  // Each step below allocates before it changes anything, so a transfer
+  // that runs out of memory fails and leaves the port as it was.
+  try {
+    return StartReadLocked(static_cast<uint8_t*>(buffer), length, c, fate);
+  } catch (const std::bad_alloc&) {
+    return IoStatus{kErrorNotEnoughMemory, 0};
+  }
+}
+
+IoStatus SimPort::StartReadLocked(uint8_t* out, uint32_t length, Completion* c, FaultDice::Fate fate) {
   if (fate == FaultDice::Fate::kHang) {
-    Pend(c);
     hung_.push_back(HungTransfer{HungKind::kRead, c});
+    Pend(c);
     return IoStatus{kErrorIoPending, 0};
   }
-  auto* out = static_cast<uint8_t*>(buffer);
   if (!rx_.empty()) {
     // Frames wait only while no read is pending, so this read is next.
     const uint32_t n = CopyOut(rx_.front(), out, length);
@@ -94,7 +108,11 @@ IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completi
   }
   if (far_.kind == FarEndKind::kSource && !timing_.paced() && reads_.empty()) {
     for (int i = 0; i < kOnDemandTries; ++i) {
-      std::vector<uint8_t> frame = NextSourceFrameLocked();
+      std::vector<uint8_t> frame;
+      if (!NextSourceFrameLocked(&frame)) {
+        OverflowLocked();
+        continue;
+      }
       if (!AcceptArrivalLocked(&frame)) continue;
       ++frames_received_;
       const uint32_t n = CopyOut(frame, out, length);
@@ -106,8 +124,8 @@ IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completi
     Finish(c, kErrorSuccess, 0);
     return IoStatus{kErrorSuccess, 0};
   }
-  Pend(c);
   reads_.push_back(PendingRead{out, length, c});
+  Pend(c);
   return IoStatus{kErrorIoPending, 0};
 }
 
@@ -119,13 +137,21 @@ IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Com
   if (c->event) c->event->Reset();
   const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
   if (fate == FaultDice::Fate::kRefuse) return IoStatus{dice_.refuse_error(), 0};
+  try {
+    return StartWriteLocked(lock, static_cast<const uint8_t*>(data), length, c, fate);
+  } catch (const std::bad_alloc&) {
+    return IoStatus{kErrorNotEnoughMemory, 0};
+  }
+}
+
+IoStatus SimPort::StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes, uint32_t length,
+                                   Completion* c, FaultDice::Fate fate) {
   if (fate == FaultDice::Fate::kHang) {
     // The frame never reaches the line.
-    Pend(c);
     hung_.push_back(HungTransfer{HungKind::kWrite, c});
+    Pend(c);
     return IoStatus{kErrorIoPending, 0};
   }
-  const auto* bytes = static_cast<const uint8_t*>(data);
   if (!timing_.paced() && tx_.empty() && frames_in_transit_ == 0) {
     // An unpaced line with nothing ahead: the frame arrives before the write
     // returns. Frames still in transit would be overtaken, so those cases
@@ -143,19 +169,30 @@ IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Com
   }
   const SimClock::time_point start = std::max(SimClock::now(), line_free_);
   TxFrame frame{bytes, {}, length, c, start + timing_.FrameTime(length)};
-  line_free_ = frame.leaves;
-  const bool at_once = !timing_.paced() || fate == FaultDice::Fate::kInstant;
+  // A write completes before its frame has left the line only once the
+  // frame fits in the transmit buffer, behind the writes already waiting
+  // for room; a full buffer holds the writer back to the rate of the line,
+  // as a real driver's does.
+  const bool buffered = !timing_.paced() || fate == FaultDice::Fate::kInstant;
+  const bool at_once = buffered && tx_waiting_frames_ == 0 && TxBufferHasRoomLocked(length);
   if (at_once) {
     // The caller may reuse its buffer once the write completed.
     frame.copy.assign(bytes, bytes + length);
     frame.caller_data = nullptr;
     frame.completion = nullptr;
   } else {
-    Pend(c);
+    frame.waits_for_room = buffered;
   }
   tx_.push_back(std::move(frame));
-  LineScheduler::Instance().Schedule(line_free_, shared_from_this(), kTxDone);
-  if (!at_once) return IoStatus{kErrorIoPending, 0};
+  line_free_ = tx_.back().leaves;
+  ArmTxTimerLocked(line_free_);
+  if (!at_once) {
+    if (buffered) ++tx_waiting_frames_;
+    Pend(c);
+    return IoStatus{kErrorIoPending, 0};
+  }
+  ++tx_buffered_frames_;
+  tx_buffered_bytes_ += length;
   Finish(c, kErrorSuccess, length);
   return IoStatus{kErrorSuccess, length};
 }
@@ -174,34 +211,52 @@ IoStatus SimPort::Control(uint64_t session, uint32_t code, const void* in, uint3
   if (c->event) c->event->Reset();
   const FaultDice::Fate fate = overlapped ? dice_.OnTransfer() : FaultDice::Fate::kNormal;
   if (fate == FaultDice::Fate::kRefuse) return IoStatus{dice_.refuse_error(), 0};
+  try {
+    return StartControlLocked(*entry, in, in_size, static_cast<uint8_t*>(out), out_size, c, fate);
+  } catch (const std::bad_alloc&) {
+    // Handlers allocate their answer before (or instead of) changing a
+    // register, so nothing half-done stays behind.
+    return IoStatus{kErrorNotEnoughMemory, 0};
+  }
+}
+
+IoStatus SimPort::StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size, uint8_t* out,
+                                     uint32_t out_size, Completion* c, FaultDice::Fate fate) {
   if (fate == FaultDice::Fate::kHang) {
-    Pend(c);
     hung_.push_back(HungTransfer{HungKind::kControl, c});
+    Pend(c);
     return IoStatus{kErrorIoPending, 0};
   }
   registers_.frames_waiting = rx_.size();
-  ControlAnswer answer = entry->handler(registers_, ControlRequest{static_cast<const uint8_t*>(in), in_size, out_size});
+  ControlAnswer answer = entry.handler(registers_, ControlRequest{static_cast<const uint8_t*>(in), in_size, out_size});
   if (answer.error != kErrorSuccess) return IoStatus{answer.error, 0};
   if (answer.timing_changed) {
     timing_ = TimingFromBlock(registers_.config_block.data());
     RestartSourceLocked();
   }
   if (answer.timing == ControlTiming::kUntilLineEvent && fate == FaultDice::Fate::kInstant) {
-    answer.out = Le32(0);  // completed at once: no event happened
+    // Completed at once: no event happened.
+    const uint32_t n = CopyOut(Le32(0), out, out_size);
+    Finish(c, kErrorSuccess, n);
+    return IoStatus{kErrorSuccess, n};
   }
   if (answer.timing == ControlTiming::kAtOnce || fate == FaultDice::Fate::kInstant) {
-    const uint32_t n = CopyOut(answer.out, static_cast<uint8_t*>(out), out_size);
+    const uint32_t n = CopyOut(answer.out, out, out_size);
+    Finish(c, kErrorSuccess, n);
+    return IoStatus{kErrorSuccess, n};
+  }
+  const uint64_t id = next_control_id_++;
+  controls_.push_back(PendingControl{id, c, out, out_size, std::move(answer.out), answer.timing});
+  if (answer.timing == ControlTiming::kBriefly &&
+      !LineScheduler::Instance().Schedule(SimClock::now() + kBriefPending, shared_from_this(),
+                                          Cookie(kControlDone, id, kTimerKindBits))) {
+    // Without a timer it would pend for ever; done now is the lesser fault.
+    const uint32_t n = CopyOut(controls_.back().answer, out, out_size);
+    controls_.pop_back();
     Finish(c, kErrorSuccess, n);
     return IoStatus{kErrorSuccess, n};
   }
   Pend(c);
-  const uint64_t id = next_control_id_++;
-  controls_.push_back(
-      PendingControl{id, c, static_cast<uint8_t*>(out), out_size, std::move(answer.out), answer.timing});
-  if (answer.timing == ControlTiming::kBriefly) {
-    LineScheduler::Instance().Schedule(SimClock::now() + kBriefPending, shared_from_this(),
-                                       Cookie(kControlDone, id, kTimerKindBits));
-  }
   return IoStatus{kErrorIoPending, 0};
 }
 
@@ -234,7 +289,10 @@ bool SimPort::Purge(uint64_t session, uint32_t flags) {
   if (flags & kPurgeTxClear) {
     // Frames whose writes already completed are only buffered data now.
     std::erase_if(tx_, [](const TxFrame& f) { return f.completion == nullptr; });
+    tx_buffered_frames_ = 0;
+    tx_buffered_bytes_ = 0;
     line_free_ = tx_.empty() ? SimClock::now() : std::max(SimClock::now(), tx_.back().leaves);
+    FillTxBufferLocked();
   }
   if (flags & kPurgeRxClear) {
     rx_.clear();
@@ -261,7 +319,7 @@ void SimPort::Close(uint64_t session) {
   EndHungLocked(HungKind::kRead, kErrorOperationAborted);
   EndHungLocked(HungKind::kWrite, kErrorOperationAborted);
   EndHungLocked(HungKind::kControl, kErrorOperationAborted);
-  tx_.clear();
+  ClearTxLocked();
   rx_.clear();
   rx_bytes_ = 0;
   registers_.line_errors = 0;
@@ -319,13 +377,20 @@ void SimPort::Unplug(uint64_t session) {
   }
   // What the device buffered went with it, and its lines drop for the far
   // end as at a close.
-  tx_.clear();
+  ClearTxLocked();
   rx_.clear();
   rx_bytes_ = 0;
   registers_.line_errors = 0;
   lines_->rts.store(false);
   lines_->dtr.store(false);
   ++source_generation_;
+}
+
+void SimPort::ClearTxLocked() {
+  tx_.clear();
+  tx_buffered_frames_ = 0;
+  tx_buffered_bytes_ = 0;
+  tx_waiting_frames_ = 0;
 }
 
 IoStatus SimPort::Unplugged(Completion* c) {
@@ -344,6 +409,7 @@ void SimPort::EndWritesLocked(uint32_t error) {
   }
   // An aborted write's frame leaves the line with it.
   std::erase_if(tx_, [](const TxFrame& f) { return f.completion != nullptr; });
+  tx_waiting_frames_ = 0;
   line_free_ = tx_.empty() ? SimClock::now() : std::max(SimClock::now(), tx_.back().leaves);
 }
 

@@ -18,6 +18,15 @@
 // ClearCommError reports no errors, Purge and SetCommMask change nothing,
 // Close ends the session as ever. The next open plugs the port in again.
 //
+// Memory stays bounded whatever the caller and the faults do: received
+// frames nobody reads wait in a receive buffer of kMaxFramesWaiting frames
+// (beyond it they are lost, raising kCeRxOver), and a write completes before
+// its frame has left the line only once the frame fits in a transmit buffer
+// of kMaxTxFramesBuffered frames; until then it pends. Each port has at most
+// one transmit timer waiting for it. Out of memory, a transfer fails with
+// kErrorNotEnoughMemory and changes nothing, and a frame that cannot be
+// copied on the line side is lost; nothing throws.
+//
 // Thread-safety: every public method may be called from any thread. The
 // port's mutex guards all its state and is held while the port copies into
 // a caller's buffer or writes a completion record, so once Purge or Close
@@ -38,6 +47,7 @@
 #include "adapter/sim_controls.h"
 #include "adapter/sim_faults.h"
 #include "testapp/driver/device.h"
+#include "testapp/platform/regular_file.h"
 
 namespace quarnex {
 
@@ -65,13 +75,21 @@ struct SimPortState {
 // lost, and raises kCeRxOver, as a full receive buffer would.
 inline constexpr size_t kMaxFramesWaiting = 1024;
 inline constexpr size_t kMaxBytesWaiting = 4u << 20;
+// Frames of writes that completed before their frame left the line (the
+// instant fault, an unpaced line with frames ahead) wait in the port's
+// transmit buffer, as in a driver that buffers writes. A write whose frame
+// does not fit pends until it does, when enough frames have left the line
+// (or, larger than the buffer, until its frame has left too), so a writer
+// never gets ahead of the line by more than the buffer.
+inline constexpr size_t kMaxTxFramesBuffered = 64;
+inline constexpr size_t kMaxTxBytesBuffered = 1u << 20;
 
 class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort> {
  public:
-  // `source_data` is the file a kSource far end sends (null: the pattern).
-  // `unplug_after` above zero pulls the port that long after each open.
-  SimPort(int number, const FarEnd& far, const FaultDice& dice,
-          std::shared_ptr<const std::vector<uint8_t>> source_data,
+  // `source_data` is the file a kSource far end sends (null or empty: the
+  // pattern). `unplug_after` above zero pulls the port that long after each
+  // open.
+  SimPort(int number, const FarEnd& far, const FaultDice& dice, std::shared_ptr<const FileContents> source_data,
           SimClock::duration unplug_after = SimClock::duration::zero());
   ~SimPort() override;
 
@@ -116,6 +134,9 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
     uint32_t length;
     Completion* completion;  // null once the write has completed
     SimClock::time_point leaves;
+    // The write completes once the frame fits in the transmit buffer,
+    // rather than when it leaves the line.
+    bool waits_for_room = false;
   };
   struct PendingRead {
     uint8_t* buffer;
@@ -147,6 +168,22 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   // first withdraws a stale signal of the record's event.
   static IoStatus Unplugged(Completion* c);
 
+  // The bodies of Read, Write and Control once the session, the arguments
+  // and a refusal were checked; they may throw std::bad_alloc, and do so
+  // before they change anything. StartWriteLocked may release `lock` while
+  // it hands a frame to the far end.
+  IoStatus StartReadLocked(uint8_t* out, uint32_t length, Completion* c, FaultDice::Fate fate);
+  IoStatus StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes, uint32_t length,
+                            Completion* c, FaultDice::Fate fate);
+  IoStatus StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size, uint8_t* out,
+                              uint32_t out_size, Completion* c, FaultDice::Fate fate);
+  // Drops every frame queued for the line (Close, unplug).
+  void ClearTxLocked();
+  // Whether a frame of `length` bytes fits in the transmit buffer now.
+  bool TxBufferHasRoomLocked(uint32_t length) const;
+  // Completes, in order, the writes waiting for room whose frames now fit.
+  void FillTxBufferLocked();
+
   // Hands a frame that left the line to the far end. Called without mu_.
   void Transmit(std::vector<uint8_t> frame, uint64_t session);
   // The far end delivers a frame to this port. `session` 0 accepts any
@@ -155,9 +192,14 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   void Arrive(std::vector<uint8_t> frame, uint64_t session);
   // Rolls the frame faults and counts the arrival; false when it is lost.
   bool AcceptArrivalLocked(std::vector<uint8_t>* frame);
+  // A frame that found no room in the receive buffer (or no memory) is
+  // lost and raises receive overflow.
+  void OverflowLocked();
   void RaiseLineErrorsLocked(uint32_t flags);
   void CompleteLineWaitsLocked(uint32_t events);
-  std::vector<uint8_t> NextSourceFrameLocked();
+  // The source's next frame; false (the frame is lost, the source goes on)
+  // when memory for it cannot be had.
+  bool NextSourceFrameLocked(std::vector<uint8_t>* frame);
   uint32_t NextSourceLengthLocked() const;
   void RestartSourceLocked();
   // End what is outstanding with `error`: kErrorOperationAborted for Purge
@@ -167,7 +209,10 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   void EndControlsLocked(uint32_t error);
   void EndHungLocked(HungKind kind, uint32_t error);
 
-  void TxDone();
+  // Sets the transmit timer for `at` unless one runs no later. A timer that
+  // cannot be set is tried again by the next write or timer.
+  void ArmTxTimerLocked(SimClock::time_point at);
+  void TxDone(SimClock::time_point deadline);
   void SourceFrame(uint64_t generation, SimClock::time_point deadline);
   void ControlDone(uint64_t id);
   // The unplug timer of the open that made `session`.
@@ -175,7 +220,7 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
 
   const int number_;
   const FarEnd far_;
-  const std::shared_ptr<const std::vector<uint8_t>> source_data_;
+  const std::shared_ptr<const FileContents> source_data_;
   const SimClock::duration unplug_after_;  // zero: never pulled
   const std::shared_ptr<ModemLines> lines_ = std::make_shared<ModemLines>();
   std::shared_ptr<const ModemLines> far_lines_;  // set before any use
@@ -190,6 +235,11 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   uint32_t comm_mask_ = 0;               // guarded by mu_
   FaultDice dice_;                       // guarded by mu_
   std::deque<TxFrame> tx_;               // guarded by mu_
+  size_t tx_buffered_frames_ = 0;        // guarded by mu_; frames of tx_ whose writes completed
+  size_t tx_buffered_bytes_ = 0;         // guarded by mu_; and their bytes
+  size_t tx_waiting_frames_ = 0;         // guarded by mu_; frames of tx_ that wait for room
+  bool tx_timer_armed_ = false;          // guarded by mu_; a transmit timer runs at tx_timer_at_
+  SimClock::time_point tx_timer_at_;     // guarded by mu_
   SimClock::time_point line_free_;       // guarded by mu_; when the last queued frame leaves
   int frames_in_transit_ = 0;            // guarded by mu_; popped, not yet handed over
   std::deque<std::vector<uint8_t>> rx_;  // guarded by mu_

@@ -2,6 +2,7 @@
 // timers, arriving from the far end, and the source far end's own frames.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "adapter/sim_port.h"
 #include "adapter/sim_port_util.h"
@@ -16,7 +17,7 @@ void SimPort::OnTimer(uint64_t cookie, SimClock::time_point deadline) {
   const uint64_t value = cookie >> kTimerKindBits;
   switch (cookie & ((1u << kTimerKindBits) - 1)) {
     case kTxDone:
-      TxDone();
+      TxDone(deadline);
       break;
     case kSourceFrame:
       SourceFrame(value, deadline);
@@ -32,32 +33,78 @@ void SimPort::OnTimer(uint64_t cookie, SimClock::time_point deadline) {
   }
 }
 
-void SimPort::TxDone() {
-  std::vector<std::vector<uint8_t>> leaving;
-  uint64_t sender = 0;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    const SimClock::time_point now = SimClock::now();
-    while (!tx_.empty() && tx_.front().leaves <= now) {
-      TxFrame& f = tx_.front();
-      if (f.completion != nullptr) {
-        // The copy happens under mu_: a purge cannot end this write while
-        // its buffer is being read.
-        leaving.emplace_back(f.caller_data, f.caller_data + f.length);
-        Finish(f.completion, kErrorSuccess, f.length);
-      } else {
-        leaving.push_back(std::move(f.copy));
-      }
-      ++frames_sent_;
-      tx_.pop_front();
+void SimPort::ArmTxTimerLocked(SimClock::time_point at) {
+  // The timer that runs first re-arms for the frame then at the front, so
+  // one timer per port is enough however many frames wait.
+  if (tx_timer_armed_ && tx_timer_at_ <= at) return;
+  if (!LineScheduler::Instance().Schedule(at, shared_from_this(), kTxDone)) return;
+  tx_timer_armed_ = true;
+  tx_timer_at_ = at;
+}
+
+bool SimPort::TxBufferHasRoomLocked(uint32_t length) const {
+  return tx_buffered_frames_ < kMaxTxFramesBuffered && tx_buffered_bytes_ + length <= kMaxTxBytesBuffered;
+}
+
+void SimPort::FillTxBufferLocked() {
+  for (TxFrame& f : tx_) {
+    if (tx_waiting_frames_ == 0) return;
+    if (!f.waits_for_room) continue;
+    if (!TxBufferHasRoomLocked(f.length)) return;  // in order: the ones behind wait too
+    try {
+      f.copy.assign(f.caller_data, f.caller_data + f.length);
+    } catch (const std::bad_alloc&) {
+      return;  // it completes when it leaves the line instead
     }
-    if (leaving.empty()) return;  // purged, or another timer was first
-    frames_in_transit_ += static_cast<int>(leaving.size());
-    sender = session_;
+    Finish(f.completion, kErrorSuccess, f.length);
+    f.caller_data = nullptr;
+    f.completion = nullptr;
+    f.waits_for_room = false;
+    --tx_waiting_frames_;
+    ++tx_buffered_frames_;
+    tx_buffered_bytes_ += f.length;
   }
-  for (std::vector<uint8_t>& frame : leaving) Transmit(std::move(frame), sender);
-  std::lock_guard<std::mutex> lock(mu_);
-  frames_in_transit_ -= static_cast<int>(leaving.size());
+}
+
+void SimPort::TxDone(SimClock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mu_);
+  // A later timer left from before a purge also lands here; it finds
+  // nothing due, or pops what is, and changes nothing else.
+  if (tx_timer_armed_ && tx_timer_at_ == deadline) tx_timer_armed_ = false;
+  const SimClock::time_point now = SimClock::now();
+  while (!tx_.empty() && tx_.front().leaves <= now) {
+    TxFrame& f = tx_.front();
+    std::vector<uint8_t> frame;
+    bool carried = true;
+    if (f.completion != nullptr) {
+      // The copy happens under mu_: a purge cannot end this write while
+      // its buffer is being read.
+      try {
+        frame.assign(f.caller_data, f.caller_data + f.length);
+      } catch (const std::bad_alloc&) {
+        carried = false;  // left the line, but lost on the way
+      }
+      Finish(f.completion, kErrorSuccess, f.length);
+      if (f.waits_for_room) --tx_waiting_frames_;
+    } else {
+      frame = std::move(f.copy);
+      --tx_buffered_frames_;
+      tx_buffered_bytes_ -= f.length;
+    }
+    ++frames_sent_;
+    tx_.pop_front();
+    if (!carried) continue;
+    // Handed over without mu_; a write meanwhile queues behind it, since
+    // frames_in_transit_ keeps the unpaced shortcut from overtaking it.
+    ++frames_in_transit_;
+    const uint64_t sender = session_;
+    lock.unlock();
+    Transmit(std::move(frame), sender);
+    lock.lock();
+    --frames_in_transit_;
+  }
+  FillTxBufferLocked();
+  if (!tx_.empty()) ArmTxTimerLocked(tx_.front().leaves);
 }
 
 void SimPort::Transmit(std::vector<uint8_t> frame, uint64_t session) {
@@ -89,14 +136,24 @@ void SimPort::Arrive(std::vector<uint8_t> frame, uint64_t session) {
     return;
   }
   if (!rx_.empty() && (rx_.size() >= kMaxFramesWaiting || rx_bytes_ + frame.size() > kMaxBytesWaiting)) {
-    ++frames_lost_;
-    RaiseLineErrorsLocked(kCeRxOver);
+    OverflowLocked();
+    return;
+  }
+  const size_t size = frame.size();
+  try {
+    rx_.push_back(std::move(frame));
+  } catch (const std::bad_alloc&) {
+    OverflowLocked();
     return;
   }
   ++frames_received_;
-  rx_bytes_ += frame.size();
-  rx_.push_back(std::move(frame));
+  rx_bytes_ += size;
   CompleteLineWaitsLocked(kLineEventFrame);
+}
+
+void SimPort::OverflowLocked() {
+  ++frames_lost_;
+  RaiseLineErrorsLocked(kCeRxOver);
 }
 
 bool SimPort::AcceptArrivalLocked(std::vector<uint8_t>* frame) {
@@ -125,22 +182,31 @@ void SimPort::CompleteLineWaitsLocked(uint32_t events) {
 }
 
 uint32_t SimPort::NextSourceLengthLocked() const {
-  if (!source_data_ || source_data_->empty()) return far_.frame_size;
-  return static_cast<uint32_t>(std::min<uint64_t>(far_.frame_size, source_data_->size() - source_offset_));
+  if (!source_data_ || source_data_->size == 0) return far_.frame_size;
+  return static_cast<uint32_t>(std::min<uint64_t>(far_.frame_size, source_data_->size - source_offset_));
 }
 
-std::vector<uint8_t> SimPort::NextSourceFrameLocked() {
+bool SimPort::NextSourceFrameLocked(std::vector<uint8_t>* frame) {
   const uint32_t length = NextSourceLengthLocked();
-  std::vector<uint8_t> frame(length);
-  if (!source_data_ || source_data_->empty()) {
-    for (uint32_t i = 0; i < length; ++i) frame[i] = PatternByte(i);
-    return frame;
-  }
+  const bool pattern = !source_data_ || source_data_->size == 0;
+  const uint64_t offset = source_offset_;
   // The file in chunks; the last chunk may be short, then it starts over.
-  std::memcpy(frame.data(), source_data_->data() + source_offset_, length);
-  source_offset_ += length;
-  if (source_offset_ >= source_data_->size()) source_offset_ = 0;
-  return frame;
+  // The source moves on even when this frame cannot be made.
+  if (!pattern) {
+    source_offset_ += length;
+    if (source_offset_ >= source_data_->size) source_offset_ = 0;
+  }
+  try {
+    frame->resize(length);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (pattern) {
+    for (uint32_t i = 0; i < length; ++i) (*frame)[i] = PatternByte(i);
+  } else {
+    std::memcpy(frame->data(), source_data_->bytes.get() + offset, length);
+  }
+  return true;
 }
 
 void SimPort::RestartSourceLocked() {
@@ -157,12 +223,16 @@ void SimPort::SourceFrame(uint64_t generation, SimClock::time_point deadline) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (generation != source_generation_ || !open_) return;
-    frame = NextSourceFrameLocked();
+    const bool made = NextSourceFrameLocked(&frame);
     session = session_;
     // Back to back: the next frame arrives one line time after this one
     // was due, however late this timer ran.
     LineScheduler::Instance().Schedule(deadline + timing_.FrameTime(NextSourceLengthLocked()), shared_from_this(),
                                        Cookie(kSourceFrame, generation, kTimerKindBits));
+    if (!made) {
+      OverflowLocked();
+      return;
+    }
   }
   Arrive(std::move(frame), session);
 }

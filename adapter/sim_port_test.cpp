@@ -117,6 +117,35 @@ TEST_F(SimPortTest, PurgeRxClearDiscardsWaitingFrames) {
   device_->Close();
 }
 
+// Nobody reads: the receive buffer holds a bounded number of frames and
+// bytes, and the rest is lost with receive overflow, however long it goes.
+TEST_F(SimPortTest, UnreadFramesBeyondTheReceiveBufferAreLostWithReceiveOverflow) {
+  const struct {
+    int port;  // its own, as the counters are the port's
+    uint32_t frame_bytes;
+    size_t kept;
+  } kCases[] = {
+      {2, 16, kMaxFramesWaiting},                     // the frame count binds
+      {3, 64 * 1024, kMaxBytesWaiting / (64 * 1024)},  // the byte count binds
+  };
+  constexpr size_t kExtra = 10;
+  for (const auto& c : kCases) {
+    DeviceRef device = adapter_->Open(c.port);
+    ASSERT_NE(device, nullptr);
+    const std::vector<uint8_t> frame(c.frame_bytes, 0x5a);
+    for (size_t i = 0; i < c.kept + kExtra; ++i) {
+      ASSERT_TRUE(device->Write(frame.data(), c.frame_bytes, nullptr).done());
+    }
+    const SimPortState s = State(c.port);
+    EXPECT_EQ(s.frames_waiting, c.kept) << c.frame_bytes;
+    EXPECT_EQ(s.frames_lost, kExtra) << c.frame_bytes;
+    uint32_t errors = 0, error = 0;
+    ASSERT_TRUE(device->ClearCommError(&errors, &error));
+    EXPECT_EQ(errors, kCeRxOver) << c.frame_bytes;
+    device->Close();
+  }
+}
+
 TEST_F(SimPortTest, CloseAbortsEverythingAndLaterCallsFailWithInvalidHandle) {
   Configure(*device_, kEightBits, 0, kSlowRate);
   Transfer read(128), write(100), wait(4);

@@ -1,26 +1,32 @@
 #include "adapter/simulated_adapter.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <exception>
 #include <mutex>
+#include <new>
+
+#include "testapp/platform/message_quote.h"
 
 namespace quarnex {
 
 namespace {
 
-std::shared_ptr<const std::vector<uint8_t>> LoadSourceFile(int port, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  auto data = std::make_shared<std::vector<uint8_t>>();
-  if (in) data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) data->clear();
-  if (data->empty()) {
-    std::fprintf(stderr, "%s: port %d: cannot read source file '%s' (or it is empty); sending the pattern\n",
-                 kSimEnvironmentVariable, port, path.c_str());
+// A source sends what a transmitting tester could: its largest file is the
+// largest FileSize, a 32-bit count of bytes.
+constexpr uint64_t kMaxSourceFileSize = UINT32_MAX;
+constexpr char kReasonEmpty[] = "empty";
+
+// Reads a source's file; null with a reason when it cannot be sent.
+std::shared_ptr<const FileContents> LoadSourceFile(const std::string& path, std::string* reason) {
+  auto contents = std::make_shared<FileContents>();
+  if (!ReadRegularFile(path.c_str(), kMaxSourceFileSize, contents.get(), reason)) return nullptr;
+  if (contents->size == 0) {
+    *reason = kReasonEmpty;
     return nullptr;
   }
-  return data;
+  return contents;
 }
 
 std::mutex& GlobalMutex() {
@@ -43,11 +49,25 @@ SimAdapter::SimAdapter(const SimConfig& config) {
   // Start the scheduler before any port can need it, so that it outlives
   // every adapter kept in a static.
   LineScheduler::Instance();
+  // Ports that send the same file share one copy of it.
+  struct Loaded {
+    std::shared_ptr<const FileContents> data;
+    std::string reason;
+  };
+  std::map<std::string, Loaded> files;
   for (const auto& [number, far] : config.ports) {
     const bool faulted = config.fault_ports.empty() || config.fault_ports.count(number) > 0;
     FaultDice dice(config.faults, faulted && config.faults.any(), config.seed, number);
-    std::shared_ptr<const std::vector<uint8_t>> data;
-    if (far.kind == FarEndKind::kSource && !far.file.empty()) data = LoadSourceFile(number, far.file);
+    std::shared_ptr<const FileContents> data;
+    if (far.kind == FarEndKind::kSource && !far.file.empty()) {
+      auto [it, added] = files.try_emplace(far.file);
+      if (added) it->second.data = LoadSourceFile(far.file, &it->second.reason);
+      data = it->second.data;
+      if (!data) {
+        std::fprintf(stderr, "%s: port %d: cannot send the source file '%s': %s; sending the pattern\n",
+                     kSimEnvironmentVariable, number, QuoteForMessage(far.file).c_str(), it->second.reason.c_str());
+      }
+    }
     auto unplug = config.unplug_after.find(number);
     ports_[number] = std::make_shared<SimPort>(
         number, far, dice, std::move(data),
@@ -65,7 +85,13 @@ DeviceRef SimAdapter::Open(int port_number) {
   if (it == ports_.end()) return nullptr;
   const uint64_t session = it->second->Open();
   if (session == 0) return nullptr;
-  return std::make_shared<SimDevice>(it->second, session);
+  try {
+    return std::make_shared<SimDevice>(it->second, session);
+  } catch (const std::bad_alloc&) {
+    // Without a device nobody could close the port again.
+    it->second->Close(session);
+    return nullptr;
+  }
 }
 
 bool SimAdapter::PortState(int port_number, SimPortState* state) const {
@@ -108,17 +134,23 @@ SimConfig SimConfigFromEnvironment() {
 }
 
 std::shared_ptr<SimAdapter> GlobalSimAdapter() {
-  {
-    std::lock_guard<std::mutex> lock(GlobalMutex());
-    if (GlobalSlot()) return GlobalSlot();
-  }
-  auto adapter = std::make_shared<SimAdapter>(SimConfigFromEnvironment());
+  // Built under the lock, so that QUARNEX_SIM's messages (a bad item, a
+  // source file that cannot be sent) appear once however many ports open
+  // at the same time.
   std::lock_guard<std::mutex> lock(GlobalMutex());
-  // Another thread may have been first; its adapter stays.
-  if (!GlobalSlot()) GlobalSlot() = std::move(adapter);
+  if (!GlobalSlot()) GlobalSlot() = std::make_shared<SimAdapter>(SimConfigFromEnvironment());
   return GlobalSlot();
 }
 
-DeviceRef OpenSimulatedPort(int port_number) { return GlobalSimAdapter()->Open(port_number); }
+DeviceRef OpenSimulatedPort(int port_number) {
+  // Called from the tester's threads, which expect a failed open, not an
+  // exception, when the adapter cannot be built for lack of memory.
+  try {
+    return GlobalSimAdapter()->Open(port_number);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: cannot open port %d: %s\n", kSimEnvironmentVariable, port_number, e.what());
+    return nullptr;
+  }
+}
 
 }  // namespace quarnex

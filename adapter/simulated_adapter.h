@@ -26,14 +26,17 @@ namespace quarnex {
 
 class SimAdapter {
  public:
-  // Builds the ports of `config`. A source file that cannot be read is
-  // reported on stderr and the port sends the pattern instead.
+  // Builds the ports of `config`. A source whose file cannot be sent (not a
+  // regular file, unreadable, empty, larger than 4 GiB or than memory) sends
+  // the pattern instead, told in one line on stderr naming the port, the
+  // path and the reason.
   explicit SimAdapter(const SimConfig& config);
   SimAdapter(const SimAdapter&) = delete;
   SimAdapter& operator=(const SimAdapter&) = delete;
 
-  // Opens port `port_number` exclusively. Null when the port does not exist
-  // or is open already (until that device is closed or destroyed).
+  // Opens port `port_number` exclusively. Null when the port does not exist,
+  // is open already (until that device is closed or destroyed), or memory
+  // for the device cannot be had.
   DeviceRef Open(int port_number);
   // The state of a port; false when it does not exist.
   bool PortState(int port_number, SimPortState* state) const;
@@ -59,6 +62,8 @@ SimConfig SimConfigFromEnvironment();
 std::shared_ptr<SimAdapter> GlobalSimAdapter();
 
 // Opens a port of the process-wide adapter; null when missing or open.
+// Never throws: an adapter that cannot be built is told on stderr and
+// opens nothing.
 DeviceRef OpenSimulatedPort(int port_number);
 
 }  // namespace quarnex
