@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace quarnex {
 namespace {
@@ -30,6 +31,74 @@ uint32_t ParseUnsignedDecimal(std::string_view text) {
   return any_digit ? static_cast<uint32_t>(value) : 0;
 }
 
+bool ReadWholeNumber(std::string_view text, uint32_t* value) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  if (begin == end) return false;
+  uint64_t parsed = 0;
+  for (size_t i = begin; i < end; ++i) {
+    if (!IsDigit(text[i])) return false;
+    parsed = parsed * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (parsed > kMaxU32) return false;
+  }
+  *value = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+namespace {
+
+// Adds a problem for `field` unless its text reads a number in [min, max].
+void CheckRange(std::vector<FieldProblem>* problems, int field, std::string_view text,
+                uint32_t min, uint32_t max) {
+  uint32_t value = 0;
+  if (ReadWholeNumber(text, &value) && value >= min && value <= max) return;
+  problems->push_back({field, std::to_string(min) + " to " + std::to_string(max)});
+}
+
+}  // namespace
+
+std::vector<FieldProblem> CheckTestDialog(const TestDialogInput& input) {
+  std::vector<FieldProblem> problems;
+  CheckRange(&problems, kFieldPortIndex, input.port_index, kMinPortIndex, kMaxPortIndex);
+  uint32_t first = 0;
+  uint32_t count = 0;
+  if (ReadWholeNumber(input.port_count, &count) && count >= kPortCountMin &&
+      count <= kPortCountMax) {
+    if (ReadWholeNumber(input.port_index, &first) && first >= kMinPortIndex &&
+        first <= kMaxPortIndex && first + count - 1 > kMaxPortIndex) {
+      problems.push_back({kFieldPortCount, "at most " + std::to_string(kMaxPortIndex - first + 1) +
+                                               " from port " + std::to_string(first)});
+    }
+  } else {
+    problems.push_back({kFieldPortCount, "1 to " + std::to_string(kPortCountMax)});
+  }
+  CheckRange(&problems, kFieldPacketSize, input.packet_size, kPacketSizeMin, kPacketSizeMax);
+  if (input.selected_mode != kLoopback && input.file_name.size() > kMaxFileNameLength) {
+    problems.push_back({kFieldFileName, "at most " + std::to_string(kMaxFileNameLength) + " bytes"});
+  }
+  return problems;
+}
+
+std::vector<FieldProblem> CheckOptions(const OptionsInput& input) {
+  std::vector<FieldProblem> problems;
+  if (input.pause_after_checked) {
+    CheckRange(&problems, kFieldPauseAfter, input.pause_after, 1,
+               static_cast<uint32_t>(std::numeric_limits<int32_t>::max()));
+  }
+  CheckRange(&problems, kFieldDelay, input.delay, 0, kMaxDelayMs);
+  CheckRange(&problems, kFieldUpdateInterval, input.update_interval, 0, kMaxUpdateIntervalMs);
+  return problems;
+}
+
+std::vector<FieldProblem> CheckTimeouts(std::string_view multiplier, std::string_view constant) {
+  std::vector<FieldProblem> problems;
+  CheckRange(&problems, kFieldMultiplier, multiplier, 0, kMaxU32);
+  CheckRange(&problems, kFieldConstant, constant, 0, kMaxU32);
+  return problems;
+}
+
 const char* FileLabelText(int mode) {
   return mode == kReceiveOnly ? kCompareFileLabel : kTransmitFileLabel;
 }
@@ -38,7 +107,11 @@ void ApplyTestDialogOk(const TestDialogInput& input, TestDialogValues* values) {
   TestSettings& test = values->Test;
   const uint32_t packet_size = ParseUnsignedDecimal(input.packet_size);
   test.PortIndex = static_cast<int32_t>(ParseUnsignedDecimal(input.port_index));
-  test.PortCount = 1;
+  const uint32_t port_count = ParseUnsignedDecimal(input.port_count);
+  test.PortCount = port_count >= static_cast<uint32_t>(kPortCountMin) &&
+                           port_count <= static_cast<uint32_t>(kPortCountMax)
+                       ? static_cast<int32_t>(port_count)
+                       : 1;
   if (packet_size >= kPacketSizeMin && packet_size <= static_cast<uint32_t>(kPacketSizeMax)) {
     values->PacketSize = static_cast<int32_t>(packet_size);
   }

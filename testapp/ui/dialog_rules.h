@@ -31,11 +31,26 @@ struct TestDialogValues {
   int32_t PacketSize;
 };
 
-// Ranges of the two up-down controls.
+// Ranges of the up-down controls. The first port's arrows stop at 256; a
+// number typed into its field may go up to kMaxPortIndex.
 inline constexpr int kPortIndexMin = 1;
 inline constexpr int kPortIndexMax = 256;
+inline constexpr int kPortCountMin = 1;
+inline constexpr int kPortCountMax = kMaxPorts;
 inline constexpr int kPacketSizeMin = 1;
 inline constexpr int kPacketSizeMax = kMaxPacketSize;
+
+// A value a dialog cannot keep: the field (its position in the dialog's
+// own list below) and the word shown next to it. OK keeps the dialog open
+// while there is one, so nothing is stored as 0 or dropped unseen.
+struct FieldProblem {
+  int field;
+  std::string text;
+};
+
+// Reads a whole number as typed: blanks around it, then only digits. False
+// for an empty field, any other character, or a value past 32 bits.
+bool ReadWholeNumber(std::string_view text, uint32_t* value);
 
 // The mode list, in order; an entry's position is its TestMode.
 inline constexpr const char* kModeNames[] = {"Loopback", "Receive only", "Transmit only"};
@@ -53,13 +68,24 @@ struct TestDialogInput {
   std::string packet_size;
   int selected_mode;  // position in the mode list, or kNoModeSelected
   std::string file_name;
+  std::string port_count;  // "Number of ports"
 };
 
-// Test Settings, OK: PortIndex from its field (no range check), PortCount
-// 1, PacketSize only when the field reads 1..65536, Mode the selected
-// position (or -1), and for a mode other than Loopback the file name cut to
-// 255 bytes (never inside a multi-byte character) with FileNameLength its
-// length; Loopback sets FileNameLength 0 and keeps the old FileName.
+// The Test Settings fields CheckTestDialog names.
+enum TestDialogField { kFieldPortIndex, kFieldPortCount, kFieldPacketSize, kFieldFileName };
+
+// Test Settings, before OK applies anything: the first port 1 to
+// kMaxPortIndex, the number of ports 1 to 128 with the last port at most
+// kMaxPortIndex, the packet size 1 to 65536, and for a mode other than
+// Loopback a file name of at most 255 bytes. Empty when all hold.
+std::vector<FieldProblem> CheckTestDialog(const TestDialogInput& input);
+
+// Test Settings, OK: PortIndex and PortCount from their fields, PacketSize
+// only when the field reads 1..65536, Mode the selected position (or -1),
+// and for a mode other than Loopback the file name cut to 255 bytes (never
+// inside a multi-byte character) with FileNameLength its length; Loopback
+// sets FileNameLength 0 and keeps the old FileName. A port count that does
+// not read 1..128 is taken as 1.
 void ApplyTestDialogOk(const TestDialogInput& input, TestDialogValues* values);
 
 // What the Options dialog holds when OK is pressed.
@@ -71,12 +97,25 @@ struct OptionsInput {
   bool timeout_blocked_threads;
 };
 
+// The Options fields CheckOptions names.
+enum OptionsField { kFieldPauseAfter, kFieldDelay, kFieldUpdateInterval };
+
+// Options, before OK: a checked "Pause After" needs a count of 1 to
+// 2147483647; Delay and the refresh interval need 0 to 3600000.
+std::vector<FieldProblem> CheckOptions(const OptionsInput& input);
+
 // Options, OK: a checked "Pause After" takes its count only when it is
 // above 0 as a signed 32-bit value, an unchecked one sets 0; Delay and
 // UpdateInterval take their fields as read (empty gives 0).
 void ApplyOptionsOk(const OptionsInput& input, TestSettings* test);
 
-// Timeouts, OK: both fields as read, without checks.
+// The Timeouts fields CheckTimeouts names.
+enum TimeoutsField { kFieldMultiplier, kFieldConstant };
+
+// Timeouts, before OK: both fields need a whole number of 0 to 4294967295.
+std::vector<FieldProblem> CheckTimeouts(std::string_view multiplier, std::string_view constant);
+
+// Timeouts, OK: both fields as read (CheckTimeouts has passed them).
 TimeoutSettings ReadTimeoutFields(std::string_view multiplier, std::string_view constant);
 
 // The Received data view's text: at most `length` bytes of `data`, ending

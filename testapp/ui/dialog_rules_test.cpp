@@ -37,7 +37,7 @@ TEST(TestDialogOk, PacketSizeTakenOnlyInRange) {
                {"65536", 65536}, {"1", 1},        {" 300x", 300}};
   for (const Case& c : cases) {
     TestDialogValues v = Opened();
-    ApplyTestDialogOk({"1", c.text, kLoopback, ""}, &v);
+    ApplyTestDialogOk({"1", c.text, kLoopback, "", "1"}, &v);
     EXPECT_EQ(v.PacketSize, c.expected) << c.text;
   }
 }
@@ -45,16 +45,16 @@ TEST(TestDialogOk, PacketSizeTakenOnlyInRange) {
 TEST(TestDialogOk, PortIndexUncheckedAndPortCountOne) {
   TestDialogValues v = Opened();
   v.Test.PortCount = 9;
-  ApplyTestDialogOk({"999", "64", kLoopback, ""}, &v);
+  ApplyTestDialogOk({"999", "64", kLoopback, "", "1"}, &v);
   EXPECT_EQ(v.Test.PortIndex, 999);
   EXPECT_EQ(v.Test.PortCount, 1);
-  ApplyTestDialogOk({"", "64", kLoopback, ""}, &v);
+  ApplyTestDialogOk({"", "64", kLoopback, "", "1"}, &v);
   EXPECT_EQ(v.Test.PortIndex, 0);
 }
 
 TEST(TestDialogOk, LoopbackDropsFileUseButKeepsName) {
   TestDialogValues v = Opened();
-  ApplyTestDialogOk({"1", "64", kLoopback, "/new/file"}, &v);
+  ApplyTestDialogOk({"1", "64", kLoopback, "/new/file", "1"}, &v);
   EXPECT_EQ(v.Test.Mode, kLoopback);
   EXPECT_EQ(v.Test.FileNameLength, 0);
   EXPECT_STREQ(v.Test.FileName, "/old/file");
@@ -63,14 +63,14 @@ TEST(TestDialogOk, LoopbackDropsFileUseButKeepsName) {
 TEST(TestDialogOk, OtherModesTakeFileName) {
   for (int mode : {int{kReceiveOnly}, int{kTransmitOnly}, kNoModeSelected}) {
     TestDialogValues v = Opened();
-    ApplyTestDialogOk({"1", "64", mode, "/a"}, &v);
+    ApplyTestDialogOk({"1", "64", mode, "/a", "1"}, &v);
     EXPECT_EQ(v.Test.Mode, mode);
     EXPECT_STREQ(v.Test.FileName, "/a");
     EXPECT_EQ(v.Test.FileNameLength, 2);
   }
   // An empty field means no file.
   TestDialogValues v = Opened();
-  ApplyTestDialogOk({"1", "64", kTransmitOnly, ""}, &v);
+  ApplyTestDialogOk({"1", "64", kTransmitOnly, "", "1"}, &v);
   EXPECT_EQ(v.Test.FileNameLength, 0);
   EXPECT_STREQ(v.Test.FileName, "");
 }
@@ -78,14 +78,14 @@ TEST(TestDialogOk, OtherModesTakeFileName) {
 TEST(TestDialogOk, LongFileNameCutAt255) {
   TestDialogValues v = Opened();
   const std::string name(300, 'f');
-  ApplyTestDialogOk({"1", "64", kTransmitOnly, name}, &v);
+  ApplyTestDialogOk({"1", "64", kTransmitOnly, name, "1"}, &v);
   EXPECT_EQ(v.Test.FileNameLength, 255);
   EXPECT_EQ(std::string(v.Test.FileName), name.substr(0, 255));
 
   // Never inside a two-byte character: byte 254..255 is one character.
   std::string utf8(254, 'g');
   utf8 += "\xC3\xA9tail";
-  ApplyTestDialogOk({"1", "64", kTransmitOnly, utf8}, &v);
+  ApplyTestDialogOk({"1", "64", kTransmitOnly, utf8, "1"}, &v);
   EXPECT_EQ(v.Test.FileNameLength, 254);
   EXPECT_EQ(std::string(v.Test.FileName), std::string(254, 'g'));
 }
@@ -134,6 +134,41 @@ TEST(ReceivedText, StopsAtLengthBufferAndZero) {
   EXPECT_EQ(ReceivedText({'x', 'y'}, 1000), "xy");  // never past the data
   EXPECT_EQ(ReceivedText({}, 10), "");
   EXPECT_EQ(ReceivedText({'x'}, 0), "");
+}
+
+// Which fields OK refuses, and only those.
+TEST(FieldChecks, RefuseOnlyWhatCannotBeKept) {
+  auto fields = [](const std::vector<FieldProblem>& problems) {
+    std::vector<int> f;
+    for (const FieldProblem& p : problems) f.push_back(p.field);
+    return f;
+  };
+  using V = std::vector<int>;
+  EXPECT_EQ(fields(CheckTestDialog({"1", "1024", kLoopback, "", "128"})), V{});
+  EXPECT_EQ(fields(CheckTestDialog({" 999 ", "65536", kTransmitOnly, "/f", "1"})), V{});
+  EXPECT_EQ(fields(CheckTestDialog({"999", "1", kLoopback, "", "2"})), V{kFieldPortCount});
+  EXPECT_EQ(fields(CheckTestDialog({"0", "0", kLoopback, "", "129"})),
+            (V{kFieldPortIndex, kFieldPortCount, kFieldPacketSize}));
+  EXPECT_EQ(fields(CheckTestDialog({"1000", "12a", kLoopback, "", ""})),
+            (V{kFieldPortIndex, kFieldPortCount, kFieldPacketSize}));
+  const std::string long_name(256, 'n');
+  EXPECT_EQ(fields(CheckTestDialog({"1", "1", kReceiveOnly, long_name, "1"})), V{kFieldFileName});
+  EXPECT_EQ(fields(CheckTestDialog({"1", "1", kLoopback, long_name, "1"})), V{});
+
+  EXPECT_EQ(fields(CheckOptions({false, "", "0", "3600000", true})), V{});
+  EXPECT_EQ(fields(CheckOptions({true, "0", "", "3600001", true})),
+            (V{kFieldPauseAfter, kFieldDelay, kFieldUpdateInterval}));
+  EXPECT_EQ(fields(CheckOptions({true, "2147483648", "5", "5", true})), V{kFieldPauseAfter});
+
+  EXPECT_EQ(fields(CheckTimeouts("4294967295", "0")), V{});
+  EXPECT_EQ(fields(CheckTimeouts("4294967296", "-1")), (V{kFieldMultiplier, kFieldConstant}));
+
+  uint32_t v = 0;
+  EXPECT_TRUE(ReadWholeNumber(" 42\t", &v));
+  EXPECT_EQ(v, 42u);
+  for (const char* bad : {"", "  ", "1 2", "+1", "0x10", "4294967296"}) {
+    EXPECT_FALSE(ReadWholeNumber(bad, &v)) << bad;
+  }
 }
 
 TEST(FileLabel, ByMode) {

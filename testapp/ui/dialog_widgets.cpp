@@ -27,4 +27,27 @@ QString UnsignedText(uint32_t value) { return QString::number(value); }
 
 std::string FieldText(const QLineEdit* edit) { return edit->text().toStdString(); }
 
+QLabel* MakeProblemLabel(int id, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString("problem%1").arg(id));
+  label->setStyleSheet("color: #b00020;");
+  label->hide();
+  return label;
+}
+
+bool ShowFieldProblems(const std::vector<FieldProblem>& problems,
+                       const std::vector<QLabel*>& labels, const std::vector<QWidget*>& fields) {
+  for (QLabel* label : labels) label->hide();
+  for (const FieldProblem& problem : problems) {
+    if (problem.field < 0 || static_cast<size_t>(problem.field) >= labels.size()) continue;
+    QLabel* label = labels[static_cast<size_t>(problem.field)];
+    label->setText(QString::fromStdString(problem.text));
+    label->show();
+  }
+  if (problems.empty()) return true;
+  const size_t first = static_cast<size_t>(problems.front().field);
+  if (first < fields.size() && fields[first] != nullptr) fields[first]->setFocus();
+  return false;
+}
+
 }  // namespace quarnex

@@ -5,11 +5,15 @@
 #ifndef QUARNEX_UI_DIALOG_WIDGETS_H_
 #define QUARNEX_UI_DIALOG_WIDGETS_H_
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "testapp/ui/dialog_rules.h"
 
 namespace quarnex {
 
@@ -28,6 +32,16 @@ QString UnsignedText(uint32_t value);
 
 // A field's text for ParseUnsignedDecimal.
 std::string FieldText(const QLineEdit* edit);
+
+// The word next to a field that OK refused: a label named "problem<id>",
+// hidden until ShowFieldProblems shows it.
+QLabel* MakeProblemLabel(int id, QWidget* parent);
+
+// Shows each problem's word in labels[problem.field] and hides the other
+// labels; focuses fields[first problem's field]. Returns true when there
+// was none, so OK may go on.
+bool ShowFieldProblems(const std::vector<FieldProblem>& problems,
+                       const std::vector<QLabel*>& labels, const std::vector<QWidget*>& fields);
 
 }  // namespace quarnex
 

@@ -54,7 +54,9 @@ class DialogsTest : public QObject {
     QCOMPARE(Child<QLabel>(&dialog, "label1020")->text(), QString("Transmit file: (Optional)"));
     QVERIFY(Child<QLineEdit>(&dialog, "edit1013")->isEnabled());
     QVERIFY(Child<QPushButton>(&dialog, "button1014")->isEnabled());
-    QCOMPARE(dialog.Values().Test.PortCount, 1);
+    QCOMPARE(Child<QLineEdit>(&dialog, "edit1022")->text(), QString("4"));
+    QCOMPARE(dialog.Values().Test.PortCount, 4);
+    QCOMPARE(Child<UpDownEdit>(&dialog, "updown1021")->Maximum(), 128);
     QCOMPARE(Child<UpDownEdit>(&dialog, "updown1017")->Maximum(), 256);
     QCOMPARE(Child<UpDownEdit>(&dialog, "updown1019")->Maximum(), 65536);
 
@@ -103,13 +105,28 @@ class DialogsTest : public QObject {
 
   void OkAppliesTheRules() {
     TestSettingsDialog dialog(Values(kTransmitOnly));
+    // Values it cannot keep: OK says so beside each field and stays open.
     Child<QLineEdit>(&dialog, "edit1003")->setText("65537");
+    Child<QLineEdit>(&dialog, "edit1000")->setText("990");
+    Child<QLineEdit>(&dialog, "edit1022")->setText("20");
+    Child<QPushButton>(&dialog, "button1")->click();
+    QCOMPARE(dialog.result(), 0);
+    QVERIFY(Child<QLabel>(&dialog, "problem1000")->isHidden());
+    QCOMPARE(Child<QLabel>(&dialog, "problem1003")->text(), QString("1 to 65536"));
+    QVERIFY(!Child<QLabel>(&dialog, "problem1003")->isHidden());
+    QCOMPARE(Child<QLabel>(&dialog, "problem1022")->text(), QString("at most 10 from port 990"));
+    QCOMPARE(dialog.Values().PacketSize, 1024);
+    QCOMPARE(dialog.Values().Test.PortCount, 4);
+
+    Child<QLineEdit>(&dialog, "edit1003")->setText("2048");
     Child<QLineEdit>(&dialog, "edit1000")->setText("12");
     Child<QLineEdit>(&dialog, "edit1013")->setText("/other");
     Child<QPushButton>(&dialog, "button1")->click();
     QCOMPARE(dialog.result(), 1);
-    QCOMPARE(dialog.Values().PacketSize, 1024);
+    QVERIFY(Child<QLabel>(&dialog, "problem1003")->isHidden());
+    QCOMPARE(dialog.Values().PacketSize, 2048);
     QCOMPARE(dialog.Values().Test.PortIndex, 12);
+    QCOMPARE(dialog.Values().Test.PortCount, 20);
     QCOMPARE(dialog.Values().Test.Mode, int32_t{kTransmitOnly});
     QCOMPARE(QString(dialog.Values().Test.FileName), QString("/other"));
     QCOMPARE(int(dialog.Values().Test.FileNameLength), 6);
@@ -180,12 +197,21 @@ class DialogsTest : public QObject {
     QCOMPARE(Child<QLineEdit>(&unlimited, "edit1019")->text(), QString("500"));
     QVERIFY(Child<QCheckBox>(&unlimited, "check1011")->isChecked());
 
-    // Checked with an empty count keeps the old limit (0 here).
+    // Checked with an empty count is refused beside the field, as are an
+    // empty or too long delay.
     Child<QCheckBox>(&unlimited, "check1010")->setChecked(true);
     QTest::keyClicks(Child<QLineEdit>(&unlimited, "edit1006"), "x");
     QCOMPARE(Child<QLineEdit>(&unlimited, "edit1006")->text(), QString());
+    Child<QLineEdit>(&unlimited, "edit1018")->setText("3600001");
     Child<QLineEdit>(&unlimited, "edit1019")->setText("0");
     Child<QCheckBox>(&unlimited, "check1011")->setChecked(false);
+    Child<QPushButton>(&unlimited, "button1")->click();
+    QCOMPARE(unlimited.result(), 0);
+    QCOMPARE(Child<QLabel>(&unlimited, "problem1006")->text(), QString("1 to 2147483647"));
+    QCOMPARE(Child<QLabel>(&unlimited, "problem1018")->text(), QString("0 to 3600000"));
+    QVERIFY(Child<QLabel>(&unlimited, "problem1019")->isHidden());
+    Child<QCheckBox>(&unlimited, "check1010")->setChecked(false);
+    Child<QLineEdit>(&unlimited, "edit1018")->setText("15");
     Child<QPushButton>(&unlimited, "button1")->click();
     QCOMPARE(unlimited.result(), 1);
     QCOMPARE(unlimited.Values().PauseAfter, 0);
@@ -217,6 +243,11 @@ class DialogsTest : public QObject {
     Child<QPushButton>(&confirmed, "button1030")->click();
     Child<QLineEdit>(&confirmed, "edit1060")->setText("33ms");
     Child<QPushButton>(&confirmed, "button1")->click();
+    QCOMPARE(confirmed.result(), 0);
+    QCOMPARE(Child<QLabel>(&confirmed, "problem1060")->text(), QString("0 to 4294967295"));
+    Child<QLineEdit>(&confirmed, "edit1060")->setText("33");
+    Child<QPushButton>(&confirmed, "button1")->click();
+    QCOMPARE(confirmed.result(), 1);
     QCOMPARE(confirmed.Values().ReadTotalTimeoutMultiplier, 1000u);
     QCOMPARE(confirmed.Values().ReadTotalTimeoutConstant, 33u);
   }

@@ -286,9 +286,7 @@ void MainWindow::QueryLine(uint32_t code, const char* line) {
 void MainWindow::OpenTestSettings() {
   Settings& s = GlobalSettings();
   TestSettingsDialog dialog({s.Test, s.PacketSize}, this);
-  // Opening the dialog makes the run a single port, even if it is then
-  // cancelled.
-  s.Test.PortCount = 1;
+  // Cancel changes nothing, the number of ports included.
   if (dialog.exec() != kDialogOk) return;
   s.Test = dialog.Values().Test;
   s.PacketSize = dialog.Values().PacketSize;

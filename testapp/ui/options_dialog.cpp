@@ -63,6 +63,10 @@ OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
   grid->addWidget(update_interval_, 2, 1);
   grid->addWidget(new QLabel("(ms)", group), 2, 2);
   grid->addWidget(timeout_blocked_, 3, 0, 1, 3);
+  problems_ = {MakeProblemLabel(1006, group), MakeProblemLabel(1018, group),
+               MakeProblemLabel(1019, group)};
+  fields_ = {pause_after_, delay_, update_interval_};
+  for (int row = 0; row < 3; ++row) grid->addWidget(problems_[row], row, 3);
 
   auto* ok = MakeDialogButton("OK", kDialogOk, this);
   ok->setDefault(true);
@@ -92,6 +96,7 @@ void OptionsDialog::accept() {
   const OptionsInput input{pause_after_check_->isChecked(), FieldText(pause_after_),
                            FieldText(delay_), FieldText(update_interval_),
                            timeout_blocked_->isChecked()};
+  if (!ShowFieldProblems(CheckOptions(input), problems_, fields_)) return;
   ApplyOptionsOk(input, &test_);
   done(kDialogOk);
 }

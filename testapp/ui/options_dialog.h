@@ -11,7 +11,9 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <vector>
 
 #include "testapp/settings/records.h"
 
@@ -36,6 +38,10 @@ class OptionsDialog : public QDialog {
   QLineEdit* delay_;
   QLineEdit* update_interval_;
   QCheckBox* timeout_blocked_;
+  // The words next to the fields OK refused, and the fields, indexed by
+  // the dialog's field list (dialog_rules.h).
+  std::vector<QLabel*> problems_;
+  std::vector<QWidget*> fields_;
 };
 
 }  // namespace quarnex

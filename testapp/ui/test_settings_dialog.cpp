@@ -43,32 +43,45 @@ TestSettingsDialog::TestSettingsDialog(const TestDialogValues& values, QWidget* 
   browse_ = MakeDialogButton("...", 1014, mode_group);
   browse_->setMaximumWidth(32);
   file_label_->setBuddy(file_);
+  auto* file_problem = MakeProblemLabel(1013, mode_group);
   auto* mode_layout = new QGridLayout(mode_group);
   mode_layout->addWidget(mode_, 0, 0, 1, 2);
   mode_layout->addWidget(file_label_, 1, 0, 1, 2);
   mode_layout->addWidget(file_, 2, 0);
   mode_layout->addWidget(browse_, 2, 1);
-
-  values_.Test.PortCount = 1;
+  mode_layout->addWidget(file_problem, 3, 0, 1, 2);
 
   auto* settings_group = new QGroupBox("Settings", this);
   port_index_ = new UpDownEdit(kPortIndexMin, kPortIndexMax, settings_group);
   port_index_->setObjectName("updown1017");
   port_index_->Edit()->setObjectName("edit1000");
   port_index_->SetText(QString::number(test.PortIndex));
+  port_count_ = new UpDownEdit(kPortCountMin, kPortCountMax, settings_group);
+  port_count_->setObjectName("updown1021");
+  port_count_->Edit()->setObjectName("edit1022");
+  port_count_->SetText(QString::number(test.PortCount));
+  port_count_->setToolTip("Ports tested at once, from the first port on (1 to 128)");
   packet_size_ = new UpDownEdit(kPacketSizeMin, kPacketSizeMax, settings_group);
   packet_size_->setObjectName("updown1019");
   packet_size_->Edit()->setObjectName("edit1003");
   packet_size_->SetText(QString::number(values_.PacketSize));
   auto* port_label = new QLabel("Port Index:", settings_group);
   port_label->setBuddy(port_index_);
+  auto* count_label = new QLabel("&Number of ports:", settings_group);
+  count_label->setBuddy(port_count_);
   auto* packet_label = new QLabel("Packet Size:", settings_group);
   packet_label->setBuddy(packet_size_);
   auto* settings_layout = new QGridLayout(settings_group);
   settings_layout->addWidget(port_label, 0, 0);
   settings_layout->addWidget(port_index_, 0, 1);
-  settings_layout->addWidget(packet_label, 1, 0);
-  settings_layout->addWidget(packet_size_, 1, 1);
+  settings_layout->addWidget(count_label, 1, 0);
+  settings_layout->addWidget(port_count_, 1, 1);
+  settings_layout->addWidget(packet_label, 2, 0);
+  settings_layout->addWidget(packet_size_, 2, 1);
+  problems_ = {MakeProblemLabel(1000, settings_group), MakeProblemLabel(1022, settings_group),
+               MakeProblemLabel(1003, settings_group), file_problem};
+  fields_ = {port_index_, port_count_, packet_size_, file_};
+  for (int row = 0; row < 3; ++row) settings_layout->addWidget(problems_[row], row, 2);
 
   auto* ok = MakeDialogButton("OK", kDialogOk, this);
   ok->setDefault(true);
@@ -123,7 +136,9 @@ int TestSettingsDialog::SelectedMode() const {
 
 void TestSettingsDialog::accept() {
   const TestDialogInput input{port_index_->Text().toStdString(), packet_size_->Text().toStdString(),
-                              SelectedMode(), file_->text().toLocal8Bit().toStdString()};
+                              SelectedMode(), file_->text().toLocal8Bit().toStdString(),
+                              port_count_->Text().toStdString()};
+  if (!ShowFieldProblems(CheckTestDialog(input), problems_, fields_)) return;
   ApplyTestDialogOk(input, &values_);
   done(kDialogOk);
 }

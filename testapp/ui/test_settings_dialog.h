@@ -1,9 +1,10 @@
-// TestSettingsDialog: mode, optional file, first port and packet size.
+// TestSettingsDialog: mode, optional file, first port, number of ports and
+// packet size.
 //
 // It takes the test settings and packet size as a plain record and, when
 // confirmed, hands back the record with the dialog's rules applied
-// (dialog_rules.h). Opening it sets PortCount to 1 in its record; the main
-// window makes that hold in the live settings even when it is cancelled.
+// (dialog_rules.h). OK refuses a value it cannot keep with a word next to
+// its field; Cancel leaves the record as it came.
 //
 // A modal dialog of the user-interface thread.
 #ifndef QUARNEX_UI_TEST_SETTINGS_DIALOG_H_
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <vector>
 
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/updown_edit.h"
@@ -26,7 +28,7 @@ class TestSettingsDialog : public QDialog {
  public:
   TestSettingsDialog(const TestDialogValues& values, QWidget* parent = nullptr);
 
-  // The record: as opened (PortCount 1) until OK, then as confirmed.
+  // The record: as opened until OK, then as confirmed.
   const TestDialogValues& Values() const { return values_; }
 
   // OK (result 1) and Cancel or Esc (result 2).
@@ -46,7 +48,11 @@ class TestSettingsDialog : public QDialog {
   QLineEdit* file_;
   QPushButton* browse_;
   UpDownEdit* port_index_;
+  UpDownEdit* port_count_;
   UpDownEdit* packet_size_;
+  // Indexed by TestDialogField.
+  std::vector<QLabel*> problems_;
+  std::vector<QWidget*> fields_;
 };
 
 }  // namespace quarnex

@@ -60,6 +60,9 @@ TimeoutsDialog::TimeoutsDialog(const TimeoutSettings& timeouts, QWidget* parent)
   grid->addWidget(multiplier_, 0, 1);
   grid->addWidget(constant_label, 1, 0);
   grid->addWidget(constant_, 1, 1);
+  problems_ = {MakeProblemLabel(1059, group), MakeProblemLabel(1060, group)};
+  fields_ = {multiplier_, constant_};
+  for (int row = 0; row < 2; ++row) grid->addWidget(problems_[row], row, 2);
 
   auto* ok = MakeDialogButton("OK", kDialogOk, this);
   ok->setDefault(true);
@@ -87,6 +90,10 @@ void TimeoutsDialog::ShowValues(const TimeoutSettings& timeouts) {
 }
 
 void TimeoutsDialog::accept() {
+  if (!ShowFieldProblems(CheckTimeouts(FieldText(multiplier_), FieldText(constant_)), problems_,
+                         fields_)) {
+    return;
+  }
   timeouts_ = ReadTimeoutFields(FieldText(multiplier_), FieldText(constant_));
   done(kDialogOk);
 }

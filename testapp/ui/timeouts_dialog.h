@@ -10,7 +10,9 @@
 #define QUARNEX_UI_TIMEOUTS_DIALOG_H_
 
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <vector>
 
 #include "testapp/settings/records.h"
 
@@ -34,6 +36,10 @@ class TimeoutsDialog : public QDialog {
   TimeoutSettings timeouts_;
   QLineEdit* multiplier_;
   QLineEdit* constant_;
+  // The words next to the fields OK refused, and the fields, indexed by
+  // the dialog's field list (dialog_rules.h).
+  std::vector<QLabel*> problems_;
+  std::vector<QWidget*> fields_;
 };
 
 }  // namespace quarnex
