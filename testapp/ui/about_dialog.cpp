@@ -42,7 +42,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   connect(close, &QPushButton::clicked, this, [this] { done(kDialogOk); });
 }
 
-void AboutDialog::reject() {}
+// Escape closes it as Close does, with the same result.
+void AboutDialog::reject() { done(kDialogOk); }
 
 void AboutDialog::closeEvent(QCloseEvent* event) {
   done(kDialogOk);

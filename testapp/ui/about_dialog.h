@@ -1,6 +1,6 @@
 // AboutDialog: the program's name and version.
 //
-// "Close" or closing the window ends it; Esc does not.
+// "Close", Esc or closing the window ends it, each with result 1.
 //
 // A modal dialog of the user-interface thread.
 #ifndef QUARNEX_UI_ABOUT_DIALOG_H_
@@ -19,7 +19,7 @@ class AboutDialog : public QDialog {
  public:
   explicit AboutDialog(QWidget* parent = nullptr);
 
-  // Esc and Cancel are ignored.
+  // Esc ends it as Close does.
   void reject() override;
 
  protected:

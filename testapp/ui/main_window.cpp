@@ -53,7 +53,7 @@ struct MenuItemSpec {
 constexpr MenuItemSpec kMenuItems[] = {
     {"&Settings", kIdPortSettings, "&Port...\tCtrl+P", nullptr, false},
     {"&Settings", kIdTestSettings, "&Test...\tCtrl+T", "Ctrl+T", false},
-    {"&Settings", kIdOptions, "&Options\tCtrl+O", nullptr, false},
+    {"&Settings", kIdOptions, "&Options\tCtrl+O", "Ctrl+O", false},
     {"&Settings", kIdTimeouts, "Time&outs...", nullptr, false},
     {"&Test", kIdStart, "&Start\tF5", "F5", false},
     {"&Test", kIdPause, "&Pause\tF6", "F6", false},

@@ -201,15 +201,20 @@ class MainWindowTest : public QObject {
     }
     shortcuts.sort();
     QCOMPARE(shortcuts, QStringList({"action40001=F5", "action40002=F8", "action40005=Ctrl+T",
-                                     "action40008=F6", "action40009=F7"}));
+                                     "action40008=F6", "action40009=F7", "action40011=Ctrl+O"}));
     QCOMPARE(Enabled(w), QString(kIdle));
     QCOMPARE(w.Status().PartText(0), QString("Ready"));
     QCOMPARE(w.Status().PartText(1), QString());
     QCOMPARE(w.Status().PartWidth(0), w.width() / 2);
+    // Default widths, each widened to show its whole title; the last column
+    // fills the rest of the table's width.
     const QHeaderView* header = w.Table().horizontalHeader();
-    for (int i = 0; i < kColumnCount; ++i) {
-      QCOMPARE(uint32_t(header->sectionSize(i)), kDefaultColumnWidths.Width[i]);
+    for (int i = 0; i + 1 < kColumnCount; ++i) {
+      QCOMPARE(header->sectionSize(i),
+               std::max(int(kDefaultColumnWidths.Width[i]), header->sectionSizeHint(i)));
     }
+    QVERIFY(header->sectionSize(3) > int(kDefaultColumnWidths.Width[3]));
+    QCOMPARE(header->length(), w.Table().viewport()->width());
     QVERIFY(w.LogOpen());
     QVERIFY(QFile::exists(kLogFileName));
   }
@@ -265,13 +270,20 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
   }
 
-  void OnlyTheFiveAcceleratorsAct() {
+  void OnlyTheSixAcceleratorsAct() {
     MainWindow& w = Open();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    {
+      ModalWatcher options;
+      QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+      QCOMPARE(options.seen, QStringList({"Options|"}));
+    }
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ModalWatcher watcher;
     for (QKeyCombination key :
-         {Qt::CTRL | Qt::Key_P, Qt::CTRL | Qt::Key_O, QKeyCombination(Qt::Key_F9),
+         {Qt::CTRL | Qt::Key_P, QKeyCombination(Qt::Key_F9),
           QKeyCombination(Qt::Key_F6), QKeyCombination(Qt::Key_F7), QKeyCombination(Qt::Key_F8)}) {
       QTest::keyClick(&w, key.key(), key.keyboardModifiers());
       QTest::qWait(50);

@@ -3,6 +3,7 @@
 
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLayout>
 #include <algorithm>
 
 namespace quarnex {
@@ -41,11 +42,21 @@ ResultsTable::ResultsTable(ResultsModel* model, const ColumnWidths& widths, QWid
   QHeaderView* header = horizontalHeader();
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   header->setSectionResizeMode(QHeaderView::Interactive);
-  header->setStretchLastSection(false);
+  // The last column takes whatever width the window has left.
+  header->setStretchLastSection(true);
   header->setHighlightSections(false);
   header->setSectionsClickable(false);
-  for (int i = 0; i < kColumnCount; ++i)
-    header->resizeSection(i, static_cast<int>(widths.Width[i]));
+  // The stretched last column takes no stored width: its width follows the
+  // window, and a stored one would only force a scroll bar.
+  for (int i = 0; i < kColumnCount - 1; ++i) {
+    // A column left at its default width is widened to show its whole
+    // title; a width the user chose is kept as it is.
+    int width = static_cast<int>(widths.Width[i]);
+    if (widths.Width[i] == kDefaultColumnWidths.Width[i]) {
+      width = std::max(width, header->sectionSizeHint(i));
+    }
+    header->resizeSection(i, width);
+  }
 }
 
 uint32_t ResultsTable::ColumnWidth(int column) const {
@@ -76,14 +87,25 @@ StatusBar::StatusBar(int client_width, QWidget* parent) : QStatusBar(parent) {
   log_warning_->setTextFormat(Qt::PlainText);
   addPermanentWidget(log_warning_, 0);
   log_warning_->hide();
+  TrimSpacing();
   // Measured once: the layout keeps this height from now on.
   setFixedHeight(sizeHint().height());
+}
+
+void StatusBar::TrimSpacing() {
+  QLayout* box = layout();
+  if (box == nullptr) return;
+  for (int i = 0; i < box->count(); ++i) {
+    if (QSpacerItem* spacer = box->itemAt(i)->spacerItem()) spacer->changeSize(0, 0);
+  }
+  box->invalidate();
 }
 
 void StatusBar::SetLogWarning(const QString& text) {
   log_warning_->setText(text);
   log_warning_->setToolTip(text);
   log_warning_->setVisible(!text.isEmpty());
+  TrimSpacing();
 }
 
 QString StatusBar::LogWarning() const { return log_warning_->text(); }

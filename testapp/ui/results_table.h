@@ -57,6 +57,10 @@ class StatusBar : public QStatusBar {
   void SetPartText(int part, const QString& text);
 
  private:
+  // Drops the fixed spacing the bar's own layout puts above and below its
+  // parts, which would show as an empty strip under them.
+  void TrimSpacing();
+
   std::array<QLabel*, kStatusPartCount> parts_;
   QLabel* log_warning_;
 };
