@@ -133,8 +133,8 @@ TEST(SimFarEndTest, SourceFileThatCannotBeSentFallsBackToThePatternWithItsReason
     testing::internal::CaptureStderr();
     auto adapter = MakeAdapter("ports=4;4=source:file=" + c.path + ":64");
     const std::string told = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(told, "QUARNEX_SIM: port 4: cannot send the source file '" + QuoteForMessage(c.path) + "': " +
-                        c.reason + "; sending the pattern\n");
+    EXPECT_EQ(told, "QUARNEX_SIM: port 4: cannot send the source file '" + QuoteForMessage(c.path) + "': " + c.reason +
+                        "; sending the pattern\n");
     EXPECT_LT(told.size(), 200u);  // a long path is cut
     DeviceRef device = adapter->Open(4);
     ASSERT_NE(device, nullptr);

@@ -173,8 +173,8 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   // before they change anything. StartWriteLocked may release `lock` while
   // it hands a frame to the far end.
   IoStatus StartReadLocked(uint8_t* out, uint32_t length, Completion* c, FaultDice::Fate fate);
-  IoStatus StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes, uint32_t length,
-                            Completion* c, FaultDice::Fate fate);
+  IoStatus StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes, uint32_t length, Completion* c,
+                            FaultDice::Fate fate);
   IoStatus StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size, uint8_t* out,
                               uint32_t out_size, Completion* c, FaultDice::Fate fate);
   // Drops every frame queued for the line (Close, unplug).

@@ -125,7 +125,7 @@ TEST_F(SimPortTest, UnreadFramesBeyondTheReceiveBufferAreLostWithReceiveOverflow
     uint32_t frame_bytes;
     size_t kept;
   } kCases[] = {
-      {2, 16, kMaxFramesWaiting},                     // the frame count binds
+      {2, 16, kMaxFramesWaiting},                      // the frame count binds
       {3, 64 * 1024, kMaxBytesWaiting / (64 * 1024)},  // the byte count binds
   };
   constexpr size_t kExtra = 10;

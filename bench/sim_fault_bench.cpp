@@ -106,9 +106,9 @@ std::string SummaryPackets(const std::string& output) {
 }
 
 Outcome RunCase(const fs::path& dir, const Fault& fault, const char* mode, double seconds) {
-  std::vector<std::string> args = {QUARNEX_RUN_BINARY, "--ports", kPorts, "--mode", mode,
-                                   "--packet-size", "1024", "--duration", std::to_string(seconds),
-                                   "--no-log", "--quiet", "--json"};
+  std::vector<std::string> args = {
+      QUARNEX_RUN_BINARY,      "--ports",  kPorts,    "--mode", mode, "--packet-size", "1024", "--duration",
+      std::to_string(seconds), "--no-log", "--quiet", "--json"};
   std::string sim = kFarEnds;
   if (fault.item[0] != '\0') sim += std::string(";") + fault.item;
   std::vector<std::string> env;
@@ -218,8 +218,8 @@ int Main(int argc, char** argv) {
       std::printf("sim_fault_rss_mib.%s.%s: %.1f\n", fault.name, mode, o.peak_rss_mib);
       std::fflush(stdout);
       std::fprintf(stderr, "%s/%s: packets %s, exit status %d%s%s\n", fault.name, mode, o.packets.c_str(),
-                   WIFEXITED(o.status) ? WEXITSTATUS(o.status) : -1, failure.empty() ? "" : "; FAILED: ",
-                   failure.c_str());
+                   WIFEXITED(o.status) ? WEXITSTATUS(o.status) : -1,
+                   failure.empty() ? "" : "; FAILED: ", failure.c_str());
       if (!failure.empty()) {
         ++failures;
         std::fprintf(stderr, "%.2000s", ReadFile(dir / "run.err").c_str());
