@@ -136,6 +136,8 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   // The status bar first: its part edges come from the client width now.
   status_bar_ = new StatusBar(width(), this);
   setStatusBar(status_bar_);
+  banner_ = new NoticeBanner(this);
+  addToolBar(Qt::TopToolBarArea, banner_);
   model_ = new ResultsModel(this);
   table_ = new ResultsTable(model_, GlobalSettings().Columns, this);
   setCentralWidget(table_);
@@ -215,7 +217,14 @@ void MainWindow::UpdateTitle() {
 }
 
 void MainWindow::Start() {
-  if (!StartRun()) return;  // it has shown its own messages
+  // The messages of one Start come in one box, after it.
+  messages_.BeginCollecting();
+  const bool started = StartRun();
+  messages_.ShowCollected();
+  const std::optional<std::string> notice = messages_.TakeNotice();
+  banner_->SetText(notice ? QString::fromStdString(*notice + ". " + kEmptyConfigurationText)
+                          : QString());
+  if (!started) return;
   Settings& s = GlobalSettings();
   SetMenuState(MenuState::kRunning);
   ReportRunStart(log_, *model_);

@@ -28,6 +28,7 @@
 #include "testapp/settings/settings_store.h"
 #include "testapp/ui/menu_state.h"
 #include "testapp/ui/message_boxes.h"
+#include "testapp/ui/notice_banner.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
 
@@ -59,6 +60,8 @@ class MainWindow : public QMainWindow {
   ResultsModel& Model() const { return *model_; }
   ResultsTable& Table() const { return *table_; }
   StatusBar& Status() const { return *status_bar_; }
+  // What the last Start could not use (quarnex.cfg), if anything.
+  const NoticeBanner& Banner() const { return *banner_; }
   MenuState State() const { return state_; }
   bool RunActive() const { return run_active_; }
   bool LogOpen() const { return log_.IsOpen(); }
@@ -105,6 +108,7 @@ class MainWindow : public QMainWindow {
   ResultsModel* model_;
   ResultsTable* table_;
   StatusBar* status_bar_;
+  NoticeBanner* banner_;
   MessageBoxSink messages_;
   LogFile log_;
   std::map<int, QAction*> actions_;

@@ -341,12 +341,44 @@ class MainWindowTest : public QObject {
     ModalWatcher watcher;
     window_->Action(kIdStart)->trigger();
     QCOMPARE(watcher.seen,
-             QStringList({"Error|Failed to open \\\\.\\Quarnex250",
-                          "Error|Port(s) init process failed miserably.\nCan't run the test"}));
+             QStringList({"Error|Failed to open \\\\.\\Quarnex250\n\n"
+                          "Port(s) init process failed miserably.\nCan't run the test"}));
     QCOMPARE(Enabled(*window_), QString(kIdle));
     QCOMPARE(window_->Status().PartText(0), QString("Ready"));
     QVERIFY(!window_->RunActive());
     QVERIFY(!ReadLog().contains("TEST START"));
+  }
+
+  // Twelve ports with four missing: one box after the Start, the others
+  // running. Without quarnex.cfg the banner says so and what the run uses.
+  void StartMessagesComeInOneBoxAndAMissingConfigurationIsShown() {
+    QVERIFY(QFile::remove("quarnex.cfg"));
+    MainWindow& w = Open();
+    QVERIFY(w.Banner().isHidden());
+    GlobalSettings().Test.PortIndex = 9;
+    GlobalSettings().Test.PortCount = 12;
+    ModalWatcher watcher;
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(watcher.seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17\n\n"
+                                        "Failed to open \\\\.\\Quarnex18\n\n"
+                                        "Failed to open \\\\.\\Quarnex19\n\n"
+                                        "Failed to open \\\\.\\Quarnex20"}));
+    QVERIFY(w.RunActive());
+    QCOMPARE(w.Model().rowCount(), 8);
+    QVERIFY(!w.Banner().isHidden());
+    QVERIFY(w.Banner().Text().startsWith("quarnex.cfg: no such file. "));
+    QVERIFY(w.Banner().Text().contains("no BitRate"));
+    w.Action(kIdStop)->trigger();
+
+    // With the file back the next Start clears the banner.
+    QFile config("quarnex.cfg");
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(kConfig);
+    config.close();
+    GlobalSettings().Test.PortCount = 2;
+    w.Action(kIdStart)->trigger();
+    QVERIFY(w.Banner().isHidden());
+    w.Action(kIdStop)->trigger();
   }
 
   void TestSettingsThroughTheMenu() {
@@ -476,7 +508,7 @@ class MainWindowTest : public QObject {
 
   void ASignalWhileAStartErrorShowsLetsTheStartFinishFirst() {
     // Ports 10 to 17: the simulated adapter has no port 17, so Start shows
-    // its error box from inside the port loop, with seven ports running.
+    // its error box with seven ports running.
     MainWindow& w = Open();
     GlobalSettings().Test.PortIndex = 10;
     GlobalSettings().Test.PortCount = 8;

@@ -5,8 +5,17 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+#include <utility>
 
 namespace quarnex {
+namespace {
+
+bool OnUserInterfaceThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+}  // namespace
 
 void ShowMessage(const QString& caption, const QString& text) {
   QCoreApplication* app = QCoreApplication::instance();
@@ -22,7 +31,33 @@ void ShowMessage(const QString& caption, const QString& text) {
 }
 
 void MessageBoxSink::ShowError(std::string_view text) {
-  ShowMessage(kErrorCaption, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  if (collecting_ && OnUserInterfaceThread()) {
+    collected_ << message;
+    return;
+  }
+  ShowMessage(kErrorCaption, message);
 }
+
+void MessageBoxSink::ShowNotice(std::string_view text, std::string_view detail) {
+  MessageSink::ShowNotice(text, detail);
+  if (OnUserInterfaceThread()) notice_ = std::string(detail);
+}
+
+void MessageBoxSink::BeginCollecting() {
+  collecting_ = true;
+  collected_.clear();
+  notice_.reset();
+}
+
+void MessageBoxSink::ShowCollected() {
+  collecting_ = false;
+  if (collected_.isEmpty()) return;
+  const QString text = collected_.join("\n\n");
+  collected_.clear();
+  ShowMessage(kErrorCaption, text);
+}
+
+std::optional<std::string> MessageBoxSink::TakeNotice() { return std::exchange(notice_, {}); }
 
 }  // namespace quarnex

@@ -10,6 +10,9 @@
 #define QUARNEX_UI_MESSAGE_BOXES_H_
 
 #include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "testapp/report/results_view.h"
@@ -21,9 +24,32 @@ inline constexpr char kErrorCaption[] = "Error";
 void ShowMessage(const QString& caption, const QString& text);
 
 // The engine's MessageSink: boxes captioned "Error".
+//
+// A Start may produce several messages (one per port that fails to open,
+// then the verdict on the whole start). Between BeginCollecting and
+// ShowCollected the errors raised on the user-interface thread are kept and
+// then shown together in one box, each text as it is, a blank line between
+// two; an error from a worker thread still gets its own box at once.
 class MessageBoxSink : public MessageSink {
  public:
   void ShowError(std::string_view text) override;
+  // Writes the notice where it always went (standard output and standard
+  // error) and keeps it for the window, which shows it until the next
+  // Start (TakeNotice).
+  void ShowNotice(std::string_view text, std::string_view detail) override;
+
+  void BeginCollecting();
+  // Ends collecting and shows what was kept, if anything, in one box.
+  void ShowCollected();
+
+  // The notice of the last Start, once; nullopt when it had none.
+  std::optional<std::string> TakeNotice();
+
+ private:
+  // Touched on the user-interface thread only.
+  bool collecting_ = false;
+  QStringList collected_;
+  std::optional<std::string> notice_;
 };
 
 }  // namespace quarnex
