@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "testapp/report/text_format.h"
 
@@ -24,16 +25,24 @@ std::string PortLabel(int port_number) { return FormatC("Quarnex%2.2d", port_num
 std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
                          double factor) {
   std::string text = FormatC("%.1f,  %.1f,  %.1f  (", average_ms, last_ms, max_ms);
-  const double throughput = (expected_ms / average_ms) * factor * kPercent + kThroughputOffset;
-  // Without a bit rate there is no ideal packet time, and without a usable
-  // average there is nothing to compare it with: "N.A." rather than inf/nan.
-  if (expected_ms == 0.0 || !std::isfinite(throughput)) {
+  const double throughput = ThroughputPercent(expected_ms, average_ms, factor);
+  if (std::isnan(throughput)) {
     text += kNotAvailable;
   } else {
-    AppendFormatC(&text, "%.1f%%", throughput);
+    AppendFormatC(&text, "%.1f%%", throughput + kThroughputOffset);
   }
   text += ')';
   return text;
+}
+
+double ThroughputPercent(double expected_ms, double average_ms, double factor) {
+  const double throughput = (expected_ms / average_ms) * factor * kPercent;
+  // Without a bit rate there is no ideal packet time, and without a usable
+  // average there is nothing to compare it with: "N.A." rather than inf/nan.
+  if (expected_ms == 0.0 || !std::isfinite(throughput)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return throughput;
 }
 
 double PacketsPerJudgedPacket(bool file_mode, uint32_t file_size, int32_t packet_size) {

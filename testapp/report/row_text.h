@@ -30,6 +30,12 @@ std::string PortLabel(int port_number);
 std::string TimeCellText(double average_ms, double last_ms, double max_ms, double expected_ms,
                          double factor);
 
+// The throughput behind that cell, unrounded: (expected / average) x factor
+// x 100, in percent of the line rate. NaN when there is no figure: the
+// expected time is 0 (no bit rate) or the quotient is not finite (no usable
+// average).
+double ThroughputPercent(double expected_ms, double average_ms, double factor);
+
 // The throughput factor: packets of PacketSize bytes per judged packet. In
 // file mode one judged packet carries the whole file, FileSize / PacketSize
 // packets as an exact ratio (a last partial packet counts by its share);

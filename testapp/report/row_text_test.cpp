@@ -42,6 +42,29 @@ TEST(TimeCellTextTest, TimesAndThroughput) {
   }
 }
 
+TEST(ThroughputPercentTest, UnroundedFigureOrNaN) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double expected, average, factor;
+    double percent;  // NaN: no figure
+  } kCases[] = {
+      {853.333, 1000.0, 1, 85.3333},
+      {853.333, 1000.0, 10000.0 / 1024.0, 833.3330078125},
+      {0.0, 12.34, 1, NAN},
+      {kInf, 12.34, 1, NAN},
+      {853.333, 0.0, 1, NAN},
+      {853.333, NAN, 1, NAN},
+  };
+  for (const auto& c : kCases) {
+    const double got = ThroughputPercent(c.expected, c.average, c.factor);
+    if (std::isnan(c.percent)) {
+      EXPECT_TRUE(std::isnan(got)) << "expected " << c.expected << " average " << c.average;
+    } else {
+      EXPECT_NEAR(got, c.percent, 1e-9) << "expected " << c.expected << " average " << c.average;
+    }
+  }
+}
+
 TEST(PacketsPerJudgedPacketTest, ExactRatioInFileModeOnly) {
   EXPECT_EQ(PacketsPerJudgedPacket(false, 10000, 1024), 1.0);
   EXPECT_EQ(PacketsPerJudgedPacket(true, 10000, 1024), 10000.0 / 1024.0);
