@@ -6,7 +6,9 @@
 // 1..kMaxFrameSize, null-modem cables with both ends, unplug times in
 // (0, kMaxUnplugSeconds] on existing ports, and a refusal code that is a
 // failure. The result is true exactly when no problem was reported, and
-// does not depend on whether problems are collected.
+// does not depend on whether problems are collected. Each problem is one
+// short line: the item is quoted at most 80 characters long, without
+// control characters, however long the value.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,9 @@
 namespace {
 
 using namespace quarnex;
+
+// The quote, the reason and the frame around them stay well below this.
+constexpr size_t kMaxProblemLength = 300;
 
 bool ValidPort(int port) { return port >= kMinSimPort && port <= kMaxSimPort; }
 bool ValidRate(double rate) { return rate >= 0.0 && rate <= 1.0; }  // false for NaN
@@ -93,6 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckConfig(config);
   for (const std::string& line : problems) {
     FUZZ_CHECK(line.starts_with("ignored '"));
+    FUZZ_CHECK(line.size() < kMaxProblemLength);
+    for (char c : line) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f);
   }
 
   SimConfig quiet;
