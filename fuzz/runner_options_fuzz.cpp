@@ -56,6 +56,8 @@ void CheckAccepted(const RunnerOptions& o) {
   }
   FUZZ_CHECK(!(o.file && o.no_file));
   if (o.pause_after) FUZZ_CHECK(*o.pause_after >= 0);
+  if (o.delay_ms) FUZZ_CHECK(*o.delay_ms <= kMaxDelayMs);
+  if (o.update_interval_ms) FUZZ_CHECK(*o.update_interval_ms <= kMaxUpdateIntervalMs);
   if (o.duration_s) FUZZ_CHECK(*o.duration_s > 0 && *o.duration_s <= kMaxRunSeconds);
   if (o.packets_per_port) FUZZ_CHECK(*o.packets_per_port >= 1);
   FUZZ_CHECK(o.interval_s > 0 && o.interval_s <= kMaxRunSeconds);
