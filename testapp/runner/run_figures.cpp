@@ -12,6 +12,10 @@
 namespace quarnex {
 
 RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
+  return TakeRunFigures(rows.Rows(), elapsed_s);
+}
+
+RunFigures TakeRunFigures(const std::vector<CellStore::RowTexts>& rows, double elapsed_s) {
   const Settings& s = GlobalSettings();
   RunState& run = Run();
   RunFigures figures;
@@ -33,7 +37,7 @@ RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
     port.label = PortLabel(number);
     port.counters.PortNumber = number;
   }
-  for (const CellStore::RowTexts& row : rows.Rows()) {
+  for (const CellStore::RowTexts& row : rows) {
     if (row.slot < 0 || row.slot >= slots) continue;
     PortFigures& port = figures.ports[static_cast<size_t>(row.slot)];
     port.opened = true;

@@ -52,6 +52,7 @@ struct RunFigures {
 
 // Snapshots the slots 0 .. PortCount - 1 of the run with the global
 // settings; `rows` tells which slots were opened and gives their texts.
+RunFigures TakeRunFigures(const std::vector<CellStore::RowTexts>& rows, double elapsed_s);
 RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s);
 
 // The average time of the good packets, ms; empty without a good packet.

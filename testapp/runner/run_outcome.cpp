@@ -20,6 +20,10 @@ const char* EndReasonName(EndReason reason) {
       return "ports_done";
     case EndReason::kSignal:
       return "signal";
+    case EndReason::kStopped:
+      return "stopped";
+    case EndReason::kRunning:
+      return "running";
   }
   return "unknown";
 }

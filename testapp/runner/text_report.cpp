@@ -72,6 +72,10 @@ std::string EndText(const RunOutcome& outcome) {
                      outcome.figures.elapsed_s);
     case EndReason::kSignal:
       return FormatC("Run ended after %.1f s: stopped by a signal.", outcome.figures.elapsed_s);
+    case EndReason::kStopped:
+      return FormatC("Run ended after %.1f s: stopped.", outcome.figures.elapsed_s);
+    case EndReason::kRunning:
+      return FormatC("Run going for %.1f s.", outcome.figures.elapsed_s);
   }
   return std::string();
 }

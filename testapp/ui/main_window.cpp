@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
@@ -16,6 +17,7 @@
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/platform/clock.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_io.h"
@@ -25,6 +27,7 @@
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/options_dialog.h"
 #include "testapp/ui/received_data_dialog.h"
+#include "testapp/ui/results_export.h"
 #include "testapp/ui/test_settings_dialog.h"
 #include "testapp/ui/timeouts_dialog.h"
 
@@ -66,6 +69,7 @@ constexpr MenuItemSpec kMenuItems[] = {
     {"&Test", kIdClearDtr, "Clear DTR", nullptr, false},
     {"&Test", kIdGetDcd, "Get DCD", nullptr, false},
     {"&Test", kIdGetCts, "Get CTS", nullptr, false},
+    {"&Test", kIdSaveResults, "Save &results...\tCtrl+S", "Ctrl+S", true},
     {"&Debug", kIdViewReceivedData, "&View received data", nullptr, false},
     {"&Help", kIdAbout, "&About", nullptr, false},
 };
@@ -195,6 +199,7 @@ void MainWindow::ConnectActions() {
   connect(Action(kIdGetCts), &QAction::triggered, this, [this] { QueryLine(kIoctlGetCts, "CTS"); });
   connect(Action(kIdViewReceivedData), &QAction::triggered, this, &MainWindow::OpenReceivedData);
   connect(Action(kIdAbout), &QAction::triggered, this, &MainWindow::OpenAbout);
+  connect(Action(kIdSaveResults), &QAction::triggered, this, &MainWindow::SaveResults);
   // Port... and Toggle are disabled in every state and do nothing.
 }
 
@@ -220,11 +225,17 @@ void MainWindow::Start() {
   // The messages of one Start come in one box, after it.
   messages_.BeginCollecting();
   const bool started = StartRun();
+  start_messages_ = messages_.Collected();
   messages_.ShowCollected();
   const std::optional<std::string> notice = messages_.TakeNotice();
   banner_->SetText(notice ? QString::fromStdString(*notice + ". " + kEmptyConfigurationText)
                           : QString());
   if (!started) return;
+  run_started_ = true;
+  run_started_at_ = std::time(nullptr);
+  run_start_ms_ = SteadyMilliseconds();
+  run_end_ms_ = 0.0;
+  stop_counters_.clear();
   Settings& s = GlobalSettings();
   SetMenuState(MenuState::kRunning);
   ReportRunStart(log_, *model_);
@@ -252,6 +263,7 @@ void MainWindow::Continue() {
 }
 
 void MainWindow::Stop() {
+  run_end_ms_ = SteadyMilliseconds();
   LogStopRecord();
   StopRun();
   SetMenuState(MenuState::kStopped);
@@ -260,7 +272,8 @@ void MainWindow::Stop() {
 }
 
 void MainWindow::LogStopRecord() {
-  if (log_.IsOpen()) WriteStopRecord(log_, SnapshotOpenPorts());
+  stop_counters_ = SnapshotOpenPorts();
+  if (log_.IsOpen()) WriteStopRecord(log_, stop_counters_);
   ShowLogFailure(false);
 }
 
@@ -300,6 +313,34 @@ void MainWindow::OpenTestSettings() {
   s.Test = dialog.Values().Test;
   s.PacketSize = dialog.Values().PacketSize;
   UpdateTitle();
+}
+
+bool MainWindow::SaveResultsTo(const QString& base, QString* error) const {
+  WindowRun run;
+  run.started_at = run_started_ ? run_started_at_ : std::time(nullptr);
+  run.running = run_active_;
+  run.configured = run_started_;
+  if (run_started_) {
+    const double end_ms = run_end_ms_ > 0.0 ? run_end_ms_ : SteadyMilliseconds();
+    run.elapsed_s = (end_ms - run_start_ms_) / 1000.0;
+  }
+  if (log_.IsOpen()) run.log_path = kLogFileName;
+  run.messages = start_messages_;
+  // A stopped run is saved as its stop record has it.
+  if (run_started_ && !run_active_) run.stop_counters = stop_counters_;
+  return quarnex::SaveResults(base, *model_, run, error);
+}
+
+void MainWindow::SaveResults() {
+  QFileDialog chooser(this, "Save results", QString(), "Results (*.csv *.json)");
+  chooser.setObjectName("SaveResultsChooser");
+  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.selectFile("results");
+  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+  QString error;
+  if (!SaveResultsTo(chooser.selectedFiles().first(), &error)) {
+    ShowMessage(kErrorCaption, "Cannot save the results:\n" + error);
+  }
 }
 
 void MainWindow::OpenOptions() {

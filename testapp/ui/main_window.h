@@ -21,8 +21,11 @@
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_store.h"
@@ -65,6 +68,10 @@ class MainWindow : public QMainWindow {
   MenuState State() const { return state_; }
   bool RunActive() const { return run_active_; }
   bool LogOpen() const { return log_.IsOpen(); }
+  // Writes the table to `<base>.csv` and the run's summary to
+  // `<base>.json` ("Save results..." without its file chooser); false with
+  // the path and the reason in *error.
+  bool SaveResultsTo(const QString& base, QString* error) const;
 
  public slots:
   void Start();
@@ -93,6 +100,8 @@ class MainWindow : public QMainWindow {
   void OpenTimeouts();
   void OpenReceivedData();
   void OpenAbout();
+  // "Save results...": a file chooser, then SaveResultsTo.
+  void SaveResults();
   // Writes the stop record from counters taken while the workers still
   // run: told to end, a worker closes its port, and a closed port has no
   // block in the record. Call before StopRun().
@@ -115,6 +124,15 @@ class MainWindow : public QMainWindow {
   MenuState state_ = MenuState::kIdle;
   bool run_active_ = false;
   bool shut_down_ = false;
+  // The last run that started, for the saved results: its wall-clock start,
+  // its steady start and end (ms; end 0 while it runs) and its messages.
+  std::time_t run_started_at_ = 0;
+  double run_start_ms_ = 0.0;
+  double run_end_ms_ = 0.0;
+  bool run_started_ = false;
+  std::vector<std::string> start_messages_;
+  // The counters the last stop record was written from.
+  std::vector<PortCounters> stop_counters_;
 };
 
 // Program start after the command line: loads the window layout from

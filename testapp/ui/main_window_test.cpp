@@ -16,15 +16,18 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QScreen>
 #include <QtTest>
 #include <algorithm>
 #include <cstring>
@@ -34,6 +37,7 @@
 
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/report/csv_table.h"
 #include "testapp/report/file_size_limit_test_util.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
@@ -192,7 +196,8 @@ class MainWindowTest : public QObject {
              "action40008=&Pause\tF6", "action40009=&Continue\tF7", "action40002=S&top\tF8",
              "action40012=&Toggle\tF9", "action40014=Set RTS", "action40015=Clear RTS",
              "action40016=Set DTR", "action40017=Clear DTR", "action40018=Get DCD",
-             "action40019=Get CTS", "action40010=&View received data", "action40003=&About"}));
+             "action40019=Get CTS", "action40020=Save &results...\tCtrl+S",
+             "action40010=&View received data", "action40003=&About"}));
     QStringList shortcuts;
     for (QAction* action : w.findChildren<QAction*>()) {
       if (!action->shortcut().isEmpty()) {
@@ -201,7 +206,8 @@ class MainWindowTest : public QObject {
     }
     shortcuts.sort();
     QCOMPARE(shortcuts, QStringList({"action40001=F5", "action40002=F8", "action40005=Ctrl+T",
-                                     "action40008=F6", "action40009=F7", "action40011=Ctrl+O"}));
+                                     "action40008=F6", "action40009=F7", "action40011=Ctrl+O",
+                                     "action40020=Ctrl+S"}));
     QCOMPARE(Enabled(w), QString(kIdle));
     QCOMPARE(w.Status().PartText(0), QString("Ready"));
     QCOMPARE(w.Status().PartText(1), QString());
@@ -379,6 +385,53 @@ class MainWindowTest : public QObject {
     w.Action(kIdStart)->trigger();
     QVERIFY(w.Banner().isHidden());
     w.Action(kIdStop)->trigger();
+  }
+
+  // The table as CSV and the run as the runner's JSON summary, whose
+  // counters are the stop record's.
+  void SavedResultsAreTheTableAndTheRunSummary() {
+    MainWindow& w = Open();
+    GlobalSettings().Test.PortCount = 2;
+    w.Action(kIdStart)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+    w.Action(kIdStop)->trigger();
+    JoinAllPorts();
+    QString error;
+    QVERIFY2(w.SaveResultsTo(QDir::current().filePath("run.csv"), &error), qPrintable(error));
+
+    QFile csv("run.csv");
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].startsWith("Port,Packets,Errors,Time(ms) -- Avg Last Max (T.P.),Status"));
+    for (int row = 0; row < 2; ++row) {
+      QStringList cells;
+      for (int c = 0; c < kColumnCount; ++c) {
+        cells << QString::fromStdString(CsvField(w.Model().Text(row, c)));
+      }
+      QCOMPARE(lines[row + 1], cells.join(","));
+    }
+
+    QFile json("run.json");
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonObject summary = QJsonDocument::fromJson(json.readAll()).object();
+    QCOMPARE(summary["type"].toString(), QString("summary"));
+    QCOMPARE(summary["end_reason"].toString(), QString("stopped"));
+    const QJsonArray ports = summary["ports"].toArray();
+    QCOMPARE(ports.size(), 2);
+    const QString log = ReadLog();
+    const qsizetype stop = log.lastIndexOf(">>> TEST STOP");
+    QStringList logged;
+    static const QRegularExpression kPackets("Number of packets: (\\d+)");
+    for (const QRegularExpressionMatch& m :
+         kPackets.globalMatch(log.mid(log.lastIndexOf(">>> TEST START"), stop))) {
+      logged << m.captured(1);
+    }
+    QStringList saved;
+    for (const QJsonValue& port : ports) {
+      saved << QString::number(port.toObject()["counters"].toObject()["packets"].toInteger());
+    }
+    QCOMPARE(saved, logged);
   }
 
   void TestSettingsThroughTheMenu() {

@@ -35,7 +35,7 @@ bool MenuItemEnabled(MenuState state, int id) {
   for (const StateRow& row : kStateTable) {
     if (row.id == id) return row.enabled[static_cast<int>(state)];
   }
-  return id == kIdViewReceivedData || id == kIdAbout;
+  return id == kIdViewReceivedData || id == kIdAbout || id == kIdSaveResults;
 }
 
 }  // namespace quarnex

@@ -25,6 +25,7 @@ inline constexpr int kIdSetDtr = 40016;
 inline constexpr int kIdClearDtr = 40017;
 inline constexpr int kIdGetDcd = 40018;
 inline constexpr int kIdGetCts = 40019;
+inline constexpr int kIdSaveResults = 40020;
 
 enum class MenuState { kIdle, kRunning, kPaused, kStopped };
 

@@ -50,6 +50,12 @@ void MessageBoxSink::BeginCollecting() {
   notice_.reset();
 }
 
+std::vector<std::string> MessageBoxSink::Collected() const {
+  std::vector<std::string> texts;
+  for (const QString& text : collected_) texts.push_back(text.toStdString());
+  return texts;
+}
+
 void MessageBoxSink::ShowCollected() {
   collecting_ = false;
   if (collected_.isEmpty()) return;

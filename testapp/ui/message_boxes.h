@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "testapp/report/results_view.h"
 
@@ -39,6 +40,8 @@ class MessageBoxSink : public MessageSink {
   void ShowNotice(std::string_view text, std::string_view detail) override;
 
   void BeginCollecting();
+  // The texts kept since BeginCollecting, oldest first.
+  std::vector<std::string> Collected() const;
   // Ends collecting and shows what was kept, if anything, in one box.
   void ShowCollected();
 

@@ -1,0 +1,32 @@
+#include "testapp/runner/saved_results.h"
+
+#include "testapp/runner/json_report.h"
+#include "testapp/runner/pass_fail.h"
+#include "testapp/runner/run_outcome.h"
+#include "testapp/runner/runner_options.h"
+
+namespace quarnex {
+
+std::string WindowRunSummaryJson(const std::vector<CellStore::RowTexts>& rows,
+                                 const WindowRun& run) {
+  RunnerOptions options;
+  options.no_log = !run.log_path.has_value();
+  if (run.log_path) options.log_path = *run.log_path;
+  RunOutcome outcome;
+  outcome.run = DescribeRun(options, run.configured, run.started_at);
+  outcome.figures = TakeRunFigures(rows, run.elapsed_s);
+  if (run.stop_counters) {
+    for (PortFigures& port : outcome.figures.ports) {
+      for (const PortCounters& counters : *run.stop_counters) {
+        if (counters.PortNumber == port.counters.PortNumber) port.counters = counters;
+      }
+    }
+  }
+  outcome.end_reason = run.running ? EndReason::kRunning : EndReason::kStopped;
+  outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);
+  outcome.messages = run.messages;
+  outcome.log_error = run.log_error;
+  return JsonSummaryLine(outcome);
+}
+
+}  // namespace quarnex

@@ -1,0 +1,32 @@
+// "Save results...": the window's table as CSV, and its run's summary in
+// the headless runner's JSON schema (saved_results.h), side by side.
+//
+// Functions of the user-interface thread.
+#ifndef QUARNEX_UI_RESULTS_EXPORT_H_
+#define QUARNEX_UI_RESULTS_EXPORT_H_
+
+#include <QString>
+#include <vector>
+
+#include "testapp/runner/cell_store.h"
+#include "testapp/runner/saved_results.h"
+#include "testapp/ui/results_model.h"
+
+namespace quarnex {
+
+// The model's rows as the runner's row texts, each with the slot its port
+// label names (its number less the first port).
+std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model);
+
+// The model's table as CSV: the column titles, then every row's cells.
+std::string ResultsCsv(const ResultsModel& model);
+
+// Writes `<base>.csv` and `<base>.json` (a trailing ".csv" or ".json" in
+// `base` is dropped first). False, with the path and the reason in *error,
+// when a file cannot be written.
+bool SaveResults(const QString& base, const ResultsModel& model, const WindowRun& run,
+                 QString* error);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_UI_RESULTS_EXPORT_H_
