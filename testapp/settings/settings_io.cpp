@@ -135,18 +135,23 @@ WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect&
     g.Height = static_cast<int32_t>(std::clamp<int64_t>(
         g.Height, std::min<int64_t>(kMinWindowHeight, area_height), area_height));
   }
-  if (g.Left != kUseDefault) {
+  // A window that still shows enough of itself stays where it was put
+  // (half off the screen, say); one that does not is moved wholly onto it.
+  if (g.Left != kUseDefault && g.Top != kUseDefault) {
     const int64_t width = g.Width != kUseDefault ? g.Width : kMinVisibleWindowPart;
-    const int64_t visible = std::min<int64_t>(kMinVisibleWindowPart, width);
-    const int64_t lowest = int64_t{available.Left} - width + visible;
-    const int64_t highest = std::max(lowest, int64_t{available.Right} - visible);
-    g.Left = static_cast<int32_t>(std::clamp<int64_t>(g.Left, lowest, highest));
-  }
-  if (g.Top != kUseDefault) {
     const int64_t height = g.Height != kUseDefault ? g.Height : kMinVisibleWindowPart;
-    const int64_t visible = std::min<int64_t>(kMinVisibleWindowPart, height);
-    const int64_t highest = std::max<int64_t>(available.Top, int64_t{available.Bottom} - visible);
-    g.Top = static_cast<int32_t>(std::clamp<int64_t>(g.Top, available.Top, highest));
+    const int64_t overlap = std::min<int64_t>(int64_t{g.Left} + width, available.Right) -
+                            std::max<int64_t>(g.Left, available.Left);
+    const bool seen = overlap >= std::min<int64_t>(kMinVisibleWindowPart, width) &&
+                      g.Top >= available.Top &&
+                      int64_t{g.Top} + std::min<int64_t>(kMinVisibleWindowPart, height) <=
+                          available.Bottom;
+    if (!seen) {
+      g.Left = static_cast<int32_t>(std::clamp<int64_t>(
+          g.Left, available.Left, std::max<int64_t>(available.Left, available.Right - width)));
+      g.Top = static_cast<int32_t>(std::clamp<int64_t>(
+          g.Top, available.Top, std::max<int64_t>(available.Top, available.Bottom - height)));
+    }
   }
   return g;
 }

@@ -217,9 +217,11 @@ TEST(SettingsIoTest, WindowIsFittedToTheScreen) {
   const Case cases[] = {
       {"on screen", {100, 100, 800, 600}, {100, 100, 800, 600}},
       {"huge", {0, 0, 99999999, 99999999}, {0, 30, 1920, 1050}},
-      {"far right and below", {50000, 40000, 800, 600}, {1856, 1016, 800, 600}},
+      {"far right and below", {50000, 40000, 800, 600}, {1120, 480, 800, 600}},
       {"partly off to the left", {-700, 200, 800, 600}, {-700, 200, 800, 600}},
-      {"wholly off to the left", {-5000, 200, 800, 600}, {-736, 200, 800, 600}},
+      {"just enough on the right", {1856, 1016, 800, 600}, {1856, 1016, 800, 600}},
+      {"too little on the right", {1857, 200, 800, 600}, {1120, 200, 800, 600}},
+      {"wholly off to the left", {-5000, 200, 800, 600}, {0, 200, 800, 600}},
       {"above the top", {100, 0, 800, 600}, {100, 30, 800, 600}},
       {"system chosen", {kUseDefault, kUseDefault, kUseDefault, kUseDefault},
        {kUseDefault, kUseDefault, kUseDefault, kUseDefault}},
