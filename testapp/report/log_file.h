@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "testapp/report/port_counters.h"
 #include "testapp/settings/records.h"
 
 namespace quarnex {
@@ -90,22 +91,6 @@ class LogFile {
   std::string path_;
   std::optional<std::string> untold_failure_;
   bool last_record_failed_ = false;
-};
-
-// One port's counters as the stop record prints them, a snapshot the engine
-// takes from the port's live record.
-struct PortCounters {
-  int32_t PortNumber = 0;
-  int64_t PacketCount = 0;
-  int64_t GoodPacketCount = 0;
-  int64_t ErrorCount = 0;
-  int64_t WriteFailedCount = 0;
-  int64_t WriteAbortedCount = 0;
-  int64_t ReadFailedCount = 0;
-  int64_t ReadAbortedCount = 0;
-  int64_t LengthMismatchCount = 0;
-  int64_t DataMismatchCount = 0;
-  double TotalPacketTime = 0.0;  // ms, sum over the good packets
 };
 
 // Writes the start record: the timestamp of `now`, the test parameters

@@ -29,10 +29,14 @@ std::string TimeCellText(double average_ms, double last_ms, double max_ms, doubl
   if (std::isnan(throughput)) {
     text += kNotAvailable;
   } else {
-    AppendFormatC(&text, "%.1f%%", throughput + kThroughputOffset);
+    text += ThroughputPercentText(throughput);
   }
   text += ')';
   return text;
+}
+
+std::string ThroughputPercentText(double throughput_pct) {
+  return FormatC("%.1f%%", throughput_pct + kThroughputOffset);
 }
 
 double ThroughputPercent(double expected_ms, double average_ms, double factor) {

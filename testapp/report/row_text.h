@@ -35,6 +35,9 @@ std::string TimeCellText(double average_ms, double last_ms, double max_ms, doubl
 // expected time is 0 (no bit rate) or the quotient is not finite (no usable
 // average).
 double ThroughputPercent(double expected_ms, double average_ms, double factor);
+// A figure of ThroughputPercent as the time cell shows it: "%.1f%%" of the
+// figure + 0.05, so 85.33 reads "85.4%".
+std::string ThroughputPercentText(double throughput_pct);
 
 // The throughput factor: packets of PacketSize bytes per judged packet. In
 // file mode one judged packet carries the whole file, FileSize / PacketSize

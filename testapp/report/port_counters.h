@@ -1,0 +1,69 @@
+// PortCounters: one port's figures at one moment, the snapshot that the
+// log's stop record, the headless runner and the window all read.
+//
+// The engine fills it from the port's live record (port_snapshot.h); the
+// report layer only reads it. A plain value: copy it to any thread.
+#ifndef QUARNEX_REPORT_PORT_COUNTERS_H_
+#define QUARNEX_REPORT_PORT_COUNTERS_H_
+
+#include <array>
+#include <cstdint>
+
+namespace quarnex {
+
+// The kinds of line error a device reports, in the order the line-status
+// text names them: break (0x10), framing (0x08), overrun (0x02), receive
+// buffer overflow (0x01), parity (0x04), transmit buffer full (0x100).
+enum LineErrorKind : int {
+  kLineBreak = 0,
+  kLineFraming,
+  kLineOverrun,
+  kLineRxOverflow,
+  kLineParity,
+  kLineTxFull,
+  kLineErrorKindCount
+};
+
+// How the first bad packet of a run differed from what was expected.
+enum class MismatchKind : int32_t {
+  kNone = 0,
+  kData = 1,    // a byte differed; Offset is the first differing byte
+  kLength = 2,  // the read came back short; Offset is the length received
+};
+
+// The first mismatch since Start, kept once per run.
+struct FirstMismatch {
+  MismatchKind Kind = MismatchKind::kNone;
+  int64_t Packet = 0;  // the PacketCount of that packet (1 = the first)
+  int64_t Offset = 0;  // see MismatchKind
+};
+
+struct PortCounters {
+  int32_t PortNumber = 0;
+  // What the stop record prints.
+  int64_t PacketCount = 0;
+  int64_t GoodPacketCount = 0;
+  int64_t ErrorCount = 0;
+  int64_t WriteFailedCount = 0;
+  int64_t WriteAbortedCount = 0;
+  int64_t ReadFailedCount = 0;
+  int64_t ReadAbortedCount = 0;
+  int64_t LengthMismatchCount = 0;
+  int64_t DataMismatchCount = 0;
+  double TotalPacketTime = 0.0;  // ms, sum over the good packets
+
+  // Beyond the log's lines, which keep their format.
+  // Line errors since Start, by LineErrorKind.
+  std::array<int64_t, kLineErrorKindCount> LineErrorCount{};
+  // Of the failed reads and writes, those the blocked-transfer timeout ended.
+  int64_t ReadTimeoutCount = 0;
+  int64_t WriteTimeoutCount = 0;
+  FirstMismatch Mismatch;
+  bool Open = false;   // the port's device was open at that moment
+  bool Ended = false;  // it reached Pause After and sends no more packets
+  bool Lost = false;   // its device reported itself gone
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_REPORT_PORT_COUNTERS_H_

@@ -1,0 +1,30 @@
+// The details of one port that its row's tooltip shows: the verdict, the
+// failed packets by cause, the line errors by kind, the timeouts and the
+// first mismatch since Start.
+//
+// Pure functions over a snapshot (port_counters.h); any thread.
+#ifndef QUARNEX_REPORT_PORT_DETAILS_H_
+#define QUARNEX_REPORT_PORT_DETAILS_H_
+
+#include <string>
+
+#include "testapp/report/port_counters.h"
+
+namespace quarnex {
+
+// "break", "framing", "overrun", "receive overflow", "parity" or
+// "transmit full"; "" for a kind out of range.
+const char* LineErrorKindName(int kind);
+
+// "packet 17, byte 345" for a data mismatch, "packet 3, 1000 bytes
+// received" for a short read, "none" before any.
+std::string FirstMismatchText(const FirstMismatch& mismatch);
+
+// Several lines, the port's label and verdict first, then the six causes
+// under the log's own names ("Write failed: 0", ...), the line errors by
+// kind, the read and write timeouts, and the first mismatch.
+std::string PortDetailsText(const PortCounters& port);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_REPORT_PORT_DETAILS_H_

@@ -1,0 +1,57 @@
+#include "testapp/report/port_details.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quarnex {
+namespace {
+
+TEST(PortDetailsTest, NamesEveryCauseLineErrorKindTimeoutAndTheFirstMismatch) {
+  PortCounters port;
+  port.PortNumber = 2;
+  port.Open = true;
+  port.PacketCount = 120;
+  port.GoodPacketCount = 100;
+  port.ErrorCount = 20;
+  port.WriteFailedCount = 1;
+  port.WriteAbortedCount = 2;
+  port.ReadFailedCount = 3;
+  port.ReadAbortedCount = 4;
+  port.LengthMismatchCount = 5;
+  port.DataMismatchCount = 6;
+  port.LineErrorCount = {7, 8, 9, 10, 11, 12};
+  port.ReadTimeoutCount = 13;
+  port.WriteTimeoutCount = 14;
+  port.Mismatch = {MismatchKind::kData, 17, 345};
+  EXPECT_EQ(PortDetailsText(port),
+            "Quarnex02: failed\n"
+            "Packets: 120, good 100, errors 20\n"
+            "  Write failed: 1\n"
+            "  Write aborted: 2\n"
+            "  Read failed: 3\n"
+            "  Read aborted: 4\n"
+            "  Length mismatch: 5\n"
+            "  Data mismatch: 6\n"
+            "Line errors: break 7, framing 8, overrun 9, receive overflow 10, parity 11, "
+            "transmit full 12\n"
+            "Timeouts: read 13, write 14\n"
+            "First mismatch: packet 17, byte 345");
+}
+
+TEST(PortDetailsTest, FirstMismatchByKind) {
+  EXPECT_EQ(FirstMismatchText({}), "none");
+  EXPECT_EQ(FirstMismatchText({MismatchKind::kData, 1, 0}), "packet 1, byte 0");
+  EXPECT_EQ(FirstMismatchText({MismatchKind::kLength, 3, 1000}), "packet 3, 1000 bytes received");
+}
+
+TEST(PortDetailsTest, LineErrorKindNamesFollowTheLineStatusOrder) {
+  EXPECT_STREQ(LineErrorKindName(kLineBreak), "break");
+  EXPECT_STREQ(LineErrorKindName(kLineRxOverflow), "receive overflow");
+  EXPECT_STREQ(LineErrorKindName(kLineTxFull), "transmit full");
+  EXPECT_STREQ(LineErrorKindName(kLineErrorKindCount), "");
+  EXPECT_STREQ(LineErrorKindName(-1), "");
+}
+
+}  // namespace
+}  // namespace quarnex
