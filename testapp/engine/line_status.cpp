@@ -13,18 +13,29 @@ namespace {
 struct LineErrorText {
   uint32_t flag;
   const char* text;
+  LineErrorKind kind;
 };
 
 // In the order the texts are appended. Only the first four carry a trailing
 // ", ", so a text is the plain concatenation of the set flags' texts.
-constexpr std::array<LineErrorText, 6> kLineErrorTexts = {{
-    {kCeBreak, "Break detected, "},
-    {kCeFrame, "Framing error, "},
-    {kCeOverrun, "Overrun error, "},
-    {kCeRxOver, "Receive buffer overflow, "},
-    {kCeRxParity, "Parity error"},
-    {kCeTxFull, "Tx buffer full"},
+constexpr std::array<LineErrorText, kLineErrorKindCount> kLineErrorTexts = {{
+    {kCeBreak, "Break detected, ", kLineBreak},
+    {kCeFrame, "Framing error, ", kLineFraming},
+    {kCeOverrun, "Overrun error, ", kLineOverrun},
+    {kCeRxOver, "Receive buffer overflow, ", kLineRxOverflow},
+    {kCeRxParity, "Parity error", kLineParity},
+    {kCeTxFull, "Tx buffer full", kLineTxFull},
 }};
+
+// Adds one to the kind of each flag of the table set in `mask`. The caller
+// is the counters' one writer, so a load and a store suffice.
+void CountLineErrors(uint32_t mask, std::array<std::atomic<int64_t>, kLineErrorKindCount>& counts) {
+  for (const LineErrorText& entry : kLineErrorTexts) {
+    if ((mask & entry.flag) == 0) continue;
+    std::atomic<int64_t>& count = counts[entry.kind];
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
+}
 
 }  // namespace
 
@@ -36,13 +47,15 @@ std::string LineStatusText(uint32_t mask) {
   return text;
 }
 
-void ReportLineStatus(Device* device, int row) {
+void ReportLineStatus(Device* device, int row,
+                      std::array<std::atomic<int64_t>, kLineErrorKindCount>* counts) {
   if (device == nullptr) return;
   uint32_t mask = 0;
   uint32_t error = 0;
   // A failed query is dropped: line errors are a report, not a verdict.
   if (!device->ClearCommError(&mask, &error)) return;
   if (mask == 0) return;
+  if (counts != nullptr) CountLineErrors(mask, *counts);
   const std::string text = LineStatusText(mask);
   if (text.empty()) return;
   // Receive only shows them in the time column, where the next row refresh

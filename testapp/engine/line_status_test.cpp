@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testapp/driver/recording_device.h"
@@ -94,6 +97,47 @@ TEST_F(ReportLineStatusTest, NothingToShowLeavesTheRowAlone) {
   }
   ReportLineStatus(nullptr, 0);
   EXPECT_EQ(view_.Cell(0, kColumnLastCommError), "Overrun error, ");
+}
+
+TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
+  std::array<std::atomic<int64_t>, kLineErrorKindCount> counts{};
+  struct Query {
+    uint32_t mask;
+    bool query_ok;
+  };
+  // Break twice, framing and parity once each; flags outside the table, a
+  // failed query and a query the last one cleared count nothing.
+  const Query queries[] = {
+      {kCeBreak | kCeFrame, true}, {kCeBreak | kCeRxParity | kCeMode, true}, {kCeMode, true},
+      {kCeTxFull, false},          {0, true},
+  };
+  for (const Query& q : queries) {
+    device_.SetCommErrors(q.mask, q.query_ok);
+    ReportLineStatus(&device_, 0, &counts);
+  }
+  ReportLineStatus(&device_, 0, &counts);
+  ReportLineStatus(nullptr, 0, &counts);
+  std::array<int64_t, kLineErrorKindCount> seen{};
+  for (size_t kind = 0; kind < counts.size(); ++kind) seen[kind] = counts[kind].load();
+  std::array<int64_t, kLineErrorKindCount> expected{};
+  expected[kLineBreak] = 2;
+  expected[kLineFraming] = 1;
+  expected[kLineParity] = 1;
+  EXPECT_EQ(seen, expected);
+
+  // Each flag lands on its own kind.
+  const std::pair<uint32_t, LineErrorKind> flags[] = {
+      {kCeBreak, kLineBreak},       {kCeFrame, kLineFraming},  {kCeOverrun, kLineOverrun},
+      {kCeRxOver, kLineRxOverflow}, {kCeRxParity, kLineParity}, {kCeTxFull, kLineTxFull},
+  };
+  for (const auto& [flag, kind] : flags) {
+    std::array<std::atomic<int64_t>, kLineErrorKindCount> one{};
+    device_.SetCommErrors(flag);
+    ReportLineStatus(&device_, 0, &one);
+    for (int k = 0; k < kLineErrorKindCount; ++k) {
+      EXPECT_EQ(one[static_cast<size_t>(k)].load(), k == kind ? 1 : 0) << flag << " " << k;
+    }
+  }
 }
 
 TEST_F(ReportLineStatusTest, QueryClearsTheErrors) {

@@ -1,6 +1,8 @@
 #include "testapp/engine/port_snapshot.h"
 
 #include "testapp/driver/line_rate.h"
+#include "testapp/engine/first_mismatch.h"
+#include "testapp/engine/row_update.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -20,6 +22,16 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   c.LengthMismatchCount = port.LengthMismatchCount.load();
   c.DataMismatchCount = port.DataMismatchCount.load();
   c.TotalPacketTime = port.TotalPacketTime.load();
+  for (size_t kind = 0; kind < c.LineErrorCount.size(); ++kind) {
+    c.LineErrorCount[kind] = port.LineErrorCount[kind].load();
+  }
+  c.ReadTimeoutCount = port.ReadTimeoutCount.load();
+  c.WriteTimeoutCount = port.WriteTimeoutCount.load();
+  c.Mismatch = FirstMismatchOf(port);
+  c.Open = port.InUse.load() == 1;
+  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  c.Ended = pause_after > 0 && c.PacketCount >= pause_after;
+  c.Lost = port.Lost.load() != 0;
   return c;
 }
 
@@ -29,6 +41,33 @@ std::vector<PortCounters> SnapshotOpenPorts() {
   for (int i = 0; i < SlotsInRange(); ++i) {
     const PortContext& port = Run().Ports[i];
     if (port.InUse.load() == 1) open_ports.push_back(SnapshotPort(port, first + i));
+  }
+  return open_ports;
+}
+
+RunSnapshot TakeRunSnapshot() {
+  const Settings& s = GlobalSettings();
+  RunSnapshot snapshot;
+  snapshot.ExpectedPacketTime = Run().ExpectedPacketTime.load();
+  snapshot.PacketsPerJudged =
+      PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
+  for (int i = 0; i < SlotsInRange(); ++i) {
+    const PortContext& port = Run().Ports[i];
+    if (port.Row < 0) continue;
+    PortSnapshot& taken = snapshot.Ports.emplace_back();
+    taken.Row = port.Row;
+    taken.Counters = SnapshotPort(port, s.Test.PortIndex + i);
+    taken.TimeText =
+        TimeCell(port, taken.Counters.TotalPacketTime, taken.Counters.GoodPacketCount);
+    taken.StatusText = StatusCell(port);
+  }
+  return snapshot;
+}
+
+std::vector<PortCounters> StopRecordPorts(const RunSnapshot& snapshot) {
+  std::vector<PortCounters> open_ports;
+  for (const PortSnapshot& port : snapshot.Ports) {
+    if (port.Counters.Open) open_ports.push_back(port.Counters);
   }
   return open_ports;
 }

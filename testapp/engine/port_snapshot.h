@@ -16,13 +16,44 @@
 
 namespace quarnex {
 
-// The counters of `port`, labelled with `port_number`.
+// The counters of `port`, labelled with `port_number`: the log's figures,
+// and beside them the line errors by kind, the timeouts, the first
+// mismatch, and whether the port is open, has reached Pause After, or was
+// lost.
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number);
 
 // The counters of every slot 0 .. PortCount - 1 whose port is open at this
 // moment, in slot order, each labelled PortIndex + slot. Slots that never
 // opened or whose threads have already closed them are left out.
 std::vector<PortCounters> SnapshotOpenPorts();
+
+// One port of a run at one moment, with the texts its row would show.
+struct PortSnapshot {
+  int32_t Row = -1;  // the port's row in the results table
+  PortCounters Counters;
+  // Columns 3 and 4 as a refresh now would write them, column 3 with the
+  // average of Counters. Meaningful once a packet was judged (Good or
+  // Error counts above 0).
+  std::string TimeText;
+  std::string StatusText;
+};
+
+struct RunSnapshot {
+  // Every slot of the range that got a row at Start, open or not, in slot
+  // order.
+  std::vector<PortSnapshot> Ports;
+  double ExpectedPacketTime = 0.0;  // ms; not finite or 0 without a BitRate
+  double PacketsPerJudged = 1.0;    // PacketsPerJudgedPacket of the run
+};
+
+// Snapshots the run with the global settings. Each field is read
+// atomically on its own, so a port's figures may mix two consecutive
+// packets, as the log's always could.
+RunSnapshot TakeRunSnapshot();
+
+// The counters of the ports of `snapshot` that were open: what the stop
+// record lists, in slot order.
+std::vector<PortCounters> StopRecordPorts(const RunSnapshot& snapshot);
 
 // The rates the lines of a run that has just started really run at.
 struct RunLineRates {

@@ -17,6 +17,7 @@
 
 #include "testapp/driver/device.h"
 #include "testapp/platform/event.h"
+#include "testapp/report/port_counters.h"
 #include "testapp/settings/records.h"
 
 namespace quarnex {
@@ -102,7 +103,9 @@ struct PortContext {
   // the port counts one error, shows "Port lost" and its threads end.
   std::atomic<int32_t> Lost{0};
   std::atomic<int32_t> PacketOk{0};
-  int32_t Row = -1;  // set at Start before the threads exist
+  // Set at Start before the threads exist; -1 for a slot of the run that
+  // got no row (its port did not open).
+  int32_t Row = -1;
   // The rate the device reported for its line once the block was sent; 0
   // when it cannot tell. Set at Start, read on the same thread.
   uint32_t LineBitRate = 0;
@@ -123,6 +126,16 @@ struct PortContext {
   // ended (not in the log: its lines keep their format).
   std::atomic<int64_t> ReadTimeoutCount{0};
   std::atomic<int64_t> WriteTimeoutCount{0};
+  // Line errors the device reported since Start, by LineErrorKind
+  // (port_counters.h); counted by the reader thread where it reports the
+  // line status.
+  std::array<std::atomic<int64_t>, kLineErrorKindCount> LineErrorCount{};
+  // The first mismatch since Start (FirstMismatch in port_counters.h),
+  // written once by the judging thread: packet and offset first, the kind
+  // (a MismatchKind) last, so a reader that sees the kind sees the rest.
+  std::atomic<int32_t> FirstMismatchKind{0};
+  std::atomic<int64_t> FirstMismatchPacket{0};
+  std::atomic<int64_t> FirstMismatchOffset{0};
 
   // PacketSize bytes, allocated by the reader thread when it starts and
   // published here; freed when the slot is re-initialised (after its threads
@@ -143,6 +156,9 @@ struct PortContext {
   // stamping their end (failed transfers) is still refreshed. The judging
   // thread only.
   double LastRefreshAt = 0.0;
+  // The PacketCount the last row refresh showed, -1 before any. The judging
+  // thread only.
+  int64_t ShownPacketCount = -1;
   std::atomic<double> LastPacketTime{0.0};
   std::atomic<double> TotalPacketTime{0.0};
   std::atomic<double> MaxPacketTime{0.0};

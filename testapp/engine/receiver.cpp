@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -137,6 +138,18 @@ void DumpDifferingChunk(const PortContext& port, const uint8_t* received, uint32
                 FileBytesFrom(port.FileOffset, chunk));
 }
 
+// Keeps where a full chunk first differed from the file, as an offset in
+// the file: in file mode one judged packet is the whole file. The packet
+// is judged right after this read, as PacketCount + 1.
+void NoteFileMismatch(PortContext& port, const uint8_t* received, uint32_t chunk) {
+  const size_t compared = FileBytesFrom(port.FileOffset, chunk);
+  const size_t differs =
+      compared == 0 ? 0
+                    : FirstDifference(received, Run().FileBuffer.get() + port.FileOffset, compared);
+  NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load() + 1,
+                    static_cast<int64_t>(port.FileOffset) + static_cast<int64_t>(differs));
+}
+
 // Records the length of the last main read and, when it delivered data,
 // publishes a copy for the received-data viewer: the device may write the
 // receive buffer again at any time, so the viewer reads only this copy.
@@ -187,6 +200,7 @@ int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
       continue;
     }
     if (ReadIsFull(last.result)) {
+      NoteFileMismatch(port, buffer, chunk);
       DumpDifferingChunk(port, buffer, chunk);
       chunk = 0;
       last.result = kReadError;

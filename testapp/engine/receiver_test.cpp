@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/transfer_test_support.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -291,6 +292,11 @@ TEST_F(ReceiverTest, DifferingChunkIsDumpedBothWaysAndFailsTheRead) {
   EXPECT_EQ(ReadFile("yy.txt"), second);
   EXPECT_EQ(ReadFile("zz.txt"), Slice(file_, kPacket, kPacket));
   EXPECT_EQ(Progress(), std::vector<std::string>{"1024 bytes received"});
+  // The packet about to be judged, and the byte's place in the file.
+  const FirstMismatch mismatch = FirstMismatchOf(t.port);
+  EXPECT_EQ(mismatch.Kind, MismatchKind::kData);
+  EXPECT_EQ(mismatch.Packet, 1);
+  EXPECT_EQ(mismatch.Offset, kPacket + 500);
 }
 
 TEST_F(ReceiverTest, ShortChunkKeepsItsResultAndWritesNoDump) {

@@ -22,10 +22,11 @@ double RunPacketsPerJudgedPacket() {
   return PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
 }
 
-std::string TimeCell(const PortContext& port) {
+}  // namespace
+
+std::string TimeCell(const PortContext& port, double total_ms, int64_t good_packets) {
   if (port.PacketOk.load() != 1) return kNotAvailable;
-  const double average =
-      port.TotalPacketTime.load() / static_cast<double>(port.GoodPacketCount.load());
+  const double average = total_ms / static_cast<double>(good_packets);
   return TimeCellText(average, port.LastPacketTime.load(), port.MaxPacketTime.load(),
                       Run().ExpectedPacketTime.load(), RunPacketsPerJudgedPacket());
 }
@@ -43,13 +44,14 @@ std::string StatusCell(const PortContext& port) {
                         GlobalSettings().Test.Mode == kReceiveOnly, port.LastReadLength.load());
 }
 
-}  // namespace
-
 void UpdateRow(PortContext& port) {
   ResultsView& view = EngineView();
-  view.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, port.PacketCount.load()));
+  const int64_t packets = port.PacketCount.load();
+  port.ShownPacketCount = packets;
+  view.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, packets));
   view.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, port.ErrorCount.load()));
-  view.SetCell(port.Row, kColumnTime, TimeCell(port));
+  view.SetCell(port.Row, kColumnTime,
+               TimeCell(port, port.TotalPacketTime.load(), port.GoodPacketCount.load()));
   view.SetCell(port.Row, kColumnStatus, StatusCell(port));
 }
 

@@ -8,13 +8,24 @@
 #ifndef QUARNEX_ENGINE_ROW_UPDATE_H_
 #define QUARNEX_ENGINE_ROW_UPDATE_H_
 
+#include <cstdint>
+#include <string>
+
 #include "testapp/engine/port_table.h"
 
 namespace quarnex {
 
 // Rewrites columns 1 to 4 of port.Row from the port's counters, times and
-// last results. Column 3 shows "N.A." when the last judged packet failed.
+// last results, and keeps the count it showed in ShownPacketCount. Column 3
+// shows "N.A." when the last judged packet failed.
 void UpdateRow(PortContext& port);
+
+// Column 3 as UpdateRow writes it, with the average taken from `total_ms`
+// over `good_packets` (the caller's snapshot of those two counters).
+std::string TimeCell(const PortContext& port, double total_ms, int64_t good_packets);
+// Column 4 as UpdateRow writes it. Both read the port's record atomically,
+// field by field; any thread.
+std::string StatusCell(const PortContext& port);
 
 }  // namespace quarnex
 

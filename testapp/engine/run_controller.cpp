@@ -201,6 +201,10 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   port.DataMismatchCount.store(0);
   port.ReadTimeoutCount.store(0);
   port.WriteTimeoutCount.store(0);
+  for (std::atomic<int64_t>& count : port.LineErrorCount) count.store(0);
+  port.FirstMismatchKind.store(0);
+  port.FirstMismatchPacket.store(0);
+  port.FirstMismatchOffset.store(0);
   port.LastWriteResult.store(0);
   port.LastReadResult.store(0);
   port.WritesReleased.store(0);
@@ -211,6 +215,7 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   port.LastTimeout.store(0);
   port.Lost.store(0);
   port.LastRefreshAt = 0.0;
+  port.ShownPacketCount = -1;
 
   if (mode != kReceiveOnly) {
     port.WriteEvent = MakeEvent(Event::Kind::kAutoReset);
@@ -298,6 +303,7 @@ bool StartRun() {
     port.FileOffset = 0;
     port.TxFileOffset = 0;
     port.InUse.store(0);
+    port.Row = -1;
     // A stored PortIndex near the top of int would overflow here; no port
     // has such a number, so it only gets its message.
     const int64_t wide_n = static_cast<int64_t>(s.Test.PortIndex) + i;

@@ -1,8 +1,10 @@
 #include "testapp/engine/verdict.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
+#include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
 #include "testapp/engine/transfer_wait.h"
@@ -35,6 +37,21 @@ bool ReceivedPatternMatches(const PortContext& port) {
     return false;
   }
   return std::memcmp(received, Run().TxPattern.data(), static_cast<size_t>(packet_size)) == 0;
+}
+
+// Keeps where a full read first differed from the pattern. A full read
+// judged bad for another reason (its port was lost) differs nowhere and
+// is not kept.
+void NoteDataMismatch(PortContext& port) {
+  const int32_t packet_size = GlobalSettings().PacketSize;
+  const uint8_t* received = port.ReceiveBuffer.load();
+  if (received == nullptr || packet_size <= 0 || packet_size > kMaxPacketSize) return;
+  const size_t compared = std::min(static_cast<size_t>(packet_size),
+                                   static_cast<size_t>(port.ReceiveBufferSize.load()));
+  const size_t offset = FirstDifference(received, Run().TxPattern.data(), compared);
+  if (offset == static_cast<size_t>(packet_size)) return;
+  NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load(),
+                    static_cast<int64_t>(offset));
 }
 
 bool PacketIsBad(const PortContext& port, int32_t mode) {
@@ -118,8 +135,11 @@ void ClassifyError(PortContext& port) {
   if (GlobalSettings().Test.Mode == kReceiveOnly || WriteIsFull(port.LastWriteResult.load())) {
     if (read_result == kReadLengthMismatch) {
       Count(port.LengthMismatchCount);
+      NoteFirstMismatch(port, MismatchKind::kLength, port.PacketCount.load(),
+                        port.LastReadLength.load());
     } else if (ReadIsFull(read_result)) {
       Count(port.DataMismatchCount);
+      NoteDataMismatch(port);
     } else {
       Count(port.ReadFailedCount);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "testapp/driver/recording_device.h"
+#include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
 #include "testapp/engine/run_controller.h"
@@ -123,6 +124,51 @@ TEST_F(VerdictTest, VerdictByMode) {
     if (bad) {
       EXPECT_EQ(t.device.LastPurgeFlags(), kPurgeAll);
     }
+  }
+}
+
+TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
+  struct Packet {
+    int32_t write;
+    int32_t read;
+    int flipped_byte;  // -1: the bytes arrive as sent
+    uint32_t read_length;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Packet> packets;
+    FirstMismatch first;
+  };
+  const Case cases[] = {
+      {"data: the first differing byte of the first bad packet",
+       {{kWriteDoneImmediate, kReadDoneImmediate, -1, kPacket},
+        {kWriteDoneImmediate, kReadDoneDeferred, 37, kPacket},
+        {kWriteDoneImmediate, kReadDoneDeferred, 3, kPacket},
+        {kWriteDoneImmediate, kReadLengthMismatch, -1, 10}},
+       {MismatchKind::kData, 2, 37}},
+      {"length: what the short read delivered",
+       {{kWriteDoneImmediate, kReadShort, -1, 5},  // a failed read, not a mismatch
+        {kWriteDoneImmediate, kReadLengthMismatch, -1, 20},
+        {kWriteDoneImmediate, kReadDoneDeferred, 0, kPacket}},
+       {MismatchKind::kLength, 2, 20}},
+      {"differing bytes behind a failed write are no mismatch",
+       {{kWriteShort, kReadDoneDeferred, 9, kPacket}, {kWriteDoneImmediate, kReadNone, -1, 0}},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPort t;
+    for (const Packet& p : c.packets) {
+      t.buffer.assign(quarnex::Run().TxPattern.begin(), quarnex::Run().TxPattern.begin() + kPacket);
+      if (p.flipped_byte >= 0) t.buffer[static_cast<size_t>(p.flipped_byte)] ^= 0x40;
+      t.port.LastReadLength.store(p.read_length);
+      t.Results(p.write, p.read);
+      JudgePacket(t.port);
+    }
+    const FirstMismatch first = FirstMismatchOf(t.port);
+    EXPECT_EQ(first.Kind, c.first.Kind);
+    EXPECT_EQ(first.Packet, c.first.Packet);
+    EXPECT_EQ(first.Offset, c.first.Offset);
   }
 }
 

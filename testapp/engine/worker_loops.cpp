@@ -12,6 +12,7 @@
 
 #include "testapp/engine/line_status.h"
 #include "testapp/engine/receiver.h"
+#include "testapp/engine/row_update.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -22,12 +23,23 @@ namespace quarnex {
 
 namespace {
 
+bool ReachedPauseAfter(const PortContext& port) {
+  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  return pause_after > 0 && port.PacketCount.load() >= pause_after;
+}
+
 // Transmit only: whether the writer sends the next packet by itself.
 bool ShouldRearm(const PortContext& port) {
   const RunState& run = Run();
-  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
-  return run.PauseFlag.load() == 0 && run.StopFlag.load() == 0 &&
-         (pause_after == 0 || port.PacketCount.load() < pause_after);
+  return run.PauseFlag.load() == 0 && run.StopFlag.load() == 0 && !ReachedPauseAfter(port);
+}
+
+// A port that reached Pause After sends no more: its row shows the counts
+// it ended with, which the throttled refreshes may not have shown yet.
+// After Stop the window shows the stop record's counts instead.
+void ShowEndedRow(PortContext& port) {
+  if (Run().StopFlag.load() != 0) return;
+  if (port.ShownPacketCount != port.PacketCount.load()) UpdateRow(port);
 }
 
 }  // namespace
@@ -61,7 +73,11 @@ int WriterLoop(PortContext& port) {
       PacketStep(port);
       // A device that is gone ends the port after its one error.
       if (port.Lost.load() != 0) break;
-      if (ShouldRearm(port)) ReleaseWriter(port);
+      if (ShouldRearm(port)) {
+        ReleaseWriter(port);
+      } else if (ReachedPauseAfter(port)) {
+        ShowEndedRow(port);
+      }
     }
   }
   // The WriteEvent itself is kept by the slot until its next Start, since
@@ -90,7 +106,10 @@ int ReaderLoop(PortContext& port) {
   port.ReceiveBuffer.store(buffer);
 
   for (;;) {
-    if (pause_after > 0 && port.PacketCount.load() == pause_after) break;
+    if (pause_after > 0 && port.PacketCount.load() == pause_after) {
+      ShowEndedRow(port);
+      break;
+    }
     if (run.StopFlag.load() != 0) break;
     port.StartTime.store(MsClock());
     const uint32_t released_before = port.WritesReleased.load();
@@ -109,7 +128,7 @@ int ReaderLoop(PortContext& port) {
       }
     }
     PacketStep(port);
-    ReportLineStatus(port.Device.load(), port.Row);
+    ReportLineStatus(port.Device.load(), port.Row, &port.LineErrorCount);
     // A device that is gone ends the port after its one error.
     if (port.Lost.load() != 0) break;
   }

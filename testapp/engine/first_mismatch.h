@@ -1,0 +1,31 @@
+// The first mismatch of a run: where the first bad packet since Start
+// differed from what was sent, kept once per Start for the window's
+// tooltip and the snapshots (port_counters.h).
+//
+// Called on the port's judging thread (the reader), the one writer of the
+// port's FirstMismatch fields.
+#ifndef QUARNEX_ENGINE_FIRST_MISMATCH_H_
+#define QUARNEX_ENGINE_FIRST_MISMATCH_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "testapp/engine/port_table.h"
+#include "testapp/report/port_counters.h"
+
+namespace quarnex {
+
+// The index of the first byte at which `a` and `b` differ, or `length`
+// when their first `length` bytes are equal.
+size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t length);
+
+// Keeps `kind`, `packet` (the PacketCount of the bad packet) and `offset`
+// as the port's first mismatch unless one was kept since Start.
+void NoteFirstMismatch(PortContext& port, MismatchKind kind, int64_t packet, int64_t offset);
+
+// The port's first mismatch as kept so far; Kind kNone before any.
+FirstMismatch FirstMismatchOf(const PortContext& port);
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_ENGINE_FIRST_MISMATCH_H_

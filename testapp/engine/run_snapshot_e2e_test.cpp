@@ -1,0 +1,198 @@
+// Whole runs on the simulated adapter read back through the run snapshot:
+// line errors counted by kind where the line status is reported, the first
+// mismatch of a run, the rows of ports that reached Pause After, and which
+// ports a snapshot holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "testapp/driver/device_name.h"
+#include "testapp/engine/first_mismatch.h"
+#include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/run_controller.h"
+#include "testapp/engine/sim_run_test_fixture.h"
+#include "testapp/report/port_details.h"
+#include "testapp/report/run_verdict.h"
+#include "testapp/settings/settings_state.h"
+
+namespace quarnex {
+namespace {
+
+constexpr int32_t kPacket = 64;
+
+class RunSnapshotTest : public SimRunTest {
+ protected:
+  void SetUp() override {
+    SimRunTest::SetUp();
+    GlobalSettings().PacketSize = kPacket;
+    Configure(0);  // unpaced: many packets in little time
+  }
+
+  // The number of line-status texts written into slot 0's row that name
+  // `text`.
+  int64_t TextsNaming(const char* text) const {
+    const std::vector<std::string> history = view_.CellHistory(0, kColumnLastCommError);
+    return std::count_if(history.begin(), history.end(), [text](const std::string& written) {
+      return written.find(text) != std::string::npos;
+    });
+  }
+};
+
+// Every query that reported a kind counts it once: the counts equal the
+// number of line-status texts that named it, kind by kind.
+TEST_F(RunSnapshotTest, LineErrorsAreCountedByKindWhereTheyAreReported) {
+  struct Case {
+    const char* name;
+    double rate;
+    uint32_t mask;  // 0: one kind at random per frame
+  };
+  const Case cases[] = {{"framing on every frame", 1.0, kCeFrame}, {"any kind on half", 0.5, 0}};
+  const char* kTexts[kLineErrorKindCount] = {"Break detected", "Framing error", "Overrun error",
+                                             "Receive buffer overflow", "Parity error",
+                                             "Tx buffer full"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultRates faults;
+    faults.line_error = c.rate;
+    faults.line_error_mask = c.mask;
+    UseAdapter(1, FarEnd{}, faults);
+    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() >= 300; }));
+    StopHeadlessRun();
+
+    const PortCounters counters = SnapshotPort(Slot(0), 1);
+    int64_t counted = 0;
+    for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
+      SCOPED_TRACE(LineErrorKindName(kind));
+      const int64_t count = counters.LineErrorCount[static_cast<size_t>(kind)];
+      EXPECT_EQ(count, TextsNaming(kTexts[kind]));
+      if (c.mask == kCeFrame && kind != kLineFraming) {
+        EXPECT_EQ(count, 0);
+      }
+      counted += count;
+    }
+    EXPECT_GT(counted, 100);
+    if (c.mask == 0) {
+      for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
+        EXPECT_GT(counters.LineErrorCount[static_cast<size_t>(kind)], 0) << kind;
+      }
+    }
+  }
+}
+
+// The first bad packet's place is kept, and only once: a corrupted frame
+// names a byte of the packet, a cut one the length that arrived.
+TEST_F(RunSnapshotTest, TheFirstMismatchOfARunIsKept) {
+  struct Case {
+    const char* name;
+    FaultRates faults;
+    MismatchKind kind;
+  };
+  FaultRates corrupt;
+  corrupt.corrupt = 0.2;
+  FaultRates cut;
+  cut.cut = 0.2;
+  const Case cases[] = {{"corrupt", corrupt, MismatchKind::kData},
+                        {"cut", cut, MismatchKind::kLength}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UseAdapter(1, FarEnd{}, c.faults);
+    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(Eventually([] { return Slot(0).ErrorCount.load() >= 5; }));
+    const FirstMismatch early = FirstMismatchOf(Slot(0));
+    StopHeadlessRun();
+
+    const PortCounters counters = SnapshotPort(Slot(0), 1);
+    EXPECT_EQ(counters.Mismatch.Kind, c.kind);
+    // Kept once: later bad packets did not move it.
+    EXPECT_EQ(counters.Mismatch.Packet, early.Packet);
+    EXPECT_EQ(counters.Mismatch.Offset, early.Offset);
+    EXPECT_GE(counters.Mismatch.Packet, 1);
+    EXPECT_LE(counters.Mismatch.Packet, counters.PacketCount);
+    EXPECT_GE(counters.Mismatch.Offset, 0);
+    EXPECT_LT(counters.Mismatch.Offset, kPacket);
+    EXPECT_GT(c.kind == MismatchKind::kData ? counters.DataMismatchCount
+                                            : counters.LengthMismatchCount,
+              0);
+
+    // A new Start forgets it.
+    UseAdapter(1, FarEnd{});
+    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount.load() >= 10; }));
+    StopHeadlessRun();
+    EXPECT_EQ(FirstMismatchOf(Slot(0)).Kind, MismatchKind::kNone);
+  }
+}
+
+// A port that reached Pause After shows the count it ended with, however
+// rarely its row is refreshed, and reads as ended rather than running.
+TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
+  struct Case {
+    const char* name;
+    int32_t mode;
+    FarEndKind far;
+    bool stays_open;  // Transmit only keeps the port open until Stop
+  };
+  const Case cases[] = {{"loopback", kLoopback, FarEndKind::kLoopback, false},
+                        {"transmit only", kTransmitOnly, FarEndKind::kSink, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UseAdapter(1, Far(c.far));
+    TestSettings& test = GlobalSettings().Test;
+    test.Mode = c.mode;
+    test.PauseAfter = 50;
+    test.UpdateInterval = 3600000;  // only the first packet refreshes on its own
+    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(Eventually([this] { return view_.Cell(0, kColumnPackets) == "50"; }))
+        << view_.Cell(0, kColumnPackets);
+    ASSERT_TRUE(Eventually([&c] { return Slot(0).InUse.load() == (c.stays_open ? 1 : 0); }));
+    const RunSnapshot snapshot = TakeRunSnapshot();
+    ASSERT_EQ(snapshot.Ports.size(), 1u);
+    const PortCounters& counters = snapshot.Ports[0].Counters;
+    EXPECT_EQ(counters.PacketCount, 50);
+    EXPECT_TRUE(counters.Ended);
+    EXPECT_EQ(counters.Open, c.stays_open);
+    EXPECT_EQ(VerdictSinceStart(counters), PortRunVerdict::kClosed);
+    StopHeadlessRun();
+    test.PauseAfter = 0;
+    test.Mode = kLoopback;
+  }
+}
+
+// A snapshot holds every port that got a row, with its row, open or not;
+// the stop record's share of it is the open ones.
+TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
+  UseAdapter(3, FarEnd{});
+  std::shared_ptr<SimAdapter> adapter = adapter_;
+  SetDeviceOpener([adapter](std::string_view path) -> DeviceRef {
+    int n = 0;
+    if (!ParseDevicePath(path, &n) || n == 2) return nullptr;
+    return adapter->Open(n);
+  });
+  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(Eventually([] { return Slot(2).GoodPacketCount.load() >= 5; }));
+  RunSnapshot snapshot = TakeRunSnapshot();
+  ASSERT_EQ(snapshot.Ports.size(), 2u);
+  EXPECT_EQ(snapshot.Ports[0].Row, 0);
+  EXPECT_EQ(snapshot.Ports[0].Counters.PortNumber, 1);
+  EXPECT_EQ(snapshot.Ports[1].Row, 1);
+  EXPECT_EQ(snapshot.Ports[1].Counters.PortNumber, 3);
+  for (const PortSnapshot& port : snapshot.Ports) {
+    EXPECT_TRUE(port.Counters.Open);
+    EXPECT_EQ(port.StatusText, "Success");
+  }
+  EXPECT_EQ(StopRecordPorts(snapshot).size(), 2u);
+
+  StopHeadlessRun();
+  snapshot = TakeRunSnapshot();
+  ASSERT_EQ(snapshot.Ports.size(), 2u);
+  for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
+  EXPECT_TRUE(StopRecordPorts(snapshot).empty());
+}
+
+}  // namespace
+}  // namespace quarnex
