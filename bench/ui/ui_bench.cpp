@@ -37,6 +37,19 @@
 // odd ones) and the figures are medians, so load from elsewhere on a shared
 // machine falls on both sides alike.
 //
+// With --plot-ports=N, a live throughput plot (ThroughputPlot) stands
+// beside the window in its runs, fed from the engine's counters on its own
+// timer as the window feeds it, with N ports (0 to 16) drawn besides all
+// ports. It adds:
+//   ui_plot_paints_per_s         the plot's paint events per second
+//   ui_plot_paint_mean_ms        the time of one, mean and longest over all
+//   ui_plot_paint_max_ms         rounds
+//   ui_plot_points               the points of its "All ports" series at the
+//                                end of a run (median)
+//   plot_full_paint_ms           one paint of the plot once its series are
+//                                full (a long run: 128 ports, every series at
+//                                its bound), median of 20, without a run
+//
 // Runs in a temporary folder of its own (quarnex.cfg and the window's log
 // go there; settings live in a memory store). Uses the offscreen platform
 // when no display is set. Options: --seconds=N length of each run (default
@@ -69,6 +82,7 @@
 #include "adapter/simulated_adapter.h"
 #include "bench/bench_util.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
@@ -77,6 +91,7 @@
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/main_window.h"
+#include "testapp/ui/throughput_plot.h"
 
 namespace quarnex {
 namespace {
@@ -96,6 +111,7 @@ struct BenchOptions {
   int packet_size = 64;
   int period_ms = 10;
   int worker_nice = 0;  // 0: leave the threads as the engine made them
+  int plot_ports = -1;  // -1: no plot
 };
 
 struct Measurement {
@@ -108,6 +124,10 @@ struct Measurement {
   double paints_per_s = 0;
   double thread_cpu_pct = 0;
   double thread_queued_pct = 0;
+  // With the plot:
+  double plot_paints_per_s = 0;
+  std::vector<double> plot_paint_ms;
+  double plot_points = 0;
 };
 
 // The calling thread's time on a core and its time runnable but waiting for
@@ -203,6 +223,19 @@ class PaintCounter : public QObject {
   long long paints = 0;
 };
 
+// The plot, timing each of its paints.
+class TimedPlot : public ThroughputPlot {
+ public:
+  std::vector<double> paint_ms;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    const double start = SteadyMilliseconds();
+    ThroughputPlot::paintEvent(event);
+    paint_ms.push_back(SteadyMilliseconds() - start);
+  }
+};
+
 // Runs this thread's event loop for `ms` milliseconds.
 void RunEventsFor(double ms) {
   QEventLoop loop;
@@ -233,6 +266,38 @@ double TimeRun(const BenchOptions& o, LatenessProbe& probe, double start_ms) {
   return (last - first) / ((last_ms - first_ms) / 1000.0);
 }
 
+// The paint of a plot whose every series holds as many points as it ever
+// will, with `shown` ports drawn: the cost of a repaint late in a long run.
+double FullPlotPaintMs(int shown) {
+  TimedPlot plot;
+  plot.resize(plot.sizeHint());
+  plot.show();
+  plot.Reset(1, kPorts, /*expected_packet_ms=*/10.0, 1.0);
+  std::vector<PortCounters> ports(kPorts);
+  const size_t samples = 2 * RunSeries::kDefaultMaxPoints;
+  for (size_t i = 1; i <= samples; ++i) {
+    for (int p = 0; p < kPorts; ++p) {
+      PortCounters& c = ports[static_cast<size_t>(p)];
+      c.PortNumber = 1 + p;
+      // Each port wavers around its own share of the line rate.
+      const int64_t good = 40 + (static_cast<int64_t>(i) * (p + 3)) % 11;
+      c.PacketCount += good;
+      c.GoodPacketCount += good;
+      c.TotalPacketTime += static_cast<double>(good) * (10.0 + p * 0.02);
+      if ((i + static_cast<size_t>(p)) % 97 == 0) ++c.ErrorCount;
+    }
+    plot.Sample(0.5 * static_cast<double>(i), ports);
+  }
+  std::vector<int> wanted;
+  for (int i = 0; i < shown; ++i) wanted.push_back(i);
+  plot.SetSelectedSlots(wanted);
+  // A widget paints only once the window system shows it.
+  RunEventsFor(100);
+  plot.paint_ms.clear();
+  for (int i = 0; i < 20; ++i) plot.repaint();
+  return Median(plot.paint_ms);
+}
+
 // The run through the main window: its Start, its model, its table.
 Measurement WindowRun(const BenchOptions& o) {
   MemoryStore store;
@@ -242,6 +307,12 @@ Measurement WindowRun(const BenchOptions& o) {
   QObject::connect(&window->Model(), &QAbstractItemModel::dataChanged, [&repaints] { ++repaints; });
   PaintCounter paints;
   window->Table().viewport()->installEventFilter(&paints);
+  std::unique_ptr<TimedPlot> plot;
+  if (o.plot_ports >= 0) {
+    plot = std::make_unique<TimedPlot>();
+    plot->resize(plot->sizeHint());
+    plot->show();
+  }
   // Let the window show itself before the run starts.
   RunEventsFor(100);
 
@@ -251,6 +322,17 @@ Measurement WindowRun(const BenchOptions& o) {
   if (!window->RunActive()) {
     std::fprintf(stderr, "ui_bench: the window's run did not start\n");
     std::exit(1);
+  }
+  if (plot) {
+    // As the window would at its Start: the run's figures, the selected
+    // rows, then samples on the plot's timer.
+    plot->Reset(GlobalSettings().Test.PortIndex, SlotsInRange(), Run().ExpectedPacketTime.load(),
+                1.0);
+    std::vector<int> shown;
+    for (int i = 0; i < o.plot_ports; ++i) shown.push_back(i);
+    plot->SetSelectedSlots(shown);
+    plot->Follow(&SnapshotOpenPorts);
+    plot->paint_ms.clear();
   }
   // Start itself opens the ports on this thread; the probe watches the run.
   if (o.worker_nice != 0) ReniceOtherThreads(o.worker_nice);
@@ -279,6 +361,12 @@ Measurement WindowRun(const BenchOptions& o) {
     }
   }
   window->Table().viewport()->removeEventFilter(&paints);
+  if (plot) {
+    m.plot_paints_per_s = static_cast<double>(plot->paint_ms.size()) / (ticked_ms / 1000.0);
+    m.plot_paint_ms = plot->paint_ms;
+    m.plot_points = static_cast<double>(plot->Series().AllPorts().Size());
+    plot->StopFollowing();
+  }
   window->Stop();
   // Closing joins every worker, so nothing writes to the model any more.
   window.reset();
@@ -336,17 +424,20 @@ BenchOptions ParseOptions(int argc, char** argv) {
       o.period_ms = std::atoi(v);
     } else if (const char* v = value("--worker-nice=")) {
       o.worker_nice = std::atoi(v);
+    } else if (const char* v = value("--plot-ports=")) {
+      o.plot_ports = std::atoi(v);
     } else {
       std::fprintf(stderr, "ui_bench: unknown option %s\n", arg.c_str());
       std::exit(2);
     }
   }
   if (o.seconds * 1000 <= kWarmUpMs * 2 || o.rounds < 1 || o.packet_size < 1 ||
-      o.packet_size > kMaxPacketSize || o.period_ms < 1) {
+      o.packet_size > kMaxPacketSize || o.period_ms < 1 || o.plot_ports < -1 ||
+      o.plot_ports > ThroughputPlot::kMaxShownPorts) {
     std::fprintf(stderr,
                  "ui_bench: need --seconds above %g, --rounds of 1 or more, --packet-size from 1 "
-                 "to %d and --period-ms of 1 or more\n",
-                 kWarmUpMs * 2 / 1000, kMaxPacketSize);
+                 "to %d, --period-ms of 1 or more and --plot-ports from 0 to %d\n",
+                 kWarmUpMs * 2 / 1000, kMaxPacketSize, ThroughputPlot::kMaxShownPorts);
     std::exit(2);
   }
   return o;
@@ -373,6 +464,7 @@ int Main(int argc, char** argv) {
   QApplication app(qt_argc, argv);
 
   std::vector<double> ui_rate, recording_rate, ratios, repaints, paints, p99, cpu, queued;
+  std::vector<double> plot_paints, plot_paint_ms, plot_points;
   double ui_max_late = 0;
   double recording_max_late = 0;
   for (int round = 0; round < o.rounds; ++round) {
@@ -393,6 +485,9 @@ int Main(int argc, char** argv) {
     p99.push_back(ui.timer_p99_late_ms);
     cpu.push_back(ui.thread_cpu_pct);
     queued.push_back(ui.thread_queued_pct);
+    plot_paints.push_back(ui.plot_paints_per_s);
+    plot_paint_ms.insert(plot_paint_ms.end(), ui.plot_paint_ms.begin(), ui.plot_paint_ms.end());
+    plot_points.push_back(ui.plot_points);
     ui_max_late = std::max(ui_max_late, ui.timer_max_late_ms);
     recording_max_late = std::max(recording_max_late, recording.timer_max_late_ms);
     std::fprintf(stderr,
@@ -404,6 +499,7 @@ int Main(int argc, char** argv) {
                  recording.packets_per_s, recording.timer_max_late_ms,
                  recording.timer_max_late_at_ms);
   }
+  const double full_plot_ms = o.plot_ports >= 0 ? FullPlotPaintMs(o.plot_ports) : 0.0;
   fs::current_path(old_dir);
   fs::remove_all(dir);
 
@@ -417,6 +513,18 @@ int Main(int argc, char** argv) {
   std::printf("ui_paints_per_s: %.0f\n", Median(paints));
   std::printf("ui_thread_cpu_pct: %.1f\n", Median(cpu));
   std::printf("ui_thread_queued_pct: %.0f\n", Median(queued));
+  if (o.plot_ports >= 0) {
+    double sum = 0;
+    for (const double ms : plot_paint_ms) sum += ms;
+    std::printf("ui_plot_paints_per_s: %.1f\n", Median(plot_paints));
+    std::printf("ui_plot_paint_mean_ms: %.2f\n",
+                plot_paint_ms.empty() ? 0.0 : sum / static_cast<double>(plot_paint_ms.size()));
+    std::printf("ui_plot_paint_max_ms: %.2f\n",
+                plot_paint_ms.empty() ? 0.0
+                                      : *std::max_element(plot_paint_ms.begin(), plot_paint_ms.end()));
+    std::printf("ui_plot_points: %.0f\n", Median(plot_points));
+    std::printf("plot_full_paint_ms: %.2f\n", full_plot_ms);
+  }
   std::fflush(stdout);
   return 0;
 }
