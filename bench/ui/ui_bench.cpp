@@ -43,7 +43,10 @@
 // ports. It adds:
 //   ui_plot_paints_per_s         the plot's paint events per second
 //   ui_plot_paint_mean_ms        the time of one, mean and longest over all
-//   ui_plot_paint_max_ms         rounds
+//   ui_plot_paint_max_ms         rounds: how long it held the thread, time
+//                                spent waiting for a core included
+//   ui_plot_paint_cpu_mean_ms    the same in the thread's CPU time: what a
+//   ui_plot_paint_cpu_max_ms     paint costs
 //   ui_plot_points               the points of its "All ports" series at the
 //                                end of a run (median)
 //   plot_full_paint_ms           one paint of the plot once its series are
@@ -59,6 +62,7 @@
 // (on both sides): how the figures change when the workers no longer share
 // the cores with this thread as equals. The program itself does not do that.
 #include <stdlib.h>
+#include <time.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -127,6 +131,7 @@ struct Measurement {
   // With the plot:
   double plot_paints_per_s = 0;
   std::vector<double> plot_paint_ms;
+  std::vector<double> plot_paint_cpu_ms;
   double plot_points = 0;
 };
 
@@ -223,15 +228,25 @@ class PaintCounter : public QObject {
   long long paints = 0;
 };
 
+// The calling thread's CPU time, ms.
+double ThreadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
 // The plot, timing each of its paints.
 class TimedPlot : public ThroughputPlot {
  public:
   std::vector<double> paint_ms;
+  std::vector<double> paint_cpu_ms;
 
  protected:
   void paintEvent(QPaintEvent* event) override {
     const double start = SteadyMilliseconds();
+    const double start_cpu = ThreadCpuMs();
     ThroughputPlot::paintEvent(event);
+    paint_cpu_ms.push_back(ThreadCpuMs() - start_cpu);
     paint_ms.push_back(SteadyMilliseconds() - start);
   }
 };
@@ -333,6 +348,7 @@ Measurement WindowRun(const BenchOptions& o) {
     plot->SetSelectedSlots(shown);
     plot->Follow(&SnapshotOpenPorts);
     plot->paint_ms.clear();
+    plot->paint_cpu_ms.clear();
   }
   // Start itself opens the ports on this thread; the probe watches the run.
   if (o.worker_nice != 0) ReniceOtherThreads(o.worker_nice);
@@ -364,6 +380,7 @@ Measurement WindowRun(const BenchOptions& o) {
   if (plot) {
     m.plot_paints_per_s = static_cast<double>(plot->paint_ms.size()) / (ticked_ms / 1000.0);
     m.plot_paint_ms = plot->paint_ms;
+    m.plot_paint_cpu_ms = plot->paint_cpu_ms;
     m.plot_points = static_cast<double>(plot->Series().AllPorts().Size());
     plot->StopFollowing();
   }
@@ -464,7 +481,7 @@ int Main(int argc, char** argv) {
   QApplication app(qt_argc, argv);
 
   std::vector<double> ui_rate, recording_rate, ratios, repaints, paints, p99, cpu, queued;
-  std::vector<double> plot_paints, plot_paint_ms, plot_points;
+  std::vector<double> plot_paints, plot_paint_ms, plot_paint_cpu_ms, plot_points;
   double ui_max_late = 0;
   double recording_max_late = 0;
   for (int round = 0; round < o.rounds; ++round) {
@@ -487,6 +504,8 @@ int Main(int argc, char** argv) {
     queued.push_back(ui.thread_queued_pct);
     plot_paints.push_back(ui.plot_paints_per_s);
     plot_paint_ms.insert(plot_paint_ms.end(), ui.plot_paint_ms.begin(), ui.plot_paint_ms.end());
+    plot_paint_cpu_ms.insert(plot_paint_cpu_ms.end(), ui.plot_paint_cpu_ms.begin(),
+                             ui.plot_paint_cpu_ms.end());
     plot_points.push_back(ui.plot_points);
     ui_max_late = std::max(ui_max_late, ui.timer_max_late_ms);
     recording_max_late = std::max(recording_max_late, recording.timer_max_late_ms);
@@ -514,14 +533,19 @@ int Main(int argc, char** argv) {
   std::printf("ui_thread_cpu_pct: %.1f\n", Median(cpu));
   std::printf("ui_thread_queued_pct: %.0f\n", Median(queued));
   if (o.plot_ports >= 0) {
-    double sum = 0;
-    for (const double ms : plot_paint_ms) sum += ms;
+    auto mean = [](const std::vector<double>& v) {
+      double sum = 0;
+      for (const double x : v) sum += x;
+      return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
+    };
+    auto max = [](const std::vector<double>& v) {
+      return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
+    };
     std::printf("ui_plot_paints_per_s: %.1f\n", Median(plot_paints));
-    std::printf("ui_plot_paint_mean_ms: %.2f\n",
-                plot_paint_ms.empty() ? 0.0 : sum / static_cast<double>(plot_paint_ms.size()));
-    std::printf("ui_plot_paint_max_ms: %.2f\n",
-                plot_paint_ms.empty() ? 0.0
-                                      : *std::max_element(plot_paint_ms.begin(), plot_paint_ms.end()));
+    std::printf("ui_plot_paint_mean_ms: %.2f\n", mean(plot_paint_ms));
+    std::printf("ui_plot_paint_max_ms: %.2f\n", max(plot_paint_ms));
+    std::printf("ui_plot_paint_cpu_mean_ms: %.2f\n", mean(plot_paint_cpu_ms));
+    std::printf("ui_plot_paint_cpu_max_ms: %.2f\n", max(plot_paint_cpu_ms));
     std::printf("ui_plot_points: %.0f\n", Median(plot_points));
     std::printf("plot_full_paint_ms: %.2f\n", full_plot_ms);
   }
