@@ -148,6 +148,7 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   connect(model_, &ResultsModel::StatusTextChanged, status_bar_, &StatusBar::SetPartText);
   connect(model_, &ResultsModel::WholeRowSelectionRequested, table_,
           &ResultsTable::SelectWholeRows);
+  monitor_ = new RunMonitor(*model_, *table_, *status_bar_, this);
   SetEngineOutputs(model_, &messages_);
 
   LoadSettings(store_, &GlobalSettings());
@@ -248,6 +249,7 @@ void MainWindow::Start() {
     }
   }
   run_active_ = true;
+  monitor_->RunStarted();
 }
 
 void MainWindow::Pause() {
@@ -264,17 +266,20 @@ void MainWindow::Continue() {
 
 void MainWindow::Stop() {
   run_end_ms_ = SteadyMilliseconds();
-  LogStopRecord();
+  const RunSnapshot final_counts = LogStopRecord();
   StopRun();
+  monitor_->RunStopped(final_counts);
   SetMenuState(MenuState::kStopped);
   SetStatusText(kStatusState, kStatusStopped);
   run_active_ = false;
 }
 
-void MainWindow::LogStopRecord() {
-  stop_counters_ = SnapshotOpenPorts();
+RunSnapshot MainWindow::LogStopRecord() {
+  RunSnapshot snapshot = TakeRunSnapshot();
+  stop_counters_ = StopRecordPorts(snapshot);
   if (log_.IsOpen()) WriteStopRecord(log_, stop_counters_);
   ShowLogFailure(false);
+  return snapshot;
 }
 
 void MainWindow::ShowLogFailure(bool start_record) {

@@ -34,6 +34,7 @@
 #include "testapp/ui/notice_banner.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
+#include "testapp/ui/run_monitor.h"
 
 namespace quarnex {
 
@@ -104,8 +105,9 @@ class MainWindow : public QMainWindow {
   void SaveResults();
   // Writes the stop record from counters taken while the workers still
   // run: told to end, a worker closes its port, and a closed port has no
-  // block in the record. Call before StopRun().
-  void LogStopRecord();
+  // block in the record. Call before StopRun(). Returns the snapshot the
+  // record was written from, for the rows.
+  RunSnapshot LogStopRecord();
   // Shows a failure the log has not told yet; after a start record
   // (`start_record`) written whole, clears the warning instead.
   void ShowLogFailure(bool start_record);
@@ -118,6 +120,7 @@ class MainWindow : public QMainWindow {
   ResultsTable* table_;
   StatusBar* status_bar_;
   NoticeBanner* banner_;
+  RunMonitor* monitor_;
   MessageBoxSink messages_;
   LogFile log_;
   std::map<int, QAction*> actions_;

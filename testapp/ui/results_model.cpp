@@ -1,9 +1,12 @@
 // ResultsModel: thread-safe texts of the results table and status bar.
 #include "testapp/ui/results_model.h"
 
+#include <QBrush>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+
+#include "testapp/report/port_details.h"
 
 namespace quarnex {
 namespace {
@@ -20,6 +23,22 @@ constexpr int kLeftAligned = Qt::AlignLeft | Qt::AlignVCenter;
 constexpr std::chrono::milliseconds kMinFlushInterval(40);
 
 }  // namespace
+
+QColor VerdictColor(PortRunVerdict verdict) {
+  switch (verdict) {
+    case PortRunVerdict::kPassing:
+      return QColor(0xC6, 0xEB, 0xC6);
+    case PortRunVerdict::kFailed:
+      return QColor(0xF2, 0xA0, 0xA0);
+    case PortRunVerdict::kNoPacketJudged:
+      return QColor(0xD6, 0xD6, 0xD6);
+    case PortRunVerdict::kLost:
+      return QColor(0xFF, 0xC8, 0x78);
+    case PortRunVerdict::kClosed:
+      break;
+  }
+  return QColor();
+}
 
 ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {
   status_[kStatusState] = "Ready";
@@ -78,7 +97,29 @@ void ResultsModel::DeleteAllRows() {
     std::lock_guard<std::mutex> lock(mu_);
     rows_.clear();
     rows_changed_ = true;
+    // The rows of a new run: its workers write them.
+    worker_cells_held_ = false;
     if (!OnUiThread()) {
+      RequestFlushLocked();
+      return;
+    }
+  }
+  row_looks_.clear();
+  Flush();
+}
+
+void ResultsModel::SetCell(int row, int column, std::string_view text) {
+  const bool ui_thread = OnUiThread();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kColumnCount) {
+      return;
+    }
+    if (worker_cells_held_ && !ui_thread) return;
+    rows_[row][column].assign(text);
+    dirty_first_ = dirty_first_ < 0 ? row : std::min(dirty_first_, row);
+    dirty_last_ = std::max(dirty_last_, row);
+    if (!ui_thread) {
       RequestFlushLocked();
       return;
     }
@@ -86,21 +127,30 @@ void ResultsModel::DeleteAllRows() {
   Flush();
 }
 
-void ResultsModel::SetCell(int row, int column, std::string_view text) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kColumnCount) {
-      return;
-    }
-    rows_[row][column].assign(text);
-    dirty_first_ = dirty_first_ < 0 ? row : std::min(dirty_first_, row);
-    dirty_last_ = std::max(dirty_last_, row);
-    if (!OnUiThread()) {
-      RequestFlushLocked();
-      return;
+void ResultsModel::HoldWorkerCells() {
+  std::lock_guard<std::mutex> lock(mu_);
+  worker_cells_held_ = true;
+}
+
+void ResultsModel::SetRowPorts(const std::vector<RowPort>& ports) {
+  for (const RowPort& port : ports) {
+    if (port.row < 0 || port.row >= kMaxPorts) continue;
+    const auto row = static_cast<size_t>(port.row);
+    if (row >= row_looks_.size()) row_looks_.resize(row + 1);
+    const PortRunVerdict verdict = VerdictSinceStart(port.counters);
+    const bool recolour = !row_looks_[row] || row_looks_[row]->verdict != verdict;
+    row_looks_[row] = RowLook{port.counters, verdict};
+    // The tooltip is made when asked for; only a new colour needs a repaint.
+    if (recolour && port.row < shown_rows_) {
+      emit dataChanged(index(port.row, 0), index(port.row, kColumnCount - 1),
+                       {Qt::BackgroundRole, Qt::ForegroundRole});
     }
   }
-  Flush();
+}
+
+std::optional<PortRunVerdict> ResultsModel::RowVerdict(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= row_looks_.size() || !row_looks_[row]) return {};
+  return row_looks_[row]->verdict;
 }
 
 void ResultsModel::SetStatus(int part, std::string_view text) {
@@ -207,8 +257,25 @@ int ResultsModel::columnCount(const QModelIndex& parent) const {
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (role == Qt::TextAlignmentRole) return kLeftAligned;
-  // The tooltip shows a text that a narrow column cuts short.
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  const auto row = static_cast<size_t>(index.row());
+  const RowLook* look = row < row_looks_.size() && row_looks_[row] ? &*row_looks_[row] : nullptr;
+  if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+    if (look == nullptr) return {};
+    const QColor background = VerdictColor(look->verdict);
+    if (!background.isValid()) return {};
+    // Dark text on the light colours, whatever the desktop's palette.
+    return role == Qt::BackgroundRole ? QBrush(background) : QBrush(Qt::black);
+  }
+  if (role == Qt::ToolTipRole) {
+    // The cell's own text first, which a narrow column may cut short, then
+    // the port's details.
+    QString tip = QString::fromStdString(Text(index.row(), index.column()));
+    if (look == nullptr) return tip;
+    const QString details = QString::fromStdString(PortDetailsText(look->counters));
+    if (index.column() == kColumnPort || tip.isEmpty()) return details;
+    return tip + "\n\n" + details;
+  }
+  if (role != Qt::DisplayRole) return {};
   return QString::fromStdString(Text(index.row(), index.column()));
 }
 

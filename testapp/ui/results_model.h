@@ -18,21 +18,33 @@
 // (rowCount) changes only on the user-interface thread, at once when the
 // change is made there (as Start does) and with the next Flush otherwise.
 //
+// After Stop the rows show what the stop record says: HoldWorkerCells drops
+// the cell writes of the stopped run's workers, which may still judge a
+// packet, until the next DeleteAllRows (every Start) takes them again.
+//
+// Each row may carry its port's snapshot (SetRowPorts, user-interface
+// thread): the row is coloured by the port's verdict since Start and its
+// tooltip tells the port's details (report/port_details.h).
+//
 // The model lives on the user-interface thread and must outlive every
 // thread that writes to it (the window joins the workers before it goes).
 #ifndef QUARNEX_UI_RESULTS_MODEL_H_
 #define QUARNEX_UI_RESULTS_MODEL_H_
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QString>
 #include <array>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "testapp/report/port_counters.h"
 #include "testapp/report/results_view.h"
+#include "testapp/report/run_verdict.h"
 #include "testapp/settings/records.h"
 
 namespace quarnex {
@@ -42,6 +54,17 @@ inline constexpr std::array<const char*, kColumnCount> kColumnHeaders = {
     "Port", "Packets", "Errors", "Time(ms) -- Avg Last Max (T.P.)", "Status", "Last Comm Error"};
 
 inline constexpr int kStatusPartCount = 2;
+
+// The background that tells a verdict apart at a glance: soft green for
+// passing, red for failed, grey for no packet judged yet, amber for lost,
+// none (an invalid colour) for closed. Light enough for dark text.
+QColor VerdictColor(PortRunVerdict verdict);
+
+// A row's port as the last snapshot had it.
+struct RowPort {
+  int row = -1;
+  PortCounters counters;
+};
 
 class ResultsModel : public QAbstractTableModel, public ResultsView {
   Q_OBJECT
@@ -62,6 +85,16 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   std::string Text(int row, int column) const;
   std::string StatusText(int part) const;
   int StoredRowCount() const;
+
+  // User-interface thread. From now until the next DeleteAllRows, cell
+  // writes from other threads are dropped; the user-interface thread's own
+  // still land.
+  void HoldWorkerCells();
+  // User-interface thread. Gives each listed row its port's snapshot; rows
+  // not listed keep theirs. Repaints only the rows whose verdict changed.
+  void SetRowPorts(const std::vector<RowPort>& ports);
+  // The verdict of `row`'s port, or nothing when the row has no snapshot.
+  std::optional<PortRunVerdict> RowVerdict(int row) const;
 
   // QAbstractTableModel, user-interface thread.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -101,7 +134,15 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   bool select_rows_pending_ = false;                   // guarded by mu_
   bool flush_queued_ = false;                          // guarded by mu_
 
+  bool worker_cells_held_ = false;                     // guarded by mu_
+
   int shown_rows_ = 0;  // the row count the view knows; user-interface thread
+  // Each row's port and its verdict, by row; user-interface thread.
+  struct RowLook {
+    PortCounters counters;
+    PortRunVerdict verdict;
+  };
+  std::vector<std::optional<RowLook>> row_looks_;
   // When FlushWhenDue last flushed; user-interface thread.
   std::chrono::steady_clock::time_point last_queued_flush_{};
 };

@@ -2,12 +2,16 @@
 // user-interface thread; the view learns of them in coalesced repaints.
 #include "testapp/ui/results_model.h"
 
+#include <QBrush>
 #include <QSignalSpy>
 #include <QtTest>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "testapp/report/port_details.h"
 
 namespace quarnex {
 
@@ -150,6 +154,76 @@ class ResultsModelTest : public QObject {
     QCOMPARE(model.rowCount(), 2);
     QCOMPARE(model.data(model.index(0, 0), Qt::DisplayRole).toString(), QString("Quarnex07"));
     QCOMPARE(select.count(), 1);
+  }
+
+  // After Stop a worker that judged one more packet must not move the rows
+  // past the stop record the window showed; the next run's workers write
+  // again.
+  void HeldRowsTakeOnlyTheUiThreadsWritesUntilTheNextRun() {
+    ResultsModel model;
+    model.InsertRow(0, "Quarnex01");
+    model.HoldWorkerCells();
+    std::thread([&model] { model.SetCell(0, kColumnPackets, "196"); }).join();
+    QCOMPARE(model.Text(0, kColumnPackets), std::string());
+    model.SetCell(0, kColumnPackets, "195");
+    QCOMPARE(model.Text(0, kColumnPackets), std::string("195"));
+
+    model.DeleteAllRows();
+    model.InsertRow(0, "Quarnex01");
+    std::thread([&model] { model.SetCell(0, kColumnPackets, "1"); }).join();
+    QCOMPARE(model.Text(0, kColumnPackets), std::string("1"));
+  }
+
+  void RowsTakeTheColourAndDetailsOfTheirPort() {
+    ResultsModel model;
+    for (int row = 0; row < 3; ++row) model.InsertRow(row, "Quarnex0" + std::to_string(row + 1));
+    model.SetCell(0, kColumnStatus, "Success");
+    PortCounters passing;
+    passing.PortNumber = 1;
+    passing.Open = true;
+    passing.PacketCount = passing.GoodPacketCount = 10;
+    PortCounters failed = passing;
+    failed.PortNumber = 3;
+    failed.ErrorCount = 1;
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    model.SetRowPorts({{0, passing}, {2, failed}});
+    QCOMPARE(changed.count(), 2);
+
+    auto background = [&model](int row) {
+      return model.data(model.index(row, kColumnErrors), Qt::BackgroundRole);
+    };
+    QCOMPARE(background(0).value<QBrush>().color(), VerdictColor(PortRunVerdict::kPassing));
+    QCOMPARE(background(2).value<QBrush>().color(), VerdictColor(PortRunVerdict::kFailed));
+    QVERIFY(!background(1).isValid());  // no snapshot yet: no colour
+    QCOMPARE(model.RowVerdict(2), std::optional<PortRunVerdict>(PortRunVerdict::kFailed));
+    QVERIFY(!model.RowVerdict(1));
+
+    // The tooltip: the cell's own text first, then the port's details.
+    auto tip = [&model](int row, int column) {
+      return model.data(model.index(row, column), Qt::ToolTipRole).toString();
+    };
+    const QString details = QString::fromStdString(PortDetailsText(passing));
+    QCOMPARE(tip(0, kColumnStatus), "Success\n\n" + details);
+    QCOMPARE(tip(0, kColumnPort), details);
+    QCOMPARE(tip(0, kColumnTime), details);
+    QCOMPARE(tip(1, kColumnPort), QString("Quarnex02"));
+
+    // Only a changed verdict repaints; a closed port has no colour.
+    changed.clear();
+    passing.PacketCount = passing.GoodPacketCount = 20;
+    model.SetRowPorts({{0, passing}, {2, failed}});
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(tip(0, kColumnPort).contains("Packets: 20"));
+    passing.Open = false;
+    model.SetRowPorts({{0, passing}});
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!background(0).isValid());
+
+    // A new run's rows start without.
+    model.DeleteAllRows();
+    model.InsertRow(0, "Quarnex01");
+    QVERIFY(!model.RowVerdict(0));
+    QVERIFY(!background(0).isValid());
   }
 };
 

@@ -4,6 +4,8 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLayout>
+#include <QPalette>
+#include <QScrollBar>
 #include <algorithm>
 
 namespace quarnex {
@@ -57,6 +59,46 @@ ResultsTable::ResultsTable(ResultsModel* model, const ColumnWidths& widths, QWid
     }
     header->resizeSection(i, width);
   }
+
+  // The total row follows the columns' widths and the horizontal scroll.
+  totals_ = new TotalsRow(font(), verticalHeader()->defaultSectionSize(), this);
+  totals_->setHorizontalScrollMode(horizontalScrollMode());
+  for (int i = 0; i < kColumnCount - 1; ++i) totals_->setColumnWidth(i, header->sectionSize(i));
+  connect(header, &QHeaderView::sectionResized, totals_,
+          [this](int column, int, int size) { totals_->setColumnWidth(column, size); });
+  connect(horizontalScrollBar(), &QScrollBar::valueChanged, totals_->horizontalScrollBar(),
+          &QScrollBar::setValue);
+  connect(model, &QAbstractItemModel::rowsInserted, this, &ResultsTable::UpdateTotalsVisibility);
+  connect(model, &QAbstractItemModel::rowsRemoved, this, &ResultsTable::UpdateTotalsVisibility);
+  totals_->hide();
+}
+
+void ResultsTable::SetTotals(const std::array<std::string, kColumnCount>& texts) {
+  totals_->SetTexts(texts);
+  totals_set_ = true;
+  UpdateTotalsVisibility();
+}
+
+void ResultsTable::UpdateTotalsVisibility() {
+  const bool show = totals_set_ && model()->rowCount() > 0;
+  if (show == !totals_->isHidden()) return;
+  totals_->setVisible(show);
+  updateGeometries();
+}
+
+void ResultsTable::updateGeometries() {
+  QTableView::updateGeometries();
+  // QTableView sets the margins for its header and leaves none below; the
+  // total row takes its height there, above the horizontal scroll bar.
+  const int foot = totals_ != nullptr && !totals_->isHidden() ? totals_->RowHeight() : 0;
+  QMargins margins = viewportMargins();
+  if (margins.bottom() != foot) {
+    margins.setBottom(foot);
+    setViewportMargins(margins);
+  }
+  if (foot == 0) return;
+  const QRect rows = viewport()->geometry();
+  totals_->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), foot);
 }
 
 uint32_t ResultsTable::ColumnWidth(int column) const {
@@ -80,7 +122,17 @@ StatusBar::StatusBar(int client_width, QWidget* parent) : QStatusBar(parent) {
   addWidget(parts_[0], 0);
   addWidget(parts_[1], 1);
   parts_[0]->setText("Ready");
-  // A permanent widget, so the engine's status writes never reach it.
+  // Permanent widgets, so the engine's status writes never reach them.
+  run_summary_ = new QLabel(this);
+  run_summary_->setObjectName("statusRunSummary");
+  run_summary_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  run_summary_->setTextFormat(Qt::PlainText);
+  run_summary_->setAutoFillBackground(true);
+  // It gives way rather than widen the window: a narrow window cuts its
+  // text short, and the tooltip keeps it whole.
+  run_summary_->setMinimumWidth(1);
+  addPermanentWidget(run_summary_, 0);
+  run_summary_->hide();
   log_warning_ = new QLabel(this);
   log_warning_->setObjectName("statusLogWarning");
   log_warning_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -109,6 +161,30 @@ void StatusBar::SetLogWarning(const QString& text) {
 }
 
 QString StatusBar::LogWarning() const { return log_warning_->text(); }
+
+void StatusBar::SetRunSummary(const QString& text, const QColor& background) {
+  if (run_summary_->text() != text) {
+    run_summary_->setText(text);
+    run_summary_->setToolTip(text);
+  }
+  if (background != run_summary_color_) {
+    run_summary_color_ = background;
+    QPalette shade = palette();
+    if (background.isValid()) {
+      shade.setColor(QPalette::Window, background);
+      shade.setColor(QPalette::WindowText, Qt::black);
+    }
+    run_summary_->setPalette(shade);
+  }
+  if (run_summary_->isHidden() != text.isEmpty()) {
+    run_summary_->setVisible(!text.isEmpty());
+    TrimSpacing();
+  }
+}
+
+QString StatusBar::RunSummary() const { return run_summary_->text(); }
+
+QColor StatusBar::RunSummaryColor() const { return run_summary_color_; }
 
 QString StatusBar::PartText(int part) const {
   if (part < 0 || part >= kStatusPartCount) return {};

@@ -1,6 +1,7 @@
-// ResultsTable: the report-style table of per-port results, and StatusBar:
-// the two-part status line under it, with room on its right for a warning
-// about the log.
+// ResultsTable: the report-style table of per-port results, with the run's
+// totals pinned at its foot, and StatusBar: the two-part status line under
+// it, with room on its right for the run's elapsed time and verdict and for
+// a warning about the log.
 //
 // Both are plain widgets of the user-interface thread. Their texts come
 // from ResultsModel, which any thread may write; the model tells them on
@@ -8,15 +9,18 @@
 #ifndef QUARNEX_UI_RESULTS_TABLE_H_
 #define QUARNEX_UI_RESULTS_TABLE_H_
 
+#include <QColor>
 #include <QLabel>
 #include <QStatusBar>
 #include <QString>
 #include <QTableView>
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "testapp/settings/records.h"
 #include "testapp/ui/results_model.h"
+#include "testapp/ui/totals_row.h"
 
 namespace quarnex {
 
@@ -31,9 +35,26 @@ class ResultsTable : public QTableView {
   // Current width of `column`, 0 when there is no such column.
   uint32_t ColumnWidth(int column) const;
 
+  // Shows `texts` in the total row, which stays at the table's foot while
+  // the table has rows.
+  void SetTotals(const std::array<std::string, kColumnCount>& texts);
+  const TotalsRow& Totals() const { return *totals_; }
+
  public slots:
   // From the first Start on, a click selects the whole row.
   void SelectWholeRows();
+
+ protected:
+  // Keeps room for the total row between the rows and the horizontal
+  // scroll bar, and places it there.
+  void updateGeometries() override;
+
+ private:
+  // Shows the total row once it has texts and the table has rows.
+  void UpdateTotalsVisibility();
+
+  TotalsRow* totals_ = nullptr;
+  bool totals_set_ = false;
 };
 
 class StatusBar : public QStatusBar {
@@ -53,6 +74,13 @@ class StatusBar : public QStatusBar {
   void SetLogWarning(const QString& text);
   QString LogWarning() const;
 
+  // The run's elapsed time and verdict, in a part of its own between part 1
+  // and the log warning, on `background` (none when invalid); an empty text
+  // hides it.
+  void SetRunSummary(const QString& text, const QColor& background);
+  QString RunSummary() const;
+  QColor RunSummaryColor() const;
+
  public slots:
   void SetPartText(int part, const QString& text);
 
@@ -62,6 +90,8 @@ class StatusBar : public QStatusBar {
   void TrimSpacing();
 
   std::array<QLabel*, kStatusPartCount> parts_;
+  QLabel* run_summary_;
+  QColor run_summary_color_;
   QLabel* log_warning_;
 };
 

@@ -1,0 +1,103 @@
+// RunMonitor: the window's colours, totals and run summary.
+#include "testapp/ui/run_monitor.h"
+
+#include <cinttypes>
+#include <string>
+#include <vector>
+
+#include "testapp/report/results_view.h"
+#include "testapp/report/run_totals.h"
+#include "testapp/report/run_verdict.h"
+#include "testapp/report/text_format.h"
+
+namespace quarnex {
+namespace {
+
+// The colour of the run summary: the most urgent verdict among the ports,
+// green only when all pass.
+QColor OverallColor(const std::vector<PortRunVerdict>& verdicts) {
+  for (PortRunVerdict urgent : {PortRunVerdict::kFailed, PortRunVerdict::kLost}) {
+    for (PortRunVerdict verdict : verdicts) {
+      if (verdict == urgent) return VerdictColor(urgent);
+    }
+  }
+  for (PortRunVerdict verdict : verdicts) {
+    if (verdict != PortRunVerdict::kPassing) return QColor();
+  }
+  return verdicts.empty() ? QColor() : VerdictColor(PortRunVerdict::kPassing);
+}
+
+}  // namespace
+
+RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status,
+                       QObject* parent)
+    : QObject(parent), model_(model), table_(table), status_(status) {
+  timer_.setInterval(kRunMonitorInterval);
+  connect(&timer_, &QTimer::timeout, this, &RunMonitor::Refresh);
+  connect(&model_, &QAbstractItemModel::rowsRemoved, this, &RunMonitor::ClearWhenEmpty);
+}
+
+void RunMonitor::RunStarted() {
+  elapsed_.start();
+  running_ = true;
+  timer_.start();
+  Refresh();
+}
+
+void RunMonitor::RunStopped(const RunSnapshot& final_counts) {
+  timer_.stop();
+  stopped_after_s_ = ElapsedSeconds();
+  running_ = false;
+  // From here on the rows are the window's: a worker that judges one more
+  // packet must not move them past the stop record.
+  model_.HoldWorkerCells();
+  for (const PortSnapshot& port : final_counts.Ports) {
+    if (!port.Counters.Open) continue;
+    const PortCounters& c = port.Counters;
+    model_.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, c.PacketCount));
+    model_.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, c.ErrorCount));
+    // Before its first verdict a port's last results are not its own.
+    if (c.GoodPacketCount + c.ErrorCount == 0) continue;
+    model_.SetCell(port.Row, kColumnTime, port.TimeText);
+    model_.SetCell(port.Row, kColumnStatus, port.StatusText);
+  }
+  Show(final_counts);
+}
+
+void RunMonitor::Refresh() { Show(TakeRunSnapshot()); }
+
+void RunMonitor::Show(const RunSnapshot& snapshot) {
+  std::vector<RowPort> rows;
+  std::vector<PortCounters> counters;
+  std::vector<PortRunVerdict> verdicts;
+  rows.reserve(snapshot.Ports.size());
+  counters.reserve(snapshot.Ports.size());
+  verdicts.reserve(snapshot.Ports.size());
+  for (const PortSnapshot& port : snapshot.Ports) {
+    rows.push_back(RowPort{port.Row, port.Counters});
+    counters.push_back(port.Counters);
+    verdicts.push_back(VerdictSinceStart(port.Counters));
+  }
+  model_.SetRowPorts(rows);
+  table_.SetTotals(TotalRowTexts(
+      SumRunTotals(counters, snapshot.ExpectedPacketTime, snapshot.PacketsPerJudged)));
+  std::string summary = "Elapsed " + ElapsedText(ElapsedSeconds());
+  const std::string overall = OverallVerdictText(verdicts);
+  if (!overall.empty()) summary += ", " + overall;
+  status_.SetRunSummary(QString::fromStdString(summary), OverallColor(verdicts));
+}
+
+double RunMonitor::ElapsedSeconds() const {
+  if (!running_) return stopped_after_s_;
+  return static_cast<double>(elapsed_.elapsed()) / 1000.0;
+}
+
+void RunMonitor::ClearWhenEmpty() {
+  if (model_.rowCount() > 0) return;
+  timer_.stop();
+  running_ = false;
+  stopped_after_s_ = 0.0;
+  status_.SetRunSummary(QString(), QColor());
+}
+
+}  // namespace quarnex
