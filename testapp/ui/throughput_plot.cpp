@@ -18,7 +18,7 @@ namespace {
 // Line colours of the shown ports, by their place in the selection; red is
 // kept for the error marks.
 constexpr QRgb kPortColors[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0x9467bd, 0x8c564b,
-                                0xe377c2, 0x17becf, 0xbcbd22, 0x7f7f7f};
+                                0xe377c2, 0x17becf, 0xbcbd22, 0x393b79};
 constexpr int kPortColorCount = static_cast<int>(sizeof(kPortColors) / sizeof(kPortColors[0]));
 
 // Pixels.
@@ -27,7 +27,8 @@ constexpr double kErrorStrip = 7;  // under the time axis, where errors are mark
 constexpr double kSwatch = 14;     // a legend entry's line
 constexpr double kMinXTickGap = 70;
 constexpr double kMinYTickGap = 28;
-constexpr double kAllPortsWidth = 2.0;
+constexpr double kAllPortsWidth = 3.0;
+constexpr double kErrorMarkWidth = 2.0;
 constexpr double kPortWidth = 1.5;
 constexpr double kErrorDotRadius = 2.5;
 
@@ -57,13 +58,9 @@ double NiceStep(double span, double max_steps) {
   return 10 * magnitude;
 }
 
-// A number as tick labels show it: no trailing zeros, thousands as "k",
-// millions as "M". QString::number does not follow the locale.
-QString TickNumber(double v) {
-  if (std::abs(v) >= 1e7) return QString::number(v / 1e6, 'g', 6) + "M";
-  if (std::abs(v) >= 1e4) return QString::number(v / 1e3, 'g', 6) + "k";
-  return QString::number(v, 'g', 6);
-}
+// A number as tick labels show it: no trailing zeros. QString::number does
+// not follow the locale.
+QString TickNumber(double v) { return QString::number(v, 'g', 6); }
 
 struct TimeUnit {
   double seconds;
@@ -76,9 +73,17 @@ TimeUnit TimeUnitFor(double x_max) {
   return {kSecondsPerHour, " h"};
 }
 
-QString YLabel(double v, PlotUnit unit) {
-  return TickNumber(v) + (unit == PlotUnit::kPercentOfLineRate ? " %" : "");
+// The value axis' label of `v` on an axis up to `y_max`: on a long rate
+// axis every label counts thousands ("k") or millions ("M").
+QString YLabel(double v, double y_max, PlotUnit unit) {
+  if (unit == PlotUnit::kPercentOfLineRate) return TickNumber(v) + " %";
+  if (y_max >= 1e7) return TickNumber(v / 1e6) + (v == 0 ? "" : "M");
+  if (y_max >= 1e4) return TickNumber(v / 1e3) + (v == 0 ? "" : "k");
+  return TickNumber(v);
 }
+
+// The value axis' grid step for a plot `height` pixels high.
+double YTickStep(double y_max, double height) { return NiceStep(y_max, height / kMinYTickGap); }
 
 // The highest value of `series`, 0 when it has none.
 double HighestValue(const PlotSeries& series) {
@@ -167,7 +172,7 @@ QColor ThroughputPlot::SlotColor(int slot) const {
   return QColor(kPortColors[(it - shown_.begin()) % kPortColorCount]);
 }
 
-QColor ThroughputPlot::AllPortsColor() { return QColor(40, 40, 40); }
+QColor ThroughputPlot::AllPortsColor() { return QColor(120, 120, 120); }
 QColor ThroughputPlot::ErrorColor() { return QColor(214, 39, 40); }
 
 QSize ThroughputPlot::sizeHint() const { return QSize(860, 220); }
@@ -175,14 +180,21 @@ QSize ThroughputPlot::minimumSizeHint() const { return QSize(240, 120); }
 
 QRectF ThroughputPlot::PlotArea() const {
   const QFontMetricsF fm(font());
-  const double left = fm.horizontalAdvance(YLabel(YMax(), series_.Unit())) + 2 * kPad;
   // The legend's row, and room for half the top label under it.
   const double top = 1.5 * fm.height() + 2 * kPad;
   // Half a time label sticks out past the axis' end.
   const double right = fm.horizontalAdvance("0000 min") / 2 + kPad;
   const double bottom = kErrorStrip + fm.height() + kPad;
-  return QRectF(left, top, std::max(1.0, width() - left - right),
-                std::max(1.0, height() - top - bottom));
+  const double plot_height = std::max(1.0, height() - top - bottom);
+  // Room for the widest value label.
+  const double y_max = YMax();
+  const double step = YTickStep(y_max, plot_height);
+  double label_width = 0;
+  for (double v = 0; v <= y_max * (1 + 1e-9); v += step) {
+    label_width = std::max(label_width, fm.horizontalAdvance(YLabel(v, y_max, series_.Unit())));
+  }
+  const double left = label_width + 2 * kPad;
+  return QRectF(left, top, std::max(1.0, width() - left - right), plot_height);
 }
 
 void ThroughputPlot::paintEvent(QPaintEvent*) {
@@ -201,10 +213,12 @@ void ThroughputPlot::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::Antialiasing);
   p.save();
   p.setClipRect(area.adjusted(-kAllPortsWidth, -kAllPortsWidth, kAllPortsWidth, 0));
+  // The shown ports over all ports: a port that runs with the others still
+  // shows, on a wider grey line.
+  PaintSeries(p, area, series_.AllPorts(), AllPortsColor(), kAllPortsWidth, x_max, y_max);
   for (const int slot : shown_) {
     PaintSeries(p, area, series_.Port(slot), SlotColor(slot), kPortWidth, x_max, y_max);
   }
-  PaintSeries(p, area, series_.AllPorts(), AllPortsColor(), kAllPortsWidth, x_max, y_max);
   p.restore();
   PaintErrorMarks(p, area, x_max);
 }
@@ -214,14 +228,14 @@ void ThroughputPlot::PaintAxes(QPainter& p, const QRectF& area, double x_max, do
   const QColor grid = palette().color(QPalette::Midlight);
   const QColor text = palette().color(QPalette::Text);
 
-  const double y_step = NiceStep(y_max, area.height() / kMinYTickGap);
+  const double y_step = YTickStep(y_max, area.height());
   for (double v = 0; v <= y_max * (1 + 1e-9); v += y_step) {
     const double y = area.bottom() - v / y_max * area.height();
     p.setPen(grid);
     p.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
     p.setPen(text);
     const QRectF label(0, y - fm.height() / 2, area.left() - kPad, fm.height());
-    p.drawText(label, Qt::AlignRight | Qt::AlignVCenter, YLabel(v, series_.Unit()));
+    p.drawText(label, Qt::AlignRight | Qt::AlignVCenter, YLabel(v, y_max, series_.Unit()));
   }
 
   const TimeUnit unit = TimeUnitFor(x_max);
@@ -260,12 +274,12 @@ void ThroughputPlot::PaintLegend(QPainter& p, const QRectF& area) const {
     bool error;
   };
   std::vector<Entry> entries;
-  entries.push_back({"All ports", AllPortsColor(), kAllPortsWidth, false});
+  entries.push_back({"All ports (mean)", AllPortsColor(), kAllPortsWidth, false});
   for (const int slot : shown_) {
     entries.push_back({QString::fromStdString(PortLabel(series_.FirstPort() + slot)), SlotColor(slot),
                        kPortWidth, false});
   }
-  entries.push_back({"errors", ErrorColor(), kAllPortsWidth, true});
+  entries.push_back({"errors", ErrorColor(), kErrorMarkWidth, true});
   const double right = width() - kPad;
   const double more_width = fm.horizontalAdvance("+000 more");
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -336,7 +350,7 @@ void ThroughputPlot::PaintSeries(QPainter& p, const QRectF& area, const PlotSeri
 void ThroughputPlot::PaintErrorMarks(QPainter& p, const QRectF& area, double x_max) const {
   // Every port's errors, under the time axis.
   const PlotSeries& all = series_.AllPorts();
-  p.setPen(QPen(ErrorColor(), kAllPortsWidth, Qt::SolidLine, Qt::FlatCap));
+  p.setPen(QPen(ErrorColor(), kErrorMarkWidth, Qt::SolidLine, Qt::FlatCap));
   for (size_t i = 0; i < all.Size(); ++i) {
     const PlotPoint point = all.Point(i);
     if (point.errors <= 0) continue;
