@@ -14,8 +14,9 @@
 //
 // Checks: every record loads as settings_io.h describes (defaults, then the
 // stored bytes over their leading part, then every field in its range), the
-// layout loads within its ranges and fits the screen area, and saving what
-// was loaded and loading it again gives the same records and layout.
+// layout loads within its ranges and is fitted to the screen area as
+// promised, and saving what was loaded and loading it again gives the same
+// records and layout.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -200,10 +201,11 @@ void CheckLoadedLayout(const WindowGeometry& geometry, const ColumnWidths& colum
 }
 
 // FitWindowToScreen on a real area (not empty): a size within the area and
-// at least the minimum where the area has room, the top edge on the area,
-// and at least kMinVisibleWindowPart pixels of the width (or all of a
-// narrower window) on it. Sizes and positions that already fit, and
-// kUseDefault values, stay.
+// at least the minimum where the area has room; sizes that already fit and
+// kUseDefault values stay. A window of known size and place stays where it
+// is when its top edge lies on the area and at least kMinVisibleWindowPart
+// pixels of its width (or all of a narrower window) do; otherwise it lies
+// wholly on the area.
 void CheckFitted(const WindowGeometry& stored, const ScreenRect& area) {
   const WindowGeometry g = FitWindowToScreen(stored, area);
   const int64_t area_width = int64_t{area.Right} - area.Left;
@@ -220,17 +222,21 @@ void CheckFitted(const WindowGeometry& stored, const ScreenRect& area) {
   };
   check_size(stored.Width, g.Width, area_width, kMinWindowWidth);
   check_size(stored.Height, g.Height, area_height, kMinWindowHeight);
-  if (stored.Top == kUseDefault) {
-    FUZZ_CHECK(g.Top == kUseDefault);
-  } else {
-    FUZZ_CHECK(g.Top >= area.Top && g.Top < area.Bottom);
+  if (stored.Left == kUseDefault) FUZZ_CHECK(g.Left == kUseDefault);
+  if (stored.Top == kUseDefault) FUZZ_CHECK(g.Top == kUseDefault);
+  if (stored.Left == kUseDefault || stored.Top == kUseDefault || stored.Width == kUseDefault ||
+      stored.Height == kUseDefault) {
+    return;
   }
-  if (stored.Left == kUseDefault) {
-    FUZZ_CHECK(g.Left == kUseDefault);
-  } else if (g.Width != kUseDefault) {
-    const int64_t on_area = std::min<int64_t>(int64_t{g.Left} + g.Width, area.Right) -
-                            std::max<int64_t>(g.Left, area.Left);
-    FUZZ_CHECK(on_area >= std::min<int64_t>(kMinVisibleWindowPart, g.Width));
+  const int64_t width_on_area = std::min<int64_t>(int64_t{stored.Left} + g.Width, area.Right) -
+                                std::max<int64_t>(stored.Left, area.Left);
+  const bool seen = stored.Top >= area.Top && stored.Top < area.Bottom &&
+                    width_on_area >= std::min<int64_t>(kMinVisibleWindowPart, g.Width);
+  if (seen) {
+    FUZZ_CHECK(g.Left == stored.Left && g.Top == stored.Top);
+  } else {
+    FUZZ_CHECK(g.Left >= area.Left && int64_t{g.Left} + g.Width <= area.Right);
+    FUZZ_CHECK(g.Top >= area.Top && int64_t{g.Top} + g.Height <= area.Bottom);
   }
 }
 
