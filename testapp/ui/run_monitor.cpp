@@ -2,6 +2,8 @@
 #include "testapp/ui/run_monitor.h"
 
 #include <cinttypes>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,15 @@ QColor OverallColor(const std::vector<PortRunVerdict>& verdicts) {
   return verdicts.empty() ? QColor() : VerdictColor(PortRunVerdict::kPassing);
 }
 
+// The sum of `column` over the rows the view shows, as they read.
+int64_t ShownSum(const ResultsModel& model, int column) {
+  int64_t sum = 0;
+  for (int row = 0; row < model.rowCount(); ++row) {
+    sum += std::strtoll(model.Text(row, column).c_str(), nullptr, 10);
+  }
+  return sum;
+}
+
 }  // namespace
 
 RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status,
@@ -35,6 +46,21 @@ RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& stat
   timer_.setInterval(kRunMonitorInterval);
   connect(&timer_, &QTimer::timeout, this, &RunMonitor::Refresh);
   connect(&model_, &QAbstractItemModel::rowsRemoved, this, &RunMonitor::ClearWhenEmpty);
+  // The model repaints the workers' writes at most every 40 ms: the sums
+  // follow the rows in the same repaint.
+  connect(&model_, &QAbstractItemModel::dataChanged, this, [this] {
+    if (shown_) ShowTotals();
+  });
+}
+
+void RunMonitor::ShowTotals() {
+  shown_ = true;
+  // The total row adds up the rows as they read: they refresh once per
+  // "Update screen every" while the snapshots are newer, and a total that
+  // is not the sum of the rows above it would not be believed.
+  totals_.Packets = ShownSum(model_, kColumnPackets);
+  totals_.Errors = ShownSum(model_, kColumnErrors);
+  table_.SetTotals(TotalRowTexts(totals_));
 }
 
 void RunMonitor::RunStarted() {
@@ -79,8 +105,8 @@ void RunMonitor::Show(const RunSnapshot& snapshot) {
     verdicts.push_back(VerdictSinceStart(port.Counters));
   }
   model_.SetRowPorts(rows);
-  table_.SetTotals(TotalRowTexts(
-      SumRunTotals(counters, snapshot.ExpectedPacketTime, snapshot.PacketsPerJudged)));
+  totals_ = SumRunTotals(counters, snapshot.ExpectedPacketTime, snapshot.PacketsPerJudged);
+  ShowTotals();
   std::string summary = "Elapsed " + ElapsedText(ElapsedSeconds());
   const std::string overall = OverallVerdictText(verdicts);
   if (!overall.empty()) summary += ", " + overall;
@@ -96,6 +122,7 @@ void RunMonitor::ClearWhenEmpty() {
   if (model_.rowCount() > 0) return;
   timer_.stop();
   running_ = false;
+  shown_ = false;
   stopped_after_s_ = 0.0;
   status_.SetRunSummary(QString(), QColor());
 }

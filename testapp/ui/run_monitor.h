@@ -1,7 +1,7 @@
 // RunMonitor: what the window shows of a run at a glance, refreshed from
 // snapshots of the ports' counters on a timer of the window: each row's
-// colour and tooltip, the total row, and the run's elapsed time and
-// verdict in the status bar.
+// colour and tooltip, the total row (whose packets and errors add up the
+// rows as shown), and the run's elapsed time and verdict in the status bar.
 //
 // At Stop it shows the snapshot the stop record was written from, and the
 // rows of the ports that were open take their counts from it too, so the
@@ -19,6 +19,7 @@
 #include <chrono>
 
 #include "testapp/engine/port_snapshot.h"
+#include "testapp/report/run_totals.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
 
@@ -50,6 +51,8 @@ class RunMonitor : public QObject {
  private:
   // Colours, tooltips, total row and status from `snapshot`.
   void Show(const RunSnapshot& snapshot);
+  // The total row from totals_, with the sums of the rows as shown.
+  void ShowTotals();
   double ElapsedSeconds() const;
   // A table without rows (a Start that opened nothing) shows no summary.
   void ClearWhenEmpty();
@@ -61,6 +64,9 @@ class RunMonitor : public QObject {
   QElapsedTimer elapsed_;
   bool running_ = false;
   double stopped_after_s_ = 0.0;
+  // The last snapshot's totals; shown_ once they were shown for this run.
+  RunTotals totals_;
+  bool shown_ = false;
 };
 
 }  // namespace quarnex
