@@ -230,8 +230,10 @@ void CheckFitted(const WindowGeometry& stored, const ScreenRect& area) {
   }
   const int64_t width_on_area = std::min<int64_t>(int64_t{stored.Left} + g.Width, area.Right) -
                                 std::max<int64_t>(stored.Left, area.Left);
-  const bool seen = stored.Top >= area.Top && stored.Top < area.Bottom &&
-                    width_on_area >= std::min<int64_t>(kMinVisibleWindowPart, g.Width);
+  const bool seen =
+      stored.Top >= area.Top &&
+      int64_t{stored.Top} + std::min<int64_t>(kMinVisibleWindowPart, g.Height) <= area.Bottom &&
+      width_on_area >= std::min<int64_t>(kMinVisibleWindowPart, g.Width);
   if (seen) {
     FUZZ_CHECK(g.Left == stored.Left && g.Top == stored.Top);
   } else {

@@ -83,8 +83,10 @@ inline constexpr int32_t kMinVisibleWindowPart = 64;
 // Fits a loaded geometry to the screen area `available`: a stored size is
 // cut to the area's size (and still raised to the minimum size where the
 // area allows it). A stored position stays when the top edge lies on the
-// area and at least kMinVisibleWindowPart pixels of the width do; otherwise
-// the window is moved wholly onto the area. kUseDefault values stay.
+// area at least kMinVisibleWindowPart pixels above its bottom and at least
+// that many pixels of the width lie on it (the whole height or width when
+// smaller); otherwise the window is moved wholly onto the area. kUseDefault
+// values stay.
 WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect& available);
 
 // Writes the four records as byte images; then, unless the window is
