@@ -232,9 +232,13 @@ class Parser {
     }
     if (!ok) Problem(item, "bad value");
     // A refusal reported as "pending" or "success" would not be a refusal.
-    if (ok && kind == "refuse" && (f.refuse_error == kErrorIoPending || f.refuse_error == kErrorSuccess)) {
+    // 997 and 996 say "still going", not "failed": a refusal with them
+    // would leave the tester waiting for a transfer that never ends.
+    if (ok && kind == "refuse" &&
+        (f.refuse_error == kErrorIoPending || f.refuse_error == kErrorIoIncomplete ||
+         f.refuse_error == kErrorSuccess)) {
       f.refuse_error = kErrorGenFailure;
-      Problem(item, "the error code must be a failure other than 997; using 31");
+      Problem(item, "the error code must be a failure other than 996 and 997; using 31");
     }
   }
 

@@ -167,11 +167,13 @@ TEST(SimConfigTest, UnplugTimesGoToTheListedPortsOrToEveryPort) {
 }
 
 TEST(SimConfigTest, RefusalWithPendingCodeFallsBackToGenFailure) {
-  std::vector<std::string> problems;
-  const SimConfig c = Parse("fault.refuse=0.5:997", &problems);
-  EXPECT_EQ(c.faults.refuse_error, kErrorGenFailure);
-  EXPECT_DOUBLE_EQ(c.faults.refuse, 0.5);
-  EXPECT_EQ(problems.size(), 1u);
+  for (const char* text : {"fault.refuse=0.5:997", "fault.refuse=0.5:996", "fault.refuse=0.5:0"}) {
+    std::vector<std::string> problems;
+    const SimConfig c = Parse(text, &problems);
+    EXPECT_EQ(c.faults.refuse_error, kErrorGenFailure) << text;
+    EXPECT_DOUBLE_EQ(c.faults.refuse, 0.5) << text;
+    EXPECT_EQ(problems.size(), 1u) << text;
+  }
 }
 
 TEST(SimConfigTest, AProblemQuotesAtMostEightyCharactersOfTheItem) {

@@ -76,7 +76,8 @@ void CheckConfig(const SimConfig& config) {
   for (double rate : {f.corrupt, f.drop, f.cut, f.line_error, f.refuse, f.hang, f.instant}) {
     FUZZ_CHECK(ValidRate(rate));
   }
-  FUZZ_CHECK(f.refuse_error != kErrorSuccess && f.refuse_error != kErrorIoPending);
+  FUZZ_CHECK(f.refuse_error != kErrorSuccess && f.refuse_error != kErrorIoPending &&
+             f.refuse_error != kErrorIoIncomplete);
 
   const auto max_unplug = std::chrono::duration_cast<std::chrono::nanoseconds>(
       std::chrono::duration<double>(kMaxUnplugSeconds));
