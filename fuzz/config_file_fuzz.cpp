@@ -23,11 +23,7 @@ using namespace quarnex;
 
 void ResetGlobals() {
   std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
-  TesterOptions& o = GlobalTesterOptions();
-  for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
-                       &o.NumberOverlap, &o.StripSyncIdle}) {
-    option->store(0);
-  }
+  ResetTesterOptions();
 }
 
 // ParseConfigInt against the C library: wherever strtoll reads the number

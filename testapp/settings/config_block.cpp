@@ -137,6 +137,14 @@ TesterOptions& GlobalTesterOptions() {
   return options;
 }
 
+void ResetTesterOptions() {
+  TesterOptions& o = GlobalTesterOptions();
+  for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
+                       &o.NumberOverlap, &o.StripSyncIdle}) {
+    option->store(0);
+  }
+}
+
 int ApplyConfigKey(const char* key, const char* value) {
   for (const ConfigKey& entry : kConfigKeyTable) {
     if (std::strcmp(entry.key, key) != 0) continue;

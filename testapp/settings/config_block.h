@@ -80,6 +80,10 @@ struct TesterOptions {
 DeviceConfigBlock& GlobalConfigBlock();
 TesterOptions& GlobalTesterOptions();
 
+// Sets every tester option back to 0, as at program start (the program
+// itself never does; tests and the fuzzer start each case so).
+void ResetTesterOptions();
+
 // Applies one entry of the configuration file to the global block or
 // options through the key table: exact, case-sensitive match in table
 // order; an unknown or ignored key changes nothing. 32-bit destinations take

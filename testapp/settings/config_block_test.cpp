@@ -10,11 +10,7 @@ namespace {
 constexpr uint8_t kFill = 0xAA;
 
 void ResetOptions() {
-  TesterOptions& o = GlobalTesterOptions();
-  for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
-                       &o.NumberOverlap, &o.StripSyncIdle}) {
-    option->store(0);
-  }
+  ResetTesterOptions();
 }
 
 // Fills the global block with a marker, so a stored 0 and a stray write both

@@ -24,11 +24,7 @@ const Bytes kTwoValues = {0xE8, 0x03, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
 
 void ResetGlobals() {
   std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
-  TesterOptions& o = GlobalTesterOptions();
-  for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
-                       &o.NumberOverlap, &o.StripSyncIdle}) {
-    option->store(0);
-  }
+  ResetTesterOptions();
 }
 
 // Runs each test in a fresh temporary folder (the configuration file is
