@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <span>
 
 #include "testapp/engine/port_table.h"
 #include "testapp/report/row_text.h"
@@ -27,10 +28,10 @@ constexpr double kErrorStrip = 7;  // under the time axis, where errors are mark
 constexpr double kSwatch = 14;     // a legend entry's line
 constexpr double kMinXTickGap = 70;
 constexpr double kMinYTickGap = 28;
-constexpr double kAllPortsWidth = 3.0;
+constexpr double kAllPortsWidth = 3.0;  // as the legend shows it
 constexpr double kErrorMarkWidth = 2.0;
-constexpr double kPortWidth = 1.5;
-constexpr double kErrorDotRadius = 2.5;
+constexpr double kLoneSquare = 3;
+constexpr double kErrorSquare = 4;
 
 // The value axis is rounded up to a tenth-step of its span, and never
 // below these: a good line runs at 100 % and a clock's jitter takes it a
@@ -210,14 +211,13 @@ void ThroughputPlot::paintEvent(QPaintEvent*) {
     p.drawText(area, Qt::AlignCenter, "The throughput of a run shows here once it starts");
     return;
   }
-  p.setRenderHint(QPainter::Antialiasing);
   p.save();
   p.setClipRect(area.adjusted(-kAllPortsWidth, -kAllPortsWidth, kAllPortsWidth, 0));
   // The shown ports over all ports: a port that runs with the others still
   // shows, on a wider grey line.
-  PaintSeries(p, area, series_.AllPorts(), AllPortsColor(), kAllPortsWidth, x_max, y_max);
+  PaintSeries(p, area, series_.AllPorts(), AllPortsColor(), /*wide=*/true, x_max, y_max);
   for (const int slot : shown_) {
-    PaintSeries(p, area, series_.Port(slot), SlotColor(slot), kPortWidth, x_max, y_max);
+    PaintSeries(p, area, series_.Port(slot), SlotColor(slot), /*wide=*/false, x_max, y_max);
   }
   p.restore();
   PaintErrorMarks(p, area, x_max);
@@ -276,8 +276,8 @@ void ThroughputPlot::PaintLegend(QPainter& p, const QRectF& area) const {
   std::vector<Entry> entries;
   entries.push_back({"All ports (mean)", AllPortsColor(), kAllPortsWidth, false});
   for (const int slot : shown_) {
-    entries.push_back({QString::fromStdString(PortLabel(series_.FirstPort() + slot)), SlotColor(slot),
-                       kPortWidth, false});
+    entries.push_back(
+        {QString::fromStdString(PortLabel(series_.FirstPort() + slot)), SlotColor(slot), 1, false});
   }
   entries.push_back({"errors", ErrorColor(), kErrorMarkWidth, true});
   const double right = width() - kPad;
@@ -306,43 +306,60 @@ void ThroughputPlot::PaintLegend(QPainter& p, const QRectF& area) const {
 }
 
 void ThroughputPlot::PaintSeries(QPainter& p, const QRectF& area, const PlotSeries& series,
-                                 const QColor& color, double width, double x_max,
+                                 const QColor& color, bool wide, double x_max,
                                  double y_max) const {
-  QPen pen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-  p.setPen(pen);
+  // On the middle of a pixel, so a flat stretch is one crisp pixel high.
   auto at = [&](const PlotPoint& point) {
-    return QPointF(area.left() + point.seconds / x_max * area.width(),
-                   area.bottom() - point.value / y_max * area.height());
+    return QPointF(std::floor(area.left() + point.seconds / x_max * area.width()) + 0.5,
+                   std::floor(area.bottom() - point.value / y_max * area.height()) + 0.5);
   };
-  // A sample without a figure breaks the line; a lone point shows as a dot.
-  QPolygonF run;
-  auto flush = [&] {
-    if (run.size() == 1) {
-      p.drawPoint(run.front());
-    } else if (run.size() > 1) {
-      p.drawPolyline(run);
-    }
-    run.clear();
+  // A sample without a figure breaks the line; a lone point shows as a
+  // small square.
+  std::vector<QPolygonF> runs(1);
+  QList<QRectF> squares;
+  auto square = [](const QPointF& c, double side) {
+    return QRectF(c.x() - side / 2, c.y() - side / 2, side, side);
   };
-  run.reserve(static_cast<qsizetype>(series.Size()));
   for (size_t i = 0; i < series.Size(); ++i) {
     const PlotPoint point = series.Point(i);
-    if (std::isnan(point.value)) {
-      flush();
-    } else {
-      run.append(at(point));
+    if (!std::isnan(point.value)) {
+      runs.back().append(at(point));
+    } else if (!runs.back().isEmpty()) {
+      runs.emplace_back();
     }
   }
-  flush();
-  // A shown port's errors: a dot on its line.
-  if (&series == &series_.AllPorts()) return;
-  p.setPen(QPen(color, 1));
-  p.setBrush(ErrorColor());
-  for (size_t i = 0; i < series.Size(); ++i) {
-    PlotPoint point = series.Point(i);
-    if (point.errors <= 0) continue;
-    if (std::isnan(point.value)) point.value = 0;
-    p.drawEllipse(at(point), kErrorDotRadius, kErrorDotRadius);
+  for (const QPolygonF& run : runs) {
+    if (run.size() == 1) squares.append(square(run.front(), kLoneSquare));
+  }
+  // Only one-pixel lines without antialiasing: Qt draws them on a fast
+  // path, while a wider pen over a port that swings between nothing and
+  // its full rate from one sample to the next takes hundreds of
+  // milliseconds. A wide line is five of them, a pixel apart.
+  QPen pen(color, 1);
+  pen.setCosmetic(true);
+  p.setPen(pen);
+  const QPointF kOffsets[] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  for (const QPointF& offset : wide ? std::span(kOffsets) : std::span(kOffsets, 1)) {
+    p.translate(offset);
+    for (const QPolygonF& run : runs) {
+      if (run.size() > 1) p.drawPolyline(run);
+    }
+    p.translate(-offset);
+  }
+  p.setPen(Qt::NoPen);
+  p.setBrush(color);
+  p.drawRects(squares);
+  // A shown port's errors: a red square on its line.
+  if (&series != &series_.AllPorts()) {
+    squares.clear();
+    for (size_t i = 0; i < series.Size(); ++i) {
+      PlotPoint point = series.Point(i);
+      if (point.errors <= 0) continue;
+      if (std::isnan(point.value)) point.value = 0;
+      squares.append(square(at(point), kErrorSquare));
+    }
+    p.setBrush(ErrorColor());
+    p.drawRects(squares);
   }
   p.setBrush(Qt::NoBrush);
 }
