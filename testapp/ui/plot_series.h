@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "testapp/report/log_file.h"
+#include "testapp/report/port_counters.h"
 
 namespace quarnex {
 

@@ -29,7 +29,7 @@
 #include <functional>
 #include <vector>
 
-#include "testapp/report/log_file.h"
+#include "testapp/report/port_counters.h"
 #include "testapp/ui/plot_series.h"
 
 class QItemSelectionModel;
