@@ -108,8 +108,11 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
   // Break twice, framing and parity once each; flags outside the table, a
   // failed query and a query the last one cleared count nothing.
   const Query queries[] = {
-      {kCeBreak | kCeFrame, true}, {kCeBreak | kCeRxParity | kCeMode, true}, {kCeMode, true},
-      {kCeTxFull, false},          {0, true},
+      {kCeBreak | kCeFrame, true},
+      {kCeBreak | kCeRxParity | kCeMode, true},
+      {kCeMode, true},
+      {kCeTxFull, false},
+      {0, true},
   };
   for (const Query& q : queries) {
     device_.SetCommErrors(q.mask, q.query_ok);
@@ -127,7 +130,7 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
 
   // Each flag lands on its own kind.
   const std::pair<uint32_t, LineErrorKind> flags[] = {
-      {kCeBreak, kLineBreak},       {kCeFrame, kLineFraming},  {kCeOverrun, kLineOverrun},
+      {kCeBreak, kLineBreak},       {kCeFrame, kLineFraming},   {kCeOverrun, kLineOverrun},
       {kCeRxOver, kLineRxOverflow}, {kCeRxParity, kLineParity}, {kCeTxFull, kLineTxFull},
   };
   for (const auto& [flag, kind] : flags) {

@@ -57,8 +57,7 @@ RunSnapshot TakeRunSnapshot() {
     PortSnapshot& taken = snapshot.Ports.emplace_back();
     taken.Row = port.Row;
     taken.Counters = SnapshotPort(port, s.Test.PortIndex + i);
-    taken.TimeText =
-        TimeCell(port, taken.Counters.TotalPacketTime, taken.Counters.GoodPacketCount);
+    taken.TimeText = TimeCell(port, taken.Counters.TotalPacketTime, taken.Counters.GoodPacketCount);
     taken.StatusText = StatusCell(port);
   }
   return snapshot;

@@ -51,9 +51,9 @@ TEST_F(RunSnapshotTest, LineErrorsAreCountedByKindWhereTheyAreReported) {
     uint32_t mask;  // 0: one kind at random per frame
   };
   const Case cases[] = {{"framing on every frame", 1.0, kCeFrame}, {"any kind on half", 0.5, 0}};
-  const char* kTexts[kLineErrorKindCount] = {"Break detected", "Framing error", "Overrun error",
-                                             "Receive buffer overflow", "Parity error",
-                                             "Tx buffer full"};
+  const char* kTexts[kLineErrorKindCount] = {"Break detected", "Framing error",
+                                             "Overrun error",  "Receive buffer overflow",
+                                             "Parity error",   "Tx buffer full"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FaultRates faults;
@@ -115,9 +115,9 @@ TEST_F(RunSnapshotTest, TheFirstMismatchOfARunIsKept) {
     EXPECT_LE(counters.Mismatch.Packet, counters.PacketCount);
     EXPECT_GE(counters.Mismatch.Offset, 0);
     EXPECT_LT(counters.Mismatch.Offset, kPacket);
-    EXPECT_GT(c.kind == MismatchKind::kData ? counters.DataMismatchCount
-                                            : counters.LengthMismatchCount,
-              0);
+    EXPECT_GT(
+        c.kind == MismatchKind::kData ? counters.DataMismatchCount : counters.LengthMismatchCount,
+        0);
 
     // A new Start forgets it.
     UseAdapter(1, FarEnd{});

@@ -38,8 +38,8 @@ std::array<std::string, kColumnCount> TotalRowTexts(const RunTotals& totals) {
   cells[kColumnTime] = "Lowest T.P.: " + (totals.LowestThroughputPct
                                               ? ThroughputPercentText(*totals.LowestThroughputPct)
                                               : std::string(kNotAvailable));
-  cells[kColumnStatus] =
-      FormatC("%d %s, %d open", totals.Ports, totals.Ports == 1 ? "port" : "ports", totals.OpenPorts);
+  cells[kColumnStatus] = FormatC("%d %s, %d open", totals.Ports,
+                                 totals.Ports == 1 ? "port" : "ports", totals.OpenPorts);
   return cells;
 }
 

@@ -25,9 +25,7 @@ TEST(RunTotalsTest, SumsEveryPortAndTakesTheLowestThroughputOfTheOpenOnes) {
   // Expected 10 ms a packet: averages of 10, 12.5 and 20 ms give 100 %,
   // 80 % and 50 %; the 50 % port is closed, so 80 % is the lowest.
   const std::vector<PortCounters> ports = {
-      Port(100, 0, 1000.0, true),
-      Port(90, 10, 1000.0, true),
-      Port(50, 0, 1000.0, false),
+      Port(100, 0, 1000.0, true), Port(90, 10, 1000.0, true), Port(50, 0, 1000.0, false),
       Port(7, 7, 0.0, true),  // no good packet: no figure
   };
   const RunTotals totals = SumRunTotals(ports, 10.0, 1.0);
@@ -69,7 +67,7 @@ TEST(RunTotalsTest, TheFileFactorCountsAsInTheRow) {
 
 TEST(RunTotalsTest, ElapsedText) {
   const std::pair<double, const char*> cases[] = {
-      {0.0, "0:00:00"},       {59.9, "0:00:59"}, {65.0, "0:01:05"},  {3600.0, "1:00:00"},
+      {0.0, "0:00:00"},      {59.9, "0:00:59"}, {65.0, "0:01:05"}, {3600.0, "1:00:00"},
       {90061.0, "25:01:01"}, {-3.0, "0:00:00"}, {NAN, "0:00:00"},
   };
   for (const auto& [seconds, text] : cases) EXPECT_EQ(ElapsedText(seconds), text) << seconds;

@@ -134,7 +134,7 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   bool select_rows_pending_ = false;                   // guarded by mu_
   bool flush_queued_ = false;                          // guarded by mu_
 
-  bool worker_cells_held_ = false;                     // guarded by mu_
+  bool worker_cells_held_ = false;  // guarded by mu_
 
   int shown_rows_ = 0;  // the row count the view knows; user-interface thread
   // Each row's port and its verdict, by row; user-interface thread.

@@ -40,8 +40,7 @@ int64_t ShownSum(const ResultsModel& model, int column) {
 
 }  // namespace
 
-RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status,
-                       QObject* parent)
+RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status, QObject* parent)
     : QObject(parent), model_(model), table_(table), status_(status) {
   timer_.setInterval(kRunMonitorInterval);
   connect(&timer_, &QTimer::timeout, this, &RunMonitor::Refresh);

@@ -135,10 +135,12 @@ class RunMonitorTest : public QObject {
 
     // The tooltip names the six causes, the line errors by kind, the
     // timeouts and where the first mismatch was.
-    const QString tip = model.data(model.index(kCorruptingRow, kColumnPort), Qt::ToolTipRole).toString();
+    const QString tip =
+        model.data(model.index(kCorruptingRow, kColumnPort), Qt::ToolTipRole).toString();
     for (const char* part :
-         {"Quarnex02: failed", "Write failed: 0", "Write aborted: 0", "Read failed: ",
-          "Read aborted: 0", "Length mismatch: 0", "Data mismatch: ", "Line errors: break 0, "
+         {"Quarnex02: failed", "Write failed: 0", "Write aborted: 0",
+          "Read failed: ", "Read aborted: 0", "Length mismatch: 0", "Data mismatch: ",
+          "Line errors: break 0, "
           "framing 0, overrun 0, receive overflow 0, parity 0, transmit full 0",
           "Timeouts: read 0, write 0", "First mismatch: packet "}) {
       QVERIFY2(tip.contains(part), qPrintable(part + QString(" in:\n") + tip));
