@@ -37,10 +37,16 @@
 // odd ones) and the figures are medians, so load from elsewhere on a shared
 // machine falls on both sides alike.
 //
-// With --plot-ports=N, a live throughput plot (ThroughputPlot) stands
-// beside the window in its runs, fed from the engine's counters on its own
-// timer as the window feeds it, with N ports (0 to 16) drawn besides all
-// ports. It adds:
+// With --plot-ports=N, each round has a third run: the window again, with a
+// live throughput plot (ThroughputPlot) beside it, fed from the engine's
+// counters on its own timer as the window would feed it, with N ports (0 to
+// 16) drawn besides all ports. The three runs take turns at going first.
+// It adds:
+//   plot_timer_max_late_ms       the window's figures above, with the plot
+//   plot_timer_p99_late_ms
+//   plot_packets_per_s
+//   plot_vs_recording_pct
+//   plot_thread_cpu_pct
 //   ui_plot_paints_per_s         the plot's paint events per second
 //   ui_plot_paint_mean_ms        the time of one, mean and longest over all
 //   ui_plot_paint_max_ms         rounds: how long it held the thread, time
@@ -328,8 +334,9 @@ FullPlotCost FullPlotCosts(int shown) {
   return {sampling_ms * 1000 / static_cast<double>(samples), Median(plot.paint_ms)};
 }
 
-// The run through the main window: its Start, its model, its table.
-Measurement WindowRun(const BenchOptions& o) {
+// The run through the main window: its Start, its model, its table, and the
+// plot beside it when `with_plot`.
+Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   MemoryStore store;
   std::unique_ptr<MainWindow> window = OpenMainWindow(store);
   ApplyBenchSettings(o);
@@ -338,7 +345,7 @@ Measurement WindowRun(const BenchOptions& o) {
   PaintCounter paints;
   window->Table().viewport()->installEventFilter(&paints);
   std::unique_ptr<TimedPlot> plot;
-  if (o.plot_ports >= 0) {
+  if (with_plot) {
     plot = std::make_unique<TimedPlot>();
     plot->resize(plot->sizeHint());
     plot->show();
@@ -497,17 +504,30 @@ int Main(int argc, char** argv) {
 
   std::vector<double> ui_rate, recording_rate, ratios, repaints, paints, p99, cpu, queued;
   std::vector<double> plot_paints, plot_paint_ms, plot_paint_cpu_ms, plot_points;
+  std::vector<double> plot_rate, plot_ratios, plot_p99, plot_cpu;
   double ui_max_late = 0;
   double recording_max_late = 0;
+  double plot_max_late = 0;
+  const bool with_plot = o.plot_ports >= 0;
   for (int round = 0; round < o.rounds; ++round) {
     Measurement ui;
     Measurement recording;
-    if (round % 2 == 0) {
-      ui = WindowRun(o);
-      recording = RecordingRun(o);
-    } else {
-      recording = RecordingRun(o);
-      ui = WindowRun(o);
+    Measurement plotted;
+    // Window, recording and (with the plot) the window with the plot, each
+    // round starting one further along.
+    const int sides = with_plot ? 3 : 2;
+    for (int turn = 0; turn < sides; ++turn) {
+      switch ((round + turn) % sides) {
+        case 0:
+          ui = WindowRun(o, /*with_plot=*/false);
+          break;
+        case 1:
+          recording = RecordingRun(o);
+          break;
+        default:
+          plotted = WindowRun(o, /*with_plot=*/true);
+          break;
+      }
     }
     ui_rate.push_back(ui.packets_per_s);
     recording_rate.push_back(recording.packets_per_s);
@@ -517,11 +537,25 @@ int Main(int argc, char** argv) {
     p99.push_back(ui.timer_p99_late_ms);
     cpu.push_back(ui.thread_cpu_pct);
     queued.push_back(ui.thread_queued_pct);
-    plot_paints.push_back(ui.plot_paints_per_s);
-    plot_paint_ms.insert(plot_paint_ms.end(), ui.plot_paint_ms.begin(), ui.plot_paint_ms.end());
-    plot_paint_cpu_ms.insert(plot_paint_cpu_ms.end(), ui.plot_paint_cpu_ms.begin(),
-                             ui.plot_paint_cpu_ms.end());
-    plot_points.push_back(ui.plot_points);
+    if (with_plot) {
+      plot_rate.push_back(plotted.packets_per_s);
+      plot_ratios.push_back(plotted.packets_per_s / recording.packets_per_s);
+      plot_p99.push_back(plotted.timer_p99_late_ms);
+      plot_cpu.push_back(plotted.thread_cpu_pct);
+      plot_max_late = std::max(plot_max_late, plotted.timer_max_late_ms);
+      plot_paints.push_back(plotted.plot_paints_per_s);
+      plot_paint_ms.insert(plot_paint_ms.end(), plotted.plot_paint_ms.begin(),
+                           plotted.plot_paint_ms.end());
+      plot_paint_cpu_ms.insert(plot_paint_cpu_ms.end(), plotted.plot_paint_cpu_ms.begin(),
+                               plotted.plot_paint_cpu_ms.end());
+      plot_points.push_back(plotted.plot_points);
+      std::fprintf(stderr,
+                   "round %d: window with the plot %.0f packets/s (timer late %.1f ms at %.0f ms, "
+                   "p99 %.1f ms, thread %.1f%% on a core, %.0f%% queued)\n",
+                   round + 1, plotted.packets_per_s, plotted.timer_max_late_ms,
+                   plotted.timer_max_late_at_ms, plotted.timer_p99_late_ms, plotted.thread_cpu_pct,
+                   plotted.thread_queued_pct);
+    }
     ui_max_late = std::max(ui_max_late, ui.timer_max_late_ms);
     recording_max_late = std::max(recording_max_late, recording.timer_max_late_ms);
     std::fprintf(stderr,
@@ -533,7 +567,7 @@ int Main(int argc, char** argv) {
                  recording.packets_per_s, recording.timer_max_late_ms,
                  recording.timer_max_late_at_ms);
   }
-  const FullPlotCost full_plot = o.plot_ports >= 0 ? FullPlotCosts(o.plot_ports) : FullPlotCost{};
+  const FullPlotCost full_plot = with_plot ? FullPlotCosts(o.plot_ports) : FullPlotCost{};
   fs::current_path(old_dir);
   fs::remove_all(dir);
 
@@ -547,7 +581,12 @@ int Main(int argc, char** argv) {
   std::printf("ui_paints_per_s: %.0f\n", Median(paints));
   std::printf("ui_thread_cpu_pct: %.1f\n", Median(cpu));
   std::printf("ui_thread_queued_pct: %.0f\n", Median(queued));
-  if (o.plot_ports >= 0) {
+  if (with_plot) {
+    std::printf("plot_timer_max_late_ms: %.1f\n", plot_max_late);
+    std::printf("plot_timer_p99_late_ms: %.1f\n", Median(plot_p99));
+    std::printf("plot_packets_per_s: %.0f\n", Median(plot_rate));
+    std::printf("plot_vs_recording_pct: %.1f\n", Median(plot_ratios) * 100.0);
+    std::printf("plot_thread_cpu_pct: %.1f\n", Median(plot_cpu));
     auto mean = [](const std::vector<double>& v) {
       double sum = 0;
       for (const double x : v) sum += x;
