@@ -3,7 +3,6 @@
 #include <QItemSelectionModel>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
