@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -29,6 +31,7 @@
 #include "testapp/ui/received_data_dialog.h"
 #include "testapp/ui/results_export.h"
 #include "testapp/ui/test_settings_dialog.h"
+#include "testapp/ui/throughput_plot.h"
 #include "testapp/ui/timeouts_dialog.h"
 
 namespace quarnex {
@@ -149,6 +152,19 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   connect(model_, &ResultsModel::WholeRowSelectionRequested, table_,
           &ResultsTable::SelectWholeRows);
   monitor_ = new RunMonitor(*model_, *table_, *status_bar_, this);
+  // The live plot under the table, in a dock of its own: it can be floated
+  // or moved beside the table, and the table keeps the central place.
+  plot_ = new ThroughputPlot(this);
+  auto* plot_dock = new QDockWidget("Throughput", this);
+  plot_dock->setObjectName("PlotDock");
+  plot_dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+  plot_dock->setWidget(plot_);
+  addDockWidget(Qt::BottomDockWidgetArea, plot_dock);
+  // The table keeps the larger share of the window's height.
+  resizeDocks({plot_dock}, {std::max(plot_->minimumSizeHint().height(), height() / 3)},
+              Qt::Vertical);
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, plot_,
+          [this] { plot_->SetSelectedSlots(SelectedSlots(*table_->selectionModel())); });
   SetEngineOutputs(model_, &messages_);
 
   LoadSettings(store_, &GlobalSettings());
@@ -250,6 +266,9 @@ void MainWindow::Start() {
   }
   run_active_ = true;
   monitor_->RunStarted();
+  plot_->Reset(s.Test.PortIndex, s.Test.PortCount, Run().ExpectedPacketTime.load(),
+               PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize));
+  plot_->Follow([] { return SnapshotOpenPorts(); });
 }
 
 void MainWindow::Pause() {
@@ -267,6 +286,7 @@ void MainWindow::Continue() {
 void MainWindow::Stop() {
   run_end_ms_ = SteadyMilliseconds();
   const RunSnapshot final_counts = LogStopRecord();
+  plot_->StopFollowing();
   StopRun();
   monitor_->RunStopped(final_counts);
   SetMenuState(MenuState::kStopped);
@@ -379,6 +399,7 @@ void MainWindow::Shutdown() {
   SaveSettings(store_, GlobalSettings(), WindowLayout(*this, *table_));
   // As Stop does: the record first, while every open port is still open.
   if (run_active_) LogStopRecord();
+  plot_->StopFollowing();
   StopRun();
   log_.Close();
   run_active_ = false;

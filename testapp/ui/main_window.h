@@ -32,6 +32,7 @@
 #include "testapp/ui/menu_state.h"
 #include "testapp/ui/message_boxes.h"
 #include "testapp/ui/notice_banner.h"
+#include "testapp/ui/throughput_plot.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
 #include "testapp/ui/run_monitor.h"
@@ -66,6 +67,7 @@ class MainWindow : public QMainWindow {
   StatusBar& Status() const { return *status_bar_; }
   // What the last Start could not use (quarnex.cfg), if anything.
   const NoticeBanner& Banner() const { return *banner_; }
+  const ThroughputPlot& Plot() const { return *plot_; }
   MenuState State() const { return state_; }
   bool RunActive() const { return run_active_; }
   bool LogOpen() const { return log_.IsOpen(); }
@@ -120,6 +122,7 @@ class MainWindow : public QMainWindow {
   ResultsTable* table_;
   StatusBar* status_bar_;
   NoticeBanner* banner_;
+  ThroughputPlot* plot_;
   RunMonitor* monitor_;
   MessageBoxSink messages_;
   LogFile log_;

@@ -723,7 +723,10 @@ class MainWindowTest : public QObject {
       QTRY_COMPARE(w.Status().geometry().bottom(), w.height() - 1);
       QCOMPARE(w.Status().height(), bar_height);
       QCOMPARE(w.Status().width(), w.width());
-      QCOMPARE(w.Table().geometry().bottom() + 1, w.Status().geometry().top());
+      // Table, then the plot's dock, then the status bar, with no gap.
+      const QWidget* dock = w.Plot().parentWidget();
+      QVERIFY(w.Table().geometry().bottom() < dock->geometry().top());
+      QCOMPARE(dock->geometry().bottom() + 1, w.Status().geometry().top());
       QCOMPARE(w.Table().width(), w.width());
       QCOMPARE(w.Status().PartWidth(0), part0);
     }
