@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 
 #include "testapp/report/port_details.h"
 
@@ -244,6 +245,17 @@ std::string ResultsModel::StatusText(int part) const {
 int ResultsModel::StoredRowCount() const {
   std::lock_guard<std::mutex> lock(mu_);
   return static_cast<int>(rows_.size());
+}
+
+int64_t ResultsModel::SumColumn(int column, int rows) const {
+  if (column < 0 || column >= kColumnCount) return 0;
+  std::lock_guard<std::mutex> lock(mu_);
+  const int count = std::min(rows, static_cast<int>(rows_.size()));
+  int64_t sum = 0;
+  for (int row = 0; row < count; ++row) {
+    sum += std::strtoll(rows_[row][column].c_str(), nullptr, 10);
+  }
+  return sum;
 }
 
 int ResultsModel::rowCount(const QModelIndex& parent) const {

@@ -36,6 +36,7 @@
 #include <QString>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,6 +86,9 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   std::string Text(int row, int column) const;
   std::string StatusText(int part) const;
   int StoredRowCount() const;
+  // The sum of the numbers `column` holds in the first `rows` rows (a cell
+  // without a number counts 0), read under one lock; any thread.
+  int64_t SumColumn(int column, int rows) const;
 
   // User-interface thread. From now until the next DeleteAllRows, cell
   // writes from other threads are dropped; the user-interface thread's own

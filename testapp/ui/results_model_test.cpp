@@ -174,6 +174,19 @@ class ResultsModelTest : public QObject {
     QCOMPARE(model.Text(0, kColumnPackets), std::string("1"));
   }
 
+  void SumColumnAddsTheNumbersOfTheFirstRows() {
+    ResultsModel model;
+    const char* packets[] = {"195", "", "N.A.", "5", "1000"};
+    for (int row = 0; row < 5; ++row) {
+      model.InsertRow(row, "Quarnex");
+      model.SetCell(row, kColumnPackets, packets[row]);
+    }
+    QCOMPARE(model.SumColumn(kColumnPackets, 4), int64_t{200});
+    QCOMPARE(model.SumColumn(kColumnPackets, 99), int64_t{1200});
+    QCOMPARE(model.SumColumn(kColumnErrors, 5), int64_t{0});
+    QCOMPARE(model.SumColumn(kColumnCount, 5), int64_t{0});
+  }
+
   void RowsTakeTheColourAndDetailsOfTheirPort() {
     ResultsModel model;
     for (int row = 0; row < 3; ++row) model.InsertRow(row, "Quarnex0" + std::to_string(row + 1));

@@ -2,8 +2,6 @@
 #include "testapp/ui/run_monitor.h"
 
 #include <cinttypes>
-#include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,15 +27,6 @@ QColor OverallColor(const std::vector<PortRunVerdict>& verdicts) {
   return verdicts.empty() ? QColor() : VerdictColor(PortRunVerdict::kPassing);
 }
 
-// The sum of `column` over the rows the view shows, as they read.
-int64_t ShownSum(const ResultsModel& model, int column) {
-  int64_t sum = 0;
-  for (int row = 0; row < model.rowCount(); ++row) {
-    sum += std::strtoll(model.Text(row, column).c_str(), nullptr, 10);
-  }
-  return sum;
-}
-
 }  // namespace
 
 RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status, QObject* parent)
@@ -57,8 +46,8 @@ void RunMonitor::ShowTotals() {
   // The total row adds up the rows as they read: they refresh once per
   // "Update screen every" while the snapshots are newer, and a total that
   // is not the sum of the rows above it would not be believed.
-  totals_.Packets = ShownSum(model_, kColumnPackets);
-  totals_.Errors = ShownSum(model_, kColumnErrors);
+  totals_.Packets = model_.SumColumn(kColumnPackets, model_.rowCount());
+  totals_.Errors = model_.SumColumn(kColumnErrors, model_.rowCount());
   table_.SetTotals(TotalRowTexts(totals_));
 }
 
