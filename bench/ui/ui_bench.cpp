@@ -73,8 +73,8 @@
 // (on both sides): how the figures change when the workers no longer share
 // the cores with this thread as equals. The program itself does not do that.
 #include <stdlib.h>
-#include <time.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QAbstractItemModel>

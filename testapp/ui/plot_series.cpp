@@ -43,9 +43,9 @@ void PlotSeries::MergePairs() {
   for (size_t i = 0; i < buckets_.size() / 2; ++i) {
     const Bucket& first = buckets_[2 * i];
     const Bucket& second = buckets_[2 * i + 1];
-    buckets_[i] = Bucket{second.seconds, first.value_sum + second.value_sum,
-                         first.count + second.count, first.samples + second.samples,
-                         first.errors + second.errors};
+    buckets_[i] =
+        Bucket{second.seconds, first.value_sum + second.value_sum, first.count + second.count,
+               first.samples + second.samples, first.errors + second.errors};
   }
   buckets_.resize(buckets_.size() / 2);
   stride_ *= 2;
@@ -82,7 +82,8 @@ double RunSeries::Figure(const PortTrack& track, const PortCounters& now, double
   // pause) has no figure; one whose every packet failed delivered nothing.
   if (now.PacketCount == track.packets) return kNoFigure;
   if (good <= 0) return 0.0;
-  const double average_ms = (now.TotalPacketTime - track.packet_time_ms) / static_cast<double>(good);
+  const double average_ms =
+      (now.TotalPacketTime - track.packet_time_ms) / static_cast<double>(good);
   return ThroughputPercent(expected_packet_ms_, average_ms, packets_per_judged_);
 }
 

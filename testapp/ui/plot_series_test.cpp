@@ -59,8 +59,8 @@ TEST(RunSeriesTest, FigureOfEachIntervalFromTheCounters) {
   for (const auto& c : kCases) {
     RunSeries run;
     run.Reset(kFirstPort, 1, c.expected_ms, c.factor);
-    EXPECT_EQ(run.Unit(), c.expected_ms > 0 ? PlotUnit::kPercentOfLineRate
-                                            : PlotUnit::kGoodPacketsPerSecond)
+    EXPECT_EQ(run.Unit(),
+              c.expected_ms > 0 ? PlotUnit::kPercentOfLineRate : PlotUnit::kGoodPacketsPerSecond)
         << c.what;
     run.Sample(1.0, {c.first});
     run.Sample(1.5, {c.second});
@@ -83,8 +83,9 @@ TEST(RunSeriesTest, AllPortsIsTheMeanOfThePortsWithAFigure) {
   run.Reset(kFirstPort, 4, 10.0, 1);
   // Slot 0 at 100 %, slot 1 failing every packet, slot 2 judging nothing,
   // slot 3 closed (absent); port 99 is not of this run.
-  run.Sample(1.0, {Counters(kFirstPort, 100, 100, 0, 1000.0), Counters(kFirstPort + 1, 5, 0, 5, 0.0),
-                   Counters(kFirstPort + 2, 0, 0, 0, 0.0), Counters(99, 100, 100, 7, 1.0)});
+  run.Sample(1.0,
+             {Counters(kFirstPort, 100, 100, 0, 1000.0), Counters(kFirstPort + 1, 5, 0, 5, 0.0),
+              Counters(kFirstPort + 2, 0, 0, 0, 0.0), Counters(99, 100, 100, 7, 1.0)});
   EXPECT_DOUBLE_EQ(run.AllPorts().Point(0).value, 50.0);
   EXPECT_EQ(run.AllPorts().Point(0).errors, 5);
   EXPECT_TRUE(std::isnan(run.Port(2).Point(0).value));

@@ -305,8 +305,7 @@ void ThroughputPlot::PaintLegend(QPainter& p, const QRectF& area) const {
 }
 
 void ThroughputPlot::PaintSeries(QPainter& p, const QRectF& area, const PlotSeries& series,
-                                 const QColor& color, bool wide, double x_max,
-                                 double y_max) const {
+                                 const QColor& color, bool wide, double x_max, double y_max) const {
   // On the middle of a pixel, so a flat stretch is one crisp pixel high.
   auto at = [&](const PlotPoint& point) {
     return QPointF(std::floor(area.left() + point.seconds / x_max * area.width()) + 0.5,
