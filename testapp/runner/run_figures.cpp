@@ -68,7 +68,7 @@ std::optional<double> ThroughputPct(std::optional<double> average_ms, double exp
                                     double packets_per_judged) {
   if (!average_ms || !(*average_ms > 0.0)) return std::nullopt;
   if (!std::isfinite(expected_packet_ms) || !(expected_packet_ms > 0.0)) return std::nullopt;
-  return expected_packet_ms / *average_ms * packets_per_judged * 100.0;
+  return ThroughputPercent(expected_packet_ms, *average_ms, packets_per_judged);
 }
 
 PortInterval IntervalOf(const PortFigures& now, const PortFigures& before, double seconds) {
