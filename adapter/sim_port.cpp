@@ -158,12 +158,7 @@ IoStatus SimPort::StartWriteLocked(std::unique_lock<std::mutex>& lock, const uin
     // take the queue below.
     std::vector<uint8_t> frame(bytes, bytes + length);
     ++frames_sent_;
-    ++frames_in_transit_;
-    const uint64_t sender = session_;
-    lock.unlock();
-    Transmit(std::move(frame), sender);
-    lock.lock();
-    --frames_in_transit_;
+    TransmitUnlocked(lock, std::move(frame));
     Finish(c, kErrorSuccess, length);
     return IoStatus{kErrorSuccess, length};
   }

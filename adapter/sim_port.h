@@ -186,6 +186,9 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
 
   // Hands a frame that left the line to the far end. Called without mu_.
   void Transmit(std::vector<uint8_t> frame, uint64_t session);
+  // Transmit with mu_ (held by `lock`) released around it; frames_in_transit_
+  // keeps a later write's unpaced shortcut from overtaking the frame.
+  void TransmitUnlocked(std::unique_lock<std::mutex>& lock, std::vector<uint8_t> frame);
   // The far end delivers a frame to this port. `session` 0 accepts any
   // session; a loopback frame names the session that sent it, so a frame of
   // a closed session never reaches the next one.

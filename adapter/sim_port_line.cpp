@@ -94,14 +94,8 @@ void SimPort::TxDone(SimClock::time_point deadline) {
     ++frames_sent_;
     tx_.pop_front();
     if (!carried) continue;
-    // Handed over without mu_; a write meanwhile queues behind it, since
-    // frames_in_transit_ keeps the unpaced shortcut from overtaking it.
-    ++frames_in_transit_;
-    const uint64_t sender = session_;
-    lock.unlock();
-    Transmit(std::move(frame), sender);
-    lock.lock();
-    --frames_in_transit_;
+    // Handed over without mu_; a write meanwhile queues behind it.
+    TransmitUnlocked(lock, std::move(frame));
   }
   FillTxBufferLocked();
   if (!tx_.empty()) ArmTxTimerLocked(tx_.front().leaves);
@@ -235,6 +229,15 @@ void SimPort::SourceFrame(uint64_t generation, SimClock::time_point deadline) {
     }
   }
   Arrive(std::move(frame), session);
+}
+
+void SimPort::TransmitUnlocked(std::unique_lock<std::mutex>& lock, std::vector<uint8_t> frame) {
+  ++frames_in_transit_;
+  const uint64_t sender = session_;
+  lock.unlock();
+  Transmit(std::move(frame), sender);
+  lock.lock();
+  --frames_in_transit_;
 }
 
 }  // namespace quarnex
