@@ -15,6 +15,8 @@
 
 #include "fuzz/fuzz_check.h"
 #include "testapp/runner/runner_options.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/config_file.h"
 #include "testapp/settings/records.h"
 
 namespace {
@@ -30,7 +32,7 @@ constexpr const char* kOptionNames[] = {
     "--ports", "--mode",     "--packet-size", "--file",   "--no-file",    "--pause-after",
     "--delay", "--update-interval", "--duration", "--packets", "--interval", "--json",
     "--quiet", "--log",      "--no-log",      "--max-errors", "--min-throughput", "--help",
-    "--version"};
+    "--version", "--set"};
 
 std::vector<std::string> SplitArguments(std::string_view input) {
   std::vector<std::string> args;
@@ -57,6 +59,12 @@ void CheckAccepted(const RunnerOptions& o) {
   FUZZ_CHECK(!(o.file && o.no_file));
   if (o.pause_after) FUZZ_CHECK(*o.pause_after >= 0);
   if (o.delay_ms) FUZZ_CHECK(*o.delay_ms <= kMaxDelayMs);
+  // Each --set entry is one the configuration file could hold.
+  for (const auto& [key, value] : o.config_overrides) {
+    FUZZ_CHECK(IsConfigKey(key) && !value.empty());
+    FUZZ_CHECK(key.size() + value.size() + 2 <= kMaxPieceLength);
+    FUZZ_CHECK(value.find_first_of(std::string_view("\n\r\0", 3)) == std::string::npos);
+  }
   if (o.update_interval_ms) FUZZ_CHECK(*o.update_interval_ms <= kMaxUpdateIntervalMs);
   if (o.duration_s) FUZZ_CHECK(*o.duration_s > 0 && *o.duration_s <= kMaxRunSeconds);
   if (o.packets_per_port) FUZZ_CHECK(*o.packets_per_port >= 1);

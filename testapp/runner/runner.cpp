@@ -200,6 +200,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
     note_log_failure("; running without a log");
   }
 
+  SetConfigOverrides(options.config_overrides);
   const bool started = StartHeadlessRun();
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);

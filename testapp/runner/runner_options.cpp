@@ -7,6 +7,8 @@
 
 #include "testapp/platform/message_quote.h"
 #include "testapp/report/text_format.h"
+#include "testapp/settings/config_block.h"
+#include "testapp/settings/config_file.h"
 
 namespace quarnex {
 
@@ -116,6 +118,22 @@ bool SetUpdateInterval(std::string_view value, RunnerOptions* o, std::string* ex
   return true;
 }
 
+// A quarnex.cfg entry as the file would hold it: a key of the table, "=",
+// and a value that fits the reader's line.
+bool SetConfigEntry(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = "KEY=VALUE with a key of quarnex.cfg, such as BitRate=921600";
+  const size_t equals = value.find('=');
+  if (equals == std::string_view::npos || equals == 0) return false;
+  const std::string_view key = value.substr(0, equals);
+  const std::string_view entry = value.substr(equals + 1);
+  if (!IsConfigKey(key) || entry.empty() || value.size() + 1 > kMaxPieceLength ||
+      entry.find_first_of(std::string_view("\n\r\0", 3)) != std::string_view::npos) {
+    return false;
+  }
+  o->config_overrides.emplace_back(std::string(key), std::string(entry));
+  return true;
+}
+
 bool SetInterval(std::string_view value, RunnerOptions* o, std::string* expected) {
   *expected = "seconds above 0, such as 1 or 0.5";
   return ParsePositive(value, kMaxSeconds, &o->interval_s);
@@ -207,6 +225,9 @@ const OptionSpec kOptions[] = {
     {"--update-interval", "MS", SetUpdateInterval, nullptr,
      "least time between two refreshes of a port's status",
      [](const Settings& s) { return StoredText(s.Test.UpdateInterval); }},
+    {"--set", "KEY=VALUE", SetConfigEntry, nullptr,
+     "a quarnex.cfg entry over the file for this run (repeatable)",
+     [](const Settings&) { return std::string("the file alone"); }},
     {"--duration", "S", SetDuration, nullptr, "end the run after S seconds",
      [](const Settings&) { return std::string("run until Ctrl+C"); }},
     {"--packets", "N", SetPackets, nullptr, "end the run once every port has judged N packets",

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testapp/report/log_file.h"
@@ -42,6 +43,8 @@ struct RunnerOptions {
   std::optional<int32_t> pause_after;
   std::optional<uint32_t> delay_ms;
   std::optional<uint32_t> update_interval_ms;
+  // --set KEY=VALUE, in order: quarnex.cfg entries applied over the file.
+  std::vector<std::pair<std::string, std::string>> config_overrides;
 
   // How the run ends; with neither, Ctrl+C or SIGTERM ends it.
   std::optional<double> duration_s;

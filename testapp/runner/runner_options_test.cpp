@@ -53,6 +53,11 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
                                  "--log",
                                  "rack.log",
                                  "--json",
+                                 "--set",
+                                 "BitRate=921600",
+                                 "--set=Parity=1",
+                                 "--set",
+                                 "BitRate=64000",
                                  "--quiet"});
   EXPECT_EQ(o.port_index, 3);
   EXPECT_EQ(o.port_count, 8);
@@ -69,6 +74,10 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
   EXPECT_EQ(o.min_throughput_pct, 1500.25);
   EXPECT_EQ(o.log_path, "rack.log");
   EXPECT_TRUE(o.json && o.quiet);
+  // In order, repeats kept: the last one wins as in the file.
+  using Entries = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(o.config_overrides,
+            (Entries{{"BitRate", "921600"}, {"Parity", "1"}, {"BitRate", "64000"}}));
 }
 
 TEST(RunnerOptionsTest, PortRanges) {
@@ -121,6 +130,12 @@ TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
       {{"--json=yes"}, "--json"},
       {{"--file", "a", "--no-file"}, "--no-file"},
       {{"--no-log", "--log", "x.log"}, "--no-log"},
+      {{"--set", "NoSuchKey=1"}, "--set"},
+      {{"--set", "bitrate=9600"}, "--set"},
+      {{"--set", "BitRate"}, "--set"},
+      {{"--set", "BitRate="}, "--set"},
+      {{"--set", "=5"}, "--set"},
+      {{"--set", "BitRate=" + std::string(100, '9')}, "--set"},
       // A huge or hostile value is quoted cut, on one line.
       {{"--mode", std::string(120000, 'm')}, "--mode"},
       {{"--ports", "1\n\x1b[2J"}, "--ports"},

@@ -498,6 +498,15 @@ TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutput
   const QJsonObject first = PortOf(summary, 1);
   EXPECT_TRUE(first["throughput_pct"].isNull());
   EXPECT_GT(first["avg_ms"].toDouble(), 0.0);
+
+  // --set gives the line its rate without any file; nothing is written.
+  const Finished set = RunToEnd(box, {"--ports", "1", "--duration", "0.5", "--json", "--set",
+                                      "BitRate=921600", "--set", "TxCharacterSize=3"});
+  EXPECT_EQ(set.status, 0) << set.err;
+  const QJsonObject with_rate = Summary(set.out);
+  EXPECT_EQ(with_rate["settings"].toObject()["bit_rate"].toInt(), 921600);
+  EXPECT_FALSE(with_rate["expected_packet_time_ms"].isNull());
+  EXPECT_FALSE(fs::exists(box.dir() / "quarnex.cfg"));
 }
 
 TEST(RunnerProcessTest, RunEndsByPacketCountOrWhenEveryPortFinished) {

@@ -145,6 +145,13 @@ void ResetTesterOptions() {
   }
 }
 
+bool IsConfigKey(std::string_view key) {
+  for (const ConfigKey& entry : kConfigKeyTable) {
+    if (key == entry.key) return true;
+  }
+  return false;
+}
+
 int ApplyConfigKey(const char* key, const char* value) {
   for (const ConfigKey& entry : kConfigKeyTable) {
     if (std::strcmp(entry.key, key) != 0) continue;

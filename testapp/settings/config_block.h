@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quarnex {
 
@@ -91,6 +92,9 @@ void ResetTesterOptions();
 // every time, so it never stops the file reader. Key and value are
 // NUL-terminated and only read during the call.
 int ApplyConfigKey(const char* key, const char* value);
+
+// Whether `key` names an entry of the key table (exact, case-sensitive).
+bool IsConfigKey(std::string_view key);
 
 // The StripSyncIdle preset: strip entry 0 gets the all-ones idle character
 // of RxCharacterSize (1, 2, 3 -> 0x7F, 0x3F, 0xFF; else 0), entries 1 and 2

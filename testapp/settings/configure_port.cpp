@@ -9,11 +9,24 @@
 
 namespace quarnex {
 
+namespace {
+
+// Set and read on the thread that starts runs.
+ConfigOverrides& Overrides() {
+  static ConfigOverrides overrides;
+  return overrides;
+}
+
+}  // namespace
+
+void SetConfigOverrides(ConfigOverrides overrides) { Overrides() = std::move(overrides); }
+
 bool LoadConfigFile(const char* file_name, std::string* reason) {
   DeviceConfigBlock& block = GlobalConfigBlock();
   std::memset(block.bytes, 0, sizeof(block.bytes));
   // A file that cannot be read leaves the block zero; the ports still run.
   const bool read = ReadKeyValueFile(file_name, ApplyConfigKey, reason) != -1;
+  for (const auto& [key, value] : Overrides()) ApplyConfigKey(key.c_str(), value.c_str());
   // After the whole file, so the preset sees the final sync characters
   // wherever their keys stand.
   if (GlobalTesterOptions().StripSyncIdle.load() != 0) ApplyStripSyncIdlePreset(&block);

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "testapp/driver/device.h"
 
@@ -23,8 +25,14 @@ inline constexpr uint32_t kTwoValuesFirst = 1000;
 inline constexpr uint32_t kTwoValuesSecond = 100;
 inline constexpr uint32_t kTwoValuesSize = 8;
 
+// Entries applied over the configuration file at every LoadConfigFile, in
+// order, after the file (also when it could not be read) and before the
+// preset; nothing is written to the file. The runner sets them from --set.
+using ConfigOverrides = std::vector<std::pair<std::string, std::string>>;
+void SetConfigOverrides(ConfigOverrides overrides);
+
 // Zeroes the global block, reads `file_name` into it and into the tester
-// options, then applies the StripSyncIdle preset when that option is
+// options, applies the overrides, then applies the StripSyncIdle preset when that option is
 // nonzero (also one kept from an earlier read). Returns false when the file
 // could not be read (config_file.h says which files are read), with the
 // reason in *reason; the block then holds no more than the preset, and

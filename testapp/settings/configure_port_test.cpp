@@ -271,6 +271,22 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
   }
 }
 
+// Entries given beside the file apply over it, also when it is missing,
+// before the preset; cleared, they apply no more.
+TEST_F(ConfigurePortTest, OverridesApplyOverTheFile) {
+  WriteFile("quarnex.cfg", "Lim=5\nBitRate=9600\n");
+  SetConfigOverrides({{"BitRate", "921600"}, {"Lim", "7"}});
+  std::string reason;
+  EXPECT_TRUE(LoadConfigFile(kConfigFileName, &reason));
+  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 921600);
+  EXPECT_EQ(GlobalConfigBlock().bytes[block::kLim], 7);
+  EXPECT_FALSE(LoadConfigFile("absent.cfg", &reason));
+  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 921600);
+  SetConfigOverrides({});
+  EXPECT_TRUE(LoadConfigFile(kConfigFileName, &reason));
+  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 9600);
+}
+
 TEST_F(ConfigurePortTest, PresetRunsAfterTheWholeFileAndTheLastValueWins) {
   WriteFile("quarnex.cfg", "Lim=1\n");
   WriteFile("other.cfg",
