@@ -43,6 +43,7 @@
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/close_signals.h"
 #include "testapp/ui/stop_record_test_util.h"
+#include "testapp/ui/window_test_sandbox.h"
 
 namespace quarnex {
 namespace {
@@ -98,9 +99,8 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  QString previous_dir_;
-  std::unique_ptr<MemoryStore> store_;
+  WindowTestSandbox sandbox_;
+  MemoryStore* store_ = nullptr;
   std::unique_ptr<MainWindow> window_;
 
   MainWindow& Open() {
@@ -148,21 +148,13 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    previous_dir_ = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_->path()));
-    QFile config("quarnex.cfg");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(kConfig);
-    config.close();
-    store_ = std::make_unique<MemoryStore>();
+    QVERIFY(sandbox_.Enter(kConfig));
+    store_ = &sandbox_.Store();
   }
 
   void cleanup() {
     window_.reset();
-    QDir::setCurrent(previous_dir_);
-    dir_.reset();
+    sandbox_.Leave();
   }
 
   void ReceivedDataIsEmptyBeforeAnyRun() {
@@ -377,10 +369,7 @@ class MainWindowTest : public QObject {
     w.Action(kIdStop)->trigger();
 
     // With the file back the next Start clears the banner.
-    QFile config("quarnex.cfg");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(kConfig);
-    config.close();
+    QVERIFY(WriteConfigFile(kConfig));
     GlobalSettings().Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QVERIFY(w.Banner().isHidden());

@@ -20,6 +20,7 @@
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/main_window.h"
+#include "testapp/ui/window_test_sandbox.h"
 
 namespace quarnex {
 namespace {
@@ -69,9 +70,8 @@ class RunMonitorTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  QString previous_dir_;
-  std::unique_ptr<MemoryStore> store_;
+  WindowTestSandbox sandbox_;
+  MemoryStore* store_ = nullptr;
   std::unique_ptr<MainWindow> window_;
 
   MainWindow& Open() {
@@ -96,21 +96,13 @@ class RunMonitorTest : public QObject {
   void initTestCase() { qputenv("QUARNEX_SIM", "ports=1-8;fault.corrupt=0.2;fault.ports=2"); }
 
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    previous_dir_ = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir_->path()));
-    QFile config("quarnex.cfg");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(kConfig);
-    config.close();
-    store_ = std::make_unique<MemoryStore>();
+    QVERIFY(sandbox_.Enter(kConfig));
+    store_ = &sandbox_.Store();
   }
 
   void cleanup() {
     window_.reset();
-    QDir::setCurrent(previous_dir_);
-    dir_.reset();
+    sandbox_.Leave();
   }
 
   void RowsShowTheVerdictTheDetailsAndTheTotalsAndMatchTheLogAfterStop() {
