@@ -474,7 +474,11 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
       const int64_t good = port.GoodPacketCount.load();
       ASSERT_TRUE(Eventually([&] { return port.GoodPacketCount.load() >= good + 5; }));
       EXPECT_EQ(view_.Cell(port.Row, kColumnLastCommError), c.cell);
-      EXPECT_EQ(port.ErrorCount.load(), 0);
+      EXPECT_EQ(port.ErrorCount.load(), 0)
+          << "read failed " << port.ReadFailedCount.load() << ", write failed "
+          << port.WriteFailedCount.load() << ", length " << port.LengthMismatchCount.load()
+          << ", data " << port.DataMismatchCount.load() << ", status "
+          << view_.Cell(port.Row, kColumnStatus);
       EXPECT_EQ(port.InUse.load(), 1);
     }
     StopHeadlessRun();
