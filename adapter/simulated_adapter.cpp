@@ -65,7 +65,7 @@ SimAdapter::SimAdapter(const SimConfig& config) {
       data = it->second.data;
       if (!data) {
         std::fprintf(stderr, "%s: port %d: cannot send the source file '%s': %s; sending the pattern\n",
-                     kSimEnvironmentVariable, number, QuoteForMessage(far.file).c_str(), it->second.reason.c_str());
+                     kSimEnvironmentVariable, number, QuotePathForMessage(far.file).c_str(), it->second.reason.c_str());
       }
     }
     auto unplug = config.unplug_after.find(number);

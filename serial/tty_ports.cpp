@@ -32,7 +32,7 @@ DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number) {
   std::string problem;
   std::shared_ptr<TtyDevice> device = OpenTtyDevice(path, options, &problem);
   if (device == nullptr && !problem.empty()) {
-    std::fprintf(stderr, "%s: %s\n", QuoteForMessage(path).c_str(), problem.c_str());
+    std::fprintf(stderr, "%s: %s\n", QuotePathForMessage(path).c_str(), problem.c_str());
   }
   return device;
 }

@@ -269,7 +269,7 @@ bool StartRun() {
     const std::string name(s.Test.FileName, strnlen(s.Test.FileName, kFileNameSize));
     std::string reason;
     if (!LoadTransmitFile(name.c_str(), &reason)) {
-      EngineMessages().ShowError(std::string(kFileErrorText) + "\n" + QuoteForMessage(name) +
+      EngineMessages().ShowError(std::string(kFileErrorText) + "\n" + QuotePathForMessage(name) +
                                  ": " + reason);
       return false;
     }

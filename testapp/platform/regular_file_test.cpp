@@ -121,6 +121,11 @@ TEST(MessageQuoteTest, CutsLongInputAndHidesControlCharacters) {
   const std::string huge(120000, 'z');
   EXPECT_EQ(QuoteForMessage(huge), std::string(80, 'z') + "...");
   EXPECT_EQ(QuoteForMessage(std::string(80, 'y')), std::string(80, 'y'));
+  // A deep real path is shown whole; only a path no system could open is cut.
+  const std::string deep = "/home/lab/" + std::string(300, 'd') + "/quarnex.cfg";
+  EXPECT_EQ(QuotePathForMessage(deep), deep);
+  EXPECT_EQ(QuotePathForMessage("/tmp/a\nb\x1b[2J"), "/tmp/a?b?[2J");
+  EXPECT_EQ(QuotePathForMessage(huge), std::string(4096, 'z') + "...");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ std::string ConfigFileNotice(const char* file_name) {
 }
 
 std::string ConfigFileDetail(const char* file_name, const std::string& reason) {
-  return QuoteForMessage(file_name) + ": " + reason;
+  return QuotePathForMessage(file_name) + ": " + reason;
 }
 
 int ConfigurePort(Device* device) {
