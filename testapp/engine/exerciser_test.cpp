@@ -20,6 +20,7 @@
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -30,19 +31,6 @@ namespace {
 using Op = RecordingDevice::Op;
 using Answer = RecordingDevice::Answer;
 using Bytes = std::vector<uint8_t>;
-
-// Sanitizer builds run several times slower; waits stretch accordingly.
-constexpr auto kPatience = std::chrono::seconds(20);
-
-template <typename Pred>
-bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 Answer Done(Bytes data = {}) {
   Answer a;
@@ -417,6 +405,7 @@ class ExerciserRunTest : public testing::Test {
     s.PacketSize = kDefaultPacketSize;
     s.Test.PortCount = 2;
     s.Test.UpdateInterval = 0;
+    s.Timeouts = kLongTransferTimeouts;
     SimConfig config;
     for (int n = 1; n <= 2; ++n) config.ports[n] = FarEnd{};
     adapter_ = std::make_shared<SimAdapter>(config);

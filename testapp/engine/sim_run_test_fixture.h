@@ -66,6 +66,13 @@ class CountingDevice : public Device {
   std::atomic<int> purges_{0};
 };
 
+// Transfer timeouts of a second and more: the blocked-transfer timeout
+// stays armed, yet a stall of a loaded test machine (a sanitizer build
+// beside other tests has been seen to stop a process for a whole second)
+// never ends a transfer on a good line. The product's default pair gives
+// 1 s; with both values 0 only twice the packet time would remain.
+inline constexpr TimeoutSettings kLongTransferTimeouts = {10000, 0};
+
 // Sanitizer builds run several times slower; waits stretch accordingly.
 inline constexpr auto kPatience = std::chrono::seconds(20);
 
@@ -129,6 +136,7 @@ class SimRunTest : public testing::Test {
     s.PacketSize = kDefaultPacketSize;
     // Every judged packet with a new end refreshes its row.
     s.Test.UpdateInterval = 0;
+    s.Timeouts = kLongTransferTimeouts;
     TesterOptions& options = GlobalTesterOptions();
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
     SetEngineOutputs(&view_, &view_);
