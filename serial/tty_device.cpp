@@ -61,6 +61,20 @@ void StoreLe32(uint8_t* out, uint32_t v) {
 
 std::string Describe(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
+// TIOCM_LOOP, which the C library's headers leave out (the kernel's
+// asm-generic/termios.h has it, and <termios.h> cannot be had beside it).
+constexpr int kModemLineLoop = 0x8000;
+
+// Switches the UART's internal loopback on. Only a driver that keeps the
+// bit reports it back; one that takes the request and ignores it (most USB
+// adapters) would leave the port unlooped, so the bit must read back.
+bool SetInternalLoopback(int fd) {
+  int loop = kModemLineLoop;
+  int bits = 0;
+  return ioctl(fd, TIOCMBIS, &loop) == 0 && ioctl(fd, TIOCMGET, &bits) == 0 &&
+         (bits & kModemLineLoop) != 0;
+}
+
 }  // namespace
 
 TtyDevice::TtyDevice(UniqueFd fd, const TtyOpenOptions& options)
@@ -86,6 +100,10 @@ bool TtyDevice::SetUp(std::string* problem) {
   MakeRawLine(&raw);
   if (tcsetattr(fd, TCSANOW, &raw) != 0) {
     *problem = Describe("cannot set raw mode", errno);
+    return false;
+  }
+  if (options_.internal_loopback && !SetInternalLoopback(fd)) {
+    *problem = kNoInternalLoopbackText;
     return false;
   }
   if (options_.framed) {

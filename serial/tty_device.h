@@ -58,12 +58,21 @@
 
 namespace quarnex {
 
+// Why an open with internal_loopback failed.
+inline constexpr char kNoInternalLoopbackText[] =
+    "internal loopback is not offered by this port's driver";
+
 struct TtyOpenOptions {
   // Synchronous framing: the port is switched to the N_HDLC line
   // discipline, one write is one frame and one read returns one frame.
   bool framed = false;
   // How the port is named in messages, e.g. "Quarnex01".
   std::string label;
+  // The UART's internal loopback (TIOCM_LOOP): what the port sends comes
+  // back to it without a plug. The open fails where the driver does not
+  // offer it (the bit does not read back), so a run never passes on a line
+  // that was not looped; Close clears it with the other modem lines.
+  bool internal_loopback = false;
 };
 
 class TtyDevice : public Device {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
-#include "serial/tty_device.h"
 #include "testapp/platform/message_quote.h"
 
 namespace quarnex {
@@ -24,15 +24,23 @@ std::string TtyLinkName(int port_number) {
   return name;
 }
 
-DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number) {
+DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number, std::string* problem) {
   TtyOpenOptions options;
   options.framed = settings.framed;
   options.label = TtyLinkName(port_number);
-  const std::string path = settings.dir + "/" + options.label;
-  std::string problem;
-  std::shared_ptr<TtyDevice> device = OpenTtyDevice(path, options, &problem);
-  if (device == nullptr && !problem.empty()) {
-    std::fprintf(stderr, "%s: %s\n", QuotePathForMessage(path).c_str(), problem.c_str());
+  return OpenTtyPath(settings.dir + "/" + options.label, options, problem);
+}
+
+DeviceRef OpenTtyPath(const std::string& path, const TtyOpenOptions& options, std::string* problem) {
+  std::string reason;
+  std::shared_ptr<TtyDevice> device = OpenTtyDevice(path, options, &reason);
+  std::string told;
+  if (device == nullptr && !reason.empty()) told = QuotePathForMessage(path) + ": " + reason;
+  // A caller that takes the reason tells it itself, with its own message.
+  if (problem != nullptr) {
+    *problem = std::move(told);
+  } else if (!told.empty()) {
+    std::fprintf(stderr, "%s\n", told.c_str());
   }
   return device;
 }

@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "serial/tty_device.h"
 #include "testapp/driver/device.h"
 
 namespace quarnex {
@@ -39,9 +40,18 @@ std::string TtyLinkName(int port_number);
 
 // Opens port `port_number` through its link in settings.dir. Null when the
 // link is missing or leads nowhere (silently, as a missing port), or when
-// the TTY cannot be used (then a line on stderr says why: in use, not a
-// terminal, no N_HDLC, ...).
-DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number);
+// the TTY cannot be used (then the reason, as OpenTtyPath gives it: in
+// use, not a terminal, no N_HDLC, ...).
+DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number,
+                      std::string* problem = nullptr);
+
+// Opens the TTY at `path` as OpenTtyPort opens a link: null, silently,
+// when nothing is there; null with the reason "PATH: reason" when the TTY
+// cannot be used, e.g. the internal loopback that options.internal_loopback
+// asks for is not offered. The reason goes to *problem, or to stderr when
+// `problem` is null.
+DeviceRef OpenTtyPath(const std::string& path, const TtyOpenOptions& options,
+                      std::string* problem = nullptr);
 
 }  // namespace quarnex
 

@@ -1,9 +1,12 @@
 #include "testapp/driver/open_device.h"
 
 #include <mutex>
+#include <string>
+#include <utility>
 
 #include "adapter/simulated_adapter.h"
 #include "serial/tty_ports.h"
+#include "testapp/driver/device_map.h"
 #include "testapp/driver/device_name.h"
 
 namespace quarnex {
@@ -21,14 +24,29 @@ DeviceOpener& InstalledOpener() {
   return opener;
 }
 
-// The backend used when no opener is installed: real serial ports when
-// QUARNEX_TTY_DIR names a folder of links (serial/README.md), else the
-// simulated adapter.
+// Why the calling thread's last open failed; "" when no reason is known.
+thread_local std::string open_problem;
+
+// The backend used when no opener is installed: the device the device map
+// names for the port; else real serial ports when QUARNEX_TTY_DIR names a
+// folder of links (serial/README.md); else the simulated adapter.
 DeviceRef OpenDefaultBackend(std::string_view path) {
   int port_number = 0;
   if (!ParseDevicePath(path, &port_number)) return nullptr;
+  const DeviceMap map = CurrentDeviceMap();
+  if (const DeviceMapEntry* entry = FindDeviceEntry(map, port_number)) {
+    // The simulated adapter's ports all have their loopback plug.
+    if (entry->path == kSimulatedDevicePath) return OpenSimulatedPort(port_number);
+    TtyBackendSettings environment;
+    TtyBackendFromEnvironment(&environment);
+    TtyOpenOptions options;
+    options.framed = environment.framed;
+    options.internal_loopback = entry->internal_loopback;
+    options.label = TtyLinkName(port_number);
+    return OpenTtyPath(entry->path, options, &open_problem);
+  }
   TtyBackendSettings tty;
-  if (TtyBackendFromEnvironment(&tty)) return OpenTtyPort(tty, port_number);
+  if (TtyBackendFromEnvironment(&tty)) return OpenTtyPort(tty, port_number, &open_problem);
   return OpenSimulatedPort(port_number);
 }
 
@@ -40,9 +58,12 @@ DeviceRef OpenDevice(std::string_view path) {
     std::lock_guard<std::mutex> lock(OpenerMutex());
     opener = InstalledOpener();
   }
+  open_problem.clear();
   if (opener) return opener(path);
   return OpenDefaultBackend(path);
 }
+
+std::string TakeOpenProblem() { return std::exchange(open_problem, std::string()); }
 
 void SetDeviceOpener(DeviceOpener opener) {
   std::lock_guard<std::mutex> lock(OpenerMutex());

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "adapter/simulated_adapter.h"
+#include "serial/pty_test_util.h"
+#include "serial/tty_device.h"
+#include "testapp/driver/device_map.h"
 #include "testapp/driver/device_name.h"
 
 namespace quarnex {
@@ -17,7 +20,10 @@ class OpenDeviceTest : public ::testing::Test {
     SimConfigure(DefaultSimConfig());
     SetDeviceOpener(nullptr);
   }
-  void TearDown() override { SetDeviceOpener(nullptr); }
+  void TearDown() override {
+    SetDeviceOpener(nullptr);
+    SetDeviceMap({});
+  }
 };
 
 TEST_F(OpenDeviceTest, DefaultBackendIsTheSimulatedAdapterWithPorts1To16) {
@@ -69,6 +75,45 @@ TEST_F(OpenDeviceTest, InstalledOpenerTakesOverAndEmptyRestoresDefault) {
   SetDeviceOpener(nullptr);
   EXPECT_NE(OpenDevice(DevicePath(1)), nullptr);
   EXPECT_EQ(asked.size(), 1u);
+}
+
+// The map picks each port's device; ports it leaves out keep the default.
+TEST_F(OpenDeviceTest, TheDeviceMapNamesEachPortsDevice) {
+  PtyPair plain, looped;
+  ASSERT_TRUE(plain.Open());
+  ASSERT_TRUE(looped.Open());
+  DeviceMap map;
+  PutDeviceEntry(&map, {1, plain.slave_path, false});
+  PutDeviceEntry(&map, {2, "sim", false});
+  PutDeviceEntry(&map, {3, looped.slave_path, true});
+  PutDeviceEntry(&map, {4, "/dev/quarnex-no-such-tty", false});
+  SetDeviceMap(map);
+
+  DeviceRef tty = OpenDevice(DevicePath(1));
+  ASSERT_NE(tty, nullptr);
+  EXPECT_NE(dynamic_cast<TtyDevice*>(tty.get()), nullptr);
+  EXPECT_EQ(TakeOpenProblem(), "");
+  DeviceRef sim = OpenDevice(DevicePath(2));
+  ASSERT_NE(sim, nullptr);
+  EXPECT_EQ(dynamic_cast<TtyDevice*>(sim.get()), nullptr);
+
+  // A pseudo-terminal has no UART to loop: the port is not opened, and the
+  // reason is there for the run to tell.
+  EXPECT_EQ(OpenDevice(DevicePath(3)), nullptr);
+  EXPECT_EQ(TakeOpenProblem(), looped.slave_path + ": " + kNoInternalLoopbackText);
+  EXPECT_EQ(TakeOpenProblem(), "") << "taking it clears it";
+  // Once the failed open let go of it, the same line opens without the flag.
+  PutDeviceEntry(&map, {3, looped.slave_path, false});
+  SetDeviceMap(map);
+  EXPECT_NE(OpenDevice(DevicePath(3)), nullptr);
+
+  // An unplugged device is a missing port, with nothing to tell.
+  EXPECT_EQ(OpenDevice(DevicePath(4)), nullptr);
+  EXPECT_EQ(TakeOpenProblem(), "");
+  // Port 5 is not in the map: the simulated adapter's port.
+  EXPECT_NE(OpenDevice(DevicePath(5)), nullptr);
+  tty->Close();
+  sim->Close();
 }
 
 }  // namespace

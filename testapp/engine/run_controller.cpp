@@ -317,7 +317,9 @@ bool StartRun() {
     port.DeviceOwner = OpenDevice(path);
     port.Device.store(port.DeviceOwner.get());
     if (!port.DeviceOwner) {
-      ShowErrorWithPath(kOpenErrorText, path);
+      // The backend's reason, when it has one, goes on its own line.
+      const std::string problem = TakeOpenProblem();
+      ShowErrorWithPath(kOpenErrorText, problem.empty() ? path : path + "\n" + problem);
       continue;
     }
     port.InUse.store(1);
