@@ -43,19 +43,24 @@ constexpr double kPatienceS = 120.0;
 
 // quarnex-run in a folder of its own, with its own settings store, opening
 // its ports through the plugs' links.
+// Without `links` the runner finds its ports only through --device.
 class Runner : public ChildProcess {
  public:
-  Runner(const fs::path& dir, const fs::path& links, const Args& args)
-      : ChildProcess(
-            Command(args), {"QUARNEX_SIM", "QUARNEX_TTY_FRAMED", "XDG_CONFIG_HOME"},
-            {"QUARNEX_TTY_DIR=" + links.string(), "XDG_CONFIG_HOME=" + (dir / "config").string()},
-            dir, dir / "out.txt", dir / "err.txt") {}
+  Runner(const fs::path& dir, std::optional<fs::path> links, const Args& args)
+      : ChildProcess(Command(args),
+                     {"QUARNEX_SIM", "QUARNEX_TTY_DIR", "QUARNEX_TTY_FRAMED", "XDG_CONFIG_HOME"},
+                     Environment(dir, links), dir, dir / "out.txt", dir / "err.txt") {}
 
  private:
   static Args Command(const Args& args) {
     Args command = {QUARNEX_RUN_BINARY};
     command.insert(command.end(), args.begin(), args.end());
     return command;
+  }
+  static Args Environment(const fs::path& dir, const std::optional<fs::path>& links) {
+    Args env = {"XDG_CONFIG_HOME=" + (dir / "config").string()};
+    if (links) env.push_back("QUARNEX_TTY_DIR=" + links->string());
+    return env;
   }
 };
 
@@ -157,6 +162,16 @@ class TtyFaultsRunnerTest : public testing::Test {
 
   std::unique_ptr<Runner> Start(const Args& args) {
     return std::make_unique<Runner>(box_.path(), links_.path(), args);
+  }
+
+  // A runner that knows no folder of links: each plug's pseudo-terminal is
+  // named with --device, as a user names /dev/ttyUSB0.
+  std::unique_ptr<Runner> StartWithDevices(Args args) {
+    for (size_t i = 0; i < plugs_.size(); ++i) {
+      args.push_back("--device");
+      args.push_back(std::to_string(i + 1) + "=" + plugs_[i]->slave_path());
+    }
+    return std::make_unique<Runner>(box_.path(), std::nullopt, args);
   }
 
   TempDir box_;
@@ -308,6 +323,92 @@ TEST_F(TtyFaultsRunnerTest, VanishedFarEndEndsItsPortOnceAndTheOtherRunsOn) {
   EXPECT_GT(mean(rate_before), 0);
   EXPECT_GE(mean(rate_after), mean(rate_before) * 0.7) << mean(rate_before);
   EXPECT_LE(mean(rate_after), mean(rate_before) * 1.4) << mean(rate_before);
+}
+
+}  // namespace
+}  // namespace quarnex
+
+namespace quarnex {
+namespace {
+
+// Ports named only by --device: a clean pair passes; a flipped byte is
+// found at its packet and offset with the bytes around it, and
+// --stop-on-error ends the run there and fails it.
+TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMismatch) {
+  constexpr uint32_t kPacketSize = 1024;
+  // The 3000th byte of the stream comes back with bit 0x40 flipped: packet
+  // 3, byte 951.
+  constexpr uint32_t kFlipEvery = 3000;
+  PtyPlugOptions flipping;
+  flipping.flip_every = kFlipEvery;
+  flipping.flip_mask = 0x40;
+  const Args common = {"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size",
+                       std::to_string(kPacketSize), "--json", "--no-log"};
+  for (bool stop_on_error : {false, true}) {
+    SCOPED_TRACE(stop_on_error ? "--stop-on-error" : "to the end");
+    // Fresh plugs: a plug counts its stream over its whole life.
+    plugs_.clear();
+    Plug(1, PtyPlugOptions{});
+    std::string problem;
+    plugs_.push_back(PtyPlug::Create(links_.path().string(), 2, flipping, &problem));
+    ASSERT_NE(plugs_.back(), nullptr) << problem;
+    Args args = common;
+    args.insert(args.end(), {"--duration", stop_on_error ? "60" : "1.5"});
+    if (stop_on_error) args.push_back("--stop-on-error");
+    std::unique_ptr<Runner> runner = StartWithDevices(args);
+    const std::optional<int> status = runner->Wait(kPatienceS);
+    ASSERT_TRUE(status.has_value()) << "the runner did not end";
+    EXPECT_EQ(*status, 1) << runner->Err();
+    const JsonRun run = ParseRun(runner->Out());
+    EXPECT_EQ(run.summary["end_reason"].toString(), stop_on_error ? "first_error" : "duration");
+    if (stop_on_error) {
+      EXPECT_LT(run.summary["elapsed_s"].toDouble(), 30.0);
+    }
+
+    const QJsonObject good = PortOf(run.summary, 1);
+    EXPECT_GT(Counter(good, "good_packets"), 0);
+    EXPECT_EQ(Counter(good, "errors"), 0);
+    EXPECT_TRUE(good["first_mismatch"].isNull());
+    EXPECT_EQ(good["line_errors"].toObject()["framing"].toInteger(-1), 0);
+
+    const QJsonObject bad = PortOf(run.summary, 2);
+    // Stopped there, the first bad packet is the only one: no port sent
+    // another packet after it.
+    if (stop_on_error) {
+      EXPECT_EQ(Counter(bad, "errors"), 1);
+    } else {
+      EXPECT_GE(Counter(bad, "errors"), 1);
+    }
+    EXPECT_EQ(Counter(bad, "data_mismatch"), Counter(bad, "errors"));
+    const QJsonObject first = bad["first_mismatch"].toObject();
+    EXPECT_EQ(first["kind"].toString(), "data");
+    EXPECT_EQ(first["packet"].toInteger(), 3);
+    EXPECT_EQ(first["offset"].toInteger(), (kFlipEvery - 1) % kPacketSize);
+    EXPECT_EQ(first["excerpt_offset"].toInteger(), (kFlipEvery - 1) % kPacketSize - 8);
+    // The same 16 bytes but the ninth, whose bit 0x40 the line flipped.
+    const std::string expected = first["expected"].toString().toStdString();
+    const std::string received = first["received"].toString().toStdString();
+    ASSERT_EQ(expected.size(), 16u * 3 - 1) << expected;
+    ASSERT_EQ(received.size(), expected.size()) << received;
+    for (size_t byte = 0; byte < 16; ++byte) {
+      const int sent = std::stoi(expected.substr(byte * 3, 2), nullptr, 16);
+      const int came = std::stoi(received.substr(byte * 3, 2), nullptr, 16);
+      EXPECT_EQ(sent ^ came, byte == 8 ? 0x40 : 0) << byte;
+    }
+  }
+
+  // A pseudo-terminal has no UART to loop inside: the run says so for the
+  // port, and tests nothing there.
+  std::unique_ptr<Runner> looped = std::make_unique<Runner>(
+      box_.path(), std::nullopt,
+      Args{"--device", "1=" + plugs_[0]->slave_path() + ",loop", "--ports", "1", "--duration",
+           "0.2", "--no-log"});
+  const std::optional<int> status = looped->Wait(kPatienceS);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 2) << looped->Out();
+  EXPECT_NE(looped->Err().find(plugs_[0]->slave_path() + ": internal loopback is not offered"),
+            std::string::npos)
+      << looped->Err();
 }
 
 }  // namespace

@@ -136,6 +136,9 @@ struct PortContext {
   std::atomic<int32_t> FirstMismatchKind{0};
   std::atomic<int64_t> FirstMismatchPacket{0};
   std::atomic<int64_t> FirstMismatchOffset{0};
+  // Its bytes: written before the kind by the same thread and never again
+  // until the next Start, so whoever sees the kind may read them.
+  MismatchExcerpt FirstMismatchExcerpt;
 
   // PacketSize bytes, allocated by the reader thread when it starts and
   // published here; freed when the slot is re-initialised (after its threads
@@ -177,6 +180,10 @@ struct RunState {
   EventRef ExitEvent;
   std::atomic<int32_t> StopFlag{0};
   std::atomic<int32_t> PauseFlag{0};
+  // Set by the headless runner before Start (--stop-on-error), kept across
+  // runs: the first packet judged bad pauses the run, so no port sends
+  // another packet while the runner comes to stop it.
+  std::atomic<int32_t> PauseOnError{0};
   // The generated packet: byte i = 'A' + ((i mod 256) mod 26).
   std::array<uint8_t, kMaxPacketSize> TxPattern{};
   // File mode: the whole transmit/compare file (FileSize bytes).

@@ -146,8 +146,11 @@ void NoteFileMismatch(PortContext& port, const uint8_t* received, uint32_t chunk
   const size_t differs =
       compared == 0 ? 0
                     : FirstDifference(received, Run().FileBuffer.get() + port.FileOffset, compared);
-  NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load() + 1,
-                    static_cast<int64_t>(port.FileOffset) + static_cast<int64_t>(differs));
+  const auto base = static_cast<int64_t>(port.FileOffset);
+  const int64_t offset = base + static_cast<int64_t>(differs);
+  NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load() + 1, offset,
+                    MakeMismatchExcerpt(offset, base, Run().FileBuffer.get() + port.FileOffset,
+                                        compared, received, chunk));
 }
 
 // Records the length of the last main read and, when it delivered data,

@@ -7,6 +7,7 @@
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
+#include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/platform/clock.h"
@@ -51,7 +52,27 @@ void NoteDataMismatch(PortContext& port) {
   const size_t offset = FirstDifference(received, Run().TxPattern.data(), compared);
   if (offset == static_cast<size_t>(packet_size)) return;
   NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load(),
-                    static_cast<int64_t>(offset));
+                    static_cast<int64_t>(offset),
+                    MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, Run().TxPattern.data(),
+                                        static_cast<size_t>(packet_size), received, compared));
+}
+
+// Keeps where a read came back short: the bytes before the cut as
+// received, beside the pattern where Loopback knows what was sent.
+void NoteLengthMismatch(PortContext& port) {
+  const int64_t length = port.LastReadLength.load();
+  const int32_t packet_size = GlobalSettings().PacketSize;
+  const uint8_t* received = port.ReceiveBuffer.load();
+  const size_t received_size =
+      received == nullptr ? 0
+                          : std::min(static_cast<size_t>(std::max<int64_t>(length, 0)),
+                                     static_cast<size_t>(port.ReceiveBufferSize.load()));
+  const bool pattern_known = GlobalSettings().Test.Mode == kLoopback && packet_size > 0 &&
+                             packet_size <= kMaxPacketSize;
+  NoteFirstMismatch(port, MismatchKind::kLength, port.PacketCount.load(), length,
+                    MakeMismatchExcerpt(length, 0, pattern_known ? Run().TxPattern.data() : nullptr,
+                                        pattern_known ? static_cast<size_t>(packet_size) : 0,
+                                        received, received_size));
 }
 
 bool PacketIsBad(const PortContext& port, int32_t mode) {
@@ -121,6 +142,7 @@ int JudgePacket(PortContext& port) {
     return 1;
   }
   port.PacketOk.store(0);
+  if (Run().PauseOnError.load() != 0 && Run().PauseFlag.load() == 0) PauseRun();
   port.LastTimeout.store(timeout);
   if (timeout == kTimeoutRead) Count(port.ReadTimeoutCount);
   if (timeout == kTimeoutWrite) Count(port.WriteTimeoutCount);
@@ -135,8 +157,7 @@ void ClassifyError(PortContext& port) {
   if (GlobalSettings().Test.Mode == kReceiveOnly || WriteIsFull(port.LastWriteResult.load())) {
     if (read_result == kReadLengthMismatch) {
       Count(port.LengthMismatchCount);
-      NoteFirstMismatch(port, MismatchKind::kLength, port.PacketCount.load(),
-                        port.LastReadLength.load());
+      NoteLengthMismatch(port);
     } else if (ReadIsFull(read_result)) {
       Count(port.DataMismatchCount);
       NoteDataMismatch(port);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,9 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     const char* name;
     std::vector<Packet> packets;
     FirstMismatch first;
+    // The excerpt: where it starts, how many bytes of each side it holds.
+    int64_t excerpt_offset;
+    uint8_t expected_length, received_length;
   };
   const Case cases[] = {
       {"data: the first differing byte of the first bad packet",
@@ -145,15 +149,17 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
         {kWriteDoneImmediate, kReadDoneDeferred, 37, kPacket},
         {kWriteDoneImmediate, kReadDoneDeferred, 3, kPacket},
         {kWriteDoneImmediate, kReadLengthMismatch, -1, 10}},
-       {MismatchKind::kData, 2, 37}},
+       {MismatchKind::kData, 2, 37, {}},
+       29, 16, 16},
       {"length: what the short read delivered",
        {{kWriteDoneImmediate, kReadShort, -1, 5},  // a failed read, not a mismatch
         {kWriteDoneImmediate, kReadLengthMismatch, -1, 20},
         {kWriteDoneImmediate, kReadDoneDeferred, 0, kPacket}},
-       {MismatchKind::kLength, 2, 20}},
+       {MismatchKind::kLength, 2, 20, {}},
+       12, 16, 8},
       {"differing bytes behind a failed write are no mismatch",
        {{kWriteShort, kReadDoneDeferred, 9, kPacket}, {kWriteDoneImmediate, kReadNone, -1, 0}},
-       {}},
+       {}, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -169,7 +175,58 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     EXPECT_EQ(first.Kind, c.first.Kind);
     EXPECT_EQ(first.Packet, c.first.Packet);
     EXPECT_EQ(first.Offset, c.first.Offset);
+    // The bytes around it: the pattern as sent, and as it came back (the
+    // data case's differing byte lies 8 bytes into the excerpt).
+    const MismatchExcerpt& e = first.Excerpt;
+    EXPECT_EQ(e.Offset, c.excerpt_offset);
+    ASSERT_EQ(e.ExpectedLength, c.expected_length);
+    ASSERT_EQ(e.ReceivedLength, c.received_length);
+    const uint8_t* sent = quarnex::Run().TxPattern.data() + e.Offset;
+    EXPECT_TRUE(std::equal(e.Expected.begin(), e.Expected.begin() + e.ExpectedLength, sent));
+    for (size_t i = 0; i < e.ReceivedLength; ++i) {
+      const uint8_t flip = first.Kind == MismatchKind::kData && i == 8 ? 0x40 : 0;
+      EXPECT_EQ(e.Received[i], sent[i] ^ flip) << i;
+    }
   }
+}
+
+// An excerpt never reaches before the first byte or past either side.
+TEST(MismatchExcerptTest, StaysInsideBothBuffers) {
+  uint8_t expected[40];
+  uint8_t received[40];
+  for (uint8_t i = 0; i < 40; ++i) {
+    expected[i] = i;
+    received[i] = static_cast<uint8_t>(0x80 | i);
+  }
+  const struct {
+    int64_t offset, base;
+    size_t expected_size, received_size;
+    int64_t start;
+    uint8_t expected_length, received_length;
+  } cases[] = {
+      {0, 0, 40, 40, 0, 16, 16},        // at the first byte: nothing before it
+      {5, 0, 40, 40, 0, 16, 16},        // near the start: starts at the first byte
+      {20, 0, 40, 40, 12, 16, 16},      // 8 bytes before it
+      {36, 0, 40, 40, 28, 12, 12},      // near the end: what is left
+      {20, 0, 40, 17, 12, 16, 5},       // a short read: the received side ends early
+      {20, 0, 40, 10, 12, 16, 0},       // nothing received from there on
+      {1010, 1000, 40, 40, 1002, 16, 16},  // a file: counted from the chunk's base
+      {1003, 1000, 40, 40, 1000, 16, 16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offset);
+    const MismatchExcerpt e =
+        MakeMismatchExcerpt(c.offset, c.base, expected, c.expected_size, received, c.received_size);
+    EXPECT_EQ(e.Offset, c.start);
+    ASSERT_EQ(e.ExpectedLength, c.expected_length);
+    ASSERT_EQ(e.ReceivedLength, c.received_length);
+    const auto skip = static_cast<size_t>(c.start - c.base);
+    for (size_t i = 0; i < e.ExpectedLength; ++i) EXPECT_EQ(e.Expected[i], expected[skip + i]);
+    for (size_t i = 0; i < e.ReceivedLength; ++i) EXPECT_EQ(e.Received[i], received[skip + i]);
+  }
+  const MismatchExcerpt nothing = MakeMismatchExcerpt(3, 0, nullptr, 0, received, 40);
+  EXPECT_EQ(nothing.ExpectedLength, 0);
+  EXPECT_EQ(nothing.ReceivedLength, 16);
 }
 
 TEST_F(VerdictTest, PurgeEndsTheOtherSidesTransfer) {

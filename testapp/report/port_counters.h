@@ -7,6 +7,7 @@
 #define QUARNEX_REPORT_PORT_COUNTERS_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace quarnex {
@@ -31,11 +32,28 @@ enum class MismatchKind : int32_t {
   kLength = 2,  // the read came back short; Offset is the length received
 };
 
+// Bytes an excerpt of a mismatch shows from each side.
+inline constexpr size_t kMismatchExcerptSize = 16;
+
+// The bytes around a mismatch, as they should have been and as they came.
+// Expected[i] and Received[i] lie at Offset + i, counted as
+// FirstMismatch::Offset is (in the packet, or in the file in file mode).
+// A side may hold fewer bytes: a short read ends early, and where nothing
+// was expected (Receive only without a file) Expected is empty.
+struct MismatchExcerpt {
+  int64_t Offset = 0;
+  uint8_t ExpectedLength = 0;
+  uint8_t ReceivedLength = 0;
+  std::array<uint8_t, kMismatchExcerptSize> Expected{};
+  std::array<uint8_t, kMismatchExcerptSize> Received{};
+};
+
 // The first mismatch since Start, kept once per run.
 struct FirstMismatch {
   MismatchKind Kind = MismatchKind::kNone;
   int64_t Packet = 0;  // the PacketCount of that packet (1 = the first)
   int64_t Offset = 0;  // see MismatchKind
+  MismatchExcerpt Excerpt;
 };
 
 struct PortCounters {

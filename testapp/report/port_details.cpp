@@ -33,6 +33,32 @@ std::string FirstMismatchText(const FirstMismatch& mismatch) {
   return "none";
 }
 
+std::string LineErrorCountsText(const PortCounters& port) {
+  std::string text;
+  for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
+    AppendFormatC(&text, "%s%s %" PRId64, kind == 0 ? "" : ", ", kLineErrorKindNames[kind],
+                  port.LineErrorCount[static_cast<size_t>(kind)]);
+  }
+  return text;
+}
+
+std::string HexBytes(const uint8_t* bytes, size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) AppendFormatC(&text, i == 0 ? "%02x" : " %02x", bytes[i]);
+  return text;
+}
+
+std::string MismatchExcerptText(const FirstMismatch& mismatch) {
+  if (mismatch.Kind == MismatchKind::kNone) return "";
+  const MismatchExcerpt& e = mismatch.Excerpt;
+  const auto side = [&e](const char* name, const uint8_t* bytes, size_t count) {
+    return FormatC("%s from byte %" PRId64 ": %s", name, e.Offset,
+                   count == 0 ? "(none)" : HexBytes(bytes, count).c_str());
+  };
+  return side("expected", e.Expected.data(), e.ExpectedLength) + "\n" +
+         side("received", e.Received.data(), e.ReceivedLength);
+}
+
 std::string PortDetailsText(const PortCounters& port) {
   std::string text = PortLabel(port.PortNumber) + ": " + VerdictName(VerdictSinceStart(port));
   AppendFormatC(&text, "\nPackets: %" PRId64 ", good %" PRId64 ", errors %" PRId64,
@@ -43,14 +69,12 @@ std::string PortDetailsText(const PortCounters& port) {
       {"Length mismatch", port.LengthMismatchCount}, {"Data mismatch", port.DataMismatchCount},
   };
   for (const auto& [name, count] : causes) AppendFormatC(&text, "\n  %s: %" PRId64, name, count);
-  text += "\nLine errors:";
-  for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
-    AppendFormatC(&text, "%s %s %" PRId64, kind == 0 ? "" : ",", kLineErrorKindNames[kind],
-                  port.LineErrorCount[static_cast<size_t>(kind)]);
-  }
+  text += "\nLine errors: " + LineErrorCountsText(port);
   AppendFormatC(&text, "\nTimeouts: read %" PRId64 ", write %" PRId64, port.ReadTimeoutCount,
                 port.WriteTimeoutCount);
   text += "\nFirst mismatch: " + FirstMismatchText(port.Mismatch);
+  const std::string excerpt = MismatchExcerptText(port.Mismatch);
+  if (!excerpt.empty()) text += "\n" + excerpt;
   return text;
 }
 

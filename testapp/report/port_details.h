@@ -6,6 +6,8 @@
 #ifndef QUARNEX_REPORT_PORT_DETAILS_H_
 #define QUARNEX_REPORT_PORT_DETAILS_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "testapp/report/port_counters.h"
@@ -20,9 +22,23 @@ const char* LineErrorKindName(int kind);
 // received" for a short read, "none" before any.
 std::string FirstMismatchText(const FirstMismatch& mismatch);
 
+// "break 7, framing 8, overrun 9, receive overflow 10, parity 11,
+// transmit full 12": the port's line errors since Start by kind.
+std::string LineErrorCountsText(const PortCounters& port);
+
+// The bytes in hex, two lower-case digits each, one space between:
+// "41 42 ff".
+std::string HexBytes(const uint8_t* bytes, size_t count);
+
+// Two lines, without a line end after the last:
+//   "expected from byte 337: 51 52 53 ..."
+//   "received from byte 337: 51 52 ff ..."
+// a side without bytes reads "(none)"; "" before any mismatch.
+std::string MismatchExcerptText(const FirstMismatch& mismatch);
+
 // Several lines, the port's label and verdict first, then the six causes
 // under the log's own names ("Write failed: 0", ...), the line errors by
-// kind, the read and write timeouts, and the first mismatch.
+// kind, the read and write timeouts, and the first mismatch with its bytes.
 std::string PortDetailsText(const PortCounters& port);
 
 }  // namespace quarnex

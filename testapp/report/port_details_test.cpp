@@ -23,7 +23,12 @@ TEST(PortDetailsTest, NamesEveryCauseLineErrorKindTimeoutAndTheFirstMismatch) {
   port.LineErrorCount = {7, 8, 9, 10, 11, 12};
   port.ReadTimeoutCount = 13;
   port.WriteTimeoutCount = 14;
-  port.Mismatch = {MismatchKind::kData, 17, 345};
+  port.Mismatch = {MismatchKind::kData, 17, 345, {}};
+  port.Mismatch.Excerpt.Offset = 337;
+  port.Mismatch.Excerpt.ExpectedLength = 3;
+  port.Mismatch.Excerpt.Expected = {0x51, 0x52, 0x53};
+  port.Mismatch.Excerpt.ReceivedLength = 2;
+  port.Mismatch.Excerpt.Received = {0x51, 0xff};
   EXPECT_EQ(PortDetailsText(port),
             "Quarnex02: failed\n"
             "Packets: 120, good 100, errors 20\n"
@@ -36,13 +41,25 @@ TEST(PortDetailsTest, NamesEveryCauseLineErrorKindTimeoutAndTheFirstMismatch) {
             "Line errors: break 7, framing 8, overrun 9, receive overflow 10, parity 11, "
             "transmit full 12\n"
             "Timeouts: read 13, write 14\n"
-            "First mismatch: packet 17, byte 345");
+            "First mismatch: packet 17, byte 345\n"
+            "expected from byte 337: 51 52 53\n"
+            "received from byte 337: 51 ff");
+}
+
+TEST(PortDetailsTest, AnExcerptSideWithoutBytesSaysSo) {
+  FirstMismatch mismatch{MismatchKind::kLength, 3, 0, {}};
+  EXPECT_EQ(MismatchExcerptText(mismatch),
+            "expected from byte 0: (none)\nreceived from byte 0: (none)");
+  EXPECT_EQ(MismatchExcerptText({}), "");
+  const uint8_t bytes[] = {0x00, 0x0a, 0xa0, 0xff};
+  EXPECT_EQ(HexBytes(bytes, 4), "00 0a a0 ff");
+  EXPECT_EQ(HexBytes(bytes, 0), "");
 }
 
 TEST(PortDetailsTest, FirstMismatchByKind) {
   EXPECT_EQ(FirstMismatchText({}), "none");
-  EXPECT_EQ(FirstMismatchText({MismatchKind::kData, 1, 0}), "packet 1, byte 0");
-  EXPECT_EQ(FirstMismatchText({MismatchKind::kLength, 3, 1000}), "packet 3, 1000 bytes received");
+  EXPECT_EQ(FirstMismatchText({MismatchKind::kData, 1, 0, {}}), "packet 1, byte 0");
+  EXPECT_EQ(FirstMismatchText({MismatchKind::kLength, 3, 1000, {}}), "packet 3, 1000 bytes received");
 }
 
 TEST(PortDetailsTest, LineErrorKindNamesFollowTheLineStatusOrder) {

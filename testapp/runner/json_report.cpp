@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 
+#include "testapp/report/port_details.h"
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -71,6 +72,36 @@ void AppendCounters(std::string* out, const PortFigures& port) {
   out->push_back('}');
 }
 
+// Line errors since Start by kind, under the names of the kinds.
+void AppendLineErrors(std::string* out, const PortCounters& c) {
+  static constexpr const char* kKeys[kLineErrorKindCount] = {
+      "break", "framing", "overrun", "receive_overflow", "parity", "transmit_full"};
+  AppendKey(out, "line_errors");
+  out->push_back('{');
+  for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
+    AppendInt(out, kKeys[kind], c.LineErrorCount[static_cast<size_t>(kind)]);
+  }
+  out->push_back('}');
+}
+
+// The first mismatch since Start with the bytes around it in hex; null
+// before any.
+void AppendFirstMismatch(std::string* out, const FirstMismatch& m) {
+  AppendKey(out, "first_mismatch");
+  if (m.Kind == MismatchKind::kNone) {
+    out->append("null");
+    return;
+  }
+  out->push_back('{');
+  AppendText(out, "kind", m.Kind == MismatchKind::kData ? "data" : "length");
+  AppendInt(out, "packet", m.Packet);
+  AppendInt(out, "offset", m.Offset);
+  AppendInt(out, "excerpt_offset", m.Excerpt.Offset);
+  AppendText(out, "expected", HexBytes(m.Excerpt.Expected.data(), m.Excerpt.ExpectedLength));
+  AppendText(out, "received", HexBytes(m.Excerpt.Received.data(), m.Excerpt.ReceivedLength));
+  out->push_back('}');
+}
+
 // The fields every port object has, without its closing brace.
 void AppendPortFields(std::string* out, const PortFigures& port, const RunFigures& run) {
   out->push_back('{');
@@ -80,6 +111,8 @@ void AppendPortFields(std::string* out, const PortFigures& port, const RunFigure
   AppendBool(out, "open", port.open);
   AppendBool(out, "lost", port.lost);
   AppendCounters(out, port);
+  AppendLineErrors(out, port.counters);
+  AppendFirstMismatch(out, port.counters.Mismatch);
   const std::optional<double> average = AveragePacketMs(port.counters);
   const bool any_good = average.has_value();
   AppendNumber(out, "total_packet_time_ms", port.counters.TotalPacketTime, kMsDecimals);

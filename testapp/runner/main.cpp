@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/driver/device_map.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/runner/pass_fail.h"
 #include "testapp/runner/runner.h"
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
     return kExitPass;
   }
   ApplyRunnerOverrides(options, &GlobalSettings());
+  // The ports --device names open those devices; the others keep the
+  // default backend.
+  SetDeviceMap(options.devices);
 
   // Standard output carries only reports and the summary: the runner keeps
   // its own handle on it and points descriptor 1 at standard error, where

@@ -20,6 +20,8 @@ const char* EndReasonName(EndReason reason) {
       return "ports_done";
     case EndReason::kSignal:
       return "signal";
+    case EndReason::kFirstError:
+      return "first_error";
     case EndReason::kStopped:
       return "stopped";
     case EndReason::kRunning:

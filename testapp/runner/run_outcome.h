@@ -26,13 +26,14 @@ enum class EndReason {
   kPackets,     // every port reached --packets (or was closed)
   kPortsDone,   // every port was closed or reached the packet limit on its own
   kSignal,      // Ctrl+C or SIGTERM
+  kFirstError,  // --stop-on-error: a port judged a bad packet
   // Only in the results the window saves:
   kStopped,  // the window's Stop
   kRunning,  // saved while the run goes on
 };
 
-// "not_started", "duration", "packets", "ports_done", "signal", "stopped"
-// or "running".
+// "not_started", "duration", "packets", "ports_done", "signal",
+// "first_error", "stopped" or "running".
 const char* EndReasonName(EndReason reason);
 
 // The settings the run used, after the overrides and after Start (which

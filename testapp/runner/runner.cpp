@@ -63,6 +63,13 @@ bool AllPortsDone(const std::vector<int>& slots, int32_t packets) {
   return true;
 }
 
+// True when an opened port judged a packet bad.
+bool AnyPortFailedAPacket(const std::vector<int>& slots) {
+  return std::any_of(slots.begin(), slots.end(), [](int slot) {
+    return Run().Ports[static_cast<size_t>(slot)].ErrorCount.load() > 0;
+  });
+}
+
 // Reports of one run to one stream, in the form the options ask for.
 class Reporter {
  public:
@@ -137,6 +144,7 @@ EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const 
   for (;;) {
     const double now = SteadyMilliseconds();
     if (stop.Requested()) return EndReason::kSignal;
+    if (options.stop_on_error && AnyPortFailedAPacket(opened)) return EndReason::kFirstError;
     if (now >= deadline) return EndReason::kDuration;
     if (options.packets_per_port && AllPortsDone(opened, *options.packets_per_port)) {
       return EndReason::kPackets;
@@ -201,6 +209,9 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   }
 
   SetConfigOverrides(options.config_overrides);
+  // The first bad packet holds every port at once; the loop below then
+  // ends the run.
+  Run().PauseOnError.store(options.stop_on_error ? 1 : 0);
   const bool started = StartHeadlessRun();
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);
@@ -243,7 +254,10 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
 
   outcome.messages = messages.Messages();
   outcome.log_error = log_error;
-  outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);
+  // A run ended by its first bad packet fails, whatever --max-errors allows.
+  outcome.exit_status = outcome.end_reason == EndReason::kFirstError
+                            ? kExitFail
+                            : ExitStatusFor(outcome.figures, outcome.run.limits);
   reporter.Summary(outcome);
   SetEngineOutputs(nullptr, nullptr);
   return outcome.exit_status;

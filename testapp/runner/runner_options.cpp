@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "testapp/platform/message_quote.h"
 #include "testapp/report/text_format.h"
@@ -134,6 +135,18 @@ bool SetConfigEntry(std::string_view value, RunnerOptions* o, std::string* expec
   return true;
 }
 
+// A port and the device it opens, as the window's Port... dialog maps them.
+bool SetDevice(std::string_view value, RunnerOptions* o, std::string* expected) {
+  DeviceMapEntry entry;
+  std::string problem;
+  if (!ParseDeviceEntry(value, &entry, &problem)) {
+    *expected = "N=PATH or N=PATH,loop (" + problem + ")";
+    return false;
+  }
+  PutDeviceEntry(&o->devices, std::move(entry));
+  return true;
+}
+
 bool SetInterval(std::string_view value, RunnerOptions* o, std::string* expected) {
   *expected = "seconds above 0, such as 1 or 0.5";
   return ParsePositive(value, kMaxSeconds, &o->interval_s);
@@ -228,6 +241,12 @@ const OptionSpec kOptions[] = {
     {"--set", "KEY=VALUE", SetConfigEntry, nullptr,
      "a quarnex.cfg entry over the file for this run (repeatable)",
      [](const Settings&) { return std::string("the file alone"); }},
+    {"--device", "N=PATH", SetDevice, nullptr,
+     "port N opens the serial device PATH (sim: the simulated adapter; ,loop after PATH: "
+     "the UART's internal loopback, no plug needed); repeatable",
+     [](const Settings&) {
+       return std::string("the window's map, else QUARNEX_TTY_DIR or the simulated adapter");
+     }},
     {"--duration", "S", SetDuration, nullptr, "end the run after S seconds",
      [](const Settings&) { return std::string("run until Ctrl+C"); }},
     {"--packets", "N", SetPackets, nullptr, "end the run once every port has judged N packets",
@@ -246,6 +265,8 @@ const OptionSpec kOptions[] = {
     {"--min-throughput", "PCT", SetMinThroughput, nullptr,
      "a port below PCT % of the line rate fails",
      [](const Settings&) { return std::string("no limit"); }},
+    {"--stop-on-error", nullptr, nullptr, &RunnerOptions::stop_on_error,
+     "end the run at the first bad packet of any port, and fail", NoDefault},
     {"--help", nullptr, nullptr, &RunnerOptions::help, "show this text and exit", NoDefault},
     {"--version", nullptr, nullptr, &RunnerOptions::version, "show the version and exit",
      NoDefault},
@@ -361,7 +382,8 @@ std::string RunnerHelpText(const Settings& stored) {
   }
   text +=
       "\nExit status: 0 every port stayed inside the limits, 1 a port broke a limit,\n"
-      "judged no good packet or could not be opened, 2 the run could not start,\n"
+      "judged no good packet or could not be opened, or --stop-on-error met a bad\n"
+      "packet, 2 the run could not start,\n"
       "3 a bad command line.\n"
       "Ctrl+C or SIGTERM ends the run as Stop does; a second one exits at once.\n";
   return text;

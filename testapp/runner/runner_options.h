@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "testapp/driver/device_map.h"
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_state.h"
 
@@ -45,6 +46,9 @@ struct RunnerOptions {
   std::optional<uint32_t> update_interval_ms;
   // --set KEY=VALUE, in order: quarnex.cfg entries applied over the file.
   std::vector<std::pair<std::string, std::string>> config_overrides;
+  // --device N=PATH[,loop], in order: the device each port opens; a later
+  // entry of the same port replaces an earlier one.
+  DeviceMap devices;
 
   // How the run ends; with neither, Ctrl+C or SIGTERM ends it.
   std::optional<double> duration_s;
@@ -60,6 +64,9 @@ struct RunnerOptions {
   // Pass or fail.
   int32_t max_errors = kDefaultMaxErrors;
   std::optional<double> min_throughput_pct;
+  // --stop-on-error: the first bad packet of any port ends the run, which
+  // then fails.
+  bool stop_on_error = false;
 
   bool help = false;
   bool version = false;

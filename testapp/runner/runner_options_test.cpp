@@ -58,6 +58,12 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
                                  "--set=Parity=1",
                                  "--set",
                                  "BitRate=64000",
+                                 "--device",
+                                 "2=/dev/ttyUSB1",
+                                 "--device=1=/dev/serial/by-id/usb-x-if00,loop",
+                                 "--device",
+                                 "2=sim",
+                                 "--stop-on-error",
                                  "--quiet"});
   EXPECT_EQ(o.port_index, 3);
   EXPECT_EQ(o.port_count, 8);
@@ -78,6 +84,9 @@ TEST(RunnerOptionsTest, ValuesAreTakenFromTheNextArgumentOrAfterEquals) {
   using Entries = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(o.config_overrides,
             (Entries{{"BitRate", "921600"}, {"Parity", "1"}, {"BitRate", "64000"}}));
+  // One device per port, the last one named.
+  EXPECT_EQ(FormatDeviceMap(o.devices), "1=/dev/serial/by-id/usb-x-if00,loop\n2=sim\n");
+  EXPECT_TRUE(o.stop_on_error);
 }
 
 TEST(RunnerOptionsTest, PortRanges) {
@@ -136,6 +145,11 @@ TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
       {{"--set", "BitRate="}, "--set"},
       {{"--set", "=5"}, "--set"},
       {{"--set", "BitRate=" + std::string(100, '9')}, "--set"},
+      {{"--device", "/dev/ttyUSB0"}, "--device"},
+      {{"--device", "1000=/dev/ttyUSB0"}, "--device"},
+      {{"--device", "1="}, "--device"},
+      {{"--device", "1=/" + std::string(5000, 'd')}, "longer than 4095"},
+      {{"--stop-on-error=1"}, "--stop-on-error"},
       // A huge or hostile value is quoted cut, on one line.
       {{"--mode", std::string(120000, 'm')}, "--mode"},
       {{"--ports", "1\n\x1b[2J"}, "--ports"},
@@ -198,7 +212,8 @@ TEST(RunnerOptionsTest, HelpListsEveryOptionWithTheStoredDefaults) {
   for (const char* option :
        {"--ports", "--mode", "--packet-size", "--file", "--no-file", "--pause-after", "--delay",
         "--update-interval", "--duration", "--packets", "--interval", "--json", "--quiet", "--log",
-        "--no-log", "--max-errors", "--min-throughput", "--help", "--version"}) {
+        "--no-log", "--max-errors", "--min-throughput", "--device", "--stop-on-error", "--help",
+        "--version"}) {
     EXPECT_NE(help.find(std::string("  ") + option + " "), std::string::npos) << option;
   }
   EXPECT_NE(help.find("now 4-6"), std::string::npos);

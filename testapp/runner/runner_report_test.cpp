@@ -59,6 +59,13 @@ RunFigures ThreePorts(double expected_ms = 9.0) {
   run.ports.push_back(Port(1, 100, 100, 0, 1000.0));
   PortFigures second = Port(2, 100, 98, 2, 980.0);
   second.counters.DataMismatchCount = 2;
+  second.counters.LineErrorCount[kLineFraming] = 4;
+  second.counters.Mismatch = {MismatchKind::kData, 7, 20, {}};
+  second.counters.Mismatch.Excerpt.Offset = 12;
+  second.counters.Mismatch.Excerpt.ExpectedLength = 2;
+  second.counters.Mismatch.Excerpt.Expected = {0x4d, 0x4e};
+  second.counters.Mismatch.Excerpt.ReceivedLength = 2;
+  second.counters.Mismatch.Excerpt.Received = {0x4d, 0x0e};
   second.last_comm_error = "Framing error, ";
   run.ports.push_back(second);
   run.ports.push_back(NotOpened(3));
@@ -191,6 +198,19 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   EXPECT_DOUBLE_EQ(second["avg_ms"].toDouble(), 10.0);
   EXPECT_DOUBLE_EQ(second["throughput_pct"].toDouble(), 90.0);
   EXPECT_EQ(second["last_comm_error"].toString(), "Framing error, ");
+  // Line errors by kind, and where the first bad packet differed.
+  const QJsonObject line_errors = second["line_errors"].toObject();
+  EXPECT_EQ(line_errors.size(), kLineErrorKindCount);
+  EXPECT_EQ(line_errors["framing"].toInt(), 4);
+  EXPECT_EQ(line_errors["receive_overflow"].toInt(-1), 0);
+  const QJsonObject mismatch = second["first_mismatch"].toObject();
+  EXPECT_EQ(mismatch["kind"].toString(), "data");
+  EXPECT_EQ(mismatch["packet"].toInt(), 7);
+  EXPECT_EQ(mismatch["offset"].toInt(), 20);
+  EXPECT_EQ(mismatch["excerpt_offset"].toInt(), 12);
+  EXPECT_EQ(mismatch["expected"].toString(), "4d 4e");
+  EXPECT_EQ(mismatch["received"].toString(), "4d 0e");
+  EXPECT_TRUE(ports[0].toObject()["first_mismatch"].isNull());
   EXPECT_FALSE(second["pass"].toBool());
   EXPECT_EQ(second["failures"].toArray()[0].toString(), "errors 2 above 0");
 
@@ -292,6 +312,14 @@ TEST(TextReportTest, SummaryNamesEveryPortsVerdictAndTheErrorCauses) {
   EXPECT_NE(text.find("Quarnex02 errors by cause: write failed 0, write aborted 0, read failed 0, "
                       "read aborted 0, length mismatch 0, data mismatch 2"),
             std::string::npos);
+  EXPECT_NE(text.find("Quarnex02 first mismatch: packet 7, byte 20\n"
+                      "  expected from byte 12: 4d 4e\n"
+                      "  received from byte 12: 4d 0e\n"
+                      "Quarnex02 line errors: break 0, framing 4, overrun 0, receive overflow 0, "
+                      "parity 0, transmit full 0\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("Quarnex01 line errors"), std::string::npos) << "a clean line says nothing";
   EXPECT_NE(text.find("Result: FAIL, 1 of 3 ports inside the limits"), std::string::npos);
 }
 

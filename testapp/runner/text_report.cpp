@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <optional>
 
+#include "testapp/report/port_details.h"
 #include "testapp/report/row_text.h"
 #include "testapp/report/text_format.h"
 #include "testapp/runner/json_report.h"
@@ -72,6 +73,9 @@ std::string EndText(const RunOutcome& outcome) {
                      outcome.figures.elapsed_s);
     case EndReason::kSignal:
       return FormatC("Run ended after %.1f s: stopped by a signal.", outcome.figures.elapsed_s);
+    case EndReason::kFirstError:
+      return FormatC("Run ended after %.1f s: stopped at the first bad packet.",
+                     outcome.figures.elapsed_s);
     case EndReason::kStopped:
       return FormatC("Run ended after %.1f s: stopped.", outcome.figures.elapsed_s);
     case EndReason::kRunning:
@@ -94,6 +98,30 @@ std::string TimeoutsText(const PortFigures& port) {
   if (port.read_timeouts == 0 && port.write_timeouts == 0) return "";
   return FormatC("; of these timed out: read %" PRId64 ", write %" PRId64, port.read_timeouts,
                  port.write_timeouts);
+}
+
+// "Quarnex01 first mismatch: packet 12, byte 300" and the bytes around it,
+// each on its own line; "" before any.
+std::string MismatchLines(const PortFigures& port) {
+  const FirstMismatch& m = port.counters.Mismatch;
+  if (m.Kind == MismatchKind::kNone) return "";
+  std::string text = port.label + " first mismatch: " + FirstMismatchText(m) + "\n";
+  const std::string excerpt = MismatchExcerptText(m);
+  size_t start = 0;
+  while (start < excerpt.size()) {
+    const size_t end = std::min(excerpt.find('\n', start), excerpt.size());
+    text += "  " + excerpt.substr(start, end - start) + "\n";
+    start = end + 1;
+  }
+  return text;
+}
+
+// "Quarnex01 line errors: break 0, framing 2, ..." when the line reported
+// any since Start; "" otherwise.
+std::string LineErrorLine(const PortFigures& port) {
+  const auto& counts = port.counters.LineErrorCount;
+  if (std::all_of(counts.begin(), counts.end(), [](int64_t n) { return n == 0; })) return "";
+  return port.label + " line errors: " + LineErrorCountsText(port.counters) + "\n";
 }
 
 }  // namespace
@@ -215,6 +243,7 @@ std::string TextSummary(const RunOutcome& outcome) {
                     c.ReadAbortedCount, c.LengthMismatchCount, c.DataMismatchCount,
                     TimeoutsText(port).c_str());
     }
+    causes += MismatchLines(port) + LineErrorLine(port);
   }
   AppendFormatC(&out, "%-*s%*lld%*lld\n", kPortWidth, "Total", kPacketsWidth, packets, kErrorsWidth,
                 errors);
