@@ -175,6 +175,19 @@ int ApplyConfigKey(const char* key, const char* value) {
   return 1;
 }
 
+void ApplyConfigKeyToBlock(const char* key, const char* value, DeviceConfigBlock* block) {
+  for (const ConfigKey& entry : kConfigKeyTable) {
+    if (std::strcmp(entry.key, key) != 0) continue;
+    const int32_t number = ParseConfigInt(value);
+    if (entry.destination == Destination::kBlock32) {
+      StoreU32(block->bytes, entry.offset, static_cast<uint32_t>(number));
+    } else if (entry.destination == Destination::kBlock8) {
+      block->bytes[entry.offset] = static_cast<uint8_t>(number);
+    }
+    return;
+  }
+}
+
 void ApplyStripSyncIdlePreset(DeviceConfigBlock* block) {
   uint8_t* bytes = block->bytes;
   const uint8_t characters[kPresetEntries] = {

@@ -93,6 +93,12 @@ void ResetTesterOptions();
 // NUL-terminated and only read during the call.
 int ApplyConfigKey(const char* key, const char* value);
 
+// Applies one entry to `block` as ApplyConfigKey applies it to the global
+// block; the tester's options, ignored and unknown keys change nothing. For
+// readers that must leave the run's block and options alone, such as the
+// window's Port dialog, which shows the line the next run will set up.
+void ApplyConfigKeyToBlock(const char* key, const char* value, DeviceConfigBlock* block);
+
 // Whether `key` names an entry of the key table (exact, case-sensitive).
 bool IsConfigKey(std::string_view key);
 

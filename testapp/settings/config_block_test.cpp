@@ -106,6 +106,33 @@ TEST_F(ConfigBlockTest, OptionKeysWriteTheTesterOptions) {
   ExpectOnly(0, 0, 0);
 }
 
+// The Port dialog reads quarnex.cfg into a block of its own: every key must
+// land where a run's read puts it, and nothing may reach the run's block or
+// options.
+TEST_F(ConfigBlockTest, ApplyingToABlockOfOnesOwnWritesWhatARunWritesAndNothingElse) {
+  const char* keys[] = {
+      "Lim", "Framing", "ClockMode", "RxCharacterSize", "TxCharacterSize", "Parity", "RTS", "DTR",
+      "MergeFrames", "Oscillator", "RxClock", "TxClock", "TRxCSource", "TRxCIO", "BitRate",
+      "BrgSource", "SyncCharacter1", "SyncCharacter2", "Crc", "CrcPresetIO", "zvlIdleSync",
+      "ClockEncoding", "SdlcAddressSearchMode", "SdlcAddress", "DpllCmd", "AutoRTSDeactivation",
+      "SdlcDmaReadMultipleFrames", "SyncCharSize6Or12", "InhibitSyncLoad", "UseDmaRead",
+      "UseDmaWrite", "Loopback", "Echo", "OverlapWrite", "OverlapRead", "OverlapIoctl",
+      "IoctlIndex", "NumberOverlap", "AutoDcdCts", "StripSyncIdle", "bitrate", "Unknown"};
+  for (const char* key : keys) {
+    SCOPED_TRACE(key);
+    std::memset(GlobalConfigBlock().bytes, kFill, kConfigBlockSize);
+    ApplyConfigKey(key, "-123456789\n");
+    DeviceConfigBlock own;
+    std::memset(own.bytes, kFill, kConfigBlockSize);
+    const DeviceConfigBlock run_block = GlobalConfigBlock();
+    ResetOptions();
+    ApplyConfigKeyToBlock(key, "-123456789\n", &own);
+    EXPECT_EQ(std::memcmp(own.bytes, run_block.bytes, kConfigBlockSize), 0);
+    EXPECT_EQ(std::memcmp(GlobalConfigBlock().bytes, run_block.bytes, kConfigBlockSize), 0);
+    ExpectOptionsZero();
+  }
+}
+
 TEST_F(ConfigBlockTest, StripSyncIdlePresetFillsThreeEntries) {
   struct PresetCase {
     uint32_t rx_character_size;
