@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "testapp/driver/device_map.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_io.h"
+#include "testapp/ui/device_map_store.h"
 
 namespace quarnex {
 namespace {
@@ -149,6 +151,38 @@ class QSettingsStoreTest : public QObject {
     QVERIFY(std::memcmp(&loaded.Port, &saved.Port, sizeof(PortSettings)) == 0);
     QCOMPARE(loaded.PacketSize, 65536);
     QCOMPARE(loaded.Timeouts.ReadTotalTimeoutConstant, 0xFFFFFFFFu);
+  }
+
+  // The map's text holds what an INI file treats specially: "," (a list),
+  // "=", quotes, backslashes, blanks and non-ASCII names.
+  void TheDeviceMapSurvivesARestart() {
+    DeviceMap map;
+    PutDeviceEntry(&map, {1, "/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0", true});
+    PutDeviceEntry(&map, {2, "/tmp/my ports/a=b,c;\"d\"\\e", false});
+    PutDeviceEntry(&map, {128, "/dev/serial/by-id/usb-Gr\xc3\xbcn_Adapter-if00", true});
+    {
+      QSettingsStore store;
+      QVERIFY(SaveDeviceMap(store, map));
+    }
+    const std::string text = FormatDeviceMap(map);
+    QCOMPARE(ReadInFreshProcess({"b", "DeviceMap"}),
+             QStringList(
+                 {"b DeviceMap " + QString::fromLatin1(QByteArray::fromStdString(text).toHex())}));
+    QSettingsStore store;
+    QCOMPARE(FormatDeviceMap(LoadDeviceMap(store)), text);
+  }
+
+  // Typed by hand without the quotes QSettings writes, ",loop" makes the
+  // value a list: not believed, so no map rather than a wrong one.
+  void AHandWrittenDeviceMapWithACommaIsNotBelieved() {
+    const QString path = QSettingsStore().FileName();
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nDeviceMap=@ByteArray(1=/dev/ttyUSB0\\n2=/dev/ttyS0,loop\\n)\n");
+    file.close();
+    QSettingsStore store;
+    QCOMPARE(FormatDeviceMap(LoadDeviceMap(store)), std::string());
   }
 
   void ReadBinaryNeverWritesPastSize() {
