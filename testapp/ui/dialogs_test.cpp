@@ -7,13 +7,17 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "testapp/ui/about_dialog.h"
 #include "testapp/ui/options_dialog.h"
+#include "testapp/ui/port_dialog.h"
 #include "testapp/ui/received_data_dialog.h"
 #include "testapp/ui/test_settings_dialog.h"
 #include "testapp/ui/timeouts_dialog.h"
@@ -36,6 +40,50 @@ TestDialogValues Values(int32_t mode, const char* file = "/data/file") {
   std::strcpy(v.Test.FileName, file);
   v.Test.FileNameLength = static_cast<uint8_t>(std::strlen(file));
   return v;
+}
+
+QStringList ItemTexts(const QComboBox* combo) {
+  QStringList texts;
+  for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+  return texts;
+}
+
+// A fake /dev and /sys with one USB adapter (by-id link and node), one
+// 16550 port, one modem, and a ttyS port without a UART.
+struct FakeDeviceTree {
+  QTemporaryDir dir;
+  QString dev;
+
+  bool Make() {
+    namespace fs = std::filesystem;
+    if (!dir.isValid()) return false;
+    const fs::path root = dir.path().toStdString();
+    dev = QString::fromStdString((root / "dev").string());
+    std::error_code error;
+    fs::create_directories(root / "dev" / "serial" / "by-id", error);
+    for (const char* node : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM0"}) {
+      std::ofstream(root / "dev" / node) << "";
+    }
+    for (const auto& [port, type] : {std::pair{"ttyS0", "4\n"}, std::pair{"ttyS1", "0\n"}}) {
+      fs::create_directories(root / "sys" / "class" / "tty" / port, error);
+      std::ofstream(root / "sys" / "class" / "tty" / port / "type") << type;
+    }
+    fs::create_symlink("../../ttyUSB0",
+                       root / "dev" / "serial" / "by-id" / "usb-FTDI_FT232R_A50285BI-if00-port0",
+                       error);
+    return !error;
+  }
+  SerialRoots Roots() const { return {dev.toStdString(), (dir.path() + "/sys").toStdString()}; }
+  QString ById() const { return dev + "/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0"; }
+};
+
+constexpr char kGone[] = "/dev/serial/by-id/usb-Quarnex_Gone_0001-if00-port0";
+
+PortDialogValues PortValues() {
+  PortDialogValues values{1, 3, {}};
+  PutDeviceEntry(&values.Map, {3, kGone, false});
+  PutDeviceEntry(&values.Map, {7, "/dev/ttyS5", true});  // outside the range
+  return values;
 }
 
 }  // namespace
@@ -183,6 +231,102 @@ class DialogsTest : public QObject {
     });
     Child<QPushButton>(&dialog, "button1014")->click();
     QCOMPARE(Child<QLineEdit>(&dialog, "edit1013")->text(), QString("/kept"));
+  }
+
+  // What the machine offers, what is mapped, and what is missing, as the
+  // user first sees it; Cancel hands the record back untouched.
+  void PortDialogListsTheMachinesDevicesAndMarksMissingOnes() {
+    FakeDeviceTree tree;
+    QVERIFY(tree.Make());
+    PortDialogValues values = PortValues();
+    PutDeviceEntry(&values.Map, {2, tree.ById().toStdString(), true});
+    PortDialogFacts facts;
+    facts.found = FindSerialDevices(tree.Roots());
+    facts.line.file_read = true;
+    facts.line.bit_rate = 115200;
+    facts.line.data_bits = 8;
+    PortDialog dialog(values, facts);
+    QCOMPARE(dialog.windowTitle(), QString("Port Settings"));
+    QCOMPARE(Child<QLabel>(&dialog, "lineSettings")->text(),
+             QString("115200 bit/s, 8 data bits, no parity, no flow control"));
+
+    auto* table = Child<QTableWidget>(&dialog, "portTable");
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->item(0, 0)->text(), QString("Quarnex01"));
+    QCOMPARE(table->item(2, 0)->text(), QString("Quarnex03"));
+    const QStringList expected = {
+        "Simulated adapter",
+        "usb-FTDI_FT232R_A50285BI-if00-port0 (" + tree.dev + "/ttyUSB0)",
+        tree.dev + "/ttyS0",
+        tree.dev + "/ttyACM0",
+        QString(kGone) + " (missing)",
+    };
+    for (int port = 1; port <= 3; ++port) {
+      QCOMPARE(ItemTexts(Child<QComboBox>(&dialog, qPrintable(QString("device%1").arg(port)))),
+               expected);
+    }
+    QCOMPARE(Child<QComboBox>(&dialog, "device1")->currentText(), QString("Simulated adapter"));
+    QVERIFY(!Child<QCheckBox>(&dialog, "loop1")->isEnabled());
+    QCOMPARE(Child<QComboBox>(&dialog, "device2")->currentText(), expected[1]);
+    QVERIFY(Child<QCheckBox>(&dialog, "loop2")->isEnabled());
+    QVERIFY(Child<QCheckBox>(&dialog, "loop2")->isChecked());
+    QCOMPARE(Child<QComboBox>(&dialog, "device3")->currentText(), expected[4]);
+    QVERIFY(!Child<QCheckBox>(&dialog, "loop3")->isChecked());
+
+    Child<QComboBox>(&dialog, "device1")->setCurrentIndex(2);
+    Child<QPushButton>(&dialog, "button2")->click();
+    QCOMPARE(dialog.result(), 2);
+    QCOMPARE(FormatDeviceMap(dialog.Values().Map), FormatDeviceMap(values.Map));
+
+    // Without quarnex.cfg it says so, and what the run uses instead.
+    PortDialogFacts unread;
+    unread.line.problem = "quarnex.cfg: no such file";
+    PortDialog empty(values, unread);
+    QCOMPARE(Child<QLabel>(&empty, "lineSettings")->text(),
+             QString("quarnex.cfg: no such file; the run uses an empty configuration:\n"
+                     "no BitRate (unpaced; a serial port keeps its rate), 5 data bits, "
+                     "no parity, no flow control"));
+  }
+
+  void PortDialogOkTakesTypedPathsAndRefusesWhatAMapCannotHold() {
+    PortDialog dialog(PortValues(), PortDialogFacts{});
+    auto* device1 = Child<QComboBox>(&dialog, "device1");
+    auto* loop1 = Child<QCheckBox>(&dialog, "loop1");
+    device1->setEditText("pts/5");
+    QVERIFY(loop1->isEnabled());
+    loop1->setChecked(true);
+    auto* device3 = Child<QComboBox>(&dialog, "device3");
+    QCOMPARE(ItemTexts(device3), QStringList({"Simulated adapter", QString(kGone) + " (missing)"}));
+    device3->setEditText("");
+    Child<QPushButton>(&dialog, "button1")->click();
+    QCOMPARE(dialog.result(), 0);
+    QVERIFY(!Child<QLabel>(&dialog, "problems")->isHidden());
+    QCOMPARE(Child<QLabel>(&dialog, "problems")->text(),
+             QString("Quarnex01: a device path starts with /\n"
+                     "Quarnex03: choose a device or type its path"));
+    QCOMPARE(FormatDeviceMap(dialog.Values().Map), FormatDeviceMap(PortValues().Map));
+
+    // Back on the simulated adapter the tick goes: its ports have plugs.
+    auto* device2 = Child<QComboBox>(&dialog, "device2");
+    auto* loop2 = Child<QCheckBox>(&dialog, "loop2");
+    device2->setEditText("/dev/ttyUSB3");
+    loop2->setChecked(true);
+    device2->setCurrentIndex(0);
+    QVERIFY(!loop2->isEnabled());
+    QVERIFY(!loop2->isChecked());
+    device2->setEditText("  /dev/ttyUSB3 ");
+
+    device1->setEditText("/dev/pts/5");
+    device3->setCurrentIndex(1);
+    Child<QPushButton>(&dialog, "button1")->click();
+    QCOMPARE(dialog.result(), 1);
+    QVERIFY(Child<QLabel>(&dialog, "problems")->isHidden());
+    DeviceMap expected;
+    PutDeviceEntry(&expected, {1, "/dev/pts/5", true});
+    PutDeviceEntry(&expected, {2, "/dev/ttyUSB3", false});
+    PutDeviceEntry(&expected, {3, kGone, false});  // missing, and kept
+    PutDeviceEntry(&expected, {7, "/dev/ttyS5", true});
+    QCOMPARE(FormatDeviceMap(dialog.Values().Map), FormatDeviceMap(expected));
   }
 
   void OptionsShowAndReadTheSettings() {

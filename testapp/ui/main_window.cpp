@@ -16,18 +16,22 @@
 #include <string>
 
 #include "testapp/driver/control_codes.h"
+#include "testapp/driver/device_map.h"
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
+#include "testapp/settings/configure_port.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/about_dialog.h"
 #include "testapp/ui/app_icon.h"
+#include "testapp/ui/device_map_store.h"
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/options_dialog.h"
+#include "testapp/ui/port_dialog.h"
 #include "testapp/ui/received_data_dialog.h"
 #include "testapp/ui/results_export.h"
 #include "testapp/ui/test_settings_dialog.h"
@@ -57,7 +61,7 @@ struct MenuItemSpec {
 };
 
 constexpr MenuItemSpec kMenuItems[] = {
-    {"&Settings", kIdPortSettings, "&Port...\tCtrl+P", nullptr, false},
+    {"&Settings", kIdPortSettings, "&Port...\tCtrl+P", "Ctrl+P", false},
     {"&Settings", kIdTestSettings, "&Test...\tCtrl+T", "Ctrl+T", false},
     {"&Settings", kIdOptions, "&Options\tCtrl+O", "Ctrl+O", false},
     {"&Settings", kIdTimeouts, "Time&outs...", nullptr, false},
@@ -168,6 +172,9 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   SetEngineOutputs(model_, &messages_);
 
   LoadSettings(store_, &GlobalSettings());
+  // Only read here: a mapped device that is not plugged in shows when a
+  // Start cannot open it, or as missing in the Port dialog.
+  SetDeviceMap(LoadDeviceMap(store_));
   ClearPortSlots();
   log_.Open(kLogFileName);
   ShowLogFailure(false);
@@ -197,6 +204,7 @@ void MainWindow::CreateMenus() {
 }
 
 void MainWindow::ConnectActions() {
+  connect(Action(kIdPortSettings), &QAction::triggered, this, &MainWindow::OpenPortSettings);
   connect(Action(kIdTestSettings), &QAction::triggered, this, &MainWindow::OpenTestSettings);
   connect(Action(kIdOptions), &QAction::triggered, this, &MainWindow::OpenOptions);
   connect(Action(kIdTimeouts), &QAction::triggered, this, &MainWindow::OpenTimeouts);
@@ -217,7 +225,7 @@ void MainWindow::ConnectActions() {
   connect(Action(kIdViewReceivedData), &QAction::triggered, this, &MainWindow::OpenReceivedData);
   connect(Action(kIdAbout), &QAction::triggered, this, &MainWindow::OpenAbout);
   connect(Action(kIdSaveResults), &QAction::triggered, this, &MainWindow::SaveResults);
-  // Port... and Toggle are disabled in every state and do nothing.
+  // Toggle is disabled in every state and does nothing.
 }
 
 QAction* MainWindow::Action(int id) const {
@@ -328,6 +336,18 @@ void MainWindow::QueryLine(uint32_t code, const char* line) {
   uint8_t state = 0;
   SendLineRequest(code, &state);
   ShowMessage(line, QString("%1 is %2").arg(line, state != 0 ? "high" : "low"));
+}
+
+void MainWindow::OpenPortSettings() {
+  const Settings& s = GlobalSettings();
+  PortDialogFacts facts;
+  facts.found = FindSerialDevices(serial_roots_);
+  facts.line = ReadLineSummary(kConfigFileName);
+  PortDialog dialog({s.Test.PortIndex, s.Test.PortCount, CurrentDeviceMap()}, facts, this);
+  if (dialog.exec() != kDialogOk) return;
+  // Stored at once, as the map is no part of the records that closing saves.
+  SaveDeviceMap(store_, dialog.Values().Map);
+  SetDeviceMap(dialog.Values().Map);
 }
 
 void MainWindow::OpenTestSettings() {

@@ -25,8 +25,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "testapp/driver/serial_discovery.h"
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_store.h"
 #include "testapp/ui/menu_state.h"
@@ -50,9 +52,9 @@ class MainWindow : public QMainWindow {
  public:
   // Creates the window at the loaded GlobalSettings().Geometry with the
   // status bar, the results table (GlobalSettings().Columns), loads the
-  // settings from `store` and clears the port slots, opens the log in the
-  // current folder, and sets the Idle menu state. `store` must outlive the
-  // window.
+  // settings and the device map from `store` (SetDeviceMap) and clears the
+  // port slots, opens the log in the current folder, and sets the Idle
+  // menu state. `store` must outlive the window.
   explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
   // Runs the close steps if the window was never closed.
   ~MainWindow() override;
@@ -71,6 +73,9 @@ class MainWindow : public QMainWindow {
   MenuState State() const { return state_; }
   bool RunActive() const { return run_active_; }
   bool LogOpen() const { return log_.IsOpen(); }
+  // Where the Port dialog looks for serial devices: the machine's /dev and
+  // /sys unless a test points it at a fake tree.
+  void SetSerialRoots(SerialRoots roots) { serial_roots_ = std::move(roots); }
   // Writes the table to `<base>.csv` and the run's summary to
   // `<base>.json` ("Save results..." without its file chooser); false with
   // the path and the reason in *error.
@@ -98,6 +103,9 @@ class MainWindow : public QMainWindow {
   void SendLineRequest(uint32_t code, uint8_t* answer);
   // Asks every open port, then shows one box "<line> is high/low".
   void QueryLine(uint32_t code, const char* line);
+  // The Port dialog; OK stores the device map and installs it for the
+  // next Start.
+  void OpenPortSettings();
   void OpenTestSettings();
   void OpenOptions();
   void OpenTimeouts();
@@ -127,6 +135,7 @@ class MainWindow : public QMainWindow {
   MessageBoxSink messages_;
   LogFile log_;
   std::map<int, QAction*> actions_;
+  SerialRoots serial_roots_;
   MenuState state_ = MenuState::kIdle;
   bool run_active_ = false;
   bool shut_down_ = false;

@@ -1,7 +1,8 @@
 // The main window on the simulated adapter: menus and accelerators, the
 // menu state table through whole runs, line commands, dialogs through the
-// menu, the log records and what closing saves, the status bar's warning
-// about a log that cannot be written.
+// menu, the device map the Port dialog stores (with a run over a
+// pseudo-terminal), the log records and what closing saves, the status
+// bar's warning about a log that cannot be written.
 //
 // Each test runs in a fresh temporary working folder with its own
 // quarnex.cfg and Quarnex.LOG, and with settings in a MemoryStore.
@@ -10,6 +11,7 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -31,10 +33,17 @@
 #include <QtTest>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
 
+#include "serial/pty_test_util.h"
+#include "testapp/driver/device_map.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/csv_table.h"
@@ -42,6 +51,7 @@
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/close_signals.h"
+#include "testapp/ui/device_map_store.h"
 #include "testapp/ui/stop_record_test_util.h"
 #include "testapp/ui/window_test_sandbox.h"
 
@@ -93,6 +103,36 @@ int PacketsShown(const MainWindow& w) {
   return std::atoi(w.Model().Text(0, kColumnPackets).c_str());
 }
 
+QStringList ItemTexts(const QComboBox* combo) {
+  QStringList texts;
+  for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+  return texts;
+}
+
+std::string StoredDeviceMap(const MemoryStore& store) {
+  std::vector<uint8_t> bytes;
+  if (!store.GetBinary(kDeviceMapValueName, &bytes)) return "(none)";
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// A machine with one USB adapter on its by-id link, and nothing else.
+struct OneAdapterTree {
+  QTemporaryDir dir;
+  bool Make() {
+    namespace fs = std::filesystem;
+    const fs::path dev = fs::path(dir.path().toStdString()) / "dev";
+    std::error_code error;
+    fs::create_directories(dev / "serial" / "by-id", error);
+    std::ofstream(dev / "ttyUSB0") << "";
+    fs::create_symlink("../../ttyUSB0", dev / "serial" / "by-id" / "usb-Quarnex_Test-if00-port0",
+                       error);
+    return dir.isValid() && !error;
+  }
+  SerialRoots Roots() const {
+    return {(dir.path() + "/dev").toStdString(), (dir.path() + "/sys").toStdString()};
+  }
+};
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -125,7 +165,7 @@ class MainWindowTest : public QObject {
       "111"
       "1000"
       "000000"
-      "00"
+      "10"
       "11";
   static constexpr char kRunning[] =
       "000"
@@ -143,7 +183,7 @@ class MainWindowTest : public QObject {
       "111"
       "1000"
       "111111"
-      "00"
+      "10"
       "11";
 
  private slots:
@@ -154,6 +194,7 @@ class MainWindowTest : public QObject {
 
   void cleanup() {
     window_.reset();
+    SetDeviceMap({});
     sandbox_.Leave();
   }
 
@@ -197,9 +238,9 @@ class MainWindowTest : public QObject {
       }
     }
     shortcuts.sort();
-    QCOMPARE(shortcuts, QStringList({"action40001=F5", "action40002=F8", "action40005=Ctrl+T",
-                                     "action40008=F6", "action40009=F7", "action40011=Ctrl+O",
-                                     "action40020=Ctrl+S"}));
+    QCOMPARE(shortcuts, QStringList({"action40001=F5", "action40002=F8", "action40004=Ctrl+P",
+                                     "action40005=Ctrl+T", "action40008=F6", "action40009=F7",
+                                     "action40011=Ctrl+O", "action40020=Ctrl+S"}));
     QCOMPARE(Enabled(w), QString(kIdle));
     QCOMPARE(w.Status().PartText(0), QString("Ready"));
     QCOMPARE(w.Status().PartText(1), QString());
@@ -268,21 +309,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
   }
 
-  void OnlyTheSixAcceleratorsAct() {
+  void OnlyTheSevenAcceleratorsAct() {
     MainWindow& w = Open();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    {
-      ModalWatcher options;
-      QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
-      QCOMPARE(options.seen, QStringList({"Options|"}));
+    for (const auto& [modifier, key, title] :
+         {std::tuple{Qt::ControlModifier, Qt::Key_O, "Options|"},
+          std::tuple{Qt::ControlModifier, Qt::Key_P, "Port Settings|"}}) {
+      w.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&w));
+      ModalWatcher dialog;
+      QTest::keyClick(&w, key, modifier);
+      QCOMPARE(dialog.seen, QStringList({title}));
     }
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ModalWatcher watcher;
-    for (QKeyCombination key :
-         {Qt::CTRL | Qt::Key_P, QKeyCombination(Qt::Key_F9),
-          QKeyCombination(Qt::Key_F6), QKeyCombination(Qt::Key_F7), QKeyCombination(Qt::Key_F8)}) {
+    for (QKeyCombination key : {QKeyCombination(Qt::Key_F9), QKeyCombination(Qt::Key_F6),
+                                QKeyCombination(Qt::Key_F7), QKeyCombination(Qt::Key_F8)}) {
       QTest::keyClick(&w, key.key(), key.keyboardModifiers());
       QTest::qWait(50);
     }
@@ -292,6 +334,7 @@ class MainWindowTest : public QObject {
     QTest::keyClick(&w, Qt::Key_F5);
     QCOMPARE(w.State(), MenuState::kRunning);
     QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);  // disabled while running
+    QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
     QTest::keyClick(&w, Qt::Key_F5);
     QTest::qWait(50);
     QCOMPARE(watcher.seen, QStringList());
@@ -466,6 +509,99 @@ class MainWindowTest : public QObject {
     }
     QCOMPARE(s.Timeouts.ReadTotalTimeoutMultiplier, 5u);
     QCOMPARE(s.Timeouts.ReadTotalTimeoutConstant, 6u);
+  }
+
+  // Port 1 onto a pseudo-terminal through the Port dialog: the map is
+  // stored and installed, comes back with the next window, and the next
+  // Start runs over the terminal, whose far end echoes.
+  void PortDialogMapsAPortToAPseudoTerminalForTheNextStart() {
+    PtyPair pty;
+    QVERIFY(pty.Open());
+    EchoPlug plug(pty.master.get());
+    OneAdapterTree tree;
+    QVERIFY(tree.Make());
+    MainWindow& w = Open();
+    w.SetSerialRoots(tree.Roots());
+    QStringList listed;
+    {
+      ModalWatcher ok([&](QWidget* dialog) {
+        auto* device = dialog->findChild<QComboBox*>("device1");
+        listed = ItemTexts(device);
+        device->setEditText(QString::fromStdString(pty.slave_path));
+        dialog->findChild<QPushButton*>("button1")->click();
+      });
+      w.Action(kIdPortSettings)->trigger();
+      QCOMPARE(ok.seen, QStringList({"Port Settings|"}));
+    }
+    QCOMPARE(listed, QStringList({"Simulated adapter", "usb-Quarnex_Test-if00-port0 (" +
+                                                           tree.dir.path() + "/dev/ttyUSB0)"}));
+    const std::string stored = "1=" + pty.slave_path + "\n";
+    QCOMPARE(StoredDeviceMap(*store_), stored);
+    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+
+    // As after a restart of the program: nothing installed, the store kept.
+    window_.reset();
+    SetDeviceMap({});
+    MainWindow& again = Open();
+    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+
+    again.Action(kIdStart)->trigger();
+    QVERIFY(again.RunActive());
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(again) > 0, 10000);
+    QTRY_COMPARE(again.Model().Text(0, kColumnStatus), std::string("Success"));
+    QVERIFY(plug.echoed() >= static_cast<uint64_t>(GlobalSettings().PacketSize));
+    again.Action(kIdStop)->trigger();
+    QCOMPARE(again.Model().Text(0, kColumnErrors), std::string("0"));
+  }
+
+  // Cancel leaves the installed and the stored map alone; a mapped device
+  // that is not there is no error until a Start cannot open it, and the
+  // dialog shows it missing and keeps it.
+  void PortDialogCancelChangesNothingAndAMissingDeviceIsShownMissing() {
+    constexpr char kGone[] = "/dev/serial/by-id/usb-Quarnex_Unplugged-if00-port0";
+    const std::string stored = std::string("1=") + kGone + "\n2=/dev/null,loop\n";
+    store_->PutBinary(kDeviceMapValueName, std::vector<uint8_t>(stored.begin(), stored.end()));
+    std::unique_ptr<ModalWatcher> start_up = std::make_unique<ModalWatcher>();
+    MainWindow& w = Open();
+    QTest::qWait(50);
+    QCOMPARE(start_up->seen, QStringList());
+    start_up.reset();
+    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+    GlobalSettings().Test.PortCount = 2;
+
+    {
+      ModalWatcher cancel([](QWidget* dialog) {
+        dialog->findChild<QComboBox*>("device1")->setCurrentIndex(0);
+        dialog->findChild<QCheckBox*>("loop2")->setChecked(false);
+        dialog->findChild<QPushButton*>("button2")->click();
+      });
+      w.Action(kIdPortSettings)->trigger();
+      QCOMPARE(cancel.seen, QStringList({"Port Settings|"}));
+    }
+    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+    QVERIFY(store_->writes().empty());
+
+    QString shown;
+    bool looped = false;
+    {
+      ModalWatcher ok([&](QWidget* dialog) {
+        shown = dialog->findChild<QComboBox*>("device1")->currentText();
+        looped = dialog->findChild<QCheckBox*>("loop2")->isChecked();
+        dialog->findChild<QPushButton*>("button1")->click();
+      });
+      w.Action(kIdPortSettings)->trigger();
+    }
+    QCOMPARE(shown, QString(kGone) + " (missing)");
+    QVERIFY(looped);
+    QCOMPARE(StoredDeviceMap(*store_), stored);
+
+    // The Start tells it as any port it cannot open.
+    ModalWatcher watcher;
+    w.Action(kIdStart)->trigger();
+    QVERIFY(!watcher.seen.isEmpty());
+    QVERIFY2(watcher.seen.front().startsWith("Error|Failed to open \\\\.\\Quarnex01"),
+             qPrintable(watcher.seen.front()));
+    if (w.RunActive()) w.Action(kIdStop)->trigger();
   }
 
   void ReceivedDataShowsWhatSlotZeroGot() {

@@ -12,6 +12,7 @@ struct StateRow {
 };
 
 constexpr StateRow kStateTable[] = {
+    {kIdPortSettings, {true, false, false, true}},
     {kIdTestSettings, {true, false, false, true}},
     {kIdOptions, {true, false, false, true}},
     {kIdTimeouts, {true, false, false, true}},

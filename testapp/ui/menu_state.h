@@ -30,8 +30,8 @@ inline constexpr int kIdSaveResults = 40020;
 enum class MenuState { kIdle, kRunning, kPaused, kStopped };
 
 // Whether the item `id` is enabled in `state`. Items the state table does
-// not list keep one setting: View received data and About are always
-// enabled, Port and Toggle (and unknown ids) always disabled.
+// not list keep one setting: View received data, Save results and About
+// are always enabled, Toggle (and unknown ids) always disabled.
 bool MenuItemEnabled(MenuState state, int id);
 
 }  // namespace quarnex

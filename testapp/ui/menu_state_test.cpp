@@ -8,11 +8,21 @@ namespace {
 TEST(MenuState, FixedItemsNeverChange) {
   for (MenuState s :
        {MenuState::kIdle, MenuState::kRunning, MenuState::kPaused, MenuState::kStopped}) {
-    EXPECT_FALSE(MenuItemEnabled(s, kIdPortSettings));
     EXPECT_FALSE(MenuItemEnabled(s, kIdToggle));
     EXPECT_TRUE(MenuItemEnabled(s, kIdViewReceivedData));
     EXPECT_TRUE(MenuItemEnabled(s, kIdAbout));
   }
+}
+
+// The device map is chosen when the test is: between runs, never during one.
+TEST(MenuState, PortSettingsOpenWhenTestSettingsDo) {
+  for (MenuState s :
+       {MenuState::kIdle, MenuState::kRunning, MenuState::kPaused, MenuState::kStopped}) {
+    EXPECT_EQ(MenuItemEnabled(s, kIdPortSettings), MenuItemEnabled(s, kIdTestSettings))
+        << static_cast<int>(s);
+  }
+  EXPECT_TRUE(MenuItemEnabled(MenuState::kIdle, kIdPortSettings));
+  EXPECT_FALSE(MenuItemEnabled(MenuState::kRunning, kIdPortSettings));
 }
 
 TEST(MenuState, StoppedDiffersFromIdleOnlyInLineCommands) {
