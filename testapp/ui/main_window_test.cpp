@@ -561,9 +561,10 @@ class MainWindowTest : public QObject {
     constexpr char kGone[] = "/dev/serial/by-id/usb-Quarnex_Unplugged-if00-port0";
     const std::string stored = std::string("1=") + kGone + "\n2=/dev/null,loop\n";
     store_->PutBinary(kDeviceMapValueName, std::vector<uint8_t>(stored.begin(), stored.end()));
+    // A box at start-up would be modal: Open() would return only once the
+    // watcher had closed it.
     std::unique_ptr<ModalWatcher> start_up = std::make_unique<ModalWatcher>();
     MainWindow& w = Open();
-    QTest::qWait(50);
     QCOMPARE(start_up->seen, QStringList());
     start_up.reset();
     QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
