@@ -29,7 +29,8 @@ thread_local std::string open_problem;
 
 // The backend used when no opener is installed: the device the device map
 // names for the port; else real serial ports when QUARNEX_TTY_DIR names a
-// folder of links (serial/README.md); else the simulated adapter.
+// folder of links (README.md, "Real serial ports"); else the simulated
+// adapter.
 DeviceRef OpenDefaultBackend(std::string_view path) {
   int port_number = 0;
   if (!ParseDevicePath(path, &port_number)) return nullptr;
