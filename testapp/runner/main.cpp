@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testapp/driver/device_map.h"
@@ -14,6 +15,7 @@
 #include "testapp/runner/stop_signals.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/ui/device_map_store.h"
 #include "testapp/ui/qsettings_store.h"
 
 int main(int argc, char** argv) {
@@ -34,9 +36,11 @@ int main(int argc, char** argv) {
 
   // The window's store, read as the window reads it at start; the runner
   // never writes it.
+  DeviceMap devices;
   {
     QSettingsStore store;
     LoadSettings(store, &GlobalSettings());
+    devices = LoadDeviceMap(store);
   }
   ClearPortSlots();
   if (options.help) {
@@ -44,9 +48,10 @@ int main(int argc, char** argv) {
     return kExitPass;
   }
   ApplyRunnerOverrides(options, &GlobalSettings());
-  // The ports --device names open those devices; the others keep the
-  // default backend.
-  SetDeviceMap(options.devices);
+  // The window's map, with the ports --device names on those devices; the
+  // others keep the default backend.
+  for (const DeviceMapEntry& entry : options.devices.entries) PutDeviceEntry(&devices, entry);
+  SetDeviceMap(std::move(devices));
 
   // Standard output carries only reports and the summary: the runner keeps
   // its own handle on it and points descriptor 1 at standard error, where

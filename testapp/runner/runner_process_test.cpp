@@ -30,6 +30,7 @@
 
 #include "testapp/runner/child_process_test_util.h"
 #include "testapp/settings/records.h"
+#include "testapp/ui/device_map_store.h"
 #include "testapp/ui/qsettings_store.h"
 
 namespace quarnex {
@@ -576,6 +577,30 @@ TEST(RunnerProcessTest, StoredSettingsAreUsedAndNeverSaved) {
   const Finished overridden = RunToEnd(box, {"--duration", "0.3", "--ports", "9", "--json"});
   EXPECT_EQ(Summary(overridden.out)["settings"].toObject()["port_index"].toInt(), 9);
   EXPECT_EQ(ReadFile(box.settings_file()), stored) << "the runner never saves";
+}
+
+// The ports the window mapped open their devices in the runner too, unless
+// --device names another for this run.
+TEST(RunnerProcessTest, TheWindowsDeviceMapIsUsedAndDeviceOverridesIt) {
+  Sandbox box;
+  {
+    QSettingsStore store(QString::fromStdString(box.settings_file().string()));
+    DeviceMap map;
+    PutDeviceEntry(&map, {1, "/dev/quarnex-no-such-tty", false});
+    ASSERT_TRUE(SaveDeviceMap(store, map));
+    ASSERT_TRUE(store.Sync());
+  }
+  const Args run = {"--ports", "1-2", "--duration", "0.3", "--json"};
+  const Finished mapped = RunToEnd(box, run);
+  EXPECT_EQ(mapped.status, 1) << mapped.err;
+  EXPECT_FALSE(PortOf(Summary(mapped.out), 1)["opened"].toBool()) << "the unplugged device";
+  EXPECT_TRUE(PortOf(Summary(mapped.out), 2)["pass"].toBool());
+
+  Args simulated = run;
+  simulated.insert(simulated.end(), {"--device", "1=sim"});
+  const Finished overridden = RunToEnd(box, simulated);
+  EXPECT_EQ(overridden.status, 0) << overridden.err;
+  EXPECT_TRUE(PortOf(Summary(overridden.out), 1)["pass"].toBool());
 }
 
 TEST(RunnerProcessTest, LogThatFailsIsToldOnceAndLeavesTheVerdictAlone) {
