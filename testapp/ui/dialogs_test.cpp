@@ -18,6 +18,7 @@
 #include "testapp/ui/about_dialog.h"
 #include "testapp/ui/options_dialog.h"
 #include "testapp/ui/port_dialog.h"
+#include "testapp/engine/first_mismatch.h"
 #include "testapp/ui/received_data_dialog.h"
 #include "testapp/ui/test_settings_dialog.h"
 #include "testapp/ui/timeouts_dialog.h"
@@ -461,8 +462,31 @@ class DialogsTest : public QObject {
     auto* view = Child<QPlainTextEdit>(&dialog, "edit1015");
     QCOMPARE(view->toPlainText(), QString::fromLatin1("line\xE9"));
     QVERIFY(!view->isReadOnly());
+    QVERIFY(Child<QPlainTextEdit>(&dialog, "firstMismatch")->isHidden());
     Child<QPushButton>(&dialog, "button1")->click();
     QCOMPARE(dialog.result(), 1);
+  }
+
+  // The first mismatch shows below the received text, never in it.
+  void ReceivedDataShowsTheFirstMismatch() {
+    PortContext port;
+    QCOMPARE(FirstMismatchSnapshot(port), std::string());
+    MismatchExcerpt excerpt;
+    excerpt.Offset = 0;
+    excerpt.ExpectedLength = excerpt.ReceivedLength = 3;
+    excerpt.Expected = {0x41, 0x42, 0x43};
+    excerpt.Received = {0x41, 0x02, 0x43};
+    NoteFirstMismatch(port, MismatchKind::kData, 4, 1, excerpt);
+    const std::string text = FirstMismatchSnapshot(port);
+    QCOMPARE(text, std::string("First mismatch: packet 4, byte 1\n"
+                               "expected from byte 0: 41 42 43\n"
+                               "received from byte 0: 41 02 43"));
+    ReceivedDataDialog dialog("ABC", text);
+    QCOMPARE(Child<QPlainTextEdit>(&dialog, "edit1015")->toPlainText(), QString("ABC"));
+    auto* mismatch = Child<QPlainTextEdit>(&dialog, "firstMismatch");
+    QVERIFY(!mismatch->isHidden());
+    QVERIFY(mismatch->isReadOnly());
+    QCOMPARE(mismatch->toPlainText().toStdString(), text);
   }
 
   void AboutClosesWithOneOnEscapeToo() {

@@ -399,7 +399,8 @@ void MainWindow::OpenTimeouts() {
 }
 
 void MainWindow::OpenReceivedData() {
-  ReceivedDataDialog dialog(TakeReceivedSnapshot(Run().Ports[0]), this);
+  ReceivedDataDialog dialog(TakeReceivedSnapshot(Run().Ports[0]),
+                            FirstMismatchSnapshot(Run().Ports[0]), this);
   dialog.exec();
 }
 

@@ -20,18 +20,29 @@ namespace quarnex {
 // bytes, ending at the first zero byte; empty before any data arrived.
 std::string TakeReceivedSnapshot(PortContext& port);
 
+// Where `port`'s first bad packet since Start differed, with the bytes
+// around it in hex, as lines:
+//   "First mismatch: packet 17, byte 345"
+//   "expected from byte 337: 51 52 ..."
+//   "received from byte 337: 51 ff ..."
+// Empty before any mismatch.
+std::string FirstMismatchSnapshot(const PortContext& port);
+
 class ReceivedDataDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Shows `text` as single-byte characters.
-  ReceivedDataDialog(const std::string& text, QWidget* parent = nullptr);
+  // Shows `text` as single-byte characters and, below it when not empty,
+  // `mismatch` (FirstMismatchSnapshot) in a fixed-width font.
+  ReceivedDataDialog(const std::string& text, const std::string& mismatch = "",
+                     QWidget* parent = nullptr);
 
   void accept() override;
   void reject() override;
 
  private:
   QPlainTextEdit* view_;
+  QPlainTextEdit* mismatch_;
 };
 
 }  // namespace quarnex
