@@ -13,6 +13,20 @@ QPushButton* MakeDialogButton(const QString& text, int id, QWidget* parent) {
   return button;
 }
 
+QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton* leading) {
+  auto* ok = MakeDialogButton("OK", kDialogOk, dialog);
+  ok->setDefault(true);
+  auto* cancel = MakeDialogButton("Cancel", kDialogCancel, dialog);
+  auto* buttons = new QHBoxLayout;
+  if (leading != nullptr) buttons->addWidget(leading);
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+  return buttons;
+}
+
 QLineEdit* MakeDialogEdit(int id, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString("edit%1").arg(id));

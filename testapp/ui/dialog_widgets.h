@@ -5,6 +5,8 @@
 #ifndef QUARNEX_UI_DIALOG_WIDGETS_H_
 #define QUARNEX_UI_DIALOG_WIDGETS_H_
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +22,11 @@ namespace quarnex {
 // A push button named "button<id>" that does not take Enter unless it is
 // made the default.
 QPushButton* MakeDialogButton(const QString& text, int id, QWidget* parent);
+
+// The row of buttons under a dialog: `leading` (may be null) on the left,
+// then "OK" (the default, "button1") and "Cancel" ("button2") on the right,
+// wired to the dialog's accept() and reject().
+QHBoxLayout* MakeOkCancelRow(QDialog* dialog, QPushButton* leading = nullptr);
 
 // A text field named "edit<id>".
 QLineEdit* MakeDialogEdit(int id, QWidget* parent);

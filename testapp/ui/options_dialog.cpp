@@ -68,13 +68,7 @@ OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
   fields_ = {pause_after_, delay_, update_interval_};
   for (int row = 0; row < 3; ++row) grid->addWidget(problems_[row], row, 3);
 
-  auto* ok = MakeDialogButton("OK", kDialogOk, this);
-  ok->setDefault(true);
-  auto* cancel = MakeDialogButton("Cancel", kDialogCancel, this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  auto* buttons = MakeOkCancelRow(this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
   layout->addLayout(buttons);
@@ -88,8 +82,6 @@ OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
   delay_->setText(UnsignedText(test_.Delay));
   update_interval_->setText(UnsignedText(test_.UpdateInterval));
 
-  connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &OptionsDialog::reject);
 }
 
 void OptionsDialog::accept() {

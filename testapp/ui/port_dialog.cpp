@@ -85,13 +85,7 @@ PortDialog::PortDialog(const PortDialogValues& values, const PortDialogFacts& fa
   auto* hint = new QLabel(kHintText, this);
   hint->setWordWrap(true);
 
-  auto* ok = MakeDialogButton("OK", kDialogOk, this);
-  ok->setDefault(true);
-  auto* cancel = MakeDialogButton("Cancel", kDialogCancel, this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  auto* buttons = MakeOkCancelRow(this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(line_group);
   layout->addWidget(table_, 1);
@@ -99,8 +93,6 @@ PortDialog::PortDialog(const PortDialogValues& values, const PortDialogFacts& fa
   layout->addWidget(hint);
   layout->addLayout(buttons);
 
-  connect(ok, &QPushButton::clicked, this, &PortDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &PortDialog::reject);
 }
 
 void PortDialog::AddRow(int row, const DeviceMapEntry* entry) {

@@ -83,13 +83,7 @@ TestSettingsDialog::TestSettingsDialog(const TestDialogValues& values, QWidget* 
   fields_ = {port_index_, port_count_, packet_size_, file_};
   for (int row = 0; row < 3; ++row) settings_layout->addWidget(problems_[row], row, 2);
 
-  auto* ok = MakeDialogButton("OK", kDialogOk, this);
-  ok->setDefault(true);
-  auto* cancel = MakeDialogButton("Cancel", kDialogCancel, this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  auto* buttons = MakeOkCancelRow(this);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(mode_group);
@@ -107,8 +101,6 @@ TestSettingsDialog::TestSettingsDialog(const TestDialogValues& values, QWidget* 
 
   connect(mode_, &QComboBox::currentIndexChanged, this, &TestSettingsDialog::OnModeChanged);
   connect(browse_, &QPushButton::clicked, this, &TestSettingsDialog::ChooseFile);
-  connect(ok, &QPushButton::clicked, this, &TestSettingsDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &TestSettingsDialog::reject);
 }
 
 void TestSettingsDialog::OnModeChanged(int position) {

@@ -64,23 +64,14 @@ TimeoutsDialog::TimeoutsDialog(const TimeoutSettings& timeouts, QWidget* parent)
   fields_ = {multiplier_, constant_};
   for (int row = 0; row < 2; ++row) grid->addWidget(problems_[row], row, 2);
 
-  auto* ok = MakeDialogButton("OK", kDialogOk, this);
-  ok->setDefault(true);
-  auto* cancel = MakeDialogButton("Cancel", kDialogCancel, this);
   auto* defaults = MakeDialogButton("&Defaults", kIdDefaults, this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(defaults);
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  auto* buttons = MakeOkCancelRow(this, defaults);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
   layout->addLayout(buttons);
 
   ShowValues(timeouts_);
 
-  connect(ok, &QPushButton::clicked, this, &TimeoutsDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &TimeoutsDialog::reject);
   connect(defaults, &QPushButton::clicked, this, [this] { ShowValues(kDefaultTimeouts); });
 }
 
