@@ -181,8 +181,9 @@ struct RunState {
   std::atomic<int32_t> StopFlag{0};
   std::atomic<int32_t> PauseFlag{0};
   // Set by the headless runner before Start (--stop-on-error), kept across
-  // runs: the first packet judged bad pauses the run, so no port sends
-  // another packet while the runner comes to stop it.
+  // runs: the first packet judged bad sets PauseFlag, so no port sends
+  // another packet (beyond one already released) while the runner comes to
+  // stop it.
   std::atomic<int32_t> PauseOnError{0};
   // The generated packet: byte i = 'A' + ((i mod 256) mod 26).
   std::array<uint8_t, kMaxPacketSize> TxPattern{};

@@ -7,7 +7,6 @@
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
-#include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/platform/clock.h"
@@ -142,7 +141,10 @@ int JudgePacket(PortContext& port) {
     return 1;
   }
   port.PacketOk.store(0);
-  if (Run().PauseOnError.load() != 0 && Run().PauseFlag.load() == 0) PauseRun();
+  // The flag alone: no writer is released after it. (PauseRun would also
+  // withdraw releases, but it walks slots that Start may still be setting
+  // up; a release already given is one packet in flight.)
+  if (Run().PauseOnError.load() != 0) Run().PauseFlag.store(1);
   port.LastTimeout.store(timeout);
   if (timeout == kTimeoutRead) Count(port.ReadTimeoutCount);
   if (timeout == kTimeoutWrite) Count(port.WriteTimeoutCount);
