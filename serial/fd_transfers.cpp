@@ -1,11 +1,12 @@
 #include "serial/fd_transfers.h"
 
 #include <errno.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,6 +28,13 @@ constexpr nanoseconds kUnknownRateDrainWait = std::chrono::milliseconds(1);
 // Discarding the input of a descriptor that is no TTY reads at most this
 // many chunks, so a peer that never stops sending cannot hold Purge.
 constexpr int kMaxDiscardChunks = 4096;
+// The device numbers of the slaves of Unix 98 pseudo-terminals
+// (UNIX98_PTY_SLAVE_MAJOR and the majors above it that the kernel may use).
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+// What the epoll set reports of the wake-up eventfd.
+constexpr uint64_t kWakeToken = 0;
+constexpr uint64_t kDescriptorToken = 1;
 
 uint32_t ErrorOfErrno(int e) {
   switch (e) {
@@ -53,6 +61,15 @@ timespec ToTimespec(nanoseconds wait) {
   return ts;
 }
 
+// Whether the TTY keeps an output queue that TIOCOUTQ counts. A
+// pseudo-terminal's slave hands what is written straight to its master and
+// always reads 0, so asking it after every write would only cost a call.
+bool HasOutputQueue(const struct stat& st) {
+  if (!S_ISCHR(st.st_mode)) return true;
+  const unsigned major_number = major(st.st_rdev);
+  return major_number < kFirstPtySlaveMajor || major_number > kLastPtySlaveMajor;
+}
+
 }  // namespace
 
 bool IsHangUpErrno(int e) {
@@ -61,8 +78,10 @@ bool IsHangUpErrno(int e) {
 
 FdTransfers::FdTransfers(int fd, Framing framing) : fd_(fd), framing_(framing) {
   struct stat st;
-  is_socket_ = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+  const bool known = fstat(fd, &st) == 0;
+  is_socket_ = known && S_ISSOCK(st.st_mode);
   is_tty_ = isatty(fd) == 1;
+  has_output_queue_ = is_tty_ && (!known || HasOutputQueue(st));
 }
 
 FdTransfers::~FdTransfers() { Stop(); }
@@ -74,6 +93,24 @@ bool FdTransfers::Start(uint32_t* error) {
     return false;
   }
   wake_fd_.Reset(wake);
+  epoll_fd_.Reset(epoll_create1(EPOLL_CLOEXEC));
+  epoll_event wake_event{};
+  wake_event.events = EPOLLIN;
+  wake_event.data.u64 = kWakeToken;
+  // The descriptor is watched for input from the start, as the I/O thread's
+  // first wait wants it; a descriptor epoll cannot watch fails here.
+  epoll_event input_event{};
+  input_event.events = EPOLLIN;
+  input_event.data.u64 = kDescriptorToken;
+  if (!epoll_fd_.valid() ||
+      epoll_ctl(epoll_fd_.get(), EPOLL_CTL_ADD, wake_fd_.get(), &wake_event) != 0 ||
+      epoll_ctl(epoll_fd_.get(), EPOLL_CTL_ADD, fd_, &input_event) != 0) {
+    if (error != nullptr) *error = ErrorOfErrno(errno);
+    epoll_fd_.Reset();
+    wake_fd_.Reset();
+    return false;
+  }
+  watched_events_ = EPOLLIN;
   {
     std::lock_guard<std::mutex> lock(mu_);
     running_ = true;
@@ -86,6 +123,7 @@ bool FdTransfers::Start(uint32_t* error) {
       std::lock_guard<std::mutex> lock(mu_);
       running_ = false;
     }
+    epoll_fd_.Reset();
     wake_fd_.Reset();
     if (error != nullptr) *error = kErrorNotEnoughMemory;
     return false;
@@ -239,6 +277,9 @@ FdTransfers::Step FdTransfers::ReadStepLocked(PendingRead* r, uint32_t* error) {
       }
       r->got += static_cast<uint32_t>(n);
       if (r->got == r->length) return Step::kComplete;
+      // A short read took all there was: asking again now would only hear
+      // EAGAIN. What comes next, the wait reports (so does a hang-up).
+      if (static_cast<size_t>(n) < room) return Step::kWait;
       continue;
     }
     // End of file: a hung-up TTY reads 0, and so does a socket whose peer
@@ -282,7 +323,7 @@ FdTransfers::Step FdTransfers::WriteStepLocked(PendingWrite* w, uint32_t* error)
 }
 
 uint64_t FdTransfers::DrainedLocked() const {
-  if (!is_tty_) return accepted_;
+  if (!has_output_queue_) return accepted_;
   int queued = 0;
   // Where the driver keeps no count (or after a hang-up) the queue is taken
   // as empty, so a write never waits forever for a figure that never comes.
@@ -412,12 +453,42 @@ void FdTransfers::Wake() {
   [[maybe_unused]] const ssize_t n = ::write(wake_fd_.get(), &one, sizeof(one));
 }
 
+void FdTransfers::WatchDescriptor(uint32_t events) {
+  if (events == watched_events_) return;
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = kDescriptorToken;
+  // Left out of the set rather than watched for nothing: epoll reports a
+  // hang-up whatever the events asked, and after one it would do so at
+  // once, for ever.
+  const int op = events == 0 ? EPOLL_CTL_DEL : watched_events_ == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+  if (epoll_ctl(epoll_fd_.get(), op, fd_, &event) == 0) watched_events_ = events;
+}
+
+int FdTransfers::WaitForEvents(epoll_event* events, int max, const timespec* timeout) {
+  int ready = -1;
+  if (has_epoll_pwait2_) {
+    ready = epoll_pwait2(epoll_fd_.get(), events, max, timeout, nullptr);
+    if (ready < 0 && errno == ENOSYS) has_epoll_pwait2_ = false;
+  }
+  if (!has_epoll_pwait2_) {
+    // Kernels before 5.11 wait whole milliseconds: rounded up, so a drain
+    // check is never early.
+    int ms = -1;
+    if (timeout != nullptr) {
+      const int64_t ns = static_cast<int64_t>(timeout->tv_sec) * 1000000000 + timeout->tv_nsec;
+      ms = static_cast<int>(std::min<int64_t>((ns + 999999) / 1000000, 1000000));
+    }
+    ready = epoll_wait(epoll_fd_.get(), events, max, ms);
+  }
+  return std::max(ready, 0);  // EINTR counts as a time-out
+}
+
 void FdTransfers::Loop() {
   std::unique_lock<std::mutex> lock(mu_);
   while (!stopping_) {
     ServiceLocked();
     if (stopping_) break;
-    pollfd fds[2] = {{wake_fd_.get(), POLLIN, 0}, {fd_, 0, 0}};
     // Input is watched also while no read is pending, so that a read
     // started before its data arrives (the usual case) needs no wake-up;
     // only once data waits unread is it left to the next read.
@@ -426,8 +497,10 @@ void FdTransfers::Loop() {
         !hung_up_ && std::any_of(writes_.begin(), writes_.end(),
                                  [](const PendingWrite& w) { return w.sent < w.length; });
     watching_drain_ = !hung_up_ && AwaitingDrainLocked();
-    if (watching_in_) fds[1].events |= POLLIN;
-    if (watching_out_) fds[1].events |= POLLOUT;
+    // After a hang-up the descriptor is left out: it would report EPOLLHUP
+    // at once, for ever.
+    WatchDescriptor((watching_in_ ? uint32_t{EPOLLIN} : 0u) |
+                    (watching_out_ ? uint32_t{EPOLLOUT} : 0u));
     timespec timeout;
     timespec* timeout_ptr = nullptr;
     if (watching_drain_) {
@@ -436,19 +509,21 @@ void FdTransfers::Loop() {
     } else {
       drain_wait_ = nanoseconds(0);
     }
-    // After a hang-up the descriptor is left out: it would report POLLHUP
-    // at once, for ever.
-    const nfds_t count = fds[1].events != 0 ? 2 : 1;
     lock.unlock();
-    const int ready = ppoll(fds, count, timeout_ptr, nullptr);
+    epoll_event events[2];
+    const int ready = WaitForEvents(events, 2, timeout_ptr);
     lock.lock();
-    if (ready <= 0) continue;  // time-out (drain check) or EINTR
-    if (fds[0].revents & POLLIN) {
-      uint64_t wakes = 0;
-      [[maybe_unused]] const ssize_t n = ::read(wake_fd_.get(), &wakes, sizeof(wakes));
+    uint32_t revents = 0;
+    for (int i = 0; i < ready; ++i) {
+      if (events[i].data.u64 == kWakeToken) {
+        uint64_t wakes = 0;
+        [[maybe_unused]] const ssize_t n = ::read(wake_fd_.get(), &wakes, sizeof(wakes));
+      } else {
+        revents = events[i].events;
+      }
     }
-    if (count == 2 && (fds[1].revents & POLLIN) && reads_.empty()) input_waiting_ = true;
-    if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    if ((revents & EPOLLIN) && reads_.empty()) input_waiting_ = true;
+    if (revents & (EPOLLHUP | EPOLLERR)) {
       // What arrived before the hang-up still reaches the reads; then the
       // rest fails.
       ServiceLocked();

@@ -1,17 +1,21 @@
 // FdTransfers: the driver's overlapped reads and writes on one file
 // descriptor, served by one I/O thread.
 //
-// The descriptor is non-blocking. The I/O thread sleeps in ppoll() on it
-// and on an eventfd that wakes it when work arrives or the transfers stop;
-// it never blocks in read() or write(), since neither tcflush nor close
-// wakes a thread blocked there.
+// The descriptor is non-blocking. The I/O thread sleeps in epoll on it and
+// on an eventfd that wakes it when work arrives or the transfers stop; it
+// never blocks in read() or write(), since neither tcflush nor close wakes
+// a thread blocked there. The descriptor stays registered with the epoll
+// set and its interest changes only when the transfers need other events,
+// so a packet costs one wait, not a fresh poll set up and torn down for
+// every wake-up.
 //
 // Two ways to carry data:
 //  - stream (a TTY in raw mode): a read of N bytes completes once N bytes
 //    arrived, accumulated over as many read() calls as it takes; a write
 //    resumes after partial writes and completes once its last byte left
-//    the kernel's output queue (TIOCOUTQ; a pseudo-terminal's queue always
-//    reads 0, so there it completes once the kernel took the bytes).
+//    the kernel's output queue (TIOCOUTQ; a pseudo-terminal keeps no such
+//    queue, so there it completes once the kernel took the bytes, and the
+//    queue is not asked at all).
 //  - framed (the N_HDLC line discipline, or any descriptor that keeps
 //    message boundaries, such as a SOCK_SEQPACKET socket): one write is
 //    one frame, one read returns one frame. A frame longer than the read
@@ -37,6 +41,9 @@
 // must live until it completed or Purge/Stop aborted it.
 #ifndef QUARNEX_SERIAL_FD_TRANSFERS_H_
 #define QUARNEX_SERIAL_FD_TRANSFERS_H_
+
+#include <sys/epoll.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdint>
@@ -68,8 +75,9 @@ class FdTransfers {
   FdTransfers& operator=(const FdTransfers&) = delete;
 
   // Starts the I/O thread. False (with *error set) when the wake-up
-  // eventfd cannot be made; then every transfer fails with
-  // kErrorInvalidHandle.
+  // eventfd or the epoll set cannot be made, or epoll cannot watch the
+  // descriptor (every TTY and socket can be watched); then every transfer
+  // fails with kErrorInvalidHandle.
   bool Start(uint32_t* error);
 
   // Start a transfer. `completion` is not null. Return done (the record is
@@ -134,14 +142,24 @@ class FdTransfers {
   std::chrono::nanoseconds DrainWaitLocked();
   void WakeIfUnwatchedLocked();
   void Wake();
+  // Makes the epoll set watch the descriptor for `events` (0: not at all);
+  // a system call only when they change. The I/O thread only.
+  void WatchDescriptor(uint32_t events);
+  // Waits for the epoll set's events, at most `timeout` (null: no limit).
+  // Returns how many events it stored, 0 on a time-out or a signal.
+  int WaitForEvents(epoll_event* events, int max, const timespec* timeout);
   void Loop();
 
   const int fd_;
   const Framing framing_;
-  bool is_tty_ = false;     // fixed after construction
-  bool is_socket_ = false;  // fixed after construction
-  UniqueFd wake_fd_;        // set by Start
-  std::thread thread_;      // started by Start, joined by Stop
+  bool is_tty_ = false;            // fixed after construction
+  bool is_socket_ = false;         // fixed after construction
+  bool has_output_queue_ = false;  // fixed after construction; TIOCOUTQ means something
+  UniqueFd wake_fd_;               // set by Start
+  UniqueFd epoll_fd_;              // set by Start
+  uint32_t watched_events_ = 0;    // the I/O thread's; what epoll_fd_ watches fd_ for
+  bool has_epoll_pwait2_ = true;   // the I/O thread's; false once the kernel said ENOSYS
+  std::thread thread_;             // started by Start, joined by Stop
 
   std::mutex stop_mu_;  // serialises Stop, so exactly one caller joins
 
@@ -156,7 +174,7 @@ class FdTransfers {
   int bits_per_character_ = 10;            // guarded by mu_
   uint64_t last_drained_ = 0;              // guarded by mu_; for the drain back-off
   std::chrono::nanoseconds drain_wait_{};  // guarded by mu_; last wait without progress
-  // What the I/O thread's current ppoll() covers; it sets them under mu_
+  // What the I/O thread's current wait covers; it sets them under mu_
   // before it sleeps, so a caller that holds mu_ knows whether a new
   // transfer needs a wake-up.
   bool watching_in_ = false;  // guarded by mu_

@@ -189,6 +189,35 @@ TEST_F(StreamTransfersTest, ReadOfNBytesCompletesOnlyWhenAllNArrived) {
   EXPECT_EQ(std::string(got, 10), std::string(10, 'c'));
 }
 
+// Whichever comes first, the data or the read, every byte reaches the read
+// that asks for it. Data that arrives with no read posted is left unread,
+// and the I/O thread stops watching the input until a read wants more than
+// waits; the rounds take turns so that it stops and starts again and again.
+TEST_F(StreamTransfersTest, InputArrivingBeforeOrAfterItsReadReachesIt) {
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    const bool data_first = round % 2 == 0;
+    const std::string head(7, static_cast<char>('a' + round % 26));
+    const std::string tail(5, static_cast<char>('A' + round % 26));
+    char got[12] = {};
+    Completion r(NewEvent());
+    if (data_first) {
+      MasterSends(head);
+      // Time for the I/O thread to see the input arrive unasked; the test
+      // holds whether it did or not.
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const IoStatus started = transfers_->Read(got, sizeof(got), &r);
+    ASSERT_FALSE(started.done()) << "five bytes are still to come";
+    if (!data_first) MasterSends(head);
+    MasterSends(tail);
+    const IoStatus read = Finished(started, r);
+    ASSERT_TRUE(read.done());
+    ASSERT_EQ(read.count, sizeof(got));
+    EXPECT_EQ(std::string(got, sizeof(got)), head + tail);
+  }
+}
+
 TEST_F(StreamTransfersTest, LargeWriteResumesAfterPartialWritesAndCompletesWhenTaken) {
   std::vector<uint8_t> payload(200000);
   for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
