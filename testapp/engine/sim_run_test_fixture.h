@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -102,6 +103,26 @@ inline double ThroughputPercent(const std::string& cell) {
   const size_t open = cell.rfind('(');
   if (open == std::string::npos || cell.find('%', open) == std::string::npos) return -1;
   return std::atof(cell.c_str() + open + 1);
+}
+
+// The average time, the first figure of a time cell "A, L, M (P%)".
+inline double CellAverageMs(const std::string& cell) { return std::atof(cell.c_str()); }
+
+// Checks a good port's time cell against the line: the percentage is the
+// ideal time of `packets_per_judged` packets over the average the cell
+// shows (to the cell's rounding), and never above the line rate. How close
+// to the rate the tester comes is a speed figure, for the benchmarks.
+inline void ExpectThroughputFollowsTheLine(const std::string& cell, double packets_per_judged) {
+  const double percent = ThroughputPercent(cell);
+  const double average = CellAverageMs(cell);
+  ASSERT_GT(average, 0.0) << cell;
+  const double ideal = Run().ExpectedPacketTime.load() * packets_per_judged;
+  // The cell rounds the average to 0.1 ms and the percentage to 0.1 %.
+  const double low = ideal / (average + 0.05) * 100 - 0.1;
+  const double high = ideal / std::max(average - 0.05, 1e-9) * 100 + 0.1;
+  EXPECT_GE(percent, low) << cell;
+  EXPECT_LE(percent, high) << cell;
+  EXPECT_LE(percent, 100.1) << cell << ": faster than the line";
 }
 
 inline std::string ReadFile(const std::string& path) {
