@@ -767,12 +767,10 @@ TEST(RunnerProcessTest, FileThroughputCountsTheWholeFileAtTheLineRate) {
   // Whatever the machine's load: the figure is one packet's ideal time x
   // 10000 / 1024 over the file's time (the JSON rounds the inputs).
   const double one_packet = summary["expected_packet_time_ms"].toDouble();
+  // An integer factor (9) would miss this by 8 %. How close to the line the
+  // file's ten chunks come is a speed figure, for the benchmarks: on a busy
+  // machine or under a sanitizer each wake-up may come late.
   EXPECT_NEAR(throughput, one_packet * 10000.0 / 1024.0 / average * 100.0, 0.02) << run.out;
-  // A factor of 9 can never show more than 92.2 %. 95 rather than 99: the
-  // writer waits for each of the file's ten chunks before it sends the
-  // next, and on a busy 2-core machine or under a sanitizer each wake-up
-  // may come a few ms late.
-  EXPECT_GE(throughput, 95.0) << run.out;
 }
 
 }  // namespace
