@@ -145,47 +145,44 @@ void ResetTesterOptions() {
   }
 }
 
-bool IsConfigKey(std::string_view key) {
+namespace {
+
+const ConfigKey* FindConfigKey(std::string_view key) {
   for (const ConfigKey& entry : kConfigKeyTable) {
-    if (key == entry.key) return true;
+    if (key == entry.key) return &entry;
   }
-  return false;
+  return nullptr;
 }
 
+// Stores `number` where `entry` puts it in a block; keys of the tester's
+// options and ignored keys leave the block alone.
+void StoreInBlock(const ConfigKey& entry, int32_t number, DeviceConfigBlock* block) {
+  if (entry.destination == Destination::kBlock32) {
+    StoreU32(block->bytes, entry.offset, static_cast<uint32_t>(number));
+  } else if (entry.destination == Destination::kBlock8) {
+    block->bytes[entry.offset] = static_cast<uint8_t>(number);
+  }
+}
+
+}  // namespace
+
+bool IsConfigKey(std::string_view key) { return FindConfigKey(key) != nullptr; }
+
 int ApplyConfigKey(const char* key, const char* value) {
-  for (const ConfigKey& entry : kConfigKeyTable) {
-    if (std::strcmp(entry.key, key) != 0) continue;
-    const int32_t number = ParseConfigInt(value);
-    uint8_t* bytes = GlobalConfigBlock().bytes;
-    switch (entry.destination) {
-      case Destination::kBlock32:
-        StoreU32(bytes, entry.offset, static_cast<uint32_t>(number));
-        break;
-      case Destination::kBlock8:
-        bytes[entry.offset] = static_cast<uint8_t>(number);
-        break;
-      case Destination::kOption:
-        (GlobalTesterOptions().*entry.option).store(number);
-        break;
-      case Destination::kIgnored:
-        break;
-    }
-    break;
+  const ConfigKey* entry = FindConfigKey(key);
+  if (entry == nullptr) return 1;
+  const int32_t number = ParseConfigInt(value);
+  if (entry->destination == Destination::kOption) {
+    (GlobalTesterOptions().*entry->option).store(number);
+  } else {
+    StoreInBlock(*entry, number, &GlobalConfigBlock());
   }
   return 1;
 }
 
 void ApplyConfigKeyToBlock(const char* key, const char* value, DeviceConfigBlock* block) {
-  for (const ConfigKey& entry : kConfigKeyTable) {
-    if (std::strcmp(entry.key, key) != 0) continue;
-    const int32_t number = ParseConfigInt(value);
-    if (entry.destination == Destination::kBlock32) {
-      StoreU32(block->bytes, entry.offset, static_cast<uint32_t>(number));
-    } else if (entry.destination == Destination::kBlock8) {
-      block->bytes[entry.offset] = static_cast<uint8_t>(number);
-    }
-    return;
-  }
+  const ConfigKey* entry = FindConfigKey(key);
+  if (entry != nullptr) StoreInBlock(*entry, ParseConfigInt(value), block);
 }
 
 void ApplyStripSyncIdlePreset(DeviceConfigBlock* block) {
