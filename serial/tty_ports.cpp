@@ -24,10 +24,15 @@ std::string TtyLinkName(int port_number) {
   return name;
 }
 
-DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number, std::string* problem) {
+TtyOpenOptions TtyPortOptions(const TtyBackendSettings& settings, int port_number) {
   TtyOpenOptions options;
   options.framed = settings.framed;
   options.label = TtyLinkName(port_number);
+  return options;
+}
+
+DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number, std::string* problem) {
+  const TtyOpenOptions options = TtyPortOptions(settings, port_number);
   return OpenTtyPath(settings.dir + "/" + options.label, options, problem);
 }
 

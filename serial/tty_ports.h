@@ -38,6 +38,10 @@ bool TtyBackendFromEnvironment(TtyBackendSettings* settings);
 // for 128: the device path without its "\\.\" prefix.
 std::string TtyLinkName(int port_number);
 
+// How port `port_number` is opened: framed as settings say, named by its
+// link name in messages.
+TtyOpenOptions TtyPortOptions(const TtyBackendSettings& settings, int port_number);
+
 // Opens port `port_number` through its link in settings.dir. Null when the
 // link is missing or leads nowhere (silently, as a missing port), or when
 // the TTY cannot be used (then the reason, as OpenTtyPath gives it: in

@@ -34,20 +34,18 @@ thread_local std::string open_problem;
 DeviceRef OpenDefaultBackend(std::string_view path) {
   int port_number = 0;
   if (!ParseDevicePath(path, &port_number)) return nullptr;
+  // QUARNEX_TTY_FRAMED applies to mapped devices too.
+  TtyBackendSettings tty;
+  const bool tty_dir_set = TtyBackendFromEnvironment(&tty);
   const DeviceMap map = CurrentDeviceMap();
   if (const DeviceMapEntry* entry = FindDeviceEntry(map, port_number)) {
     // The simulated adapter's ports all have their loopback plug.
     if (entry->path == kSimulatedDevicePath) return OpenSimulatedPort(port_number);
-    TtyBackendSettings environment;
-    TtyBackendFromEnvironment(&environment);
-    TtyOpenOptions options;
-    options.framed = environment.framed;
+    TtyOpenOptions options = TtyPortOptions(tty, port_number);
     options.internal_loopback = entry->internal_loopback;
-    options.label = TtyLinkName(port_number);
     return OpenTtyPath(entry->path, options, &open_problem);
   }
-  TtyBackendSettings tty;
-  if (TtyBackendFromEnvironment(&tty)) return OpenTtyPort(tty, port_number, &open_problem);
+  if (tty_dir_set) return OpenTtyPort(tty, port_number, &open_problem);
   return OpenSimulatedPort(port_number);
 }
 
