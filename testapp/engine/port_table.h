@@ -72,14 +72,15 @@ struct PortContext {
   std::atomic<uint32_t> LastNonEmptyReadLength{0};
   // File mode: how far the receiver (FileOffset) and the transmitter
   // (TxFileOffset) got in the file. One field each, so each has one writer
-  // thread even in Loopback, where both run.
+  // even in Loopback, where both run.
   uint32_t FileOffset = 0;    // the reader thread
-  uint32_t TxFileOffset = 0;  // the writer thread
+  uint32_t TxFileOffset = 0;  // the thread that sends (TransmitPacket)
 
   // The Loopback hand-off. ReleaseWriter counts a release in WritesReleased;
   // the writer, once it stored LastWriteResult for the releases it saw,
   // copies that count to WritesStored and signals WriteStoredEvent (auto
-  // reset, created at Start in Loopback). The reader judges a packet only
+  // reset, created at Start in Loopback). A reader that sends its packet
+  // itself counts and stores the same way, without the signal. The reader judges a packet only
   // when WritesStored has caught up, so no packet goes unjudged because its
   // write result came late.
   std::atomic<uint32_t> WritesReleased{0};

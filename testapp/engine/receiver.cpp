@@ -68,8 +68,8 @@ void PostExtraReads(PortContext& port, uint32_t length) {
 }
 
 // Reads one chunk with the main record and decides its result. A pending
-// read first releases the writer (Loopback, not paused): the writer may only
-// send once the read is there to take the packet.
+// read first sends the packet (Loopback, not paused): it may only go out
+// once the read is there to take it.
 //
 // A read that blocks is ended by the timeout: in Loopback its clock starts
 // when the packet's write was issued (a paused port waits as long as it
@@ -90,7 +90,7 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
     return {kReadRefused, 0, false};
   }
 
-  if (Run().PauseFlag.load() == 0 && mode == kLoopback) ReleaseWriter(port);
+  if (Run().PauseFlag.load() == 0 && mode == kLoopback) SendLoopbackPacket(port);
   const std::atomic<double>& armed_at = mode == kLoopback ? port.WriteIssuedAt : posted_at;
   int signalled =
       WaitForTransfer(record.event.get(), exit_event, armed_at, BlockedTransferTimeoutMs());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -186,13 +187,21 @@ TEST_F(ReceiverTest, ClosedPortRefusesTheRead) {
   EXPECT_EQ(t.Receive(), kReadRefused);
 }
 
-TEST_F(ReceiverTest, OnlyAPendingLoopbackReadReleasesTheWriter) {
+size_t CountOf(const std::vector<RecordingDevice::Request>& requests, Op op) {
+  return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
+                                           [op](const auto& r) { return r.op == op; }));
+}
+
+// In Loopback a read that went pending sends its packet on the reader's own
+// thread, after the read was posted, and stores the write's result for the
+// verdict; the writer thread is not woken.
+TEST_F(ReceiverTest, OnlyAPendingLoopbackReadSendsItsPacket) {
   struct Case {
     const char* name;
     int32_t mode;
     int32_t pause;
     bool pending;
-    bool released;
+    bool sent;
   };
   const Case cases[] = {
       {"loopback, pending", kLoopback, 0, true, true},
@@ -205,38 +214,45 @@ TEST_F(ReceiverTest, OnlyAPendingLoopbackReadReleasesTheWriter) {
     GlobalSettings().Test.Mode = c.mode;
     quarnex::Run().PauseFlag.store(c.pause);
     TestPort t;
-    bool released_before_read = false;
+    t.port.LastWriteResult.store(kWriteShort);  // the previous packet's
     if (c.pending) t.device.Script(Op::kRead, Pending());
     t.device.AfterRead([&](Completion*) {
-      released_before_read = t.port.WriteEvent->IsSet();
       if (c.pending) t.device.CompleteNext(Op::kRead, kErrorSuccess, packet_);
     });
 
     t.Receive();
 
-    EXPECT_FALSE(released_before_read);
-    EXPECT_EQ(t.port.WriteEvent->IsSet(), c.released);
-    // The release clears both results of the previous packet.
-    EXPECT_EQ(t.port.LastWriteResult.load(), c.released ? kWriteNone : kWriteDoneImmediate);
+    const auto requests = t.device.Requests();
+    ASSERT_EQ(CountOf(requests, Op::kWrite), c.sent ? 1u : 0u);
+    EXPECT_EQ(requests.front().op, Op::kRead);
+    if (c.sent) {
+      EXPECT_EQ(requests.back().length, kPacket);
+    }
+    EXPECT_EQ(t.port.LastWriteResult.load(), c.sent ? kWriteDoneImmediate : kWriteShort);
+    EXPECT_EQ(t.port.WritesReleased.load(), c.sent ? 1u : 0u);
+    EXPECT_EQ(t.port.WritesStored.load(), t.port.WritesReleased.load());
+    EXPECT_FALSE(t.port.WriteEvent->IsSet());
   }
 }
 
-TEST_F(ReceiverTest, LoopbackReadWaitsForTheWriterItReleased) {
+// The reader that sends its own packet ends a write that blocks after the
+// timeout, as it ends a blocked read: the purge ends both, and the timeout
+// is the write's.
+TEST_F(ReceiverTest, LoopbackReaderEndsItsBlockedWrite) {
   GlobalSettings().Test.Mode = kLoopback;
+  GlobalSettings().Test.TimeoutBlockedThreads = 1;
+  GlobalSettings().Timeouts = {20, 0};
+  quarnex::Run().ExpectedPacketTime.store(0.0);
   TestPort t;
   t.device.Script(Op::kRead, Pending());
-  int32_t result = kReadNone;
-  std::thread reader([&] { result = t.Receive(); });
+  t.device.Script(Op::kWrite, Pending());
 
-  // Plays the writer: released by the pending read, it "sends" the packet,
-  // which the read then takes.
-  const int released = WaitAny({t.port.WriteEvent.get()}, 10000);
-  EXPECT_TRUE(t.device.CompleteNext(Op::kRead, kErrorSuccess, packet_));
-  reader.join();
+  EXPECT_EQ(t.Receive(), kReadCancelled);
 
-  EXPECT_EQ(released, 0);
-  EXPECT_EQ(result, kReadDoneDeferred);
-  EXPECT_EQ(t.buffer, packet_);
+  EXPECT_EQ(t.port.PendingTimeout.load(), kTimeoutWrite);
+  EXPECT_EQ(t.port.LastWriteResult.load(), kWriteCancelled);
+  EXPECT_EQ(t.port.WritesStored.load(), t.port.WritesReleased.load());
+  EXPECT_EQ(t.device.PurgeCount(), 1);
 }
 
 TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {

@@ -386,6 +386,11 @@ void ContinueRun() {
 }
 
 void ReleaseWriter(PortContext& port) {
+  CountRelease(port);
+  if (Event* write_event = port.WriteEvent.get()) write_event->Set();
+}
+
+void CountRelease(PortContext& port) {
   // Both results are cleared before the signal, so the packet's verdict
   // never sees the previous packet's results as its own.
   port.LastWriteResult.store(0);
@@ -394,7 +399,6 @@ void ReleaseWriter(PortContext& port) {
   // did; the count tells the Loopback reader a write result is due.
   port.WriteIssuedAt.store(0.0);
   port.WritesReleased.fetch_add(1);
-  if (Event* write_event = port.WriteEvent.get()) write_event->Set();
 }
 
 void ClosePort(PortContext& port) {

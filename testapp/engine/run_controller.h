@@ -30,7 +30,11 @@ bool StartRun();
 void StopRun();
 void PauseRun();
 void ContinueRun();
+// Releases the port's writer for one packet: clears the packet's results,
+// counts the release in WritesReleased and signals the writer thread.
 void ReleaseWriter(PortContext& port);
+// The same without the signal, for a caller that sends the packet itself.
+void CountRelease(PortContext& port);
 // Closes the port's device exactly once, however many threads race.
 void ClosePort(PortContext& port);
 void CloseAllPorts();

@@ -86,10 +86,10 @@ bool DelayPacket(uint32_t delay_ms, const Event* exit_event) {
 // the completion or the end of the run. In Transmit only the write's end is
 // the packet's end; in Loopback the receiver stamps it.
 //
-// Only in Transmit only does the writer end a blocked write itself: in
-// Loopback the reader, which waits for the packet, does.
+// `ends_blocked` says whether this thread ends a blocked write itself (see
+// TransmitPacket).
 ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk, Completion& record,
-                      const Event* exit_event) {
+                      const Event* exit_event, bool ends_blocked) {
   const bool transmit_only = GlobalSettings().Test.Mode == kTransmitOnly;
   Device* device = port.Device.load();
   port.WriteIssuedAt.store(MsClock());
@@ -104,7 +104,7 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
   }
 
   const double timeout =
-      transmit_only ? BlockedTransferTimeoutMs() : std::numeric_limits<double>::infinity();
+      ends_blocked ? BlockedTransferTimeoutMs() : std::numeric_limits<double>::infinity();
   int woken = WaitForTransfer(record.event.get(), exit_event, port.WriteIssuedAt, timeout);
   if (woken == kWaitTimeout) {
     EndBlockedTransfer(port, kTimeoutWrite);
@@ -128,9 +128,7 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
   }
 }
 
-}  // namespace
-
-int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) {
+int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool ends_blocked) {
   port.Orphans.Sweep();
   const EventRef exit_event = Run().ExitEvent;
   // On the heap: a write left pending hands its record to the orphan list.
@@ -155,7 +153,7 @@ int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) 
   const uint8_t* position = source;
   ChunkWrite last;
   for (;;) {
-    last = WriteChunk(port, position, chunk, *record, exit_event.get());
+    last = WriteChunk(port, position, chunk, *record, exit_event.get(), ends_blocked);
     if (last.outstanding) {
       // The data (TxPattern or FileBuffer) lives until the next Start; the
       // record must live until the device is done with it.
@@ -174,6 +172,30 @@ int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) 
     if (Run().PauseFlag.load() != 0) break;
   }
   return last.result;
+}
+
+void StoreResultOf(PortContext& port, bool ends_blocked) {
+  // The releases seen before the write are the ones this result answers
+  // (releases given meanwhile collapse into this one).
+  const uint32_t released = port.WritesReleased.load();
+  const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
+  port.LastWriteResult.store(Transmit(port, Run().TxPattern.data(), packet_size, ends_blocked));
+  port.WritesStored.store(released);
+}
+
+}  // namespace
+
+int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) {
+  return Transmit(port, data, length, GlobalSettings().Test.Mode == kTransmitOnly);
+}
+
+void SendReleasedPacket(PortContext& port) {
+  StoreResultOf(port, GlobalSettings().Test.Mode == kTransmitOnly);
+}
+
+void SendLoopbackPacket(PortContext& port) {
+  CountRelease(port);
+  StoreResultOf(port, /*ends_blocked=*/true);
 }
 
 }  // namespace quarnex

@@ -1,10 +1,11 @@
 // The writer and reader thread bodies and the pacing between them.
 //
-// Loopback: the reader posts a read, its pending read releases the writer
-// for one packet, and the reader judges the packet once the writer stored
-// its result. Receive only: the reader reads back to back. Transmit only:
-// the writer judges its own packets and re-arms itself. Neither loop polls
-// or sleeps; every wait includes the run's ExitEvent, which each thread
+// Loopback: the reader posts a read, sends the packet itself once the read
+// is pending, and judges it with the write's result; the writer sends the
+// packets released from elsewhere (Continue after a pause), and the reader
+// then judges once the writer stored its result. Receive only: the reader
+// reads back to back. Transmit only: the writer judges its own packets and
+// re-arms itself. Neither loop polls or sleeps; every wait includes the run's ExitEvent, which each thread
 // holds from its start.
 #include "testapp/engine/worker_loops.h"
 
@@ -51,7 +52,6 @@ int WriterLoop(PortContext& port) {
   const EventRef exit_event = run.ExitEvent;
   const EventRef write_event = port.WriteEvent;
   const int32_t mode = GlobalSettings().Test.Mode;
-  const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
 
   bool last_cycle = false;
   while (!last_cycle) {
@@ -59,12 +59,8 @@ int WriterLoop(PortContext& port) {
     if (run.StopFlag.load() != 0) break;
     if (woken == 0) {
       // Stored only once the write has finished: the reader's verdict reads
-      // it, and ReleaseWriter cleared it before the signal. The releases
-      // seen before the write are the ones this result answers (signals
-      // given meanwhile collapse into this one).
-      const uint32_t released = port.WritesReleased.load();
-      port.LastWriteResult.store(TransmitPacket(port, run.TxPattern.data(), packet_size));
-      port.WritesStored.store(released);
+      // it, and ReleaseWriter cleared it before the signal.
+      SendReleasedPacket(port);
       if (port.WriteStoredEvent) port.WriteStoredEvent->Set();
     } else if (woken == 1) {
       last_cycle = true;
