@@ -24,6 +24,7 @@
 #include "testapp/runner/live_screen.h"
 #include "testapp/runner/pass_fail.h"
 #include "testapp/runner/run_figures.h"
+#include "testapp/runner/run_observer.h"
 #include "testapp/runner/run_outcome.h"
 #include "testapp/runner/stderr_messages.h"
 #include "testapp/runner/text_report.h"
@@ -128,7 +129,8 @@ class Reporter {
 // Waits for the end of the run, reporting every interval. Returns why the
 // run ended.
 EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const CellStore& view,
-                         Reporter& reporter, double start_ms) {
+                         Reporter& reporter, double start_ms,
+                         const std::vector<RunObserver*>& observers) {
   const std::vector<int> opened = OpenedSlots(view);
   const double interval_ms = options.interval_s * 1000.0;
   const double deadline = options.duration_s ? start_ms + *options.duration_s * 1000.0
@@ -150,9 +152,11 @@ EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const 
       return EndReason::kPackets;
     }
     if (AllPortsDone(opened, finished_at)) return EndReason::kPortsDone;
+    for (RunObserver* observer : observers) observer->RunPolled(opened, (now - start_ms) / 1000.0);
     if (now >= next_report) {
       RunFigures figures = TakeRunFigures(view, (now - start_ms) / 1000.0);
       reporter.Interval(figures, before);
+      for (RunObserver* observer : observers) observer->RunInterval(figures, before);
       before = std::move(figures);
       next_report += interval_ms;
       // A report that came late (a stalled terminal) does not make the next
@@ -228,6 +232,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
     outcome.log_error = log_error;
     outcome.exit_status = kExitNoPorts;
     reporter.Summary(outcome);
+    for (RunObserver* observer : output.observers) observer->RunEnded(outcome);
     SetEngineOutputs(nullptr, nullptr);
     return kExitNoPorts;
   }
@@ -236,13 +241,15 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   note_log_failure("");
   outcome.run = DescribeRun(options, true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
+  for (RunObserver* observer : output.observers) observer->RunStarted(outcome.run, started_at, view);
 
-  outcome.end_reason = ReportUntilEnd(options, stop, view, reporter, start_ms);
+  outcome.end_reason = ReportUntilEnd(options, stop, view, reporter, start_ms, output.observers);
 
   // The window's Stop: the stop record from counters taken while the
   // workers still run, then the stop itself. The summary is made from the
   // same snapshot, so the two agree counter for counter.
   outcome.figures = TakeRunFigures(view, (SteadyMilliseconds() - start_ms) / 1000.0);
+  for (RunObserver* observer : output.observers) observer->RunStopping(outcome.figures);
   WriteStopRecord(log, OpenPortCounters(outcome.figures));
   note_log_failure("");
   StopRun();
@@ -259,6 +266,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
                             ? kExitFail
                             : ExitStatusFor(outcome.figures, outcome.run.limits);
   reporter.Summary(outcome);
+  for (RunObserver* observer : output.observers) observer->RunEnded(outcome);
   SetEngineOutputs(nullptr, nullptr);
   return outcome.exit_status;
 }

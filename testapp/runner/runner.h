@@ -12,10 +12,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "testapp/runner/runner_options.h"
 
 namespace quarnex {
+
+class RunObserver;
 
 // A request to end the run early (Ctrl+C, SIGTERM). Thread-safe.
 class StopRequest {
@@ -34,6 +37,9 @@ class StopRequest {
 struct RunnerOutput {
   std::FILE* out = stdout;  // reports and the summary; must outlive the run
   bool terminal = false;    // `out` is a terminal: draw the live table
+  // Follow the run besides the reports (run_observer.h); each must outlive
+  // the run.
+  std::vector<RunObserver*> observers;
 };
 
 // Runs one test with the global settings (already loaded and overridden):

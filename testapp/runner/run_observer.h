@@ -1,0 +1,58 @@
+// RunObserver: what a station keeps besides the runner's own output (the
+// metrics endpoint, the history of runs) follows a run through these calls.
+//
+// RunHeadless calls every method on the runner's main thread, in this
+// order: RunStarted once (only when the run started), RunPolled on every
+// pass of its waiting loop (about every 20 ms) and RunInterval at every
+// report time, RunStopping once with the figures of the stop record, and
+// RunEnded once with the outcome (also for a run that did not start). An
+// observer must not block the loop: it runs between two looks at the
+// ports. The base methods do nothing, so an observer overrides the ones it
+// needs.
+#ifndef QUARNEX_RUNNER_RUN_OBSERVER_H_
+#define QUARNEX_RUNNER_RUN_OBSERVER_H_
+
+#include <ctime>
+#include <vector>
+
+#include "testapp/runner/cell_store.h"
+#include "testapp/runner/run_figures.h"
+#include "testapp/runner/run_outcome.h"
+
+namespace quarnex {
+
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+
+  // The run started at `started_at` (wall clock) with the settings `run`.
+  // `view` is the run's results table: it stays valid until RunEnded
+  // returns, and TakeRunFigures(view, ...) snapshots the run from it.
+  virtual void RunStarted(const RunDescription& run, std::time_t started_at,
+                          const CellStore& view) {
+    (void)run, (void)started_at, (void)view;
+  }
+
+  // One pass of the waiting loop, `elapsed_s` after the start; `opened`
+  // lists the slots that were opened at Start.
+  virtual void RunPolled(const std::vector<int>& opened, double elapsed_s) {
+    (void)opened, (void)elapsed_s;
+  }
+
+  // A report time: the figures now and at the previous report (the start
+  // for the first), taken whether or not reports are shown.
+  virtual void RunInterval(const RunFigures& now, const RunFigures& before) {
+    (void)now, (void)before;
+  }
+
+  // The figures the stop record and the summary are made from, taken while
+  // the workers still run; called before the ports are stopped.
+  virtual void RunStopping(const RunFigures& final_figures) { (void)final_figures; }
+
+  // The run is over and its summary written; every port is closed.
+  virtual void RunEnded(const RunOutcome& outcome) { (void)outcome; }
+};
+
+}  // namespace quarnex
+
+#endif  // QUARNEX_RUNNER_RUN_OBSERVER_H_
