@@ -197,6 +197,30 @@ void AppendSettings(std::string* out, const RunDescription& d) {
 
 }  // namespace
 
+std::string JsonSettingsObject(const RunDescription& run) {
+  // AppendKey needs an object to put the key in; the brace it opens is not
+  // part of the result.
+  std::string out = "{";
+  AppendSettings(&out, run);
+  return out.substr(std::string_view("{\"settings\":").size());
+}
+
+std::string JsonFirstMismatch(const FirstMismatch& mismatch) {
+  std::string out = "{";
+  AppendFirstMismatch(&out, mismatch);
+  return out.substr(std::string_view("{\"first_mismatch\":").size());
+}
+
+std::string JsonStringArray(const std::vector<std::string>& texts) {
+  std::string out = "[";
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    out += JsonQuote(texts[i]);
+  }
+  out.push_back(']');
+  return out;
+}
+
 std::string JsonQuote(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "testapp/runner/run_figures.h"
 #include "testapp/runner/run_outcome.h"
@@ -24,6 +25,13 @@ std::string JsonIntervalLine(const RunFigures& now, const RunFigures& before, in
 // counter of every port at the stop, the verdict and the exit status. Ends
 // with a line feed.
 std::string JsonSummaryLine(const RunOutcome& outcome);
+
+// Parts of the summary object on their own, for the history of runs: the
+// "settings" object, a port's "first_mismatch" ("null" before any) and an
+// array of strings such as "failures".
+std::string JsonSettingsObject(const RunDescription& run);
+std::string JsonFirstMismatch(const FirstMismatch& mismatch);
+std::string JsonStringArray(const std::vector<std::string>& texts);
 
 // `text` as a JSON string literal, quotes included. Bytes from 0x80 up pass
 // through unchanged.

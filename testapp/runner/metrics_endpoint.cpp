@@ -1,0 +1,164 @@
+#include "testapp/runner/metrics_endpoint.h"
+
+#include <prometheus/collectable.h>
+#include <prometheus/exposer.h>
+#include <prometheus/text_serializer.h>
+
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include "testapp/engine/port_table.h"
+#include "testapp/runner/metrics_families.h"
+#include "testapp/runner/runner_options.h"
+
+namespace quarnex {
+
+namespace {
+
+// The server's worker threads: scrapes come one at a time.
+constexpr size_t kServerThreads = 1;
+
+// What scrapes read: the last publication. Collect runs on the server's
+// thread, the rest on the runner's main thread.
+class Publication : public prometheus::Collectable {
+ public:
+  explicit Publication(std::string station) { view_.station = std::move(station); }
+
+  std::vector<prometheus::MetricFamily> Collect() const override {
+    StationView copy;
+    {
+      std::lock_guard lock(mu_);
+      copy = view_;
+    }
+    return StationMetricFamilies(copy);
+  }
+
+  // Sets what the run is; its figures come later.
+  void Describe(const RunDescription& run, std::time_t started_at) {
+    std::lock_guard lock(mu_);
+    view_.mode = ModeName(run.mode);
+    view_.started_at = started_at;
+    view_.bit_rate = run.bit_rate;
+    view_.packet_size = run.packet_size;
+  }
+
+  // Builds the histograms for the ports of `figures` around its packet
+  // time; the buckets stay for the run.
+  void ShapeHistograms(const RunFigures& figures) {
+    std::lock_guard lock(mu_);
+    view_.histograms.assign(
+        figures.ports.size(),
+        MakePacketTimeHistogram(figures.expected_packet_ms, figures.packets_per_judged));
+  }
+
+  // Feeds the live counters of the opened slots into the histograms.
+  void SampleLive(const std::vector<int>& opened) {
+    std::lock_guard lock(mu_);
+    if (view_.finished) return;
+    for (int slot : opened) {
+      if (slot < 0 || static_cast<size_t>(slot) >= view_.histograms.size()) continue;
+      const PortContext& port = Run().Ports[static_cast<size_t>(slot)];
+      AdvancePacketTimes(&view_.histograms[static_cast<size_t>(slot)],
+                         port.GoodPacketCount.load(), port.TotalPacketTime.load());
+    }
+  }
+
+  // Shows `figures` from now on; once final figures were shown nothing
+  // replaces them.
+  void Show(const RunFigures& figures, bool final_figures) {
+    std::lock_guard lock(mu_);
+    if (view_.finished) return;
+    view_.figures = figures;
+    for (size_t i = 0; i < figures.ports.size() && i < view_.histograms.size(); ++i) {
+      const PortCounters& c = figures.ports[i].counters;
+      AdvancePacketTimes(&view_.histograms[i], c.GoodPacketCount, c.TotalPacketTime);
+    }
+    view_.finished = final_figures;
+  }
+
+ private:
+  mutable std::mutex mu_;
+  StationView view_;  // guarded by mu_
+};
+
+}  // namespace
+
+struct MetricsEndpoint::Impl {
+  std::shared_ptr<Publication> publication;
+  // Declared after the publication, so it stops serving before the
+  // publication goes.
+  std::unique_ptr<prometheus::Exposer> exposer;
+  // The runner's main thread only.
+  const CellStore* view = nullptr;
+  double last_shown_s = 0.0;
+};
+
+std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& address,
+                                                        std::string station, std::string* error) {
+  auto impl = std::make_unique<Impl>();
+  impl->publication = std::make_shared<Publication>(std::move(station));
+  // prometheus-cpp reports a port it cannot bind by throwing; nothing of it
+  // goes further than here.
+  try {
+    impl->exposer = std::make_unique<prometheus::Exposer>(address, kServerThreads);
+    impl->exposer->RegisterCollectable(impl->publication);
+  } catch (const std::exception& e) {
+    *error = "cannot serve metrics on " + address + ": " + e.what();
+    return nullptr;
+  }
+  if (impl->exposer->GetListeningPorts().empty()) {
+    *error = "cannot serve metrics on " + address + ": no port is listening";
+    return nullptr;
+  }
+  return std::unique_ptr<MetricsEndpoint>(new MetricsEndpoint(std::move(impl)));
+}
+
+MetricsEndpoint::MetricsEndpoint(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+MetricsEndpoint::~MetricsEndpoint() = default;
+
+int MetricsEndpoint::Port() const { return impl_->exposer->GetListeningPorts().front(); }
+
+std::string MetricsEndpoint::Text() const {
+  return prometheus::TextSerializer().Serialize(impl_->publication->Collect());
+}
+
+void MetricsEndpoint::RunStarted(const RunDescription& run, std::time_t started_at,
+                                 const CellStore& view) {
+  impl_->view = &view;
+  impl_->publication->Describe(run, started_at);
+  const RunFigures figures = TakeRunFigures(view, 0.0);
+  impl_->publication->ShapeHistograms(figures);
+  impl_->publication->Show(figures, false);
+  impl_->last_shown_s = 0.0;
+}
+
+void MetricsEndpoint::RunPolled(const std::vector<int>& opened, double elapsed_s) {
+  impl_->publication->SampleLive(opened);
+  if (impl_->view == nullptr || elapsed_s - impl_->last_shown_s < kRefreshS) return;
+  impl_->publication->Show(TakeRunFigures(*impl_->view, elapsed_s), false);
+  impl_->last_shown_s = elapsed_s;
+}
+
+void MetricsEndpoint::RunInterval(const RunFigures& now, const RunFigures& before) {
+  (void)before;
+  impl_->publication->Show(now, false);
+  impl_->last_shown_s = now.elapsed_s;
+}
+
+void MetricsEndpoint::RunStopping(const RunFigures& final_figures) {
+  impl_->publication->Show(final_figures, true);
+}
+
+void MetricsEndpoint::RunEnded(const RunOutcome& outcome) {
+  impl_->view = nullptr;
+  // A run that did not start shows what it came to; a started one showed
+  // its final figures at the stop already, and Show keeps them.
+  if (outcome.end_reason == EndReason::kNotStarted) {
+    impl_->publication->Describe(outcome.run, std::time(nullptr));
+    impl_->publication->Show(outcome.figures, true);
+  }
+}
+
+}  // namespace quarnex

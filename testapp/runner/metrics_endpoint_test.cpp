@@ -1,0 +1,103 @@
+#include "testapp/runner/metrics_endpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "testapp/runner/http_get_test_util.h"
+
+namespace quarnex {
+namespace {
+
+// One opened port with `packets` judged, all good.
+RunFigures OnePort(int64_t packets, double elapsed_s) {
+  RunFigures figures;
+  figures.elapsed_s = elapsed_s;
+  figures.ports.resize(1);
+  PortFigures& port = figures.ports[0];
+  port.opened = port.open = true;
+  port.counters.PortNumber = 4;
+  port.counters.PacketCount = packets;
+  port.counters.GoodPacketCount = packets;
+  port.counters.TotalPacketTime = 2.0 * static_cast<double>(packets);
+  return figures;
+}
+
+std::string Scrape(const MetricsEndpoint& endpoint) {
+  const std::optional<HttpReply> reply = HttpGet(endpoint.Port(), "/metrics");
+  if (!reply) return "no reply";
+  EXPECT_EQ(reply->status, 200);
+  return reply->body;
+}
+
+constexpr char kPackets[] = "quarnex_packets_total{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
+
+TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
+  std::string error;
+  auto endpoint = MetricsEndpoint::Start("127.0.0.1:0", "bay-2", &error);
+  ASSERT_NE(endpoint, nullptr) << error;
+  ASSERT_GT(endpoint->Port(), 0);
+
+  RunDescription run;
+  run.mode = kTransmitOnly;
+  run.packet_size = 64;
+  CellStore no_rows;
+  endpoint->RunStarted(run, 1767225600, no_rows);
+  endpoint->RunInterval(OnePort(10, 1.0), OnePort(0, 0.0));
+  std::string text = Scrape(*endpoint);
+  EXPECT_NE(text.find(std::string(kPackets) + "10\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("quarnex_run_finished{station=\"bay-2\",mode=\"transmit\"} 0\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("quarnex_run_start_time_seconds{station=\"bay-2\",mode=\"transmit\"} 1767225600\n"),
+            std::string::npos)
+      << text;
+
+  // The stop record's figures are final: a report the loop would still
+  // make after them never shows, so no counter runs past the summary.
+  endpoint->RunStopping(OnePort(17, 1.5));
+  endpoint->RunInterval(OnePort(19, 2.0), OnePort(17, 1.5));
+  RunOutcome outcome;
+  outcome.end_reason = EndReason::kDuration;
+  outcome.figures = OnePort(19, 2.0);
+  endpoint->RunEnded(outcome);
+  text = Scrape(*endpoint);
+  EXPECT_NE(text.find(std::string(kPackets) + "17\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("quarnex_run_finished{station=\"bay-2\",mode=\"transmit\"} 1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(endpoint->Text(), text.substr(text.find("# HELP quarnex_")));
+}
+
+TEST(MetricsEndpointTest, ARunThatDidNotStartIsShownFinished) {
+  std::string error;
+  auto endpoint = MetricsEndpoint::Start("127.0.0.1:0", "bay-2", &error);
+  ASSERT_NE(endpoint, nullptr) << error;
+  RunOutcome outcome;
+  outcome.run.mode = kTransmitOnly;
+  outcome.end_reason = EndReason::kNotStarted;
+  outcome.figures = OnePort(0, 0.0);
+  outcome.figures.ports[0].opened = outcome.figures.ports[0].open = false;
+  endpoint->RunEnded(outcome);
+  const std::string text = Scrape(*endpoint);
+  EXPECT_NE(text.find("quarnex_run_finished{station=\"bay-2\",mode=\"transmit\"} 1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("quarnex_port_state{port=\"4\",station=\"bay-2\",mode=\"transmit\","
+                      "state=\"not_opened\"} 1\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(MetricsEndpointTest, AnAddressInUseIsRefusedWithALine) {
+  std::string error;
+  auto first = MetricsEndpoint::Start("127.0.0.1:0", "a", &error);
+  ASSERT_NE(first, nullptr) << error;
+  const std::string taken = "127.0.0.1:" + std::to_string(first->Port());
+  EXPECT_EQ(MetricsEndpoint::Start(taken, "b", &error), nullptr);
+  EXPECT_TRUE(error.starts_with("cannot serve metrics on " + taken + ": ")) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarnex
