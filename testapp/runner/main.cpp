@@ -12,6 +12,7 @@
 #include "testapp/runner/pass_fail.h"
 #include "testapp/runner/runner.h"
 #include "testapp/runner/runner_options.h"
+#include "testapp/runner/station_outputs.h"
 #include "testapp/runner/stop_signals.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kRunnerName, kRunnerVersion);
     return kExitPass;
   }
+  if (options.history_path) return PrintHistory(options, stdout);
 
   // The window's store, read as the window reads it at start; the runner
   // never writes it.
@@ -65,15 +67,25 @@ int main(int argc, char** argv) {
   }
   dup2(STDERR_FILENO, STDOUT_FILENO);
 
+  // The metrics endpoint and the history, before any port is opened.
+  StationOutputs station;
+  if (!station.Open(options, &error)) {
+    std::fprintf(stderr, "%s: %s\n", kRunnerName, error.c_str());
+    std::fclose(results);
+    return kExitNoPorts;
+  }
+
   RunnerOutput output;
   output.out = results;
   output.terminal = isatty(results_fd) == 1;
+  output.observers = station.Observers();
 
   StopRequest stop;
   int status = kExitNoPorts;
   {
     StopSignalWatcher watcher([&stop](int) { stop.Request(); });
     status = RunHeadless(options, output, stop);
+    station.Linger(stop);
   }
   std::fclose(results);
   return status;

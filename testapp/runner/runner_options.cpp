@@ -1,5 +1,7 @@
 #include "testapp/runner/runner_options.h"
 
+#include <arpa/inet.h>
+
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -10,6 +12,14 @@
 #include "testapp/report/text_format.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/config_file.h"
+
+// Set by CMake when prometheus-cpp and SQLite were found.
+#ifndef QUARNEX_HAVE_PROMETHEUS
+#define QUARNEX_HAVE_PROMETHEUS 0
+#endif
+#ifndef QUARNEX_HAVE_SQLITE
+#define QUARNEX_HAVE_SQLITE 0
+#endif
 
 namespace quarnex {
 
@@ -193,6 +203,78 @@ bool SetLog(std::string_view value, RunnerOptions* o, std::string* expected) {
   return true;
 }
 
+// The station's name in the metrics and the history.
+constexpr size_t kMaxLabelLength = 64;
+
+bool SetLabel(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = FormatC("a name of 1 to %zu printable characters", kMaxLabelLength);
+  if (value.empty() || value.size() > kMaxLabelLength) return false;
+  for (const char c : value) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  }
+  o->label = std::string(value);
+  return true;
+}
+
+// IPV4:PORT or [IPV6]:PORT, an address of this machine; port 0 takes a
+// free one.
+bool SetMetrics(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = "ADDRESS:PORT such as 127.0.0.1:9464, 0.0.0.0:9464 or [::1]:9464 (port 0: any free)";
+  const size_t colon = value.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  std::string host(value.substr(0, colon));
+  int64_t port = 0;
+  if (!ParseWhole(value.substr(colon + 1), 0, 65535, &port)) return false;
+  unsigned char address[16];
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    if (inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), address) != 1) return false;
+  } else if (inet_pton(AF_INET, host.c_str(), address) != 1) {
+    return false;
+  }
+  o->metrics_address = std::string(value);
+  return true;
+}
+
+bool SetMetricsLinger(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = "seconds above 0, such as 5";
+  return ParsePositive(value, kMaxSeconds, &o->metrics_linger_s);
+}
+
+bool SetDb(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = "a file name";
+  if (value.empty() || value.find('\0') != std::string_view::npos) return false;
+  o->db_path = std::string(value);
+  return true;
+}
+
+bool SetHistory(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = "a file name";
+  if (value.empty() || value.find('\0') != std::string_view::npos) return false;
+  o->history_path = std::string(value);
+  return true;
+}
+
+// A UTC date, YYYY-MM-DD, or a moment, YYYY-MM-DDTHH:MM:SSZ; kept in the
+// second form, which the history's start times compare with as text.
+bool SetSince(std::string_view value, RunnerOptions* o, std::string* expected) {
+  *expected = "a UTC date YYYY-MM-DD or a moment YYYY-MM-DDTHH:MM:SSZ";
+  std::string moment(value);
+  if (moment.size() == 10) moment += "T00:00:00Z";
+  static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:ddZ";
+  if (moment.size() != kShape.size()) return false;
+  for (size_t i = 0; i < kShape.size(); ++i) {
+    const bool digit = moment[i] >= '0' && moment[i] <= '9';
+    if (kShape[i] == 'd' ? !digit : moment[i] != kShape[i]) return false;
+  }
+  const auto field = [&moment](size_t at) { return std::stoi(moment.substr(at, 2)); };
+  if (field(5) < 1 || field(5) > 12 || field(8) < 1 || field(8) > 31 || field(11) > 23 ||
+      field(14) > 59 || field(17) > 60) {
+    return false;
+  }
+  o->since = std::move(moment);
+  return true;
+}
+
 std::string StoredText(int64_t value) {
   return FormatC("stored setting, now %lld", static_cast<long long>(value));
 }
@@ -267,6 +349,23 @@ const OptionSpec kOptions[] = {
      [](const Settings&) { return std::string("no limit"); }},
     {"--stop-on-error", nullptr, nullptr, &RunnerOptions::stop_on_error,
      "end the run at the first bad packet of any port, and fail", NoDefault},
+    {"--label", "NAME", SetLabel, nullptr,
+     "the station's name in the metrics and the history (with --history: list its runs only)",
+     [](const Settings&) { return std::string("the host name"); }},
+    {"--metrics", "ADDR:PORT", SetMetrics, nullptr,
+     "serve the run's metrics for Prometheus at http://ADDR:PORT/metrics", NoDefault},
+    {"--metrics-linger", "S", SetMetricsLinger, nullptr,
+     "keep serving the final metrics S seconds after the run (Ctrl+C ends it)",
+     [](const Settings&) { return std::string("stop with the run"); }},
+    {"--db", "FILE", SetDb, nullptr, "record the run and its ports in the SQLite file FILE",
+     NoDefault},
+    {"--db-intervals", nullptr, nullptr, &RunnerOptions::db_intervals,
+     "with --db, also record every report's figures", NoDefault},
+    {"--history", "FILE", SetHistory, nullptr,
+     "list the runs recorded in FILE (a table, or JSON lines with --json) and exit", NoDefault},
+    {"--since", "DATE", SetSince, nullptr,
+     "with --history, the runs started at or after DATE (UTC, YYYY-MM-DD[THH:MM:SSZ])",
+     NoDefault},
     {"--help", nullptr, nullptr, &RunnerOptions::help, "show this text and exit", NoDefault},
     {"--version", nullptr, nullptr, &RunnerOptions::version, "show the version and exit",
      NoDefault},
@@ -278,6 +377,26 @@ const OptionSpec* FindOption(std::string_view name) {
     if (name == spec.name) return &spec;
   }
   return nullptr;
+}
+
+// The options of the station's metrics and history: those that need
+// another, and those this build cannot serve.
+bool CheckStationOptions(const RunnerOptions& o, std::string* error) {
+  if (o.db_intervals && !o.db_path) {
+    *error = "--db-intervals needs --db";
+  } else if (o.since && !o.history_path) {
+    *error = "--since needs --history";
+  } else if (o.metrics_linger_s > 0 && !o.metrics_address) {
+    *error = "--metrics-linger needs --metrics";
+  } else if (o.metrics_address && !QUARNEX_HAVE_PROMETHEUS) {
+    *error = "--metrics is not available: quarnex-run was built without prometheus-cpp";
+  } else if ((o.db_path || o.history_path) && !QUARNEX_HAVE_SQLITE) {
+    *error = std::string(o.db_path ? "--db" : "--history") +
+             " is not available: quarnex-run was built without SQLite";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -342,7 +461,7 @@ bool ParseRunnerOptions(const std::vector<std::string>& args, RunnerOptions* opt
     *error = "--log and --no-log exclude each other";
     return false;
   }
-  return true;
+  return CheckStationOptions(*options, error);
 }
 
 void ApplyRunnerOverrides(const RunnerOptions& o, Settings* s) {

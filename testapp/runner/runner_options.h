@@ -68,6 +68,17 @@ struct RunnerOptions {
   // then fails.
   bool stop_on_error = false;
 
+  // The station: its name in metrics and history, its Prometheus endpoint
+  // and its history of runs.
+  std::optional<std::string> label;            // --label; empty: the host name
+  std::optional<std::string> metrics_address;  // --metrics ADDR:PORT
+  double metrics_linger_s = 0.0;               // --metrics-linger S
+  std::optional<std::string> db_path;          // --db FILE: record the run
+  bool db_intervals = false;                   // --db-intervals: and every report
+  // --history FILE: list the runs recorded there instead of running.
+  std::optional<std::string> history_path;
+  std::optional<std::string> since;  // --since DATE: runs started then or later
+
   bool help = false;
   bool version = false;
 };

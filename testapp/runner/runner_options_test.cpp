@@ -223,3 +223,52 @@ TEST(RunnerOptionsTest, HelpListsEveryOptionWithTheStoredDefaults) {
 
 }  // namespace
 }  // namespace quarnex
+
+namespace quarnex {
+namespace {
+
+TEST(RunnerOptionsTest, StationOptionsKeepTheirValuesAndRefuseWhatTheyCannotUse) {
+  const RunnerOptions o =
+      Parse({"--metrics", "[::1]:0", "--metrics-linger=2.5", "--label", "rack 4/slot 2", "--db",
+             "runs.db", "--db-intervals"});
+  EXPECT_EQ(o.metrics_address, "[::1]:0");
+  EXPECT_EQ(o.metrics_linger_s, 2.5);
+  EXPECT_EQ(o.label, "rack 4/slot 2");
+  EXPECT_EQ(o.db_path, "runs.db");
+  EXPECT_TRUE(o.db_intervals);
+  EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31"}).since,
+            "2026-01-31T00:00:00Z");
+  EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31T08:30:00Z"}).since,
+            "2026-01-31T08:30:00Z");
+  EXPECT_EQ(Parse({"--metrics", "0.0.0.0:65535"}).metrics_address, "0.0.0.0:65535");
+
+  struct Case {
+    Args args;
+    const char* error_part;
+  };
+  const Case cases[] = {
+      {{"--metrics", "localhost:9464"}, "for --metrics"},
+      {{"--metrics", "127.0.0.1"}, "for --metrics"},
+      {{"--metrics", "127.0.0.1:65536"}, "for --metrics"},
+      {{"--metrics", "::1:9464"}, "for --metrics"},
+      {{"--metrics", "127.0.0.1:-1"}, "for --metrics"},
+      {{"--label", ""}, "for --label"},
+      {{"--label", std::string(65, 'x')}, "for --label"},
+      {{"--label", "tab\there"}, "for --label"},
+      {{"--history", "h.db", "--since", "2026-13-01"}, "for --since"},
+      {{"--history", "h.db", "--since", "31.01.2026"}, "for --since"},
+      {{"--history", "h.db", "--since", "2026-01-31T08:30:00"}, "for --since"},
+      {{"--db-intervals"}, "--db-intervals needs --db"},
+      {{"--since", "2026-01-31"}, "--since needs --history"},
+      {{"--metrics-linger", "5"}, "--metrics-linger needs --metrics"},
+  };
+  for (const Case& c : cases) {
+    RunnerOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseRunnerOptions(c.args, &options, &error)) << c.args[0];
+    EXPECT_NE(error.find(c.error_part), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace quarnex

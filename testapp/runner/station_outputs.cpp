@@ -1,0 +1,109 @@
+#include "testapp/runner/station_outputs.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <utility>
+
+#include "testapp/runner/pass_fail.h"
+
+#ifndef QUARNEX_HAVE_PROMETHEUS
+#define QUARNEX_HAVE_PROMETHEUS 0
+#endif
+#ifndef QUARNEX_HAVE_SQLITE
+#define QUARNEX_HAVE_SQLITE 0
+#endif
+
+#if QUARNEX_HAVE_PROMETHEUS
+#include "testapp/runner/metrics_endpoint.h"
+#endif
+#if QUARNEX_HAVE_SQLITE
+#include "testapp/runner/history_recorder.h"
+#include "testapp/runner/history_report.h"
+#include "testapp/runner/run_history.h"
+#endif
+
+namespace quarnex {
+
+// The history and the recorder that writes into it, in that order, so the
+// recorder goes first.
+struct StationOutputs::History {
+#if QUARNEX_HAVE_SQLITE
+  std::unique_ptr<RunHistory> file;
+  std::unique_ptr<HistoryRecorder> recorder;
+#endif
+};
+
+std::string StationLabel(const RunnerOptions& options) {
+  if (options.label) return *options.label;
+  char host[HOST_NAME_MAX + 1] = {};
+  if (gethostname(host, sizeof(host) - 1) != 0 || host[0] == '\0') return "localhost";
+  return host;
+}
+
+StationOutputs::StationOutputs() = default;
+StationOutputs::~StationOutputs() = default;
+
+bool StationOutputs::Open(const RunnerOptions& options, std::string* error) {
+  const std::string label = StationLabel(options);
+#if QUARNEX_HAVE_PROMETHEUS
+  if (options.metrics_address) {
+    std::unique_ptr<MetricsEndpoint> endpoint =
+        MetricsEndpoint::Start(*options.metrics_address, label, error);
+    if (endpoint == nullptr) return false;
+    const std::string& address = *options.metrics_address;
+    std::fprintf(stderr, "%s: metrics at http://%s:%d/metrics\n", kRunnerName,
+                 address.substr(0, address.rfind(':')).c_str(), endpoint->Port());
+    metrics_ = std::move(endpoint);
+    linger_s_ = options.metrics_linger_s;
+  }
+#endif
+#if QUARNEX_HAVE_SQLITE
+  if (options.db_path) {
+    auto history = std::make_unique<History>();
+    history->file = RunHistory::Open(*options.db_path, /*create=*/true, error);
+    if (history->file == nullptr) return false;
+    history->recorder =
+        std::make_unique<HistoryRecorder>(*history->file, label, options.db_intervals);
+    history_ = std::move(history);
+  }
+#endif
+  (void)label, (void)error;
+  return true;
+}
+
+std::vector<RunObserver*> StationOutputs::Observers() const {
+  std::vector<RunObserver*> observers;
+  if (metrics_) observers.push_back(metrics_.get());
+#if QUARNEX_HAVE_SQLITE
+  if (history_) observers.push_back(history_->recorder.get());
+#endif
+  return observers;
+}
+
+void StationOutputs::Linger(StopRequest& stop) const {
+  if (metrics_ && linger_s_ > 0) stop.WaitFor(linger_s_ * 1000.0);
+}
+
+int PrintHistory(const RunnerOptions& options, std::FILE* out) {
+#if QUARNEX_HAVE_SQLITE
+  std::string error;
+  std::unique_ptr<RunHistory> history = RunHistory::Open(*options.history_path, /*create=*/false, &error);
+  std::vector<HistoryRun> runs;
+  HistoryFilter filter;
+  filter.label = options.label;
+  filter.since = options.since;
+  if (history == nullptr || !history->Query(filter, &runs, &error)) {
+    std::fprintf(stderr, "%s: %s\n", kRunnerName, error.c_str());
+    return kExitNoPorts;
+  }
+  const std::string text = options.json ? HistoryJsonLines(runs) : HistoryTable(runs);
+  std::fwrite(text.data(), 1, text.size(), out);
+  return std::fflush(out) == 0 ? kExitPass : kExitNoPorts;
+#else
+  (void)options, (void)out;
+  return kExitNoPorts;
+#endif
+}
+
+}  // namespace quarnex
