@@ -46,40 +46,43 @@ class Publication : public prometheus::Collectable {
   // Builds the histograms for the ports of `figures` around its packet
   // time; the buckets stay for the run.
   void ShapeHistograms(const RunFigures& figures) {
-    std::lock_guard lock(mu_);
-    view_.histograms.assign(
-        figures.ports.size(),
-        MakePacketTimeHistogram(figures.expected_packet_ms, figures.packets_per_judged));
+    live_.assign(figures.ports.size(),
+                 MakePacketTimeHistogram(figures.expected_packet_ms, figures.packets_per_judged));
   }
 
-  // Feeds the live counters of the opened slots into the histograms.
+  // Feeds the live counters of the opened slots into the histograms. They
+  // show with the next figures, so a scrape never counts more packets in
+  // the histogram than in its counters.
   void SampleLive(const std::vector<int>& opened) {
-    std::lock_guard lock(mu_);
-    if (view_.finished) return;
     for (int slot : opened) {
-      if (slot < 0 || static_cast<size_t>(slot) >= view_.histograms.size()) continue;
+      if (slot < 0 || static_cast<size_t>(slot) >= live_.size()) continue;
       const PortContext& port = Run().Ports[static_cast<size_t>(slot)];
-      AdvancePacketTimes(&view_.histograms[static_cast<size_t>(slot)],
-                         port.GoodPacketCount.load(), port.TotalPacketTime.load());
+      AdvancePacketTimes(&live_[static_cast<size_t>(slot)], port.GoodPacketCount.load(),
+                         port.TotalPacketTime.load());
     }
   }
 
   // Shows `figures` from now on; once final figures were shown nothing
   // replaces them.
+  // The figures are taken after every live look, so the histograms end on
+  // their counters.
   void Show(const RunFigures& figures, bool final_figures) {
+    for (size_t i = 0; i < figures.ports.size() && i < live_.size(); ++i) {
+      const PortCounters& c = figures.ports[i].counters;
+      AdvancePacketTimes(&live_[i], c.GoodPacketCount, c.TotalPacketTime);
+    }
     std::lock_guard lock(mu_);
     if (view_.finished) return;
     view_.figures = figures;
-    for (size_t i = 0; i < figures.ports.size() && i < view_.histograms.size(); ++i) {
-      const PortCounters& c = figures.ports[i].counters;
-      AdvancePacketTimes(&view_.histograms[i], c.GoodPacketCount, c.TotalPacketTime);
-    }
+    view_.histograms = live_;
     view_.finished = final_figures;
   }
 
  private:
   mutable std::mutex mu_;
   StationView view_;  // guarded by mu_
+  // Fed between two publications; the runner's main thread only.
+  std::vector<PacketTimeHistogram> live_;
 };
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "testapp/engine/port_table.h"
 #include "testapp/runner/http_get_test_util.h"
+#include "testapp/settings/settings_state.h"
 
 namespace quarnex {
 namespace {
@@ -30,6 +32,8 @@ std::string Scrape(const MetricsEndpoint& endpoint) {
   return reply->body;
 }
 
+const std::string kCount =
+    "quarnex_packet_time_seconds_count{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
 constexpr char kPackets[] = "quarnex_packets_total{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
 
 TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
@@ -41,6 +45,8 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
   RunDescription run;
   run.mode = kTransmitOnly;
   run.packet_size = 64;
+  // One slot in the run; no row, as no port opened in this process.
+  GlobalSettings().Test.PortCount = 1;
   CellStore no_rows;
   endpoint->RunStarted(run, 1767225600, no_rows);
   endpoint->RunInterval(OnePort(10, 1.0), OnePort(0, 0.0));
@@ -53,6 +59,17 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
             std::string::npos)
       << text;
 
+  // Packets the loop saw between two publications wait for the next one:
+  // a scrape never counts more packets in the histogram than good packets.
+  PortContext& live = quarnex::Run().Ports[0];
+  live.GoodPacketCount.store(12);
+  live.TotalPacketTime.store(24.0);
+  endpoint->RunPolled({0}, 1.5);
+  live.GoodPacketCount.store(0);
+  live.TotalPacketTime.store(0.0);
+  text = Scrape(*endpoint);
+  EXPECT_NE(text.find(kCount + "10\n"), std::string::npos) << text;
+
   // The stop record's figures are final: a report the loop would still
   // make after them never shows, so no counter runs past the summary.
   endpoint->RunStopping(OnePort(17, 1.5));
@@ -63,6 +80,7 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
   endpoint->RunEnded(outcome);
   text = Scrape(*endpoint);
   EXPECT_NE(text.find(std::string(kPackets) + "17\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(kCount + "17\n"), std::string::npos) << text;
   EXPECT_NE(text.find("quarnex_run_finished{station=\"bay-2\",mode=\"transmit\"} 1\n"),
             std::string::npos)
       << text;
