@@ -4,8 +4,11 @@
 #include <prometheus/check_names.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,6 +225,34 @@ TEST(MetricsFamiliesTest, NamesAndLabelsFollowPrometheusConventions) {
       EXPECT_EQ(LabelValue(metric, "mode"), "loopback");
     }
   }
+}
+
+// The dashboard in contrib/grafana asks only for series the endpoint
+// serves.
+TEST(MetricsFamiliesTest, TheDashboardUsesOnlyTheseMetrics) {
+  StationView view = ThreePorts();
+  view.bit_rate = 115200;
+  view.histograms.assign(3, MakePacketTimeHistogram(8.0, 1.0));
+  std::set<std::string> served;
+  for (const MetricFamily& family : StationMetricFamilies(view)) {
+    served.insert(family.name);
+    if (family.type == MetricType::Histogram) {
+      for (const char* suffix : {"_bucket", "_count", "_sum"}) served.insert(family.name + suffix);
+    }
+  }
+  std::ifstream in(QUARNEX_SOURCE_DIR "/contrib/grafana/quarnex.json");
+  ASSERT_TRUE(in.good());
+  std::stringstream dashboard;
+  dashboard << in.rdbuf();
+  const std::string text = dashboard.str();
+  const std::regex name("quarnex_[a-z_]+");
+  int uses = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), name); it != std::sregex_iterator();
+       ++it) {
+    ++uses;
+    EXPECT_TRUE(served.contains(it->str())) << it->str();
+  }
+  EXPECT_GT(uses, 10);
 }
 
 TEST(MetricsFamiliesTest, BucketsLieAroundTheIdealTimeOfAJudgedPacket) {

@@ -235,6 +235,29 @@ TEST(MetricsPrometheusTest, ScrapedCountersEqualTheSummaryForEveryPort) {
     EXPECT_EQ(counters["errors"].toDouble() > 0, number == "3");
   }
 
+  // Every query of the dashboard in contrib/grafana is one this server
+  // takes, with Grafana's variables filled in.
+  const QJsonObject dashboard = JsonLine(ReadWholeFile(QUARNEX_SOURCE_DIR "/contrib/grafana/quarnex.json"));
+  int queries = 0;
+  for (const QJsonValue& panel : dashboard["panels"].toArray()) {
+    for (const QJsonValue& target : panel.toObject()["targets"].toArray()) {
+      std::string expr = target.toObject()["expr"].toString().toStdString();
+      for (const auto& [variable, value] :
+           {std::pair<std::string, std::string>{"$station", kStation}, {"$port", ".*"},
+            {"$__rate_interval", "1m"}, {"$__range", "10m"}}) {
+        for (size_t at; (at = expr.find(variable)) != std::string::npos;) {
+          expr.replace(at, variable.size(), value);
+        }
+      }
+      ++queries;
+      const std::optional<HttpReply> reply =
+          HttpGet(server.port(), "/api/v1/query?query=" + UrlEscape(expr));
+      ASSERT_TRUE(reply.has_value()) << expr;
+      EXPECT_EQ(reply->status, 200) << expr << "\n" << reply->body;
+    }
+  }
+  EXPECT_GT(queries, 10);
+
   runner.Signal(SIGTERM);
   EXPECT_EQ(runner.Wait(kStationTimeoutS), summary["exit_status"].toInt());
 }
