@@ -72,11 +72,41 @@ bool HasOutputQueue(const struct stat& st) {
 
 }  // namespace
 
+// Lent to the events of pending reads. It outlives the transfers when an
+// event keeps it; Stop detaches it, and then it does nothing. Lock order:
+// its mutex, then the transfers' own.
+class FdTransfers::Driver final : public EventDriver {
+ public:
+  Driver(FdTransfers* owner, int fd) : owner_(owner), fd_(fd) {}
+  int fd() const override { return fd_; }
+  void BeginWatch() override { Count(1); }
+  void EndWatch() override { Count(-1); }
+  bool Advance() override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return owner_ != nullptr && owner_->Advance();
+  }
+  void Detach() {
+    std::lock_guard<std::mutex> lock(mu_);
+    owner_ = nullptr;
+  }
+
+ private:
+  void Count(int delta) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (owner_ != nullptr) owner_->CountWatcher(delta);
+  }
+
+  std::mutex mu_;
+  FdTransfers* owner_;  // guarded by mu_
+  const int fd_;
+};
+
 bool IsHangUpErrno(int e) {
   return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE || e == ECONNRESET;
 }
 
-FdTransfers::FdTransfers(int fd, Framing framing) : fd_(fd), framing_(framing) {
+FdTransfers::FdTransfers(int fd, Framing framing)
+    : fd_(fd), framing_(framing), driver_(std::make_shared<Driver>(this, fd)) {
   struct stat st;
   const bool known = fstat(fd, &st) == 0;
   is_socket_ = known && S_ISSOCK(st.st_mode);
@@ -158,10 +188,11 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
     return IoStatus{kErrorSuccess, 0};
   }
   PendingRead r{static_cast<uint8_t*>(buffer), length, 0, c};
-  // While the I/O thread watches the input and saw nothing arrive, a read()
-  // here would only say so; the thread takes the data when it comes.
-  const bool nothing_arrived = watching_in_ && !input_waiting_;
-  if (reads_.empty() && !nothing_arrived) {
+  // After a read() that emptied the input queue a new one would most likely
+  // only hear EAGAIN (in Loopback the read is always posted before its packet
+  // is sent): the read goes pending, and the wait that watches the
+  // descriptor finds at once whatever did arrive.
+  if (reads_.empty() && !input_drained_) {
     uint32_t error = kErrorSuccess;
     switch (ReadStepLocked(&r, &error)) {
       case Step::kComplete:
@@ -173,13 +204,13 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
         HangUpLocked();
         return IoStatus{kErrorDeviceNotConnected, 0};
       case Step::kWait:
-        input_waiting_ = false;
         break;
     }
   }
   Pend(c);
+  if (c->event) c->event->SetDriver(driver_);
   reads_.push_back(r);
-  if (!watching_in_) Wake();
+  UpdateWatchLocked();
   return IoStatus{kErrorIoPending, 0};
 }
 
@@ -214,8 +245,11 @@ IoStatus FdTransfers::Write(const void* data, uint32_t length, Completion* c) {
   }
   Pend(c);
   writes_.push_back(w);
-  const bool unsent = w.sent < w.length;
-  if (unsent ? !watching_out_ : !watching_drain_) Wake();
+  if (w.sent < w.length) {
+    UpdateWatchLocked();
+  } else if (!watching_drain_) {
+    Wake();
+  }
   return IoStatus{kErrorIoPending, 0};
 }
 
@@ -227,8 +261,9 @@ bool FdTransfers::Purge(uint32_t flags) {
   if ((flags & kPurgeTxClear) && is_tty_) tcflush(fd_, TCOFLUSH);
   if (flags & kPurgeRxClear) {
     DiscardInputLocked();
-    input_waiting_ = false;
+    input_drained_ = true;
   }
+  UpdateWatchLocked();
   return true;
 }
 
@@ -240,6 +275,9 @@ void FdTransfers::SetLinePace(uint32_t bit_rate, int bits_per_character) {
 
 void FdTransfers::Stop() {
   std::lock_guard<std::mutex> stop_lock(stop_mu_);
+  // Before mu_, in the driver's lock order; from here waits that watch the
+  // descriptor only see their events.
+  driver_->Detach();
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!running_) return;
@@ -267,6 +305,7 @@ FdTransfers::Step FdTransfers::ReadStepLocked(PendingRead* r, uint32_t* error) {
                           ? recv(fd_, at, room, MSG_DONTWAIT | MSG_TRUNC)
                           : ::read(fd_, at, room);
     if (n > 0) {
+      input_drained_ = false;
       if (framing_ == Framing::kFramed) {
         if (static_cast<size_t>(n) > room) {
           *error = kErrorMoreData;
@@ -279,14 +318,20 @@ FdTransfers::Step FdTransfers::ReadStepLocked(PendingRead* r, uint32_t* error) {
       if (r->got == r->length) return Step::kComplete;
       // A short read took all there was: asking again now would only hear
       // EAGAIN. What comes next, the wait reports (so does a hang-up).
-      if (static_cast<size_t>(n) < room) return Step::kWait;
+      if (static_cast<size_t>(n) < room) {
+        input_drained_ = true;
+        return Step::kWait;
+      }
       continue;
     }
     // End of file: a hung-up TTY reads 0, and so does a socket whose peer
     // is gone. With VMIN 1 a live TTY never does; a frame is never empty.
     if (n == 0) return Step::kHungUp;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return Step::kWait;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      input_drained_ = true;
+      return Step::kWait;
+    }
     if (IsHangUpErrno(errno)) return Step::kHungUp;
     *error = ErrorOfErrno(errno);
     return Step::kFailed;
@@ -382,10 +427,7 @@ void FdTransfers::ServiceLocked() {
   while (!reads_.empty()) {
     PendingRead& r = reads_.front();
     const Step step = ReadStepLocked(&r, &error);
-    if (step == Step::kWait) {
-      input_waiting_ = false;
-      break;
-    }
+    if (step == Step::kWait) break;
     if (step == Step::kHungUp) {
       HangUpLocked();
       return;
@@ -453,14 +495,36 @@ void FdTransfers::Wake() {
   [[maybe_unused]] const ssize_t n = ::write(wake_fd_.get(), &one, sizeof(one));
 }
 
-void FdTransfers::WatchDescriptor(uint32_t events) {
-  if (events == watched_events_) return;
+void FdTransfers::CountWatcher(int delta) {
+  std::lock_guard<std::mutex> lock(mu_);
+  watchers_ += delta;
+  UpdateWatchLocked();
+}
+
+bool FdTransfers::Advance() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!running_ || stopping_ || hung_up_) return false;
+  ServiceLocked();
+  UpdateWatchLocked();
+  return !hung_up_;
+}
+
+void FdTransfers::UpdateWatchLocked() {
+  uint32_t events = 0;
+  if (running_ && !stopping_ && !hung_up_) {
+    if (!reads_.empty() && watchers_ == 0) events |= EPOLLIN;
+    if (std::any_of(writes_.begin(), writes_.end(),
+                    [](const PendingWrite& w) { return w.sent < w.length; })) {
+      events |= EPOLLOUT;
+    }
+  }
+  if (events == watched_events_ || !epoll_fd_.valid()) return;
   epoll_event event{};
   event.events = events;
   event.data.u64 = kDescriptorToken;
   // Left out of the set rather than watched for nothing: epoll reports a
   // hang-up whatever the events asked, and after one it would do so at
-  // once, for ever.
+  // once, for ever. A change reaches the I/O thread's wait in progress.
   const int op = events == 0 ? EPOLL_CTL_DEL : watched_events_ == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
   if (epoll_ctl(epoll_fd_.get(), op, fd_, &event) == 0) watched_events_ = events;
 }
@@ -489,18 +553,8 @@ void FdTransfers::Loop() {
   while (!stopping_) {
     ServiceLocked();
     if (stopping_) break;
-    // Input is watched also while no read is pending, so that a read
-    // started before its data arrives (the usual case) needs no wake-up;
-    // only once data waits unread is it left to the next read.
-    watching_in_ = !hung_up_ && (!reads_.empty() || !input_waiting_);
-    watching_out_ =
-        !hung_up_ && std::any_of(writes_.begin(), writes_.end(),
-                                 [](const PendingWrite& w) { return w.sent < w.length; });
     watching_drain_ = !hung_up_ && AwaitingDrainLocked();
-    // After a hang-up the descriptor is left out: it would report EPOLLHUP
-    // at once, for ever.
-    WatchDescriptor((watching_in_ ? uint32_t{EPOLLIN} : 0u) |
-                    (watching_out_ ? uint32_t{EPOLLOUT} : 0u));
+    UpdateWatchLocked();
     timespec timeout;
     timespec* timeout_ptr = nullptr;
     if (watching_drain_) {
@@ -522,7 +576,6 @@ void FdTransfers::Loop() {
         revents = events[i].events;
       }
     }
-    if ((revents & EPOLLIN) && reads_.empty()) input_waiting_ = true;
     if (revents & (EPOLLHUP | EPOLLERR)) {
       // What arrived before the hang-up still reaches the reads; then the
       // rest fails.

@@ -25,6 +25,16 @@
 // transfer that can finish at once does (done, with its record filled and
 // its event set); otherwise it goes pending.
 //
+// A pending read lends the descriptor to the waits on its event (an
+// EventDriver): the thread that waits for the read watches the descriptor
+// itself and moves the reads on, so the read completes on that thread with
+// one wake-up, not one of the I/O thread and then another of the waiter.
+// The I/O thread watches the input only while reads are pending and no
+// wait watches it (extra reads nobody waits for, a reader between its
+// waits), and the output while a write has bytes the kernel did not take
+// yet; whoever changes what it should watch changes its epoll set, so it
+// needs no wake-up for that.
+//
 // A hang-up (POLLHUP, end of file, EIO: the far end of a pseudo-terminal
 // closed, a USB adapter was unplugged) means the device is gone: every
 // pending transfer fails with kErrorDeviceNotConnected, and every later one
@@ -48,6 +58,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -107,6 +118,7 @@ class FdTransfers {
   bool hung_up() const;
 
  private:
+  class Driver;
   struct PendingRead {
     uint8_t* buffer;
     uint32_t length;
@@ -133,6 +145,11 @@ class FdTransfers {
   uint64_t DrainedLocked() const;
   // Completes the sent writes whose bytes have left the output queue.
   void CompleteDrainedWritesLocked();
+  // The Driver's calls: a wait starts (+1) or stops (-1) watching the
+  // descriptor; a wait saw it ready. Advance is false once watching it is
+  // of no more use (stopped, hung up).
+  void CountWatcher(int delta);
+  bool Advance();
   void ServiceLocked();
   void HangUpLocked();
   void AbortReadsLocked();
@@ -140,11 +157,11 @@ class FdTransfers {
   void DiscardInputLocked();
   bool AwaitingDrainLocked() const;
   std::chrono::nanoseconds DrainWaitLocked();
-  void WakeIfUnwatchedLocked();
   void Wake();
-  // Makes the epoll set watch the descriptor for `events` (0: not at all);
-  // a system call only when they change. The I/O thread only.
-  void WatchDescriptor(uint32_t events);
+  // Makes the epoll set watch the descriptor for what the transfers need of
+  // the I/O thread now (nothing: left out of the set); a system call only
+  // when that changes.
+  void UpdateWatchLocked();
   // Waits for the epoll set's events, at most `timeout` (null: no limit).
   // Returns how many events it stored, 0 on a time-out or a signal.
   int WaitForEvents(epoll_event* events, int max, const timespec* timeout);
@@ -157,9 +174,9 @@ class FdTransfers {
   bool has_output_queue_ = false;  // fixed after construction; TIOCOUTQ means something
   UniqueFd wake_fd_;               // set by Start
   UniqueFd epoll_fd_;              // set by Start
-  uint32_t watched_events_ = 0;    // the I/O thread's; what epoll_fd_ watches fd_ for
   bool has_epoll_pwait2_ = true;   // the I/O thread's; false once the kernel said ENOSYS
   std::thread thread_;             // started by Start, joined by Stop
+  std::shared_ptr<Driver> driver_;  // made by the constructor; detached by Stop
 
   std::mutex stop_mu_;  // serialises Stop, so exactly one caller joins
 
@@ -174,13 +191,14 @@ class FdTransfers {
   int bits_per_character_ = 10;            // guarded by mu_
   uint64_t last_drained_ = 0;              // guarded by mu_; for the drain back-off
   std::chrono::nanoseconds drain_wait_{};  // guarded by mu_; last wait without progress
-  // What the I/O thread's current wait covers; it sets them under mu_
-  // before it sleeps, so a caller that holds mu_ knows whether a new
-  // transfer needs a wake-up.
-  bool watching_in_ = false;  // guarded by mu_
-  // Input arrived while no read was pending and has not been read since.
-  bool input_waiting_ = false;   // guarded by mu_
-  bool watching_out_ = false;    // guarded by mu_
+  uint32_t watched_events_ = 0;  // guarded by mu_; what epoll_fd_ watches fd_ for
+  int watchers_ = 0;             // guarded by mu_; waits that watch fd_ themselves
+  // The last read() left the input queue empty (EAGAIN, or fewer bytes than
+  // asked); the next read then starts pending without asking again.
+  bool input_drained_ = false;  // guarded by mu_
+  // The I/O thread's current wait has a time-out for the output queue; it
+  // sets this under mu_ before it sleeps, so a caller that holds mu_ knows
+  // whether a write waiting for the queue needs a wake-up.
   bool watching_drain_ = false;  // guarded by mu_
 };
 

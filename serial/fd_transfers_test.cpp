@@ -147,7 +147,9 @@ class StreamTransfersTest : public testing::Test {
     transfers_ = std::make_unique<FdTransfers>(pty_.slave.get(), FdTransfers::Framing::kStream);
     ASSERT_TRUE(transfers_->Start(nullptr));
   }
-  void TearDown() override { transfers_->Stop(); }
+  void TearDown() override {
+    if (transfers_) transfers_->Stop();
+  }
 
   void MasterSends(const std::string& bytes) {
     ASSERT_EQ(write(pty_.master.get(), bytes.data(), bytes.size()),
@@ -216,6 +218,54 @@ TEST_F(StreamTransfersTest, InputArrivingBeforeOrAfterItsReadReachesIt) {
     ASSERT_EQ(read.count, sizeof(got));
     EXPECT_EQ(std::string(got, sizeof(got)), head + tail);
   }
+}
+
+// The thread that waits for a read completes it itself; a read nobody
+// waits for, or whose wait gave up before the data came, the I/O thread
+// completes.
+TEST_F(StreamTransfersTest, PendingReadCompletesWhetherOrNotAThreadWaitsForIt) {
+  enum class Wait { kUntilDone, kNone, kGivesUp };
+  for (Wait wait : {Wait::kUntilDone, Wait::kNone, Wait::kGivesUp}) {
+    SCOPED_TRACE(static_cast<int>(wait));
+    char got[8] = {};
+    Completion r(NewEvent());
+    ASSERT_TRUE(transfers_->Read(got, sizeof(got), &r).pending());
+    if (wait == Wait::kGivesUp) {
+      EXPECT_EQ(WaitAny({r.event.get()}, 20), kWaitTimeout);
+    }
+    MasterSends("abcdefgh");
+    if (wait == Wait::kUntilDone) {
+      ASSERT_TRUE(AwaitResult(r).done());
+    } else {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+      while (!r.event->IsSet() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ASSERT_TRUE(r.event->IsSet());
+    }
+    EXPECT_EQ(r.status.load(), kErrorSuccess);
+    EXPECT_EQ(std::string(got, sizeof(got)), "abcdefgh");
+  }
+}
+
+// Stop ends a read while a thread waits for it on the descriptor; the
+// event keeps the stopped transfers' driver, and a later wait on it (the
+// transfers destroyed, their descriptor closed) only times out.
+TEST_F(StreamTransfersTest, StopEndsAWaitOnTheDescriptorAndLeavesNothingBehind) {
+  char got[8];
+  Completion r(NewEvent());
+  ASSERT_TRUE(transfers_->Read(got, sizeof(got), &r).pending());
+  std::atomic<int> woken{-100};
+  std::thread waiter([&] { woken = WaitAny({r.event.get()}, kPatienceMs); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  transfers_->Stop();
+  waiter.join();
+  EXPECT_EQ(woken.load(), 0);
+  EXPECT_EQ(r.status.load(), kErrorOperationAborted);
+  transfers_.reset();
+  pty_.slave.Reset();
+  r.event->Reset();
+  EXPECT_EQ(WaitAny({r.event.get()}, 30), kWaitTimeout);
 }
 
 TEST_F(StreamTransfersTest, LargeWriteResumesAfterPartialWritesAndCompletesWhenTaken) {

@@ -5,6 +5,14 @@
 #include <condition_variable>
 #include <thread>
 
+#if defined(__linux__)
+#include <errno.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
 namespace quarnex {
 
 namespace {
@@ -63,12 +71,55 @@ bool SpinUntilOneLooksSet(const Event* const* events, int count, Clock::time_poi
 
 }  // namespace
 
-// One per waiting thread and call: the events it waits on poke it.
+// One per waiting thread and call: the events it waits on poke it, through
+// its condition or, for a wait that sleeps in poll(), its wake-up
+// descriptor.
 struct Waiter {
   std::mutex mu;
   std::condition_variable cv;
   bool poked = false;  // guarded by mu
+  int wake_fd = -1;    // fixed for the wait; -1: the condition
+  std::thread::id thread = std::this_thread::get_id();
 };
+
+namespace {
+
+#if defined(__linux__)
+// The calling thread's wake-up descriptor for driven waits, made on its
+// first one and closed when the thread ends; -1 when none can be made.
+class ThreadWakeFd {
+ public:
+  ~ThreadWakeFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int Get() {
+    if (fd_ < 0 && !failed_) {
+      fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+      failed_ = fd_ < 0;
+    }
+    return fd_;
+  }
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+thread_local ThreadWakeFd t_wake_fd;
+
+void Poke(int fd) {
+  const uint64_t one = 1;
+  // A full counter wakes the waiter just as well.
+  [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof(one));
+}
+
+void Drain(int fd) {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t n = read(fd, &count, sizeof(count));
+}
+#endif
+
+}  // namespace
 
 Event::Event(Kind kind, bool initially_set) : kind_(kind), signalled_(initially_set) {}
 
@@ -86,8 +137,20 @@ void Event::Set() {
       std::lock_guard<std::mutex> wl(w->mu);
       w->poked = true;
     }
+#if defined(__linux__)
+    if (w->wake_fd >= 0) {
+      // A driven wait that completed the transfer itself needs no wake-up.
+      if (w->thread != std::this_thread::get_id()) Poke(w->wake_fd);
+      continue;
+    }
+#endif
     w->cv.notify_one();
   }
+}
+
+void Event::SetDriver(EventDriverRef driver) {
+  std::lock_guard<std::mutex> lock(mu_);
+  driver_ = std::move(driver);
 }
 
 void Event::Reset() {
@@ -129,7 +192,20 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   if (ready >= 0) return ready;
   if (timeout_ms == 0) return kWaitTimeout;
   const Clock::time_point began = Clock::now();
-  if (SpinUntilOneLooksSet(events, count, began + kSpinLimit)) {
+  const auto deadline = began + std::chrono::milliseconds(timeout_ms);
+
+  EventDriverRef driver;
+  int wake_fd = -1;
+#if defined(__linux__)
+  for (int i = 0; i < count && !driver; ++i) {
+    std::lock_guard<std::mutex> lock(events[i]->mu_);
+    driver = events[i]->driver_;
+  }
+  if (driver) wake_fd = t_wake_fd.Get();
+  if (wake_fd < 0) driver.reset();
+#endif
+  // A driven wait sleeps in the kernel at once: the descriptor wakes it.
+  if (!driver && SpinUntilOneLooksSet(events, count, began + kSpinLimit)) {
     const int seen = Event::TakeFirstSignalled(events, count);
     if (seen >= 0) {
       CountWait(Clock::now() - began);
@@ -138,6 +214,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   }
 
   Waiter waiter;
+  waiter.wake_fd = wake_fd;
   auto unregister = [&] {
     for (int i = 0; i < count; ++i) {
       auto* e = const_cast<Event*>(events[i]);
@@ -151,9 +228,42 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     std::lock_guard<std::mutex> lock(e->mu_);
     e->waiters_.push_back(&waiter);
   }
-  const auto deadline = began + std::chrono::milliseconds(timeout_ms);
   int result = kWaitTimeout;
-  for (;;) {
+#if defined(__linux__)
+  if (driver) {
+    driver->BeginWatch();
+    bool watch_fd = true;
+    for (;;) {
+      const int taken = Event::TakeFirstSignalled(events, count);
+      if (taken >= 0) {
+        result = taken;
+        break;
+      }
+      timespec left_ts;
+      timespec* left = nullptr;
+      if (timeout_ms != kInfinite) {
+        const auto left_ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        if (left_ns <= 0) break;
+        left_ts.tv_sec = static_cast<time_t>(left_ns / 1000000000);
+        left_ts.tv_nsec = static_cast<long>(left_ns % 1000000000);
+        left = &left_ts;
+      }
+      pollfd fds[2] = {{wake_fd, POLLIN, 0}, {driver->fd(), POLLIN, 0}};
+      const int n = ppoll(fds, watch_fd ? 2 : 1, left, nullptr);
+      if (n < 0 && errno != EINTR) {
+        // Out of kernel memory: look again shortly rather than spin.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      if (n <= 0) continue;
+      if (fds[0].revents != 0) Drain(wake_fd);
+      if (watch_fd && fds[1].revents != 0) watch_fd = driver->Advance();
+    }
+    driver->EndWatch();
+  }
+#endif
+  for (; !driver;) {
     // Registered everywhere, so a Set from now on pokes us; scan in index
     // order so the lowest signalled index wins.
     const int taken = Event::TakeFirstSignalled(events, count);

@@ -19,6 +19,33 @@ namespace quarnex {
 
 struct Waiter;
 
+// Work a waiting thread can do itself. A device whose transfers complete on
+// a file descriptor lends it to the waits on their events: such a wait
+// sleeps in poll() on the descriptor as well as on its events, and calls
+// Advance() when the descriptor shows something, so the transfer completes
+// on the waiting thread and no second thread has to wake it (on a fast line
+// that wake-up costs more than the packet's own work). While a wait watches
+// the descriptor (BeginWatch .. EndWatch) the device's own thread need not.
+//
+// Every method may be called from any thread at any time, also after the
+// device stopped; the driver then does nothing.
+class EventDriver {
+ public:
+  // The descriptor to watch for input. Fixed for the driver's life.
+  virtual int fd() const = 0;
+  virtual void BeginWatch() = 0;
+  virtual void EndWatch() = 0;
+  // Moves the device's transfers on without blocking; may signal events.
+  // False when the descriptor is not worth watching any more (the device
+  // stopped or hung up).
+  virtual bool Advance() = 0;
+
+ protected:
+  ~EventDriver() = default;
+};
+
+using EventDriverRef = std::shared_ptr<EventDriver>;
+
 class Event {
  public:
   enum class Kind { kManualReset, kAutoReset };
@@ -40,6 +67,8 @@ class Event {
   // for a waiter that watches before it sleeps.
   bool LooksSet() const { return signalled_.load(std::memory_order_acquire); }
   Kind kind() const { return kind_; }
+  // Lends `driver` to the waits on this event from now on (null: none).
+  void SetDriver(EventDriverRef driver);
 
  private:
   friend int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
@@ -55,6 +84,7 @@ class Event {
   // Written under mu_ only; read without it by waiters that spin.
   std::atomic<bool> signalled_;
   std::vector<Waiter*> waiters_;  // guarded by mu_
+  EventDriverRef driver_;         // guarded by mu_
 };
 
 using EventRef = std::shared_ptr<Event>;
@@ -73,7 +103,8 @@ inline constexpr int kWaitFailed = -1;
 // timeout_ms milliseconds (kInfinite waits forever) and kWaitFailed when the
 // list is empty or holds a null event. The events must stay alive during the
 // call. A wait may watch its events for a moment before it sleeps (a
-// wake-up then costs next to nothing); what it returns is the same.
+// wake-up then costs next to nothing), or drive their device itself (the
+// first event with an EventDriver lends it); what it returns is the same.
 int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
 int WaitAny(std::initializer_list<const Event*> events, int64_t timeout_ms);
 

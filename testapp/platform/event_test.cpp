@@ -1,6 +1,7 @@
 #include "testapp/platform/event.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -90,6 +91,89 @@ TEST(EventTest, PingPongUnderLoadLosesNoSignal) {
   }
   other.join();
 }
+
+// A device on a pipe: Advance takes one byte and signals `done`, on
+// whichever thread calls it, unless told the descriptor is of no more use.
+class PipeDriver final : public EventDriver {
+ public:
+  PipeDriver() {
+    int fds[2];
+    if (pipe(fds) == 0) {
+      read_end_ = fds[0];
+      write_end_ = fds[1];
+    }
+  }
+  ~PipeDriver() {
+    close(read_end_);
+    close(write_end_);
+  }
+  int fd() const override { return read_end_; }
+  void BeginWatch() override { ++watching; }
+  void EndWatch() override { --watching; }
+  bool Advance() override {
+    ++advances;
+    advanced_on = std::this_thread::get_id();
+    if (!useful) return false;
+    char byte;
+    if (read(read_end_, &byte, 1) == 1) done->Set();
+    return true;
+  }
+  void Arrive() { ASSERT_EQ(write(write_end_, "x", 1), 1); }
+
+  EventRef done = MakeEvent(Event::Kind::kManualReset);
+  std::atomic<int> watching{0};
+  std::atomic<int> advances{0};
+  std::atomic<bool> useful{true};
+  std::thread::id advanced_on;
+
+ private:
+  int read_end_ = -1;
+  int write_end_ = -1;
+};
+
+#if defined(__linux__)
+// A wait on an event with a driver watches the descriptor and completes the
+// transfer on its own thread; its other events still wake it, and a driver
+// that is of no more use is let go without the wait spinning on it.
+TEST(EventTest, DrivenWaitAdvancesTheDeviceOnItsOwnThread) {
+  auto driver = std::make_shared<PipeDriver>();
+  driver->done->SetDriver(driver);
+  EventRef exit = MakeEvent(Event::Kind::kManualReset);
+
+  std::thread::id waiter_id;
+  std::atomic<int> index{-100};
+  std::thread waiter([&] {
+    waiter_id = std::this_thread::get_id();
+    index = WaitAny({driver->done.get(), exit.get()}, kInfinite);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(driver->watching.load(), 1);
+  driver->Arrive();
+  waiter.join();
+  EXPECT_EQ(index.load(), 0);
+  EXPECT_EQ(driver->advanced_on, waiter_id);
+  EXPECT_EQ(driver->watching.load(), 0);
+
+  driver->done->Reset();
+  std::thread stopped([&] { index = WaitAny({driver->done.get(), exit.get()}, kInfinite); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  exit->Set();
+  stopped.join();
+  EXPECT_EQ(index.load(), 1);
+
+  // The descriptor stays readable, but the driver says it is of no use:
+  // asked once, then the wait runs to its time-out.
+  driver->useful = false;
+  driver->advances = 0;
+  driver->Arrive();
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitAny({driver->done.get()}, 60), kWaitTimeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(60));
+  EXPECT_EQ(driver->advances.load(), 1);
+  EXPECT_EQ(driver->watching.load(), 0);
+  driver->done->SetDriver(nullptr);  // the two hold each other
+}
+#endif
 
 }  // namespace
 }  // namespace quarnex

@@ -498,7 +498,10 @@ TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutput
   EXPECT_TRUE(summary["expected_packet_time_ms"].isNull());
   const QJsonObject first = PortOf(summary, 1);
   EXPECT_TRUE(first["throughput_pct"].isNull());
-  EXPECT_GT(first["avg_ms"].toDouble(), 0.0);
+  // Packet times are measured all the same (an unpaced simulated line may
+  // take less than the microsecond the summary shows).
+  ASSERT_TRUE(first["avg_ms"].isDouble());
+  EXPECT_GE(first["avg_ms"].toDouble(), 0.0);
 
   // --set gives the line its rate without any file; nothing is written.
   const Finished set = RunToEnd(box, {"--ports", "1", "--duration", "0.5", "--json", "--set",
