@@ -95,6 +95,9 @@ struct MetricsEndpoint::Impl {
   // The runner's main thread only.
   const CellStore* view = nullptr;
   double last_shown_s = 0.0;
+  // Reports come further apart than kRefreshS: the endpoint takes
+  // snapshots of its own between them.
+  bool refresh_between_reports = false;
 };
 
 std::unique_ptr<MetricsEndpoint> MetricsEndpoint::Start(const std::string& address,
@@ -130,6 +133,7 @@ std::string MetricsEndpoint::Text() const {
 void MetricsEndpoint::RunStarted(const RunDescription& run, std::time_t started_at,
                                  const CellStore& view) {
   impl_->view = &view;
+  impl_->refresh_between_reports = run.interval_s > kRefreshS;
   impl_->publication->Describe(run, started_at);
   const RunFigures figures = TakeRunFigures(view, 0.0);
   impl_->publication->ShapeHistograms(figures);
@@ -139,7 +143,10 @@ void MetricsEndpoint::RunStarted(const RunDescription& run, std::time_t started_
 
 void MetricsEndpoint::RunPolled(const std::vector<int>& opened, double elapsed_s) {
   impl_->publication->SampleLive(opened);
-  if (impl_->view == nullptr || elapsed_s - impl_->last_shown_s < kRefreshS) return;
+  if (impl_->view == nullptr || !impl_->refresh_between_reports ||
+      elapsed_s - impl_->last_shown_s < kRefreshS) {
+    return;
+  }
   impl_->publication->Show(TakeRunFigures(*impl_->view, elapsed_s), false);
   impl_->last_shown_s = elapsed_s;
 }

@@ -23,8 +23,8 @@ namespace quarnex {
 
 class MetricsEndpoint : public RunObserver {
  public:
-  // Least time between two snapshots the endpoint takes on its own when
-  // reports are further apart.
+  // Reports further apart than this, the endpoint takes a snapshot of its
+  // own every kRefreshS between them.
   static constexpr double kRefreshS = 1.0;
 
   // Starts serving on `address` ("127.0.0.1:9464", "[::1]:9464"; port 0

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "testapp/report/run_verdict.h"
@@ -133,11 +134,12 @@ void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
                    "Causes of bad packets (a bad packet may have more than one).", port,
                    c.*cause.count, {{"cause", cause.name}});
   }
-  f->PortCounter("quarnex_timeouts_total",
-                 "Reads and writes ended by the blocked-transfer timeout (also counted as "
-                 "read_failed or write_failed causes).",
-                 port, port.read_timeouts, {{"direction", "read"}});
-  f->PortCounter("quarnex_timeouts_total", "", port, port.write_timeouts,
+  static constexpr char kTimeoutsHelp[] =
+      "Reads and writes ended by the blocked-transfer timeout (also counted as read_failed or "
+      "write_failed causes).";
+  f->PortCounter("quarnex_timeouts_total", kTimeoutsHelp, port, port.read_timeouts,
+                 {{"direction", "read"}});
+  f->PortCounter("quarnex_timeouts_total", kTimeoutsHelp, port, port.write_timeouts,
                  {{"direction", "write"}});
   for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
     f->PortCounter("quarnex_line_errors_total", "Line errors the device reported, by kind.", port,
