@@ -26,9 +26,14 @@
 // the figure is printed as control_headless_vs_headless_pct: how far from
 // 100 the method itself lands on this machine now (its noise floor).
 //
+// The runner serves its metrics (--metrics) and this program scrapes them
+// every second while it runs, as a lab's Prometheus would; runner_scrapes
+// says how many scrapes were answered of those asked, over all rounds.
+//
 // Options: --seconds=N length of each run (default 6), --rounds=N (default
 // 5), --packet-size=N (default 64), --update-interval=MS (default 500, the
-// stored default; 0 refreshes every row after every packet).
+// stored default; 0 refreshes every row after every packet), --no-scrape
+// (the runner without its metrics endpoint).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -39,6 +44,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +63,7 @@
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/recording_view.h"
+#include "testapp/runner/http_get_test_util.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
@@ -81,12 +88,18 @@ struct BenchOptions {
   int packet_size = 64;
   int update_interval_ms = 500;
   bool control = false;
+  bool scrape = true;
 };
+
+// Seconds between two scrapes of the runner's metrics.
+constexpr double kScrapeIntervalS = 1.0;
 
 // One run of either side.
 struct Measurement {
   double packets_per_s = 0;      // over the timed window
   double cpu_us_per_packet = 0;  // over the whole run
+  int scrapes = 0;               // metrics scrapes answered
+  int scrape_attempts = 0;       // and asked for
 };
 
 double CpuSeconds(const rusage& usage) {
@@ -156,6 +169,7 @@ QJsonObject ParseLine(const std::string& line) {
 // report and its summary.
 Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
   const fs::path out = dir / "runner.out";
+  const fs::path err = dir / "runner.err";
   std::vector<std::string> args = {QUARNEX_RUN_BINARY,
                                    "--ports",
                                    "1-128",
@@ -170,6 +184,10 @@ Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
                                    "--json",
                                    "--max-errors",
                                    "2147483647"};
+  if (o.scrape) {
+    args.push_back("--metrics");
+    args.push_back("127.0.0.1:0");
+  }
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 &&
@@ -186,18 +204,49 @@ Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   const std::string out_path = out.string();
+  const std::string err_path = err.string();
 
   const pid_t pid = fork();
   if (pid == 0) {
     const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) _exit(126);
+    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || err_fd < 0) _exit(126);
     dup2(fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
+  // A lab's Prometheus: once the runner says where its metrics are, one
+  // scrape a second until it ends.
+  std::atomic<bool> ended{false};
+  std::atomic<int> scrapes{0};
+  std::atomic<int> attempts{0};
+  std::thread scraper([&] {
+    if (!o.scrape) return;
+    static const std::string kSaid = "metrics at http://127.0.0.1:";
+    int port = 0;
+    while (!ended.load() && port == 0) {
+      const std::string said = ReadFile(err);
+      const size_t at = said.find(kSaid);
+      if (at != std::string::npos) port = std::atoi(said.c_str() + at + kSaid.size());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    auto next = std::chrono::steady_clock::now();
+    while (!ended.load()) {
+      ++attempts;
+      // Prometheus's own default scrape timeout.
+      const std::optional<HttpReply> reply = HttpGet(port, "/metrics", 10.0);
+      if (reply && reply->status == 200) ++scrapes;
+      next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(kScrapeIntervalS));
+      std::this_thread::sleep_until(next);
+    }
+  });
   int status = 0;
   rusage usage;
   wait4(pid, &status, 0, &usage);
+  ended.store(true);
+  scraper.join();
   if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) {
     std::fprintf(stderr, "quarnex-run failed (status %d)\n", status);
     std::exit(1);
@@ -219,6 +268,8 @@ Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
   m.packets_per_s = packets / seconds;
   m.cpu_us_per_packet =
       CpuSeconds(usage) / summary["totals"].toObject()["packets"].toDouble() * 1e6;
+  m.scrapes = scrapes.load();
+  m.scrape_attempts = attempts.load();
   return m;
 }
 
@@ -237,6 +288,8 @@ BenchOptions ParseOptions(int argc, char** argv) {
       o.update_interval_ms = std::atoi(v);
     } else if (arg == "--control") {
       o.control = true;
+    } else if (arg == "--no-scrape") {
+      o.scrape = false;
     } else {
       std::fprintf(stderr, "unknown option %s\n", arg.c_str());
       std::exit(2);
@@ -263,6 +316,8 @@ int Main(int argc, char** argv) {
   std::vector<double> runner_cpu;
   std::vector<double> headless_cpu;
   std::vector<double> ratios;
+  int scrapes = 0;
+  int scrape_attempts = 0;
   for (int round = 0; round < o.rounds; ++round) {
     // Alternating the order within the rounds keeps the side that runs
     // first (on a machine just quietened or just loaded) from being always
@@ -281,6 +336,8 @@ int Main(int argc, char** argv) {
     headless_cpu.push_back(a.cpu_us_per_packet);
     runner.push_back(b.packets_per_s);
     runner_cpu.push_back(b.cpu_us_per_packet);
+    scrapes += b.scrapes;
+    scrape_attempts += b.scrape_attempts;
     ratios.push_back(runner.back() / headless.back());
     std::fprintf(stderr, "round %d: headless %.0f, runner %.0f packets/s\n", round + 1,
                  headless.back(), runner.back());
@@ -297,6 +354,7 @@ int Main(int argc, char** argv) {
   std::printf("headless_pkts_per_s: %.0f\n", headless_rate);
   std::printf("runner_cpu_us_per_pkt: %.2f\n", Median(runner_cpu));
   std::printf("headless_cpu_us_per_pkt: %.2f\n", Median(headless_cpu));
+  if (!o.control) std::printf("runner_scrapes: %d of %d\n", scrapes, scrape_attempts);
   return 0;
 }
 
