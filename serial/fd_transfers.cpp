@@ -188,10 +188,11 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
     return IoStatus{kErrorSuccess, 0};
   }
   PendingRead r{static_cast<uint8_t*>(buffer), length, 0, c};
-  // After a read() that emptied the input queue a new one would most likely
-  // only hear EAGAIN (in Loopback the read is always posted before its packet
-  // is sent): the read goes pending, and the wait that watches the
-  // descriptor finds at once whatever did arrive.
+  // After a read() that emptied the input queue, or a read that had to wait
+  // for its data, a new read() would most likely only hear EAGAIN (in
+  // Loopback the read is always posted before its packet is sent): the read
+  // goes pending, and the wait that watches the descriptor (or the I/O
+  // thread) finds at once whatever did arrive.
   if (reads_.empty() && !input_drained_) {
     uint32_t error = kErrorSuccess;
     switch (ReadStepLocked(&r, &error)) {
@@ -435,6 +436,10 @@ void FdTransfers::ServiceLocked() {
     Finish(r.completion, step == Step::kComplete ? kErrorSuccess : error,
            step == Step::kComplete ? r.got : 0);
     reads_.pop_front();
+    // A read that waited for its data took what came while it waited: the
+    // reader has caught up with the line, and the next read most likely
+    // waits too.
+    input_drained_ = true;
   }
   for (size_t i = 0; i < writes_.size();) {
     PendingWrite& w = writes_[i];

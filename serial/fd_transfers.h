@@ -194,7 +194,8 @@ class FdTransfers {
   uint32_t watched_events_ = 0;  // guarded by mu_; what epoll_fd_ watches fd_ for
   int watchers_ = 0;             // guarded by mu_; waits that watch fd_ themselves
   // The last read() left the input queue empty (EAGAIN, or fewer bytes than
-  // asked); the next read then starts pending without asking again.
+  // asked), or the last read had to wait for its data; the next read then
+  // starts pending without asking again.
   bool input_drained_ = false;  // guarded by mu_
   // The I/O thread's current wait has a time-out for the output queue; it
   // sets this under mu_ before it sleeps, so a caller that holds mu_ knows
