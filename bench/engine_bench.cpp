@@ -45,6 +45,7 @@
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/records.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -289,6 +290,7 @@ void BenchUnjudged(RecordingView& view, double seconds) {
 }  // namespace quarnex
 
 int main(int argc, char** argv) {
+  quarnex::SetDeviceOpener(quarnex::StandardDeviceOpener());
   using namespace quarnex;
   double seconds = 10;
   std::string only;

@@ -16,6 +16,7 @@
 #include "serial/tty_ports.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/settings/config_block.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -46,6 +47,7 @@ uint32_t QueriedRate(Device& device) {
 class TtyDeviceTest : public testing::Test {
  protected:
   void SetUp() override {
+    SetDeviceOpener(StandardDeviceOpener());
     ASSERT_TRUE(pty_.Open());
     ASSERT_TRUE(links_.Link("Quarnex01", pty_.slave_path));
     settings_.dir = links_.path().string();

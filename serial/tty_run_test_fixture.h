@@ -20,6 +20,7 @@
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 
@@ -41,7 +42,7 @@ class TtyRunTest : public testing::Test {
     s.Test.Mode = kLoopback;
     TesterOptions& options = GlobalTesterOptions();
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
-    SetDeviceOpener({});
+    SetDeviceOpener(StandardDeviceOpener());
     SetEngineOutputs(&view_, &view_);
     ClearPortSlots();
     ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);

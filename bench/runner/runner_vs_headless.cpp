@@ -67,6 +67,7 @@
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/wiring/device_backends.h"
 
 extern char** environ;
 
@@ -303,6 +304,7 @@ BenchOptions ParseOptions(int argc, char** argv) {
 }
 
 int Main(int argc, char** argv) {
+  SetDeviceOpener(StandardDeviceOpener());
   const BenchOptions o = ParseOptions(argc, argv);
   std::string templ = (fs::temp_directory_path() / "runner-bench-XXXXXX").string();
   const fs::path dir = mkdtemp(templ.data());

@@ -60,6 +60,7 @@
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -166,6 +167,7 @@ Sample TesterRate(const std::string& tty_dir, EchoPlug* plug, double duration) {
 }
 
 int Main(double seconds, uint32_t packet_size) {
+  SetDeviceOpener(StandardDeviceOpener());
   TempDir work;
   if (work.path().empty()) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();

@@ -64,6 +64,7 @@
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -267,6 +268,7 @@ double ReferenceRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, uint
 }
 
 int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
+  SetDeviceOpener(StandardDeviceOpener());
   TempDir work;
   if (work.path().empty()) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();

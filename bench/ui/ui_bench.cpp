@@ -107,6 +107,7 @@
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/main_window.h"
 #include "testapp/ui/throughput_plot.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -483,6 +484,7 @@ BenchOptions ParseOptions(int argc, char** argv) {
 }
 
 int Main(int argc, char** argv) {
+  SetDeviceOpener(StandardDeviceOpener());
   const BenchOptions o = ParseOptions(argc, argv);
   std::string templ = (fs::temp_directory_path() / "ui-bench-XXXXXX").string();
   if (mkdtemp(templ.data()) == nullptr) return 1;

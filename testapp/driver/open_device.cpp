@@ -4,11 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "adapter/simulated_adapter.h"
-#include "serial/tty_ports.h"
-#include "testapp/driver/device_map.h"
-#include "testapp/driver/device_name.h"
-
 namespace quarnex {
 
 namespace {
@@ -27,28 +22,6 @@ DeviceOpener& InstalledOpener() {
 // Why the calling thread's last open failed; "" when no reason is known.
 thread_local std::string open_problem;
 
-// The backend used when no opener is installed: the device the device map
-// names for the port; else real serial ports when QUARNEX_TTY_DIR names a
-// folder of links (README.md, "Real serial ports"); else the simulated
-// adapter.
-DeviceRef OpenDefaultBackend(std::string_view path) {
-  int port_number = 0;
-  if (!ParseDevicePath(path, &port_number)) return nullptr;
-  // QUARNEX_TTY_FRAMED applies to mapped devices too.
-  TtyBackendSettings tty;
-  const bool tty_dir_set = TtyBackendFromEnvironment(&tty);
-  const DeviceMap map = CurrentDeviceMap();
-  if (const DeviceMapEntry* entry = FindDeviceEntry(map, port_number)) {
-    // The simulated adapter's ports all have their loopback plug.
-    if (entry->path == kSimulatedDevicePath) return OpenSimulatedPort(port_number);
-    TtyOpenOptions options = TtyPortOptions(tty, port_number);
-    options.internal_loopback = entry->internal_loopback;
-    return OpenTtyPath(entry->path, options, &open_problem);
-  }
-  if (tty_dir_set) return OpenTtyPort(tty, port_number, &open_problem);
-  return OpenSimulatedPort(port_number);
-}
-
 }  // namespace
 
 DeviceRef OpenDevice(std::string_view path) {
@@ -58,9 +31,10 @@ DeviceRef OpenDevice(std::string_view path) {
     opener = InstalledOpener();
   }
   open_problem.clear();
-  if (opener) return opener(path);
-  return OpenDefaultBackend(path);
+  return opener ? opener(path) : nullptr;
 }
+
+void NoteOpenProblem(std::string problem) { open_problem = std::move(problem); }
 
 std::string TakeOpenProblem() { return std::exchange(open_problem, std::string()); }
 

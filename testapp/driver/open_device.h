@@ -1,4 +1,6 @@
-// Opening a port by its device path, whichever backend serves it.
+// Opening a port by its device path, through the backend the program chose.
+// Each program's main() installs its opener (testapp/wiring has the one both
+// use); this layer knows no backend.
 #ifndef QUARNEX_DRIVER_OPEN_DEVICE_H_
 #define QUARNEX_DRIVER_OPEN_DEVICE_H_
 
@@ -11,12 +13,9 @@
 namespace quarnex {
 
 // Opens "\\.\QuarnexNN" for reading and writing, exclusively, for
-// overlapped transfers. Returns null (the invalid value) when the port does
-// not exist, is already open, or the path is not a port name. Picks the
-// backend: the opener installed with SetDeviceOpener; else the device the
-// device map (device_map.h) names for port NN; else, when QUARNEX_TTY_DIR
-// names a folder, the real serial port its link QuarnexNN leads to; else
-// the simulated adapter. Any thread.
+// overlapped transfers, through the installed opener. Returns null (the
+// invalid value) when the port does not exist, is already open, the path is
+// not a port name, or no opener is installed. Any thread.
 DeviceRef OpenDevice(std::string_view path);
 
 // Why the calling thread's last OpenDevice returned null, e.g. "in use
@@ -24,8 +23,11 @@ DeviceRef OpenDevice(std::string_view path);
 // there or no reason is known. Taking it clears it.
 std::string TakeOpenProblem();
 
-// Replaces the backend (tests install fakes); an empty function restores the
-// default. Not to be called while another thread opens a device.
+// For an opener: why the open it is doing fails, for TakeOpenProblem.
+void NoteOpenProblem(std::string problem);
+
+// Installs the program's opener (tests install fakes); an empty function
+// leaves none. Not to be called while another thread opens a device.
 using DeviceOpener = std::function<DeviceRef(std::string_view path)>;
 void SetDeviceOpener(DeviceOpener opener);
 

@@ -31,6 +31,7 @@
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 
@@ -160,6 +161,8 @@ class SimRunTest : public testing::Test {
     s.Timeouts = kLongTransferTimeouts;
     TesterOptions& options = GlobalTesterOptions();
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
+    // The programs' backends, unless a test installs its own adapter.
+    SetDeviceOpener(StandardDeviceOpener());
     SetEngineOutputs(&view_, &view_);
     ClearPortSlots();
   }

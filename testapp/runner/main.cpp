@@ -18,6 +18,7 @@
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/device_map_store.h"
 #include "testapp/ui/qsettings_store.h"
+#include "testapp/wiring/device_backends.h"
 
 int main(int argc, char** argv) {
   using namespace quarnex;
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
   // others keep the default backend.
   for (const DeviceMapEntry& entry : options.devices.entries) PutDeviceEntry(&devices, entry);
   SetDeviceMap(std::move(devices));
+  SetDeviceOpener(StandardDeviceOpener());
 
   // Standard output carries only reports and the summary: the runner keeps
   // its own handle on it and points descriptor 1 at standard error, where

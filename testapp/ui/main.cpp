@@ -11,6 +11,7 @@
 #include "testapp/ui/command_line.h"
 #include "testapp/ui/main_window.h"
 #include "testapp/ui/qsettings_store.h"
+#include "testapp/wiring/device_backends.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);                     // takes Qt's own options out of argv
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const bool auto_start = quarnex::IsAutoStart(arguments);
 
+  // The ports: the device map's devices, QUARNEX_TTY_DIR's links, else the
+  // simulated adapter.
+  quarnex::SetDeviceOpener(quarnex::StandardDeviceOpener());
   quarnex::QSettingsStore store;
   std::unique_ptr<quarnex::MainWindow> window;
   // Installed before the window exists, so no signal meanwhile kills the

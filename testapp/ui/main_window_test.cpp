@@ -54,6 +54,7 @@
 #include "testapp/ui/device_map_store.h"
 #include "testapp/ui/stop_record_test_util.h"
 #include "testapp/ui/window_test_sandbox.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -188,6 +189,7 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
+    SetDeviceOpener(StandardDeviceOpener());
     QVERIFY(sandbox_.Enter(kConfig));
     store_ = &sandbox_.Store();
   }

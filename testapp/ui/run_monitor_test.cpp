@@ -21,6 +21,7 @@
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/main_window.h"
 #include "testapp/ui/window_test_sandbox.h"
+#include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
@@ -93,7 +94,10 @@ class RunMonitorTest : public QObject {
   }
 
  private slots:
-  void initTestCase() { qputenv("QUARNEX_SIM", "ports=1-8;fault.corrupt=0.2;fault.ports=2"); }
+  void initTestCase() {
+    qputenv("QUARNEX_SIM", "ports=1-8;fault.corrupt=0.2;fault.ports=2");
+    SetDeviceOpener(StandardDeviceOpener());
+  }
 
   void init() {
     QVERIFY(sandbox_.Enter(kConfig));
