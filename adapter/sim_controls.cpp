@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "testapp/driver/control_codes.h"
+#include "testapp/platform/byte_order.h"
+#include "testapp/settings/config_block.h"
 
 namespace quarnex {
 
 namespace {
 
-// Character size codes 0..3 of the block, in bits.
-constexpr int kCharacterBits[] = {5, 7, 6, 8};
-constexpr int kDefaultCharacterBits = 8;
 constexpr uint8_t kMaxByteValue = 255;
 constexpr double kLongestFrameNs = 100.0 * 365 * 24 * 3600 * 1e9;
 
@@ -21,13 +20,10 @@ constexpr uint8_t kStatusDcd = 0x02;
 constexpr uint8_t kStatusRts = 0x04;
 constexpr uint8_t kStatusDtr = 0x08;
 
-uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
 void AppendLe32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
+  uint8_t bytes[4];
+  EncodeFixed32(bytes, v);
+  out->insert(out->end(), bytes, bytes + 4);
 }
 
 ControlAnswer Done() { return ControlAnswer{}; }
@@ -93,8 +89,8 @@ ControlAnswer FramesWaiting(PortRegisters& r, const ControlRequest&) {
 }
 
 ControlAnswer SetTwoValues(PortRegisters& r, const ControlRequest& q) {
-  r.two_values[0] = LoadLe32(q.in);
-  r.two_values[1] = LoadLe32(q.in + 4);
+  r.two_values[0] = DecodeFixed32(q.in);
+  r.two_values[1] = DecodeFixed32(q.in + 4);
   r.has_two_values = true;
   return Done();
 }
@@ -174,10 +170,10 @@ SimClock::duration LineTiming::FrameTime(size_t bytes) const {
 
 LineTiming TimingFromBlock(const uint8_t* block) {
   LineTiming t;
-  const uint32_t size_code = LoadLe32(block + kSimBlockTxCharacterSize);
-  t.bits_per_character = size_code < std::size(kCharacterBits) ? kCharacterBits[size_code] : kDefaultCharacterBits;
-  t.parity = LoadLe32(block + kSimBlockParity) != 0;
-  t.bit_rate = static_cast<int32_t>(LoadLe32(block + kSimBlockBitRate));
+  const uint32_t size_code = DecodeFixed32(block + block::kTxCharacterSize);
+  t.bits_per_character = DataBitsOfCharacterSize(size_code);
+  t.parity = DecodeFixed32(block + block::kParity) != 0;
+  t.bit_rate = static_cast<int32_t>(DecodeFixed32(block + block::kBitRate));
   return t;
 }
 

@@ -17,15 +17,14 @@
 #include <vector>
 
 #include "adapter/line_scheduler.h"
+#include "testapp/settings/config_block.h"
 
 namespace quarnex {
 
-// The configuration block: its size and the three fields that set the line
-// timing. Little-endian, byte-packed (BitRate sits unaligned).
-inline constexpr size_t kSimConfigBlockSize = 338;
-inline constexpr size_t kSimBlockTxCharacterSize = 16;
-inline constexpr size_t kSimBlockParity = 20;
-inline constexpr size_t kSimBlockBitRate = 42;
+// The configuration block's layout is the settings layer's
+// (testapp/settings/config_block.h); the adapter reads its size and the
+// three fields that set the line timing.
+inline constexpr size_t kSimConfigBlockSize = kConfigBlockSize;
 
 // The line events a wait-mask request (request 4) reports.
 inline constexpr uint32_t kLineEventFrame = 0x10;      // a frame arrived

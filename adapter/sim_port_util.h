@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "testapp/platform/byte_order.h"
+
 namespace quarnex {
 namespace sim_internal {
 

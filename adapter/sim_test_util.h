@@ -15,6 +15,7 @@
 #include "adapter/simulated_adapter.h"
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device.h"
+#include "testapp/platform/byte_order.h"
 
 namespace quarnex {
 
@@ -26,12 +27,9 @@ inline constexpr uint32_t kEightBits = 3;
 
 inline std::vector<uint8_t> ConfigBlock(uint32_t size_code, uint32_t parity, int32_t bit_rate) {
   std::vector<uint8_t> block(kSimConfigBlockSize, 0);
-  auto store = [&block](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) block[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  store(kSimBlockTxCharacterSize, size_code);
-  store(kSimBlockParity, parity);
-  store(kSimBlockBitRate, static_cast<uint32_t>(bit_rate));
+  EncodeFixed32(block.data() + block::kTxCharacterSize, size_code);
+  EncodeFixed32(block.data() + block::kParity, parity);
+  EncodeFixed32(block.data() + block::kBitRate, static_cast<uint32_t>(bit_rate));
   return block;
 }
 

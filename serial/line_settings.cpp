@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "testapp/platform/byte_order.h"
 #include "testapp/settings/config_block.h"
 
 namespace quarnex {
@@ -12,20 +13,6 @@ int32_t ReadLe32(const uint8_t* bytes, size_t offset) {
   uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | bytes[offset + static_cast<size_t>(i)];
   return static_cast<int32_t>(v);
-}
-
-// The block's character size code; the order 5, 7, 6, 8 is the adapter's.
-int DataBitsOfCode(int32_t code) {
-  switch (code) {
-    case 0:
-      return 5;
-    case 1:
-      return 7;
-    case 2:
-      return 6;
-    default:
-      return 8;
-  }
 }
 
 tcflag_t CharacterSizeFlag(int data_bits) {
@@ -48,7 +35,7 @@ bool LineSettingsFromBlock(const void* block, size_t size, LineSettings* setting
   const auto* bytes = static_cast<const uint8_t*>(block);
   LineSettings s;
   s.bit_rate = ReadLe32(bytes, block::kBitRate);
-  s.data_bits = DataBitsOfCode(ReadLe32(bytes, block::kTxCharacterSize));
+  s.data_bits = DataBitsOfCharacterSize(ReadLe32(bytes, block::kTxCharacterSize));
   const int32_t parity = ReadLe32(bytes, block::kParity);
   s.parity = parity == 0 ? LineParity::kNone : parity == 1 ? LineParity::kOdd : LineParity::kEven;
   s.hardware_flow = bytes[block::kAutoDcdCts] != 0;

@@ -13,6 +13,7 @@
 
 #include "serial/bit_rate.h"
 #include "serial/line_settings.h"
+#include "testapp/platform/byte_order.h"
 
 namespace quarnex {
 
@@ -53,10 +54,6 @@ IoStatus RunToEnd(Device* device, Start start) {
   if (!started.pending()) return started;
   WaitAny({completion.event.get()}, kInfinite);
   return device->Result(completion);
-}
-
-void StoreLe32(uint8_t* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 std::string Describe(const std::string& what, int e) { return what + ": " + std::strerror(e); }
@@ -251,7 +248,7 @@ IoStatus TtyDevice::LineRate(void* out, uint32_t out_size) {
   if (out == nullptr || out_size < 4) return IoStatus{kErrorInvalidParameter, 0};
   uint32_t rate = 0;
   if (!GetTtyBitRate(fd_.get(), &rate)) return IoStatus{FailureOf(errno), 0};
-  StoreLe32(static_cast<uint8_t*>(out), rate);
+  EncodeFixed32(static_cast<uint8_t*>(out), rate);
   return IoStatus{kErrorSuccess, 4};
 }
 

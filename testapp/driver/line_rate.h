@@ -15,6 +15,7 @@
 
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device.h"
+#include "testapp/platform/byte_order.h"
 
 namespace quarnex {
 
@@ -26,8 +27,7 @@ inline uint32_t QueryLineRate(Device& device) {
   uint8_t out[4] = {};
   const IoStatus status = device.Control(kIoctlGetLineRate, nullptr, 0, out, sizeof(out), nullptr);
   if (!status.done() || status.count < sizeof(out)) return 0;
-  return static_cast<uint32_t>(out[0]) | static_cast<uint32_t>(out[1]) << 8 |
-         static_cast<uint32_t>(out[2]) << 16 | static_cast<uint32_t>(out[3]) << 24;
+  return DecodeFixed32(out);
 }
 
 // "Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of

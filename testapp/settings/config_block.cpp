@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "testapp/platform/byte_order.h"
 #include "testapp/settings/config_file.h"
 
 namespace quarnex {
@@ -97,19 +98,9 @@ uint8_t IdleCharacter(int32_t rx_character_size) {
 
 }  // namespace
 
-uint32_t LoadU32(const uint8_t* bytes, size_t offset) {
-  const uint8_t* p = bytes + offset;
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t LoadU32(const uint8_t* bytes, size_t offset) { return DecodeFixed32(bytes + offset); }
 
-void StoreU32(uint8_t* bytes, size_t offset, uint32_t value) {
-  uint8_t* p = bytes + offset;
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-  p[2] = static_cast<uint8_t>(value >> 16);
-  p[3] = static_cast<uint8_t>(value >> 24);
-}
+void StoreU32(uint8_t* bytes, size_t offset, uint32_t value) { EncodeFixed32(bytes + offset, value); }
 
 int32_t BlockTxCharacterSize(const DeviceConfigBlock& b) {
   return static_cast<int32_t>(LoadU32(b.bytes, block::kTxCharacterSize));

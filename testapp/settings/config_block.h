@@ -62,6 +62,16 @@ uint32_t LoadU32(const uint8_t* bytes, size_t offset);
 void StoreU32(uint8_t* bytes, size_t offset, uint32_t value);
 
 // The block's fields the tester reads back.
+// Data bits of the character size codes 0, 1, 2, 3 (RxCharacterSize,
+// TxCharacterSize): 5, 7, 6, 8, the adapter's order, not ascending. Lines
+// run any other code with 8.
+inline constexpr int kDataBitsOfCharacterSize[] = {5, 7, 6, 8};
+inline constexpr int kDefaultDataBits = 8;
+inline bool IsCharacterSizeCode(int64_t code) { return code >= 0 && code < 4; }
+inline int DataBitsOfCharacterSize(int64_t code) {
+  return IsCharacterSizeCode(code) ? kDataBitsOfCharacterSize[code] : kDefaultDataBits;
+}
+
 int32_t BlockTxCharacterSize(const DeviceConfigBlock& b);
 int32_t BlockRxCharacterSize(const DeviceConfigBlock& b);
 int32_t BlockParity(const DeviceConfigBlock& b);

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "testapp/platform/byte_order.h"
+
 namespace quarnex {
 namespace {
 
@@ -39,19 +41,11 @@ constexpr int32_t kDefaultBaudRate = 57600;
 constexpr uint8_t kDefaultByteSize = 8;
 constexpr int32_t kFlowControlRtsCts = 2;
 
-void PutU32(uint8_t* out, uint32_t v) {
-  out[0] = static_cast<uint8_t>(v);
-  out[1] = static_cast<uint8_t>(v >> 8);
-  out[2] = static_cast<uint8_t>(v >> 16);
-  out[3] = static_cast<uint8_t>(v >> 24);
-}
+void PutU32(uint8_t* out, uint32_t v) { EncodeFixed32(out, v); }
 
 void PutI32(uint8_t* out, int32_t v) { PutU32(out, static_cast<uint32_t>(v)); }
 
-uint32_t GetU32(const uint8_t* in) {
-  return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-         static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
-}
+uint32_t GetU32(const uint8_t* in) { return DecodeFixed32(in); }
 
 int32_t GetI32(const uint8_t* in) { return static_cast<int32_t>(GetU32(in)); }
 

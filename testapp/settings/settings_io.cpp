@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "testapp/platform/byte_order.h"
+
 namespace quarnex {
 namespace {
 
@@ -30,18 +32,10 @@ ColumnName ColumnValueName(int column) {
 }
 
 void EncodePacketSize(int32_t packet_size, uint8_t* out) {
-  const uint32_t v = static_cast<uint32_t>(packet_size);
-  out[0] = static_cast<uint8_t>(v);
-  out[1] = static_cast<uint8_t>(v >> 8);
-  out[2] = static_cast<uint8_t>(v >> 16);
-  out[3] = static_cast<uint8_t>(v >> 24);
+  EncodeFixed32(out, static_cast<uint32_t>(packet_size));
 }
 
-int32_t DecodePacketSize(const uint8_t* in) {
-  return static_cast<int32_t>(static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-                              static_cast<uint32_t>(in[2]) << 16 |
-                              static_cast<uint32_t>(in[3]) << 24);
-}
+int32_t DecodePacketSize(const uint8_t* in) { return static_cast<int32_t>(DecodeFixed32(in)); }
 
 // Reads one geometry value: kUseDefault when missing, else at least `floor`.
 int32_t LoadGeometryValue(SettingsStore& store, const char* name, int32_t floor) {

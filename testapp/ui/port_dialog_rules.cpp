@@ -14,10 +14,6 @@ namespace {
 // The highest port number a map entry takes.
 constexpr int kMaxMappedPort = 999;
 
-// Data bits of the block's character size codes 0..3; other codes run 8.
-constexpr int kDataBitsOfCode[] = {5, 7, 6, 8};
-constexpr int kDefaultDataBits = 8;
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view Trimmed(std::string_view text) {
@@ -59,9 +55,7 @@ LineSummary ReadLineSummary(const char* file_name) {
   if (!line.file_read) line.problem = ConfigFileDetail(file_name, reason);
   line.bit_rate = BlockBitRate(block);
   const int32_t code = BlockTxCharacterSize(block);
-  line.data_bits = code >= 0 && code < static_cast<int32_t>(std::size(kDataBitsOfCode))
-                       ? kDataBitsOfCode[code]
-                       : kDefaultDataBits;
+  line.data_bits = DataBitsOfCharacterSize(code);
   const int32_t parity = BlockParity(block);
   line.parity = parity == 0 ? 'N' : parity == 1 ? 'O' : 'E';
   line.hardware_flow = block.bytes[block::kAutoDcdCts] != 0;
