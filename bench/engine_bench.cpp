@@ -126,7 +126,7 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   f.min_throughput = 1e9;
   for (int i = 0; i < ports; ++i) {
-    const PortContext& port = Run().Ports[i];
+    const PortContext& port = CurrentRun().Ports[i];
     f.packets += port.PacketCount.load();
     f.good += port.GoodPacketCount.load();
     f.errors += port.ErrorCount.load();

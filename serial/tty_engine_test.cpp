@@ -37,7 +37,7 @@ bool Eventually(Pred done) {
   return true;
 }
 
-PortContext& Slot(int i) { return Run().Ports[i]; }
+PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
 
 class TtyEngineTest : public TtyRunTest {
  protected:

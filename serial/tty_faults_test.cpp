@@ -43,7 +43,7 @@ constexpr int64_t kJudgedPerRun = 200;
 // sanitizer: counters that stay put this long have settled.
 constexpr auto kSettle = std::chrono::milliseconds(300);
 
-PortContext& Slot() { return Run().Ports[0]; }
+PortContext& Slot() { return CurrentRun().Ports[0]; }
 
 // The counters of the slot, read one by one.
 struct Counts {

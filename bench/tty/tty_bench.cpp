@@ -151,7 +151,7 @@ Sample TesterRate(const std::string& tty_dir, EchoPlug* plug, double duration) {
   Sample round;
   if (!StartHeadlessRun()) return round;
   std::this_thread::sleep_for(kWarmUp);
-  const PortContext& port = Run().Ports[0];
+  const PortContext& port = CurrentRun().Ports[0];
   const int64_t good_before = port.GoodPacketCount.load();
   const int64_t errors_before = port.ErrorCount.load();
   const CpuMeter cpu(plug);

@@ -155,17 +155,17 @@ Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const Recor
   const auto patience = std::chrono::seconds(1);
   std::vector<Stamp> start(kPorts), end(kPorts);
   for (int i = 0; i < kPorts; ++i) {
-    start[i] = StampAtNextPacket(Run().Ports[i], *relays[i], Clock::now() + patience);
+    start[i] = StampAtNextPacket(CurrentRun().Ports[i], *relays[i], Clock::now() + patience);
   }
   std::this_thread::sleep_for(std::chrono::duration<double>(duration));
   for (int i = 0; i < kPorts; ++i) {
-    end[i] = StampAtNextPacket(Run().Ports[i], *relays[i], Clock::now() + patience);
+    end[i] = StampAtNextPacket(CurrentRun().Ports[i], *relays[i], Clock::now() + patience);
   }
   // What the rows say of a port that failed packets or judged none.
   for (int i = 0; i < kPorts; ++i) {
-    const int row = Run().Ports[i].Row;
+    const int row = CurrentRun().Ports[i].Row;
     if (start[i].valid && end[i].valid && end[i].errors == start[i].errors) continue;
-    const PortContext& p = Run().Ports[i];
+    const PortContext& p = CurrentRun().Ports[i];
     std::fprintf(stderr,
                  "  port %d: errors %s (write failed %lld, aborted %lld; read failed %lld, "
                  "aborted %lld; length %lld, data %lld; timeouts %lld/%lld), status \"%s\"\n",

@@ -53,7 +53,7 @@ TEST_F(EngineE2eTest, LoopbackRunsGoodPacketsAtTheLineRate) {
     // between reader and writer, is loopback_115k_tp_pct in scripts/bench.)
     ExpectThroughputFollowsTheLine(view_.Cell(port.Row, kColumnTime), 1.0);
   }
-  EXPECT_NEAR(quarnex::Run().ExpectedPacketTime.load(), 8.0 * 1024 * 1000 / 115200, 1e-9);
+  EXPECT_NEAR(CurrentRun().ExpectedPacketTime.load(), 8.0 * 1024 * 1000 / 115200, 1e-9);
 }
 
 TEST_F(EngineE2eTest, ReceiveOnlyJudgesEveryFullReadFromASource) {
@@ -354,7 +354,7 @@ TEST_F(EngineE2eTest, AThousandStartStopCyclesLeakNoThreadOrDescriptor) {
   }
   EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
   EXPECT_EQ(CountEntries("/proc/self/task"), threads);
-  for (const PortContext& port : quarnex::Run().Ports) {
+  for (const PortContext& port : CurrentRun().Ports) {
     EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
     EXPECT_EQ(port.DeviceOwner, nullptr);
   }

@@ -13,6 +13,7 @@
 #include "testapp/driver/control_codes.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transmitter.h"
+#include "testapp/platform/byte_order.h"
 #include "testapp/report/results_view.h"
 #include "testapp/report/text_format.h"
 #include "testapp/settings/config_block.h"
@@ -137,11 +138,6 @@ uint8_t* SlotData(uint8_t* block, BufferSlot slot) {
   return slot == kNoBuffer ? nullptr : block + kSlots[slot].offset;
 }
 
-uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Sets the request's input values again; the buffers keep whatever earlier
 // answers left in them otherwise.
 void PrepareInput(const IoctlRequest& request, uint8_t* block) {
@@ -187,7 +183,7 @@ void QueueExtraCopies(PortContext& port, const IoctlRequest& request, const uint
 void ApplyValueText(const IoctlRequest& request, const uint8_t* block, std::string* cell_text) {
   switch (request.value_text) {
     case kWaitMaskText:
-      *cell_text = FormatC(kWaitMaskFormat, LoadLe32(block + kSlots[kWordBuffer].offset));
+      *cell_text = FormatC(kWaitMaskFormat, DecodeFixed32(block + kSlots[kWordBuffer].offset));
       break;
     case kByteValueText:
       *cell_text = FormatC(kByteValueFormat, request.code,
@@ -201,7 +197,7 @@ void ApplyValueText(const IoctlRequest& request, const uint8_t* block, std::stri
 }  // namespace
 
 int IoctlExerciser(PortContext& port) {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   const TesterOptions& options = GlobalTesterOptions();
   // Held for the whole thread, whatever the controller does with its own
   // reference.

@@ -82,8 +82,8 @@ class ScriptedDevice : public RecordingDevice {
 class ExerciserTest : public testing::Test {
  protected:
   void SetUp() override {
-    quarnex::Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-    quarnex::Run().StopFlag.store(0);
+    CurrentRun().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    CurrentRun().StopFlag.store(0);
     SetOptions(0, 0, 0);
     SetEngineOutputs(&view_, &view_);
     port_.Row = view_.InsertRow(0, "Quarnex01");
@@ -98,7 +98,7 @@ class ExerciserTest : public testing::Test {
     }
     ClosePort(port_);
     SetEngineOutputs(nullptr, nullptr);
-    quarnex::Run().ExitEvent.reset();
+    CurrentRun().ExitEvent.reset();
     SetOptions(0, 0, 0);
   }
 
@@ -117,8 +117,8 @@ class ExerciserTest : public testing::Test {
     return result_;
   }
   void Stop() {
-    quarnex::Run().StopFlag.store(1);
-    quarnex::Run().ExitEvent->Set();
+    CurrentRun().StopFlag.store(1);
+    CurrentRun().ExitEvent->Set();
   }
   bool PendingReaches(size_t n) {
     return Eventually([&] { return device_->PendingCount(Op::kControl) == n; });
@@ -337,8 +337,8 @@ TEST_F(ExerciserTest, StopWhileRequestsPendEndsAndClosesThePort) {
     device_ = std::make_shared<ScriptedDevice>();
     port_.InUse.store(1);
     port_.Device.store(device_.get());
-    quarnex::Run().StopFlag.store(0);
-    quarnex::Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    CurrentRun().StopFlag.store(0);
+    CurrentRun().ExitEvent = MakeEvent(Event::Kind::kManualReset);
     for (int32_t i = 0; i <= number; ++i) device_->Then(Pending());
     SetOptions(4, 1, number);
     Start();
@@ -454,7 +454,7 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
     ASSERT_TRUE(StartHeadlessRun());
     for (int i = 0; i < 2; ++i) {
       SCOPED_TRACE(i);
-      PortContext& port = quarnex::Run().Ports[i];
+      PortContext& port = CurrentRun().Ports[i];
       ASSERT_TRUE(port.IoctlThread.joinable());
       ASSERT_TRUE(Eventually([&] {
         return view_.Cell(port.Row, kColumnLastCommError) == c.cell &&
@@ -472,8 +472,8 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
     }
     StopHeadlessRun();
     for (int i = 0; i < 2; ++i) {
-      EXPECT_EQ(quarnex::Run().Ports[i].InUse.load(), 0);
-      EXPECT_EQ(quarnex::Run().Ports[i].Orphans.Size(), 0u);
+      EXPECT_EQ(CurrentRun().Ports[i].InUse.load(), 0);
+      EXPECT_EQ(CurrentRun().Ports[i].Orphans.Size(), 0u);
     }
   }
 }

@@ -14,7 +14,7 @@ bool StartHeadlessRun() {
     // In Loopback the reader releases its writer itself; in Transmit only
     // nothing moves until the start sequence does.
     for (int i = 0; i < test.PortCount; ++i) {
-      PortContext& port = Run().Ports[i];
+      PortContext& port = CurrentRun().Ports[i];
       if (port.InUse.load() == 1) ReleaseWriter(port);
     }
   }

@@ -39,7 +39,7 @@ std::vector<PortCounters> SnapshotOpenPorts() {
   const int32_t first = GlobalSettings().Test.PortIndex;
   std::vector<PortCounters> open_ports;
   for (int i = 0; i < SlotsInRange(); ++i) {
-    const PortContext& port = Run().Ports[i];
+    const PortContext& port = CurrentRun().Ports[i];
     if (port.InUse.load() == 1) open_ports.push_back(SnapshotPort(port, first + i));
   }
   return open_ports;
@@ -48,11 +48,11 @@ std::vector<PortCounters> SnapshotOpenPorts() {
 RunSnapshot TakeRunSnapshot() {
   const Settings& s = GlobalSettings();
   RunSnapshot snapshot;
-  snapshot.ExpectedPacketTime = Run().ExpectedPacketTime.load();
+  snapshot.ExpectedPacketTime = CurrentRun().ExpectedPacketTime.load();
   snapshot.PacketsPerJudged =
       PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
   for (int i = 0; i < SlotsInRange(); ++i) {
-    const PortContext& port = Run().Ports[i];
+    const PortContext& port = CurrentRun().Ports[i];
     if (port.Row < 0) continue;
     PortSnapshot& taken = snapshot.Ports.emplace_back();
     taken.Row = port.Row;
@@ -76,7 +76,7 @@ RunLineRates CollectLineRates(int32_t asked) {
   const uint32_t block_rate = static_cast<uint32_t>(asked);
   RunLineRates result;
   for (int i = 0; i < SlotsInRange(); ++i) {
-    const PortContext& port = Run().Ports[i];
+    const PortContext& port = CurrentRun().Ports[i];
     if (port.InUse.load() != 1) continue;
     const uint32_t rate = port.LineBitRate != 0 ? port.LineBitRate : block_rate;
     result.rates.push_back(rate);

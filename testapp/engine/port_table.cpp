@@ -7,7 +7,7 @@
 
 namespace quarnex {
 
-RunState& Run() {
+RunState& CurrentRun() {
   // Function-local so that the table exists before any caller, whatever the
   // order in which the program's static objects are built.
   static RunState state;

@@ -195,7 +195,7 @@ struct RunState {
 };
 
 // The one instance.
-RunState& Run();
+RunState& CurrentRun();
 
 // The number of slots a run uses: the settings' PortCount, kept inside the
 // table (a stored count may lie outside it).

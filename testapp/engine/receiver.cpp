@@ -90,7 +90,7 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
     return {kReadRefused, 0, false};
   }
 
-  if (Run().PauseFlag.load() == 0 && mode == kLoopback) SendLoopbackPacket(port);
+  if (CurrentRun().PauseFlag.load() == 0 && mode == kLoopback) SendLoopbackPacket(port);
   const std::atomic<double>& armed_at = mode == kLoopback ? port.WriteIssuedAt : posted_at;
   int signalled =
       WaitForTransfer(record.event.get(), exit_event, armed_at, BlockedTransferTimeoutMs());
@@ -118,7 +118,7 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
 
 // The file's bytes from `offset` on, at most `length` of them.
 size_t FileBytesFrom(uint32_t offset, uint32_t length) {
-  const uint32_t file_size = Run().FileBuffer == nullptr ? 0 : GlobalSettings().Test.FileSize;
+  const uint32_t file_size = CurrentRun().FileBuffer == nullptr ? 0 : GlobalSettings().Test.FileSize;
   return offset >= file_size ? 0 : std::min(file_size - offset, length);
 }
 
@@ -128,13 +128,13 @@ bool ChunkMatchesFile(const PortContext& port, const uint8_t* received, uint32_t
   if (read.count != chunk) return false;
   if (chunk == 0) return true;  // a refused read: nothing to compare
   if (FileBytesFrom(port.FileOffset, chunk) != chunk) return false;
-  return std::memcmp(received, Run().FileBuffer.get() + port.FileOffset, chunk) == 0;
+  return std::memcmp(received, CurrentRun().FileBuffer.get() + port.FileOffset, chunk) == 0;
 }
 
 // Keeps both versions of a full-length chunk that differed from the file.
 void DumpDifferingChunk(const PortContext& port, const uint8_t* received, uint32_t chunk) {
   WriteDumpFile(kReceivedDumpName, received, chunk);
-  WriteDumpFile(kExpectedDumpName, Run().FileBuffer.get() + port.FileOffset,
+  WriteDumpFile(kExpectedDumpName, CurrentRun().FileBuffer.get() + port.FileOffset,
                 FileBytesFrom(port.FileOffset, chunk));
 }
 
@@ -145,11 +145,11 @@ void NoteFileMismatch(PortContext& port, const uint8_t* received, uint32_t chunk
   const size_t compared = FileBytesFrom(port.FileOffset, chunk);
   const size_t differs =
       compared == 0 ? 0
-                    : FirstDifference(received, Run().FileBuffer.get() + port.FileOffset, compared);
+                    : FirstDifference(received, CurrentRun().FileBuffer.get() + port.FileOffset, compared);
   const auto base = static_cast<int64_t>(port.FileOffset);
   const int64_t offset = base + static_cast<int64_t>(differs);
   NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load() + 1, offset,
-                    MakeMismatchExcerpt(offset, base, Run().FileBuffer.get() + port.FileOffset,
+                    MakeMismatchExcerpt(offset, base, CurrentRun().FileBuffer.get() + port.FileOffset,
                                         compared, received, chunk));
 }
 
@@ -169,7 +169,7 @@ void RecordLastRead(PortContext& port, const uint8_t* buffer, uint32_t count) {
 
 int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
   port.Orphans.Sweep();
-  const EventRef exit_event = Run().ExitEvent;
+  const EventRef exit_event = CurrentRun().ExitEvent;
   // On the heap: a read left pending hands its record to the orphan list.
   auto record = std::make_unique<Completion>(MakeEvent(Event::Kind::kManualReset));
   const TestSettings& test = GlobalSettings().Test;

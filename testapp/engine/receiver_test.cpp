@@ -74,7 +74,7 @@ class ReceiverTest : public ::testing::Test {
   }
   void TearDown() override {
     SetEngineOutputs(nullptr, nullptr);
-    quarnex::Run().FileBuffer.reset();
+    CurrentRun().FileBuffer.reset();
     EXPECT_EQ(chdir(old_dir_.c_str()), 0);
     std::filesystem::remove_all(dir_);
   }
@@ -121,7 +121,7 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    quarnex::Run().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
+    CurrentRun().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kRead, c.answer);
     const Bytes sent = Pattern(c.delivered, 1);
     t.device.AfterRead([&](Completion* record) {
@@ -131,7 +131,7 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
       }
       if (c.then == kCompleteUnseenAndStop) record->event->Reset();
       if (c.then == kStop || c.then == kCompleteAndStop || c.then == kCompleteUnseenAndStop) {
-        quarnex::Run().ExitEvent->Set();
+        CurrentRun().ExitEvent->Set();
       }
     });
 
@@ -155,7 +155,7 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
 TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
   GlobalSettings().Test.TimeoutBlockedThreads = 1;
   GlobalSettings().Timeouts = {20, 0};
-  quarnex::Run().ExpectedPacketTime.store(0.0);
+  CurrentRun().ExpectedPacketTime.store(0.0);
   {
     TestPort t;
     t.device.Script(Op::kRead, DoneWith(packet_));
@@ -212,7 +212,7 @@ TEST_F(ReceiverTest, OnlyAPendingLoopbackReadSendsItsPacket) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GlobalSettings().Test.Mode = c.mode;
-    quarnex::Run().PauseFlag.store(c.pause);
+    CurrentRun().PauseFlag.store(c.pause);
     TestPort t;
     t.port.LastWriteResult.store(kWriteShort);  // the previous packet's
     if (c.pending) t.device.Script(Op::kRead, Pending());
@@ -242,7 +242,7 @@ TEST_F(ReceiverTest, LoopbackReaderEndsItsBlockedWrite) {
   GlobalSettings().Test.Mode = kLoopback;
   GlobalSettings().Test.TimeoutBlockedThreads = 1;
   GlobalSettings().Timeouts = {20, 0};
-  quarnex::Run().ExpectedPacketTime.store(0.0);
+  CurrentRun().ExpectedPacketTime.store(0.0);
   TestPort t;
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kWrite, Pending());

@@ -28,7 +28,7 @@ std::string TimeCell(const PortContext& port, double total_ms, int64_t good_pack
   if (port.PacketOk.load() != 1) return kNotAvailable;
   const double average = total_ms / static_cast<double>(good_packets);
   return TimeCellText(average, port.LastPacketTime.load(), port.MaxPacketTime.load(),
-                      Run().ExpectedPacketTime.load(), RunPacketsPerJudgedPacket());
+                      CurrentRun().ExpectedPacketTime.load(), RunPacketsPerJudgedPacket());
 }
 
 std::string StatusCell(const PortContext& port) {

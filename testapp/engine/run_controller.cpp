@@ -39,10 +39,6 @@ constexpr char kOpenErrorText[] = "Failed to open ";
 constexpr char kThreadErrorText[] = "Failed to create worker threads for ";
 constexpr char kNoPortErrorText[] = "Port(s) init process failed miserably.\nCan't run the test";
 
-// Character sizes of the TxCharacterSize codes 0..3 (the codes' own order,
-// not ascending).
-constexpr uint8_t kCharacterBits[] = {5, 7, 6, 8};
-
 // Outputs used until the program installs its own: a run without a window
 // still works, its texts go nowhere.
 class DiscardingOutputs : public ResultsView, public MessageSink {
@@ -119,7 +115,7 @@ bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& po
 }
 
 bool AnyThreadAlive() {
-  for (const PortContext& port : Run().Ports) {
+  for (const PortContext& port : CurrentRun().Ports) {
     if (port.ReaderThread.joinable() || port.WriterThread.joinable() ||
         port.IoctlThread.joinable()) {
       return true;
@@ -149,7 +145,7 @@ void ReleaseSlot(PortContext& port) {
 // Makes sure no thread of an earlier run can touch any slot any more: stops
 // a run that is somehow still going and joins every thread of every slot.
 void EndPreviousRun() {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   if (AnyThreadAlive()) {
     run.StopFlag.store(1);
     if (run.ExitEvent) run.ExitEvent->Set();
@@ -172,8 +168,8 @@ uint8_t PortParityOf(int32_t block_parity) {
 // settings, free of a racing store.
 void FollowLineSettings(const DeviceConfigBlock& block, PortSettings* port) {
   const int32_t code = BlockTxCharacterSize(block);
-  if (code >= 0 && code < 4 && port->ByteSize != kCharacterBits[code]) {
-    port->ByteSize = kCharacterBits[code];
+  if (IsCharacterSizeCode(code) && port->ByteSize != DataBitsOfCharacterSize(code)) {
+    port->ByteSize = static_cast<uint8_t>(DataBitsOfCharacterSize(code));
   }
   const uint8_t parity = PortParityOf(BlockParity(block));
   if (port->Parity != parity) port->Parity = parity;
@@ -232,7 +228,7 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   const double parity_bit = BlockParity(block) != 0 ? 1.0 : 0.0;
   // Floating point throughout: no overflow, and BitRate 0 gives infinity,
   // which the time cell shows as "N.A.".
-  Run().ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
+  CurrentRun().ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
                                  static_cast<double>(BlockBitRate(block)));
   return true;
 }
@@ -255,14 +251,14 @@ MessageSink& EngineMessages() {
 }
 
 void ClearPortSlots() {
-  for (PortContext& port : Run().Ports) port.InUse.store(0);
+  for (PortContext& port : CurrentRun().Ports) port.InUse.store(0);
 }
 
 bool StartRun() {
   EndPreviousRun();
   ClampRunSettings();
   Settings& s = GlobalSettings();
-  RunState& run = Run();
+  RunState& run = CurrentRun();
 
   // 1. The transmit/compare file, or the pattern.
   if (s.Test.FileNameLength != 0) {
@@ -356,14 +352,14 @@ bool StartRun() {
 }
 
 void StopRun() {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   // StopFlag first: a thread woken by ExitEvent must see it set.
   run.StopFlag.store(1);
   if (run.ExitEvent) run.ExitEvent->Set();
 }
 
 void PauseRun() {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   run.PauseFlag.store(1);
   const int slots = SlotsInRange();
   for (int i = 0; i < slots; ++i) {
@@ -374,7 +370,7 @@ void PauseRun() {
 }
 
 void ContinueRun() {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   // Cleared before any release, so a released writer never sees a stale
   // pause.
   run.PauseFlag.store(0);
@@ -420,11 +416,11 @@ void ClosePort(PortContext& port) {
 
 void CloseAllPorts() {
   const int slots = SlotsInRange();
-  for (int i = 0; i < slots; ++i) ClosePort(Run().Ports[i]);
+  for (int i = 0; i < slots; ++i) ClosePort(CurrentRun().Ports[i]);
 }
 
 void JoinAllPorts() {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   for (PortContext& port : run.Ports) JoinSlot(port);
   for (PortContext& port : run.Ports) {
     // A slot whose setup failed part-way has no thread left to close it.
@@ -451,12 +447,12 @@ bool LoadTransmitFile(const char* file_name, std::string* reason) {
     return false;
   }
   s.Test.FileSize = static_cast<uint32_t>(contents.size);
-  Run().FileBuffer = std::move(contents.bytes);
+  CurrentRun().FileBuffer = std::move(contents.bytes);
   return true;
 }
 
 void BuildTxPattern() {
-  auto& pattern = Run().TxPattern;
+  auto& pattern = CurrentRun().TxPattern;
   const int32_t size = GlobalSettings().PacketSize;
   for (int32_t i = 0; i < size && i < kMaxPacketSize; ++i) {
     pattern[i] = static_cast<uint8_t>('A' + ((i % 256) % 26));

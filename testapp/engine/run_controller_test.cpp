@@ -187,7 +187,7 @@ TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
   ASSERT_EQ(view_.RowCount(), 2);
   EXPECT_EQ(view_.Cell(0, kColumnPort), "Quarnex01");
   EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex03");
-  PortTable& ports = quarnex::Run().Ports;
+  PortTable& ports = CurrentRun().Ports;
   EXPECT_EQ(ports[0].Row, 0);
   EXPECT_EQ(ports[2].Row, 1);
   EXPECT_EQ(ports[0].InUse.load(), 1);
@@ -231,7 +231,7 @@ TEST_F(RunControllerTest, ShortFileLowersPacketSize) {
   auto device = Latest(1);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(device->WriteCount(), 0u);
-  ReleaseWriter(quarnex::Run().Ports[0]);
+  ReleaseWriter(CurrentRun().Ports[0]);
   ASSERT_TRUE(Eventually([&] { return device->WriteCount() == 1; }));
   for (const auto& r : device->Requests()) {
     if (r.op == Op::kWrite) {
@@ -270,7 +270,7 @@ TEST_F(RunControllerTest, UnusableFileFailsBeforeAnyPort) {
 TEST_F(RunControllerTest, PatternRestartsEveryBlockOf256) {
   GlobalSettings().PacketSize = 300;
   BuildTxPattern();
-  const auto& pattern = quarnex::Run().TxPattern;
+  const auto& pattern = CurrentRun().TxPattern;
   struct Case {
     int index;
     char byte;
@@ -311,7 +311,7 @@ TEST_F(RunControllerTest, PortSettingsAndExpectedPacketTimeFollowTheConfiguratio
     EXPECT_EQ(GlobalSettings().Port.ByteSize, c.byte_size);
     EXPECT_EQ(GlobalSettings().Port.Parity, c.parity);
     EXPECT_EQ(GlobalSettings().Port.BaudRate, c.baud_rate);
-    EXPECT_DOUBLE_EQ(quarnex::Run().ExpectedPacketTime.load(), c.expected_ms);
+    EXPECT_DOUBLE_EQ(CurrentRun().ExpectedPacketTime.load(), c.expected_ms);
     StopHeadlessRun();
   }
   EXPECT_NEAR(cases[0].expected_ms, 746.6667, 1e-4);
@@ -320,7 +320,7 @@ TEST_F(RunControllerTest, PortSettingsAndExpectedPacketTimeFollowTheConfiguratio
 TEST_F(RunControllerTest, NoBitRateGivesNoFiniteExpectedTime) {
   GlobalSettings().Test.Mode = kReceiveOnly;
   ASSERT_TRUE(StartRun());  // the configuration names no BitRate
-  EXPECT_TRUE(std::isinf(quarnex::Run().ExpectedPacketTime.load()));
+  EXPECT_TRUE(std::isinf(CurrentRun().ExpectedPacketTime.load()));
 }
 
 TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
@@ -425,7 +425,7 @@ TEST_F(RunControllerTest, StartAfterPauseAndStopRunsUnpaused) {
   auto second = Latest(1);
   ASSERT_NE(first, second);
   EXPECT_TRUE(Eventually([&] { return second->WriteCount() == 1; }));
-  EXPECT_EQ(quarnex::Run().PauseFlag.load(), 0);
+  EXPECT_EQ(CurrentRun().PauseFlag.load(), 0);
 }
 
 TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
@@ -440,14 +440,14 @@ TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
     ASSERT_EQ(opened.size(), 20u);
     for (size_t k = 0; k + 1 < opened.size(); ++k) EXPECT_EQ(opened[k]->CloseCount(), 1);
     EXPECT_EQ(opened.back()->CloseCount(), 0) << "port " << n;
-    EXPECT_EQ(quarnex::Run().Ports[n - 1].InUse.load(), 1);
+    EXPECT_EQ(CurrentRun().Ports[n - 1].InUse.load(), 1);
   }
 }
 
 TEST_F(RunControllerTest, SlotLeftOpenByAPartialSetupIsClosedAtTheNextStart) {
   // A slot whose threads never started keeps its device open; nothing else
   // would ever close it.
-  PortContext& leftover = quarnex::Run().Ports[5];
+  PortContext& leftover = CurrentRun().Ports[5];
   auto device = std::make_shared<RecordingDevice>();
   leftover.DeviceOwner = device;
   leftover.Device.store(device.get());
@@ -462,19 +462,19 @@ TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
   GlobalSettings().Test.PortCount = 2;
   UseFile("data.bin", std::string(2048, 'x'));
   ASSERT_TRUE(StartRun());
-  std::weak_ptr<Event> exit_event = quarnex::Run().ExitEvent;
-  std::weak_ptr<Event> write_event = quarnex::Run().Ports[0].WriteEvent;
+  std::weak_ptr<Event> exit_event = CurrentRun().ExitEvent;
+  std::weak_ptr<Event> write_event = CurrentRun().Ports[0].WriteEvent;
   std::weak_ptr<PendingReadDevice> device = Latest(1);
-  ASSERT_TRUE(Eventually([&] { return quarnex::Run().Ports[0].ReceiveBuffer.load() != nullptr; }));
-  EXPECT_EQ(quarnex::Run().Ports[0].ReceiveBufferSize.load(), 1024u);
+  ASSERT_TRUE(Eventually([&] { return CurrentRun().Ports[0].ReceiveBuffer.load() != nullptr; }));
+  EXPECT_EQ(CurrentRun().Ports[0].ReceiveBufferSize.load(), 1024u);
   devices_.clear();
 
   StopHeadlessRun();
   EXPECT_TRUE(exit_event.expired());
   EXPECT_TRUE(write_event.expired());
   EXPECT_TRUE(device.expired());
-  EXPECT_EQ(quarnex::Run().FileBuffer, nullptr);
-  for (const PortContext& port : quarnex::Run().Ports) {
+  EXPECT_EQ(CurrentRun().FileBuffer, nullptr);
+  for (const PortContext& port : CurrentRun().Ports) {
     EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
     EXPECT_FALSE(port.ReaderThread.joinable());
     EXPECT_FALSE(port.WriterThread.joinable());
@@ -484,7 +484,7 @@ TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
 TEST_F(RunControllerTest, ReceiveOnlyHasNoWriter) {
   GlobalSettings().Test.Mode = kReceiveOnly;
   ASSERT_TRUE(StartRun());
-  PortContext& port = quarnex::Run().Ports[0];
+  PortContext& port = CurrentRun().Ports[0];
   EXPECT_EQ(port.WriteEvent, nullptr);
   EXPECT_TRUE(port.ReaderThread.joinable());
   EXPECT_FALSE(port.WriterThread.joinable());
@@ -495,7 +495,7 @@ TEST_F(RunControllerTest, ReceiveOnlyHasNoWriter) {
 TEST_F(RunControllerTest, TransmitOnlyHasNoReader) {
   GlobalSettings().Test.Mode = kTransmitOnly;
   ASSERT_TRUE(StartRun());
-  PortContext& port = quarnex::Run().Ports[0];
+  PortContext& port = CurrentRun().Ports[0];
   EXPECT_NE(port.WriteEvent, nullptr);
   EXPECT_FALSE(port.ReaderThread.joinable());
   EXPECT_TRUE(port.WriterThread.joinable());

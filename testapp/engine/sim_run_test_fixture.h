@@ -117,7 +117,7 @@ inline void ExpectThroughputFollowsTheLine(const std::string& cell, double packe
   const double percent = ThroughputPercent(cell);
   const double average = CellAverageMs(cell);
   ASSERT_GT(average, 0.0) << cell;
-  const double ideal = Run().ExpectedPacketTime.load() * packets_per_judged;
+  const double ideal = CurrentRun().ExpectedPacketTime.load() * packets_per_judged;
   // The cell rounds the average to 0.1 ms and the percentage to 0.1 %.
   const double low = ideal / (average + 0.05) * 100 - 0.1;
   const double high = ideal / std::max(average - 0.05, 1e-9) * 100 + 0.1;
@@ -140,7 +140,7 @@ inline int CountEntries(const char* dir) {
   return n;
 }
 
-inline PortContext& Slot(int i) { return Run().Ports[i]; }
+inline PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
 
 class SimRunTest : public testing::Test {
  protected:

@@ -88,10 +88,10 @@ inline void ResetTransferRun(int32_t mode, RecordingView& view) {
   GlobalTesterOptions().OverlapRead.store(0);
   GlobalTesterOptions().OverlapWrite.store(0);
   GlobalTesterOptions().NumberOverlap.store(0);
-  Run().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-  Run().StopFlag.store(0);
-  Run().PauseFlag.store(0);
-  Run().FileBuffer.reset();
+  CurrentRun().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+  CurrentRun().StopFlag.store(0);
+  CurrentRun().PauseFlag.store(0);
+  CurrentRun().FileBuffer.reset();
   view.InsertRow(0, "Quarnex01");
   SetEngineOutputs(&view, &view);
 }
@@ -102,8 +102,8 @@ inline void UseRunFile(const Bytes& file, int32_t mode) {
   test.Mode = mode;
   test.FileNameLength = 8;
   test.FileSize = static_cast<uint32_t>(file.size());
-  Run().FileBuffer.reset(new uint8_t[file.size()]);
-  std::copy(file.begin(), file.end(), Run().FileBuffer.get());
+  CurrentRun().FileBuffer.reset(new uint8_t[file.size()]);
+  std::copy(file.begin(), file.end(), CurrentRun().FileBuffer.get());
 }
 
 }  // namespace quarnex::transfer_test

@@ -35,7 +35,7 @@ bool WriteResultMissing(const PortContext& port, uint32_t released) {
 double BlockedTransferTimeoutMs() {
   const Settings& s = GlobalSettings();
   if (s.Test.TimeoutBlockedThreads == 0) return std::numeric_limits<double>::infinity();
-  const double expected = Run().ExpectedPacketTime.load();
+  const double expected = CurrentRun().ExpectedPacketTime.load();
   const double line_term = std::isfinite(expected) && expected > 0.0 ? 2.0 * expected : 0.0;
   const double timeout = static_cast<double>(s.Timeouts.ReadTotalTimeoutConstant) +
                          static_cast<double>(s.Timeouts.ReadTotalTimeoutMultiplier) + line_term;

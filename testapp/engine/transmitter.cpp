@@ -130,7 +130,7 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
 
 int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool ends_blocked) {
   port.Orphans.Sweep();
-  const EventRef exit_event = Run().ExitEvent;
+  const EventRef exit_event = CurrentRun().ExitEvent;
   // On the heap: a write left pending hands its record to the orphan list.
   auto record = std::make_unique<Completion>(MakeEvent(Event::Kind::kManualReset));
   port.StartTime.store(MsClock());
@@ -142,7 +142,7 @@ int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool e
     // Every release sends the file from its first byte. The run controller
     // has lowered `length` to FileSize when the file is shorter.
     port.TxFileOffset = 0;
-    source = Run().FileBuffer.get();
+    source = CurrentRun().FileBuffer.get();
   }
   if (QueueExtraWrites(port, source, length) && !DelayPacket(test.Delay, exit_event.get())) {
     return kWriteStopped;  // as a write that was pending when the run stopped
@@ -169,7 +169,7 @@ int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool e
     EngineView().SetCell(port.Row, kColumnStatus,
                          FormatC("%d bytes transmitted", static_cast<int>(last.count)));
     position += last.count;
-    if (Run().PauseFlag.load() != 0) break;
+    if (CurrentRun().PauseFlag.load() != 0) break;
   }
   return last.result;
 }
@@ -179,7 +179,7 @@ void StoreResultOf(PortContext& port, bool ends_blocked) {
   // (releases given meanwhile collapse into this one).
   const uint32_t released = port.WritesReleased.load();
   const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
-  port.LastWriteResult.store(Transmit(port, Run().TxPattern.data(), packet_size, ends_blocked));
+  port.LastWriteResult.store(Transmit(port, CurrentRun().TxPattern.data(), packet_size, ends_blocked));
   port.WritesStored.store(released);
 }
 

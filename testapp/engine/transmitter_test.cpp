@@ -38,7 +38,7 @@ class TransmitterTest : public ::testing::Test {
   void SetUp() override { ResetTransferRun(kTransmitOnly, view_); }
   void TearDown() override {
     SetEngineOutputs(nullptr, nullptr);
-    quarnex::Run().FileBuffer.reset();
+    CurrentRun().FileBuffer.reset();
   }
 
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
@@ -75,13 +75,13 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    quarnex::Run().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
+    CurrentRun().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kWrite, c.answer);
     t.device.AfterWrite([&](Completion*) {
       if (c.then == kComplete || c.then == kCompleteAndStop) {
         t.device.CompleteNext(Op::kWrite, c.complete_error, {}, c.complete_count);
       }
-      if (c.then == kStop || c.then == kCompleteAndStop) quarnex::Run().ExitEvent->Set();
+      if (c.then == kStop || c.then == kCompleteAndStop) CurrentRun().ExitEvent->Set();
     });
 
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
@@ -120,7 +120,7 @@ TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
 TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
   TestPort t;
   t.device.Script(Op::kWrite, Pending());
-  t.device.AfterWrite([](Completion*) { quarnex::Run().ExitEvent->Set(); });
+  t.device.AfterWrite([](Completion*) { CurrentRun().ExitEvent->Set(); });
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteStopped);
   ASSERT_EQ(t.port.Orphans.Size(), 1u);
@@ -208,12 +208,12 @@ TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
   const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
   UseRunFile(file, kTransmitOnly);
   TestPort t;
-  quarnex::Run().PauseFlag.store(1);
+  CurrentRun().PauseFlag.store(1);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(WriteLengths(t.device).size(), 1u);
   EXPECT_EQ(Progress().size(), 1u);
 
-  quarnex::Run().PauseFlag.store(0);
+  CurrentRun().PauseFlag.store(0);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   const auto requests = t.device.Requests();
   ASSERT_EQ(requests.size(), 4u);

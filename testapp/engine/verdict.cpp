@@ -36,7 +36,7 @@ bool ReceivedPatternMatches(const PortContext& port) {
   if (received == nullptr || port.ReceiveBufferSize.load() < static_cast<uint32_t>(packet_size)) {
     return false;
   }
-  return std::memcmp(received, Run().TxPattern.data(), static_cast<size_t>(packet_size)) == 0;
+  return std::memcmp(received, CurrentRun().TxPattern.data(), static_cast<size_t>(packet_size)) == 0;
 }
 
 // Keeps where a full read first differed from the pattern. A full read
@@ -48,11 +48,11 @@ void NoteDataMismatch(PortContext& port) {
   if (received == nullptr || packet_size <= 0 || packet_size > kMaxPacketSize) return;
   const size_t compared = std::min(static_cast<size_t>(packet_size),
                                    static_cast<size_t>(port.ReceiveBufferSize.load()));
-  const size_t offset = FirstDifference(received, Run().TxPattern.data(), compared);
+  const size_t offset = FirstDifference(received, CurrentRun().TxPattern.data(), compared);
   if (offset == static_cast<size_t>(packet_size)) return;
   NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load(),
                     static_cast<int64_t>(offset),
-                    MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, Run().TxPattern.data(),
+                    MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, CurrentRun().TxPattern.data(),
                                         static_cast<size_t>(packet_size), received, compared));
 }
 
@@ -69,7 +69,7 @@ void NoteLengthMismatch(PortContext& port) {
   const bool pattern_known = GlobalSettings().Test.Mode == kLoopback && packet_size > 0 &&
                              packet_size <= kMaxPacketSize;
   NoteFirstMismatch(port, MismatchKind::kLength, port.PacketCount.load(), length,
-                    MakeMismatchExcerpt(length, 0, pattern_known ? Run().TxPattern.data() : nullptr,
+                    MakeMismatchExcerpt(length, 0, pattern_known ? CurrentRun().TxPattern.data() : nullptr,
                                         pattern_known ? static_cast<size_t>(packet_size) : 0,
                                         received, received_size));
 }
@@ -107,7 +107,7 @@ double MsClock() { return SteadyMilliseconds(); }
 void PacketStep(PortContext& port) {
   if (port.InUse.load() == 0) return;
   const bool judged = JudgePacket(port) != 0;
-  if (Run().StopFlag.load() != 0) return;
+  if (CurrentRun().StopFlag.load() != 0) return;
   // A judged packet whose end lies more than the interval after the last
   // refreshed one refreshes the row. So does any packet once the interval
   // has passed on the clock: packets whose transfers failed stamp no end,
@@ -144,7 +144,7 @@ int JudgePacket(PortContext& port) {
   // The flag alone: no writer is released after it. (PauseRun would also
   // withdraw releases, but it walks slots that Start may still be setting
   // up; a release already given is one packet in flight.)
-  if (Run().PauseOnError.load() != 0) Run().PauseFlag.store(1);
+  if (CurrentRun().PauseOnError.load() != 0) CurrentRun().PauseFlag.store(1);
   port.LastTimeout.store(timeout);
   if (timeout == kTimeoutRead) Count(port.ReadTimeoutCount);
   if (timeout == kTimeoutWrite) Count(port.WriteTimeoutCount);

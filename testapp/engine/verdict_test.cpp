@@ -27,7 +27,7 @@ struct TestPort {
   RecordingDevice device;
   PortContext port;
   std::vector<uint8_t> buffer;
-  TestPort() : buffer(quarnex::Run().TxPattern.begin(), quarnex::Run().TxPattern.begin() + kPacket) {
+  TestPort() : buffer(CurrentRun().TxPattern.begin(), CurrentRun().TxPattern.begin() + kPacket) {
     port.InUse.store(1);
     port.Device.store(&device);
     port.Row = 0;
@@ -51,9 +51,9 @@ class VerdictTest : public ::testing::Test {
     settings.Test = TestSettings{};
     settings.Test.Mode = kLoopback;
     settings.PacketSize = kPacket;
-    for (int i = 0; i < kPacket; ++i) quarnex::Run().TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
-    quarnex::Run().StopFlag.store(0);
-    quarnex::Run().ExpectedPacketTime.store(12.34);
+    for (int i = 0; i < kPacket; ++i) CurrentRun().TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
+    CurrentRun().StopFlag.store(0);
+    CurrentRun().ExpectedPacketTime.store(12.34);
     view_.InsertRow(0, "Quarnex01");
     SetEngineOutputs(&view_, &view_);
   }
@@ -165,7 +165,7 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     SCOPED_TRACE(c.name);
     TestPort t;
     for (const Packet& p : c.packets) {
-      t.buffer.assign(quarnex::Run().TxPattern.begin(), quarnex::Run().TxPattern.begin() + kPacket);
+      t.buffer.assign(CurrentRun().TxPattern.begin(), CurrentRun().TxPattern.begin() + kPacket);
       if (p.flipped_byte >= 0) t.buffer[static_cast<size_t>(p.flipped_byte)] ^= 0x40;
       t.port.LastReadLength.store(p.read_length);
       t.Results(p.write, p.read);
@@ -181,7 +181,7 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     EXPECT_EQ(e.Offset, c.excerpt_offset);
     ASSERT_EQ(e.ExpectedLength, c.expected_length);
     ASSERT_EQ(e.ReceivedLength, c.received_length);
-    const uint8_t* sent = quarnex::Run().TxPattern.data() + e.Offset;
+    const uint8_t* sent = CurrentRun().TxPattern.data() + e.Offset;
     EXPECT_TRUE(std::equal(e.Expected.begin(), e.Expected.begin() + e.ExpectedLength, sent));
     for (size_t i = 0; i < e.ReceivedLength; ++i) {
       const uint8_t flip = first.Kind == MismatchKind::kData && i == 8 ? 0x40 : 0;
@@ -286,7 +286,7 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     view.InsertRow(0, "Quarnex01");
     SetEngineOutputs(&view, &view);
     GlobalSettings().Test.UpdateInterval = c.interval;
-    quarnex::Run().StopFlag.store(c.stopped ? 1 : 0);
+    CurrentRun().StopFlag.store(c.stopped ? 1 : 0);
     TestPort t;
     t.Results(kWriteDoneImmediate, kReadDoneImmediate);
     t.Times(c.end - 10.0, c.end);
@@ -300,7 +300,7 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     EXPECT_EQ(view.Cell(0, kColumnPackets), c.refreshed ? "1" : "");
     EXPECT_EQ(t.port.LastUpdateTime.load(), c.end_rule ? c.end : c.last_update);
   }
-  quarnex::Run().StopFlag.store(0);
+  CurrentRun().StopFlag.store(0);
   SetEngineOutputs(&view_, &view_);
 }
 

@@ -31,7 +31,7 @@ bool ReachedPauseAfter(const PortContext& port) {
 
 // Transmit only: whether the writer sends the next packet by itself.
 bool ShouldRearm(const PortContext& port) {
-  const RunState& run = Run();
+  const RunState& run = CurrentRun();
   return run.PauseFlag.load() == 0 && run.StopFlag.load() == 0 && !ReachedPauseAfter(port);
 }
 
@@ -39,14 +39,14 @@ bool ShouldRearm(const PortContext& port) {
 // it ended with, which the throttled refreshes may not have shown yet.
 // After Stop the window shows the stop record's counts instead.
 void ShowEndedRow(PortContext& port) {
-  if (Run().StopFlag.load() != 0) return;
+  if (CurrentRun().StopFlag.load() != 0) return;
   if (port.ShownPacketCount != port.PacketCount.load()) UpdateRow(port);
 }
 
 }  // namespace
 
 int WriterLoop(PortContext& port) {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   // Copies keep both events alive for the whole thread, whatever the
   // controller does with its own references.
   const EventRef exit_event = run.ExitEvent;
@@ -83,7 +83,7 @@ int WriterLoop(PortContext& port) {
 }
 
 int ReaderLoop(PortContext& port) {
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   // Held so the receiver's waits never meet a released event.
   const EventRef exit_event = run.ExitEvent;
   const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);

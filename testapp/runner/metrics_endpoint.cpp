@@ -56,7 +56,7 @@ class Publication : public prometheus::Collectable {
   void SampleLive(const std::vector<int>& opened) {
     for (int slot : opened) {
       if (slot < 0 || static_cast<size_t>(slot) >= live_.size()) continue;
-      const PortContext& port = Run().Ports[static_cast<size_t>(slot)];
+      const PortContext& port = CurrentRun().Ports[static_cast<size_t>(slot)];
       AdvancePacketTimes(&live_[static_cast<size_t>(slot)], port.GoodPacketCount.load(),
                          port.TotalPacketTime.load());
     }

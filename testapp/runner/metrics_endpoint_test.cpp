@@ -61,7 +61,7 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
 
   // Packets the loop saw between two publications wait for the next one:
   // a scrape never counts more packets in the histogram than good packets.
-  PortContext& live = quarnex::Run().Ports[0];
+  PortContext& live = CurrentRun().Ports[0];
   live.GoodPacketCount.store(12);
   live.TotalPacketTime.store(24.0);
   endpoint->RunPolled({0}, 1.5);

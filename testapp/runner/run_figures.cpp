@@ -17,7 +17,7 @@ RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
 
 RunFigures TakeRunFigures(const std::vector<CellStore::RowTexts>& rows, double elapsed_s) {
   const Settings& s = GlobalSettings();
-  RunState& run = Run();
+  RunState& run = CurrentRun();
   RunFigures figures;
   figures.elapsed_s = elapsed_s;
   figures.expected_packet_ms = run.ExpectedPacketTime.load();

@@ -56,7 +56,7 @@ std::vector<int> OpenedSlots(const CellStore& view) {
 // packets (0: only closed ports count as done).
 bool AllPortsDone(const std::vector<int>& slots, int32_t packets) {
   for (int slot : slots) {
-    const PortContext& port = Run().Ports[static_cast<size_t>(slot)];
+    const PortContext& port = CurrentRun().Ports[static_cast<size_t>(slot)];
     if (port.InUse.load() == 0) continue;
     if (packets > 0 && port.PacketCount.load() >= packets) continue;
     return false;
@@ -67,7 +67,7 @@ bool AllPortsDone(const std::vector<int>& slots, int32_t packets) {
 // True when an opened port judged a packet bad.
 bool AnyPortFailedAPacket(const std::vector<int>& slots) {
   return std::any_of(slots.begin(), slots.end(), [](int slot) {
-    return Run().Ports[static_cast<size_t>(slot)].ErrorCount.load() > 0;
+    return CurrentRun().Ports[static_cast<size_t>(slot)].ErrorCount.load() > 0;
   });
 }
 
@@ -215,7 +215,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   SetConfigOverrides(options.config_overrides);
   // The first bad packet holds every port at once; the loop below then
   // ends the run.
-  Run().PauseOnError.store(options.stop_on_error ? 1 : 0);
+  CurrentRun().PauseOnError.store(options.stop_on_error ? 1 : 0);
   const bool started = StartHeadlessRun();
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);

@@ -269,12 +269,12 @@ void MainWindow::Start() {
   // needs the first release from here.
   if (s.Test.Mode == kTransmitOnly) {
     for (int i = 0; i < SlotsInRange(); ++i) {
-      if (Run().Ports[i].InUse.load()) ReleaseWriter(Run().Ports[i]);
+      if (CurrentRun().Ports[i].InUse.load()) ReleaseWriter(CurrentRun().Ports[i]);
     }
   }
   run_active_ = true;
   monitor_->RunStarted();
-  plot_->Reset(s.Test.PortIndex, s.Test.PortCount, Run().ExpectedPacketTime.load(),
+  plot_->Reset(s.Test.PortIndex, s.Test.PortCount, CurrentRun().ExpectedPacketTime.load(),
                PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize));
   plot_->Follow([] { return SnapshotOpenPorts(); });
 }
@@ -321,7 +321,7 @@ void MainWindow::ShowLogFailure(bool start_record) {
 
 void MainWindow::SendLineRequest(uint32_t code, uint8_t* answer) {
   for (int i = 0; i < SlotsInRange(); ++i) {
-    PortContext& port = Run().Ports[i];
+    PortContext& port = CurrentRun().Ports[i];
     if (!port.InUse.load()) continue;
     // The device object lives until the slot is re-initialised on this
     // thread, so it stays valid even if a worker closes it meanwhile.
@@ -399,8 +399,8 @@ void MainWindow::OpenTimeouts() {
 }
 
 void MainWindow::OpenReceivedData() {
-  ReceivedDataDialog dialog(TakeReceivedSnapshot(Run().Ports[0]),
-                            FirstMismatchSnapshot(Run().Ports[0]), this);
+  ReceivedDataDialog dialog(TakeReceivedSnapshot(CurrentRun().Ports[0]),
+                            FirstMismatchSnapshot(CurrentRun().Ports[0]), this);
   dialog.exec();
 }
 

@@ -305,7 +305,7 @@ class MainWindowTest : public QObject {
     w.Action(kIdStop)->trigger();
     QCOMPARE(Enabled(w), QString(kStopped));
     w.Action(kIdStart)->trigger();
-    QCOMPARE(Run().PauseFlag.load(), 0);
+    QCOMPARE(CurrentRun().PauseFlag.load(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
@@ -370,7 +370,7 @@ class MainWindowTest : public QObject {
     // After Stop the commands stay enabled; with no port open nothing is
     // asked and the box still shows once.
     w.Action(kIdStop)->trigger();
-    QTRY_COMPARE(Run().Ports[0].InUse.load(), 0);
+    QTRY_COMPARE(CurrentRun().Ports[0].InUse.load(), 0);
     QVERIFY(w.Action(kIdGetCts)->isEnabled());
     watcher.seen.clear();
     w.Action(kIdSetRts)->trigger();
@@ -631,7 +631,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(log.count(">>> TEST START"), 1);
     QCOMPARE(log.count(">>> TEST STOP"), 1);
     QVERIFY(!w.LogOpen());
-    for (const PortContext& port : Run().Ports) QCOMPARE(port.InUse.load(), 0);
+    for (const PortContext& port : CurrentRun().Ports) QCOMPARE(port.InUse.load(), 0);
     // Saved first, with the records and the layout.
     for (const char* name :
          {"Test", "Port", "Packet", "Timeouts", "Left", "Width", "Column0", "Column5"}) {
@@ -655,7 +655,7 @@ class MainWindowTest : public QObject {
       w.Action(kIdStart)->trigger();
       QVERIFY(w.RunActive());
       QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
-      for (int i = 0; i < kPorts; ++i) QCOMPARE(Run().Ports[i].InUse.load(), 1);
+      for (int i = 0; i < kPorts; ++i) QCOMPARE(CurrentRun().Ports[i].InUse.load(), 1);
       w.close();
       window_.reset();
       const QString log = ReadLog();
@@ -722,7 +722,7 @@ class MainWindowTest : public QObject {
     QStringList running;
     for (int port = 10; port <= 16; ++port) running << QString("[COM%1]").arg(port);
     QCOMPARE(LastStopRecordPorts(log), running);
-    for (const PortContext& port : Run().Ports) QCOMPARE(port.InUse.load(), 0);
+    for (const PortContext& port : CurrentRun().Ports) QCOMPARE(port.InUse.load(), 0);
   }
 
   void ClosingIdleOrStoppedWritesNoStopRecord() {

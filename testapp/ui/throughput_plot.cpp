@@ -380,7 +380,7 @@ std::vector<int> SelectedSlots(const QItemSelectionModel& selection) {
   std::vector<int> wanted;
   for (const int row : rows) {
     for (int i = 0; i < SlotsInRange(); ++i) {
-      if (Run().Ports[static_cast<size_t>(i)].Row == row) {
+      if (CurrentRun().Ports[static_cast<size_t>(i)].Row == row) {
         wanted.push_back(i);
         break;
       }

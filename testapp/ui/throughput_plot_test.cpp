@@ -122,7 +122,7 @@ class ThroughputPlotTest : public QObject {
     s.Test.PortCount = 4;
     // Slot 1 did not open: it has no row.
     const int rows[] = {0, -1, 1, 2};
-    for (int i = 0; i < 4; ++i) Run().Ports[static_cast<size_t>(i)].Row = rows[i];
+    for (int i = 0; i < 4; ++i) CurrentRun().Ports[static_cast<size_t>(i)].Row = rows[i];
     QStandardItemModel model(3, 2);
     QItemSelectionModel selection(&model);
     selection.select(model.index(2, 1), QItemSelectionModel::Select);
@@ -130,7 +130,7 @@ class ThroughputPlotTest : public QObject {
     QCOMPARE(SelectedSlots(selection), (std::vector<int>{2, 3}));
     selection.clearSelection();
     QVERIFY(SelectedSlots(selection).empty());
-    for (int i = 0; i < 4; ++i) Run().Ports[static_cast<size_t>(i)].Row = -1;
+    for (int i = 0; i < 4; ++i) CurrentRun().Ports[static_cast<size_t>(i)].Row = -1;
     s.Test.PortCount = old_count;
   }
 
