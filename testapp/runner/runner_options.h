@@ -24,7 +24,8 @@
 namespace quarnex {
 
 inline constexpr char kRunnerName[] = "quarnex-run";
-inline constexpr char kRunnerVersion[] = "1.0.0";
+// The project's version (project() in the top CMakeLists.txt).
+inline constexpr char kRunnerVersion[] = QUARNEX_VERSION;
 
 // Port numbers the runner accepts; a range spans at most kMaxPorts ports.
 inline constexpr int32_t kMinPortNumber = 0;

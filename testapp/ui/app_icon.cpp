@@ -1,6 +1,7 @@
 // The program's icon, drawn in code.
 #include "testapp/ui/app_icon.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -12,10 +13,10 @@ constexpr int kPortCount = 4;
 
 }  // namespace
 
-QPixmap AppIconPixmap(int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
+QImage AppIconImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   // Drawn on a 64 x 64 grid, scaled to the size asked for.
   painter.scale(size / 64.0, size / 64.0);
@@ -43,8 +44,11 @@ QPixmap AppIconPixmap(int size) {
   for (int i = 0; i < kPortCount; ++i) {
     painter.drawRoundedRect(QRectF(11 + i * 11.5, 47, 8, 8), 1.5, 1.5);
   }
-  return pixmap;
+  painter.end();
+  return image;
 }
+
+QPixmap AppIconPixmap(int size) { return QPixmap::fromImage(AppIconImage(size)); }
 
 QIcon AppIcon() {
   QIcon icon;
