@@ -12,15 +12,9 @@ namespace quarnex {
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   PortCounters c;
   c.PortNumber = port_number;
-  c.PacketCount = port.PacketCount.load();
-  c.GoodPacketCount = port.GoodPacketCount.load();
-  c.ErrorCount = port.ErrorCount.load();
-  c.WriteFailedCount = port.WriteFailedCount.load();
-  c.WriteAbortedCount = port.WriteAbortedCount.load();
-  c.ReadFailedCount = port.ReadFailedCount.load();
-  c.ReadAbortedCount = port.ReadAbortedCount.load();
-  c.LengthMismatchCount = port.LengthMismatchCount.load();
-  c.DataMismatchCount = port.DataMismatchCount.load();
+  for (size_t i = 0; i < kPacketCounterCount; ++i) {
+    c.*kPacketCounterFields[i].member = (port.*kLivePacketCounters[i]).load();
+  }
   c.TotalPacketTime = port.TotalPacketTime.load();
   for (size_t kind = 0; kind < c.LineErrorCount.size(); ++kind) {
     c.LineErrorCount[kind] = port.LineErrorCount[kind].load();

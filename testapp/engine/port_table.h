@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -142,9 +143,11 @@ struct PortContext {
   MismatchExcerpt FirstMismatchExcerpt;
 
   // PacketSize bytes, allocated by the reader thread when it starts and
-  // published here; freed when the slot is re-initialised (after its threads
-  // ended) or at exit. ReceiveBufferSize is its size in bytes.
+  // published here; ReceiveBufferOwner holds them until the slot is
+  // re-initialised (after its threads ended) or the program exits.
+  // ReceiveBufferSize is its size in bytes.
   std::atomic<uint8_t*> ReceiveBuffer{nullptr};
+  std::unique_ptr<uint8_t[]> ReceiveBufferOwner;  // the reader thread, then ReleaseSlot
   std::atomic<uint32_t> ReceiveBufferSize{0};
   // The device writes into ReceiveBuffer while a read is outstanding, so
   // the received-data viewer never reads it directly: after each main read
@@ -169,6 +172,17 @@ struct PortContext {
 
   OrphanList Orphans;
 };
+
+// The live counters behind kPacketCounterFields (port_counters.h), in its
+// order: what Start resets and a snapshot copies.
+inline constexpr std::atomic<int64_t> PortContext::*kLivePacketCounters[] = {
+    &PortContext::PacketCount,         &PortContext::GoodPacketCount,
+    &PortContext::ErrorCount,          &PortContext::WriteFailedCount,
+    &PortContext::WriteAbortedCount,   &PortContext::ReadFailedCount,
+    &PortContext::ReadAbortedCount,    &PortContext::LengthMismatchCount,
+    &PortContext::DataMismatchCount,
+};
+static_assert(std::size(kLivePacketCounters) == kPacketCounterCount);
 
 using PortTable = std::array<PortContext, kMaxPorts>;
 

@@ -136,7 +136,8 @@ void JoinSlot(PortContext& port) {
 void ReleaseSlot(PortContext& port) {
   port.Orphans.Clear();
   port.ReceiveBufferSize.store(0);
-  delete[] port.ReceiveBuffer.exchange(nullptr);
+  port.ReceiveBuffer.store(nullptr);
+  port.ReceiveBufferOwner.reset();
   port.WriteEvent.reset();
   port.WriteStoredEvent.reset();
   port.DeviceOwner.reset();
@@ -186,15 +187,7 @@ void ShowErrorWithPath(const char* text, const std::string& path) {
 bool PrepareSlot(PortContext& port, int32_t mode) {
   port.TotalPacketTime.store(0.0);
   port.MaxPacketTime.store(0.0);
-  port.PacketCount.store(0);
-  port.GoodPacketCount.store(0);
-  port.ErrorCount.store(0);
-  port.WriteFailedCount.store(0);
-  port.WriteAbortedCount.store(0);
-  port.ReadFailedCount.store(0);
-  port.ReadAbortedCount.store(0);
-  port.LengthMismatchCount.store(0);
-  port.DataMismatchCount.store(0);
+  for (std::atomic<int64_t> PortContext::*live : kLivePacketCounters) (port.*live).store(0);
   port.ReadTimeoutCount.store(0);
   port.WriteTimeoutCount.store(0);
   for (std::atomic<int64_t>& count : port.LineErrorCount) count.store(0);

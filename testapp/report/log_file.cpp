@@ -48,12 +48,12 @@ void AppendPortResults(std::string* text, const PortCounters& c) {
                   AveragePacketTime(c.TotalPacketTime, c.GoodPacketCount));
   }
   AppendFormatC(text, "Number of Errors:  %" PRId64 "\n", c.ErrorCount);
-  AppendFormatC(text, "  Write failed:    %" PRId64 "\n", c.WriteFailedCount);
-  AppendFormatC(text, "  Write aborted:   %" PRId64 "\n", c.WriteAbortedCount);
-  AppendFormatC(text, "  Read failed:     %" PRId64 "\n", c.ReadFailedCount);
-  AppendFormatC(text, "  Read aborted:    %" PRId64 "\n", c.ReadAbortedCount);
-  AppendFormatC(text, "  Length mismatch: %" PRId64 "\n", c.LengthMismatchCount);
-  AppendFormatC(text, "  Data mismatch:   %" PRId64 "\n", c.DataMismatchCount);
+  // "  Write failed:    3": the names in a column 17 wide.
+  for (size_t i = kFirstErrorCause; i < kPacketCounterCount; ++i) {
+    const PacketCounterField& field = kPacketCounterFields[i];
+    AppendFormatC(text, "  %-17s%" PRId64 "\n", (std::string(field.name) + ":").c_str(),
+                  c.*field.member);
+  }
 }
 
 // The reason for `error` in English whatever the C library's locale, as

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 namespace quarnex {
 
@@ -81,6 +82,31 @@ struct PortCounters {
   bool Ended = false;  // it reached Pause After and sends no more packets
   bool Lost = false;   // its device reported itself gone
 };
+
+// The packet counters, in the order every report shows them: the name the
+// window, the log and the text report use (the log's lines and the text
+// report's causes print it as it stands or in lower case), the key of the
+// JSON summary and the metrics, and the member. The first three count
+// packets; the others are the causes of the bad ones.
+struct PacketCounterField {
+  const char* name;
+  const char* json_key;
+  int64_t PortCounters::*member;
+};
+inline constexpr PacketCounterField kPacketCounterFields[] = {
+    {"Packets", "packets", &PortCounters::PacketCount},
+    {"Good packets", "good_packets", &PortCounters::GoodPacketCount},
+    {"Errors", "errors", &PortCounters::ErrorCount},
+    {"Write failed", "write_failed", &PortCounters::WriteFailedCount},
+    {"Write aborted", "write_aborted", &PortCounters::WriteAbortedCount},
+    {"Read failed", "read_failed", &PortCounters::ReadFailedCount},
+    {"Read aborted", "read_aborted", &PortCounters::ReadAbortedCount},
+    {"Length mismatch", "length_mismatch", &PortCounters::LengthMismatchCount},
+    {"Data mismatch", "data_mismatch", &PortCounters::DataMismatchCount},
+};
+inline constexpr size_t kPacketCounterCount = std::size(kPacketCounterFields);
+// Where the causes of bad packets begin in kPacketCounterFields.
+inline constexpr size_t kFirstErrorCause = 3;
 
 }  // namespace quarnex
 

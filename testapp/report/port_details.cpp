@@ -63,12 +63,10 @@ std::string PortDetailsText(const PortCounters& port) {
   std::string text = PortLabel(port.PortNumber) + ": " + VerdictName(VerdictSinceStart(port));
   AppendFormatC(&text, "\nPackets: %" PRId64 ", good %" PRId64 ", errors %" PRId64,
                 port.PacketCount, port.GoodPacketCount, port.ErrorCount);
-  const std::pair<const char*, int64_t> causes[] = {
-      {"Write failed", port.WriteFailedCount},       {"Write aborted", port.WriteAbortedCount},
-      {"Read failed", port.ReadFailedCount},         {"Read aborted", port.ReadAbortedCount},
-      {"Length mismatch", port.LengthMismatchCount}, {"Data mismatch", port.DataMismatchCount},
-  };
-  for (const auto& [name, count] : causes) AppendFormatC(&text, "\n  %s: %" PRId64, name, count);
+  for (size_t i = kFirstErrorCause; i < kPacketCounterCount; ++i) {
+    const PacketCounterField& field = kPacketCounterFields[i];
+    AppendFormatC(&text, "\n  %s: %" PRId64, field.name, port.*field.member);
+  }
   text += "\nLine errors: " + LineErrorCountsText(port);
   AppendFormatC(&text, "\nTimeouts: read %" PRId64 ", write %" PRId64, port.ReadTimeoutCount,
                 port.WriteTimeoutCount);

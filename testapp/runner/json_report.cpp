@@ -58,15 +58,9 @@ void AppendCounters(std::string* out, const PortFigures& port) {
   const PortCounters& c = port.counters;
   AppendKey(out, "counters");
   out->push_back('{');
-  AppendInt(out, "packets", c.PacketCount);
-  AppendInt(out, "good_packets", c.GoodPacketCount);
-  AppendInt(out, "errors", c.ErrorCount);
-  AppendInt(out, "write_failed", c.WriteFailedCount);
-  AppendInt(out, "write_aborted", c.WriteAbortedCount);
-  AppendInt(out, "read_failed", c.ReadFailedCount);
-  AppendInt(out, "read_aborted", c.ReadAbortedCount);
-  AppendInt(out, "length_mismatch", c.LengthMismatchCount);
-  AppendInt(out, "data_mismatch", c.DataMismatchCount);
+  for (const PacketCounterField& field : kPacketCounterFields) {
+    AppendInt(out, field.json_key, c.*field.member);
+  }
   AppendInt(out, "read_timeouts", port.read_timeouts);
   AppendInt(out, "write_timeouts", port.write_timeouts);
   out->push_back('}');

@@ -28,19 +28,6 @@ constexpr std::array<double, 16> kUnpacedBoundsS = {1e-4, 2e-4, 5e-4, 1e-3, 2e-3
                                                     1e-2, 2e-2, 5e-2, 0.1,  0.2,  0.5,
                                                     1.0,  2.0,  5.0,  10.0};
 
-// The error causes under the names of the JSON summary's counters.
-struct Cause {
-  const char* name;
-  int64_t PortCounters::*count;
-};
-constexpr Cause kCauses[] = {
-    {"write_failed", &PortCounters::WriteFailedCount},
-    {"write_aborted", &PortCounters::WriteAbortedCount},
-    {"read_failed", &PortCounters::ReadFailedCount},
-    {"read_aborted", &PortCounters::ReadAbortedCount},
-    {"length_mismatch", &PortCounters::LengthMismatchCount},
-    {"data_mismatch", &PortCounters::DataMismatchCount},
-};
 
 // The line-error kinds in LineErrorKind order, named as in the JSON.
 constexpr const char* kLineErrorNames[kLineErrorKindCount] = {
@@ -129,10 +116,12 @@ void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
                  c.PacketCount);
   f->PortCounter("quarnex_good_packets_total", "Packets judged good.", port, c.GoodPacketCount);
   f->PortCounter("quarnex_errors_total", "Packets judged bad.", port, c.ErrorCount);
-  for (const Cause& cause : kCauses) {
+  // The causes under the names of the JSON summary's counters.
+  for (size_t i = kFirstErrorCause; i < kPacketCounterCount; ++i) {
+    const PacketCounterField& cause = kPacketCounterFields[i];
     f->PortCounter("quarnex_error_causes_total",
                    "Causes of bad packets (a bad packet may have more than one).", port,
-                   c.*cause.count, {{"cause", cause.name}});
+                   c.*cause.member, {{"cause", cause.json_key}});
   }
   static constexpr char kTimeoutsHelp[] =
       "Reads and writes ended by the blocked-transfer timeout (also counted as read_failed or "

@@ -13,6 +13,15 @@ namespace quarnex {
 
 namespace {
 
+// "Write failed" as the causes line prints it: "write failed".
+std::string LowerCase(const char* text) {
+  std::string lower(text);
+  for (char& ch : lower) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  return lower;
+}
+
 constexpr int kPortWidth = 11;
 constexpr int kPacketsWidth = 10;
 constexpr int kErrorsWidth = 9;
@@ -235,13 +244,14 @@ std::string TextSummary(const RunOutcome& outcome) {
         OptionalPct(ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged)).c_str(),
         result.c_str());
     if (c.ErrorCount > 0) {
-      AppendFormatC(&causes,
-                    "%s errors by cause: write failed %" PRId64 ", write aborted %" PRId64
-                    ", read failed %" PRId64 ", read aborted %" PRId64 ", length mismatch %" PRId64
-                    ", data mismatch %" PRId64 "%s\n",
-                    port.label.c_str(), c.WriteFailedCount, c.WriteAbortedCount, c.ReadFailedCount,
-                    c.ReadAbortedCount, c.LengthMismatchCount, c.DataMismatchCount,
-                    TimeoutsText(port).c_str());
+      // "Quarnex01 errors by cause: write failed 0, write aborted 0, ..."
+      causes += port.label + " errors by cause: ";
+      for (size_t i = kFirstErrorCause; i < kPacketCounterCount; ++i) {
+        const PacketCounterField& field = kPacketCounterFields[i];
+        if (i > kFirstErrorCause) causes += ", ";
+        AppendFormatC(&causes, "%s %" PRId64, LowerCase(field.name).c_str(), c.*field.member);
+      }
+      causes += TimeoutsText(port) + "\n";
     }
     causes += MismatchLines(port) + LineErrorLine(port);
   }
