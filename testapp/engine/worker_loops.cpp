@@ -9,6 +9,7 @@
 // holds from its start.
 #include "testapp/engine/worker_loops.h"
 
+#include <memory>
 #include <new>
 
 #include "testapp/engine/line_status.h"
@@ -93,11 +94,13 @@ int ReaderLoop(PortContext& port) {
   // Once per thread, not per packet. The slot keeps it after the thread
   // ended (the viewer's length refers to it) and frees it when the slot is
   // re-initialised or at exit.
-  uint8_t* buffer = new (std::nothrow) uint8_t[packet_size];
-  if (buffer == nullptr) {
+  std::unique_ptr<uint8_t[]> owned(new (std::nothrow) uint8_t[packet_size]);
+  if (owned == nullptr) {
     ClosePort(port);
     return 1;
   }
+  uint8_t* buffer = owned.get();
+  port.ReceiveBufferOwner = std::move(owned);
   port.ReceiveBufferSize.store(packet_size);
   port.ReceiveBuffer.store(buffer);
 
