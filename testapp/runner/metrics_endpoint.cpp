@@ -34,6 +34,14 @@ class Publication : public prometheus::Collectable {
     return StationMetricFamilies(copy);
   }
 
+  // A new run: nothing of the last one stays, not even its final figures.
+  void Clear() {
+    std::lock_guard lock(mu_);
+    std::string station = std::move(view_.station);
+    view_ = StationView();
+    view_.station = std::move(station);
+  }
+
   // Sets what the run is; its figures come later.
   void Describe(const RunDescription& run, std::time_t started_at) {
     std::lock_guard lock(mu_);
@@ -130,15 +138,22 @@ std::string MetricsEndpoint::Text() const {
   return prometheus::TextSerializer().Serialize(impl_->publication->Collect());
 }
 
+void MetricsEndpoint::BeginRun(const RunDescription& run, std::time_t started_at,
+                               const RunFigures& first) {
+  impl_->view = nullptr;
+  impl_->refresh_between_reports = false;
+  impl_->publication->Clear();
+  impl_->publication->Describe(run, started_at);
+  impl_->publication->ShapeHistograms(first);
+  impl_->publication->Show(first, false);
+  impl_->last_shown_s = 0.0;
+}
+
 void MetricsEndpoint::RunStarted(const RunDescription& run, std::time_t started_at,
                                  const CellStore& view) {
+  BeginRun(run, started_at, TakeRunFigures(view, 0.0));
   impl_->view = &view;
   impl_->refresh_between_reports = run.interval_s > kRefreshS;
-  impl_->publication->Describe(run, started_at);
-  const RunFigures figures = TakeRunFigures(view, 0.0);
-  impl_->publication->ShapeHistograms(figures);
-  impl_->publication->Show(figures, false);
-  impl_->last_shown_s = 0.0;
 }
 
 void MetricsEndpoint::RunPolled(const std::vector<int>& opened, double elapsed_s) {

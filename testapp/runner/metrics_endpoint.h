@@ -44,6 +44,12 @@ class MetricsEndpoint : public RunObserver {
   // The text a scrape gets now (the endpoint's own metrics left out).
   std::string Text() const;
 
+  // For a program that takes the run's snapshots itself (the window): a
+  // new run, with its first figures, replacing what the endpoint served
+  // before. RunPolled, RunInterval and RunStopping then follow it as the
+  // runner calls them; the endpoint takes no snapshots of its own.
+  void BeginRun(const RunDescription& run, std::time_t started_at, const RunFigures& first);
+
   // RunObserver.
   void RunStarted(const RunDescription& run, std::time_t started_at,
                   const CellStore& view) override;

@@ -216,21 +216,9 @@ bool SetLabel(std::string_view value, RunnerOptions* o, std::string* expected) {
   return true;
 }
 
-// IPV4:PORT or [IPV6]:PORT, an address of this machine; port 0 takes a
-// free one.
 bool SetMetrics(std::string_view value, RunnerOptions* o, std::string* expected) {
-  *expected = "ADDRESS:PORT such as 127.0.0.1:9464, 0.0.0.0:9464 or [::1]:9464 (port 0: any free)";
-  const size_t colon = value.rfind(':');
-  if (colon == std::string_view::npos) return false;
-  std::string host(value.substr(0, colon));
-  int64_t port = 0;
-  if (!ParseWhole(value.substr(colon + 1), 0, 65535, &port)) return false;
-  unsigned char address[16];
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    if (inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), address) != 1) return false;
-  } else if (inet_pton(AF_INET, host.c_str(), address) != 1) {
-    return false;
-  }
+  *expected = kMetricsAddressForm;
+  if (!IsMetricsAddress(value)) return false;
   o->metrics_address = std::string(value);
   return true;
 }
@@ -400,6 +388,20 @@ bool CheckStationOptions(const RunnerOptions& o, std::string* error) {
 }
 
 }  // namespace
+
+bool IsMetricsAddress(std::string_view text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string host(text.substr(0, colon));
+  if (host.find('\0') != std::string::npos) return false;
+  int64_t port = 0;
+  if (!ParseWhole(text.substr(colon + 1), 0, 65535, &port)) return false;
+  unsigned char address[16];
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    return inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), address) == 1;
+  }
+  return inet_pton(AF_INET, host.c_str(), address) == 1;
+}
 
 const char* ModeName(int32_t mode) {
   switch (mode) {

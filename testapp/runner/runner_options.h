@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,13 @@ namespace quarnex {
 inline constexpr char kRunnerName[] = "quarnex-run";
 // The project's version (project() in the top CMakeLists.txt).
 inline constexpr char kRunnerVersion[] = QUARNEX_VERSION;
+
+// --metrics ADDRESS:PORT, and the window's setting of the same: an IPv4
+// address, or an IPv6 one in brackets, of this machine and a port of 0 to
+// 65535 (0 takes a free one). Nothing but the two parts, no blanks.
+bool IsMetricsAddress(std::string_view text);
+inline constexpr char kMetricsAddressForm[] =
+    "ADDRESS:PORT such as 127.0.0.1:9464, 0.0.0.0:9464 or [::1]:9464 (port 0: any free)";
 
 // Port numbers the runner accepts; a range spans at most kMaxPorts ports.
 inline constexpr int32_t kMinPortNumber = 0;

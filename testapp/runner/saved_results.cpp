@@ -7,6 +7,18 @@
 
 namespace quarnex {
 
+RunFigures WindowRunFigures(const std::vector<CellStore::RowTexts>& rows, const WindowRun& run) {
+  RunFigures figures = TakeRunFigures(rows, run.elapsed_s);
+  if (run.stop_counters) {
+    for (PortFigures& port : figures.ports) {
+      for (const PortCounters& counters : *run.stop_counters) {
+        if (counters.PortNumber == port.counters.PortNumber) port.counters = counters;
+      }
+    }
+  }
+  return figures;
+}
+
 std::string WindowRunSummaryJson(const std::vector<CellStore::RowTexts>& rows,
                                  const WindowRun& run) {
   RunnerOptions options;
@@ -14,14 +26,7 @@ std::string WindowRunSummaryJson(const std::vector<CellStore::RowTexts>& rows,
   if (run.log_path) options.log_path = *run.log_path;
   RunOutcome outcome;
   outcome.run = DescribeRun(options, run.configured, run.started_at);
-  outcome.figures = TakeRunFigures(rows, run.elapsed_s);
-  if (run.stop_counters) {
-    for (PortFigures& port : outcome.figures.ports) {
-      for (const PortCounters& counters : *run.stop_counters) {
-        if (counters.PortNumber == port.counters.PortNumber) port.counters = counters;
-      }
-    }
-  }
+  outcome.figures = WindowRunFigures(rows, run);
   outcome.end_reason = run.running ? EndReason::kRunning : EndReason::kStopped;
   outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);
   outcome.messages = run.messages;

@@ -13,6 +13,7 @@
 
 #include "testapp/report/log_file.h"
 #include "testapp/runner/cell_store.h"
+#include "testapp/runner/run_figures.h"
 
 namespace quarnex {
 
@@ -29,6 +30,10 @@ struct WindowRun {
   // summary then says what the log says.
   std::optional<std::vector<PortCounters>> stop_counters;
 };
+
+// The figures of the run whose table rows are `rows`: the port figures at
+// this moment, a port's counters from `stop_counters` when given.
+RunFigures WindowRunFigures(const std::vector<CellStore::RowTexts>& rows, const WindowRun& run);
 
 // The summary line (JsonSummaryLine) of the run whose table rows are
 // `rows`: the port figures at this moment (a port's counters from

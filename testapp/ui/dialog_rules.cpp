@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "testapp/runner/runner_options.h"
+
 namespace quarnex {
 namespace {
 
@@ -90,6 +92,25 @@ std::vector<FieldProblem> CheckOptions(const OptionsInput& input) {
   CheckRange(&problems, kFieldDelay, input.delay, 0, kMaxDelayMs);
   CheckRange(&problems, kFieldUpdateInterval, input.update_interval, 0, kMaxUpdateIntervalMs);
   return problems;
+}
+
+namespace {
+
+std::string_view WithoutBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+std::vector<FieldProblem> CheckMetricsOption(const MetricsInput& input) {
+  if (IsMetricsAddress(WithoutBlanks(input.address))) return {};
+  return {{kFieldMetricsAddress, std::string("use ") + kMetricsAddressForm}};
+}
+
+MetricsSetting ReadMetricsFields(const MetricsInput& input) {
+  return {input.serve, std::string(WithoutBlanks(input.address))};
 }
 
 std::vector<FieldProblem> CheckTimeouts(std::string_view multiplier, std::string_view constant) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testapp/settings/records.h"
+#include "testapp/ui/metrics_setting.h"
 
 namespace quarnex {
 
@@ -108,6 +109,26 @@ std::vector<FieldProblem> CheckOptions(const OptionsInput& input);
 // above 0 as a signed 32-bit value, an unchecked one sets 0; Delay and
 // UpdateInterval take their fields as read (empty gives 0).
 void ApplyOptionsOk(const OptionsInput& input, TestSettings* test);
+
+// The Options dialog's Prometheus endpoint: "Serve metrics" and the
+// address field.
+struct MetricsInput {
+  bool serve;
+  std::string address;
+};
+
+// The Options field CheckMetricsOption names, after those of CheckOptions.
+inline constexpr int kFieldMetricsAddress = kFieldUpdateInterval + 1;
+
+// Options, before OK: the address, blanks around it dropped, must be
+// ADDRESS:PORT as quarnex-run --metrics takes it (an IPv4 address or
+// [IPv6], port 0 to 65535), checked or not, so that what is stored can be
+// served.
+std::vector<FieldProblem> CheckMetricsOption(const MetricsInput& input);
+
+// Options, OK: the setting the fields give (CheckMetricsOption has passed
+// them).
+MetricsSetting ReadMetricsFields(const MetricsInput& input);
 
 // The Timeouts fields CheckTimeouts names.
 enum TimeoutsField { kFieldMultiplier, kFieldConstant };

@@ -22,6 +22,7 @@
 #include "testapp/ui/received_data_dialog.h"
 #include "testapp/ui/test_settings_dialog.h"
 #include "testapp/ui/timeouts_dialog.h"
+#include "testapp/ui/window_metrics.h"
 
 namespace quarnex {
 namespace {
@@ -371,6 +372,36 @@ class DialogsTest : public QObject {
     Child<QPushButton>(&limited, "button2")->click();
     QCOMPARE(limited.result(), 2);
     QCOMPARE(limited.Values().PauseAfter, 25);
+  }
+
+  // The Prometheus endpoint: shown as stored, a bad address refused beside
+  // its field with what it takes, Cancel keeping the setting as opened.
+  void OptionsShowAndReadTheMetricsSetting() {
+    OptionsDialog dialog(DefaultTestSettings(), MetricsSetting{true, "0.0.0.0:9100"});
+    auto* serve = Child<QCheckBox>(&dialog, "check1080");
+    auto* address = Child<QLineEdit>(&dialog, "edit1081");
+    QCOMPARE(serve->isChecked(), WindowMetrics::Available());
+    QCOMPARE(address->text(), QString("0.0.0.0:9100"));
+    QVERIFY(Child<QLabel>(&dialog, "problem1081")->isHidden());
+
+    address->setText("localhost:9100");
+    Child<QPushButton>(&dialog, "button1")->click();
+    QCOMPARE(dialog.result(), 0);
+    QCOMPARE(Child<QLabel>(&dialog, "problem1081")->text(),
+             QString("use ADDRESS:PORT such as 127.0.0.1:9464, 0.0.0.0:9464 or [::1]:9464 "
+                     "(port 0: any free)"));
+    QCOMPARE(dialog.Metrics(), (MetricsSetting{true, "0.0.0.0:9100"}));
+    address->setText(" [::1]:0 ");
+    serve->setChecked(false);
+    Child<QPushButton>(&dialog, "button1")->click();
+    QCOMPARE(dialog.result(), 1);
+    QCOMPARE(dialog.Metrics(), (MetricsSetting{false, "[::1]:0"}));
+
+    OptionsDialog cancelled(DefaultTestSettings(), MetricsSetting{false, "127.0.0.1:9464"});
+    Child<QCheckBox>(&cancelled, "check1080")->setChecked(true);
+    Child<QLineEdit>(&cancelled, "edit1081")->setText("10.0.0.1:1");
+    Child<QPushButton>(&cancelled, "button2")->click();
+    QCOMPARE(cancelled.Metrics(), (MetricsSetting{false, "127.0.0.1:9464"}));
   }
 
   void TimeoutsDefaultsChangeOnlyTheFields() {

@@ -30,6 +30,7 @@
 #include "testapp/ui/app_icon.h"
 #include "testapp/ui/device_map_store.h"
 #include "testapp/ui/dialog_rules.h"
+#include "testapp/ui/metrics_setting.h"
 #include "testapp/ui/options_dialog.h"
 #include "testapp/ui/port_dialog.h"
 #include "testapp/ui/received_data_dialog.h"
@@ -175,6 +176,8 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   // Only read here: a mapped device that is not plugged in shows when a
   // Start cannot open it, or as missing in the Port dialog.
   SetDeviceMap(LoadDeviceMap(store_));
+  metrics_setting_ = LoadMetricsSetting(store_);
+  metrics_ = new WindowMetrics([this] { return RowTextsOf(*model_); }, this);
   ClearPortSlots();
   log_.Open(kLogFileName);
   ShowLogFailure(false);
@@ -250,6 +253,11 @@ void MainWindow::Start() {
   // The messages of one Start come in one box, after it.
   messages_.BeginCollecting();
   const bool started = StartRun();
+  // An endpoint that cannot be served is one more message of the Start.
+  std::string metrics_error;
+  if (started && !metrics_->RunStarted(metrics_setting_, &metrics_error)) {
+    messages_.ShowError(metrics_error);
+  }
   start_messages_ = messages_.Collected();
   messages_.ShowCollected();
   const std::optional<std::string> notice = messages_.TakeNotice();
@@ -294,6 +302,7 @@ void MainWindow::Continue() {
 void MainWindow::Stop() {
   run_end_ms_ = SteadyMilliseconds();
   const RunSnapshot final_counts = LogStopRecord();
+  metrics_->RunStopped(stop_counters_);
   plot_->StopFollowing();
   StopRun();
   monitor_->RunStopped(final_counts);
@@ -389,8 +398,13 @@ void MainWindow::SaveResults() {
 }
 
 void MainWindow::OpenOptions() {
-  OptionsDialog dialog(GlobalSettings().Test, this);
-  if (dialog.exec() == kDialogOk) GlobalSettings().Test = dialog.Values();
+  OptionsDialog dialog(GlobalSettings().Test, metrics_setting_, this);
+  if (dialog.exec() != kDialogOk) return;
+  GlobalSettings().Test = dialog.Values();
+  // Stored at once, as it is no part of the records that closing saves.
+  metrics_setting_ = dialog.Metrics();
+  SaveMetricsSetting(store_, metrics_setting_);
+  if (!metrics_setting_.serve) metrics_->Close();
 }
 
 void MainWindow::OpenTimeouts() {
@@ -421,6 +435,7 @@ void MainWindow::Shutdown() {
   // As Stop does: the record first, while every open port is still open.
   if (run_active_) LogStopRecord();
   plot_->StopFollowing();
+  metrics_->Close();
   StopRun();
   log_.Close();
   run_active_ = false;

@@ -32,12 +32,14 @@
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_store.h"
 #include "testapp/ui/menu_state.h"
+#include "testapp/ui/metrics_setting.h"
 #include "testapp/ui/message_boxes.h"
 #include "testapp/ui/notice_banner.h"
 #include "testapp/ui/throughput_plot.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
 #include "testapp/ui/run_monitor.h"
+#include "testapp/ui/window_metrics.h"
 
 namespace quarnex {
 
@@ -73,6 +75,8 @@ class MainWindow : public QMainWindow {
   MenuState State() const { return state_; }
   bool RunActive() const { return run_active_; }
   bool LogOpen() const { return log_.IsOpen(); }
+  // The TCP port the run's metrics are served on; 0 when none.
+  int MetricsPort() const { return metrics_->Port(); }
   // Where the Port dialog looks for serial devices: the machine's /dev and
   // /sys unless a test points it at a fake tree.
   void SetSerialRoots(SerialRoots roots) { serial_roots_ = std::move(roots); }
@@ -132,6 +136,9 @@ class MainWindow : public QMainWindow {
   NoticeBanner* banner_;
   ThroughputPlot* plot_;
   RunMonitor* monitor_;
+  // The Prometheus endpoint of Settings > Options.
+  MetricsSetting metrics_setting_;
+  WindowMetrics* metrics_;
   MessageBoxSink messages_;
   LogFile log_;
   std::map<int, QAction*> actions_;

@@ -36,8 +36,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -51,7 +53,9 @@
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/close_signals.h"
+#include "testapp/runner/http_get_test_util.h"
 #include "testapp/ui/device_map_store.h"
+#include "testapp/ui/metrics_setting.h"
 #include "testapp/ui/stop_record_test_util.h"
 #include "testapp/ui/window_test_sandbox.h"
 #include "testapp/wiring/device_backends.h"
@@ -102,6 +106,45 @@ QString ReadLog() {
 
 int PacketsShown(const MainWindow& w) {
   return std::atoi(w.Model().Text(0, kColumnPackets).c_str());
+}
+
+// What GET /metrics on 127.0.0.1:`port` answers; empty when nothing does.
+std::string Scrape(int port) {
+  const std::optional<HttpReply> reply = HttpGet(port, "/metrics", 5.0);
+  return reply && reply->status == 200 ? reply->body : std::string();
+}
+
+// The values of the series `family` in a scrape, by their "port" label (0
+// for a series without one).
+std::map<int, double> Series(const std::string& scrape, const std::string& family) {
+  std::map<int, double> values;
+  std::istringstream lines(scrape);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with(family + "{")) continue;
+    const size_t port = line.find("port=\"");
+    values[port == std::string::npos ? 0 : std::atoi(line.c_str() + port + 6)] =
+        std::strtod(line.c_str() + line.rfind(' ') + 1, nullptr);
+  }
+  return values;
+}
+
+// The lines of a scrape that describe the run, not the server.
+std::vector<std::string> RunLines(const std::string& scrape) {
+  std::vector<std::string> run;
+  std::istringstream lines(scrape);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("quarnex_")) run.push_back(line);
+  }
+  return run;
+}
+
+// The ports whose packets a scrape shows above 0.
+std::vector<int> PortsWithPackets(int port) {
+  std::vector<int> ports;
+  for (const auto& [number, packets] : Series(Scrape(port), "quarnex_packets_total")) {
+    if (packets > 0) ports.push_back(number);
+  }
+  return ports;
 }
 
 QStringList ItemTexts(const QComboBox* combo) {
@@ -620,6 +663,92 @@ class MainWindowTest : public QObject {
     });
     w.Action(kIdViewReceivedData)->trigger();
     QCOMPARE(text, QString("ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKL"));
+  }
+
+  // "Serve metrics" stored on: a run serves the runner's metrics for its
+  // ports, at Stop with the stop record's counters; the next Start serves
+  // the new run at the same port, and unticking the option in the dialog
+  // stores it off and closes the endpoint.
+  void ARunServesItsMetricsWhileTheOptionIsOn() {
+    if (!WindowMetrics::Available()) QSKIP("built without prometheus-cpp");
+    QVERIFY(SaveMetricsSetting(*store_, MetricsSetting{true, "127.0.0.1:0"}));
+    MainWindow& w = Open();
+    QCOMPARE(w.MetricsPort(), 0);
+    GlobalSettings().Test.PortIndex = 2;
+    GlobalSettings().Test.PortCount = 3;
+    w.Action(kIdStart)->trigger();
+    const int port = w.MetricsPort();
+    QVERIFY(port > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(PortsWithPackets(port), (std::vector<int>{2, 3, 4}), 10000);
+    const std::string running = Scrape(port);
+    QCOMPARE(Series(running, "quarnex_run_finished"), (std::map<int, double>{{0, 0.0}}));
+    QVERIFY(running.find("mode=\"loopback\"") != std::string::npos);
+    QCOMPARE(Series(running, "quarnex_line_rate_bits_per_second"),
+             (std::map<int, double>{{0, 115200.0}}));
+
+    w.Action(kIdStop)->trigger();
+    JoinAllPorts();
+    const std::string stopped = Scrape(port);
+    QCOMPARE(Series(stopped, "quarnex_run_finished"), (std::map<int, double>{{0, 1.0}}));
+    // The stop record's port blocks come before its ">>> TEST STOP" line.
+    const QString log = ReadLog();
+    const qsizetype start = log.lastIndexOf(">>> TEST START");
+    static const QRegularExpression kPackets("Number of packets: (\\d+)");
+    QStringList logged;
+    for (const QRegularExpressionMatch& m :
+         kPackets.globalMatch(log.mid(start, log.lastIndexOf(">>> TEST STOP") - start))) {
+      logged << m.captured(1);
+    }
+    QStringList served;
+    for (const auto& [number, packets] : Series(stopped, "quarnex_packets_total")) {
+      served << QString::number(static_cast<qint64>(packets));
+    }
+    QCOMPARE(served, logged);
+    // Nothing of the run moves after the stop (the server's own series do).
+    QCOMPARE(RunLines(Scrape(port)), RunLines(stopped));
+
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(w.MetricsPort(), port);
+    QCOMPARE(Series(Scrape(port), "quarnex_run_finished"), (std::map<int, double>{{0, 0.0}}));
+    w.Action(kIdStop)->trigger();
+
+    ModalWatcher watcher([](QWidget* dialog) {
+      dialog->findChild<QCheckBox*>("check1080")->setChecked(false);
+      dialog->findChild<QPushButton*>("button1")->click();
+    });
+    w.Action(kIdOptions)->trigger();
+    QCOMPARE(watcher.seen, QStringList({"Options|"}));
+    QCOMPARE(w.MetricsPort(), 0);
+    QVERIFY(!HttpGet(port, "/metrics", 1.0));
+    QCOMPARE(LoadMetricsSetting(*store_), (MetricsSetting{false, "127.0.0.1:0"}));
+  }
+
+  // An address that cannot be bound is one more message of the Start; the
+  // run goes on without an endpoint.
+  void AnAddressInUseIsToldAndTheRunGoesOn() {
+    if (!WindowMetrics::Available()) QSKIP("built without prometheus-cpp");
+    const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(taken >= 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    QVERIFY(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            listen(taken, 1) == 0 &&
+            getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    const QString in_use = QString("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    QVERIFY(SaveMetricsSetting(*store_, MetricsSetting{true, in_use.toStdString()}));
+    MainWindow& w = Open();
+    ModalWatcher watcher;
+    w.Action(kIdStart)->trigger();
+    close(taken);
+    QCOMPARE(watcher.seen.size(), 1);
+    QVERIFY2(watcher.seen[0].startsWith("Error|cannot serve metrics on " + in_use + ": "),
+             qPrintable(watcher.seen[0]));
+    QVERIFY(w.RunActive());
+    QCOMPARE(w.MetricsPort(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
+    w.Action(kIdStop)->trigger();
   }
 
   void ClosingDuringARunWritesTheStopRecord() {

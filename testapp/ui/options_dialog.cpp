@@ -1,4 +1,5 @@
-// OptionsDialog: packet limit, delay, refresh interval, blocked threads.
+// OptionsDialog: packet limit, delay, refresh interval, blocked threads,
+// the metrics endpoint.
 #include "testapp/ui/options_dialog.h"
 
 #include <QGridLayout>
@@ -7,10 +8,13 @@
 #include <QLabel>
 #include <QString>
 #include <QVBoxLayout>
+#include <utility>
 
+#include "testapp/runner/runner_options.h"
 #include "testapp/settings/records.h"
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/dialog_widgets.h"
+#include "testapp/ui/window_metrics.h"
 
 namespace quarnex {
 namespace {
@@ -34,10 +38,23 @@ QString TimeoutBlockedToolTip() {
       .arg(kDefaultTimeouts.ReadTotalTimeoutMultiplier);
 }
 
+QString ServeMetricsToolTip() {
+  return QString(
+             "Checked: from the next Start, a run serves its metrics for Prometheus\n"
+             "at http://ADDRESS:PORT/metrics, the ones quarnex-run --metrics serves,\n"
+             "until the next Start, labelled with this machine's name.\n"
+             "The address: %1.")
+      .arg(kMetricsAddressForm);
+}
+
 }  // namespace
 
 OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
-    : QDialog(parent), test_(test) {
+    : OptionsDialog(test, MetricsSetting(), parent) {}
+
+OptionsDialog::OptionsDialog(const TestSettings& test, const MetricsSetting& metrics,
+                             QWidget* parent)
+    : QDialog(parent), test_(test), metrics_(metrics) {
   setWindowTitle("Options");
   setObjectName("OptionsDialog");
 
@@ -68,9 +85,28 @@ OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
   fields_ = {pause_after_, delay_, update_interval_};
   for (int row = 0; row < 3; ++row) grid->addWidget(problems_[row], row, 3);
 
+  auto* metrics_group = new QGroupBox("Prometheus", this);
+  serve_metrics_ = new QCheckBox("Serve metrics at", metrics_group);
+  serve_metrics_->setObjectName("check1080");
+  serve_metrics_->setToolTip(ServeMetricsToolTip());
+  metrics_address_ = MakeDialogEdit(1081, metrics_group);
+  metrics_address_->setToolTip(ServeMetricsToolTip());
+  if (!WindowMetrics::Available()) {
+    serve_metrics_->setEnabled(false);
+    serve_metrics_->setToolTip("Not available: the window was built without prometheus-cpp.");
+  }
+  auto* metrics_grid = new QGridLayout(metrics_group);
+  metrics_grid->addWidget(serve_metrics_, 0, 0);
+  metrics_grid->addWidget(metrics_address_, 0, 1);
+  metrics_grid->addWidget(new QLabel("/metrics", metrics_group), 0, 2);
+  problems_.push_back(MakeProblemLabel(1081, metrics_group));
+  fields_.push_back(metrics_address_);
+  metrics_grid->addWidget(problems_.back(), 1, 0, 1, 3);
+
   auto* buttons = MakeOkCancelRow(this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
+  layout->addWidget(metrics_group);
   layout->addLayout(buttons);
 
   timeout_blocked_->setChecked(test_.TimeoutBlockedThreads != 0);
@@ -81,6 +117,8 @@ OptionsDialog::OptionsDialog(const TestSettings& test, QWidget* parent)
   }
   delay_->setText(UnsignedText(test_.Delay));
   update_interval_->setText(UnsignedText(test_.UpdateInterval));
+  serve_metrics_->setChecked(metrics_.serve && WindowMetrics::Available());
+  metrics_address_->setText(QString::fromStdString(metrics_.address));
 
 }
 
@@ -88,8 +126,12 @@ void OptionsDialog::accept() {
   const OptionsInput input{pause_after_check_->isChecked(), FieldText(pause_after_),
                            FieldText(delay_), FieldText(update_interval_),
                            timeout_blocked_->isChecked()};
-  if (!ShowFieldProblems(CheckOptions(input), problems_, fields_)) return;
+  const MetricsInput metrics{serve_metrics_->isChecked(), FieldText(metrics_address_)};
+  std::vector<FieldProblem> problems = CheckOptions(input);
+  for (FieldProblem& problem : CheckMetricsOption(metrics)) problems.push_back(std::move(problem));
+  if (!ShowFieldProblems(problems, problems_, fields_)) return;
   ApplyOptionsOk(input, &test_);
+  metrics_ = ReadMetricsFields(metrics);
   done(kDialogOk);
 }
 

@@ -1,9 +1,10 @@
-// OptionsDialog: packet limit, delay, row refresh interval and the
-// "Timeout Blocked Threads" switch.
+// OptionsDialog: packet limit, delay, row refresh interval, the
+// "Timeout Blocked Threads" switch, and the Prometheus endpoint of a run.
 //
 // It takes the test settings as a plain record and, when confirmed, hands
 // back the record with PauseAfter, TimeoutBlockedThreads, Delay and
-// UpdateInterval set by the dialog's rules (dialog_rules.h).
+// UpdateInterval set by the dialog's rules (dialog_rules.h); likewise the
+// metrics setting.
 //
 // A modal dialog of the user-interface thread.
 #ifndef QUARNEX_UI_OPTIONS_DIALOG_H_
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "testapp/settings/records.h"
+#include "testapp/ui/metrics_setting.h"
 
 namespace quarnex {
 
@@ -24,9 +26,11 @@ class OptionsDialog : public QDialog {
 
  public:
   OptionsDialog(const TestSettings& test, QWidget* parent = nullptr);
+  OptionsDialog(const TestSettings& test, const MetricsSetting& metrics, QWidget* parent = nullptr);
 
-  // The record: as opened until OK, then as confirmed.
+  // The records: as opened until OK, then as confirmed.
   const TestSettings& Values() const { return test_; }
+  const MetricsSetting& Metrics() const { return metrics_; }
 
   void accept() override;
   void reject() override;
@@ -38,6 +42,9 @@ class OptionsDialog : public QDialog {
   QLineEdit* delay_;
   QLineEdit* update_interval_;
   QCheckBox* timeout_blocked_;
+  MetricsSetting metrics_;
+  QCheckBox* serve_metrics_;
+  QLineEdit* metrics_address_;
   // The words next to the fields OK refused, and the fields, indexed by
   // the dialog's field list (dialog_rules.h).
   std::vector<QLabel*> problems_;

@@ -1,0 +1,110 @@
+#include "testapp/ui/window_metrics.h"
+
+#include <ctime>
+#include <utility>
+
+#include "testapp/runner/run_outcome.h"
+#include "testapp/runner/runner_options.h"
+#include "testapp/runner/saved_results.h"
+#include "testapp/runner/station_outputs.h"
+
+// Set by CMake when prometheus-cpp was found.
+#ifndef QUARNEX_HAVE_PROMETHEUS
+#define QUARNEX_HAVE_PROMETHEUS 0
+#endif
+#if QUARNEX_HAVE_PROMETHEUS
+#include "testapp/runner/metrics_endpoint.h"
+#endif
+
+namespace quarnex {
+
+#if !QUARNEX_HAVE_PROMETHEUS
+// Never made without prometheus-cpp; the unique_ptr needs a whole type.
+class MetricsEndpoint {};
+#endif
+
+WindowMetrics::WindowMetrics(std::function<std::vector<CellStore::RowTexts>()> rows,
+                             QObject* parent)
+    : QObject(parent), rows_(std::move(rows)) {
+  poll_.setInterval(kPollMs);
+  connect(&poll_, &QTimer::timeout, this, &WindowMetrics::Poll);
+}
+
+WindowMetrics::~WindowMetrics() = default;
+
+bool WindowMetrics::Available() { return QUARNEX_HAVE_PROMETHEUS != 0; }
+
+RunFigures WindowMetrics::Figures() const {
+  return TakeRunFigures(rows_(), static_cast<double>(elapsed_.elapsed()) / 1000.0);
+}
+
+bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error) {
+  poll_.stop();
+  if (!setting.serve) {
+    Close();
+    return true;
+  }
+#if QUARNEX_HAVE_PROMETHEUS
+  if (endpoint_ == nullptr || address_ != setting.address) {
+    endpoint_.reset();
+    endpoint_ = MetricsEndpoint::Start(setting.address, StationLabel(RunnerOptions()), error);
+    if (endpoint_ == nullptr) return false;
+    address_ = setting.address;
+  }
+  RunnerOptions options;
+  options.interval_s = kPublishS;
+  const std::time_t now = std::time(nullptr);
+  elapsed_.start();
+  published_ = Figures();
+  opened_.clear();
+  for (const PortFigures& port : published_.ports) {
+    if (port.opened) opened_.push_back(port.slot);
+  }
+  endpoint_->BeginRun(DescribeRun(options, true, now), now, published_);
+  poll_.start();
+  return true;
+#else
+  *error = "cannot serve metrics: the window was built without prometheus-cpp";
+  return false;
+#endif
+}
+
+void WindowMetrics::Poll() {
+#if QUARNEX_HAVE_PROMETHEUS
+  if (endpoint_ == nullptr) return;
+  const double elapsed_s = static_cast<double>(elapsed_.elapsed()) / 1000.0;
+  endpoint_->RunPolled(opened_, elapsed_s);
+  if (elapsed_s - published_.elapsed_s < kPublishS) return;
+  RunFigures now = Figures();
+  endpoint_->RunInterval(now, published_);
+  published_ = std::move(now);
+#endif
+}
+
+void WindowMetrics::RunStopped(const std::vector<PortCounters>& stop_counters) {
+  if (!poll_.isActive()) return;
+  poll_.stop();
+#if QUARNEX_HAVE_PROMETHEUS
+  WindowRun run;
+  run.elapsed_s = static_cast<double>(elapsed_.elapsed()) / 1000.0;
+  run.stop_counters = stop_counters;
+  endpoint_->RunStopping(WindowRunFigures(rows_(), run));
+#else
+  (void)stop_counters;
+#endif
+}
+
+void WindowMetrics::Close() {
+  poll_.stop();
+  endpoint_.reset();
+  address_.clear();
+}
+
+int WindowMetrics::Port() const {
+#if QUARNEX_HAVE_PROMETHEUS
+  if (endpoint_ != nullptr) return endpoint_->Port();
+#endif
+  return 0;
+}
+
+}  // namespace quarnex
