@@ -13,6 +13,7 @@
 
 #include "serial/bit_rate.h"
 #include "serial/line_settings.h"
+#include "testapp/driver/run_to_end.h"
 #include "testapp/platform/byte_order.h"
 
 namespace quarnex {
@@ -45,16 +46,6 @@ bool ReachesDriver(uint32_t code) {
   }
 }
 
-// Runs a transfer to its end on the calling thread: a synchronous call is an
-// overlapped one that the caller waits for.
-template <typename Start>
-IoStatus RunToEnd(Device* device, Start start) {
-  Completion completion(MakeEvent(Event::Kind::kManualReset));
-  const IoStatus started = start(&completion);
-  if (!started.pending()) return started;
-  WaitAny({completion.event.get()}, kInfinite);
-  return device->Result(completion);
-}
 
 std::string Describe(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
