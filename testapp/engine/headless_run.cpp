@@ -9,15 +9,7 @@ namespace quarnex {
 
 bool StartHeadlessRun() {
   if (!StartRun()) return false;
-  const TestSettings& test = GlobalSettings().Test;
-  if (test.Mode == kTransmitOnly) {
-    // In Loopback the reader releases its writer itself; in Transmit only
-    // nothing moves until the start sequence does.
-    for (int i = 0; i < test.PortCount; ++i) {
-      PortContext& port = CurrentRun().Ports[i];
-      if (port.InUse.load() == 1) ReleaseWriter(port);
-    }
-  }
+  StartTransmitters();
   return true;
 }
 

@@ -367,11 +367,20 @@ void ContinueRun() {
   // Cleared before any release, so a released writer never sees a stale
   // pause.
   run.PauseFlag.store(0);
+  ReleaseOpenWriters();
+}
+
+void ReleaseOpenWriters() {
+  RunState& run = CurrentRun();
   const int slots = SlotsInRange();
   for (int i = 0; i < slots; ++i) {
     PortContext& port = run.Ports[i];
     if (port.InUse.load() == 1) ReleaseWriter(port);
   }
+}
+
+void StartTransmitters() {
+  if (GlobalSettings().Test.Mode == kTransmitOnly) ReleaseOpenWriters();
 }
 
 void ReleaseWriter(PortContext& port) {

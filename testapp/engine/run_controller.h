@@ -35,6 +35,12 @@ void ContinueRun();
 void ReleaseWriter(PortContext& port);
 // The same without the signal, for a caller that sends the packet itself.
 void CountRelease(PortContext& port);
+// Releases the writer of every open port of the run once.
+void ReleaseOpenWriters();
+// Right after a successful StartRun: in Transmit only, the first release of
+// every open port's writer (nothing moves until then); in the other modes
+// nothing, since each reader sends its own first packet.
+void StartTransmitters();
 // Closes the port's device exactly once, however many threads race.
 void ClosePort(PortContext& port);
 void CloseAllPorts();
