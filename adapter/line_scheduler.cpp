@@ -2,7 +2,13 @@
 
 #include <pthread.h>
 #include <sched.h>
+#if defined(__linux__)
 #include <sys/prctl.h>
+#elif defined(_WIN32)
+#include <windows.h>
+// After windows.h, which it needs.
+#include <timeapi.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -17,7 +23,12 @@ namespace {
 // The wake-up latency we assume before any has been measured, and the most
 // we ever spin for: beyond that, a late wake-up is cheaper than the core.
 constexpr auto kInitialWakeLatency = std::chrono::microseconds(30);
+#if defined(_WIN32)
+// Windows wakes a timed wait on its timer's millisecond ticks at best.
+constexpr auto kMaxWakeLatency = std::chrono::microseconds(2000);
+#else
 constexpr auto kMaxWakeLatency = std::chrono::microseconds(200);
+#endif
 // Weight of one new sample in the running latency estimate (1/16).
 constexpr int kLatencySmoothing = 16;
 // The most timers run in one round; the rest run in the next, at once. A
@@ -93,8 +104,14 @@ LineScheduler::Lateness LineScheduler::TotalLateness() const {
 }
 
 void LineScheduler::Run() noexcept {
+#if defined(__linux__)
   // The default 50 us slack alone would make every completion late.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#elif defined(_WIN32)
+  // The default timer tick of 15.6 ms alone would make every completion
+  // late; 1 ms for as long as the process lives.
+  timeBeginPeriod(1);
+#endif
   // Where the process may, the lowest real-time priority keeps busy worker
   // threads from delaying the line clock by whole time slices. Without the
   // privilege the thread stays a normal one; the spin below is bounded, so

@@ -1,6 +1,7 @@
 // Pulling a port mid-run: the QUARNEX_SIM item "unplug=SECONDS[:LIST]" and
 // what a port does once it is gone.
 #include <gtest/gtest.h>
+#include "testapp/platform/posix_test_compat.h"
 #include <time.h>
 
 #include <chrono>

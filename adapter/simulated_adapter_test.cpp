@@ -3,6 +3,7 @@
 #include "adapter/simulated_adapter.h"
 
 #include <gtest/gtest.h>
+#include "testapp/platform/posix_test_compat.h"
 
 #include <cstdlib>
 

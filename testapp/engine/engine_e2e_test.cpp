@@ -342,8 +342,8 @@ TEST_F(EngineE2eTest, AThousandStartStopCyclesLeakNoThreadOrDescriptor) {
   // One cycle first: the adapter's scheduler thread starts on first use.
   ASSERT_TRUE(StartHeadlessRun());
   StopHeadlessRun();
-  const int fds = CountEntries("/proc/self/fd");
-  const int threads = CountEntries("/proc/self/task");
+  const int fds = CountOpenDescriptors();
+  const int threads = CountThreads();
   // Every mode in turn, so each one's way of ending and closing is cycled.
   const int32_t modes[] = {kLoopback, kReceiveOnly, kTransmitOnly};
   for (int cycle = 0; cycle < 1000; ++cycle) {
@@ -352,8 +352,8 @@ TEST_F(EngineE2eTest, AThousandStartStopCyclesLeakNoThreadOrDescriptor) {
     StopHeadlessRun();
     devices_.clear();
   }
-  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-  EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+  EXPECT_EQ(CountOpenDescriptors(), fds);
+  EXPECT_EQ(CountThreads(), threads);
   for (const PortContext& port : CurrentRun().Ports) {
     EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
     EXPECT_EQ(port.DeviceOwner, nullptr);

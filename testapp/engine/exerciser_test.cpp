@@ -4,6 +4,7 @@
 #include "testapp/engine/exerciser.h"
 
 #include <gtest/gtest.h>
+#include "testapp/platform/posix_test_compat.h"
 #include <stdlib.h>
 
 #include <atomic>

@@ -1,6 +1,7 @@
 #include "testapp/engine/receiver.h"
 
 #include <gtest/gtest.h>
+#include "testapp/platform/posix_test_compat.h"
 #include <unistd.h>
 
 #include <algorithm>

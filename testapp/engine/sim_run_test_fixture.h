@@ -6,7 +6,16 @@
 #define QUARNEX_ENGINE_SIM_RUN_TEST_FIXTURE_H_
 
 #include <dirent.h>
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+// Old keywords windows.h still defines away; tests name variables so.
+#undef far
+#undef near
+#endif
 #include <gtest/gtest.h>
+#include "testapp/platform/posix_test_compat.h"
 #include <stdlib.h>
 
 #include <algorithm>
@@ -139,6 +148,29 @@ inline int CountEntries(const char* dir) {
   }
   return n;
 }
+
+// The process's open descriptors (Windows: kernel handles) and threads.
+#if defined(_WIN32)
+inline int CountOpenDescriptors() {
+  DWORD handles = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &handles) ? static_cast<int>(handles) : -1;
+}
+inline int CountThreads() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    n += entry.th32OwnerProcessID == GetCurrentProcessId();
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+#else
+inline int CountOpenDescriptors() { return CountEntries("/proc/self/fd"); }
+inline int CountThreads() { return CountEntries("/proc/self/task"); }
+#endif
 
 inline PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
 

@@ -92,6 +92,7 @@ TEST(EventTest, PingPongUnderLoadLosesNoSignal) {
   other.join();
 }
 
+#if defined(__linux__)
 // A device on a pipe: Advance takes one byte and signals `done`, on
 // whichever thread calls it, unless told the descriptor is of no more use.
 class PipeDriver final : public EventDriver {
@@ -131,7 +132,6 @@ class PipeDriver final : public EventDriver {
   int write_end_ = -1;
 };
 
-#if defined(__linux__)
 // A wait on an event with a driver watches the descriptor and completes the
 // transfer on its own thread; its other events still wake it, and a driver
 // that is of no more use is let go without the wait spinning on it.

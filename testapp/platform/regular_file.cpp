@@ -17,6 +17,20 @@ namespace {
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0
 #endif
+// Windows opens files in text mode unless told otherwise.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
+// Back to blocking reads and writes once the open no longer can wait.
+void ClearNonBlocking(int fd) {
+#if defined(F_GETFL)
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+#else
+  (void)fd;  // Windows: no FIFOs or terminals behind a path, nothing waits
+#endif
+}
 
 std::string ReasonOf(int error) {
   switch (error) {
@@ -38,9 +52,18 @@ bool OpenRegularFile(const char* path, uint64_t max_size, OpenedFile* file, std:
   file->size = 0;
   // Non-blocking: opening a FIFO for reading would otherwise wait for a
   // writer, and a terminal for its carrier.
-  UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_BINARY));
   if (!fd.valid()) {
-    *reason = ReasonOf(errno);
+    const int error = errno;
+#if defined(_WIN32)
+    // Windows refuses to open a folder at all.
+    struct stat folder;
+    if (error == EACCES && ::stat(path, &folder) == 0 && !S_ISREG(folder.st_mode)) {
+      *reason = kReasonNotRegular;
+      return false;
+    }
+#endif
+    *reason = ReasonOf(error);
     return false;
   }
   struct stat info;
@@ -59,8 +82,7 @@ bool OpenRegularFile(const char* path, uint64_t max_size, OpenedFile* file, std:
   }
   // Reads of a regular file never wait anyway; the flag goes so that
   // callers see the plain blocking semantics they expect.
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags != -1) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  ClearNonBlocking(fd.get());
   file->fd = std::move(fd);
   file->size = size;
   return true;
@@ -101,12 +123,11 @@ bool ReadRegularFile(const char* path, uint64_t max_size, FileContents* contents
 
 std::FILE* OpenFileForWriting(const char* path, bool append) {
   const int flags =
-      O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+      O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_BINARY | (append ? O_APPEND : O_TRUNC);
   UniqueFd fd(::open(path, flags, 0666));
   if (!fd.valid()) return nullptr;
   // Writes block as the stream expects (a FIFO whose reader is slow).
-  const int now = ::fcntl(fd.get(), F_GETFL);
-  if (now != -1) ::fcntl(fd.get(), F_SETFL, now & ~O_NONBLOCK);
+  ClearNonBlocking(fd.get());
   std::FILE* file = ::fdopen(fd.get(), append ? "ab" : "wb");
   if (file != nullptr) fd.Release();
   return file;

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace quarnex {
 namespace {
@@ -18,6 +19,35 @@ constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 constexpr const char kUnknownName[] = "???";
 constexpr long long kTmYearBase = 1900;
 
+#if defined(_WIN32)
+// Windows has no uselocale: the calling thread gets a locale of its own
+// for the call and numbers in "C" within it; the thread's mode and
+// locale are restored afterwards. Only a thread whose locale is not "C"
+// pays for the switch.
+class ScopedCLocale {
+ public:
+  ScopedCLocale() {
+    const char* now = setlocale(LC_NUMERIC, nullptr);
+    if (now == nullptr || std::strcmp(now, "C") == 0) return;
+    previous_mode_ = _configthreadlocale(_ENABLE_PER_THREAD_LOCALE);
+    switched_ = true;
+    previous_ = setlocale(LC_NUMERIC, nullptr);
+    setlocale(LC_NUMERIC, "C");
+  }
+  ~ScopedCLocale() {
+    if (!switched_) return;
+    setlocale(LC_NUMERIC, previous_.c_str());
+    _configthreadlocale(previous_mode_);
+  }
+  ScopedCLocale(const ScopedCLocale&) = delete;
+  ScopedCLocale& operator=(const ScopedCLocale&) = delete;
+
+ private:
+  bool switched_ = false;
+  int previous_mode_ = 0;
+  std::string previous_;
+};
+#else
 // The "C" locale object, created once and never freed: every thread shares
 // it and it must outlive any thread that may still be formatting.
 locale_t CLocale() {
@@ -43,6 +73,7 @@ class ScopedCLocale {
  private:
   locale_t previous_ = static_cast<locale_t>(0);
 };
+#endif
 
 void AppendFormatV(std::string* out, const char* format, va_list args) {
   ScopedCLocale c_locale;
@@ -95,7 +126,11 @@ std::string LogTimestamp(const std::tm& time) {
 
 std::string LogTimestamp(std::time_t now) {
   std::tm local = {};
+#if defined(_WIN32)
+  if (localtime_s(&local, &now) != 0) return LogTimestamp(std::tm{});
+#else
   if (localtime_r(&now, &local) == nullptr) return LogTimestamp(std::tm{});
+#endif
   return LogTimestamp(local);
 }
 

@@ -14,15 +14,25 @@
 #include <ctime>
 #include <string>
 
+// MinGW's C++ library formats with its own C99 printf (%zu, %lld), not
+// the Windows one that "printf" names there.
+#if defined(_WIN32)
+#define QUARNEX_PRINTF_FORMAT(format_index, first_arg) \
+  __attribute__((format(gnu_printf, format_index, first_arg)))
+#else
+#define QUARNEX_PRINTF_FORMAT(format_index, first_arg) \
+  __attribute__((format(printf, format_index, first_arg)))
+#endif
+
 namespace quarnex {
 
 // Returns the printf-style expansion of `format` in the "C" locale: "." as
 // the decimal point, no grouping, and printf's own rounding of "%.1f". Any
 // length is supported; a format error yields an empty string.
-std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatC(const char* format, ...) QUARNEX_PRINTF_FORMAT(1, 2);
 
 // Appends the expansion of `format` to `*out` in the "C" locale.
-void AppendFormatC(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void AppendFormatC(std::string* out, const char* format, ...) QUARNEX_PRINTF_FORMAT(2, 3);
 
 // The log's timestamp of a broken-down time: "Tue Dec 08 22:13:04 2026\n".
 // English three-letter weekday and month, the day zero-padded to two digits,

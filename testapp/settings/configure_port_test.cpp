@@ -1,6 +1,7 @@
 #include "testapp/settings/configure_port.h"
 
 #include <gtest/gtest.h>
+#include "testapp/platform/posix_test_compat.h"
 
 #include <sys/stat.h>
 
