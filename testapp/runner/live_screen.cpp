@@ -1,7 +1,11 @@
 #include "testapp/runner/live_screen.h"
 
+#if defined(_WIN32)
+#include "testapp/runner/console_win32.h"
+#else
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 namespace quarnex {
 
@@ -10,9 +14,20 @@ namespace {
 constexpr int kDefaultRows = 24;
 constexpr int kDefaultColumns = 80;
 
+#if defined(_WIN32)
+struct winsize {
+  int ws_row;
+  int ws_col;
+};
+
+bool WindowSize(std::FILE* out, winsize* size) {
+  return ConsoleWindowSize(out, &size->ws_row, &size->ws_col);
+}
+#else
 bool WindowSize(std::FILE* out, winsize* size) {
   return ioctl(fileno(out), TIOCGWINSZ, size) == 0 && size->ws_row > 0 && size->ws_col > 0;
 }
+#endif
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +18,29 @@
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/device_map_store.h"
-#include "testapp/ui/qsettings_store.h"
 #include "testapp/wiring/device_backends.h"
+#if defined(_WIN32)
+#include <io.h>
+
+#include "testapp/runner/console_win32.h"
+#include "win32/registry_store.h"
+#else
+#include "testapp/ui/qsettings_store.h"
+#endif
+
+namespace {
+
+// The store the window keeps its settings in: the registry on Windows,
+// QSettings elsewhere.
+std::unique_ptr<quarnex::SettingsStore> OpenProgramStore() {
+#if defined(_WIN32)
+  return quarnex::OpenWindowsStore();
+#else
+  return std::make_unique<quarnex::QSettingsStore>();
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace quarnex;
@@ -41,9 +63,9 @@ int main(int argc, char** argv) {
   // never writes it.
   DeviceMap devices;
   {
-    QSettingsStore store;
-    LoadSettings(store, &GlobalSettings());
-    devices = LoadDeviceMap(store);
+    const std::unique_ptr<SettingsStore> store = OpenProgramStore();
+    LoadSettings(*store, &GlobalSettings());
+    devices = LoadDeviceMap(*store);
   }
   ClearPortSlots();
   if (options.help) {
@@ -79,7 +101,11 @@ int main(int argc, char** argv) {
 
   RunnerOutput output;
   output.out = results;
+#if defined(_WIN32)
+  output.terminal = UseVirtualTerminal(results);
+#else
   output.terminal = isatty(results_fd) == 1;
+#endif
   output.observers = station.Observers();
 
   StopRequest stop;

@@ -56,7 +56,11 @@ RunDescription DescribeRun(const RunnerOptions& options, bool configured, std::t
   d.limits.max_errors = options.max_errors;
   d.limits.min_throughput_pct = options.min_throughput_pct;
   std::tm utc{};
+#if defined(_WIN32)
+  gmtime_s(&utc, &started);
+#else
   gmtime_r(&started, &utc);
+#endif
   d.started_at = FormatC("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                          utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
   return d;

@@ -1,6 +1,10 @@
 #include "testapp/runner/runner_options.h"
 
+#if defined(_WIN32)
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <charconv>
 #include <cstring>

@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+#ifndef QUARNEX_HAVE_PROMETHEUS
+#define QUARNEX_HAVE_PROMETHEUS 0
+#endif
+#ifndef QUARNEX_HAVE_SQLITE
+#define QUARNEX_HAVE_SQLITE 0
+#endif
+
 namespace quarnex {
 namespace {
 
@@ -227,7 +234,35 @@ TEST(RunnerOptionsTest, HelpListsEveryOptionWithTheStoredDefaults) {
 namespace quarnex {
 namespace {
 
+// A build without prometheus-cpp or SQLite (the Windows one) refuses the
+// options of the missing part, saying why.
+TEST(RunnerOptionsTest, OptionsOfAStationPartLeftOutOfTheBuildAreRefused) {
+  const struct {
+    bool built;
+    Args args;
+    const char* error;
+  } kCases[] = {
+      {QUARNEX_HAVE_PROMETHEUS != 0, {"--metrics", "127.0.0.1:9464"},
+       "--metrics is not available: quarnex-run was built without prometheus-cpp"},
+      {QUARNEX_HAVE_SQLITE != 0, {"--db", "runs.db"},
+       "--db is not available: quarnex-run was built without SQLite"},
+      {QUARNEX_HAVE_SQLITE != 0, {"--history", "runs.db"},
+       "--history is not available: quarnex-run was built without SQLite"},
+  };
+  for (const auto& c : kCases) {
+    RunnerOptions options;
+    std::string error;
+    EXPECT_EQ(ParseRunnerOptions(c.args, &options, &error), c.built) << c.args[0];
+    if (!c.built) {
+      EXPECT_EQ(error, c.error);
+    }
+  }
+}
+
 TEST(RunnerOptionsTest, StationOptionsKeepTheirValuesAndRefuseWhatTheyCannotUse) {
+  if (!QUARNEX_HAVE_PROMETHEUS || !QUARNEX_HAVE_SQLITE) {
+    GTEST_SKIP() << "built without prometheus-cpp or SQLite";
+  }
   const RunnerOptions o =
       Parse({"--metrics", "[::1]:0", "--metrics-linger=2.5", "--label", "rack 4/slot 2", "--db",
              "runs.db", "--db-intervals"});

@@ -1,6 +1,10 @@
 #include "testapp/runner/station_outputs.h"
 
+#if defined(_WIN32)
+#include <cstdlib>
+#else
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <utility>
@@ -36,9 +40,15 @@ struct StationOutputs::History {
 
 std::string StationLabel(const RunnerOptions& options) {
   if (options.label) return *options.label;
+#if defined(_WIN32)
+  // The computer's name, without the socket library for gethostname.
+  const char* computer = std::getenv("COMPUTERNAME");
+  return computer != nullptr && computer[0] != '\0' ? computer : "localhost";
+#else
   char host[HOST_NAME_MAX + 1] = {};
   if (gethostname(host, sizeof(host) - 1) != 0 || host[0] == '\0') return "localhost";
   return host;
+#endif
 }
 
 StationOutputs::StationOutputs() = default;
