@@ -27,18 +27,33 @@ bool IsLineStatusText(std::string_view text) {
                      [text](const std::string& flag) { return text.starts_with(flag); });
 }
 
+std::unique_lock<std::shared_mutex> CellStore::LockForChange() {
+  changes_waiting_.fetch_add(1);
+  std::lock_guard<std::mutex> turn(turnstile_);
+  std::unique_lock<std::shared_mutex> lock(table_mu_);
+  changes_waiting_.fetch_sub(1);
+  return lock;
+}
+
+std::shared_lock<std::shared_mutex> CellStore::LockForReading() const {
+  if (changes_waiting_.load() > 0) {
+    std::lock_guard<std::mutex> turn(turnstile_);
+  }
+  return std::shared_lock<std::shared_mutex>(table_mu_);
+}
+
 int CellStore::InsertRow(int position, std::string_view port_label) {
   auto row = std::make_unique<Row>();
   row->texts.slot = position;
   row->texts.cells[kColumnPort].assign(port_label);
-  std::unique_lock lock(table_mu_);
+  const auto lock = LockForChange();
   const int index = std::clamp(position, 0, static_cast<int>(rows_.size()));
   rows_.insert(rows_.begin() + index, std::move(row));
   return index;
 }
 
 void CellStore::DeleteAllRows() {
-  std::unique_lock lock(table_mu_);
+  const auto lock = LockForChange();
   rows_.clear();
 }
 
@@ -46,7 +61,7 @@ void CellStore::SetCell(int row, int column, std::string_view text) {
   if (column < 0 || column >= kColumns) return;
   const bool comm_error =
       column == kColumnLastCommError || (column == kColumnTime && IsLineStatusText(text));
-  std::shared_lock table_lock(table_mu_);
+  const auto table_lock = LockForReading();
   if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return;
   Row& target = *rows_[static_cast<size_t>(row)];
   std::lock_guard row_lock(target.mu);
@@ -57,12 +72,12 @@ void CellStore::SetCell(int row, int column, std::string_view text) {
 
 void CellStore::SetStatus(int part, std::string_view text) {
   if (part < 0 || part >= kStatusParts) return;
-  std::unique_lock lock(table_mu_);
+  const auto lock = LockForChange();
   status_[static_cast<size_t>(part)].assign(text);
 }
 
 std::vector<CellStore::RowTexts> CellStore::Rows() const {
-  std::shared_lock table_lock(table_mu_);
+  const auto table_lock = LockForReading();
   std::vector<RowTexts> rows;
   rows.reserve(rows_.size());
   for (const auto& row : rows_) {
@@ -74,7 +89,7 @@ std::vector<CellStore::RowTexts> CellStore::Rows() const {
 
 std::string CellStore::Status(int part) const {
   if (part < 0 || part >= kStatusParts) return std::string();
-  std::shared_lock lock(table_mu_);
+  const auto lock = LockForReading();
   return status_[static_cast<size_t>(part)];
 }
 

@@ -11,11 +11,15 @@
 //
 // Thread-safety: any thread may call any method. A reader-writer lock
 // guards the row list (rows change only at Start) and each row has a lock
-// of its own, so workers of different ports never wait for each other.
+// of its own, so workers of different ports never wait for each other. A
+// change of the list goes first: while one waits, new readers queue behind
+// it, so workers that refresh their rows without pause (unpaced lines)
+// never keep Start from inserting the next port's row.
 #ifndef QUARNEX_RUNNER_CELL_STORE_H_
 #define QUARNEX_RUNNER_CELL_STORE_H_
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -64,7 +68,16 @@ class CellStore : public ResultsView {
     RowTexts texts;  // guarded by mu
   };
 
+  // Exclusive use of table_mu_, ahead of the readers that come after.
+  std::unique_lock<std::shared_mutex> LockForChange();
+  // Shared use of table_mu_, behind a change that waits for it.
+  std::shared_lock<std::shared_mutex> LockForReading() const;
+
   mutable std::shared_mutex table_mu_;
+  // A change holds the turnstile while it waits for table_mu_; readers pass
+  // through it only while one is waiting.
+  mutable std::mutex turnstile_;
+  std::atomic<int> changes_waiting_{0};
   std::vector<std::unique_ptr<Row>> rows_;        // guarded by table_mu_
   std::array<std::string, kStatusParts> status_;  // guarded by table_mu_
 };
