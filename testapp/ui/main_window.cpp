@@ -364,6 +364,7 @@ void MainWindow::OpenTestSettings() {
   TestSettingsDialog dialog({s.Test, s.PacketSize}, this);
   // Cancel changes nothing, the number of ports included.
   if (dialog.exec() != kDialogOk) return;
+  SettleStoppedRun();
   s.Test = dialog.Values().Test;
   s.PacketSize = dialog.Values().PacketSize;
   UpdateTitle();
@@ -400,6 +401,7 @@ void MainWindow::SaveResults() {
 void MainWindow::OpenOptions() {
   OptionsDialog dialog(GlobalSettings().Test, metrics_setting_, this);
   if (dialog.exec() != kDialogOk) return;
+  SettleStoppedRun();
   GlobalSettings().Test = dialog.Values();
   // Stored at once, as it is no part of the records that closing saves.
   metrics_setting_ = dialog.Metrics();
@@ -409,7 +411,17 @@ void MainWindow::OpenOptions() {
 
 void MainWindow::OpenTimeouts() {
   TimeoutsDialog dialog(GlobalSettings().Timeouts, this);
-  if (dialog.exec() == kDialogOk) GlobalSettings().Timeouts = dialog.Values();
+  if (dialog.exec() != kDialogOk) return;
+  SettleStoppedRun();
+  GlobalSettings().Timeouts = dialog.Values();
+}
+
+void MainWindow::SettleStoppedRun() {
+  // The dialogs open only when no run is going, but after Stop the workers
+  // may still be winding down, reading the settings the dialog is about to
+  // write: their end is waited for first. No worker waits for this thread,
+  // so the join cannot deadlock; Start would do the same join anyway.
+  JoinAllPorts();
 }
 
 void MainWindow::OpenReceivedData() {

@@ -113,6 +113,9 @@ class MainWindow : public QMainWindow {
   void OpenTestSettings();
   void OpenOptions();
   void OpenTimeouts();
+  // Waits for a stopped run's workers to end before a dialog writes the
+  // settings they read.
+  void SettleStoppedRun();
   void OpenReceivedData();
   void OpenAbout();
   // "Save results...": a file chooser, then SaveResultsTo.

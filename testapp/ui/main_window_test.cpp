@@ -711,7 +711,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.MetricsPort(), port);
     QCOMPARE(Series(Scrape(port), "quarnex_run_finished"), (std::map<int, double>{{0, 0.0}}));
     w.Action(kIdStop)->trigger();
-    JoinAllPorts();  // the dialog's OK writes settings the workers read
 
     ModalWatcher watcher([](QWidget* dialog) {
       dialog->findChild<QCheckBox*>("check1080")->setChecked(false);
