@@ -390,8 +390,12 @@ std::shared_ptr<Win32Device> OpenWin32Device(const std::string& path, const Win3
                                   nullptr));
   if (!handle.valid()) {
     const DWORD error = GetLastError();
-    // A missing port is no problem to report: it is simply not there.
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    // A missing adapter port is simply not there; a COM port the user
+    // named is said to be missing, so the message shows what was tried.
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (missing && options.kind == Win32PortKind::kCommPort) {
+      *problem = path + ": not found";
+    } else if (!missing) {
       *problem = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
                      ? "in use (opened by another program)"
                      : Describe(path, error);

@@ -143,10 +143,15 @@ TEST_F(Win32DeviceTest, PurgeFromAnotherThreadLeavesNoReadInProgress) {
   }
 }
 
-TEST(Win32OpenTest, AMissingDeviceIsAbsentWithoutAProblem) {
+TEST(Win32OpenTest, AMissingAdapterPortIsAbsentAndAMissingComPortIsNamed) {
+  const std::string path = "\\\\.\\pipe\\quarnex-no-such-pipe";
   std::string problem = "stale";
-  EXPECT_EQ(OpenWin32Device("\\\\.\\pipe\\quarnex-no-such-pipe", {}, &problem), nullptr);
+  Win32OpenOptions adapter;
+  adapter.kind = Win32PortKind::kAdapterDriver;
+  EXPECT_EQ(OpenWin32Device(path, adapter, &problem), nullptr);
   EXPECT_EQ(problem, "");
+  EXPECT_EQ(OpenWin32Device(path, {}, &problem), nullptr);
+  EXPECT_EQ(problem, path + ": not found");
 }
 
 TEST(Win32OpenTest, AFileIsNotASerialPort) {
