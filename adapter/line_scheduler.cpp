@@ -72,7 +72,9 @@ void LineScheduler::StartThreadLocked() noexcept {
     // and the next Schedule tries again; the port's user sees transfers
     // pending, which its blocked-transfer timeout ends.
     if (!start_failure_told_) {
-      std::fprintf(stderr, "simulated adapter: cannot start the line timer thread (%s); trying again\n", e.what());
+      std::fprintf(stderr,
+                   "simulated adapter: cannot start the line timer thread (%s); trying again\n",
+                   e.what());
       start_failure_told_ = true;
     }
   }
@@ -140,12 +142,15 @@ void LineScheduler::Run() noexcept {
         if (wake_.wait_until(lock, early) == std::cv_status::timeout) {
           // Learn how late the kernel wakes us, so the next sleep ends that
           // much ahead of its deadline.
-          const SimClock::duration sample = std::min<SimClock::duration>(SimClock::now() - early, kMaxWakeLatency);
+          const SimClock::duration sample =
+              std::min<SimClock::duration>(SimClock::now() - early, kMaxWakeLatency);
           const SimClock::duration miss = sample - latency_mean;
           latency_mean += miss / kLatencySmoothing;
           latency_deviation +=
-              ((miss < SimClock::duration::zero() ? -miss : miss) - latency_deviation) / kLatencySmoothing;
-          wake_latency = std::min<SimClock::duration>(latency_mean + 2 * latency_deviation, kMaxWakeLatency);
+              ((miss < SimClock::duration::zero() ? -miss : miss) - latency_deviation) /
+              kLatencySmoothing;
+          wake_latency =
+              std::min<SimClock::duration>(latency_mean + 2 * latency_deviation, kMaxWakeLatency);
         }
         continue;  // an earlier timer may have arrived meanwhile
       }
@@ -165,7 +170,8 @@ void LineScheduler::Run() noexcept {
     double lateness_us = 0;
     for (size_t i = 0; i < ran; ++i) {
       Entry& e = due[i];
-      lateness_us += std::chrono::duration<double, std::micro>(SimClock::now() - e.deadline).count();
+      lateness_us +=
+          std::chrono::duration<double, std::micro>(SimClock::now() - e.deadline).count();
       try {
         e.target->OnTimer(e.cookie, e.deadline);
       } catch (...) {

@@ -57,7 +57,8 @@ class LineScheduler {
   // Runs target->OnTimer(cookie, deadline) at or after `deadline`. The
   // scheduler keeps `target` alive until then. Returns false, and the timer
   // never runs, when memory for it cannot be had or shutdown began.
-  bool Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target, uint64_t cookie) noexcept;
+  bool Schedule(SimClock::time_point deadline, std::shared_ptr<TimerTarget> target,
+                uint64_t cookie) noexcept;
 
   // Total lateness of the timers run so far, for tests and benchmarks that
   // check the pacing precision: the mean over an interval is the difference

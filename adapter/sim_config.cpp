@@ -186,9 +186,10 @@ class Parser {
     for (auto& [port, far] : config_.ports) {
       if (far.kind != FarEndKind::kNullModem) continue;
       auto peer = config_.ports.find(far.peer);
-      if (peer == config_.ports.end() || peer->second.kind != FarEndKind::kNullModem || peer->second.peer != port ||
-          far.peer == port) {
-        Problem("nullmodem of port " + std::to_string(port), "the other end is not a cable back to it");
+      if (peer == config_.ports.end() || peer->second.kind != FarEndKind::kNullModem ||
+          peer->second.peer != port || far.peer == port) {
+        Problem("nullmodem of port " + std::to_string(port),
+                "the other end is not a cable back to it");
         far = default_far_;
       }
     }
@@ -200,7 +201,8 @@ class Parser {
   // one line of reasonable size.
   void Problem(std::string_view item, std::string_view why) {
     ok_ = false;
-    if (problems_ != nullptr) problems_->push_back("ignored '" + QuoteForMessage(item) + "': " + std::string(why));
+    if (problems_ != nullptr)
+      problems_->push_back("ignored '" + QuoteForMessage(item) + "': " + std::string(why));
   }
 
   bool ok() const { return ok_; }
@@ -270,7 +272,8 @@ class Parser {
     a.ports = list;
     a.item = std::string(item);
     if (value == "nullmodem") {
-      if (list.size() % 2 != 0) return Problem(item, "a null-modem range needs an even number of ports");
+      if (list.size() % 2 != 0)
+        return Problem(item, "a null-modem range needs an even number of ports");
       a.far.kind = FarEndKind::kNullModem;
       a.pair_in_order = true;
     } else if (value.substr(0, 10) == "nullmodem:") {
@@ -288,8 +291,8 @@ class Parser {
 
   void Assign(const PortAssignment& a) {
     for (int p : a.ports) {
-      if (ports_.count(p) == 0 ||
-          (a.far.kind == FarEndKind::kNullModem && !a.pair_in_order && ports_.count(a.far.peer) == 0)) {
+      if (ports_.count(p) == 0 || (a.far.kind == FarEndKind::kNullModem && !a.pair_in_order &&
+                                   ports_.count(a.far.peer) == 0)) {
         return Problem(a.item, "port not in the port list");
       }
     }

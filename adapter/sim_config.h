@@ -54,7 +54,8 @@ struct FaultRates {
   double instant = 0;  // the transfer completes at once instead of pending
 
   bool any() const {
-    return corrupt > 0 || drop > 0 || cut > 0 || line_error > 0 || refuse > 0 || hang > 0 || instant > 0;
+    return corrupt > 0 || drop > 0 || cut > 0 || line_error > 0 || refuse > 0 || hang > 0 ||
+           instant > 0;
   }
 };
 

@@ -77,7 +77,8 @@ TEST(SimConfigTest, BrokenCableFallsBackToTheDefaultFarEnd) {
 
 TEST(SimConfigTest, FaultsAndSeed) {
   const SimConfig c = Parse(
-      "fault.corrupt=0.01;fault.drop=0.02;fault.cut=0.03;fault.linerr=0.004:0x18;fault.refuse=0.05:5;"
+      "fault.corrupt=0.01;fault.drop=0.02;fault.cut=0.03;fault.linerr=0.004:0x18;fault.refuse=0.05:"
+      "5;"
       "fault.hang=0.06;fault.instant=1;fault.ports=2-3;seed=42");
   EXPECT_DOUBLE_EQ(c.faults.corrupt, 0.01);
   EXPECT_DOUBLE_EQ(c.faults.drop, 0.02);

@@ -87,7 +87,8 @@ ControlAnswer LineErrorByte(PortRegisters& r, const ControlRequest&) {
 }
 
 ControlAnswer FramesWaiting(PortRegisters& r, const ControlRequest&) {
-  return Byte(static_cast<uint8_t>(r.frames_waiting < kMaxByteValue ? r.frames_waiting : kMaxByteValue));
+  return Byte(
+      static_cast<uint8_t>(r.frames_waiting < kMaxByteValue ? r.frames_waiting : kMaxByteValue));
 }
 
 ControlAnswer SetTwoValues(PortRegisters& r, const ControlRequest& q) {
@@ -121,8 +122,12 @@ ControlAnswer ClearRts(PortRegisters& r, const ControlRequest&) {
   return Done();
 }
 // Loopback wiring: the far end's RTS is our CTS, its DTR our DCD.
-ControlAnswer GetCts(PortRegisters& r, const ControlRequest&) { return Byte(r.far->rts.load() ? 1 : 0); }
-ControlAnswer GetDcd(PortRegisters& r, const ControlRequest&) { return Byte(r.far->dtr.load() ? 1 : 0); }
+ControlAnswer GetCts(PortRegisters& r, const ControlRequest&) {
+  return Byte(r.far->rts.load() ? 1 : 0);
+}
+ControlAnswer GetDcd(PortRegisters& r, const ControlRequest&) {
+  return Byte(r.far->dtr.load() ? 1 : 0);
+}
 
 // Requests without buffers: the even ones pend briefly, the odd ones
 // complete at once, so a caller meets both kinds.
@@ -163,11 +168,13 @@ constexpr ControlEntry kControls[] = {
 
 SimClock::duration LineTiming::FrameTime(size_t bytes) const {
   if (!paced()) return SimClock::duration::zero();
-  const double bits = static_cast<double>(bits_per_character + (parity ? 1 : 0)) * static_cast<double>(bytes);
+  const double bits =
+      static_cast<double>(bits_per_character + (parity ? 1 : 0)) * static_cast<double>(bytes);
   // A 4 GB frame at 1 bit/s would overflow the clock; a century is as good
   // as forever for a line.
   const double ns = std::min(bits * 1e9 / static_cast<double>(bit_rate), kLongestFrameNs);
-  return std::chrono::duration_cast<SimClock::duration>(std::chrono::nanoseconds(static_cast<int64_t>(ns + 0.5)));
+  return std::chrono::duration_cast<SimClock::duration>(
+      std::chrono::nanoseconds(static_cast<int64_t>(ns + 0.5)));
 }
 
 LineTiming TimingFromBlock(const uint8_t* block) {

@@ -18,9 +18,11 @@ class SimControlsTest : public ::testing::Test {
   void TearDown() override { device_->Close(); }
 
   // Sends request n overlapped and waits for it; returns the count.
-  uint32_t Send(uint32_t n, const void* in, uint32_t in_size, void* out, uint32_t out_size, bool* pended) {
+  uint32_t Send(uint32_t n, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                bool* pended) {
     Transfer t;
-    const IoStatus s = device_->Control(AdapterRequest(n), in, in_size, out, out_size, &t.completion);
+    const IoStatus s =
+        device_->Control(AdapterRequest(n), in, in_size, out, out_size, &t.completion);
     *pended = s.pending();
     if (s.done()) return s.count;
     EXPECT_TRUE(s.pending()) << "request " << n << " failed with " << s.error;
@@ -35,7 +37,8 @@ class SimControlsTest : public ::testing::Test {
 
 TEST_F(SimControlsTest, EveryExerciserRequestIsAnsweredWithItsBuffers) {
   const std::vector<uint8_t> block = ConfigBlock(kEightBits, 0, 0);
-  ASSERT_TRUE(device_->Control(kIoctlSetConfiguration, block.data(), 338, nullptr, 0, nullptr).done());
+  ASSERT_TRUE(
+      device_->Control(kIoctlSetConfiguration, block.data(), 338, nullptr, 0, nullptr).done());
   bool pended = false;
   int pended_count = 0, at_once_count = 0;
   for (uint32_t n : {5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 17u, 18u, 19u, 20u, 23u}) {
@@ -113,7 +116,8 @@ TEST_F(SimControlsTest, SharedRecordCopiesAllEndAndPurgeAbortsPendingOnes) {
   // The exerciser queues copies that share one record and event.
   Transfer shared;
   for (int i = 0; i < 4; ++i) {
-    ASSERT_TRUE(device_->Control(AdapterRequest(6), nullptr, 0, nullptr, 0, &shared.completion).pending());
+    ASSERT_TRUE(
+        device_->Control(AdapterRequest(6), nullptr, 0, nullptr, 0, &shared.completion).pending());
   }
   ASSERT_TRUE(shared.Wait(kWaitMs));
   uint32_t mask = 0;

@@ -1,6 +1,5 @@
 // Far ends: sink, source (pattern and file) and null-modem pairs.
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 #include <sys/stat.h>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 
 #include "adapter/sim_test_util.h"
 #include "testapp/platform/message_quote.h"
+#include "testapp/platform/posix_test_compat.h"
 
 namespace quarnex {
 namespace {
@@ -87,7 +87,8 @@ TEST(SimFarEndTest, FileSourceSendsTheFileInChunksAndStartsOver) {
   for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 7 + 3);
   {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
   }
   auto adapter = MakeAdapter("ports=1;1=source:file=" + path + ":1000");
   DeviceRef device = adapter->Open(1);
@@ -125,22 +126,22 @@ TEST(SimFarEndTest, SourceFileThatCannotBeSentFallsBackToThePatternWithItsReason
     const char* reason;
   };
   const Case cases[] = {
-      {dir + "/missing", "no such file"},
-      {dir, "not a regular file"},
-      {empty, "empty"},
-      {dir + "/" + std::string(200, 'y') + "/missing", "no such file"},
+    {dir + "/missing", "no such file"},
+    {dir, "not a regular file"},
+    {empty, "empty"},
+    {dir + "/" + std::string(200, 'y') + "/missing", "no such file"},
 #if !defined(_WIN32)
-      {fifo, "not a regular file"},
-      {"/dev/zero", "not a regular file"},
-      {std::string(5000, '/') + "missing", "File name too long"},
+    {fifo, "not a regular file"},
+    {"/dev/zero", "not a regular file"},
+    {std::string(5000, '/') + "missing", "File name too long"},
 #endif
   };
   for (const Case& c : cases) {
     testing::internal::CaptureStderr();
     auto adapter = MakeAdapter("ports=4;4=source:file=" + c.path + ":64");
     const std::string told = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(told, "QUARNEX_SIM: port 4: cannot send the source file '" + QuotePathForMessage(c.path) + "': " + c.reason +
-                        "; sending the pattern\n");
+    EXPECT_EQ(told, "QUARNEX_SIM: port 4: cannot send the source file '" +
+                        QuotePathForMessage(c.path) + "': " + c.reason + "; sending the pattern\n");
     EXPECT_LT(told.size(), 4300u);  // a path longer than any the system opens is cut
     DeviceRef device = adapter->Open(4);
     ASSERT_NE(device, nullptr);

@@ -5,7 +5,8 @@ namespace quarnex {
 namespace {
 
 // The six line-error flags a fault raises when no mask was configured.
-constexpr uint32_t kLineErrorFlags[] = {kCeBreak, kCeFrame, kCeOverrun, kCeRxOver, kCeRxParity, kCeTxFull};
+constexpr uint32_t kLineErrorFlags[] = {kCeBreak,  kCeFrame,    kCeOverrun,
+                                        kCeRxOver, kCeRxParity, kCeTxFull};
 
 }  // namespace
 
@@ -16,7 +17,8 @@ uint64_t SplitMix64::Next() {
   return z ^ (z >> 31);
 }
 
-FaultDice::FaultDice(const FaultRates& rates, bool active, uint64_t seed, int port) : rates_(rates), active_(active) {
+FaultDice::FaultDice(const FaultRates& rates, bool active, uint64_t seed, int port)
+    : rates_(rates), active_(active) {
   streams_.reserve(kStreams);
   for (int s = 0; s < kStreams; ++s) {
     // Mix once so that neighbouring ports and kinds start far apart.

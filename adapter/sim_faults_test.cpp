@@ -44,7 +44,9 @@ FrameOutcome RunFrames(const std::string& config, int frames = kFrames) {
   return out;
 }
 
-int Count(const std::vector<bool>& v) { return static_cast<int>(std::count(v.begin(), v.end(), true)); }
+int Count(const std::vector<bool>& v) {
+  return static_cast<int>(std::count(v.begin(), v.end(), true));
+}
 
 TEST(SimFaultsTest, EachFrameFaultShowsUpAtItsRate) {
   const struct {
@@ -62,7 +64,9 @@ TEST(SimFaultsTest, EachFrameFaultShowsUpAtItsRate) {
     EXPECT_GE(hits, kLow) << c.config;
     EXPECT_LE(hits, kHigh) << c.config;
     // No other kind of damage leaks in.
-    EXPECT_EQ(Count(out.dropped) + Count(out.cut) + Count(out.corrupted) + Count(out.line_error), hits) << c.config;
+    EXPECT_EQ(Count(out.dropped) + Count(out.cut) + Count(out.corrupted) + Count(out.line_error),
+              hits)
+        << c.config;
   }
 }
 
@@ -87,7 +91,8 @@ TEST(SimFaultsTest, LineErrorsRaiseTheGivenMaskOrOneOfTheSixFlags) {
     ASSERT_TRUE(device->ClearCommError(&errors, &error));
     seen.insert(errors);
   }
-  EXPECT_EQ(seen, (std::set<uint32_t>{kCeRxOver, kCeOverrun, kCeRxParity, kCeFrame, kCeBreak, kCeTxFull}));
+  EXPECT_EQ(seen, (std::set<uint32_t>{kCeRxOver, kCeOverrun, kCeRxParity, kCeFrame, kCeBreak,
+                                      kCeTxFull}));
 
   const FrameOutcome masked = RunFrames("fault.linerr=1:0x0104", 5);
   EXPECT_EQ(Count(masked.line_error), 5);
@@ -181,7 +186,8 @@ TEST(SimFaultsTest, InstantWritesPendOnceTheTransmitBufferIsFull) {
   ASSERT_TRUE(s.pending());
   ASSERT_TRUE(write.Wait(5000));
   EXPECT_EQ(write.status(), kErrorSuccess);
-  const double waited_ms = std::chrono::duration<double, std::milli>(SimClock::now() - start).count();
+  const double waited_ms =
+      std::chrono::duration<double, std::milli>(SimClock::now() - start).count();
   EXPECT_GE(waited_ms, kFrameMs);
   // Not until the whole buffer has crossed the line (850 ms).
   EXPECT_LT(waited_ms, kMaxTxFramesBuffered * kFrameMs / 2);

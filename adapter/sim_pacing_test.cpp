@@ -67,12 +67,14 @@ TEST_F(SimPacingTest, FrameCompletesWhenItHasLeftTheLine) {
   };
   for (const auto& c : kCases) {
     double best = 1e9;
-    for (int attempt = 0; attempt < kAttempts && best > c.expected_ms + kLateToleranceMs; ++attempt) {
+    for (int attempt = 0; attempt < kAttempts && best > c.expected_ms + kLateToleranceMs;
+         ++attempt) {
       const double elapsed = FrameTime(c.size_code, c.parity, c.rate, c.bytes);
       EXPECT_GE(elapsed, c.expected_ms) << "code " << c.size_code << " parity " << c.parity;
       best = std::min(best, elapsed);
     }
-    EXPECT_LE(best, c.expected_ms + kLateToleranceMs) << "code " << c.size_code << " parity " << c.parity;
+    EXPECT_LE(best, c.expected_ms + kLateToleranceMs)
+        << "code " << c.size_code << " parity " << c.parity;
   }
 }
 
@@ -170,9 +172,11 @@ TEST_F(SimPacingTest, LoopbackAtOneMegabitReachesNinetyNinePercentOfLineRate) {
     const LineScheduler::Lateness after = LineScheduler::Instance().TotalLateness();
     const double percent = 100.0 * ideal_ms * kPackets / total_ms;
     const double lateness_us =
-        (after.total_us - before.total_us) / static_cast<double>(std::max<uint64_t>(1, after.timers - before.timers));
-    std::printf("line rate %.2f %%, mean packet %.4f ms (ideal %.4f), mean timer lateness %.1f us\n", percent,
-                total_ms / kPackets, ideal_ms, lateness_us);
+        (after.total_us - before.total_us) /
+        static_cast<double>(std::max<uint64_t>(1, after.timers - before.timers));
+    std::printf(
+        "line rate %.2f %%, mean packet %.4f ms (ideal %.4f), mean timer lateness %.1f us\n",
+        percent, total_ms / kPackets, ideal_ms, lateness_us);
     best_percent = std::max(best_percent, percent);
     best_lateness_us = std::min(best_lateness_us, lateness_us);
     if ((!kCheckLineRatePercent || best_percent >= kMinLineRatePercent) &&

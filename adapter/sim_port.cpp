@@ -19,8 +19,8 @@ constexpr int kOnDemandTries = 16;
 
 }  // namespace
 
-SimPort::SimPort(int number, const FarEnd& far, const FaultDice& dice, std::shared_ptr<const FileContents> source_data,
-                 SimClock::duration unplug_after)
+SimPort::SimPort(int number, const FarEnd& far, const FaultDice& dice,
+                 std::shared_ptr<const FileContents> source_data, SimClock::duration unplug_after)
     : number_(number),
       far_(far),
       source_data_(std::move(source_data)),
@@ -73,7 +73,8 @@ uint64_t SimPort::Open() {
   return session_;
 }
 
-IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completion* c, bool overlapped) {
+IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completion* c,
+                       bool overlapped) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
   if (unplugged_) return Unplugged(c);
@@ -92,7 +93,8 @@ IoStatus SimPort::Read(uint64_t session, void* buffer, uint32_t length, Completi
   }
 }
 
-IoStatus SimPort::StartReadLocked(uint8_t* out, uint32_t length, Completion* c, FaultDice::Fate fate) {
+IoStatus SimPort::StartReadLocked(uint8_t* out, uint32_t length, Completion* c,
+                                  FaultDice::Fate fate) {
   if (fate == FaultDice::Fate::kHang) {
     hung_.push_back(HungTransfer{HungKind::kRead, c});
     Pend(c);
@@ -129,7 +131,8 @@ IoStatus SimPort::StartReadLocked(uint8_t* out, uint32_t length, Completion* c, 
   return IoStatus{kErrorIoPending, 0};
 }
 
-IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Completion* c, bool overlapped) {
+IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Completion* c,
+                        bool overlapped) {
   std::unique_lock<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
   if (unplugged_) return Unplugged(c);
@@ -144,8 +147,8 @@ IoStatus SimPort::Write(uint64_t session, const void* data, uint32_t length, Com
   }
 }
 
-IoStatus SimPort::StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes, uint32_t length,
-                                   Completion* c, FaultDice::Fate fate) {
+IoStatus SimPort::StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes,
+                                   uint32_t length, Completion* c, FaultDice::Fate fate) {
   if (fate == FaultDice::Fate::kHang) {
     // The frame never reaches the line.
     hung_.push_back(HungTransfer{HungKind::kWrite, c});
@@ -192,15 +195,15 @@ IoStatus SimPort::StartWriteLocked(std::unique_lock<std::mutex>& lock, const uin
   return IoStatus{kErrorSuccess, length};
 }
 
-IoStatus SimPort::Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size, void* out,
-                          uint32_t out_size, Completion* c, bool overlapped) {
+IoStatus SimPort::Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size,
+                          void* out, uint32_t out_size, Completion* c, bool overlapped) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!ValidLocked(session)) return IoStatus{kErrorInvalidHandle, 0};
   if (unplugged_) return Unplugged(c);
   const ControlEntry* entry = FindControl(code);
   if (entry == nullptr) return IoStatus{kErrorInvalidFunction, 0};
-  if (in_size < entry->in_size || (entry->in_size > 0 && in == nullptr) || out_size < entry->out_size ||
-      (entry->out_size > 0 && out == nullptr)) {
+  if (in_size < entry->in_size || (entry->in_size > 0 && in == nullptr) ||
+      out_size < entry->out_size || (entry->out_size > 0 && out == nullptr)) {
     return IoStatus{kErrorInvalidParameter, 0};
   }
   if (c->event) c->event->Reset();
@@ -215,15 +218,17 @@ IoStatus SimPort::Control(uint64_t session, uint32_t code, const void* in, uint3
   }
 }
 
-IoStatus SimPort::StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size, uint8_t* out,
-                                     uint32_t out_size, Completion* c, FaultDice::Fate fate) {
+IoStatus SimPort::StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size,
+                                     uint8_t* out, uint32_t out_size, Completion* c,
+                                     FaultDice::Fate fate) {
   if (fate == FaultDice::Fate::kHang) {
     hung_.push_back(HungTransfer{HungKind::kControl, c});
     Pend(c);
     return IoStatus{kErrorIoPending, 0};
   }
   registers_.frames_waiting = rx_.size();
-  ControlAnswer answer = entry.handler(registers_, ControlRequest{static_cast<const uint8_t*>(in), in_size, out_size});
+  ControlAnswer answer =
+      entry.handler(registers_, ControlRequest{static_cast<const uint8_t*>(in), in_size, out_size});
   if (answer.error != kErrorSuccess) return IoStatus{answer.error, 0};
   if (answer.timing_changed) {
     timing_ = TimingFromBlock(registers_.config_block.data());
@@ -332,7 +337,8 @@ SimPortState SimPort::State() const {
   s.far_end = far_.kind;
   s.open = open_;
   s.has_config_block = registers_.has_config_block;
-  if (s.has_config_block) s.config_block.assign(registers_.config_block.begin(), registers_.config_block.end());
+  if (s.has_config_block)
+    s.config_block.assign(registers_.config_block.begin(), registers_.config_block.end());
   s.has_two_values = registers_.has_two_values;
   s.two_values[0] = registers_.two_values[0];
   s.two_values[1] = registers_.two_values[1];
@@ -353,7 +359,8 @@ SimPortState SimPort::State() const {
 
 void SimPort::ControlDone(uint64_t id) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = std::find_if(controls_.begin(), controls_.end(), [id](const PendingControl& p) { return p.id == id; });
+  auto it = std::find_if(controls_.begin(), controls_.end(),
+                         [id](const PendingControl& p) { return p.id == id; });
   if (it == controls_.end()) return;  // aborted meanwhile
   Finish(it->completion, kErrorSuccess, CopyOut(it->answer, it->out, it->out_size));
   controls_.erase(it);

@@ -89,7 +89,8 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   // `source_data` is the file a kSource far end sends (null or empty: the
   // pattern). `unplug_after` above zero pulls the port that long after each
   // open.
-  SimPort(int number, const FarEnd& far, const FaultDice& dice, std::shared_ptr<const FileContents> source_data,
+  SimPort(int number, const FarEnd& far, const FaultDice& dice,
+          std::shared_ptr<const FileContents> source_data,
           SimClock::duration unplug_after = SimClock::duration::zero());
   ~SimPort() override;
 
@@ -105,10 +106,12 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   // which the configured faults spare: they model trouble on the line and
   // in the overlapped path, and a set-up request that hangs would only hang
   // the tester's start.
-  IoStatus Read(uint64_t session, void* buffer, uint32_t length, Completion* completion, bool overlapped);
-  IoStatus Write(uint64_t session, const void* data, uint32_t length, Completion* completion, bool overlapped);
-  IoStatus Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
-                   Completion* completion, bool overlapped);
+  IoStatus Read(uint64_t session, void* buffer, uint32_t length, Completion* completion,
+                bool overlapped);
+  IoStatus Write(uint64_t session, const void* data, uint32_t length, Completion* completion,
+                 bool overlapped);
+  IoStatus Control(uint64_t session, uint32_t code, const void* in, uint32_t in_size, void* out,
+                   uint32_t out_size, Completion* completion, bool overlapped);
   bool ClearCommError(uint64_t session, uint32_t* errors, uint32_t* error);
   bool Purge(uint64_t session, uint32_t flags);
   bool SetCommMask(uint64_t session, uint32_t mask);
@@ -173,10 +176,10 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
   // before they change anything. StartWriteLocked may release `lock` while
   // it hands a frame to the far end.
   IoStatus StartReadLocked(uint8_t* out, uint32_t length, Completion* c, FaultDice::Fate fate);
-  IoStatus StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes, uint32_t length, Completion* c,
-                            FaultDice::Fate fate);
-  IoStatus StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size, uint8_t* out,
-                              uint32_t out_size, Completion* c, FaultDice::Fate fate);
+  IoStatus StartWriteLocked(std::unique_lock<std::mutex>& lock, const uint8_t* bytes,
+                            uint32_t length, Completion* c, FaultDice::Fate fate);
+  IoStatus StartControlLocked(const ControlEntry& entry, const void* in, uint32_t in_size,
+                              uint8_t* out, uint32_t out_size, Completion* c, FaultDice::Fate fate);
   // Drops every frame queued for the line (Close, unplug).
   void ClearTxLocked();
   // Whether a frame of `length` bytes fits in the transmit buffer now.
@@ -262,7 +265,8 @@ class SimPort : public TimerTarget, public std::enable_shared_from_this<SimPort>
 // destroying it) ends its session.
 class SimDevice : public Device {
  public:
-  SimDevice(std::shared_ptr<SimPort> port, uint64_t session) : port_(std::move(port)), session_(session) {}
+  SimDevice(std::shared_ptr<SimPort> port, uint64_t session)
+      : port_(std::move(port)), session_(session) {}
   ~SimDevice() override { Close(); }
 
   // Transfers without a completion record (null) run synchronously: they

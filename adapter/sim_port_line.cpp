@@ -43,7 +43,8 @@ void SimPort::ArmTxTimerLocked(SimClock::time_point at) {
 }
 
 bool SimPort::TxBufferHasRoomLocked(uint32_t length) const {
-  return tx_buffered_frames_ < kMaxTxFramesBuffered && tx_buffered_bytes_ + length <= kMaxTxBytesBuffered;
+  return tx_buffered_frames_ < kMaxTxFramesBuffered &&
+         tx_buffered_bytes_ + length <= kMaxTxBytesBuffered;
 }
 
 void SimPort::FillTxBufferLocked() {
@@ -129,7 +130,8 @@ void SimPort::Arrive(std::vector<uint8_t> frame, uint64_t session) {
     CompleteLineWaitsLocked(kLineEventFrame);
     return;
   }
-  if (!rx_.empty() && (rx_.size() >= kMaxFramesWaiting || rx_bytes_ + frame.size() > kMaxBytesWaiting)) {
+  if (!rx_.empty() &&
+      (rx_.size() >= kMaxFramesWaiting || rx_bytes_ + frame.size() > kMaxBytesWaiting)) {
     OverflowLocked();
     return;
   }
@@ -177,7 +179,8 @@ void SimPort::CompleteLineWaitsLocked(uint32_t events) {
 
 uint32_t SimPort::NextSourceLengthLocked() const {
   if (!source_data_ || source_data_->size == 0) return far_.frame_size;
-  return static_cast<uint32_t>(std::min<uint64_t>(far_.frame_size, source_data_->size - source_offset_));
+  return static_cast<uint32_t>(
+      std::min<uint64_t>(far_.frame_size, source_data_->size - source_offset_));
 }
 
 bool SimPort::NextSourceFrameLocked(std::vector<uint8_t>* frame) {
@@ -207,7 +210,8 @@ void SimPort::RestartSourceLocked() {
   ++source_generation_;
   if (!open_ || far_.kind != FarEndKind::kSource || !timing_.paced()) return;
   // The first frame arrives once it has crossed the line.
-  LineScheduler::Instance().Schedule(SimClock::now() + timing_.FrameTime(NextSourceLengthLocked()), shared_from_this(),
+  LineScheduler::Instance().Schedule(SimClock::now() + timing_.FrameTime(NextSourceLengthLocked()),
+                                     shared_from_this(),
                                      Cookie(kSourceFrame, source_generation_, kTimerKindBits));
 }
 
@@ -221,7 +225,8 @@ void SimPort::SourceFrame(uint64_t generation, SimClock::time_point deadline) {
     session = session_;
     // Back to back: the next frame arrives one line time after this one
     // was due, however late this timer ran.
-    LineScheduler::Instance().Schedule(deadline + timing_.FrameTime(NextSourceLengthLocked()), shared_from_this(),
+    LineScheduler::Instance().Schedule(deadline + timing_.FrameTime(NextSourceLengthLocked()),
+                                       shared_from_this(),
                                        Cookie(kSourceFrame, generation, kTimerKindBits));
     if (!made) {
       OverflowLocked();

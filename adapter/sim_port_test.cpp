@@ -151,8 +151,10 @@ TEST_F(SimPortTest, CloseAbortsEverythingAndLaterCallsFailWithInvalidHandle) {
   Transfer read(128), write(100), wait(4);
   ASSERT_TRUE(device_->Read(read.buffer.data(), 128, &read.completion).pending());
   ASSERT_TRUE(device_->Write(write.buffer.data(), 100, &write.completion).pending());
-  ASSERT_TRUE(
-      device_->Control(AdapterRequest(4), wait.buffer.data(), 4, wait.buffer.data(), 4, &wait.completion).pending());
+  ASSERT_TRUE(device_
+                  ->Control(AdapterRequest(4), wait.buffer.data(), 4, wait.buffer.data(), 4,
+                            &wait.completion)
+                  .pending());
   device_->Close();
   for (Transfer* t : {&read, &write, &wait}) {
     EXPECT_EQ(t->status(), kErrorOperationAborted);
@@ -161,7 +163,8 @@ TEST_F(SimPortTest, CloseAbortsEverythingAndLaterCallsFailWithInvalidHandle) {
   Transfer after(8);
   EXPECT_EQ(device_->Read(after.buffer.data(), 8, &after.completion).error, kErrorInvalidHandle);
   EXPECT_EQ(device_->Write("x", 1, &after.completion).error, kErrorInvalidHandle);
-  EXPECT_EQ(device_->Control(kIoctlSetRts, nullptr, 0, nullptr, 0, nullptr).error, kErrorInvalidHandle);
+  EXPECT_EQ(device_->Control(kIoctlSetRts, nullptr, 0, nullptr, 0, nullptr).error,
+            kErrorInvalidHandle);
   uint32_t errors = 0, error = 0;
   EXPECT_FALSE(device_->ClearCommError(&errors, &error));
   EXPECT_EQ(error, kErrorInvalidHandle);
@@ -203,7 +206,8 @@ TEST_F(SimPortTest, ClearCommErrorReturnsTheGatheredMaskOnceAndClearsIt) {
 
 TEST_F(SimPortTest, ConfigurationBlockAndTwoValuesAreKeptPerPort) {
   const std::vector<uint8_t> block = ConfigBlock(kSevenBits, 1, 57600);
-  ASSERT_TRUE(device_->Control(kIoctlSetConfiguration, block.data(), 338, nullptr, 0, nullptr).done());
+  ASSERT_TRUE(
+      device_->Control(kIoctlSetConfiguration, block.data(), 338, nullptr, 0, nullptr).done());
   const uint8_t values[8] = {0xE8, 0x03, 0, 0, 100, 0, 0, 0};  // 1000, 100
   ASSERT_TRUE(device_->Control(kIoctlSetTwoValues, values, 8, nullptr, 0, nullptr).done());
   SimPortState s = State();
@@ -221,13 +225,18 @@ TEST_F(SimPortTest, ConfigurationBlockAndTwoValuesAreKeptPerPort) {
 
 TEST_F(SimPortTest, ControlRequestsCheckCodeAndBufferSizes) {
   uint8_t byte = 0;
-  EXPECT_EQ(device_->Control(0x80002078, nullptr, 0, nullptr, 0, nullptr).error, kErrorInvalidFunction);
-  EXPECT_EQ(device_->Control(0x12345678, nullptr, 0, nullptr, 0, nullptr).error, kErrorInvalidFunction);
+  EXPECT_EQ(device_->Control(0x80002078, nullptr, 0, nullptr, 0, nullptr).error,
+            kErrorInvalidFunction);
+  EXPECT_EQ(device_->Control(0x12345678, nullptr, 0, nullptr, 0, nullptr).error,
+            kErrorInvalidFunction);
   const std::vector<uint8_t> short_block(337, 0);
-  EXPECT_EQ(device_->Control(kIoctlSetConfiguration, short_block.data(), 337, nullptr, 0, nullptr).error,
+  EXPECT_EQ(
+      device_->Control(kIoctlSetConfiguration, short_block.data(), 337, nullptr, 0, nullptr).error,
+      kErrorInvalidParameter);
+  EXPECT_EQ(device_->Control(kIoctlGetCts, nullptr, 0, &byte, 0, nullptr).error,
             kErrorInvalidParameter);
-  EXPECT_EQ(device_->Control(kIoctlGetCts, nullptr, 0, &byte, 0, nullptr).error, kErrorInvalidParameter);
-  EXPECT_EQ(device_->Control(kIoctlGetCts, nullptr, 0, nullptr, 1, nullptr).error, kErrorInvalidParameter);
+  EXPECT_EQ(device_->Control(kIoctlGetCts, nullptr, 0, nullptr, 1, nullptr).error,
+            kErrorInvalidParameter);
   EXPECT_FALSE(State().has_config_block);
 }
 

@@ -13,7 +13,9 @@
 namespace quarnex {
 namespace sim_internal {
 
-inline uint64_t Cookie(uint64_t kind, uint64_t value, int kind_bits) { return (value << kind_bits) | kind; }
+inline uint64_t Cookie(uint64_t kind, uint64_t value, int kind_bits) {
+  return (value << kind_bits) | kind;
+}
 
 // Without allocating: it answers on paths that must not fail.
 inline std::array<uint8_t, 4> Le32(uint32_t v) {

@@ -71,7 +71,8 @@ void Worker(Slots* slots, unsigned seed, Tally* tally) {
       case 2: {
         static const uint32_t kRequests[] = {2, 4, 6, 14, 15, 22, 28};
         const uint32_t n = kRequests[pick(7)];
-        s = device->Control(AdapterRequest(n), t.buffer.data(), 8, t.buffer.data(), 8, &t.completion);
+        s = device->Control(AdapterRequest(n), t.buffer.data(), 8, t.buffer.data(), 8,
+                            &t.completion);
         abort_flags = kPurgeTxAbort;
         break;
       }

@@ -36,15 +36,17 @@ inline std::vector<uint8_t> ConfigBlock(uint32_t size_code, uint32_t parity, int
 // Sends the configuration block synchronously, as the tester does.
 inline void Configure(Device& device, uint32_t size_code, uint32_t parity, int32_t bit_rate) {
   const std::vector<uint8_t> block = ConfigBlock(size_code, parity, bit_rate);
-  ASSERT_TRUE(
-      device.Control(kIoctlSetConfiguration, block.data(), static_cast<uint32_t>(block.size()), nullptr, 0, nullptr)
-          .done());
+  ASSERT_TRUE(device
+                  .Control(kIoctlSetConfiguration, block.data(),
+                           static_cast<uint32_t>(block.size()), nullptr, 0, nullptr)
+                  .done());
 }
 
 inline std::unique_ptr<SimAdapter> MakeAdapter(std::string_view text) {
   SimConfig config;
   std::vector<std::string> problems;
-  EXPECT_TRUE(ParseSimConfig(text, &config, &problems)) << (problems.empty() ? "" : problems.front());
+  EXPECT_TRUE(ParseSimConfig(text, &config, &problems))
+      << (problems.empty() ? "" : problems.front());
   return std::make_unique<SimAdapter>(config);
 }
 
@@ -65,7 +67,9 @@ struct Transfer {
   std::vector<uint8_t> buffer;
 };
 
-inline std::vector<uint8_t> Bytes(std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+inline std::vector<uint8_t> Bytes(std::string_view s) {
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 }  // namespace quarnex
 

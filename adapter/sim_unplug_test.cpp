@@ -1,7 +1,6 @@
 // Pulling a port mid-run: the QUARNEX_SIM item "unplug=SECONDS[:LIST]" and
 // what a port does once it is gone.
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 #include <time.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "adapter/sim_test_util.h"
+#include "testapp/platform/posix_test_compat.h"
 
 namespace quarnex {
 namespace {

@@ -64,8 +64,10 @@ SimAdapter::SimAdapter(const SimConfig& config) {
       if (added) it->second.data = LoadSourceFile(far.file, &it->second.reason);
       data = it->second.data;
       if (!data) {
-        std::fprintf(stderr, "%s: port %d: cannot send the source file '%s': %s; sending the pattern\n",
-                     kSimEnvironmentVariable, number, QuotePathForMessage(far.file).c_str(), it->second.reason.c_str());
+        std::fprintf(stderr,
+                     "%s: port %d: cannot send the source file '%s': %s; sending the pattern\n",
+                     kSimEnvironmentVariable, number, QuotePathForMessage(far.file).c_str(),
+                     it->second.reason.c_str());
       }
     }
     auto unplug = config.unplug_after.find(number);
@@ -117,7 +119,8 @@ bool SimConfigureText(std::string_view text, std::vector<std::string>* problems)
   SimConfig config;
   std::vector<std::string> found;
   const bool ok = ParseSimConfig(text, &config, &found);
-  for (const std::string& p : found) std::fprintf(stderr, "%s: %s\n", kSimEnvironmentVariable, p.c_str());
+  for (const std::string& p : found)
+    std::fprintf(stderr, "%s: %s\n", kSimEnvironmentVariable, p.c_str());
   if (problems != nullptr) problems->insert(problems->end(), found.begin(), found.end());
   SimConfigure(config);
   return ok;
@@ -128,7 +131,8 @@ SimConfig SimConfigFromEnvironment() {
   if (const char* text = std::getenv(kSimEnvironmentVariable)) {
     std::vector<std::string> problems;
     ParseSimConfig(text, &config, &problems);
-    for (const std::string& p : problems) std::fprintf(stderr, "%s: %s\n", kSimEnvironmentVariable, p.c_str());
+    for (const std::string& p : problems)
+      std::fprintf(stderr, "%s: %s\n", kSimEnvironmentVariable, p.c_str());
   }
   return config;
 }
@@ -148,7 +152,8 @@ DeviceRef OpenSimulatedPort(int port_number) {
   try {
     return GlobalSimAdapter()->Open(port_number);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: cannot open port %d: %s\n", kSimEnvironmentVariable, port_number, e.what());
+    std::fprintf(stderr, "%s: cannot open port %d: %s\n", kSimEnvironmentVariable, port_number,
+                 e.what());
     return nullptr;
   }
 }

@@ -3,11 +3,11 @@
 #include "adapter/simulated_adapter.h"
 
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 
 #include <cstdlib>
 
 #include "adapter/sim_test_util.h"
+#include "testapp/platform/posix_test_compat.h"
 
 namespace quarnex {
 namespace {

@@ -172,7 +172,8 @@ ReferenceFigures RunReference(double seconds, int32_t bit_rate) {
   ConfigureLine(*device, bit_rate);
   std::atomic<double> write_start{0};
   std::vector<uint8_t> pattern(kPacketSize);
-  for (uint32_t i = 0; i < kPacketSize; ++i) pattern[i] = static_cast<uint8_t>('A' + (i % 256) % 26);
+  for (uint32_t i = 0; i < kPacketSize; ++i)
+    pattern[i] = static_cast<uint8_t>('A' + (i % 256) % 26);
   std::vector<uint8_t> buffer(kPacketSize);
 
   const EventRef release = MakeEvent(Event::Kind::kAutoReset);
@@ -248,7 +249,8 @@ double ReferenceThroughput(double seconds, int32_t bit_rate) {
 
 void BenchLoopback(RecordingView& view, double seconds) {
   EngineFigures fast;
-  const double lateness = AdapterLatenessDuring([&] { fast = RunEngine(view, 1, 1000000, seconds); });
+  const double lateness =
+      AdapterLatenessDuring([&] { fast = RunEngine(view, 1, 1000000, seconds); });
   Print("loopback_1M_tp_pct", fast.min_throughput, 2);
   Print("loopback_1M_adapter_lateness_us", lateness, 1);
   Print("reference_1M_tp_pct", ReferenceThroughput(seconds, 1000000), 2);
@@ -259,7 +261,8 @@ void BenchLoopback(RecordingView& view, double seconds) {
 
 void BenchScale(RecordingView& view, double seconds) {
   EngineFigures f;
-  const double lateness = AdapterLatenessDuring([&] { f = RunEngine(view, kMaxPorts, 1000000, seconds); });
+  const double lateness =
+      AdapterLatenessDuring([&] { f = RunEngine(view, kMaxPorts, 1000000, seconds); });
   Print("scale128_min_tp_pct", f.min_throughput, 2);
   Print("scale128_errors", static_cast<double>(f.errors), 0);
   Print("scale128_peak_rss_mib", PeakRssMib(), 1);
@@ -279,8 +282,8 @@ void BenchUnjudged(RecordingView& view, double seconds) {
       std::fprintf(stderr, "engine_bench: no packet at %d bit/s\n", bit_rate);
       std::exit(1);
     }
-    const double pct = 100.0 * static_cast<double>(f.packets - f.good - f.errors) /
-                       static_cast<double>(f.packets);
+    const double pct =
+        100.0 * static_cast<double>(f.packets - f.good - f.errors) / static_cast<double>(f.packets);
     if (pct > worst) worst = pct;
   }
   Print("unjudged_pct", worst, 3);
@@ -299,7 +302,8 @@ int main(int argc, char** argv) {
     if (std::strncmp(argv[i], "--only=", 7) == 0) only = argv[i] + 7;
   }
 
-  std::string dir_template = (std::filesystem::temp_directory_path() / "engine_bench.XXXXXX").string();
+  std::string dir_template =
+      (std::filesystem::temp_directory_path() / "engine_bench.XXXXXX").string();
   if (mkdtemp(dir_template.data()) == nullptr) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();
   std::filesystem::current_path(dir_template);

@@ -106,14 +106,24 @@ std::string SummaryPackets(const std::string& output) {
 }
 
 Outcome RunCase(const fs::path& dir, const Fault& fault, const char* mode, double seconds) {
-  std::vector<std::string> args = {
-      QUARNEX_RUN_BINARY,      "--ports",  kPorts,    "--mode", mode, "--packet-size", "1024", "--duration",
-      std::to_string(seconds), "--no-log", "--quiet", "--json"};
+  std::vector<std::string> args = {QUARNEX_RUN_BINARY,
+                                   "--ports",
+                                   kPorts,
+                                   "--mode",
+                                   mode,
+                                   "--packet-size",
+                                   "1024",
+                                   "--duration",
+                                   std::to_string(seconds),
+                                   "--no-log",
+                                   "--quiet",
+                                   "--json"};
   std::string sim = kFarEnds;
   if (fault.item[0] != '\0') sim += std::string(";") + fault.item;
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
+    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 &&
+        std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
       env.emplace_back(*e);
     }
   }
@@ -144,7 +154,8 @@ Outcome RunCase(const fs::path& dir, const Fault& fault, const char* mode, doubl
     o.status = -1;
     return o;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds + kGraceSeconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds + kGraceSeconds);
   rusage usage{};
   for (;;) {
     const pid_t done = wait4(pid, &o.status, WNOHANG, &usage);
@@ -217,8 +228,8 @@ int Main(int argc, char** argv) {
       const std::string failure = Failure(o);
       std::printf("sim_fault_rss_mib.%s.%s: %.1f\n", fault.name, mode, o.peak_rss_mib);
       std::fflush(stdout);
-      std::fprintf(stderr, "%s/%s: packets %s, exit status %d%s%s\n", fault.name, mode, o.packets.c_str(),
-                   WIFEXITED(o.status) ? WEXITSTATUS(o.status) : -1,
+      std::fprintf(stderr, "%s/%s: packets %s, exit status %d%s%s\n", fault.name, mode,
+                   o.packets.c_str(), WIFEXITED(o.status) ? WEXITSTATUS(o.status) : -1,
                    failure.empty() ? "" : "; FAILED: ", failure.c_str());
       if (!failure.empty()) {
         ++failures;

@@ -124,9 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // number of entries, at most one piece per input byte.
   if (entries > 0) {
     int seen = 0;
-    const int stopped = ParseKeyValueText(text, [&seen, entries](const char*, const char*) {
-      return ++seen == entries ? 0 : 1;
-    });
+    const int stopped = ParseKeyValueText(
+        text, [&seen, entries](const char*, const char*) { return ++seen == entries ? 0 : 1; });
     FUZZ_CHECK(seen == entries);
     FUZZ_CHECK(stopped >= entries && static_cast<size_t>(stopped) <= size);
   }

@@ -6,12 +6,12 @@
 
 #include <cstdio>
 
-#define FUZZ_CHECK(condition)                                                             \
-  do {                                                                                    \
-    if (!(condition)) {                                                                   \
+#define FUZZ_CHECK(condition)                                                                \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
       std::fprintf(stderr, "%s:%d: broken invariant: %s\n", __FILE__, __LINE__, #condition); \
-      __builtin_trap();                                                                   \
-    }                                                                                     \
+      __builtin_trap();                                                                      \
+    }                                                                                        \
   } while (false)
 
 #endif  // QUARNEX_FUZZ_FUZZ_CHECK_H_

@@ -29,10 +29,11 @@ constexpr size_t kMaxMessageLength = 300;
 constexpr double kMaxRunSeconds = 366.0 * 24 * 3600;
 
 constexpr const char* kOptionNames[] = {
-    "--ports", "--mode",     "--packet-size", "--file",   "--no-file",    "--pause-after",
-    "--delay", "--update-interval", "--duration", "--packets", "--interval", "--json",
-    "--quiet", "--log",      "--no-log",      "--max-errors", "--min-throughput", "--help",
-    "--version", "--set"};
+    "--ports",          "--mode",        "--packet-size", "--file",
+    "--no-file",        "--pause-after", "--delay",       "--update-interval",
+    "--duration",       "--packets",     "--interval",    "--json",
+    "--quiet",          "--log",         "--no-log",      "--max-errors",
+    "--min-throughput", "--help",        "--version",     "--set"};
 
 std::vector<std::string> SplitArguments(std::string_view input) {
   std::vector<std::string> args;
@@ -71,7 +72,8 @@ void CheckAccepted(const RunnerOptions& o) {
   FUZZ_CHECK(o.interval_s > 0 && o.interval_s <= kMaxRunSeconds);
   FUZZ_CHECK(!o.log_path.empty());
   FUZZ_CHECK(o.max_errors >= 0);
-  if (o.min_throughput_pct) FUZZ_CHECK(*o.min_throughput_pct > 0 && std::isfinite(*o.min_throughput_pct));
+  if (o.min_throughput_pct)
+    FUZZ_CHECK(*o.min_throughput_pct > 0 && std::isfinite(*o.min_throughput_pct));
 }
 
 void CheckOverrides(const RunnerOptions& o, const Settings& before, const Settings& after) {

@@ -36,13 +36,20 @@ using namespace quarnex;
 constexpr size_t kMaxBinaryLength = 400;
 
 enum Name : size_t {
-  kTest, kPort, kPacket, kTimeouts, kLeft, kTop, kWidth, kHeight, kColumn0,
+  kTest,
+  kPort,
+  kPacket,
+  kTimeouts,
+  kLeft,
+  kTop,
+  kWidth,
+  kHeight,
+  kColumn0,
   kNameCount = kColumn0 + kColumnCount,
 };
-constexpr const char* kNames[kNameCount] = {"Test",    "Port",    "Packet",  "Timeouts",
-                                            "Left",    "Top",     "Width",   "Height",
-                                            "Column0", "Column1", "Column2", "Column3",
-                                            "Column4", "Column5"};
+constexpr const char* kNames[kNameCount] = {"Test",    "Port",    "Packet",  "Timeouts", "Left",
+                                            "Top",     "Width",   "Height",  "Column0",  "Column1",
+                                            "Column2", "Column3", "Column4", "Column5"};
 
 // What the input put under one name.
 struct StoredValue {
@@ -81,7 +88,8 @@ std::array<StoredValue, kNameCount> ReadValues(InputReader* in) {
     if (in->empty()) break;
     switch (in->Byte() % 3) {
       case 1: {
-        const size_t length = (in->Byte() | static_cast<size_t>(in->Byte()) << 8) % (kMaxBinaryLength + 1);
+        const size_t length =
+            (in->Byte() | static_cast<size_t>(in->Byte()) << 8) % (kMaxBinaryLength + 1);
         value.binary = in->Bytes(length);
         break;
       }
@@ -107,9 +115,11 @@ ScreenRect ReadScreenArea(InputReader* in) {
 // The image a record loads to: its defaults with the stored bytes over the
 // leading part.
 template <size_t N>
-std::array<uint8_t, N> ExpectedImage(const std::array<uint8_t, N>& defaults, const StoredValue& stored) {
+std::array<uint8_t, N> ExpectedImage(const std::array<uint8_t, N>& defaults,
+                                     const StoredValue& stored) {
   std::array<uint8_t, N> image = defaults;
-  if (stored.binary) std::copy_n(stored.binary->begin(), std::min(N, stored.binary->size()), image.begin());
+  if (stored.binary)
+    std::copy_n(stored.binary->begin(), std::min(N, stored.binary->size()), image.begin());
   return image;
 }
 
@@ -151,7 +161,8 @@ void KeepInStatedRanges(Settings* s) {
   s->PacketSize = std::clamp(s->PacketSize, kMinPacketSize, kMaxPacketSize);
 }
 
-void CheckLoadedSettings(const Settings& loaded, const std::array<StoredValue, kNameCount>& values) {
+void CheckLoadedSettings(const Settings& loaded,
+                         const std::array<StoredValue, kNameCount>& values) {
   const TestSettings& t = loaded.Test;
   FUZZ_CHECK(t.PortIndex >= kMinPortIndex && t.PortIndex <= kMaxPortIndex);
   FUZZ_CHECK(t.PortCount >= 1 && t.PortCount <= kMaxPorts);
@@ -175,7 +186,8 @@ void CheckLoadedSettings(const Settings& loaded, const std::array<StoredValue, k
   const auto packet = ExpectedImage(default_images.packet, values[kPacket]);
   expected.PacketSize = static_cast<int32_t>(packet[0] | packet[1] << 8 | packet[2] << 16 |
                                              static_cast<uint32_t>(packet[3]) << 24);
-  expected.Timeouts = DecodeTimeoutSettings(ExpectedImage(default_images.timeouts, values[kTimeouts]).data());
+  expected.Timeouts =
+      DecodeTimeoutSettings(ExpectedImage(default_images.timeouts, values[kTimeouts]).data());
   KeepInStatedRanges(&expected);
   FUZZ_CHECK(ImagesOf(loaded) == ImagesOf(expected));
 }

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     }
     const QString folder = QString("%1/%2x%2/apps").arg(out_dir).arg(size);
     const QString path = folder + "/quarnex-tester.png";
-    if (!QDir().mkpath(folder) || !quarnex::AppIconImage(static_cast<int>(size)).save(path, "PNG")) {
+    if (!QDir().mkpath(folder) ||
+        !quarnex::AppIconImage(static_cast<int>(size)).save(path, "PNG")) {
       std::fprintf(stderr, "%s: cannot write %s\n", argv[0], path.toLocal8Bit().constData());
       return 1;
     }

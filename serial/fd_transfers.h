@@ -62,8 +62,8 @@
 #include <mutex>
 #include <thread>
 
-#include "testapp/platform/unique_fd.h"
 #include "testapp/driver/device.h"
+#include "testapp/platform/unique_fd.h"
 
 namespace quarnex {
 
@@ -169,13 +169,13 @@ class FdTransfers {
 
   const int fd_;
   const Framing framing_;
-  bool is_tty_ = false;            // fixed after construction
-  bool is_socket_ = false;         // fixed after construction
-  bool has_output_queue_ = false;  // fixed after construction; TIOCOUTQ means something
-  UniqueFd wake_fd_;               // set by Start
-  UniqueFd epoll_fd_;              // set by Start
-  bool has_epoll_pwait2_ = true;   // the I/O thread's; false once the kernel said ENOSYS
-  std::thread thread_;             // started by Start, joined by Stop
+  bool is_tty_ = false;             // fixed after construction
+  bool is_socket_ = false;          // fixed after construction
+  bool has_output_queue_ = false;   // fixed after construction; TIOCOUTQ means something
+  UniqueFd wake_fd_;                // set by Start
+  UniqueFd epoll_fd_;               // set by Start
+  bool has_epoll_pwait2_ = true;    // the I/O thread's; false once the kernel said ENOSYS
+  std::thread thread_;              // started by Start, joined by Stop
   std::shared_ptr<Driver> driver_;  // made by the constructor; detached by Stop
 
   std::mutex stop_mu_;  // serialises Stop, so exactly one caller joins
@@ -191,8 +191,8 @@ class FdTransfers {
   int bits_per_character_ = 10;            // guarded by mu_
   uint64_t last_drained_ = 0;              // guarded by mu_; for the drain back-off
   std::chrono::nanoseconds drain_wait_{};  // guarded by mu_; last wait without progress
-  uint32_t watched_events_ = 0;  // guarded by mu_; what epoll_fd_ watches fd_ for
-  int watchers_ = 0;             // guarded by mu_; waits that watch fd_ themselves
+  uint32_t watched_events_ = 0;            // guarded by mu_; what epoll_fd_ watches fd_ for
+  int watchers_ = 0;                       // guarded by mu_; waits that watch fd_ themselves
   // The last read() left the input queue empty (EAGAIN, or fewer bytes than
   // asked), or the last read had to wait for its data; the next read then
   // starts pending without asking again.

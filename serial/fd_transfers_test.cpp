@@ -237,7 +237,8 @@ TEST_F(StreamTransfersTest, PendingReadCompletesWhetherOrNotAThreadWaitsForIt) {
     if (wait == Wait::kUntilDone) {
       ASSERT_TRUE(AwaitResult(r).done());
     } else {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+      const auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
       while (!r.event->IsSet() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }

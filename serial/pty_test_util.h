@@ -79,8 +79,7 @@ class EchoPlug {
   double cpu_seconds() {
     clockid_t clock;
     timespec ts;
-    if (!thread_.joinable() ||
-        pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
+    if (!thread_.joinable() || pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
         clock_gettime(clock, &ts) != 0) {
       return 0;
     }

@@ -46,7 +46,6 @@ bool ReachesDriver(uint32_t code) {
   }
 }
 
-
 std::string Describe(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
 // TIOCM_LOOP, which the C library's headers leave out (the kernel's

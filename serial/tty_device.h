@@ -51,10 +51,10 @@
 
 #include "serial/fd_transfers.h"
 #include "serial/line_errors.h"
-#include "testapp/platform/unique_fd.h"
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device.h"
 #include "testapp/driver/line_rate.h"
+#include "testapp/platform/unique_fd.h"
 
 namespace quarnex {
 
@@ -132,7 +132,7 @@ class TtyDevice : public Device {
   bool saved_modem_valid_ = false;
   int saved_ldisc_ = 0;
   bool ldisc_changed_ = false;
-  LineErrorCounters counters_{};  // at the last ClearCommError (or the open)
+  LineErrorCounters counters_{};       // at the last ClearCommError (or the open)
   bool counters_unsupported_ = false;  // the driver has no TIOCGICOUNT
   uint32_t comm_mask_ = 0;
 };

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "serial/pty_test_util.h"
-#include "serial/tty_run_test_fixture.h"
 #include "serial/tty_ports.h"
+#include "serial/tty_run_test_fixture.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"

@@ -342,8 +342,15 @@ TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMis
   PtyPlugOptions flipping;
   flipping.flip_every = kFlipEvery;
   flipping.flip_mask = 0x40;
-  const Args common = {"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size",
-                       std::to_string(kPacketSize), "--json", "--no-log"};
+  const Args common = {"--ports",
+                       "1-2",
+                       "--mode",
+                       "loopback",
+                       "--no-file",
+                       "--packet-size",
+                       std::to_string(kPacketSize),
+                       "--json",
+                       "--no-log"};
   for (bool stop_on_error : {false, true}) {
     SCOPED_TRACE(stop_on_error ? "--stop-on-error" : "to the end");
     // Fresh plugs: a plug counts its stream over its whole life.
@@ -399,10 +406,10 @@ TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMis
 
   // A pseudo-terminal has no UART to loop inside: the run says so for the
   // port, and tests nothing there.
-  std::unique_ptr<Runner> looped = std::make_unique<Runner>(
-      box_.path(), std::nullopt,
-      Args{"--device", "1=" + plugs_[0]->slave_path() + ",loop", "--ports", "1", "--duration",
-           "0.2", "--no-log"});
+  std::unique_ptr<Runner> looped =
+      std::make_unique<Runner>(box_.path(), std::nullopt,
+                               Args{"--device", "1=" + plugs_[0]->slave_path() + ",loop", "--ports",
+                                    "1", "--duration", "0.2", "--no-log"});
   const std::optional<int> status = looped->Wait(kPatienceS);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 2) << looped->Out();

@@ -36,7 +36,8 @@ DeviceRef OpenTtyPort(const TtyBackendSettings& settings, int port_number, std::
   return OpenTtyPath(settings.dir + "/" + options.label, options, problem);
 }
 
-DeviceRef OpenTtyPath(const std::string& path, const TtyOpenOptions& options, std::string* problem) {
+DeviceRef OpenTtyPath(const std::string& path, const TtyOpenOptions& options,
+                      std::string* problem) {
   std::string reason;
   std::shared_ptr<TtyDevice> device = OpenTtyDevice(path, options, &reason);
   std::string told;

@@ -32,7 +32,7 @@ TEST(CommSettingsTest, BlockFieldsLandInTheDcb) {
       {9600, 0, 1, 0, 9600, 5, ODDPARITY, true, false},
       {19200, 1, 2, 1, 19200, 7, EVENPARITY, true, true},
       {38400, 2, -1, 0, 38400, 6, EVENPARITY, true, false},  // any other parity: even
-      {0, 9, 0, 0, 4800, 8, NOPARITY, false, false},          // no rate keeps the port's
+      {0, 9, 0, 0, 4800, 8, NOPARITY, false, false},         // no rate keeps the port's
       {-5, 3, 0, 0, 4800, 8, NOPARITY, false, false},
   };
   for (const auto& c : kCases) {

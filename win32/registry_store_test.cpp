@@ -23,7 +23,9 @@ class FixedWindow : public WindowLayoutSource {
     *rect = ScreenRect{40, 30, 40 + 900, 30 + 600};
     return true;
   }
-  uint32_t ColumnWidth(int column) const override { return 60 + 10 * static_cast<uint32_t>(column); }
+  uint32_t ColumnWidth(int column) const override {
+    return 60 + 10 * static_cast<uint32_t>(column);
+  }
 };
 
 // Settings that differ from the defaults in every record.
@@ -86,9 +88,9 @@ TEST_F(RegistryStoreTest, SavedRecordsAreBinaryImagesAndLayoutValuesDwordsAndLoa
     DWORD type;
     DWORD size;
   } kStored[] = {
-      {"Test", REG_BINARY, 292},  {"Port", REG_BINARY, 12},   {"Packet", REG_BINARY, 4},
-      {"Timeouts", REG_BINARY, 8}, {"Left", REG_DWORD, 4},    {"Top", REG_DWORD, 4},
-      {"Width", REG_DWORD, 4},     {"Height", REG_DWORD, 4},  {"Column0", REG_DWORD, 4},
+      {"Test", REG_BINARY, 292},   {"Port", REG_BINARY, 12}, {"Packet", REG_BINARY, 4},
+      {"Timeouts", REG_BINARY, 8}, {"Left", REG_DWORD, 4},   {"Top", REG_DWORD, 4},
+      {"Width", REG_DWORD, 4},     {"Height", REG_DWORD, 4}, {"Column0", REG_DWORD, 4},
       {"Column5", REG_DWORD, 4},
   };
   for (const auto& v : kStored) {

@@ -41,8 +41,8 @@ bool IsUnsupportedError(DWORD error) {
 
 std::string Describe(const std::string& what, DWORD error) {
   char text[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 error, 0, text, sizeof(text), nullptr);
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, text, sizeof(text), nullptr);
   std::string message(text, n);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                               message.back() == ' ' || message.back() == '.')) {
@@ -224,8 +224,8 @@ IoStatus Win32Device::CommControl(uint32_t code, const void* in, uint32_t in_siz
                                   uint32_t out_size) {
   const bool reaches_port = code == kIoctlSetConfiguration || code == kIoctlSetDtr ||
                             code == kIoctlClearDtr || code == kIoctlSetRts ||
-                            code == kIoctlClearRts || code == kIoctlGetCts || code == kIoctlGetDcd ||
-                            code == kIoctlGetLineRate;
+                            code == kIoctlClearRts || code == kIoctlGetCts ||
+                            code == kIoctlGetDcd || code == kIoctlGetLineRate;
   if (reaches_port && gone_.load(std::memory_order_acquire)) {
     return IoStatus{kErrorDeviceNotConnected, 0};
   }
@@ -304,10 +304,10 @@ IoStatus Win32Device::ConfigureComm(const void* in, uint32_t in_size) {
   back.DCBlength = sizeof(back);
   if (settings.bit_rate > 0 && GetCommState(h, &back) &&
       back.BaudRate != static_cast<DWORD>(settings.bit_rate)) {
-    std::fprintf(stderr, "%s\n",
-                 LineRateNotice(options_.label, static_cast<uint32_t>(settings.bit_rate),
-                                back.BaudRate)
-                     .c_str());
+    std::fprintf(
+        stderr, "%s\n",
+        LineRateNotice(options_.label, static_cast<uint32_t>(settings.bit_rate), back.BaudRate)
+            .c_str());
   }
   return IoStatus{kErrorSuccess, 0};
 }
@@ -346,9 +346,8 @@ bool Win32Device::Purge(uint32_t flags) {
   const bool tx = (flags & kPurgeTxAbort) != 0;
   const bool rx = (flags & kPurgeRxAbort) != 0;
   if (tx || rx) {
-    CancelAndWait([tx, rx](const Transfer& t) {
-      return t.direction == Direction::kRead ? rx : tx;
-    });
+    CancelAndWait(
+        [tx, rx](const Transfer& t) { return t.direction == Direction::kRead ? rx : tx; });
   }
   return purged;
 }
@@ -380,7 +379,8 @@ void Win32Device::Close() {
   handle_.Reset();
 }
 
-std::shared_ptr<Win32Device> OpenWin32Device(const std::string& path, const Win32OpenOptions& options,
+std::shared_ptr<Win32Device> OpenWin32Device(const std::string& path,
+                                             const Win32OpenOptions& options,
                                              std::string* problem) {
   std::string ignored;
   if (problem == nullptr) problem = &ignored;

@@ -117,7 +117,8 @@ class Win32Device : public Device {
   template <typename Which>
   void CancelAndWait(Which which);
   // Requests of a COM port, answered at once; mu_ held.
-  IoStatus CommControl(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size);
+  IoStatus CommControl(uint32_t code, const void* in, uint32_t in_size, void* out,
+                       uint32_t out_size);
   IoStatus ConfigureComm(const void* in, uint32_t in_size);
   // The device's code for a failed Win32 call; notes a lost device.
   uint32_t FailureOf(DWORD error);
@@ -130,7 +131,7 @@ class Win32Device : public Device {
 
   std::mutex close_mu_;  // serialises Close
 
-  mutable std::mutex mu_;  // guards the members below
+  mutable std::mutex mu_;            // guards the members below
   std::condition_variable retired_;  // a Transfer was retired
   bool open_ = true;
   std::map<Transfer*, std::unique_ptr<Transfer>> outstanding_;
@@ -142,8 +143,8 @@ class Win32Device : public Device {
 // Opens `path` as a port. Returns null when it cannot be used; then
 // *problem (when not null) says why, and stays empty when nothing is there
 // (no such device), which is no problem but an absent port.
-std::shared_ptr<Win32Device> OpenWin32Device(const std::string& path, const Win32OpenOptions& options,
-                                             std::string* problem);
+std::shared_ptr<Win32Device> OpenWin32Device(const std::string& path,
+                                             const Win32OpenOptions& options, std::string* problem);
 
 // The path Windows opens for a device map's PATH: "COM5" becomes
 // "\\.\COM5" (the only form that reaches COM10 and up); a path with a

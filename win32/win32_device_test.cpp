@@ -9,8 +9,8 @@
 #include <windows.h>
 
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testapp/driver/device.h"
@@ -25,8 +25,8 @@ class Win32DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     static int serial = 0;
-    path_ = "\\\\.\\pipe\\quarnex-win32-device-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++serial);
+    path_ = "\\\\.\\pipe\\quarnex-win32-device-test-" + std::to_string(GetCurrentProcessId()) +
+            "-" + std::to_string(++serial);
     far_.Reset(CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
                                 65536, 65536, 0, nullptr));
     ASSERT_TRUE(far_.valid());

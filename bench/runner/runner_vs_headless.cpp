@@ -110,7 +110,8 @@ double CpuSeconds(const rusage& usage) {
 
 long long TotalPackets() {
   long long total = 0;
-  for (int i = 0; i < kPorts; ++i) total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
+  for (int i = 0; i < kPorts; ++i)
+    total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
   return total;
 }
 

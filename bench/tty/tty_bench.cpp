@@ -52,9 +52,9 @@
 #include <vector>
 
 #include "adapter/simulated_adapter.h"
+#include "bench/bench_util.h"
 #include "serial/pty_test_util.h"
 #include "serial/tty_ports.h"
-#include "bench/bench_util.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"

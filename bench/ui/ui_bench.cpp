@@ -164,7 +164,8 @@ SchedTimes ThreadSchedTimes() {
 
 long long TotalPackets() {
   long long total = 0;
-  for (int i = 0; i < kPorts; ++i) total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
+  for (int i = 0; i < kPorts; ++i)
+    total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
   return total;
 }
 
@@ -364,8 +365,8 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   if (plot) {
     // As the window would at its Start: the run's figures, the selected
     // rows, then samples on the plot's timer.
-    plot->Reset(GlobalSettings().Test.PortIndex, SlotsInRange(), CurrentRun().ExpectedPacketTime.load(),
-                1.0);
+    plot->Reset(GlobalSettings().Test.PortIndex, SlotsInRange(),
+                CurrentRun().ExpectedPacketTime.load(), 1.0);
     std::vector<int> shown;
     for (int i = 0; i < o.plot_ports; ++i) shown.push_back(i);
     plot->SetSelectedSlots(shown);
@@ -394,7 +395,9 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
 
   // Every row must have been refreshed through the window's model.
   for (int i = 0; i < kPorts; ++i) {
-    if (window->Model().Text(CurrentRun().Ports[static_cast<size_t>(i)].Row, kColumnPackets).empty()) {
+    if (window->Model()
+            .Text(CurrentRun().Ports[static_cast<size_t>(i)].Row, kColumnPackets)
+            .empty()) {
       std::fprintf(stderr, "ui_bench: row %d never showed a packet count\n", i);
       std::exit(1);
     }

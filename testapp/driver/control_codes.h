@@ -17,7 +17,8 @@ inline constexpr uint32_t kFileAnyAccess = 0;
 inline constexpr uint32_t kFileReadAccess = 1;
 inline constexpr uint32_t kFileWriteAccess = 2;
 
-constexpr uint32_t ControlCode(uint32_t device_type, uint32_t function, uint32_t method, uint32_t access) {
+constexpr uint32_t ControlCode(uint32_t device_type, uint32_t function, uint32_t method,
+                               uint32_t access) {
   return (device_type << 16) | (access << 14) | (function << 2) | method;
 }
 

@@ -112,7 +112,8 @@ class Device {
   // How the transfer of `completion` ended, without waiting.
   virtual IoStatus Result(const Completion& completion) {
     const uint32_t status = completion.status.load(std::memory_order_acquire);
-    return IoStatus{status, status == kErrorSuccess ? completion.count.load(std::memory_order_relaxed) : 0};
+    return IoStatus{status,
+                    status == kErrorSuccess ? completion.count.load(std::memory_order_relaxed) : 0};
   }
   // Returns the line-error mask gathered since the last call and clears it.
   // False (with *error set) when the query failed.

@@ -16,7 +16,8 @@ TEST(DeviceMapTest, EntriesReadBackAsWritten) {
       {"1=/dev/ttyUSB0", {1, "/dev/ttyUSB0", false}},
       {"12=/dev/ttyS0,loop", {12, "/dev/ttyS0", true}},
       {"0=sim", {0, "sim", false}},
-      {"999=/dev/serial/by-id/usb-Hub_8-port_A1-if03-port0", {999, "/dev/serial/by-id/usb-Hub_8-port_A1-if03-port0", false}},
+      {"999=/dev/serial/by-id/usb-Hub_8-port_A1-if03-port0",
+       {999, "/dev/serial/by-id/usb-Hub_8-port_A1-if03-port0", false}},
       // The first "=" ends the port number; the path keeps any later one.
       {"3=/tmp/a=b", {3, "/tmp/a=b", false}},
   };
@@ -74,13 +75,15 @@ TEST(DeviceMapTest, APortHasOneEntryAndTheMapStaysInOrder) {
 // A damaged store keeps what it can and never grows the map past one entry
 // per port.
 TEST(DeviceMapTest, AStoredMapSkipsDamagedLines) {
-  const DeviceMap map = ParseDeviceMap("1=/dev/ttyUSB0\ngarbage\n\n1000=/dev/x\n2=sim\n1=/dev/ttyUSB9,loop");
+  const DeviceMap map =
+      ParseDeviceMap("1=/dev/ttyUSB0\ngarbage\n\n1000=/dev/x\n2=sim\n1=/dev/ttyUSB9,loop");
   ASSERT_EQ(map.entries.size(), 2u);
   EXPECT_EQ(map.entries[0], (DeviceMapEntry{1, "/dev/ttyUSB9", true}));
   EXPECT_EQ(map.entries[1], (DeviceMapEntry{2, "sim", false}));
 
   std::string many;
-  for (int i = 0; i < 5000; ++i) many += std::to_string(i % 1000) + "=/dev/ttyUSB" + std::to_string(i) + "\n";
+  for (int i = 0; i < 5000; ++i)
+    many += std::to_string(i % 1000) + "=/dev/ttyUSB" + std::to_string(i) + "\n";
   const DeviceMap bounded = ParseDeviceMap(many);
   EXPECT_EQ(bounded.entries.size(), 1000u);
   EXPECT_EQ(FindDeviceEntry(bounded, 999)->path, "/dev/ttyUSB999");

@@ -84,9 +84,11 @@ IoStatus RecordingDevice::Control(uint32_t code, const void* in, uint32_t in_siz
   return Start(Op::kControl, std::move(r), out, out_size, completion);
 }
 
-bool RecordingDevice::CompleteNext(Op op, uint32_t error, std::vector<uint8_t> data, int64_t count) {
+bool RecordingDevice::CompleteNext(Op op, uint32_t error, std::vector<uint8_t> data,
+                                   int64_t count) {
   std::lock_guard<std::mutex> lock(mu_);
-  auto it = std::find_if(pending_.begin(), pending_.end(), [op](const Pending& p) { return p.op == op; });
+  auto it =
+      std::find_if(pending_.begin(), pending_.end(), [op](const Pending& p) { return p.op == op; });
   if (it == pending_.end()) return false;
   Pending p = *it;
   pending_.erase(it);
@@ -100,7 +102,8 @@ bool RecordingDevice::CompleteNext(Op op, uint32_t error, std::vector<uint8_t> d
 
 size_t RecordingDevice::PendingCount(Op op) const {
   std::lock_guard<std::mutex> lock(mu_);
-  return std::count_if(pending_.begin(), pending_.end(), [op](const Pending& p) { return p.op == op; });
+  return std::count_if(pending_.begin(), pending_.end(),
+                       [op](const Pending& p) { return p.op == op; });
 }
 
 std::vector<RecordingDevice::Request> RecordingDevice::Requests() const {

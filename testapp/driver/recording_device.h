@@ -31,10 +31,10 @@ class RecordingDevice : public Device {
 
   struct Request {
     Op op;
-    uint32_t code = 0;             // control requests
-    std::vector<uint8_t> input;    // control input or written bytes
-    uint32_t length = 0;           // read/write length or control out_size
-    bool overlapped = false;       // a Completion was given
+    uint32_t code = 0;           // control requests
+    std::vector<uint8_t> input;  // control input or written bytes
+    uint32_t length = 0;         // read/write length or control out_size
+    bool overlapped = false;     // a Completion was given
   };
 
   // Queues the answer for the next transfer of `op`. Without a queued answer
@@ -76,9 +76,9 @@ class RecordingDevice : public Device {
   void AbortAllLocked();
 
   mutable std::mutex mu_;
-  std::deque<Answer> answers_[3];   // guarded by mu_
-  std::deque<Pending> pending_;     // guarded by mu_
-  std::vector<Request> requests_;   // guarded by mu_
+  std::deque<Answer> answers_[3];  // guarded by mu_
+  std::deque<Pending> pending_;    // guarded by mu_
+  std::vector<Request> requests_;  // guarded by mu_
   std::vector<uint32_t> comm_masks_;
   int purges_ = 0;
   uint32_t last_purge_flags_ = 0;

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "adapter/simulated_adapter.h"
-#include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/driver/device_name.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
@@ -39,7 +39,8 @@ TEST_F(EngineE2eTest, LoopbackRunsGoodPacketsAtTheLineRate) {
   UseAdapter(2, FarEnd{});
   Configure(115200);
   ASSERT_TRUE(StartHeadlessRun());
-  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 8 && Slot(1).GoodPacketCount >= 8; }));
+  ASSERT_TRUE(
+      Eventually([] { return Slot(0).GoodPacketCount >= 8 && Slot(1).GoodPacketCount >= 8; }));
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     const PortContext& port = Slot(i);
@@ -101,7 +102,8 @@ TEST_F(EngineE2eTest, ReceiveOnlyComparesTheStreamWithTheFile) {
     if (c.flip_at < 0) {
       EXPECT_EQ(port.GoodPacketCount.load(), 1);
       EXPECT_EQ(port.ErrorCount.load(), 0);
-      EXPECT_EQ(progress, (std::vector<std::string>{"256 bytes received", "512 bytes received", "Success"}));
+      EXPECT_EQ(progress,
+                (std::vector<std::string>{"256 bytes received", "512 bytes received", "Success"}));
       EXPECT_EQ(ReadFile("yy.txt"), std::string(1000, '#'));
       EXPECT_EQ(devices_[0]->purges(), 0);
     } else {
@@ -131,8 +133,9 @@ TEST_F(EngineE2eTest, TransmitOnlySendsTheFileInChunks) {
   const PortContext& port = Slot(0);
   EXPECT_EQ(port.GoodPacketCount.load(), 1);
   // The last, half chunk shows no progress; its result is the packet's.
-  EXPECT_EQ(view_.CellHistory(port.Row, kColumnStatus),
-            (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted", "Success"}));
+  EXPECT_EQ(
+      view_.CellHistory(port.Row, kColumnStatus),
+      (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted", "Success"}));
   EXPECT_EQ(State(1).frames_sent, 3u);
   // One packet is the whole file, FileSize / PacketSize = 2.5 packets
   // against the time of two and a half: the exact ratio, never above the
@@ -259,13 +262,14 @@ TEST_F(EngineE2eTest, EachFaultLandsInItsCounterAndStatus) {
   FaultRates refuse;
   refuse.refuse = 1.0;
   const Case cases[] = {
-      {"corrupt byte", kLoopback, FarEnd{}, corrupt, &PortContext::DataMismatchCount, "Data mismatch"},
+      {"corrupt byte", kLoopback, FarEnd{}, corrupt, &PortContext::DataMismatchCount,
+       "Data mismatch"},
       {"cut frame", kLoopback, FarEnd{}, cut, &PortContext::LengthMismatchCount,
        "Length mismatch (%d)"},
-      {"refused write", kTransmitOnly, Far(FarEndKind::kSink), refuse, &PortContext::WriteFailedCount,
-       "Write failed"},
-      {"refused read", kReceiveOnly, Far(FarEndKind::kSource), refuse, &PortContext::ReadFailedCount,
-       "Read failed"},
+      {"refused write", kTransmitOnly, Far(FarEndKind::kSink), refuse,
+       &PortContext::WriteFailedCount, "Write failed"},
+      {"refused read", kReceiveOnly, Far(FarEndKind::kSource), refuse,
+       &PortContext::ReadFailedCount, "Read failed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

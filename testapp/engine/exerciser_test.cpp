@@ -4,7 +4,6 @@
 #include "testapp/engine/exerciser.h"
 
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 #include <stdlib.h>
 
 #include <atomic>
@@ -22,6 +21,7 @@
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
+#include "testapp/platform/posix_test_compat.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -270,12 +270,8 @@ TEST_F(ExerciserTest, ExtraCopiesPerCycle) {
     size_t per_cycle;
   };
   const Case cases[] = {
-      {1, 3, 4},
-      {0, 3, 1},
-      {1, 0, 1},
-      {1, 1000, 1001},
-      {1, 5000, 1001},  // clamped
-      {1, -1, 1001},    // taken as unsigned, then clamped
+      {1, 3, 4},     {0, 3, 1}, {1, 0, 1}, {1, 1000, 1001}, {1, 5000, 1001},  // clamped
+      {1, -1, 1001},  // taken as unsigned, then clamped
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.overlap << " " << c.number);

@@ -122,9 +122,8 @@ TEST_F(LineFaultsTest, HungTransfersTimeOutInLoopbackAndTransmitOnly) {
     UseAdapter(1, Far(c.far), faults);
     Configure(1000000);
     ASSERT_TRUE(StartHeadlessRun());
-    const bool enough = Eventually([] {
-      return Slot(0).ErrorCount.load() >= 2 && Slot(0).GoodPacketCount.load() >= 5;
-    });
+    const bool enough = Eventually(
+        [] { return Slot(0).ErrorCount.load() >= 2 && Slot(0).GoodPacketCount.load() >= 5; });
     ASSERT_TRUE(enough);
     StopHeadlessRun();
     // Every error but the packet in flight at Stop is a timeout.
@@ -171,9 +170,10 @@ TEST_F(LineFaultsTest, ALostDeviceEndsItsPortOnceAndTheOthersRunOn) {
   for (int32_t mode : {kLoopback, kTransmitOnly, kReceiveOnly}) {
     SCOPED_TRACE(mode);
     GlobalSettings().Test.Mode = mode;
-    UseAdapter(2, Far(mode == kLoopback       ? FarEndKind::kLoopback
-                      : mode == kTransmitOnly ? FarEndKind::kSink
-                                              : FarEndKind::kSource),
+    UseAdapter(2,
+               Far(mode == kLoopback       ? FarEndKind::kLoopback
+                   : mode == kTransmitOnly ? FarEndKind::kSink
+                                           : FarEndKind::kSource),
                {}, {{1, milliseconds(200)}});
     Configure(1000000);
     ASSERT_TRUE(StartHeadlessRun());

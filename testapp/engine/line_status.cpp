@@ -60,7 +60,8 @@ void ReportLineStatus(Device* device, int row,
   if (text.empty()) return;
   // Receive only shows them in the time column, where the next row refresh
   // overwrites them.
-  const int column = GlobalSettings().Test.Mode == kReceiveOnly ? kColumnTime : kColumnLastCommError;
+  const int column =
+      GlobalSettings().Test.Mode == kReceiveOnly ? kColumnTime : kColumnLastCommError;
   EngineView().SetCell(row, column, text);
 }
 

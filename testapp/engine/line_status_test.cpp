@@ -26,7 +26,8 @@ TEST(LineStatusTextTest, ConcatenatesTheSetFlagsInTableOrder) {
       {kCeRxParity | kCeTxFull, "Parity errorTx buffer full"},
       {kCeTxFull | kCeRxOver | kCeFrame, "Framing error, Receive buffer overflow, Tx buffer full"},
       {kCeBreak | kCeFrame | kCeOverrun | kCeRxOver | kCeRxParity | kCeTxFull,
-       "Break detected, Framing error, Overrun error, Receive buffer overflow, Parity errorTx buffer full"},
+       "Break detected, Framing error, Overrun error, Receive buffer overflow, Parity errorTx "
+       "buffer full"},
       {kCeMode, ""},
       {0, ""},
   };
@@ -56,8 +57,9 @@ TEST_F(ReportLineStatusTest, WritesTheTimeColumnInReceiveOnlyAndTheErrorColumnOt
     int32_t mode;
     int column;
   };
-  const Case cases[] = {
-      {kReceiveOnly, kColumnTime}, {kLoopback, kColumnLastCommError}, {kTransmitOnly, kColumnLastCommError}};
+  const Case cases[] = {{kReceiveOnly, kColumnTime},
+                        {kLoopback, kColumnLastCommError},
+                        {kTransmitOnly, kColumnLastCommError}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
     RecordingView view;
@@ -147,7 +149,8 @@ TEST_F(ReportLineStatusTest, QueryClearsTheErrors) {
   device_.SetCommErrors(kCeBreak);
   ReportLineStatus(&device_, 0);
   ReportLineStatus(&device_, 0);
-  EXPECT_EQ(view_.CellHistory(0, kColumnLastCommError), std::vector<std::string>{"Break detected, "});
+  EXPECT_EQ(view_.CellHistory(0, kColumnLastCommError),
+            std::vector<std::string>{"Break detected, "});
 }
 
 }  // namespace

@@ -86,10 +86,11 @@ void ReportRunStart(LogFile& log, ResultsView& view) {
   const int32_t asked = BlockBitRate(GlobalConfigBlock());
   const RunLineRates lines = CollectLineRates(asked);
   if (log.IsOpen()) WriteStartRecord(log, s.Test, s.PacketSize, s.Port, lines.notices);
-  view.SetStatus(kStatusState, s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
-  view.SetStatus(kStatusSummary, FormatSettingsSummary(LineRateText(asked, lines.rates),
-                                                       s.Port.ByteSize, s.Port.Parity,
-                                                       s.PacketSize));
+  view.SetStatus(kStatusState,
+                 s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);
+  view.SetStatus(kStatusSummary,
+                 FormatSettingsSummary(LineRateText(asked, lines.rates), s.Port.ByteSize,
+                                       s.Port.Parity, s.PacketSize));
 }
 
 }  // namespace quarnex

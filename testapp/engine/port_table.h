@@ -176,10 +176,10 @@ struct PortContext {
 // The live counters behind kPacketCounterFields (port_counters.h), in its
 // order: what Start resets and a snapshot copies.
 inline constexpr std::atomic<int64_t> PortContext::*kLivePacketCounters[] = {
-    &PortContext::PacketCount,         &PortContext::GoodPacketCount,
-    &PortContext::ErrorCount,          &PortContext::WriteFailedCount,
-    &PortContext::WriteAbortedCount,   &PortContext::ReadFailedCount,
-    &PortContext::ReadAbortedCount,    &PortContext::LengthMismatchCount,
+    &PortContext::PacketCount,       &PortContext::GoodPacketCount,
+    &PortContext::ErrorCount,        &PortContext::WriteFailedCount,
+    &PortContext::WriteAbortedCount, &PortContext::ReadFailedCount,
+    &PortContext::ReadAbortedCount,  &PortContext::LengthMismatchCount,
     &PortContext::DataMismatchCount,
 };
 static_assert(std::size(kLivePacketCounters) == kPacketCounterCount);

@@ -118,7 +118,8 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
 
 // The file's bytes from `offset` on, at most `length` of them.
 size_t FileBytesFrom(uint32_t offset, uint32_t length) {
-  const uint32_t file_size = CurrentRun().FileBuffer == nullptr ? 0 : GlobalSettings().Test.FileSize;
+  const uint32_t file_size =
+      CurrentRun().FileBuffer == nullptr ? 0 : GlobalSettings().Test.FileSize;
   return offset >= file_size ? 0 : std::min(file_size - offset, length);
 }
 
@@ -144,13 +145,15 @@ void DumpDifferingChunk(const PortContext& port, const uint8_t* received, uint32
 void NoteFileMismatch(PortContext& port, const uint8_t* received, uint32_t chunk) {
   const size_t compared = FileBytesFrom(port.FileOffset, chunk);
   const size_t differs =
-      compared == 0 ? 0
-                    : FirstDifference(received, CurrentRun().FileBuffer.get() + port.FileOffset, compared);
+      compared == 0
+          ? 0
+          : FirstDifference(received, CurrentRun().FileBuffer.get() + port.FileOffset, compared);
   const auto base = static_cast<int64_t>(port.FileOffset);
   const int64_t offset = base + static_cast<int64_t>(differs);
-  NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load() + 1, offset,
-                    MakeMismatchExcerpt(offset, base, CurrentRun().FileBuffer.get() + port.FileOffset,
-                                        compared, received, chunk));
+  NoteFirstMismatch(
+      port, MismatchKind::kData, port.PacketCount.load() + 1, offset,
+      MakeMismatchExcerpt(offset, base, CurrentRun().FileBuffer.get() + port.FileOffset, compared,
+                          received, chunk));
 }
 
 // Records the length of the last main read and, when it delivered data,

@@ -1,7 +1,6 @@
 #include "testapp/engine/receiver.h"
 
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include "testapp/engine/transfer_test_support.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
+#include "testapp/platform/posix_test_compat.h"
 
 namespace quarnex {
 namespace {
@@ -80,7 +80,6 @@ class ReceiverTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
 
   RecordingView view_;
@@ -103,26 +102,30 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
     bool left_outstanding;
   };
   const Case cases[] = {
-      {"done at once, full", DoneWith(Pattern(kPacket, 1)), kNothing, 0, kPacket, kReadDoneImmediate, true,
-       false},
+      {"done at once, full", DoneWith(Pattern(kPacket, 1)), kNothing, 0, kPacket,
+       kReadDoneImmediate, true, false},
       {"done at once, short", DoneWith(Pattern(100, 1)), kNothing, 0, 100, kReadShort, true, false},
       {"refused", Fail(kErrorGenFailure), kNothing, 0, 0, kReadRefused, false, false},
-      {"pending, full", Pending(), kComplete, kErrorSuccess, kPacket, kReadDoneDeferred, true, false},
-      {"pending, short", Pending(), kComplete, kErrorSuccess, 100, kReadLengthMismatch, true, false},
-      {"pending, aborted", Pending(), kComplete, kErrorOperationAborted, 0, kReadCancelled, false, false},
+      {"pending, full", Pending(), kComplete, kErrorSuccess, kPacket, kReadDoneDeferred, true,
+       false},
+      {"pending, short", Pending(), kComplete, kErrorSuccess, 100, kReadLengthMismatch, true,
+       false},
+      {"pending, aborted", Pending(), kComplete, kErrorOperationAborted, 0, kReadCancelled, false,
+       false},
       {"pending, other error", Pending(), kComplete, kErrorGenFailure, 0, kReadError, false, false},
       {"pending, run stopped", Pending(), kStop, 0, 0, kReadError, false, true},
       {"pending, completion beats stop", Pending(), kCompleteAndStop, kErrorSuccess, kPacket,
        kReadDoneDeferred, true, false},
       // Completed just as the stop came, but the wait saw the stop first.
-      {"pending, stopped but completed in time", Pending(), kCompleteUnseenAndStop, kErrorSuccess, kPacket,
-       kReadDoneDeferred, false, false},
+      {"pending, stopped but completed in time", Pending(), kCompleteUnseenAndStop, kErrorSuccess,
+       kPacket, kReadDoneDeferred, false, false},
       {"pending, wait fails", Pending(), kNoExitEvent, 0, 0, kReadWaitFailed, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    CurrentRun().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
+    CurrentRun().ExitEvent =
+        c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kRead, c.answer);
     const Bytes sent = Pattern(c.delivered, 1);
     t.device.AfterRead([&](Completion* record) {
@@ -174,7 +177,8 @@ TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
       t.device.Script(Op::kRead, Fail(kErrorDeviceNotConnected));
     } else {
       t.device.Script(Op::kRead, Pending());
-      t.device.AfterRead([&t](Completion*) { t.device.CompleteNext(Op::kRead, kErrorDeviceNotConnected); });
+      t.device.AfterRead(
+          [&t](Completion*) { t.device.CompleteNext(Op::kRead, kErrorDeviceNotConnected); });
     }
     EXPECT_EQ(t.Receive(), at_once ? kReadRefused : kReadError);
     EXPECT_EQ(t.port.Lost.load(), 1);
@@ -189,8 +193,8 @@ TEST_F(ReceiverTest, ClosedPortRefusesTheRead) {
 }
 
 size_t CountOf(const std::vector<RecordingDevice::Request>& requests, Op op) {
-  return static_cast<size_t>(std::count_if(requests.begin(), requests.end(),
-                                           [op](const auto& r) { return r.op == op; }));
+  return static_cast<size_t>(
+      std::count_if(requests.begin(), requests.end(), [op](const auto& r) { return r.op == op; }));
 }
 
 // In Loopback a read that went pending sends its packet on the reader's own
@@ -263,8 +267,9 @@ TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, Pending());
   t.device.AfterRead({});
-  t.device.AfterRead(
-      [&](Completion*) { t.device.CompleteNext(Op::kRead, kErrorSuccess, Slice(file_, kPacket, kPacket)); });
+  t.device.AfterRead([&](Completion*) {
+    t.device.CompleteNext(Op::kRead, kErrorSuccess, Slice(file_, kPacket, kPacket));
+  });
   t.device.AfterRead([&](Completion*) {
     t.device.CompleteNext(Op::kRead, kErrorSuccess, Slice(file_, 2 * kPacket, kPacket / 2));
   });
@@ -363,8 +368,8 @@ TEST_F(ReceiverTest, ExtraReadsArePostedAheadOfTheMainRead) {
       {1, 2, 3}, {1, 0, 1}, {1, -1, 1}, {0, 2, 1}, {1, 5000, kMaxOverlap + 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "OverlapRead " << c.overlap_read << " NumberOverlap "
-                                    << c.number_overlap);
+    SCOPED_TRACE(testing::Message()
+                 << "OverlapRead " << c.overlap_read << " NumberOverlap " << c.number_overlap);
     GlobalTesterOptions().OverlapRead.store(c.overlap_read);
     GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
     TestPort t;

@@ -222,7 +222,7 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   // Floating point throughout: no overflow, and BitRate 0 gives infinity,
   // which the time cell shows as "N.A.".
   CurrentRun().ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
-                                 static_cast<double>(BlockBitRate(block)));
+                                        static_cast<double>(BlockBitRate(block)));
   return true;
 }
 

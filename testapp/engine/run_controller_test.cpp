@@ -4,9 +4,8 @@
 #include "testapp/engine/run_controller.h"
 
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,6 +30,7 @@
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_snapshot.h"
+#include "testapp/platform/posix_test_compat.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -78,7 +78,8 @@ class RunControllerTest : public testing::Test {
   void SetUp() override {
     old_dir_ = std::filesystem::current_path();
     // Under TMPDIR, which the test script points into the build.
-    std::string dir_template = (std::filesystem::temp_directory_path() / "run_controller_test.XXXXXX").string();
+    std::string dir_template =
+        (std::filesystem::temp_directory_path() / "run_controller_test.XXXXXX").string();
     ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
     dir_ = dir_template;
     std::filesystem::current_path(dir_);
@@ -168,9 +169,10 @@ TEST_F(RunControllerTest, StartShowsTheRateEachLineReallyRunsAt) {
   EXPECT_EQ(view_.Status(kStatusState), "Running");
   std::ifstream in("test.log", std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("Flow control:        Rts/Cts\r\n\r\n"
-                      "Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of BitRate\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("Flow control:        Rts/Cts\r\n\r\n"
+                "Quarnex01: the line runs at 115384 bit/s, not the 115200 bit/s of BitRate\r\n"),
+      std::string::npos)
       << text;
   EXPECT_EQ(text.find("Quarnex02:"), std::string::npos);
   EXPECT_EQ(text.find("Quarnex03:"), std::string::npos);
@@ -252,10 +254,12 @@ TEST_F(RunControllerTest, UnusableFileFailsBeforeAnyPort) {
   ASSERT_EQ(mkfifo("fifo.bin", 0600), 0);
 #endif
   const std::pair<const char*, const char*> cases[] = {
-      {"empty.bin", "empty file"},          {"absent.bin", "no such file"},
-      {"folder.bin", "not a regular file"},
+    {"empty.bin", "empty file"},
+    {"absent.bin", "no such file"},
+    {"folder.bin", "not a regular file"},
 #if !defined(_WIN32)
-      {"fifo.bin", "not a regular file"},   {"/dev/zero", "not a regular file"},
+    {"fifo.bin", "not a regular file"},
+    {"/dev/zero", "not a regular file"},
 #endif
   };
   for (const auto& [name, reason] : cases) {
@@ -281,7 +285,8 @@ TEST_F(RunControllerTest, PatternRestartsEveryBlockOf256) {
     char byte;
   };
   for (int i = 0; i < 26; ++i) EXPECT_EQ(pattern[i], 'A' + i);
-  for (const Case& c : {Case{26, 'A'}, Case{234, 'A'}, Case{255, 'V'}, Case{256, 'A'}, Case{299, 'R'}}) {
+  for (const Case& c :
+       {Case{26, 'A'}, Case{234, 'A'}, Case{255, 'V'}, Case{256, 'A'}, Case{299, 'R'}}) {
     EXPECT_EQ(pattern[c.index], c.byte) << "byte " << c.index;
   }
 }
@@ -407,7 +412,8 @@ TEST_F(RunControllerTest, ClosePortClosesOnceHoweverManyThreadsRace) {
 
 TEST_F(RunControllerTest, SweepKeepsOnlyUnfinishedTransfers) {
   OrphanList list;
-  for (uint32_t status : {kErrorIoIncomplete, kErrorSuccess, kErrorOperationAborted, kErrorIoIncomplete}) {
+  for (uint32_t status :
+       {kErrorIoIncomplete, kErrorSuccess, kErrorOperationAborted, kErrorIoIncomplete}) {
     auto record = std::make_unique<Completion>();
     record->status.store(status);
     list.Add(OrphanTransfer{std::move(record), nullptr});

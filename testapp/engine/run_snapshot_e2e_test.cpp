@@ -176,9 +176,8 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
   ASSERT_TRUE(StartHeadlessRun());
   // Each open port has judged packets of its own (on an unpaced line one
   // port may be far ahead of the other).
-  ASSERT_TRUE(Eventually([] {
-    return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5;
-  }));
+  ASSERT_TRUE(Eventually(
+      [] { return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5; }));
   RunSnapshot snapshot = TakeRunSnapshot();
   ASSERT_EQ(snapshot.Ports.size(), 2u);
   EXPECT_EQ(snapshot.Ports[0].Row, 0);

@@ -15,7 +15,6 @@
 #undef near
 #endif
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 #include <stdlib.h>
 
 #include <algorithm>
@@ -37,6 +36,7 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/platform/posix_test_compat.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -97,7 +97,8 @@ inline bool Eventually(Pred done) {
   return true;
 }
 
-inline FarEnd Far(FarEndKind kind, std::string file = "", uint32_t frame_size = kDefaultSourceFrameSize) {
+inline FarEnd Far(FarEndKind kind, std::string file = "",
+                  uint32_t frame_size = kDefaultSourceFrameSize) {
   FarEnd far;
   far.kind = kind;
   far.file = std::move(file);
@@ -179,7 +180,8 @@ class SimRunTest : public testing::Test {
   void SetUp() override {
     old_dir_ = std::filesystem::current_path();
     // Under TMPDIR, which the test script points into the build.
-    std::string dir_template = (std::filesystem::temp_directory_path() / "engine_e2e_test.XXXXXX").string();
+    std::string dir_template =
+        (std::filesystem::temp_directory_path() / "engine_e2e_test.XXXXXX").string();
     ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
     dir_ = dir_template;
     std::filesystem::current_path(dir_);

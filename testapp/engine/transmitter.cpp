@@ -88,8 +88,8 @@ bool DelayPacket(uint32_t delay_ms, const Event* exit_event) {
 //
 // `ends_blocked` says whether this thread ends a blocked write itself (see
 // TransmitPacket).
-ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk, Completion& record,
-                      const Event* exit_event, bool ends_blocked) {
+ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk,
+                      Completion& record, const Event* exit_event, bool ends_blocked) {
   const bool transmit_only = GlobalSettings().Test.Mode == kTransmitOnly;
   Device* device = port.Device.load();
   port.WriteIssuedAt.store(MsClock());
@@ -116,7 +116,8 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
       if (ended.error == kErrorIoIncomplete) return {kWriteIncomplete, 0, true};
       if (!ended.done()) {
         NoteDeviceError(port, ended.error);
-        return {ended.error == kErrorOperationAborted ? kWriteCancelled : kWriteIncomplete, 0, false};
+        return {ended.error == kErrorOperationAborted ? kWriteCancelled : kWriteIncomplete, 0,
+                false};
       }
       if (transmit_only) port.EndTime.store(MsClock());
       return {ended.count == chunk ? kWriteDoneDeferred : kWriteIncomplete, ended.count, false};
@@ -179,7 +180,8 @@ void StoreResultOf(PortContext& port, bool ends_blocked) {
   // (releases given meanwhile collapse into this one).
   const uint32_t released = port.WritesReleased.load();
   const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
-  port.LastWriteResult.store(Transmit(port, CurrentRun().TxPattern.data(), packet_size, ends_blocked));
+  port.LastWriteResult.store(
+      Transmit(port, CurrentRun().TxPattern.data(), packet_size, ends_blocked));
   port.WritesStored.store(released);
 }
 

@@ -65,8 +65,10 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
       {"refused", Fail(kErrorGenFailure), kNothing, 0, 0, kWriteRefused, false, 0},
       {"pending, full", Pending(), kComplete, kErrorSuccess, kPacket, kWriteDoneDeferred, true, 0},
       {"pending, short", Pending(), kComplete, kErrorSuccess, 100, kWriteIncomplete, true, 0},
-      {"pending, aborted", Pending(), kComplete, kErrorOperationAborted, 0, kWriteCancelled, false, 0},
-      {"pending, other error", Pending(), kComplete, kErrorGenFailure, 0, kWriteIncomplete, false, 0},
+      {"pending, aborted", Pending(), kComplete, kErrorOperationAborted, 0, kWriteCancelled, false,
+       0},
+      {"pending, other error", Pending(), kComplete, kErrorGenFailure, 0, kWriteIncomplete, false,
+       0},
       {"pending, run stopped", Pending(), kStop, 0, 0, kWriteStopped, false, 1},
       {"pending, completion beats stop", Pending(), kCompleteAndStop, kErrorSuccess, kPacket,
        kWriteDoneDeferred, true, 0},
@@ -75,7 +77,8 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    CurrentRun().ExitEvent = c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
+    CurrentRun().ExitEvent =
+        c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kWrite, c.answer);
     t.device.AfterWrite([&](Completion*) {
       if (c.then == kComplete || c.then == kCompleteAndStop) {
@@ -151,12 +154,14 @@ TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
   EXPECT_EQ(WriteLengths(t.device), (std::vector<uint32_t>{kPacket, kPacket, kPacket / 2}));
   const auto requests = t.device.Requests();
   for (size_t i = 0; i < requests.size(); ++i) {
-    EXPECT_EQ(requests[i].input, std::vector<uint8_t>(file.begin() + i * kPacket,
-                                                      file.begin() + i * kPacket + requests[i].length));
+    EXPECT_EQ(requests[i].input,
+              std::vector<uint8_t>(file.begin() + i * kPacket,
+                                   file.begin() + i * kPacket + requests[i].length));
   }
   // The number is the chunk just written, not the running total; the last
   // chunk shows nothing.
-  EXPECT_EQ(Progress(), (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted"}));
+  EXPECT_EQ(Progress(),
+            (std::vector<std::string>{"1024 bytes transmitted", "1024 bytes transmitted"}));
   EXPECT_EQ(t.port.TxFileOffset, file.size());
   EXPECT_NE(t.port.EndTime.load(), kUnstamped);
 }
@@ -177,7 +182,8 @@ TEST_F(TransmitterTest, LoopbackWithAFileSendsOnlyItsFirstPacket) {
   TestPort t;
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   ASSERT_EQ(WriteLengths(t.device), std::vector<uint32_t>{kPacket});
-  EXPECT_EQ(t.device.Requests()[0].input, std::vector<uint8_t>(file.begin(), file.begin() + kPacket));
+  EXPECT_EQ(t.device.Requests()[0].input,
+            std::vector<uint8_t>(file.begin(), file.begin() + kPacket));
   EXPECT_TRUE(Progress().empty());
 }
 
@@ -231,8 +237,8 @@ TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
       {1, 3, 4}, {1, 0, 1}, {1, -2, 1}, {0, 3, 1}, {1, 5000, kMaxOverlap + 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "OverlapWrite " << c.overlap_write << " NumberOverlap "
-                                    << c.number_overlap);
+    SCOPED_TRACE(testing::Message()
+                 << "OverlapWrite " << c.overlap_write << " NumberOverlap " << c.number_overlap);
     GlobalTesterOptions().OverlapWrite.store(c.overlap_write);
     GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
     TestPort t;

@@ -36,7 +36,8 @@ bool ReceivedPatternMatches(const PortContext& port) {
   if (received == nullptr || port.ReceiveBufferSize.load() < static_cast<uint32_t>(packet_size)) {
     return false;
   }
-  return std::memcmp(received, CurrentRun().TxPattern.data(), static_cast<size_t>(packet_size)) == 0;
+  return std::memcmp(received, CurrentRun().TxPattern.data(), static_cast<size_t>(packet_size)) ==
+         0;
 }
 
 // Keeps where a full read first differed from the pattern. A full read
@@ -50,10 +51,10 @@ void NoteDataMismatch(PortContext& port) {
                                    static_cast<size_t>(port.ReceiveBufferSize.load()));
   const size_t offset = FirstDifference(received, CurrentRun().TxPattern.data(), compared);
   if (offset == static_cast<size_t>(packet_size)) return;
-  NoteFirstMismatch(port, MismatchKind::kData, port.PacketCount.load(),
-                    static_cast<int64_t>(offset),
-                    MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, CurrentRun().TxPattern.data(),
-                                        static_cast<size_t>(packet_size), received, compared));
+  NoteFirstMismatch(
+      port, MismatchKind::kData, port.PacketCount.load(), static_cast<int64_t>(offset),
+      MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, CurrentRun().TxPattern.data(),
+                          static_cast<size_t>(packet_size), received, compared));
 }
 
 // Keeps where a read came back short: the bytes before the cut as
@@ -62,16 +63,17 @@ void NoteLengthMismatch(PortContext& port) {
   const int64_t length = port.LastReadLength.load();
   const int32_t packet_size = GlobalSettings().PacketSize;
   const uint8_t* received = port.ReceiveBuffer.load();
-  const size_t received_size =
-      received == nullptr ? 0
-                          : std::min(static_cast<size_t>(std::max<int64_t>(length, 0)),
-                                     static_cast<size_t>(port.ReceiveBufferSize.load()));
-  const bool pattern_known = GlobalSettings().Test.Mode == kLoopback && packet_size > 0 &&
-                             packet_size <= kMaxPacketSize;
-  NoteFirstMismatch(port, MismatchKind::kLength, port.PacketCount.load(), length,
-                    MakeMismatchExcerpt(length, 0, pattern_known ? CurrentRun().TxPattern.data() : nullptr,
-                                        pattern_known ? static_cast<size_t>(packet_size) : 0,
-                                        received, received_size));
+  const size_t received_size = received == nullptr
+                                   ? 0
+                                   : std::min(static_cast<size_t>(std::max<int64_t>(length, 0)),
+                                              static_cast<size_t>(port.ReceiveBufferSize.load()));
+  const bool pattern_known =
+      GlobalSettings().Test.Mode == kLoopback && packet_size > 0 && packet_size <= kMaxPacketSize;
+  NoteFirstMismatch(
+      port, MismatchKind::kLength, port.PacketCount.load(), length,
+      MakeMismatchExcerpt(length, 0, pattern_known ? CurrentRun().TxPattern.data() : nullptr,
+                          pattern_known ? static_cast<size_t>(packet_size) : 0, received,
+                          received_size));
 }
 
 bool PacketIsBad(const PortContext& port, int32_t mode) {

@@ -51,7 +51,8 @@ class VerdictTest : public ::testing::Test {
     settings.Test = TestSettings{};
     settings.Test.Mode = kLoopback;
     settings.PacketSize = kPacket;
-    for (int i = 0; i < kPacket; ++i) CurrentRun().TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
+    for (int i = 0; i < kPacket; ++i)
+      CurrentRun().TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
     CurrentRun().StopFlag.store(0);
     CurrentRun().ExpectedPacketTime.store(12.34);
     view_.InsertRow(0, "Quarnex01");
@@ -78,17 +79,24 @@ TEST_F(VerdictTest, VerdictByMode) {
     Outcome outcome;
   };
   const Case cases[] = {
-      {"loopback, all full and equal", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, false, kGood},
-      {"loopback, data differs", kLoopback, kWriteDoneImmediate, kReadDoneImmediate, true, kDataMismatch},
-      {"loopback, data differs, write short", kLoopback, kWriteShort, kReadDoneImmediate, true, kWriteFailed},
-      {"loopback, write short, read equal", kLoopback, kWriteShort, kReadDoneDeferred, false, kGood},
-      {"loopback, read short at once", kLoopback, kWriteDoneImmediate, kReadShort, false, kReadFailed},
+      {"loopback, all full and equal", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, false,
+       kGood},
+      {"loopback, data differs", kLoopback, kWriteDoneImmediate, kReadDoneImmediate, true,
+       kDataMismatch},
+      {"loopback, data differs, write short", kLoopback, kWriteShort, kReadDoneImmediate, true,
+       kWriteFailed},
+      {"loopback, write short, read equal", kLoopback, kWriteShort, kReadDoneDeferred, false,
+       kGood},
+      {"loopback, read short at once", kLoopback, kWriteDoneImmediate, kReadShort, false,
+       kReadFailed},
       {"loopback, read short deferred", kLoopback, kWriteDoneImmediate, kReadLengthMismatch, false,
        kLengthMismatch},
-      {"loopback, read failed, write stopped", kLoopback, kWriteStopped, kReadError, false, kWriteFailed},
+      {"loopback, read failed, write stopped", kLoopback, kWriteStopped, kReadError, false,
+       kWriteFailed},
       {"loopback, no write yet", kLoopback, kWriteNone, kReadDoneDeferred, false, kNoVerdict},
       {"loopback, no read yet", kLoopback, kWriteDoneDeferred, kReadNone, false, kNoVerdict},
-      {"receive only, full read, other bytes", kReceiveOnly, kWriteNone, kReadDoneDeferred, true, kGood},
+      {"receive only, full read, other bytes", kReceiveOnly, kWriteNone, kReadDoneDeferred, true,
+       kGood},
       {"receive only, read error", kReceiveOnly, kWriteNone, kReadError, false, kReadFailed},
       {"receive only, read short deferred", kReceiveOnly, kWriteRefused, kReadLengthMismatch, false,
        kLengthMismatch},
@@ -97,7 +105,8 @@ TEST_F(VerdictTest, VerdictByMode) {
       {"transmit only, write short", kTransmitOnly, kWriteShort, kReadNone, false, kWriteFailed},
       {"transmit only, write cancelled", kTransmitOnly, kWriteCancelled, kReadDoneDeferred, false,
        kWriteFailed},
-      {"transmit only, no write yet", kTransmitOnly, kWriteNone, kReadDoneDeferred, false, kNoVerdict},
+      {"transmit only, no write yet", kTransmitOnly, kWriteNone, kReadDoneDeferred, false,
+       kNoVerdict},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -150,16 +159,23 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
         {kWriteDoneImmediate, kReadDoneDeferred, 3, kPacket},
         {kWriteDoneImmediate, kReadLengthMismatch, -1, 10}},
        {MismatchKind::kData, 2, 37, {}},
-       29, 16, 16},
+       29,
+       16,
+       16},
       {"length: what the short read delivered",
        {{kWriteDoneImmediate, kReadShort, -1, 5},  // a failed read, not a mismatch
         {kWriteDoneImmediate, kReadLengthMismatch, -1, 20},
         {kWriteDoneImmediate, kReadDoneDeferred, 0, kPacket}},
        {MismatchKind::kLength, 2, 20, {}},
-       12, 16, 8},
+       12,
+       16,
+       8},
       {"differing bytes behind a failed write are no mismatch",
        {{kWriteShort, kReadDoneDeferred, 9, kPacket}, {kWriteDoneImmediate, kReadNone, -1, 0}},
-       {}, 0, 0, 0},
+       {},
+       0,
+       0,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,12 +220,12 @@ TEST(MismatchExcerptTest, StaysInsideBothBuffers) {
     int64_t start;
     uint8_t expected_length, received_length;
   } cases[] = {
-      {0, 0, 40, 40, 0, 16, 16},        // at the first byte: nothing before it
-      {5, 0, 40, 40, 0, 16, 16},        // near the start: starts at the first byte
-      {20, 0, 40, 40, 12, 16, 16},      // 8 bytes before it
-      {36, 0, 40, 40, 28, 12, 12},      // near the end: what is left
-      {20, 0, 40, 17, 12, 16, 5},       // a short read: the received side ends early
-      {20, 0, 40, 10, 12, 16, 0},       // nothing received from there on
+      {0, 0, 40, 40, 0, 16, 16},           // at the first byte: nothing before it
+      {5, 0, 40, 40, 0, 16, 16},           // near the start: starts at the first byte
+      {20, 0, 40, 40, 12, 16, 16},         // 8 bytes before it
+      {36, 0, 40, 40, 28, 12, 12},         // near the end: what is left
+      {20, 0, 40, 17, 12, 16, 5},          // a short read: the received side ends early
+      {20, 0, 40, 10, 12, 16, 0},          // nothing received from there on
       {1010, 1000, 40, 40, 1002, 16, 16},  // a file: counted from the chunk's base
       {1003, 1000, 40, 40, 1000, 16, 16},
   };
@@ -339,7 +355,8 @@ TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
 
   UpdateRow(t.port);
   // 12.34 / 1000 x 100 + 0.05
-  EXPECT_EQ(RowCells(), (std::vector<std::string>{"3", "1", "1000.0,  990.0,  1010.0  (1.3%)", "Success"}));
+  EXPECT_EQ(RowCells(),
+            (std::vector<std::string>{"3", "1", "1000.0,  990.0,  1010.0  (1.3%)", "Success"}));
 
   // In file mode one packet is the file: 10000 / 1024 packets, the last
   // partial one by its share (12.34 / 1000 x 9.765625 x 100 + 0.05).
@@ -412,14 +429,14 @@ TEST_F(VerdictTest, TimedOutTransfersAreCountedAndNamed) {
     int64_t read_failed, write_failed, read_timeouts, write_timeouts;
   };
   const Case cases[] = {
-      {"loopback read", kLoopback, kWriteDoneDeferred, kReadCancelled, kTimeoutRead,
-       "Read timeout", 1, 0, 1, 0},
-      {"loopback write", kLoopback, kWriteCancelled, kReadCancelled, kTimeoutWrite,
-       "Write timeout", 0, 1, 0, 1},
-      {"receive only", kReceiveOnly, kWriteNone, kReadCancelled, kTimeoutRead, "Read timeout", 1,
-       0, 1, 0},
-      {"transmit only", kTransmitOnly, kWriteCancelled, kReadNone, kTimeoutWrite,
-       "Write timeout", 0, 1, 0, 1},
+      {"loopback read", kLoopback, kWriteDoneDeferred, kReadCancelled, kTimeoutRead, "Read timeout",
+       1, 0, 1, 0},
+      {"loopback write", kLoopback, kWriteCancelled, kReadCancelled, kTimeoutWrite, "Write timeout",
+       0, 1, 0, 1},
+      {"receive only", kReceiveOnly, kWriteNone, kReadCancelled, kTimeoutRead, "Read timeout", 1, 0,
+       1, 0},
+      {"transmit only", kTransmitOnly, kWriteCancelled, kReadNone, kTimeoutWrite, "Write timeout",
+       0, 1, 0, 1},
       {"completed just in time", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, kTimeoutRead,
        "Success", 0, 0, 0, 0},
   };
@@ -463,8 +480,8 @@ TEST_F(VerdictTest, LostPortShowsAtOnceAndCountersPassTwoToThe32) {
   EXPECT_EQ(t.port.PacketCount.load(), kBig + 1);
   EXPECT_EQ(t.port.ErrorCount.load(), kBig + 1);
   EXPECT_EQ(t.port.ReadFailedCount.load(), kBig + 1);
-  EXPECT_EQ(RowCells(), (std::vector<std::string>{"4294967296", "4294967296", kNotAvailable,
-                                                  kStatusPortLost}));
+  EXPECT_EQ(RowCells(),
+            (std::vector<std::string>{"4294967296", "4294967296", kNotAvailable, kStatusPortLost}));
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 // packets released from elsewhere (Continue after a pause), and the reader
 // then judges once the writer stored its result. Receive only: the reader
 // reads back to back. Transmit only: the writer judges its own packets and
-// re-arms itself. Neither loop polls or sleeps; every wait includes the run's ExitEvent, which each thread
-// holds from its start.
+// re-arms itself. Neither loop polls or sleeps; every wait includes the run's ExitEvent, which each
+// thread holds from its start.
 #include "testapp/engine/worker_loops.h"
 
 #include <memory>

@@ -24,7 +24,8 @@ inline char* mkdtemp(char* name) {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    for (size_t i = length - 6; i < length; ++i) name[i] = kLetters[random() % (sizeof(kLetters) - 1)];
+    for (size_t i = length - 6; i < length; ++i)
+      name[i] = kLetters[random() % (sizeof(kLetters) - 1)];
     if (_mkdir(name) == 0) return name;
   }
   return nullptr;

@@ -108,7 +108,8 @@ bool ReadRegularFile(const char* path, uint64_t max_size, FileContents* contents
   // a failed read, one that grows is read up to that size.
   uint64_t done = 0;
   while (done < file.size) {
-    const ssize_t n = ::read(file.fd.get(), bytes.get() + done, static_cast<size_t>(file.size - done));
+    const ssize_t n =
+        ::read(file.fd.get(), bytes.get() + done, static_cast<size_t>(file.size - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       *reason = kReasonReadFailed;

@@ -66,14 +66,14 @@ TEST_F(RegularFileTest, RefusesWhatIsNotARegularFileWithItsReason) {
     const char* reason;
   };
   const Case cases[] = {
-      {Path("absent"), 1000, kReasonNoSuchFile},
-      {Path("absent/below"), 1000, kReasonNoSuchFile},
-      {Path("folder"), 1000, kReasonNotRegular},
+    {Path("absent"), 1000, kReasonNoSuchFile},
+    {Path("absent/below"), 1000, kReasonNoSuchFile},
+    {Path("folder"), 1000, kReasonNotRegular},
 #if !defined(_WIN32)
-      {Path("fifo"), 1000, kReasonNotRegular},
-      {"/dev/zero", 1000, kReasonNotRegular},
+    {Path("fifo"), 1000, kReasonNotRegular},
+    {"/dev/zero", 1000, kReasonNotRegular},
 #endif
-      {Path("data"), 99, kReasonTooLarge},
+    {Path("data"), 99, kReasonTooLarge},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

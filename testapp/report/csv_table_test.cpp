@@ -19,8 +19,9 @@ TEST(CsvTableTest, QuotesOnlyWhatNeedsIt) {
 }
 
 TEST(CsvTableTest, HeaderThenRowsWithCrLf) {
-  EXPECT_EQ(CsvTable({"Port", "Packets", "Status"}, {{"Quarnex01", "12", "Success"}, {"Quarnex02"}}),
-            "Port,Packets,Status\r\nQuarnex01,12,Success\r\nQuarnex02,,\r\n");
+  EXPECT_EQ(
+      CsvTable({"Port", "Packets", "Status"}, {{"Quarnex01", "12", "Success"}, {"Quarnex02"}}),
+      "Port,Packets,Status\r\nQuarnex01,12,Success\r\nQuarnex02,,\r\n");
   EXPECT_EQ(CsvTable({"A"}, {}), "A\r\n");
 }
 

@@ -122,8 +122,8 @@ std::optional<std::string> LogFile::TakeFailure() {
 
 void LogFile::NoteFailure(const char* what, int error) {
   if (untold_failure_ || last_record_failed_) return;
-  untold_failure_ =
-      std::string("cannot ") + what + " the log " + QuotePathForMessage(path_) + ": " + ErrorText(error);
+  untold_failure_ = std::string("cannot ") + what + " the log " + QuotePathForMessage(path_) +
+                    ": " + ErrorText(error);
 }
 
 void WriteStartRecord(LogFile& log, const TestSettings& settings, int32_t packet_size,

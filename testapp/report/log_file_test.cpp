@@ -1,6 +1,8 @@
 #include "testapp/report/log_file.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,9 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include <gtest/gtest.h>
 #include "testapp/platform/posix_test_compat.h"
-#include <sys/stat.h>
 
 #if !defined(_WIN32)
 #include "testapp/report/file_size_limit_test_util.h"
@@ -198,21 +198,29 @@ TEST_F(LogFileTest, PortSettingTexts) {
     int32_t flow_control;
     const char* tail;
   } kCases[] = {
-      {1, 1, 0, "Parity:              Odd\r\nNumber of stop bits: 1.5\r\nFlow control:        No Flow\r\n"},
-      {2, 2, 1, "Parity:              Even\r\nNumber of stop bits: 2\r\nFlow control:        Xon/Xoff\r\n"},
-      {3, 0, 3, "Parity:              Mark\r\nNumber of stop bits: 1\r\nFlow control:        Dtr/Dsr\r\n"},
-      {4, 0, 4, "Parity:              Space\r\nNumber of stop bits: 1\r\nFlow control:        Rts control\r\n"},
+      {1, 1, 0,
+       "Parity:              Odd\r\nNumber of stop bits: 1.5\r\nFlow control:        No Flow\r\n"},
+      {2, 2, 1,
+       "Parity:              Even\r\nNumber of stop bits: 2\r\nFlow control:        Xon/Xoff\r\n"},
+      {3, 0, 3,
+       "Parity:              Mark\r\nNumber of stop bits: 1\r\nFlow control:        Dtr/Dsr\r\n"},
+      {4, 0, 4,
+       "Parity:              Space\r\nNumber of stop bits: 1\r\nFlow control:        Rts "
+       "control\r\n"},
       {7, 0, 2, "Parity:              Number of stop bits: 1\r\nFlow control:        Rts/Cts\r\n"},
-      {0, 3, 2, "Parity:              No parity\r\nNumber of stop bits: Flow control:        Rts/Cts\r\n"},
-      {0, 0, 9, "Parity:              No parity\r\nNumber of stop bits: 1\r\nFlow control:        "},
-      {0, 0, -1, "Parity:              No parity\r\nNumber of stop bits: 1\r\nFlow control:        "},
+      {0, 3, 2,
+       "Parity:              No parity\r\nNumber of stop bits: Flow control:        Rts/Cts\r\n"},
+      {0, 0, 9,
+       "Parity:              No parity\r\nNumber of stop bits: 1\r\nFlow control:        "},
+      {0, 0, -1,
+       "Parity:              No parity\r\nNumber of stop bits: 1\r\nFlow control:        "},
   };
   for (const auto& c : kCases) {
     fs::remove(path_);
     LogFile log;
     ASSERT_TRUE(log.Open(path_.c_str()));
-    WriteStartRecord(log, OnePortSettings(), 1024, LineSettings(c.parity, c.stop_bits, c.flow_control), {},
-                     kStartTime);
+    WriteStartRecord(log, OnePortSettings(), 1024,
+                     LineSettings(c.parity, c.stop_bits, c.flow_control), {}, kStartTime);
     const std::string text = ReadLog();
     const size_t tail_at = text.find("Parity:");
     ASSERT_NE(tail_at, std::string::npos);
@@ -239,8 +247,8 @@ TEST_F(LogFileTest, PacketTimeLineNeedsAGoodPacket) {
   } kCases[] = {
       {10, 8, 2, 805.3, "Packet time (ms):  100\r\n"},  // the fraction is dropped
       {3, 3, 0, 2.9, "Packet time (ms):  0\r\n"},
-      {5, 5, 5, 0.0, nullptr},   // every packet failed
-      {5, 0, 3, 0.0, nullptr},   // verdicts found transfers unfinished: no average
+      {5, 5, 5, 0.0, nullptr},  // every packet failed
+      {5, 0, 3, 0.0, nullptr},  // verdicts found transfers unfinished: no average
   };
   for (const auto& c : kCases) {
     fs::remove(path_);
@@ -257,7 +265,8 @@ TEST_F(LogFileTest, PacketTimeLineNeedsAGoodPacket) {
     if (c.time_line != nullptr) expected += c.time_line;
     expected += "Number of Errors:  " + std::to_string(c.errors) + "\r\n";
     const std::string text = ReadLog();
-    EXPECT_EQ(text.substr(0, expected.size()), expected) << c.packets << "/" << c.good << "/" << c.errors;
+    EXPECT_EQ(text.substr(0, expected.size()), expected)
+        << c.packets << "/" << c.good << "/" << c.errors;
     EXPECT_EQ(text.find("Packet time") != std::string::npos, c.time_line != nullptr);
   }
 }

@@ -59,7 +59,8 @@ TEST(PortDetailsTest, AnExcerptSideWithoutBytesSaysSo) {
 TEST(PortDetailsTest, FirstMismatchByKind) {
   EXPECT_EQ(FirstMismatchText({}), "none");
   EXPECT_EQ(FirstMismatchText({MismatchKind::kData, 1, 0, {}}), "packet 1, byte 0");
-  EXPECT_EQ(FirstMismatchText({MismatchKind::kLength, 3, 1000, {}}), "packet 3, 1000 bytes received");
+  EXPECT_EQ(FirstMismatchText({MismatchKind::kLength, 3, 1000, {}}),
+            "packet 3, 1000 bytes received");
 }
 
 TEST(PortDetailsTest, LineErrorKindNamesFollowTheLineStatusOrder) {

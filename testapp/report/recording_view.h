@@ -77,12 +77,12 @@ class RecordingView : public ResultsView, public MessageSink {
   void WriteCell(CellRecord& cell, std::string_view text);
 
   mutable std::mutex mu_;
-  bool keep_history_;                                // guarded by mu_
-  std::vector<Row> rows_;                            // guarded by mu_
-  std::array<std::string, kStatusParts> status_;     // guarded by mu_
-  std::vector<std::string> messages_;                // guarded by mu_
-  bool whole_rows_selected_ = false;                 // guarded by mu_
-  uint64_t cell_writes_ = 0;                         // guarded by mu_
+  bool keep_history_;                             // guarded by mu_
+  std::vector<Row> rows_;                         // guarded by mu_
+  std::array<std::string, kStatusParts> status_;  // guarded by mu_
+  std::vector<std::string> messages_;             // guarded by mu_
+  bool whole_rows_selected_ = false;              // guarded by mu_
+  uint64_t cell_writes_ = 0;                      // guarded by mu_
 };
 
 }  // namespace quarnex

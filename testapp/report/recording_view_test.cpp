@@ -1,10 +1,10 @@
 #include "testapp/report/recording_view.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quarnex {
 namespace {
@@ -22,8 +22,8 @@ TEST(RecordingViewTest, InsertRowNeverPastTheRowCount) {
   EXPECT_EQ(view.InsertRow(1, "Quarnex02"), 1);
   EXPECT_EQ(view.InsertRow(99, "Quarnex04"), 3);
   EXPECT_EQ(view.InsertRow(-1, "Quarnex00"), 0);
-  EXPECT_EQ(Labels(view),
-            (std::vector<std::string>{"Quarnex00", "Quarnex01", "Quarnex02", "Quarnex03", "Quarnex04"}));
+  EXPECT_EQ(Labels(view), (std::vector<std::string>{"Quarnex00", "Quarnex01", "Quarnex02",
+                                                    "Quarnex03", "Quarnex04"}));
 
   // Cells move with their row when one is inserted before it.
   view.SetCell(1, kColumnStatus, "Success");
@@ -105,7 +105,8 @@ TEST(RecordingViewTest, WorkersWriteTheirRowsAtOnce) {
   constexpr int kWorkers = 4;
   constexpr int kWrites = 500;
   RecordingView view;
-  for (int row = 0; row < kWorkers; ++row) view.InsertRow(row, "Quarnex0" + std::to_string(row + 1));
+  for (int row = 0; row < kWorkers; ++row)
+    view.InsertRow(row, "Quarnex0" + std::to_string(row + 1));
   std::vector<std::thread> workers;
   for (int row = 0; row < kWorkers; ++row) {
     workers.emplace_back([&view, row] {

@@ -55,8 +55,9 @@ double PacketsPerJudgedPacket(bool file_mode, uint32_t file_size, int32_t packet
   return static_cast<double>(file_size) / static_cast<double>(packet_size);
 }
 
-std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool read_length_mismatch,
-                           bool receive_only, uint32_t last_read_length) {
+std::string StatusCellText(bool packet_ok, bool write_full, bool read_full,
+                           bool read_length_mismatch, bool receive_only,
+                           uint32_t last_read_length) {
   if (packet_ok) return "Success";
   // Receive only never writes, so its write result says nothing.
   if (!write_full && !receive_only) return "Write failed";
@@ -68,7 +69,8 @@ std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool
   return "Read failed";
 }
 
-std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity, int32_t packet_size) {
+std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity,
+                                  int32_t packet_size) {
   return FormatSettingsSummary(FormatC("%d", static_cast<int>(bit_rate)), byte_size, parity,
                                packet_size);
 }

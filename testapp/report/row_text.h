@@ -50,8 +50,8 @@ inline constexpr const char kNotAvailable[] = "N.A.";
 // Column 4: "Success" for a good packet, else the failure by cause. The
 // caller classifies the last results: write_full (done deferred or at once),
 // read_full (likewise), read_length_mismatch (a short deferred read).
-std::string StatusCellText(bool packet_ok, bool write_full, bool read_full, bool read_length_mismatch,
-                           bool receive_only, uint32_t last_read_length);
+std::string StatusCellText(bool packet_ok, bool write_full, bool read_full,
+                           bool read_length_mismatch, bool receive_only, uint32_t last_read_length);
 // Column 4 beside those: a port whose device is gone, and a bad packet whose
 // read or write the blocked-transfer timeout ended (counted as a failed
 // read or write).

@@ -1,10 +1,10 @@
 #include "testapp/report/row_text.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quarnex {
 namespace {
@@ -48,12 +48,9 @@ TEST(ThroughputPercentTest, UnroundedFigureOrNaN) {
     double expected, average, factor;
     double percent;  // NaN: no figure
   } kCases[] = {
-      {853.333, 1000.0, 1, 85.3333},
-      {853.333, 1000.0, 10000.0 / 1024.0, 833.3330078125},
-      {0.0, 12.34, 1, NAN},
-      {kInf, 12.34, 1, NAN},
-      {853.333, 0.0, 1, NAN},
-      {853.333, NAN, 1, NAN},
+      {853.333, 1000.0, 1, 85.3333}, {853.333, 1000.0, 10000.0 / 1024.0, 833.3330078125},
+      {0.0, 12.34, 1, NAN},          {kInf, 12.34, 1, NAN},
+      {853.333, 0.0, 1, NAN},        {853.333, NAN, 1, NAN},
   };
   for (const auto& c : kCases) {
     const double got = ThroughputPercent(c.expected, c.average, c.factor);

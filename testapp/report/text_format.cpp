@@ -119,9 +119,8 @@ std::string LogTimestamp(const std::tm& time) {
   const bool month_known = time.tm_mon >= 0 && time.tm_mon < 12;
   return FormatC("%s %s %02d %02d:%02d:%02d %lld\n",
                  weekday_known ? kWeekdayNames[time.tm_wday] : kUnknownName,
-                 month_known ? kMonthNames[time.tm_mon] : kUnknownName, time.tm_mday,
-                 time.tm_hour, time.tm_min, time.tm_sec,
-                 static_cast<long long>(time.tm_year) + kTmYearBase);
+                 month_known ? kMonthNames[time.tm_mon] : kUnknownName, time.tm_mday, time.tm_hour,
+                 time.tm_min, time.tm_sec, static_cast<long long>(time.tm_year) + kTmYearBase);
 }
 
 std::string LogTimestamp(std::time_t now) {

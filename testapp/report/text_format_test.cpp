@@ -1,5 +1,6 @@
 #include "testapp/report/text_format.h"
 
+#include <gtest/gtest.h>
 #include <locale.h>
 #include <stdlib.h>
 #include <time.h>
@@ -9,8 +10,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "testapp/platform/posix_test_compat.h"
 #include "testapp/report/row_text.h"
@@ -82,8 +81,9 @@ TEST(FormatCTest, RoundsOneDecimalLikePrintf) {
   const struct {
     double value;
     const char* text;
-  } kCases[] = {{0.25, "0.2"},   {0.35, "0.3"},       {0.45, "0.5"},   {2.25, "2.2"},
-                {2.35, "2.4"},   {85.3833, "85.4"},   {-0.04, "-0.0"}, {1e12 + 0.06, "1000000000000.1"}};
+  } kCases[] = {
+      {0.25, "0.2"}, {0.35, "0.3"},     {0.45, "0.5"},   {2.25, "2.2"},
+      {2.35, "2.4"}, {85.3833, "85.4"}, {-0.04, "-0.0"}, {1e12 + 0.06, "1000000000000.1"}};
   for (const auto& c : kCases) EXPECT_EQ(FormatC("%.1f", c.value), c.text) << c.value;
 }
 

@@ -108,8 +108,8 @@ std::string PortsText(const HistoryRun& run) {
 std::string HistoryTable(const std::vector<HistoryRun>& runs) {
   if (runs.empty()) return "No runs recorded.\n";
   std::string text = FormatC("%5s  %-20s  %-20s  %9s  %-12s  %-8s  %-7s  %-11s  %-7s  %s\n", "ID",
-                             "STARTED (UTC)", "STOPPED (UTC)", "RUN TIME", "LABEL", "MODE",
-                             "PORTS", "RESULT", "PASSED", "FAILED PORTS");
+                             "STARTED (UTC)", "STOPPED (UTC)", "RUN TIME", "LABEL", "MODE", "PORTS",
+                             "RESULT", "PASSED", "FAILED PORTS");
   for (const HistoryRun& run : runs) {
     std::string failed;
     for (const HistoryPort& port : run.ports) {
@@ -125,8 +125,8 @@ std::string HistoryTable(const std::vector<HistoryRun>& runs) {
     AppendFormatC(&text, "%5lld  %-20s  %-20s  %9s  %-12s  %-8s  %-7s  %-11s  %-7s  %s\n",
                   static_cast<long long>(run.id), run.started_at.c_str(),
                   run.stopped_at.value_or("-").c_str(), elapsed.c_str(), run.label.c_str(),
-                  run.mode.c_str(), PortsText(run).c_str(), ResultText(run).c_str(),
-                  passed.c_str(), failed.c_str());
+                  run.mode.c_str(), PortsText(run).c_str(), ResultText(run).c_str(), passed.c_str(),
+                  failed.c_str());
   }
   return text;
 }

@@ -37,7 +37,8 @@ inline std::optional<HttpReply> HttpGet(int port, const std::string& target,
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   std::string reply;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
         static_cast<ssize_t>(request.size())) {
       char buffer[4096];

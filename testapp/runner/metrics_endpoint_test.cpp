@@ -34,7 +34,8 @@ std::string Scrape(const MetricsEndpoint& endpoint) {
 
 const std::string kCount =
     "quarnex_packet_time_seconds_count{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
-constexpr char kPackets[] = "quarnex_packets_total{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
+constexpr char kPackets[] =
+    "quarnex_packets_total{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
 
 TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
   std::string error;
@@ -55,8 +56,9 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
   EXPECT_NE(text.find("quarnex_run_finished{station=\"bay-2\",mode=\"transmit\"} 0\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("quarnex_run_start_time_seconds{station=\"bay-2\",mode=\"transmit\"} 1767225600\n"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("quarnex_run_start_time_seconds{station=\"bay-2\",mode=\"transmit\"} 1767225600\n"),
+      std::string::npos)
       << text;
 
   // Packets the loop saw between two publications wait for the next one:

@@ -24,18 +24,16 @@ constexpr double kMsPerSecond = 1000.0;
 constexpr std::array<double, 13> kBoundFactors = {0.5, 0.99, 1.0, 1.01, 1.02, 1.05, 1.1,
                                                   1.2, 1.5,  2.0, 5.0,  10.0, 100.0};
 // Without a line rate: 100 us to 10 s, 1-2-5 steps.
-constexpr std::array<double, 16> kUnpacedBoundsS = {1e-4, 2e-4, 5e-4, 1e-3, 2e-3, 5e-3,
-                                                    1e-2, 2e-2, 5e-2, 0.1,  0.2,  0.5,
-                                                    1.0,  2.0,  5.0,  10.0};
-
+constexpr std::array<double, 16> kUnpacedBoundsS = {1e-4, 2e-4, 5e-4, 1e-3, 2e-3, 5e-3, 1e-2, 2e-2,
+                                                    5e-2, 0.1,  0.2,  0.5,  1.0,  2.0,  5.0,  10.0};
 
 // The line-error kinds in LineErrorKind order, named as in the JSON.
 constexpr const char* kLineErrorNames[kLineErrorKindCount] = {
     "break", "framing", "overrun", "receive_overflow", "parity", "transmit_full"};
 
 // A port's state: the window's row colour, or not_opened.
-constexpr const char* kStates[] = {"not_opened", "passing", "failed", "no_packet_judged", "lost",
-                                   "closed"};
+constexpr const char* kStates[] = {"not_opened",       "passing", "failed",
+                                   "no_packet_judged", "lost",    "closed"};
 
 const char* StateName(const PortFigures& port) {
   if (!port.opened) return "not_opened";
@@ -132,8 +130,7 @@ void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
                  {{"direction", "write"}});
   for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
     f->PortCounter("quarnex_line_errors_total", "Line errors the device reported, by kind.", port,
-                   c.LineErrorCount[static_cast<size_t>(kind)],
-                   {{"kind", kLineErrorNames[kind]}});
+                   c.LineErrorCount[static_cast<size_t>(kind)], {{"kind", kLineErrorNames[kind]}});
   }
 
   const std::optional<double> average_ms = AveragePacketMs(c);
@@ -200,9 +197,9 @@ void AdvancePacketTimes(PacketTimeHistogram* histogram, int64_t good, double tot
     const double average_s = added_ms / static_cast<double>(added) / kMsPerSecond;
     // The first bound at or above the time: Prometheus's buckets are "less
     // than or equal".
-    const auto bucket = std::lower_bound(histogram->bounds_s.begin(), histogram->bounds_s.end(),
-                                         average_s) -
-                        histogram->bounds_s.begin();
+    const auto bucket =
+        std::lower_bound(histogram->bounds_s.begin(), histogram->bounds_s.end(), average_s) -
+        histogram->bounds_s.begin();
     histogram->counts[static_cast<size_t>(bucket)] += added;
     histogram->count = static_cast<uint64_t>(good);
     histogram->counted_ms = std::max(histogram->counted_ms, total_ms);
@@ -233,7 +230,8 @@ std::vector<MetricFamily> StationMetricFamilies(const StationView& view) {
   f.Gauge("quarnex_ports", "Ports in the run's range.", static_cast<double>(run.ports.size()));
   f.Gauge("quarnex_ports_open", "Ports whose device is open.", open);
   for (size_t i = 0; i < run.ports.size(); ++i) {
-    AddPortSeries(&f, run.ports[i], run, i < view.histograms.size() ? &view.histograms[i] : nullptr);
+    AddPortSeries(&f, run.ports[i], run,
+                  i < view.histograms.size() ? &view.histograms[i] : nullptr);
   }
   return f.Take();
 }

@@ -140,9 +140,8 @@ TEST(MetricsFamiliesTest, GaugesFollowTheSummaryFiguresAndAreLeftOutWhenUnknown)
   EXPECT_DOUBLE_EQ(Find(families, "quarnex_packet_time_last_seconds", "5")->gauge.value, 0.009);
   EXPECT_DOUBLE_EQ(Find(families, "quarnex_packet_time_max_seconds", "5")->gauge.value, 0.012);
   // Without a good packet there is no time and no throughput, not a 0.
-  for (const char* name :
-       {"quarnex_throughput_ratio", "quarnex_packet_time_average_seconds",
-        "quarnex_packet_time_last_seconds", "quarnex_packet_time_max_seconds"}) {
+  for (const char* name : {"quarnex_throughput_ratio", "quarnex_packet_time_average_seconds",
+                           "quarnex_packet_time_last_seconds", "quarnex_packet_time_max_seconds"}) {
     EXPECT_EQ(Find(families, name, "6"), nullptr) << name;
     EXPECT_EQ(Find(families, name, "7"), nullptr) << name;
   }
@@ -263,9 +262,9 @@ TEST(MetricsFamiliesTest, BucketsLieAroundTheIdealTimeOfAJudgedPacket) {
   const std::vector<double> bounds = PacketTimeBounds(8.0, 2.5);
   ASSERT_TRUE(std::is_sorted(bounds.begin(), bounds.end()));
   for (double factor : {0.99, 1.0, 1.01, 1.02, 1.05, 1.1, 1.2, 1.5, 2.0}) {
-    EXPECT_TRUE(std::any_of(bounds.begin(), bounds.end(),
-                            [factor](double b) { return std::abs(b - 0.020 * factor) < 1e-12; }))
-        << factor;
+    EXPECT_TRUE(std::any_of(bounds.begin(), bounds.end(), [factor](double b) {
+      return std::abs(b - 0.020 * factor) < 1e-12;
+    })) << factor;
   }
   EXPECT_LT(bounds.front(), 0.020 * 0.99);
   EXPECT_GT(bounds.back(), 0.020 * 2.0);

@@ -171,14 +171,14 @@ TEST(MetricsPrometheusTest, ScrapedCountersEqualTheSummaryForEveryPort) {
   StationSandbox box;
   // The run ends after 6 s; the endpoint then keeps serving its final
   // figures until the SIGTERM below.
-  StationRunner runner(box,
-                       {"--ports", "1-4", "--packet-size", "256", "--duration", "6", "--json",
-                        "--quiet", "--no-log", "--label", kStation, "--metrics", "127.0.0.1:0",
-                        "--metrics-linger", "600"},
-                       kSim);
+  StationRunner runner(
+      box,
+      {"--ports", "1-4", "--packet-size", "256", "--duration", "6", "--json", "--quiet", "--no-log",
+       "--label", kStation, "--metrics", "127.0.0.1:0", "--metrics-linger", "600"},
+      kSim);
   int metrics_port = 0;
-  ASSERT_TRUE(WaitUntil([&] { return (metrics_port = MetricsPort(runner.Err())) > 0; },
-                        kStationTimeoutS))
+  ASSERT_TRUE(
+      WaitUntil([&] { return (metrics_port = MetricsPort(runner.Err())) > 0; }, kStationTimeoutS))
       << runner.Err();
 
   const PrometheusServer server(*prometheus, box, metrics_port);
@@ -237,14 +237,17 @@ TEST(MetricsPrometheusTest, ScrapedCountersEqualTheSummaryForEveryPort) {
 
   // Every query of the dashboard in contrib/grafana is one this server
   // takes, with Grafana's variables filled in.
-  const QJsonObject dashboard = JsonLine(ReadWholeFile(QUARNEX_SOURCE_DIR "/contrib/grafana/quarnex.json"));
+  const QJsonObject dashboard =
+      JsonLine(ReadWholeFile(QUARNEX_SOURCE_DIR "/contrib/grafana/quarnex.json"));
   int queries = 0;
   for (const QJsonValue& panel : dashboard["panels"].toArray()) {
     for (const QJsonValue& target : panel.toObject()["targets"].toArray()) {
       std::string expr = target.toObject()["expr"].toString().toStdString();
       for (const auto& [variable, value] :
-           {std::pair<std::string, std::string>{"$station", kStation}, {"$port", ".*"},
-            {"$__rate_interval", "1m"}, {"$__range", "10m"}}) {
+           {std::pair<std::string, std::string>{"$station", kStation},
+            {"$port", ".*"},
+            {"$__rate_interval", "1m"},
+            {"$__range", "10m"}}) {
         for (size_t at; (at = expr.find(variable)) != std::string::npos;) {
           expr.replace(at, variable.size(), value);
         }

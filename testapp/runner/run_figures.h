@@ -33,9 +33,9 @@ struct PortFigures {
   // ended (they also count in the read or write failures).
   int64_t read_timeouts = 0;
   int64_t write_timeouts = 0;
-  bool lost = false;  // its device reported itself gone
-  std::string label;       // "Quarnex%2.2d"
-  std::string status;      // the row's Status text
+  bool lost = false;   // its device reported itself gone
+  std::string label;   // "Quarnex%2.2d"
+  std::string status;  // the row's Status text
   std::string last_comm_error;
 };
 

@@ -193,8 +193,8 @@ class Statement {
 std::string UtcText(std::time_t when) {
   std::tm utc{};
   gmtime_r(&when, &utc);
-  return FormatC("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                 utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return FormatC("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                 utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
 std::optional<double> ExpectedPacketMs(double expected_packet_ms) {
@@ -285,9 +285,9 @@ void BindPort(Statement* s, const HistoryPort& p) {
   s->Bind(p.opened);
   s->Bind(p.open);
   s->Bind(p.lost);
-  for (int64_t v : {p.packets, p.good_packets, p.errors, p.write_failed, p.write_aborted,
-                    p.read_failed, p.read_aborted, p.length_mismatch, p.data_mismatch,
-                    p.read_timeouts, p.write_timeouts}) {
+  for (int64_t v :
+       {p.packets, p.good_packets, p.errors, p.write_failed, p.write_aborted, p.read_failed,
+        p.read_aborted, p.length_mismatch, p.data_mismatch, p.read_timeouts, p.write_timeouts}) {
     s->Bind(v);
   }
   for (int64_t v : p.line_errors) s->Bind(v);
@@ -309,9 +309,9 @@ void ReadPort(Statement* s, HistoryPort* p) {
   p->opened = s->Int() != 0;
   p->open = s->Int() != 0;
   p->lost = s->Int() != 0;
-  for (int64_t* v : {&p->packets, &p->good_packets, &p->errors, &p->write_failed,
-                     &p->write_aborted, &p->read_failed, &p->read_aborted, &p->length_mismatch,
-                     &p->data_mismatch, &p->read_timeouts, &p->write_timeouts}) {
+  for (int64_t* v : {&p->packets, &p->good_packets, &p->errors, &p->write_failed, &p->write_aborted,
+                     &p->read_failed, &p->read_aborted, &p->length_mismatch, &p->data_mismatch,
+                     &p->read_timeouts, &p->write_timeouts}) {
     *v = s->Int();
   }
   for (int64_t& v : p->line_errors) v = s->Int();
@@ -373,7 +373,9 @@ struct RunHistory::Impl {
     return "cannot " + std::string(what) + " the history " + path + ": " + sqlite3_errmsg(db.get());
   }
 
-  bool Exec(const char* sql) { return sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+  bool Exec(const char* sql) {
+    return sqlite3_exec(db.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
 
   // Runs `body` inside one write transaction; rolls back when it fails.
   template <typename Body>
@@ -488,7 +490,8 @@ bool RunHistory::RecordInterval(int64_t run_id, int seq, const RunFigures& now,
           insert.Bind(delta.errors);
           insert.Bind(delta.packets_per_s);
           insert.Bind(delta.average_ms);
-          insert.Bind(ThroughputPct(delta.average_ms, now.expected_packet_ms, now.packets_per_judged));
+          insert.Bind(
+              ThroughputPct(delta.average_ms, now.expected_packet_ms, now.packets_per_judged));
           if (insert.Step() != SQLITE_DONE) return false;
         }
         return true;
@@ -514,8 +517,7 @@ bool RunHistory::FinishRun(const HistoryRun& run, std::string* error) {
         }
         if (id == 0) {
           Statement insert(impl_->db.get(), std::string("INSERT INTO runs (") + kRunColumns +
-                                                ") VALUES (" + Placeholders(kRunColumnCount) +
-                                                ")");
+                                                ") VALUES (" + Placeholders(kRunColumnCount) + ")");
           if (!insert.ok()) return false;
           BindRun(&insert, run);
           if (insert.Step() != SQLITE_DONE) return false;

@@ -109,8 +109,7 @@ class RunHistory {
   // Opens FILE; with `create`, creates it and its tables when missing.
   // Returns null and sets *error (one line naming the file) when it cannot
   // be opened or is not such a history.
-  static std::unique_ptr<RunHistory> Open(const std::string& path, bool create,
-                                          std::string* error);
+  static std::unique_ptr<RunHistory> Open(const std::string& path, bool create, std::string* error);
   ~RunHistory();
   RunHistory(const RunHistory&) = delete;
   RunHistory& operator=(const RunHistory&) = delete;

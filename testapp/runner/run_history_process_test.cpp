@@ -26,8 +26,8 @@ std::string RunToEnd(const StationSandbox& box, const Args& args, const std::str
 }
 
 Args Recorded(const std::string& label, const Args& more = {}) {
-  Args args = {"--ports",  "1-3",   "--packet-size", "256", "--duration", "1", "--json",
-               "--quiet", "--no-log", "--db",          "history.db", "--label", label};
+  Args args = {"--ports", "1-3",      "--packet-size", "256",        "--duration", "1",  "--json",
+               "--quiet", "--no-log", "--db",          "history.db", "--label",    label};
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }
@@ -39,11 +39,11 @@ TEST(RunHistoryProcessTest, FinishedRunsEqualTheirSummariesAndAKilledRunIsMarked
   {
     // Killed after its first report reached the file: its row was begun
     // and its reports recorded, its outcome never.
-    StationRunner killed(box,
-                         {"--ports", "1-3", "--packet-size", "256", "--duration", "60",
-                          "--interval", "0.5", "--json", "--no-log", "--db", "history.db",
-                          "--db-intervals", "--label", "rack-a"},
-                         kSim, "killed");
+    StationRunner killed(
+        box,
+        {"--ports", "1-3", "--packet-size", "256", "--duration", "60", "--interval", "0.5",
+         "--json", "--no-log", "--db", "history.db", "--db-intervals", "--label", "rack-a"},
+        kSim, "killed");
     ASSERT_TRUE(killed.WaitForOutput("\"seq\":2", kStationTimeoutS)) << killed.Err();
     killed.Signal(SIGKILL);
     EXPECT_EQ(killed.Wait(kStationTimeoutS), 128 + SIGKILL);
@@ -76,9 +76,9 @@ TEST(RunHistoryProcessTest, FinishedRunsEqualTheirSummariesAndAKilledRunIsMarked
     for (qsizetype p = 0; p < ports.size(); ++p) {
       const QJsonObject got = ports[p].toObject();
       const QJsonObject want = expected[p].toObject();
-      for (const char* field : {"port", "opened", "open", "lost", "counters", "line_errors",
-                                "first_mismatch", "avg_ms", "throughput_pct", "status", "pass",
-                                "failures"}) {
+      for (const char* field :
+           {"port", "opened", "open", "lost", "counters", "line_errors", "first_mismatch", "avg_ms",
+            "throughput_pct", "status", "pass", "failures"}) {
         EXPECT_EQ(got[field], want[field]) << "port " << p << " " << field;
       }
     }
@@ -86,7 +86,8 @@ TEST(RunHistoryProcessTest, FinishedRunsEqualTheirSummariesAndAKilledRunIsMarked
   // The corrupting port failed, and the listing says which.
   EXPECT_EQ(summaries[0]["result"].toString(), "fail");
 
-  const std::string table = RunToEnd(box, {"--history", "history.db", "--label", "rack-a"}, "table");
+  const std::string table =
+      RunToEnd(box, {"--history", "history.db", "--label", "rack-a"}, "table");
   EXPECT_NE(table.find("unfinished"), std::string::npos) << table;
   EXPECT_EQ(table.find("rack-b"), std::string::npos) << table;
   EXPECT_NE(table.find("fail"), std::string::npos) << table;

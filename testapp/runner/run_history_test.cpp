@@ -161,8 +161,7 @@ TEST_F(RunHistoryTest, ARunThatNeverFinishedStaysMarkedAndAFailedFinishLeavesNoP
   RunOutcome not_started = TwoPortRun("2026-02-01T09:00:00Z");
   not_started.end_reason = EndReason::kNotStarted;
   not_started.exit_status = kExitNoPorts;
-  ASSERT_TRUE(history->FinishRun(HistoryRunOf(not_started, "rack-a", 1769936400), &error))
-      << error;
+  ASSERT_TRUE(history->FinishRun(HistoryRunOf(not_started, "rack-a", 1769936400), &error)) << error;
 
   const std::vector<HistoryRun> runs = Runs(*history);
   ASSERT_EQ(runs.size(), 3u);
@@ -201,7 +200,8 @@ TEST_F(RunHistoryTest, TheListingPicksRunsByStationAndStart) {
     std::vector<std::string> starts;
   };
   const Case cases[] = {
-      {std::nullopt, std::nullopt,
+      {std::nullopt,
+       std::nullopt,
        {"2026-01-30T23:59:59Z", "2026-01-31T00:00:00Z", "2026-01-31T10:00:00Z"}},
       {"rack-a", std::nullopt, {"2026-01-30T23:59:59Z", "2026-01-31T10:00:00Z"}},
       {std::nullopt, "2026-01-31T00:00:00Z", {"2026-01-31T00:00:00Z", "2026-01-31T10:00:00Z"}},
@@ -210,7 +210,8 @@ TEST_F(RunHistoryTest, TheListingPicksRunsByStationAndStart) {
   };
   for (const Case& c : cases) {
     std::vector<std::string> starts;
-    for (const HistoryRun& run : Runs(*history, {c.label, c.since})) starts.push_back(run.started_at);
+    for (const HistoryRun& run : Runs(*history, {c.label, c.since}))
+      starts.push_back(run.started_at);
     EXPECT_EQ(starts, c.starts) << c.label.value_or("-") << " " << c.since.value_or("-");
   }
 }

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "testapp/engine/headless_run.h"
-#include "testapp/engine/port_table.h"
 #include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/log_file.h"
@@ -241,7 +241,8 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   note_log_failure("");
   outcome.run = DescribeRun(options, true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
-  for (RunObserver* observer : output.observers) observer->RunStarted(outcome.run, started_at, view);
+  for (RunObserver* observer : output.observers)
+    observer->RunStarted(outcome.run, started_at, view);
 
   outcome.end_reason = ReportUntilEnd(options, stop, view, reporter, start_ms, output.observers);
 

@@ -217,9 +217,10 @@ TEST(RunnerOptionsTest, HelpListsEveryOptionWithTheStoredDefaults) {
   stored.PacketSize = 512;
   const std::string help = RunnerHelpText(stored);
   for (const char* option :
-       {"--ports", "--mode", "--packet-size", "--file", "--no-file", "--pause-after", "--delay",
-        "--update-interval", "--duration", "--packets", "--interval", "--json", "--quiet", "--log",
-        "--no-log", "--max-errors", "--min-throughput", "--device", "--stop-on-error", "--help",
+       {"--ports",       "--mode",           "--packet-size",     "--file",          "--no-file",
+        "--pause-after", "--delay",          "--update-interval", "--duration",      "--packets",
+        "--interval",    "--json",           "--quiet",           "--log",           "--no-log",
+        "--max-errors",  "--min-throughput", "--device",          "--stop-on-error", "--help",
         "--version"}) {
     EXPECT_NE(help.find(std::string("  ") + option + " "), std::string::npos) << option;
   }
@@ -242,11 +243,14 @@ TEST(RunnerOptionsTest, OptionsOfAStationPartLeftOutOfTheBuildAreRefused) {
     Args args;
     const char* error;
   } kCases[] = {
-      {QUARNEX_HAVE_PROMETHEUS != 0, {"--metrics", "127.0.0.1:9464"},
+      {QUARNEX_HAVE_PROMETHEUS != 0,
+       {"--metrics", "127.0.0.1:9464"},
        "--metrics is not available: quarnex-run was built without prometheus-cpp"},
-      {QUARNEX_HAVE_SQLITE != 0, {"--db", "runs.db"},
+      {QUARNEX_HAVE_SQLITE != 0,
+       {"--db", "runs.db"},
        "--db is not available: quarnex-run was built without SQLite"},
-      {QUARNEX_HAVE_SQLITE != 0, {"--history", "runs.db"},
+      {QUARNEX_HAVE_SQLITE != 0,
+       {"--history", "runs.db"},
        "--history is not available: quarnex-run was built without SQLite"},
   };
   for (const auto& c : kCases) {
@@ -263,16 +267,14 @@ TEST(RunnerOptionsTest, StationOptionsKeepTheirValuesAndRefuseWhatTheyCannotUse)
   if (!QUARNEX_HAVE_PROMETHEUS || !QUARNEX_HAVE_SQLITE) {
     GTEST_SKIP() << "built without prometheus-cpp or SQLite";
   }
-  const RunnerOptions o =
-      Parse({"--metrics", "[::1]:0", "--metrics-linger=2.5", "--label", "rack 4/slot 2", "--db",
-             "runs.db", "--db-intervals"});
+  const RunnerOptions o = Parse({"--metrics", "[::1]:0", "--metrics-linger=2.5", "--label",
+                                 "rack 4/slot 2", "--db", "runs.db", "--db-intervals"});
   EXPECT_EQ(o.metrics_address, "[::1]:0");
   EXPECT_EQ(o.metrics_linger_s, 2.5);
   EXPECT_EQ(o.label, "rack 4/slot 2");
   EXPECT_EQ(o.db_path, "runs.db");
   EXPECT_TRUE(o.db_intervals);
-  EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31"}).since,
-            "2026-01-31T00:00:00Z");
+  EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31"}).since, "2026-01-31T00:00:00Z");
   EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31T08:30:00Z"}).since,
             "2026-01-31T08:30:00Z");
   EXPECT_EQ(Parse({"--metrics", "0.0.0.0:65535"}).metrics_address, "0.0.0.0:65535");

@@ -111,8 +111,11 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
       {"no good packet with a throughput limit", Port(1, 0, 0, 0, 0.0), 9.0, {0, 1.0}, false},
       {"no packet at all (a dead line)", Port(1, 0, 0, 0, 0.0), 9.0, {0, {}}, false},
       {"only errors, under the limit", Port(1, 5, 0, 5, 0.0), 9.0, {10, {}}, false},
-      {"lost after good packets, errors under the limit", Lost(Port(1, 10, 9, 1, 90.0)), 9.0,
-       {10, {}}, false},
+      {"lost after good packets, errors under the limit",
+       Lost(Port(1, 10, 9, 1, 90.0)),
+       9.0,
+       {10, {}},
+       false},
   };
   for (const Case& c : cases) {
     RunFigures run;

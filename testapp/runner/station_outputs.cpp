@@ -98,7 +98,8 @@ void StationOutputs::Linger(StopRequest& stop) const {
 int PrintHistory(const RunnerOptions& options, std::FILE* out) {
 #if QUARNEX_HAVE_SQLITE
   std::string error;
-  std::unique_ptr<RunHistory> history = RunHistory::Open(*options.history_path, /*create=*/false, &error);
+  std::unique_ptr<RunHistory> history =
+      RunHistory::Open(*options.history_path, /*create=*/false, &error);
   std::vector<HistoryRun> runs;
   HistoryFilter filter;
   filter.label = options.label;

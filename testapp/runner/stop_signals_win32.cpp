@@ -8,13 +8,13 @@
 // down) the process ends as soon as the handler returns, so the handler
 // waits there, within the few seconds Windows grants, until the run has
 // stopped and written its stop record (the watcher is destroyed).
-#include "testapp/runner/stop_signals.h"
-
 #include <windows.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include "testapp/runner/stop_signals.h"
 
 namespace quarnex {
 

@@ -100,7 +100,9 @@ uint8_t IdleCharacter(int32_t rx_character_size) {
 
 uint32_t LoadU32(const uint8_t* bytes, size_t offset) { return DecodeFixed32(bytes + offset); }
 
-void StoreU32(uint8_t* bytes, size_t offset, uint32_t value) { EncodeFixed32(bytes + offset, value); }
+void StoreU32(uint8_t* bytes, size_t offset, uint32_t value) {
+  EncodeFixed32(bytes + offset, value);
+}
 
 int32_t BlockTxCharacterSize(const DeviceConfigBlock& b) {
   return static_cast<int32_t>(LoadU32(b.bytes, block::kTxCharacterSize));

@@ -9,9 +9,7 @@ namespace {
 
 constexpr uint8_t kFill = 0xAA;
 
-void ResetOptions() {
-  ResetTesterOptions();
-}
+void ResetOptions() { ResetTesterOptions(); }
 
 // Fills the global block with a marker, so a stored 0 and a stray write both
 // show, and clears the options; clears both again afterwards.
@@ -110,14 +108,48 @@ TEST_F(ConfigBlockTest, OptionKeysWriteTheTesterOptions) {
 // land where a run's read puts it, and nothing may reach the run's block or
 // options.
 TEST_F(ConfigBlockTest, ApplyingToABlockOfOnesOwnWritesWhatARunWritesAndNothingElse) {
-  const char* keys[] = {
-      "Lim", "Framing", "ClockMode", "RxCharacterSize", "TxCharacterSize", "Parity", "RTS", "DTR",
-      "MergeFrames", "Oscillator", "RxClock", "TxClock", "TRxCSource", "TRxCIO", "BitRate",
-      "BrgSource", "SyncCharacter1", "SyncCharacter2", "Crc", "CrcPresetIO", "zvlIdleSync",
-      "ClockEncoding", "SdlcAddressSearchMode", "SdlcAddress", "DpllCmd", "AutoRTSDeactivation",
-      "SdlcDmaReadMultipleFrames", "SyncCharSize6Or12", "InhibitSyncLoad", "UseDmaRead",
-      "UseDmaWrite", "Loopback", "Echo", "OverlapWrite", "OverlapRead", "OverlapIoctl",
-      "IoctlIndex", "NumberOverlap", "AutoDcdCts", "StripSyncIdle", "bitrate", "Unknown"};
+  const char* keys[] = {"Lim",
+                        "Framing",
+                        "ClockMode",
+                        "RxCharacterSize",
+                        "TxCharacterSize",
+                        "Parity",
+                        "RTS",
+                        "DTR",
+                        "MergeFrames",
+                        "Oscillator",
+                        "RxClock",
+                        "TxClock",
+                        "TRxCSource",
+                        "TRxCIO",
+                        "BitRate",
+                        "BrgSource",
+                        "SyncCharacter1",
+                        "SyncCharacter2",
+                        "Crc",
+                        "CrcPresetIO",
+                        "zvlIdleSync",
+                        "ClockEncoding",
+                        "SdlcAddressSearchMode",
+                        "SdlcAddress",
+                        "DpllCmd",
+                        "AutoRTSDeactivation",
+                        "SdlcDmaReadMultipleFrames",
+                        "SyncCharSize6Or12",
+                        "InhibitSyncLoad",
+                        "UseDmaRead",
+                        "UseDmaWrite",
+                        "Loopback",
+                        "Echo",
+                        "OverlapWrite",
+                        "OverlapRead",
+                        "OverlapIoctl",
+                        "IoctlIndex",
+                        "NumberOverlap",
+                        "AutoDcdCts",
+                        "StripSyncIdle",
+                        "bitrate",
+                        "Unknown"};
   for (const char* key : keys) {
     SCOPED_TRACE(key);
     std::memset(GlobalConfigBlock().bytes, kFill, kConfigBlockSize);

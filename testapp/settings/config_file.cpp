@@ -85,8 +85,7 @@ int ReadPieces(NextByte next_byte, const KeyValueCallback& callback) {
 
 }  // namespace
 
-int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback,
-                     std::string* reason) {
+int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback, std::string* reason) {
   OpenedFile opened;
   if (!OpenRegularFile(file_name, kMaxConfigFileSize, &opened, reason)) return kResultError;
   // Binary mode: the CR LF translation is ours, the same on every platform.

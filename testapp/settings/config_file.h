@@ -40,8 +40,7 @@ inline constexpr uint64_t kMaxConfigFileSize = UINT32_MAX;
 // the reason in *reason: only a regular file of at most kMaxConfigFileSize
 // bytes is read, opened without blocking (regular_file.h), and a failed
 // read is a reason too. Writes nothing; the file is closed on every path.
-int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback,
-                     std::string* reason);
+int ReadKeyValueFile(const char* file_name, const KeyValueCallback& callback, std::string* reason);
 
 // The same reader over a buffer in memory: returns 1 at the end of `text`
 // or the number of the piece on which the callback returned 0.

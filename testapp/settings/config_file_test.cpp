@@ -1,7 +1,6 @@
 #include "testapp/settings/config_file.h"
 
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "testapp/platform/posix_test_compat.h"
 #include "testapp/platform/regular_file.h"
 
 namespace quarnex {
@@ -202,11 +202,11 @@ TEST_F(ReadKeyValueFileTest, WhatCannotBeReadIsRefusedWithItsReason) {
   ASSERT_EQ(mkfifo("fifo.cfg", 0600), 0);
 #endif
   const std::pair<const char*, const char*> cases[] = {
-      {"absent.cfg", kReasonNoSuchFile},
-      {"folder.cfg", kReasonNotRegular},
+    {"absent.cfg", kReasonNoSuchFile},
+    {"folder.cfg", kReasonNotRegular},
 #if !defined(_WIN32)
-      {"fifo.cfg", kReasonNotRegular},
-      {"/dev/zero", kReasonNotRegular},
+    {"fifo.cfg", kReasonNotRegular},
+    {"/dev/zero", kReasonNotRegular},
 #endif
   };
   for (const auto& [name, expected] : cases) {

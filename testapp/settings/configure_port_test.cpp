@@ -1,8 +1,6 @@
 #include "testapp/settings/configure_port.h"
 
 #include <gtest/gtest.h>
-#include "testapp/platform/posix_test_compat.h"
-
 #include <sys/stat.h>
 
 #include <cstring>
@@ -13,6 +11,7 @@
 
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/recording_device.h"
+#include "testapp/platform/posix_test_compat.h"
 #include "testapp/platform/regular_file.h"
 #include "testapp/settings/config_block.h"
 
@@ -208,7 +207,8 @@ TEST_F(ConfigurePortTest, FileThatCannotBeReadStillSendsAZeroBlock) {
     ExpectSent(device, Bytes(kConfigBlockSize, 0));
   }
   EXPECT_EQ(ConfigFileNotice(kConfigFileName), "quarnex.cfg file not found");
-  EXPECT_EQ(ConfigFileDetail(kConfigFileName, kReasonNotRegular), "quarnex.cfg: not a regular file");
+  EXPECT_EQ(ConfigFileDetail(kConfigFileName, kReasonNotRegular),
+            "quarnex.cfg: not a regular file");
   // A deep path is named whole.
   const std::string deep = "/lab/" + std::string(300, 'd') + "/quarnex.cfg";
   EXPECT_EQ(ConfigFileDetail(deep.c_str(), kReasonNoSuchFile), deep + ": no such file");

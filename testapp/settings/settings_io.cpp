@@ -122,8 +122,8 @@ WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect&
   const int64_t area_height = std::max<int64_t>(int64_t{available.Bottom} - available.Top, 1);
   WindowGeometry g = stored;
   if (g.Width != kUseDefault) {
-    g.Width = static_cast<int32_t>(std::clamp<int64_t>(
-        g.Width, std::min<int64_t>(kMinWindowWidth, area_width), area_width));
+    g.Width = static_cast<int32_t>(
+        std::clamp<int64_t>(g.Width, std::min<int64_t>(kMinWindowWidth, area_width), area_width));
   }
   if (g.Height != kUseDefault) {
     g.Height = static_cast<int32_t>(std::clamp<int64_t>(
@@ -136,10 +136,9 @@ WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect&
     const int64_t height = g.Height != kUseDefault ? g.Height : kMinVisibleWindowPart;
     const int64_t overlap = std::min<int64_t>(int64_t{g.Left} + width, available.Right) -
                             std::max<int64_t>(g.Left, available.Left);
-    const bool seen = overlap >= std::min<int64_t>(kMinVisibleWindowPart, width) &&
-                      g.Top >= available.Top &&
-                      int64_t{g.Top} + std::min<int64_t>(kMinVisibleWindowPart, height) <=
-                          available.Bottom;
+    const bool seen =
+        overlap >= std::min<int64_t>(kMinVisibleWindowPart, width) && g.Top >= available.Top &&
+        int64_t{g.Top} + std::min<int64_t>(kMinVisibleWindowPart, height) <= available.Bottom;
     if (!seen) {
       g.Left = static_cast<int32_t>(std::clamp<int64_t>(
           g.Left, available.Left, std::max<int64_t>(available.Left, available.Right - width)));

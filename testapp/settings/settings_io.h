@@ -94,8 +94,7 @@ WindowGeometry FitWindowToScreen(const WindowGeometry& stored, const ScreenRect&
 // "Height" and "Width" from the rectangle; then "Column%d" for each column
 // whose current width is 1..kMaxColumnWidth-1. Values not written keep what
 // the store held.
-void SaveSettings(SettingsStore& store, const Settings& settings,
-                  const WindowLayoutSource& window);
+void SaveSettings(SettingsStore& store, const Settings& settings, const WindowLayoutSource& window);
 
 }  // namespace quarnex
 

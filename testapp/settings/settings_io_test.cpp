@@ -158,22 +158,26 @@ TEST(SettingsIoTest, FieldsOutOfRangeLoadInRange) {
        [](Settings* s) { s->Test.PortCount = 1; }},
       {"PortCount 129", [](Settings* s) { s->Test.PortCount = 129; },
        [](Settings* s) { s->Test.PortCount = 128; }},
-      {"PacketSize 0", [](Settings* s) { s->PacketSize = 0; }, [](Settings* s) { s->PacketSize = 1; }},
+      {"PacketSize 0", [](Settings* s) { s->PacketSize = 0; },
+       [](Settings* s) { s->PacketSize = 1; }},
       {"PacketSize 70000", [](Settings* s) { s->PacketSize = 70000; },
        [](Settings* s) { s->PacketSize = 65536; }},
       {"PauseAfter negative", [](Settings* s) { s->Test.PauseAfter = -3; },
        [](Settings* s) { s->Test.PauseAfter = 0; }},
       {"Delay huge", [](Settings* s) { s->Test.Delay = 0xFFFFFFFFu; },
        [](Settings* s) { s->Test.Delay = kMaxDelayMs; }},
-      {"UpdateInterval huge", [](Settings* s) { s->Test.UpdateInterval = kMaxUpdateIntervalMs + 1; },
+      {"UpdateInterval huge",
+       [](Settings* s) { s->Test.UpdateInterval = kMaxUpdateIntervalMs + 1; },
        [](Settings* s) { s->Test.UpdateInterval = kMaxUpdateIntervalMs; }},
-      {"all at their bounds", [](Settings* s) {
+      {"all at their bounds",
+       [](Settings* s) {
          s->Test.PortIndex = 999;
          s->Test.PortCount = 128;
          s->PacketSize = 1;
          s->Test.Delay = kMaxDelayMs;
          s->Test.UpdateInterval = 0;
-       }, [](Settings*) {}},
+       },
+       [](Settings*) {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -223,9 +227,11 @@ TEST(SettingsIoTest, WindowIsFittedToTheScreen) {
       {"too little on the right", {1857, 200, 800, 600}, {1120, 200, 800, 600}},
       {"wholly off to the left", {-5000, 200, 800, 600}, {0, 200, 800, 600}},
       {"above the top", {100, 0, 800, 600}, {100, 30, 800, 600}},
-      {"system chosen", {kUseDefault, kUseDefault, kUseDefault, kUseDefault},
+      {"system chosen",
+       {kUseDefault, kUseDefault, kUseDefault, kUseDefault},
        {kUseDefault, kUseDefault, kUseDefault, kUseDefault}},
-      {"system chosen place, huge size", {kUseDefault, kUseDefault, 5000, 5000},
+      {"system chosen place, huge size",
+       {kUseDefault, kUseDefault, 5000, 5000},
        {kUseDefault, kUseDefault, 1920, 1050}},
   };
   for (const Case& c : cases) {
@@ -247,8 +253,8 @@ TEST(SettingsIoTest, ModeOutsideRangeLoadsAsLoopbackOtherFieldsKept) {
     int32_t stored;
     int32_t loaded;
   };
-  const Case cases[] = {{7, kLoopback},  {-1, kLoopback},        {3, kLoopback},
-                        {INT32_MIN, kLoopback}, {0, kLoopback}, {1, kReceiveOnly},
+  const Case cases[] = {{7, kLoopback},         {-1, kLoopback}, {3, kLoopback},
+                        {INT32_MIN, kLoopback}, {0, kLoopback},  {1, kReceiveOnly},
                         {2, kTransmitOnly}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
@@ -352,9 +358,9 @@ TEST(SettingsIoTest, ColumnWidthLoadsClampedUnsignedTo30Through500) {
     std::optional<uint32_t> stored;
     uint32_t loaded;
   };
-  const Case cases[] = {{10, 30},   {0, 30},     {29, 30},  {30, 30},
-                        {250, 250}, {500, 500},  {501, 500}, {900, 500},
-                        {0xFFFFFFFFu, 500}, {std::nullopt, 160}};
+  const Case cases[] = {
+      {10, 30},   {0, 30},    {29, 30},   {30, 30},           {250, 250},
+      {500, 500}, {501, 500}, {900, 500}, {0xFFFFFFFFu, 500}, {std::nullopt, 160}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored ? std::to_string(*c.stored) : "missing");
     MemoryStore store;
@@ -363,7 +369,8 @@ TEST(SettingsIoTest, ColumnWidthLoadsClampedUnsignedTo30Through500) {
     WindowGeometry g;
     ColumnWidths columns;
     LoadWindowLayout(store, &g, &columns);
-    EXPECT_EQ(columns.Width, (std::array<uint32_t, kColumnCount>{80, 120, 120, c.loaded, 160, 160}));
+    EXPECT_EQ(columns.Width,
+              (std::array<uint32_t, kColumnCount>{80, 120, 120, c.loaded, 160, 160}));
   }
 }
 
@@ -374,10 +381,9 @@ TEST(SettingsIoTest, SaveWritesRecordsThenGeometryThenColumnsInOrder) {
   const Settings settings = Sample();
   SaveSettings(store, settings, window);
 
-  const std::vector<std::string> order = {"Test",    "Port",    "Packet",  "Timeouts",
-                                          "Left",    "Top",     "Height",  "Width",
-                                          "Column0", "Column1", "Column2", "Column3",
-                                          "Column4", "Column5"};
+  const std::vector<std::string> order = {"Test",    "Port",    "Packet",  "Timeouts", "Left",
+                                          "Top",     "Height",  "Width",   "Column0",  "Column1",
+                                          "Column2", "Column3", "Column4", "Column5"};
   EXPECT_EQ(store.writes(), order);
 
   for (const char* name : kRecordNames) {

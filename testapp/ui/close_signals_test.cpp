@@ -3,6 +3,7 @@
 // once; the signals' earlier handling comes back afterwards.
 #include "testapp/ui/close_signals.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,8 +14,6 @@
 #include <functional>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quarnex {
 namespace {

@@ -52,8 +52,8 @@ bool ReadWholeNumber(std::string_view text, uint32_t* value) {
 namespace {
 
 // Adds a problem for `field` unless its text reads a number in [min, max].
-void CheckRange(std::vector<FieldProblem>* problems, int field, std::string_view text,
-                uint32_t min, uint32_t max) {
+void CheckRange(std::vector<FieldProblem>* problems, int field, std::string_view text, uint32_t min,
+                uint32_t max) {
   uint32_t value = 0;
   if (ReadWholeNumber(text, &value) && value >= min && value <= max) return;
   problems->push_back({field, std::to_string(min) + " to " + std::to_string(max)});
@@ -78,7 +78,8 @@ std::vector<FieldProblem> CheckTestDialog(const TestDialogInput& input) {
   }
   CheckRange(&problems, kFieldPacketSize, input.packet_size, kPacketSizeMin, kPacketSizeMax);
   if (input.selected_mode != kLoopback && input.file_name.size() > kMaxFileNameLength) {
-    problems.push_back({kFieldFileName, "at most " + std::to_string(kMaxFileNameLength) + " bytes"});
+    problems.push_back(
+        {kFieldFileName, "at most " + std::to_string(kMaxFileNameLength) + " bytes"});
   }
   return problems;
 }

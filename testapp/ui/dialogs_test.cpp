@@ -15,10 +15,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "testapp/engine/first_mismatch.h"
 #include "testapp/ui/about_dialog.h"
 #include "testapp/ui/options_dialog.h"
 #include "testapp/ui/port_dialog.h"
-#include "testapp/engine/first_mismatch.h"
 #include "testapp/ui/received_data_dialog.h"
 #include "testapp/ui/test_settings_dialog.h"
 #include "testapp/ui/timeouts_dialog.h"

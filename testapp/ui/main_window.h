@@ -32,13 +32,13 @@
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_store.h"
 #include "testapp/ui/menu_state.h"
-#include "testapp/ui/metrics_setting.h"
 #include "testapp/ui/message_boxes.h"
+#include "testapp/ui/metrics_setting.h"
 #include "testapp/ui/notice_banner.h"
-#include "testapp/ui/throughput_plot.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
 #include "testapp/ui/run_monitor.h"
+#include "testapp/ui/throughput_plot.h"
 #include "testapp/ui/window_metrics.h"
 
 namespace quarnex {

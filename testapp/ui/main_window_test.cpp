@@ -50,10 +50,10 @@
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/csv_table.h"
 #include "testapp/report/file_size_limit_test_util.h"
+#include "testapp/runner/http_get_test_util.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/close_signals.h"
-#include "testapp/runner/http_get_test_util.h"
 #include "testapp/ui/device_map_store.h"
 #include "testapp/ui/metrics_setting.h"
 #include "testapp/ui/stop_record_test_util.h"
@@ -266,16 +266,15 @@ class MainWindowTest : public QObject {
       }
     }
     QCOMPARE(popups, QStringList({"&Settings", "&Test", "&Debug", "&Help"}));
-    QCOMPARE(
-        items,
-        QStringList(
-            {"action40004=&Port...\tCtrl+P", "action40005=&Test...\tCtrl+T",
-             "action40011=&Options\tCtrl+O", "action40007=Time&outs...", "action40001=&Start\tF5",
-             "action40008=&Pause\tF6", "action40009=&Continue\tF7", "action40002=S&top\tF8",
-             "action40012=&Toggle\tF9", "action40014=Set RTS", "action40015=Clear RTS",
-             "action40016=Set DTR", "action40017=Clear DTR", "action40018=Get DCD",
-             "action40019=Get CTS", "action40020=Save &results...\tCtrl+S",
-             "action40010=&View received data", "action40003=&About"}));
+    QCOMPARE(items,
+             QStringList({"action40004=&Port...\tCtrl+P", "action40005=&Test...\tCtrl+T",
+                          "action40011=&Options\tCtrl+O", "action40007=Time&outs...",
+                          "action40001=&Start\tF5", "action40008=&Pause\tF6",
+                          "action40009=&Continue\tF7", "action40002=S&top\tF8",
+                          "action40012=&Toggle\tF9", "action40014=Set RTS", "action40015=Clear RTS",
+                          "action40016=Set DTR", "action40017=Clear DTR", "action40018=Get DCD",
+                          "action40019=Get CTS", "action40020=Save &results...\tCtrl+S",
+                          "action40010=&View received data", "action40003=&About"}));
     QStringList shortcuts;
     for (QAction* action : w.findChildren<QAction*>()) {
       if (!action->shortcut().isEmpty()) {

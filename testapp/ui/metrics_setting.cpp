@@ -20,8 +20,8 @@ MetricsSetting LoadMetricsSetting(SettingsStore& store) {
 }
 
 bool SaveMetricsSetting(SettingsStore& store, const MetricsSetting& setting) {
-  const bool address = store.WriteBinary(kMetricsAddressValueName, setting.address.data(),
-                                         setting.address.size());
+  const bool address =
+      store.WriteBinary(kMetricsAddressValueName, setting.address.data(), setting.address.size());
   return store.WriteU32(kServeMetricsValueName, setting.serve ? 1 : 0) && address;
 }
 

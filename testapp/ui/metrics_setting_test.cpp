@@ -23,7 +23,7 @@ TEST(MetricsOption, OkTakesOnlyAnAddressThatCanBeServed) {
   };
   const Case cases[] = {
       {"127.0.0.1:9464", true},
-      {"0.0.0.0:0", true},          // port 0: any free port
+      {"0.0.0.0:0", true},  // port 0: any free port
       {"[::1]:65535", true},
       {"  10.1.2.3:9464\t", true},  // blanks around it are dropped
       {"", false},

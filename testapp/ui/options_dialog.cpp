@@ -119,7 +119,6 @@ OptionsDialog::OptionsDialog(const TestSettings& test, const MetricsSetting& met
   update_interval_->setText(UnsignedText(test_.UpdateInterval));
   serve_metrics_->setChecked(metrics_.serve && WindowMetrics::Available());
   metrics_address_->setText(QString::fromStdString(metrics_.address));
-
 }
 
 void OptionsDialog::accept() {

@@ -1,10 +1,10 @@
 #include "testapp/ui/plot_series.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quarnex {
 namespace {

@@ -92,7 +92,6 @@ PortDialog::PortDialog(const PortDialogValues& values, const PortDialogFacts& fa
   layout->addWidget(problems_);
   layout->addWidget(hint);
   layout->addLayout(buttons);
-
 }
 
 void PortDialog::AddRow(int row, const DeviceMapEntry* entry) {

@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "testapp/settings/records.h"
-#include "testapp/ui/stop_record_test_util.h"
 #include "testapp/ui/qsettings_store.h"
+#include "testapp/ui/stop_record_test_util.h"
 
 namespace quarnex {
 namespace {

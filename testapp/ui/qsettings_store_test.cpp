@@ -249,7 +249,8 @@ class QSettingsStoreTest : public QObject {
     QCOMPARE(loaded.Test.Delay, kMaxDelayMs);
     QCOMPARE(loaded.Port.BaudRate, DefaultPortSettings().BaudRate);
     QCOMPARE(loaded.PacketSize, kDefaultPacketSize);
-    QCOMPARE(loaded.Timeouts.ReadTotalTimeoutMultiplier, kDefaultTimeouts.ReadTotalTimeoutMultiplier);
+    QCOMPARE(loaded.Timeouts.ReadTotalTimeoutMultiplier,
+             kDefaultTimeouts.ReadTotalTimeoutMultiplier);
 
     struct NoWindow : WindowLayoutSource {
       bool IsMinimized() const override { return true; }

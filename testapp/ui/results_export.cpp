@@ -51,7 +51,8 @@ std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model) {
 std::string ResultsCsv(const ResultsModel& model) {
   std::vector<std::string> headers;
   for (int c = 0; c < model.columnCount(); ++c) {
-    headers.push_back(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toStdString());
+    headers.push_back(
+        model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toStdString());
   }
   std::vector<std::vector<std::string>> rows;
   for (int r = 0; r < model.rowCount(); ++r) {

@@ -44,7 +44,8 @@ TEST_F(DeviceBackendsTest, WithoutMapOrFolderEachPortIsTheSimulatedAdaptersWithP
 }
 
 TEST_F(DeviceBackendsTest, NamesThatAreNoPortOpenNothing) {
-  for (const char* path : {"", "\\\\.\\Quarnex1", "\\\\.\\COM1", "Quarnex01", "\\\\.\\Quarnex01 "}) {
+  for (const char* path :
+       {"", "\\\\.\\Quarnex1", "\\\\.\\COM1", "Quarnex01", "\\\\.\\Quarnex01 "}) {
     EXPECT_EQ(OpenDevice(path), nullptr) << path;
   }
 }
