@@ -58,7 +58,8 @@ bool SimConfigureText(std::string_view text, std::vector<std::string>* problems 
 SimConfig SimConfigFromEnvironment();
 
 // The process-wide adapter; on first use it is built from
-// SimConfigFromEnvironment().
+// SimConfigFromEnvironment(). Process-wide like the adapter it stands in
+// for: one set of ports a machine, each open once, whoever opens it.
 std::shared_ptr<SimAdapter> GlobalSimAdapter();
 
 // Opens a port of the process-wide adapter; null when missing or open.

@@ -28,6 +28,8 @@ void NoteOpenProblem(std::string problem);
 
 // Installs the program's opener (tests install fakes); an empty function
 // leaves none. Not to be called while another thread opens a device.
+// Process-wide like the device names it resolves: "\\.\Quarnex01" means
+// the same port to every part of a program.
 using DeviceOpener = std::function<DeviceRef(std::string_view path)>;
 void SetDeviceOpener(DeviceOpener opener);
 

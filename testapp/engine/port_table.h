@@ -208,7 +208,11 @@ struct RunState {
   std::atomic<double> ExpectedPacketTime{0.0};
 };
 
-// The one instance.
+// The one instance. Process-wide because a program runs one test at a time
+// over the adapter's ports, which open exclusively: the run controller,
+// every port's worker threads and the window's or runner's refresh all
+// reach the same slots and flags, and the slots outlive a run so that a
+// stopped run's counters stay readable until the next Start.
 RunState& CurrentRun();
 
 // The number of slots a run uses: the settings' PortCount, kept inside the

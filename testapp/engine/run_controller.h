@@ -16,7 +16,9 @@
 namespace quarnex {
 
 // Installs the table and message outputs the engine writes to. Both must
-// outlive every run (until JoinAllPorts returned).
+// outlive every run (until JoinAllPorts returned). Process-wide, installed
+// once by each program's main(): worker threads of every port write rows
+// and messages, and a program has one table and one place for messages.
 void SetEngineOutputs(ResultsView* view, MessageSink* messages);
 ResultsView& EngineView();
 MessageSink& EngineMessages();

@@ -87,7 +87,9 @@ struct TesterOptions {
 };
 
 // The one instance of each; the options are 0 at program start and never
-// reset.
+// reset. Process-wide because quarnex.cfg is read once per Start into the
+// block every port of that run is configured with, and the options it sets
+// stay for the rest of the program's life, as they always have.
 DeviceConfigBlock& GlobalConfigBlock();
 TesterOptions& GlobalTesterOptions();
 

@@ -21,7 +21,11 @@ struct Settings {
   ColumnWidths Columns;
 };
 
-// The one instance; starts zeroed.
+// The one instance; starts zeroed. Process-wide because a program holds one
+// user's settings: loaded once from the one store, edited by the dialogs,
+// read by the run it starts and saved once at close. The engine's worker
+// threads read it throughout a run without locks, which a copy handed to
+// each run could replace only by changing what a dialog changes mid-run.
 Settings& GlobalSettings();
 
 }  // namespace quarnex
