@@ -47,8 +47,6 @@
 
 #include "bench/bench_util.h"
 
-extern char** environ;
-
 namespace quarnex {
 namespace {
 
@@ -120,34 +118,10 @@ Outcome RunCase(const fs::path& dir, const Fault& fault, const char* mode, doubl
                                    "--json"};
   std::string sim = kFarEnds;
   if (fault.item[0] != '\0') sim += std::string(";") + fault.item;
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 &&
-        std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
-      env.emplace_back(*e);
-    }
-  }
-  env.push_back("QUARNEX_SIM=" + sim);
-  env.push_back("XDG_CONFIG_HOME=" + (dir / "config").string());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
   const std::string out_path = (dir / "run.out").string();
   const std::string err_path = (dir / "run.err").string();
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(126);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  const pid_t pid =
+      SpawnRunner(std::move(args), sim, (dir / "config").string(), out_path, err_path);
   Outcome o;
   if (pid < 0) {
     std::perror("fork");

@@ -69,8 +69,6 @@
 #include "testapp/settings/settings_state.h"
 #include "testapp/wiring/device_backends.h"
 
-extern char** environ;
-
 namespace quarnex {
 namespace {
 
@@ -190,34 +188,8 @@ Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
     args.push_back("--metrics");
     args.push_back("127.0.0.1:0");
   }
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "QUARNEX_SIM=", 12) != 0 &&
-        std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) {
-      env.emplace_back(*e);
-    }
-  }
-  env.push_back(std::string("QUARNEX_SIM=") + kSim);
-  env.push_back("XDG_CONFIG_HOME=" + (dir / "config").string());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  const std::string out_path = out.string();
-  const std::string err_path = err.string();
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || err_fd < 0) _exit(126);
-    dup2(fd, STDOUT_FILENO);
-    dup2(err_fd, STDERR_FILENO);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  const pid_t pid =
+      SpawnRunner(std::move(args), kSim, (dir / "config").string(), out.string(), err.string());
   // A lab's Prometheus: once the runner says where its metrics are, one
   // scrape a second until it ends.
   std::atomic<bool> ended{false};
