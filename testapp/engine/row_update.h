@@ -23,8 +23,9 @@ void UpdateRow(PortContext& port);
 // Column 3 as UpdateRow writes it, with the average taken from `total_ms`
 // over `good_packets` (the caller's snapshot of those two counters).
 std::string TimeCell(const PortContext& port, double total_ms, int64_t good_packets);
-// Column 4 as UpdateRow writes it. Both read the port's record atomically,
-// field by field; any thread.
+// Column 4 as UpdateRow writes it; "" while the port has judged no packet
+// and is not lost (its row has no status yet). Both read the port's record
+// atomically, field by field; any thread.
 std::string StatusCell(const PortContext& port);
 
 }  // namespace quarnex

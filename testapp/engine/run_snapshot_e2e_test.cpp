@@ -197,5 +197,30 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
 }
 
+// A port that judged no packet has no status to show, in any mode, before
+// and after Stop: not "Write failed" nor "Read failed" for a transfer that
+// never failed.
+TEST_F(RunSnapshotTest, APortWithoutAVerdictHasNoStatusText) {
+  FarEnd silent;
+  silent.kind = FarEndKind::kSink;
+  UseAdapter(1, silent);
+  TestSettings& test = GlobalSettings().Test;
+  for (int32_t mode : {kReceiveOnly, kLoopback}) {
+    SCOPED_TRACE(mode);
+    test.Mode = mode;
+    ASSERT_TRUE(StartHeadlessRun());
+    RunSnapshot snapshot = TakeRunSnapshot();
+    ASSERT_EQ(snapshot.Ports.size(), 1u);
+    ASSERT_EQ(snapshot.Ports[0].Counters.PacketCount, 0);
+    EXPECT_EQ(snapshot.Ports[0].StatusText, "");
+    StopHeadlessRun();
+    snapshot = TakeRunSnapshot();
+    ASSERT_EQ(snapshot.Ports.size(), 1u);
+    EXPECT_EQ(snapshot.Ports[0].Counters.PacketCount, 0);
+    EXPECT_EQ(snapshot.Ports[0].StatusText, "");
+  }
+  test.Mode = kLoopback;
+}
+
 }  // namespace
 }  // namespace quarnex
