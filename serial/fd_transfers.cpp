@@ -127,8 +127,8 @@ bool FdTransfers::Start(uint32_t* error) {
   epoll_event wake_event{};
   wake_event.events = EPOLLIN;
   wake_event.data.u64 = kWakeToken;
-  // The descriptor is watched for input from the start, as the I/O thread's
-  // first wait wants it; a descriptor epoll cannot watch fails here.
+  // Added here so that a descriptor epoll cannot watch fails the start; the
+  // I/O thread's first wait leaves it out again, as no read is pending.
   epoll_event input_event{};
   input_event.events = EPOLLIN;
   input_event.data.u64 = kDescriptorToken;
@@ -187,7 +187,7 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
     Finish(c, kErrorSuccess, 0);
     return IoStatus{kErrorSuccess, 0};
   }
-  PendingRead r{static_cast<uint8_t*>(buffer), length, 0, c};
+  PendingRead r{static_cast<uint8_t*>(buffer), length, 0, c, 0};
   // After a read() that emptied the input queue, or a read that had to wait
   // for its data, a new read() would most likely only hear EAGAIN (in
   // Loopback the read is always posted before its packet is sent): the read
@@ -210,7 +210,11 @@ IoStatus FdTransfers::Read(void* buffer, uint32_t length, Completion* c) {
   }
   Pend(c);
   if (c->event) c->event->SetDriver(driver_);
+  r.serial = ++reads_queued_;
   reads_.push_back(r);
+  // The I/O thread sleeps without a time-out while no read is pending; it
+  // must look at this one in time should nobody wait for it.
+  if (!read_check_armed_) Wake();
   UpdateWatchLocked();
   return IoStatus{kErrorIoPending, 0};
 }
@@ -503,6 +507,8 @@ void FdTransfers::Wake() {
 void FdTransfers::CountWatcher(int delta) {
   std::lock_guard<std::mutex> lock(mu_);
   watchers_ += delta;
+  // A wait watches the input again: the I/O thread hands it back.
+  if (delta > 0) serving_input_ = false;
   UpdateWatchLocked();
 }
 
@@ -517,7 +523,7 @@ bool FdTransfers::Advance() {
 void FdTransfers::UpdateWatchLocked() {
   uint32_t events = 0;
   if (running_ && !stopping_ && !hung_up_) {
-    if (!reads_.empty() && watchers_ == 0) events |= EPOLLIN;
+    if (serving_input_ && !reads_.empty() && watchers_ == 0) events |= EPOLLIN;
     if (std::any_of(writes_.begin(), writes_.end(),
                     [](const PendingWrite& w) { return w.sent < w.length; })) {
       events |= EPOLLOUT;
@@ -553,20 +559,43 @@ int FdTransfers::WaitForEvents(epoll_event* events, int max, const timespec* tim
   return std::max(ready, 0);  // EINTR counts as a time-out
 }
 
+void FdTransfers::CheckUnattendedReadsLocked(std::chrono::steady_clock::time_point now) {
+  const uint64_t first = reads_.empty() || hung_up_ ? 0 : reads_.front().serial;
+  if (read_check_armed_ && now < read_check_at_) return;
+  // The same read has been first in line since the last look, so it has
+  // waited at least a whole period; if no wait watches the descriptor now,
+  // nobody may come to move it on.
+  if (read_check_armed_ && first != 0 && first == checked_read_ && watchers_ == 0) {
+    serving_input_ = true;
+  }
+  checked_read_ = first;
+  read_check_armed_ = first != 0;
+  read_check_at_ = now + kUnattendedReadCheck;
+}
+
 void FdTransfers::Loop() {
   std::unique_lock<std::mutex> lock(mu_);
   while (!stopping_) {
     ServiceLocked();
     if (stopping_) break;
+    const auto now = std::chrono::steady_clock::now();
+    CheckUnattendedReadsLocked(now);
     watching_drain_ = !hung_up_ && AwaitingDrainLocked();
     UpdateWatchLocked();
     timespec timeout;
     timespec* timeout_ptr = nullptr;
+    nanoseconds wait = nanoseconds::max();
     if (watching_drain_) {
-      timeout = ToTimespec(DrainWaitLocked());
-      timeout_ptr = &timeout;
+      wait = DrainWaitLocked();
     } else {
       drain_wait_ = nanoseconds(0);
+    }
+    if (read_check_armed_) {
+      wait = std::min<nanoseconds>(wait, std::max<nanoseconds>(read_check_at_ - now, {}));
+    }
+    if (wait != nanoseconds::max()) {
+      timeout = ToTimespec(wait);
+      timeout_ptr = &timeout;
     }
     lock.unlock();
     epoll_event events[2];

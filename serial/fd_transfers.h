@@ -29,11 +29,18 @@
 // EventDriver): the thread that waits for the read watches the descriptor
 // itself and moves the reads on, so the read completes on that thread with
 // one wake-up, not one of the I/O thread and then another of the waiter.
-// The I/O thread watches the input only while reads are pending and no
-// wait watches it (extra reads nobody waits for, a reader between its
-// waits), and the output while a write has bytes the kernel did not take
-// yet; whoever changes what it should watch changes its epoll set, so it
-// needs no wake-up for that.
+// The I/O thread leaves the input to those waits: on a fast line a reader
+// posts its next read before it waits for it, and handing the input to the
+// I/O thread in between would cost two epoll_ctl calls a packet. Instead
+// the I/O thread looks at the pending reads every kUnattendedReadCheck; a
+// read that has been first in line since its last look while no wait
+// watches the descriptor (nobody waits for it, or its wait gave up) makes
+// it serve the input itself, until a wait watches the descriptor again. So
+// a pending read completes whether or not a thread waits for it, within
+// about two checks of being left unwatched. The I/O thread watches
+// the output while a write has bytes the kernel did not take yet; whoever
+// changes what it should watch changes its epoll set, so it needs no
+// wake-up for that.
 //
 // A hang-up (POLLHUP, end of file, EIO: the far end of a pseudo-terminal
 // closed, a USB adapter was unplugged) means the device is gone: every
@@ -75,6 +82,9 @@ bool IsHangUpErrno(int e);
 class FdTransfers {
  public:
   enum class Framing { kStream, kFramed };
+
+  // How often the I/O thread looks for pending reads that no wait watches.
+  static constexpr std::chrono::milliseconds kUnattendedReadCheck{100};
 
   // `fd` must be non-blocking and stay open until Stop() has returned; the
   // caller owns it. Whether it is a TTY (flushed with tcflush, drained by
@@ -124,6 +134,7 @@ class FdTransfers {
     uint32_t length;
     uint32_t got;  // stream: bytes accumulated so far
     Completion* completion;
+    uint64_t serial;  // tells the reads apart for CheckUnattendedReadsLocked
   };
   struct PendingWrite {
     const uint8_t* data;
@@ -141,6 +152,10 @@ class FdTransfers {
   // kFailed.
   Step ReadStepLocked(PendingRead* r, uint32_t* error);
   Step WriteStepLocked(PendingWrite* w, uint32_t* error);
+  // The I/O thread's look at the pending reads (see the file comment): arms
+  // the next look while reads are pending, and takes over the input when
+  // the first one has waited a whole period with no wait watching.
+  void CheckUnattendedReadsLocked(std::chrono::steady_clock::time_point now);
   // Bytes that have left the kernel's output queue, counted like accepted_.
   uint64_t DrainedLocked() const;
   // Completes the sent writes whose bytes have left the output queue.
@@ -193,6 +208,15 @@ class FdTransfers {
   std::chrono::nanoseconds drain_wait_{};  // guarded by mu_; last wait without progress
   uint32_t watched_events_ = 0;            // guarded by mu_; what epoll_fd_ watches fd_ for
   int watchers_ = 0;                       // guarded by mu_; waits that watch fd_ themselves
+  uint64_t reads_queued_ = 0;              // guarded by mu_; pending reads ever, for serials
+  // The I/O thread serves the input of the pending reads itself, as no wait
+  // watched for a whole check; until a wait watches again.
+  bool serving_input_ = false;  // guarded by mu_
+  // The I/O thread's wait ends by read_check_at_ to look at the pending
+  // reads; while it is false a read that goes pending wakes the thread.
+  bool read_check_armed_ = false;                        // guarded by mu_
+  std::chrono::steady_clock::time_point read_check_at_;  // guarded by mu_
+  uint64_t checked_read_ = 0;  // guarded by mu_; serial of the first read at the last look, 0: none
   // The last read() left the input queue empty (EAGAIN, or fewer bytes than
   // asked), or the last read had to wait for its data; the next read then
   // starts pending without asking again.

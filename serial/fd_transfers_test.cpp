@@ -249,6 +249,79 @@ TEST_F(StreamTransfersTest, PendingReadCompletesWhetherOrNotAThreadWaitsForIt) {
   }
 }
 
+// Polls a record nobody waits on until its transfer ended; false when it
+// did not within kPatienceMs.
+bool EndsUnwatched(const Completion& c) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+  while (!c.event->IsSet() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return c.event->IsSet();
+}
+
+// A read nobody waits for is left to the I/O thread's periodic look, not
+// to an epoll watch: until it takes the input over, the thread sleeps
+// between looks rather than spinning, and once it has, it sees what the
+// far end does, data or a hang-up.
+TEST_F(StreamTransfersTest, UnwatchedReadIsTakenOverBetweenIdleLooksAndSeesDataOrHangUp) {
+  for (bool hang_up : {false, true}) {
+    SCOPED_TRACE(hang_up);
+    if (hang_up) {
+      transfers_->Stop();
+      ASSERT_TRUE(pty_.Open());
+      SetNonBlocking(pty_.slave.get());
+      transfers_ = std::make_unique<FdTransfers>(pty_.slave.get(), FdTransfers::Framing::kStream);
+      ASSERT_TRUE(transfers_->Start(nullptr));
+    }
+    char got[6] = {};
+    Completion r(NewEvent());
+    ASSERT_TRUE(transfers_->Read(got, sizeof(got), &r).pending());
+    const double before = ProcessCpuSeconds();
+    std::this_thread::sleep_for(3 * FdTransfers::kUnattendedReadCheck);
+    EXPECT_LT(ProcessCpuSeconds() - before, 0.1) << "the I/O thread spins on the pending read";
+    EXPECT_EQ(r.status.load(), kErrorIoIncomplete);
+    if (hang_up) {
+      pty_.master.Reset();
+    } else {
+      MasterSends("fedcba");
+    }
+    ASSERT_TRUE(EndsUnwatched(r));
+    if (hang_up) {
+      EXPECT_EQ(r.status.load(), kErrorDeviceNotConnected);
+      EXPECT_TRUE(transfers_->hung_up());
+    } else {
+      EXPECT_EQ(r.status.load(), kErrorSuccess);
+      EXPECT_EQ(std::string(got, sizeof(got)), "fedcba");
+    }
+  }
+}
+
+// The input goes back and forth between the I/O thread (reads nobody
+// waits for) and the waits (reads waited for, which take it back), with
+// the I/O thread's look put to sleep and woken again in between; every
+// byte reaches its own read, in order.
+TEST_F(StreamTransfersTest, InputHandedBetweenTheIoThreadAndWaitsLosesNoByte) {
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    const bool waited = round % 2 == 1;
+    const std::string bytes(5, static_cast<char>('a' + round));
+    char got[5] = {};
+    Completion r(NewEvent());
+    ASSERT_TRUE(transfers_->Read(got, sizeof(got), &r).pending());
+    MasterSends(bytes.substr(0, 2));
+    MasterSends(bytes.substr(2));
+    if (waited) {
+      ASSERT_TRUE(AwaitResult(r).done());
+    } else {
+      ASSERT_TRUE(EndsUnwatched(r));
+      EXPECT_EQ(r.status.load(), kErrorSuccess);
+    }
+    EXPECT_EQ(std::string(got, sizeof(got)), bytes);
+    // No read pending for a whole look: the I/O thread stops looking.
+    if (round % 4 == 1) std::this_thread::sleep_for(2 * FdTransfers::kUnattendedReadCheck);
+  }
+}
+
 // Stop ends a read while a thread waits for it on the descriptor; the
 // event keeps the stopped transfers' driver, and a later wait on it (the
 // transfers destroyed, their descriptor closed) only times out.

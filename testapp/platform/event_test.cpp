@@ -146,7 +146,12 @@ TEST(EventTest, DrivenWaitAdvancesTheDeviceOnItsOwnThread) {
     waiter_id = std::this_thread::get_id();
     index = WaitAny({driver->done.get(), exit.get()}, kInfinite);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The waiter may start late on a busy machine; the data must find it
+  // watching, or Advance would not be its own.
+  const auto watch_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (driver->watching.load() == 0 && std::chrono::steady_clock::now() < watch_deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_EQ(driver->watching.load(), 1);
   driver->Arrive();
   waiter.join();
