@@ -14,16 +14,9 @@
 
 #include "testapp/platform/message_quote.h"
 #include "testapp/report/text_format.h"
+#include "testapp/runner/station_features.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/config_file.h"
-
-// Set by CMake when prometheus-cpp and SQLite were found.
-#ifndef QUARNEX_HAVE_PROMETHEUS
-#define QUARNEX_HAVE_PROMETHEUS 0
-#endif
-#ifndef QUARNEX_HAVE_SQLITE
-#define QUARNEX_HAVE_SQLITE 0
-#endif
 
 namespace quarnex {
 

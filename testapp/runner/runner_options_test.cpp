@@ -6,12 +6,7 @@
 #include <string>
 #include <vector>
 
-#ifndef QUARNEX_HAVE_PROMETHEUS
-#define QUARNEX_HAVE_PROMETHEUS 0
-#endif
-#ifndef QUARNEX_HAVE_SQLITE
-#define QUARNEX_HAVE_SQLITE 0
-#endif
+#include "testapp/runner/station_features.h"
 
 namespace quarnex {
 namespace {

@@ -10,13 +10,7 @@
 #include <utility>
 
 #include "testapp/runner/pass_fail.h"
-
-#ifndef QUARNEX_HAVE_PROMETHEUS
-#define QUARNEX_HAVE_PROMETHEUS 0
-#endif
-#ifndef QUARNEX_HAVE_SQLITE
-#define QUARNEX_HAVE_SQLITE 0
-#endif
+#include "testapp/runner/station_features.h"
 
 #if QUARNEX_HAVE_PROMETHEUS
 #include "testapp/runner/metrics_endpoint.h"

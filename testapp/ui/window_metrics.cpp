@@ -6,12 +6,9 @@
 #include "testapp/runner/run_outcome.h"
 #include "testapp/runner/runner_options.h"
 #include "testapp/runner/saved_results.h"
+#include "testapp/runner/station_features.h"
 #include "testapp/runner/station_outputs.h"
 
-// Set by CMake when prometheus-cpp was found.
-#ifndef QUARNEX_HAVE_PROMETHEUS
-#define QUARNEX_HAVE_PROMETHEUS 0
-#endif
 #if QUARNEX_HAVE_PROMETHEUS
 #include "testapp/runner/metrics_endpoint.h"
 #endif
