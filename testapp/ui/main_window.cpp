@@ -275,11 +275,7 @@ void MainWindow::Start() {
   ShowLogFailure(true);
   // In Loopback each reader releases its own writer; a transmitter alone
   // needs the first release from here.
-  if (s.Test.Mode == kTransmitOnly) {
-    for (int i = 0; i < SlotsInRange(); ++i) {
-      if (CurrentRun().Ports[i].InUse.load()) ReleaseWriter(CurrentRun().Ports[i]);
-    }
-  }
+  StartTransmitters();
   run_active_ = true;
   monitor_->RunStarted();
   plot_->Reset(s.Test.PortIndex, s.Test.PortCount, CurrentRun().ExpectedPacketTime.load(),

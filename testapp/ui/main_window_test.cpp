@@ -353,6 +353,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
   }
 
+  // A writer of Transmit only waits for a release: the Start gives each open
+  // port its first, so packets go out with no Continue.
+  void TransmitOnlyStartSendsWithoutAContinue() {
+    struct RestoreTestSettings {
+      const TestSettings saved = GlobalSettings().Test;
+      ~RestoreTestSettings() { GlobalSettings().Test = saved; }
+    } restore;
+    MainWindow& w = Open();
+    GlobalSettings().Test.Mode = kTransmitOnly;
+    GlobalSettings().Test.PortCount = 2;
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(Enabled(w), QString(kRunning));
+    QCOMPARE(w.Model().rowCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+      QTRY_VERIFY_WITH_TIMEOUT(std::atoi(w.Model().Text(row, kColumnPackets).c_str()) > 0, 10000);
+    }
+    w.Action(kIdStop)->trigger();
+  }
+
   void OnlyTheSevenAcceleratorsAct() {
     MainWindow& w = Open();
     for (const auto& [modifier, key, title] :
