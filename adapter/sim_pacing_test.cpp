@@ -125,70 +125,38 @@ TEST_F(SimPacingTest, NewBlockChangesTheRateOfLaterFrames) {
   EXPECT_GE(Ms(SimClock::now() - start).count(), 40.0);
 }
 
-// The tester's figure also holds the wake-up of the thread that waits for
-// the read, which the line clock cannot make up. Sanitizers slow exactly
-// that path (every call, every wake-up) by tens to hundreds of
-// microseconds, so the figure is checked in the plain build only; the
-// clock's own lateness, which is the adapter's part, in every build. The
-// Windows build is tried under Wine, where every wake-up of a waiting
-// thread passes through the Wine server: there too only the clock's part
-// is checked.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(_WIN32)
-constexpr bool kCheckLineRatePercent = false;
-#else
-constexpr bool kCheckLineRatePercent = true;
-#endif
-constexpr double kMinLineRatePercent = 99.0;
-// 99 % of 8.192 ms leaves 82 us per packet for the clock and the reader's
-// wake-up together.
-constexpr double kMaxMeanTimerLatenessUs = 40.0;
-
 // What the tester measures in loopback: the time from the write to the
 // completed read of each packet, against the ideal line time. At 1 Mbit/s
-// and 1024 bytes (8.192 ms) it must reach 99 % of the line rate.
-TEST_F(SimPacingTest, LoopbackAtOneMegabitReachesNinetyNinePercentOfLineRate) {
+// and 1024 bytes (8.192 ms) no packet may cross faster than the line; how
+// close to the line rate it comes (99 % and 40 us of timer lateness on a
+// quiet machine) is the benchmark's figure (loopback_1M_tp_pct and
+// loopback_1M_adapter_lateness_us), not a unit test's.
+TEST_F(SimPacingTest, LoopbackAtOneMegabitIsNeverFasterThanTheLine) {
   constexpr uint32_t kBytes = 1024;
   constexpr int kPackets = 60;
   const double ideal_ms = 8.0 * kBytes / 1e6 * 1e3;
   DeviceRef device = adapter_->Open(3);
   Configure(*device, kEightBits, 0, 1000000);
   Transfer read(kBytes), write(kBytes);
-  double best_percent = 0;
-  double best_lateness_us = 1e9;
-  // Each attempt is half a second; a busy machine gets more chances here.
-  for (int attempt = 0; attempt < 2 * kAttempts; ++attempt) {
-    const LineScheduler::Lateness before = LineScheduler::Instance().TotalLateness();
-    double total_ms = 0;
-    for (int i = 0; i < kPackets; ++i) {
-      ASSERT_TRUE(device->Read(read.buffer.data(), kBytes, &read.completion).pending());
-      const auto start = SimClock::now();
-      ASSERT_TRUE(device->Write(write.buffer.data(), kBytes, &write.completion).pending());
-      ASSERT_TRUE(read.Wait(kWaitMs));
-      const double packet_ms = Ms(SimClock::now() - start).count();
-      EXPECT_GE(packet_ms, ideal_ms);  // never faster than the line
-      total_ms += packet_ms;
-      ASSERT_TRUE(write.Wait(kWaitMs));
-    }
-    const LineScheduler::Lateness after = LineScheduler::Instance().TotalLateness();
-    const double percent = 100.0 * ideal_ms * kPackets / total_ms;
-    const double lateness_us =
-        (after.total_us - before.total_us) /
-        static_cast<double>(std::max<uint64_t>(1, after.timers - before.timers));
-    std::printf(
-        "line rate %.2f %%, mean packet %.4f ms (ideal %.4f), mean timer lateness %.1f us\n",
-        percent, total_ms / kPackets, ideal_ms, lateness_us);
-    best_percent = std::max(best_percent, percent);
-    best_lateness_us = std::min(best_lateness_us, lateness_us);
-    if ((!kCheckLineRatePercent || best_percent >= kMinLineRatePercent) &&
-        best_lateness_us <= kMaxMeanTimerLatenessUs) {
-      break;
-    }
+  const LineScheduler::Lateness before = LineScheduler::Instance().TotalLateness();
+  double total_ms = 0;
+  for (int i = 0; i < kPackets; ++i) {
+    ASSERT_TRUE(device->Read(read.buffer.data(), kBytes, &read.completion).pending());
+    const auto start = SimClock::now();
+    ASSERT_TRUE(device->Write(write.buffer.data(), kBytes, &write.completion).pending());
+    ASSERT_TRUE(read.Wait(kWaitMs));
+    const double packet_ms = Ms(SimClock::now() - start).count();
+    EXPECT_GE(packet_ms, ideal_ms) << "packet " << i;
+    total_ms += packet_ms;
+    ASSERT_TRUE(write.Wait(kWaitMs));
   }
-  RecordProperty("line_rate_percent", std::to_string(best_percent));
-  if (kCheckLineRatePercent) {
-    EXPECT_GE(best_percent, kMinLineRatePercent);
-  }
-  EXPECT_LE(best_lateness_us, kMaxMeanTimerLatenessUs);
+  const LineScheduler::Lateness after = LineScheduler::Instance().TotalLateness();
+  EXPECT_GE(after.timers - before.timers, static_cast<uint64_t>(kPackets))
+      << "every frame crossed on the line clock";
+  std::printf("line rate %.2f %%, mean packet %.4f ms (ideal %.4f), mean timer lateness %.1f us\n",
+              100.0 * ideal_ms * kPackets / total_ms, total_ms / kPackets, ideal_ms,
+              (after.total_us - before.total_us) /
+                  static_cast<double>(std::max<uint64_t>(1, after.timers - before.timers)));
 }
 
 }  // namespace
