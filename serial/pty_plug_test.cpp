@@ -14,6 +14,7 @@
 
 #include "serial/pty_test_util.h"
 #include "serial/tty_ports.h"
+#include "testapp/platform/test_support.h"
 
 namespace quarnex {
 namespace {
@@ -49,16 +50,6 @@ Expected ThroughPlug(const std::vector<uint8_t>& sent, const PtyPlugOptions& opt
     }
   }
   return e;
-}
-
-template <typename Pred>
-bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 // Reads `length` bytes, giving up (and ending the read) after the patience,
@@ -112,7 +103,8 @@ TEST_F(PtyPlugTest, EchoesAMegabyteWhileBothDirectionsAreFull) {
   EXPECT_EQ(device->Result(read).count, sent.size());
   EXPECT_TRUE(got == sent) << "the echo differs";
   // Counted once write() returned, which may be after the port has them.
-  EXPECT_TRUE(Eventually([&] { return plug->counters().passed == sent.size(); }));
+  EXPECT_TRUE(Eventually([&] { return plug->counters().passed == sent.size(); },
+                         std::chrono::milliseconds(kPatienceMs)));
   const PtyPlugCounters c = plug->counters();
   EXPECT_EQ(c.received, sent.size());
   EXPECT_EQ(c.dropped + c.flipped, 0u);
@@ -156,10 +148,12 @@ TEST_F(PtyPlugTest, FaultsHitExactlyThePredictedOffsetsOnEveryPlugOfTheProcess) 
     // The plug counts a byte as passed once its write() returned, which may
     // be after the port has it, and the last bytes sent may be dropped after
     // the last one that came back.
-    ASSERT_TRUE(Eventually([&] {
-      const PtyPlugCounters c = plugs[i]->counters();
-      return c.received == sent.size() && c.passed == expected.back.size();
-    }));
+    ASSERT_TRUE(Eventually(
+        [&] {
+          const PtyPlugCounters c = plugs[i]->counters();
+          return c.received == sent.size() && c.passed == expected.back.size();
+        },
+        std::chrono::milliseconds(kPatienceMs)));
     const PtyPlugCounters c = plugs[i]->counters();
     EXPECT_EQ(c.dropped, expected.dropped.size());
     EXPECT_EQ(c.flipped, expected.flipped.size());

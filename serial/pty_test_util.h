@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "testapp/platform/test_support.h"
 #include "testapp/platform/unique_fd.h"
 
 namespace quarnex {
@@ -120,30 +121,18 @@ class EchoPlug {
   std::thread thread_;
 };
 
-// A temporary folder, removed with everything in it when the object dies.
-class TempDir {
+// A temporary folder for port links, removed with everything in it when
+// the object dies.
+class TempDir : public TempFolder {
  public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "quarnex-tty-XXXXXX").string();
-    if (mkdtemp(templ.data()) != nullptr) path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  TempDir() : TempFolder("quarnex-tty-") {}
 
-  const std::filesystem::path& path() const { return path_; }
   // Makes the link `name` -> `target` in the folder.
   bool Link(const std::string& name, const std::string& target) const {
     std::error_code error;
-    std::filesystem::create_symlink(target, path_ / name, error);
+    std::filesystem::create_symlink(target, path() / name, error);
     return !error;
   }
-
- private:
-  std::filesystem::path path_;
 };
 
 }  // namespace quarnex

@@ -18,6 +18,7 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -26,16 +27,7 @@ namespace quarnex {
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(30);
-
-template <typename Pred>
-bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+constexpr auto kPollPeriod = std::chrono::milliseconds(5);
 
 PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
 
@@ -69,10 +61,10 @@ class TtyEngineTest : public TtyRunTest {
 TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
   MakePorts(2, true);
   ASSERT_TRUE(StartHeadlessRun());
-  EXPECT_TRUE(Eventually([] {
-    return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200;
-  })) << Slot(0).GoodPacketCount
-      << " " << Slot(1).GoodPacketCount;
+  EXPECT_TRUE(
+      Eventually([] { return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200; },
+                 kPatience, kPollPeriod))
+      << Slot(0).GoodPacketCount << " " << Slot(1).GoodPacketCount;
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     const PortContext& port = Slot(i);
@@ -107,7 +99,7 @@ TEST_F(TtyEngineTest, PortWithoutLinkIsMissingAndTheOthersRun) {
   MakePorts(1, true);
   GlobalSettings().Test.PortCount = 2;  // Quarnex02 has no link
   ASSERT_TRUE(StartHeadlessRun());
-  EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }));
+  EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }, kPatience, kPollPeriod));
   EXPECT_EQ(Slot(1).InUse.load(), 0);
 }
 

@@ -27,6 +27,7 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -86,28 +87,20 @@ int64_t PacketsHit(const std::vector<uint64_t>& offsets, uint32_t packet_size, i
   return static_cast<int64_t>(packets.size());
 }
 
-template <typename Pred>
-bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 // Pauses the run and waits until the slot's counters stayed put for
 // kSettle; *counts holds the last reading. False when they never did.
 bool PauseUntilSettled(Counts* counts) {
   PauseRun();
   *counts = Counts::Of(Slot());
-  return Eventually([counts] {
-    std::this_thread::sleep_for(kSettle);
-    const Counts now = Counts::Of(Slot());
-    const bool still = now == *counts;
-    *counts = now;
-    return still;
-  });
+  return Eventually(
+      [counts] {
+        std::this_thread::sleep_for(kSettle);
+        const Counts now = Counts::Of(Slot());
+        const bool still = now == *counts;
+        *counts = now;
+        return still;
+      },
+      kPatience);
 }
 
 // The program's own timeouts (the fixture's): a pseudo-terminal that is
@@ -152,7 +145,8 @@ TEST_F(TtyFaultsTest, EveryPacketWithAFlippedBitIsAnErrorAndEveryOtherIsGood) {
       ASSERT_NE(plug, nullptr) << problem;
       GlobalSettings().PacketSize = static_cast<int32_t>(c.packet_size);
       ASSERT_TRUE(StartHeadlessRun());
-      ASSERT_TRUE(Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }))
+      ASSERT_TRUE(
+          Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
           << Counts::Of(Slot());
 
       if (end == End::kPaused) {
@@ -199,7 +193,7 @@ TEST_F(TtyFaultsTest, StopAfterPauseJudgesNoPacketThatWasNeverSent) {
   ASSERT_NE(plug, nullptr) << problem;
   GlobalSettings().PacketSize = 256;
   ASSERT_TRUE(StartHeadlessRun());
-  ASSERT_TRUE(Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }))
+  ASSERT_TRUE(Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
       << Counts::Of(Slot());
   Counts settled;
   ASSERT_TRUE(PauseUntilSettled(&settled)) << "never settled: " << settled;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "serial/pty_test_util.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
 
 namespace quarnex {
@@ -28,6 +29,7 @@ namespace fs = std::filesystem;
 
 // Generous: sanitizer builds are slow, and a hung process must still fail.
 constexpr auto kPatience = std::chrono::seconds(60);
+constexpr auto kPollPeriod = std::chrono::milliseconds(20);
 constexpr double kPatienceSeconds = 60.0;
 
 // The program's path on PATH; empty when it is not installed.
@@ -59,16 +61,6 @@ bool PortTaken(const fs::path& path) {
   return fd.valid() && flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
 }
 
-template <typename Pred>
-bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 TEST(TtyRunnerTest, TransmitOnlyInOneProcessReceiveOnlyInAnotherOverANullModemPair) {
   const std::string socat = FindOnPath("socat");
   if (socat.empty()) GTEST_SKIP() << "socat is not installed (scripts/install-deps installs it)";
@@ -86,8 +78,9 @@ TEST(TtyRunnerTest, TransmitOnlyInOneProcessReceiveOnlyInAnotherOverANullModemPa
   Child cable({socat, "-d", "-d", "pty,raw,echo=0,link=" + (ports / "Quarnex01").string(),
                "pty,raw,echo=0,link=" + (ports / "Quarnex02").string()},
               {}, box.path(), "socat");
-  ASSERT_TRUE(Eventually(
-      [&] { return fs::exists(ports / "Quarnex01") && fs::exists(ports / "Quarnex02"); }));
+  ASSERT_TRUE(
+      Eventually([&] { return fs::exists(ports / "Quarnex01") && fs::exists(ports / "Quarnex02"); },
+                 kPatience, kPollPeriod));
 
   const std::vector<std::string> env = {"QUARNEX_TTY_DIR=" + ports.string(),
                                         "XDG_CONFIG_HOME=" + (box.path() / "config").string()};
@@ -99,7 +92,8 @@ TEST(TtyRunnerTest, TransmitOnlyInOneProcessReceiveOnlyInAnotherOverANullModemPa
   Child receiver(receive, env, box.path(), "receiver");
   // The receiver discards what waited on its port when it opens it, so the
   // transmitter starts only once the port is taken.
-  ASSERT_TRUE(Eventually([&] { return PortTaken(ports / "Quarnex02"); })) << receiver.Err();
+  ASSERT_TRUE(Eventually([&] { return PortTaken(ports / "Quarnex02"); }, kPatience, kPollPeriod))
+      << receiver.Err();
 
   std::vector<std::string> transmit = {QUARNEX_RUN_BINARY, "--ports",    "1",  "--mode",
                                        "transmit",         "--duration", "120"};

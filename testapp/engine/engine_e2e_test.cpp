@@ -90,7 +90,7 @@ TEST_F(EngineE2eTest, ReceiveOnlyComparesTheStreamWithTheFile) {
     GlobalSettings().Test.Mode = kReceiveOnly;
     GlobalSettings().Test.PauseAfter = 1;
     GlobalSettings().PacketSize = 256;
-    UseAdapter(1, Far(FarEndKind::kSource, (dir_ / "source.bin").string(), 256));
+    UseAdapter(1, Far(FarEndKind::kSource, (work_.path() / "source.bin").string(), 256));
     Configure(1000000);
 
     ASSERT_TRUE(StartHeadlessRun());

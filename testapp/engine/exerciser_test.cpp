@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,7 +20,7 @@
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
-#include "testapp/platform/posix_test_compat.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -389,12 +388,7 @@ TEST_F(ExerciserTest, IndexWithoutRequestSendsNothing) {
 class ExerciserRunTest : public testing::Test {
  protected:
   void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    std::string dir_template =
-        (std::filesystem::temp_directory_path() / "exerciser_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
-    dir_ = dir_template;
-    std::filesystem::current_path(dir_);
+    ASSERT_TRUE(work_.entered());
 
     Settings& s = GlobalSettings();
     s.Test = DefaultTestSettings();
@@ -420,12 +414,9 @@ class ExerciserRunTest : public testing::Test {
     SetEngineOutputs(nullptr, nullptr);
     TesterOptions& options = GlobalTesterOptions();
     options.IoctlIndex = options.OverlapIoctl = options.NumberOverlap = 0;
-    std::filesystem::current_path(old_dir_);
-    std::filesystem::remove_all(dir_);
   }
 
-  std::filesystem::path old_dir_;
-  std::filesystem::path dir_;
+  TempWorkFolder work_{"exerciser_test."};
   std::shared_ptr<SimAdapter> adapter_;
   RecordingView view_;
 };

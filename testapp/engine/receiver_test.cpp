@@ -1,10 +1,8 @@
 #include "testapp/engine/receiver.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +15,7 @@
 #include "testapp/engine/transfer_test_support.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
-#include "testapp/platform/posix_test_compat.h"
+#include "testapp/platform/test_support.h"
 
 namespace quarnex {
 namespace {
@@ -64,27 +62,18 @@ class ReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetTransferRun(kReceiveOnly, view_);
-    // The dump files go to the current directory: a fresh one per test.
-    char cwd[PATH_MAX];
-    ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-    old_dir_ = cwd;
-    std::string dir = testing::TempDir() + "receiver_test_XXXXXX";
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir_ = dir;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_TRUE(work_.entered());
   }
   void TearDown() override {
     SetEngineOutputs(nullptr, nullptr);
     CurrentRun().FileBuffer.reset();
-    EXPECT_EQ(chdir(old_dir_.c_str()), 0);
-    std::filesystem::remove_all(dir_);
   }
 
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
 
   RecordingView view_;
-  std::string old_dir_;
-  std::string dir_;
+  // The dump files go to the current directory: a fresh one per test.
+  TempWorkFolder work_{"receiver_test_"};
   const Bytes packet_ = Pattern(kPacket, 3);
   const Bytes file_ = Pattern(2 * kPacket + kPacket / 2, 11);
 };

@@ -31,6 +31,7 @@
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/platform/posix_test_compat.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -62,27 +63,15 @@ class PendingReadDevice : public RecordingDevice {
   }
 };
 
-// Waits up to two seconds for `done`.
-template <typename Pred>
-bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+// The fake devices answer at once: a wait of two seconds, checked every
+// millisecond, is plenty.
+constexpr std::chrono::milliseconds kPatience = std::chrono::seconds(2);
+constexpr std::chrono::milliseconds kPollPeriod{1};
 
 class RunControllerTest : public testing::Test {
  protected:
   void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    // Under TMPDIR, which the test script points into the build.
-    std::string dir_template =
-        (std::filesystem::temp_directory_path() / "run_controller_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
-    dir_ = dir_template;
-    std::filesystem::current_path(dir_);
+    ASSERT_TRUE(work_.entered());
     // An empty configuration: BitRate 0, every key at 0.
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", ""));
 
@@ -120,8 +109,6 @@ class RunControllerTest : public testing::Test {
     StopHeadlessRun();
     SetDeviceOpener({});
     SetEngineOutputs(nullptr, nullptr);
-    std::filesystem::current_path(old_dir_);
-    std::filesystem::remove_all(dir_);
   }
 
   // The device the latest open of port `n` returned.
@@ -134,8 +121,8 @@ class RunControllerTest : public testing::Test {
     t.FileNameLength = static_cast<uint8_t>(name.size());
   }
 
-  std::filesystem::path old_dir_;
-  std::filesystem::path dir_;
+  // The current directory of each test, under TMPDIR.
+  TempWorkFolder work_{"run_controller_test."};
   RecordingView view_;
   std::vector<std::string> opened_;
   std::set<std::string> missing_;
@@ -206,7 +193,8 @@ TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(requests[0].code, kIoctlSetConfiguration);
     EXPECT_EQ(requests[1].code, kIoctlSetTwoValues);
-    ASSERT_TRUE(Eventually([&] { return device->WriteCount() >= 1; })) << "port " << n;
+    ASSERT_TRUE(Eventually([&] { return device->WriteCount() >= 1; }, kPatience, kPollPeriod))
+        << "port " << n;
   }
   std::vector<int32_t> open_ports;
   for (const PortCounters& c : SnapshotOpenPorts()) open_ports.push_back(c.PortNumber);
@@ -235,7 +223,7 @@ TEST_F(RunControllerTest, ShortFileLowersPacketSize) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(device->WriteCount(), 0u);
   ReleaseWriter(CurrentRun().Ports[0]);
-  ASSERT_TRUE(Eventually([&] { return device->WriteCount() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return device->WriteCount() == 1; }, kPatience, kPollPeriod));
   for (const auto& r : device->Requests()) {
     if (r.op == Op::kWrite) {
       EXPECT_EQ(std::string(r.input.begin(), r.input.end()), contents);
@@ -427,7 +415,7 @@ TEST_F(RunControllerTest, SweepKeepsOnlyUnfinishedTransfers) {
 TEST_F(RunControllerTest, StartAfterPauseAndStopRunsUnpaused) {
   ASSERT_TRUE(StartRun());
   auto first = Latest(1);
-  ASSERT_TRUE(Eventually([&] { return first->WriteCount() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return first->WriteCount() == 1; }, kPatience, kPollPeriod));
   PauseRun();
   StopRun();
   ASSERT_TRUE(StartRun());
@@ -435,7 +423,7 @@ TEST_F(RunControllerTest, StartAfterPauseAndStopRunsUnpaused) {
   // writer; the new run's first packet must flow at once.
   auto second = Latest(1);
   ASSERT_NE(first, second);
-  EXPECT_TRUE(Eventually([&] { return second->WriteCount() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return second->WriteCount() == 1; }, kPatience, kPollPeriod));
   EXPECT_EQ(CurrentRun().PauseFlag.load(), 0);
 }
 
@@ -476,7 +464,8 @@ TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
   std::weak_ptr<Event> exit_event = CurrentRun().ExitEvent;
   std::weak_ptr<Event> write_event = CurrentRun().Ports[0].WriteEvent;
   std::weak_ptr<PendingReadDevice> device = Latest(1);
-  ASSERT_TRUE(Eventually([&] { return CurrentRun().Ports[0].ReceiveBuffer.load() != nullptr; }));
+  ASSERT_TRUE(Eventually([&] { return CurrentRun().Ports[0].ReceiveBuffer.load() != nullptr; },
+                         kPatience, kPollPeriod));
   EXPECT_EQ(CurrentRun().Ports[0].ReceiveBufferSize.load(), 1024u);
   devices_.clear();
 
@@ -514,7 +503,7 @@ TEST_F(RunControllerTest, TransmitOnlyHasNoReader) {
   // and, in Transmit only, closes the port itself.
   StopRun();
   auto device = Latest(1);
-  EXPECT_TRUE(Eventually([&] { return device->CloseCount() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return device->CloseCount() == 1; }, kPatience, kPollPeriod));
   EXPECT_EQ(device->WriteCount(), 0u);
 }
 

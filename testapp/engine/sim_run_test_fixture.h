@@ -22,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -36,7 +35,7 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_controller.h"
-#include "testapp/platform/posix_test_compat.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -83,19 +82,6 @@ class CountingDevice : public Device {
 // never ends a transfer on a good line. The product's default pair gives
 // 1 s; with both values 0 only twice the packet time would remain.
 inline constexpr TimeoutSettings kLongTransferTimeouts = {10000, 0};
-
-// Sanitizer builds run several times slower; waits stretch accordingly.
-inline constexpr auto kPatience = std::chrono::seconds(20);
-
-template <typename Pred>
-inline bool Eventually(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 inline FarEnd Far(FarEndKind kind, std::string file = "",
                   uint32_t frame_size = kDefaultSourceFrameSize) {
@@ -178,13 +164,7 @@ inline PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
 class SimRunTest : public testing::Test {
  protected:
   void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    // Under TMPDIR, which the test script points into the build.
-    std::string dir_template =
-        (std::filesystem::temp_directory_path() / "engine_e2e_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir_template.data()), nullptr);
-    dir_ = dir_template;
-    std::filesystem::current_path(dir_);
+    ASSERT_TRUE(work_.entered());
 
     Settings& s = GlobalSettings();
     s.Test = DefaultTestSettings();
@@ -205,8 +185,6 @@ class SimRunTest : public testing::Test {
     StopHeadlessRun();
     SetDeviceOpener({});
     SetEngineOutputs(nullptr, nullptr);
-    std::filesystem::current_path(old_dir_);
-    std::filesystem::remove_all(dir_);
   }
 
   // Ports 1..count with the far end `far`, faults on all of them;
@@ -251,8 +229,9 @@ class SimRunTest : public testing::Test {
     return state;
   }
 
-  std::filesystem::path old_dir_;
-  std::filesystem::path dir_;
+  // The current directory of each test, under TMPDIR; removed after the
+  // adapter, which may hold a source file in it.
+  TempWorkFolder work_{"engine_e2e_test."};
   RecordingView view_;
   std::shared_ptr<SimAdapter> adapter_;
   std::vector<std::shared_ptr<CountingDevice>> devices_;

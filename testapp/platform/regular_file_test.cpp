@@ -4,29 +4,19 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "testapp/platform/message_quote.h"
 #include "testapp/platform/posix_test_compat.h"
+#include "testapp/platform/test_support.h"
 
 namespace quarnex {
 namespace {
 
 class RegularFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "regular_file_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const char* name : {"data", "fifo", "empty", "locked"}) unlink(Path(name).c_str());
-    rmdir(Path("folder").c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  void SetUp() override { ASSERT_TRUE(dir_.made()); }
+  std::string Path(const char* name) const { return dir_.path().string() + "/" + name; }
   void Write(const char* name, const std::string& text) const {
     std::FILE* f = std::fopen(Path(name).c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -34,7 +24,7 @@ class RegularFileTest : public ::testing::Test {
     std::fclose(f);
   }
 
-  std::string dir_;
+  TempFolder dir_{"regular_file_test."};
 };
 
 TEST_F(RegularFileTest, ReadsARegularFileWhole) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "testapp/platform/posix_test_compat.h"
+#include "testapp/platform/test_support.h"
 
 #if !defined(_WIN32)
 #include "testapp/report/file_size_limit_test_util.h"
@@ -121,10 +122,8 @@ std::vector<PortCounters> GoldenPorts() {
 class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string dir = ::testing::TempDir() + "quarnex_log_XXXXXX";
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    dir_ = dir;
-    path_ = (dir_ / kLogFileName).string();
+    ASSERT_TRUE(dir_.made());
+    path_ = (dir_.path() / kLogFileName).string();
     if (const char* tz = getenv("TZ")) saved_tz_ = tz;
     had_tz_ = getenv("TZ") != nullptr;
     setenv("TZ", "UTC0", 1);
@@ -137,8 +136,6 @@ class LogFileTest : public ::testing::Test {
       unsetenv("TZ");
     }
     tzset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::string ReadLog() const {
@@ -146,7 +143,7 @@ class LogFileTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  fs::path dir_;
+  TempFolder dir_{"quarnex_log_"};
   std::string path_;
   std::string saved_tz_;
   bool had_tz_ = false;
@@ -278,10 +275,10 @@ TEST_F(LogFileTest, NothingIsWrittenWithoutAnOpenLog) {
   WriteStopRecord(never_opened, GoldenPorts(), kStopTime);
 
   LogFile unreachable;
-  EXPECT_FALSE(unreachable.Open((dir_ / "missing" / kLogFileName).string().c_str()));
+  EXPECT_FALSE(unreachable.Open((dir_.path() / "missing" / kLogFileName).string().c_str()));
   EXPECT_FALSE(unreachable.IsOpen());
   WriteStopRecord(unreachable, GoldenPorts(), kStopTime);
-  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  EXPECT_FALSE(fs::exists(dir_.path() / "missing"));
 
   LogFile closed;
   ASSERT_TRUE(closed.Open(path_.c_str()));
@@ -307,15 +304,15 @@ TEST_F(LogFileTest, GoodRecordsTellNoFailure) {
 #if !defined(_WIN32)
 // A FIFO nobody reads fails at once instead of holding the Start.
 TEST_F(LogFileTest, AnOpenFailureIsToldOnceWithPathAndReason) {
-  fs::create_directory(dir_ / "folder");
-  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir_.path() / "folder");
+  ASSERT_EQ(mkfifo((dir_.path() / "fifo").c_str(), 0600), 0);
   const struct {
     fs::path path;
     const char* reason;
   } kCases[] = {
-      {dir_ / "missing" / kLogFileName, "No such file or directory"},
-      {dir_ / "folder", "Is a directory"},
-      {dir_ / "fifo", "No such device or address"},
+      {dir_.path() / "missing" / kLogFileName, "No such file or directory"},
+      {dir_.path() / "folder", "Is a directory"},
+      {dir_.path() / "fifo", "No such device or address"},
   };
   for (const auto& c : kCases) {
     LogFile log;
@@ -331,7 +328,7 @@ TEST_F(LogFileTest, ALogOnAFullDeviceIsToldOnceAndStaysOpen) {
   // The log's own name, a link to a device that takes no byte.
   fs::create_symlink("/dev/full", path_);
   const fs::path previous = fs::current_path();
-  fs::current_path(dir_);
+  fs::current_path(dir_.path());
   LogFile log;
   const bool opened = log.Open();
   fs::current_path(previous);
@@ -386,7 +383,7 @@ TEST_F(LogFileTest, ATornRecordIsFollowedByALineEndAndTheNextSeriesIsToldAgain) 
 
 TEST_F(LogFileTest, DefaultsToTheLogInTheCurrentFolderAndTheTimeOfNow) {
   const fs::path previous = fs::current_path();
-  fs::current_path(dir_);
+  fs::current_path(dir_.path());
   {
     LogFile log;
     ASSERT_TRUE(log.Open());

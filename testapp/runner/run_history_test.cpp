@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "testapp/platform/test_support.h"
 #include "testapp/runner/history_report.h"
 #include "testapp/runner/json_report.h"
 
@@ -66,12 +65,9 @@ RunOutcome TwoPortRun(const std::string& started_at) {
 class RunHistoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr ? tmp : "/tmp") + "/run-history-XXXXXX";
-    dir_ = mkdtemp(templ.data());
-    path_ = (dir_ / "history.db").string();
+    ASSERT_TRUE(dir_.made());
+    path_ = (dir_.path() / "history.db").string();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::unique_ptr<RunHistory> OpenHistory() {
     std::string error;
@@ -102,7 +98,7 @@ class RunHistoryTest : public ::testing::Test {
     return value;
   }
 
-  fs::path dir_;
+  TempFolder dir_{"run-history-"};
   std::string path_;
 };
 

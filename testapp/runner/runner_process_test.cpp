@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
 #include "testapp/settings/records.h"
 #include "testapp/ui/device_map_store.h"
@@ -54,21 +55,21 @@ void WriteFile(const fs::path& path, const std::string& text) {
 class Sandbox {
  public:
   Sandbox() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr ? tmp : "/tmp") + "/quarnex-run-XXXXXX";
-    dir_ = mkdtemp(templ.data());
-    fs::create_directories(dir_ / "config");
-    WriteFile(dir_ / "quarnex.cfg", kConfig);
+    if (!folder_.made()) {
+      ADD_FAILURE() << "cannot make a folder in TMPDIR";
+      return;
+    }
+    fs::create_directories(dir() / "config");
+    WriteFile(dir() / "quarnex.cfg", kConfig);
   }
-  ~Sandbox() { fs::remove_all(dir_); }
 
-  const fs::path& dir() const { return dir_; }
-  fs::path config_home() const { return dir_ / "config"; }
+  const fs::path& dir() const { return folder_.path(); }
+  fs::path config_home() const { return dir() / "config"; }
   fs::path settings_file() const { return config_home() / "ZVL" / "QuarnexTest.conf"; }
-  std::string Log() const { return ReadFile(dir_ / "Quarnex.LOG"); }
+  std::string Log() const { return ReadFile(dir() / "Quarnex.LOG"); }
 
  private:
-  fs::path dir_;
+  TempFolder folder_{"quarnex-run-"};
 };
 
 // quarnex-run running in a sandbox, its output going to files there.

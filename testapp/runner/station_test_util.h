@@ -6,19 +6,18 @@
 #define QUARNEX_RUNNER_STATION_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
 
 namespace quarnex {
@@ -34,20 +33,18 @@ inline constexpr double kStationTimeoutS = 60.0;
 class StationSandbox {
  public:
   StationSandbox() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr ? tmp : "/tmp") + "/quarnex-station-XXXXXX";
-    dir_ = mkdtemp(templ.data());
-    std::filesystem::create_directories(dir_ / "config");
-    std::ofstream(dir_ / "quarnex.cfg") << kStationConfig;
+    if (!folder_.made()) {
+      ADD_FAILURE() << "cannot make a folder in TMPDIR";
+      return;
+    }
+    std::filesystem::create_directories(dir() / "config");
+    std::ofstream(dir() / "quarnex.cfg") << kStationConfig;
   }
-  ~StationSandbox() { std::filesystem::remove_all(dir_); }
-  StationSandbox(const StationSandbox&) = delete;
-  StationSandbox& operator=(const StationSandbox&) = delete;
 
-  const std::filesystem::path& dir() const { return dir_; }
+  const std::filesystem::path& dir() const { return folder_.path(); }
 
  private:
-  std::filesystem::path dir_;
+  TempFolder folder_{"quarnex-station-"};
 };
 
 // quarnex-run in the sandbox with QUARNEX_SIM `sim`; its standard output

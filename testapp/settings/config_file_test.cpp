@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -13,6 +12,7 @@
 
 #include "testapp/platform/posix_test_compat.h"
 #include "testapp/platform/regular_file.h"
+#include "testapp/platform/test_support.h"
 
 namespace quarnex {
 namespace {
@@ -155,25 +155,12 @@ TEST(ParseConfigIntTest, FollowsAtoiAndKeepsTheLow32Bits) {
 // relative.
 class ReadKeyValueFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "config_file_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::filesystem::current_path(dir_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(old_dir_);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void SetUp() override { ASSERT_TRUE(work_.entered()); }
   static void WriteFile(const char* name, const std::string& content) {
     std::ofstream(name, std::ios::binary) << content;
   }
 
-  std::filesystem::path old_dir_;
-  std::filesystem::path dir_;
+  TempWorkFolder work_{"config_file_test."};
 };
 
 TEST_F(ReadKeyValueFileTest, ReadsEntriesOfACrLfFile) {

@@ -13,6 +13,7 @@
 #include "testapp/driver/recording_device.h"
 #include "testapp/platform/posix_test_compat.h"
 #include "testapp/platform/regular_file.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/settings/config_block.h"
 
 namespace quarnex {
@@ -32,20 +33,10 @@ void ResetGlobals() {
 class ConfigurePortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_dir_ = std::filesystem::current_path();
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "configure_port_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::filesystem::current_path(dir_);
+    ASSERT_TRUE(work_.entered());
     ResetGlobals();
   }
-  void TearDown() override {
-    std::filesystem::current_path(old_dir_);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-    ResetGlobals();
-  }
+  void TearDown() override { ResetGlobals(); }
   static void WriteFile(const char* name, const std::string& content) {
     std::ofstream(name, std::ios::binary) << content;
   }
@@ -85,8 +76,7 @@ class ConfigurePortTest : public ::testing::Test {
     return block;
   }
 
-  std::filesystem::path old_dir_;
-  std::filesystem::path dir_;
+  TempWorkFolder work_{"configure_port_test."};
 };
 
 TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {

@@ -1,8 +1,6 @@
 #include "testapp/ui/port_dialog_rules.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/platform/test_support.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/configure_port.h"
 
@@ -35,23 +34,14 @@ TEST(PortDialogRules, ListsTheTestRangeAsFarAsAMapReaches) {
 // and leaves the run's block and options as it found them.
 class LineSummaryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string templ = (std::filesystem::temp_directory_path() / "quarnex-line-XXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
+  void SetUp() override { ASSERT_TRUE(work_.entered()); }
   void TearDown() override {
-    std::filesystem::current_path(previous_);
-    std::filesystem::remove_all(dir_);
     std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
     ResetTesterOptions();
   }
   static void WriteConfig(const std::string& text) { std::ofstream(kConfigFileName) << text; }
 
-  std::filesystem::path dir_;
-  std::filesystem::path previous_;
+  TempWorkFolder work_{"quarnex-line-"};
 };
 
 TEST_F(LineSummaryTest, ShowsTheLineARunSetsUpWithoutTouchingTheRunsBlock) {
