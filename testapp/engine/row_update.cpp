@@ -34,7 +34,7 @@ std::string TimeCell(const PortContext& port, double total_ms, int64_t good_pack
 std::string StatusCell(const PortContext& port) {
   if (port.Lost.load() != 0) return kStatusPortLost;
   // No verdict yet: the results say nothing of a write or read that failed.
-  if (port.PacketCount.load() == 0 && port.ErrorCount.load() == 0) return "";
+  if (port.GoodPacketCount.load() == 0 && port.ErrorCount.load() == 0) return "";
   if (port.PacketOk.load() != 1) {
     const int32_t timeout = port.LastTimeout.load();
     if (timeout == kTimeoutRead) return kStatusReadTimeout;

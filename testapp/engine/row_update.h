@@ -24,7 +24,7 @@ void UpdateRow(PortContext& port);
 // over `good_packets` (the caller's snapshot of those two counters).
 std::string TimeCell(const PortContext& port, double total_ms, int64_t good_packets);
 // Column 4 as UpdateRow writes it; "" while the port has judged no packet
-// and is not lost (its row has no status yet). Both read the port's record
+// good or bad and is not lost (its row has no status yet). Both read the port's record
 // atomically, field by field; any thread.
 std::string StatusCell(const PortContext& port);
 
