@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "serial/pty_test_util.h"
+#include "testapp/platform/test_support.h"
 
 namespace quarnex {
 namespace {
@@ -250,13 +251,9 @@ TEST_F(StreamTransfersTest, PendingReadCompletesWhetherOrNotAThreadWaitsForIt) {
 }
 
 // Polls a record nobody waits on until its transfer ended; false when it
-// did not within kPatienceMs.
+// did not within the tests' patience.
 bool EndsUnwatched(const Completion& c) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (!c.event->IsSet() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return c.event->IsSet();
+  return Eventually([&] { return c.event->IsSet(); });
 }
 
 // A read nobody waits for is left to the I/O thread's periodic look, not

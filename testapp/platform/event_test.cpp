@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "testapp/platform/test_support.h"
+
 namespace quarnex {
 namespace {
 
@@ -148,10 +150,7 @@ TEST(EventTest, DrivenWaitAdvancesTheDeviceOnItsOwnThread) {
   });
   // The waiter may start late on a busy machine; the data must find it
   // watching, or Advance would not be its own.
-  const auto watch_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (driver->watching.load() == 0 && std::chrono::steady_clock::now() < watch_deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  Eventually([&] { return driver->watching.load() != 0; });
   EXPECT_EQ(driver->watching.load(), 1);
   driver->Arrive();
   waiter.join();
