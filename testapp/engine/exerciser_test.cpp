@@ -385,40 +385,18 @@ TEST_F(ExerciserTest, IndexWithoutRequestSendsNothing) {
 // Whole Loopback runs on the simulated adapter with the options from
 // quarnex.cfg: column 5 shows the exerciser's texts while packets keep
 // flowing, and Stop ends the exerciser and all its copies mid-flight.
-class ExerciserRunTest : public testing::Test {
+class ExerciserRunTest : public SimRunTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(work_.entered());
-
-    Settings& s = GlobalSettings();
-    s.Test = DefaultTestSettings();
-    s.Port = DefaultPortSettings();
-    s.PacketSize = kDefaultPacketSize;
-    s.Test.PortCount = 2;
-    s.Test.UpdateInterval = 0;
-    s.Timeouts = kLongTransferTimeouts;
-    SimConfig config;
-    for (int n = 1; n <= 2; ++n) config.ports[n] = FarEnd{};
-    adapter_ = std::make_shared<SimAdapter>(config);
-    SetDeviceOpener([this](std::string_view path) -> DeviceRef {
-      int n = 0;
-      return ParseDevicePath(path, &n) ? adapter_->Open(n) : nullptr;
-    });
-    SetEngineOutputs(&view_, &view_);
-    ClearPortSlots();
+    SimRunTest::SetUp();
+    UseAdapter(2, FarEnd{});
   }
 
   void TearDown() override {
-    StopHeadlessRun();
-    SetDeviceOpener({});
-    SetEngineOutputs(nullptr, nullptr);
+    SimRunTest::TearDown();
     TesterOptions& options = GlobalTesterOptions();
     options.IoctlIndex = options.OverlapIoctl = options.NumberOverlap = 0;
   }
-
-  TempWorkFolder work_{"exerciser_test."};
-  std::shared_ptr<SimAdapter> adapter_;
-  RecordingView view_;
 };
 
 TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
