@@ -58,6 +58,7 @@
 
 #include "adapter/simulated_adapter.h"
 #include "bench/bench_util.h"
+#include "bench/full_adapter.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
@@ -74,11 +75,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kPorts = 128;
-constexpr char kSim[] = "ports=1-128";
-// Character size 8 bits, no parity, and no BitRate line: the line is
-// unpaced.
-constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\n";
 constexpr double kIntervalS = 1.0;
 
 struct BenchOptions {
@@ -106,13 +102,6 @@ double CpuSeconds(const rusage& usage) {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-long long TotalPackets() {
-  long long total = 0;
-  for (int i = 0; i < kPorts; ++i)
-    total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
-  return total;
-}
-
 // The same run through the recording view: settings as the runner gets
 // them (defaults, then the command line's overrides), the window's Start,
 // the window's Stop. Packets per second from one interval after the start
@@ -125,7 +114,7 @@ Measurement HeadlessRun(const BenchOptions& o) {
   ClearPortSlots();
   Settings& s = GlobalSettings();
   s.Test.PortIndex = 1;
-  s.Test.PortCount = kPorts;
+  s.Test.PortCount = kBenchPorts;
   s.PacketSize = o.packet_size;
   s.Test.UpdateInterval = static_cast<uint32_t>(o.update_interval_ms);
 
@@ -188,8 +177,8 @@ Measurement RunnerRun(const BenchOptions& o, const fs::path& dir) {
     args.push_back("--metrics");
     args.push_back("127.0.0.1:0");
   }
-  const pid_t pid =
-      SpawnRunner(std::move(args), kSim, (dir / "config").string(), out.string(), err.string());
+  const pid_t pid = SpawnRunner(std::move(args), kBenchSim, (dir / "config").string(), out.string(),
+                                err.string());
   // A lab's Prometheus: once the runner says where its metrics are, one
   // scrape a second until it ends.
   std::atomic<bool> ended{false};
@@ -282,9 +271,9 @@ int Main(int argc, char** argv) {
   std::string templ = (fs::temp_directory_path() / "runner-bench-XXXXXX").string();
   const fs::path dir = mkdtemp(templ.data());
   fs::create_directories(dir / "config");
-  std::ofstream(dir / "quarnex.cfg") << kConfig;
+  std::ofstream(dir / "quarnex.cfg") << kUnpacedConfig;
   fs::current_path(dir);
-  SimConfigureText(kSim);
+  SimConfigureText(kBenchSim);
 
   std::vector<double> runner;
   std::vector<double> headless;

@@ -96,6 +96,7 @@
 
 #include "adapter/simulated_adapter.h"
 #include "bench/bench_util.h"
+#include "bench/full_adapter.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
@@ -114,10 +115,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kPorts = 128;
-constexpr char kSim[] = "ports=1-128";
-// 8-bit characters, no parity, and no BitRate line: the line is unpaced.
-constexpr char kConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\n";
 // Opening 128 ports and the first packets are not what is measured.
 constexpr double kWarmUpMs = 1000;
 
@@ -162,20 +159,13 @@ SchedTimes ThreadSchedTimes() {
   return {running_ns / 1e6, queued_ns / 1e6};
 }
 
-long long TotalPackets() {
-  long long total = 0;
-  for (int i = 0; i < kPorts; ++i)
-    total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
-  return total;
-}
-
 // The bench's settings over whatever LoadSettings gave (the defaults of an
 // empty store), the same on both sides.
 void ApplyBenchSettings(const BenchOptions& o) {
   Settings& s = GlobalSettings();
   s.Test.Mode = kLoopback;
   s.Test.PortIndex = 1;
-  s.Test.PortCount = kPorts;
+  s.Test.PortCount = kBenchPorts;
   s.Test.UpdateInterval = 0;
   s.PacketSize = o.packet_size;
 }
@@ -306,12 +296,12 @@ FullPlotCost FullPlotCosts(int shown) {
   TimedPlot plot;
   plot.resize(plot.sizeHint());
   plot.show();
-  plot.Reset(1, kPorts, /*expected_packet_ms=*/10.0, 1.0);
-  std::vector<PortCounters> ports(kPorts);
+  plot.Reset(1, kBenchPorts, /*expected_packet_ms=*/10.0, 1.0);
+  std::vector<PortCounters> ports(kBenchPorts);
   const size_t samples = 2 * RunSeries::kDefaultMaxPoints;
   double sampling_ms = 0;
   for (size_t i = 1; i <= samples; ++i) {
-    for (int p = 0; p < kPorts; ++p) {
+    for (int p = 0; p < kBenchPorts; ++p) {
       PortCounters& c = ports[static_cast<size_t>(p)];
       c.PortNumber = 1 + p;
       // Two samples make a point once the series are full: the swing
@@ -394,7 +384,7 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   m.thread_queued_pct = 100.0 * (sched_after.queued_ms - sched_before.queued_ms) / ticked_ms;
 
   // Every row must have been refreshed through the window's model.
-  for (int i = 0; i < kPorts; ++i) {
+  for (int i = 0; i < kBenchPorts; ++i) {
     if (window->Model()
             .Text(CurrentRun().Ports[static_cast<size_t>(i)].Row, kColumnPackets)
             .empty()) {
@@ -493,9 +483,9 @@ int Main(int argc, char** argv) {
   if (mkdtemp(templ.data()) == nullptr) return 1;
   const fs::path dir = templ;
   const fs::path old_dir = fs::current_path();
-  std::ofstream(dir / "quarnex.cfg") << kConfig;
+  std::ofstream(dir / "quarnex.cfg") << kUnpacedConfig;
   fs::current_path(dir);
-  SimConfigureText(kSim);
+  SimConfigureText(kBenchSim);
 
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
     setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
