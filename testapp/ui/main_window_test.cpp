@@ -370,6 +370,9 @@ class MainWindowTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(std::atoi(w.Model().Text(row, kColumnPackets).c_str()) > 0, 10000);
     }
     w.Action(kIdStop)->trigger();
+    // After Stop the writers may still be winding down and reading the
+    // settings: the window's end joins them before the settings are put back.
+    window_.reset();
   }
 
   void OnlyTheSevenAcceleratorsAct() {
@@ -473,6 +476,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Banner().Text().startsWith("quarnex.cfg: no such file. "));
     QVERIFY(w.Banner().Text().contains("no BitRate"));
     w.Action(kIdStop)->trigger();
+    JoinAllPorts();  // as the dialogs do before they change a setting
 
     // With the file back the next Start clears the banner.
     QVERIFY(WriteConfigFile(kConfig));
