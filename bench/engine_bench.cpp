@@ -39,6 +39,7 @@
 #include "adapter/simulated_adapter.h"
 #include "testapp/driver/control_codes.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/report/recording_view.h"
@@ -106,7 +107,7 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   UseLoopbackPorts(ports);
   WriteTextFile("quarnex.cfg",
                 "BitRate=" + std::to_string(bit_rate) + "\nTxCharacterSize=3\nParity=0\n");
-  Settings& s = GlobalSettings();
+  Settings& s = ProcessRunContext().settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();
   s.Test.PortIndex = 1;
@@ -119,14 +120,14 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   EngineFigures f;
   const double cpu_start = CpuSeconds();
   const auto start = Clock::now();
-  if (!StartHeadlessRun()) {
+  if (!StartHeadlessRun(ProcessRunContext())) {
     std::fprintf(stderr, "engine_bench: the run did not start\n");
     std::exit(1);
   }
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   f.min_throughput = 1e9;
   for (int i = 0; i < ports; ++i) {
-    const PortContext& port = CurrentRun().Ports[i];
+    const PortContext& port = ProcessRunContext().run.Ports[i];
     f.packets += port.PacketCount.load();
     f.good += port.GoodPacketCount.load();
     f.errors += port.ErrorCount.load();
@@ -135,7 +136,7 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   }
   f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   f.cpu_seconds = CpuSeconds() - cpu_start;
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   return f;
 }
 
@@ -310,15 +311,15 @@ int main(int argc, char** argv) {
 
   // History off: a 10 s run refreshes thousands of cells.
   RecordingView view(/*keep_history=*/false);
-  SetEngineOutputs(&view, &view);
-  ClearPortSlots();
+  ProcessRunContext().SetOutputs(&view, &view);
+  ClearPortSlots(ProcessRunContext());
 
   if (only.empty() || only == "reference") BenchReference(view, seconds < 3 ? seconds : 3);
   if (only.empty() || only == "loopback") BenchLoopback(view, seconds);
   if (only.empty() || only == "scale128") BenchScale(view, seconds);
   if (only.empty() || only == "unjudged") BenchUnjudged(view, seconds < 5 ? seconds : 5);
 
-  SetEngineOutputs(nullptr, nullptr);
+  ProcessRunContext().SetOutputs(nullptr, nullptr);
   std::filesystem::current_path(old_dir);
   std::filesystem::remove_all(dir_template);
   return 0;

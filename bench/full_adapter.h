@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 
 namespace quarnex {
 
@@ -20,7 +21,7 @@ inline constexpr char kUnpacedConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\n
 inline long long TotalPackets() {
   long long total = 0;
   for (int i = 0; i < kBenchPorts; ++i) {
-    total += CurrentRun().Ports[static_cast<size_t>(i)].PacketCount.load();
+    total += ProcessRunContext().run.Ports[static_cast<size_t>(i)].PacketCount.load();
   }
   return total;
 }

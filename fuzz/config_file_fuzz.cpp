@@ -21,10 +21,12 @@ namespace {
 
 using namespace quarnex;
 
-void ResetGlobals() {
-  std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
-  ResetTesterOptions();
-}
+// What one input configures: a zero block and cleared options, as a
+// program's first Start has them.
+struct Target {
+  DeviceConfigBlock block{};
+  TesterOptions options;
+};
 
 // ParseConfigInt against the C library: wherever strtoll reads the number
 // without overflow, the result is its low 32 bits.
@@ -55,10 +57,10 @@ void CheckEntry(const char* key, const char* value) {
 
 // One entry changes at most one field: the bytes it touched lie within four
 // consecutive bytes of the block.
-void ApplyAndCheck(const char* key, const char* value) {
-  DeviceConfigBlock before = GlobalConfigBlock();
-  FUZZ_CHECK(ApplyConfigKey(key, value) == 1);
-  const uint8_t* after = GlobalConfigBlock().bytes;
+void ApplyAndCheck(Target& target, const char* key, const char* value) {
+  const DeviceConfigBlock before = target.block;
+  FUZZ_CHECK(ApplyConfigKey(key, value, target.block, target.options) == 1);
+  const uint8_t* after = target.block.bytes;
   size_t first = kConfigBlockSize;
   size_t last = 0;
   for (size_t i = 0; i < kConfigBlockSize; ++i) {
@@ -82,8 +84,7 @@ uint8_t ExpectedIdleCharacter(int32_t rx_character_size) {
   }
 }
 
-void ApplyPresetAndCheck() {
-  DeviceConfigBlock& block = GlobalConfigBlock();
+void ApplyPresetAndCheck(DeviceConfigBlock& block) {
   const DeviceConfigBlock before = block;
   ApplyStripSyncIdlePreset(&block);
   const uint8_t expected_characters[3] = {ExpectedIdleCharacter(BlockRxCharacterSize(before)),
@@ -107,17 +108,18 @@ void ApplyPresetAndCheck() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ResetGlobals();
+  Target target;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
   int entries = 0;
-  const int result = ParseKeyValueText(text, [&entries](const char* key, const char* value) {
-    CheckEntry(key, value);
-    CheckConfigInt(value);
-    ApplyAndCheck(key, value);
-    ++entries;
-    return 1;
-  });
+  const int result =
+      ParseKeyValueText(text, [&target, &entries](const char* key, const char* value) {
+        CheckEntry(key, value);
+        CheckConfigInt(value);
+        ApplyAndCheck(target, key, value);
+        ++entries;
+        return 1;
+      });
   FUZZ_CHECK(result == 1);
 
   // Stopping at the last entry reports its piece number: at least the
@@ -130,6 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(stopped >= entries && static_cast<size_t>(stopped) <= size);
   }
 
-  if (GlobalTesterOptions().StripSyncIdle.load() != 0) ApplyPresetAndCheck();
+  if (target.options.StripSyncIdle.load() != 0) ApplyPresetAndCheck(target.block);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "serial/tty_run_test_fixture.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
@@ -29,7 +30,7 @@ namespace {
 constexpr auto kPatience = std::chrono::seconds(30);
 constexpr auto kPollPeriod = std::chrono::milliseconds(5);
 
-PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
+PortContext& Slot(int i) { return ProcessRunContext().run.Ports[i]; }
 
 class TtyEngineTest : public TtyRunTest {
  protected:
@@ -37,8 +38,8 @@ class TtyEngineTest : public TtyRunTest {
 
   void SetUp() override {
     TtyRunTest::SetUp();
-    GlobalSettings().Test.UpdateInterval = 0;
-    GlobalSettings().PacketSize = 512;
+    ProcessRunContext().settings.Test.UpdateInterval = 0;
+    ProcessRunContext().settings.PacketSize = 512;
   }
 
   // Ports 1..count, each a pty pair linked as QuarnexNN; with `plugs` the
@@ -51,7 +52,7 @@ class TtyEngineTest : public TtyRunTest {
       if (plugs) plugs_.push_back(std::make_unique<EchoPlug>(pty->master.get()));
       ptys_.push_back(std::move(pty));
     }
-    GlobalSettings().Test.PortCount = count;
+    ProcessRunContext().settings.Test.PortCount = count;
   }
 
   std::vector<std::unique_ptr<PtyPair>> ptys_;  // outlive the plugs
@@ -60,7 +61,7 @@ class TtyEngineTest : public TtyRunTest {
 
 TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
   MakePorts(2, true);
-  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
   EXPECT_TRUE(
       Eventually([] { return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200; },
                  kPatience, kPollPeriod))
@@ -74,7 +75,7 @@ TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
         << port.DataMismatchCount;
     EXPECT_GE(plugs_[static_cast<size_t>(i)]->echoed(), 200u * 512u);
   }
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   // The ports are free again.
   for (int n : {1, 2}) {
     DeviceRef again = OpenDevice("\\\\.\\Quarnex0" + std::to_string(n));
@@ -86,10 +87,10 @@ TEST_F(TtyEngineTest, StopEndsReadsThatNeverComplete) {
   // No plug: nothing comes back, every read stays pending until the stop
   // closes the ports.
   MakePorts(2, false);
-  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const auto before = std::chrono::steady_clock::now();
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
   EXPECT_EQ(Slot(0).GoodPacketCount.load(), 0);
   EXPECT_EQ(Slot(1).GoodPacketCount.load(), 0);
@@ -97,8 +98,8 @@ TEST_F(TtyEngineTest, StopEndsReadsThatNeverComplete) {
 
 TEST_F(TtyEngineTest, PortWithoutLinkIsMissingAndTheOthersRun) {
   MakePorts(1, true);
-  GlobalSettings().Test.PortCount = 2;  // Quarnex02 has no link
-  ASSERT_TRUE(StartHeadlessRun());
+  ProcessRunContext().settings.Test.PortCount = 2;  // Quarnex02 has no link
+  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
   EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }, kPatience, kPollPeriod));
   EXPECT_EQ(Slot(1).InUse.load(), 0);
 }

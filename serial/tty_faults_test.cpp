@@ -26,6 +26,7 @@
 #include "serial/tty_run_test_fixture.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
@@ -44,7 +45,7 @@ constexpr int64_t kJudgedPerRun = 200;
 // sanitizer: counters that stay put this long have settled.
 constexpr auto kSettle = std::chrono::milliseconds(300);
 
-PortContext& Slot() { return CurrentRun().Ports[0]; }
+PortContext& Slot() { return ProcessRunContext().run.Ports[0]; }
 
 // The counters of the slot, read one by one.
 struct Counts {
@@ -90,7 +91,7 @@ int64_t PacketsHit(const std::vector<uint64_t>& offsets, uint32_t packet_size, i
 // Pauses the run and waits until the slot's counters stayed put for
 // kSettle; *counts holds the last reading. False when they never did.
 bool PauseUntilSettled(Counts* counts) {
-  PauseRun();
+  PauseRun(ProcessRunContext());
   *counts = Counts::Of(Slot());
   return Eventually(
       [counts] {
@@ -143,8 +144,8 @@ TEST_F(TtyFaultsTest, EveryPacketWithAFlippedBitIsAnErrorAndEveryOtherIsGood) {
       std::string problem;
       std::unique_ptr<PtyPlug> plug = PtyPlug::Create(links_.path(), 1, options, &problem);
       ASSERT_NE(plug, nullptr) << problem;
-      GlobalSettings().PacketSize = static_cast<int32_t>(c.packet_size);
-      ASSERT_TRUE(StartHeadlessRun());
+      ProcessRunContext().settings.PacketSize = static_cast<int32_t>(c.packet_size);
+      ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
       ASSERT_TRUE(
           Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
           << Counts::Of(Slot());
@@ -160,9 +161,9 @@ TEST_F(TtyFaultsTest, EveryPacketWithAFlippedBitIsAnErrorAndEveryOtherIsGood) {
             << settled;
         EXPECT_EQ(settled.errors, settled.data_mismatch) << settled;
         EXPECT_EQ(settled.others + settled.read_failed, 0) << settled;
-        StopHeadlessRun();
+        StopHeadlessRun(ProcessRunContext());
       } else {
-        StopHeadlessRun();
+        StopHeadlessRun(ProcessRunContext());
         const Counts stopped = Counts::Of(Slot());
         const int64_t unjudged = stopped.packets - stopped.judged();
         EXPECT_TRUE(unjudged == 0 || unjudged == 1) << stopped;
@@ -191,14 +192,14 @@ TEST_F(TtyFaultsTest, StopAfterPauseJudgesNoPacketThatWasNeverSent) {
   std::string problem;
   std::unique_ptr<PtyPlug> plug = PtyPlug::Create(links_.path(), 1, PtyPlugOptions{}, &problem);
   ASSERT_NE(plug, nullptr) << problem;
-  GlobalSettings().PacketSize = 256;
-  ASSERT_TRUE(StartHeadlessRun());
+  ProcessRunContext().settings.PacketSize = 256;
+  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
   ASSERT_TRUE(Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
       << Counts::Of(Slot());
   Counts settled;
   ASSERT_TRUE(PauseUntilSettled(&settled)) << "never settled: " << settled;
   ASSERT_EQ(settled.errors, 0) << settled;
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   const Counts stopped = Counts::Of(Slot());
   EXPECT_EQ(stopped.good, settled.good) << stopped;
   EXPECT_EQ(stopped.errors, 0) << stopped;

@@ -16,6 +16,7 @@
 #include "serial/tty_ports.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
@@ -33,24 +34,24 @@ class TtyRunTest : public testing::Test {
     old_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(work_.path());
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", config_));
-    Settings& s = GlobalSettings();
+    Settings& s = ProcessRunContext().settings;
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
     s.Timeouts = kDefaultTimeouts;
     s.Test.PortIndex = 1;
     s.Test.PortCount = 1;
     s.Test.Mode = kLoopback;
-    TesterOptions& options = GlobalTesterOptions();
+    TesterOptions& options = ProcessRunContext().options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
     SetDeviceOpener(StandardDeviceOpener());
-    SetEngineOutputs(&view_, &view_);
-    ClearPortSlots();
+    ProcessRunContext().SetOutputs(&view_, &view_);
+    ClearPortSlots(ProcessRunContext());
     ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);
   }
 
   void TearDown() override {
-    StopHeadlessRun();
-    SetEngineOutputs(nullptr, nullptr);
+    StopHeadlessRun(ProcessRunContext());
+    ProcessRunContext().SetOutputs(nullptr, nullptr);
     unsetenv(kTtyDirVariable);
     std::filesystem::current_path(old_dir_);
   }

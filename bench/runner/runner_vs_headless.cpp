@@ -61,6 +61,7 @@
 #include "bench/full_adapter.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/recording_view.h"
@@ -110,17 +111,17 @@ Measurement HeadlessRun(const BenchOptions& o) {
   rusage before;
   getrusage(RUSAGE_SELF, &before);
   MemoryStore store;
-  LoadSettings(store, &GlobalSettings());
-  ClearPortSlots();
-  Settings& s = GlobalSettings();
+  LoadSettings(store, &ProcessRunContext().settings);
+  ClearPortSlots(ProcessRunContext());
+  Settings& s = ProcessRunContext().settings;
   s.Test.PortIndex = 1;
   s.Test.PortCount = kBenchPorts;
   s.PacketSize = o.packet_size;
   s.Test.UpdateInterval = static_cast<uint32_t>(o.update_interval_ms);
 
   RecordingView view(/*keep_history=*/false);
-  SetEngineOutputs(&view, &view);
-  if (!StartHeadlessRun()) {
+  ProcessRunContext().SetOutputs(&view, &view);
+  if (!StartHeadlessRun(ProcessRunContext())) {
     std::fprintf(stderr, "the recording run did not start\n");
     std::exit(1);
   }
@@ -133,8 +134,8 @@ Measurement HeadlessRun(const BenchOptions& o) {
       std::chrono::duration<double, std::milli>(start + o.seconds * 1000 - SteadyMilliseconds()));
   const double last_ms = SteadyMilliseconds();
   const long long last = TotalPackets();
-  StopHeadlessRun();
-  SetEngineOutputs(nullptr, nullptr);
+  StopHeadlessRun(ProcessRunContext());
+  ProcessRunContext().SetOutputs(nullptr, nullptr);
   rusage after;
   getrusage(RUSAGE_SELF, &after);
   Measurement m;

@@ -56,6 +56,7 @@
 #include "serial/pty_test_util.h"
 #include "serial/tty_ports.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
@@ -149,9 +150,9 @@ Sample TesterRate(const std::string& tty_dir, EchoPlug* plug, double duration) {
     setenv(kTtyDirVariable, tty_dir.c_str(), 1);
   }
   Sample round;
-  if (!StartHeadlessRun()) return round;
+  if (!StartHeadlessRun(ProcessRunContext())) return round;
   std::this_thread::sleep_for(kWarmUp);
-  const PortContext& port = CurrentRun().Ports[0];
+  const PortContext& port = ProcessRunContext().run.Ports[0];
   const int64_t good_before = port.GoodPacketCount.load();
   const int64_t errors_before = port.ErrorCount.load();
   const CpuMeter cpu(plug);
@@ -162,7 +163,7 @@ Sample TesterRate(const std::string& tty_dir, EchoPlug* plug, double duration) {
   round.errors = port.ErrorCount.load() - errors_before;
   round.rate = good / Seconds(Clock::now() - start);
   if (good > 0) round.cpu_per_packet = cpu_seconds / static_cast<double>(good);
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   return round;
 }
 
@@ -183,7 +184,7 @@ int Main(double seconds, uint32_t packet_size) {
   WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=0\n");
   SimConfigure(DefaultSimConfig());
 
-  Settings& s = GlobalSettings();
+  Settings& s = ProcessRunContext().settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();
   s.Test.PortIndex = 1;
@@ -191,8 +192,8 @@ int Main(double seconds, uint32_t packet_size) {
   s.Test.Mode = kLoopback;
   s.PacketSize = static_cast<int32_t>(packet_size);
   RecordingView view(false);
-  SetEngineOutputs(&view, &view);
-  ClearPortSlots();
+  ProcessRunContext().SetOutputs(&view, &view);
+  ClearPortSlots(ProcessRunContext());
 
   const double each = seconds / (3 * kRounds);
   const std::string tty_dir = work.path().string();
@@ -230,7 +231,7 @@ int Main(double seconds, uint32_t packet_size) {
     tester_cpu.push_back(1e6 * tty.cpu_per_packet);
     cpu_ratio.push_back(ref.cpu_per_packet > 0 ? tty.cpu_per_packet / ref.cpu_per_packet : 0.0);
   }
-  SetEngineOutputs(nullptr, nullptr);
+  ProcessRunContext().SetOutputs(nullptr, nullptr);
   plug.Stop();
   unsetenv(kTtyDirVariable);
   std::filesystem::current_path(old_dir);

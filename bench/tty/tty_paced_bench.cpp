@@ -61,6 +61,7 @@
 #include "serial/pty_test_util.h"
 #include "serial/tty_ports.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/settings_state.h"
@@ -141,7 +142,7 @@ struct Round {
 Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const RecordingView& view,
                uint32_t packet_size, double nominal_bps, double duration) {
   Round round;
-  const bool started = StartHeadlessRun();
+  const bool started = StartHeadlessRun(ProcessRunContext());
   for (const std::string& message : view.Messages()) {
     std::fprintf(stderr, "  message: %s\n", message.c_str());
   }
@@ -155,17 +156,19 @@ Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const Recor
   const auto patience = std::chrono::seconds(1);
   std::vector<Stamp> start(kPorts), end(kPorts);
   for (int i = 0; i < kPorts; ++i) {
-    start[i] = StampAtNextPacket(CurrentRun().Ports[i], *relays[i], Clock::now() + patience);
+    start[i] =
+        StampAtNextPacket(ProcessRunContext().run.Ports[i], *relays[i], Clock::now() + patience);
   }
   std::this_thread::sleep_for(std::chrono::duration<double>(duration));
   for (int i = 0; i < kPorts; ++i) {
-    end[i] = StampAtNextPacket(CurrentRun().Ports[i], *relays[i], Clock::now() + patience);
+    end[i] =
+        StampAtNextPacket(ProcessRunContext().run.Ports[i], *relays[i], Clock::now() + patience);
   }
   // What the rows say of a port that failed packets or judged none.
   for (int i = 0; i < kPorts; ++i) {
-    const int row = CurrentRun().Ports[i].Row;
+    const int row = ProcessRunContext().run.Ports[i].Row;
     if (start[i].valid && end[i].valid && end[i].errors == start[i].errors) continue;
-    const PortContext& p = CurrentRun().Ports[i];
+    const PortContext& p = ProcessRunContext().run.Ports[i];
     std::fprintf(stderr,
                  "  port %d: errors %s (write failed %lld, aborted %lld; read failed %lld, "
                  "aborted %lld; length %lld, data %lld; timeouts %lld/%lld), status \"%s\"\n",
@@ -180,7 +183,7 @@ Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const Recor
                  static_cast<long long>(p.ReadTimeoutCount.load()),
                  view.Cell(row, kColumnStatus).c_str());
   }
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
 
   double tester = 0, line = 0;
   round.min_port_pct = 1e9;
@@ -293,7 +296,7 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
                 "TxCharacterSize=3\nParity=0\nBitRate=" + std::to_string(bit_rate) + "\n");
   setenv(kTtyDirVariable, work.path().c_str(), 1);
 
-  Settings& s = GlobalSettings();
+  Settings& s = ProcessRunContext().settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();
   // A transfer is ended as blocked after 1 s plus twice the packet's line
@@ -304,8 +307,8 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
   s.Test.Mode = kLoopback;
   s.PacketSize = static_cast<int32_t>(packet_size);
   RecordingView view(false);
-  SetEngineOutputs(&view, &view);
-  ClearPortSlots();
+  ProcessRunContext().SetOutputs(&view, &view);
+  ClearPortSlots(ProcessRunContext());
 
   const double nominal_bps = static_cast<double>(bit_rate) / kUartBitsPerCharacter;
   std::vector<double> tp, min_port, line, nominal, reference;
@@ -334,7 +337,7 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
       std::this_thread::sleep_for(kSettle);
     }
   }
-  SetEngineOutputs(nullptr, nullptr);
+  ProcessRunContext().SetOutputs(nullptr, nullptr);
   plugs.clear();
   relays.clear();
   unsetenv(kTtyDirVariable);

@@ -100,6 +100,7 @@
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/recording_view.h"
@@ -162,7 +163,7 @@ SchedTimes ThreadSchedTimes() {
 // The bench's settings over whatever LoadSettings gave (the defaults of an
 // empty store), the same on both sides.
 void ApplyBenchSettings(const BenchOptions& o) {
-  Settings& s = GlobalSettings();
+  Settings& s = ProcessRunContext().settings;
   s.Test.Mode = kLoopback;
   s.Test.PortIndex = 1;
   s.Test.PortCount = kBenchPorts;
@@ -330,7 +331,7 @@ FullPlotCost FullPlotCosts(int shown) {
 // plot beside it when `with_plot`.
 Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   MemoryStore store;
-  std::unique_ptr<MainWindow> window = OpenMainWindow(store);
+  std::unique_ptr<MainWindow> window = OpenMainWindow(ProcessRunContext(), store);
   ApplyBenchSettings(o);
   long long repaints = 0;
   QObject::connect(&window->Model(), &QAbstractItemModel::dataChanged, [&repaints] { ++repaints; });
@@ -355,12 +356,12 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   if (plot) {
     // As the window would at its Start: the run's figures, the selected
     // rows, then samples on the plot's timer.
-    plot->Reset(GlobalSettings().Test.PortIndex, SlotsInRange(),
-                CurrentRun().ExpectedPacketTime.load(), 1.0);
+    plot->Reset(ProcessRunContext().settings.Test.PortIndex, ProcessRunContext().SlotsInRange(),
+                ProcessRunContext().run.ExpectedPacketTime.load(), 1.0);
     std::vector<int> shown;
     for (int i = 0; i < o.plot_ports; ++i) shown.push_back(i);
     plot->SetSelectedSlots(shown);
-    plot->Follow(&SnapshotOpenPorts);
+    plot->Follow([] { return SnapshotOpenPorts(ProcessRunContext()); });
     plot->paint_ms.clear();
     plot->paint_cpu_ms.clear();
   }
@@ -386,7 +387,7 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   // Every row must have been refreshed through the window's model.
   for (int i = 0; i < kBenchPorts; ++i) {
     if (window->Model()
-            .Text(CurrentRun().Ports[static_cast<size_t>(i)].Row, kColumnPackets)
+            .Text(ProcessRunContext().run.Ports[static_cast<size_t>(i)].Row, kColumnPackets)
             .empty()) {
       std::fprintf(stderr, "ui_bench: row %d never showed a packet count\n", i);
       std::exit(1);
@@ -410,15 +411,15 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
 // otherwise idle event loop.
 Measurement RecordingRun(const BenchOptions& o) {
   MemoryStore store;
-  LoadSettings(store, &GlobalSettings());
-  ClearPortSlots();
+  LoadSettings(store, &ProcessRunContext().settings);
+  ClearPortSlots(ProcessRunContext());
   ApplyBenchSettings(o);
   RecordingView view(/*keep_history=*/false);
-  SetEngineOutputs(&view, &view);
+  ProcessRunContext().SetOutputs(&view, &view);
 
   LatenessProbe probe(o.period_ms);
   const double start_ms = SteadyMilliseconds();
-  if (!StartHeadlessRun()) {
+  if (!StartHeadlessRun(ProcessRunContext())) {
     std::fprintf(stderr, "ui_bench: the recording run did not start\n");
     std::exit(1);
   }
@@ -429,8 +430,8 @@ Measurement RecordingRun(const BenchOptions& o) {
   m.timer_max_late_ms = probe.MaxLateMs();
   m.timer_max_late_at_ms = probe.MaxLateAtMs();
   m.timer_p99_late_ms = probe.P99LateMs();
-  StopHeadlessRun();
-  SetEngineOutputs(nullptr, nullptr);
+  StopHeadlessRun(ProcessRunContext());
+  ProcessRunContext().SetOutputs(nullptr, nullptr);
   return m;
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "testapp/driver/control_codes.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/platform/byte_order.h"
@@ -162,7 +163,7 @@ IoStatus SendRequest(Device* device, const IoctlRequest& request, uint8_t* block
 // of the prepared buffers of its own. The pending ones go to the orphan
 // list, which keeps them until the device has finished with them.
 void QueueExtraCopies(PortContext& port, const IoctlRequest& request, const uint8_t* block) {
-  const TesterOptions& options = GlobalTesterOptions();
+  const TesterOptions& options = port.Run->options;
   if (options.OverlapIoctl.load() == 0) return;
   const uint32_t count = std::min(static_cast<uint32_t>(options.NumberOverlap.load()),
                                   static_cast<uint32_t>(kMaxOverlap));
@@ -197,14 +198,14 @@ void ApplyValueText(const IoctlRequest& request, const uint8_t* block, std::stri
 }  // namespace
 
 int IoctlExerciser(PortContext& port) {
-  RunState& run = CurrentRun();
-  const TesterOptions& options = GlobalTesterOptions();
+  RunState& run = port.Run->run;
+  const TesterOptions& options = port.Run->options;
   // Held for the whole thread, whatever the controller does with its own
   // reference.
   const EventRef exit_event = run.ExitEvent;
   EventRef completion_event = MakeEvent(Event::Kind::kAutoReset);
   if (!completion_event) {
-    EngineMessages().ShowError(kEventErrorText);
+    port.Run->Messages().ShowError(kEventErrorText);
     return 0;
   }
   // On the heap, not on this thread's stack: a request that another
@@ -243,7 +244,7 @@ int IoctlExerciser(PortContext& port) {
       // Only the answer counts, not how the request ended.
       ApplyValueText(*request, block, &cell_text);
     }
-    EngineView().SetCell(port.Row, kColumnLastCommError, cell_text);
+    port.Run->View().SetCell(port.Row, kColumnLastCommError, cell_text);
   }
 
   completion_event.reset();

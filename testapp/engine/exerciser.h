@@ -37,10 +37,10 @@ inline constexpr int32_t kLastIoctlIndex = 25;
 //
 // Returns 0, without sending anything or closing the port, when its
 // completion event cannot be created; the message "Cannot create event for
-// IOCTL." then goes to EngineMessages().
+// IOCTL." then goes to the messages of the port's run context.
 //
-// `port` must stay valid while the thread runs (slots of the port table
-// live as long as the program).
+// `port` and its run context must stay valid while the thread runs (the
+// context's slots live as long as the context).
 int IoctlExerciser(PortContext& port);
 
 }  // namespace quarnex

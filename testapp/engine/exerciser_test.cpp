@@ -18,6 +18,7 @@
 #include "testapp/driver/open_device.h"
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/platform/test_support.h"
@@ -82,10 +83,11 @@ class ScriptedDevice : public RecordingDevice {
 class ExerciserTest : public testing::Test {
  protected:
   void SetUp() override {
-    CurrentRun().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-    CurrentRun().StopFlag.store(0);
+    ProcessRunContext().run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    ProcessRunContext().run.StopFlag.store(0);
     SetOptions(0, 0, 0);
-    SetEngineOutputs(&view_, &view_);
+    ProcessRunContext().SetOutputs(&view_, &view_);
+    port_.Run = &ProcessRunContext();
     port_.Row = view_.InsertRow(0, "Quarnex01");
     port_.InUse.store(1);
     port_.Device.store(device_.get());
@@ -97,13 +99,13 @@ class ExerciserTest : public testing::Test {
       thread_.join();
     }
     ClosePort(port_);
-    SetEngineOutputs(nullptr, nullptr);
-    CurrentRun().ExitEvent.reset();
+    ProcessRunContext().SetOutputs(nullptr, nullptr);
+    ProcessRunContext().run.ExitEvent.reset();
     SetOptions(0, 0, 0);
   }
 
   static void SetOptions(int32_t index, int32_t overlap, int32_t number) {
-    TesterOptions& options = GlobalTesterOptions();
+    TesterOptions& options = ProcessRunContext().options;
     options.IoctlIndex.store(index);
     options.OverlapIoctl.store(overlap);
     options.NumberOverlap.store(number);
@@ -117,8 +119,8 @@ class ExerciserTest : public testing::Test {
     return result_;
   }
   void Stop() {
-    CurrentRun().StopFlag.store(1);
-    CurrentRun().ExitEvent->Set();
+    ProcessRunContext().run.StopFlag.store(1);
+    ProcessRunContext().run.ExitEvent->Set();
   }
   bool PendingReaches(size_t n) {
     return Eventually([&] { return device_->PendingCount(Op::kControl) == n; });
@@ -176,6 +178,7 @@ TEST_F(ExerciserTest, EachIndexSendsItsRequestAndShowsItsLabel) {
     auto device = std::make_shared<ScriptedDevice>();
     device->Then(Done({0x5A}));  // the second request is rejected
     PortContext port;
+    port.Run = port_.Run;
     port.Row = port_.Row;
     port.InUse.store(1);
     port.Device.store(device.get());
@@ -333,8 +336,8 @@ TEST_F(ExerciserTest, StopWhileRequestsPendEndsAndClosesThePort) {
     device_ = std::make_shared<ScriptedDevice>();
     port_.InUse.store(1);
     port_.Device.store(device_.get());
-    CurrentRun().StopFlag.store(0);
-    CurrentRun().ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    ProcessRunContext().run.StopFlag.store(0);
+    ProcessRunContext().run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
     for (int32_t i = 0; i <= number; ++i) device_->Then(Pending());
     SetOptions(4, 1, number);
     Start();
@@ -394,7 +397,7 @@ class ExerciserRunTest : public SimRunTest {
 
   void TearDown() override {
     SimRunTest::TearDown();
-    TesterOptions& options = GlobalTesterOptions();
+    TesterOptions& options = ProcessRunContext().options;
     options.IoctlIndex = options.OverlapIoctl = options.NumberOverlap = 0;
   }
 };
@@ -417,10 +420,10 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", std::string("BitRate=1000000\nTxCharacterSize=3\n"
                                                          "Parity=0\n") +
                                                  c.options));
-    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
     for (int i = 0; i < 2; ++i) {
       SCOPED_TRACE(i);
-      PortContext& port = CurrentRun().Ports[i];
+      PortContext& port = ProcessRunContext().run.Ports[i];
       ASSERT_TRUE(port.IoctlThread.joinable());
       ASSERT_TRUE(Eventually([&] {
         return view_.Cell(port.Row, kColumnLastCommError) == c.cell &&
@@ -436,10 +439,10 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
           << view_.Cell(port.Row, kColumnStatus);
       EXPECT_EQ(port.InUse.load(), 1);
     }
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
     for (int i = 0; i < 2; ++i) {
-      EXPECT_EQ(CurrentRun().Ports[i].InUse.load(), 0);
-      EXPECT_EQ(CurrentRun().Ports[i].Orphans.Size(), 0u);
+      EXPECT_EQ(ProcessRunContext().run.Ports[i].InUse.load(), 0);
+      EXPECT_EQ(ProcessRunContext().run.Ports[i].Orphans.Size(), 0u);
     }
   }
 }

@@ -3,19 +3,18 @@
 #include <cstdio>
 
 #include "testapp/engine/run_controller.h"
-#include "testapp/settings/settings_state.h"
 
 namespace quarnex {
 
-bool StartHeadlessRun() {
-  if (!StartRun()) return false;
-  StartTransmitters();
+bool StartHeadlessRun(RunContext& context) {
+  if (!StartRun(context)) return false;
+  StartTransmitters(context);
   return true;
 }
 
-void StopHeadlessRun() {
-  StopRun();
-  JoinAllPorts();
+void StopHeadlessRun(RunContext& context) {
+  StopRun(context);
+  JoinAllPorts(context);
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {

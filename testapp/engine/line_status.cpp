@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/results_view.h"
 #include "testapp/settings/settings_state.h"
@@ -47,7 +48,7 @@ std::string LineStatusText(uint32_t mask) {
   return text;
 }
 
-void ReportLineStatus(Device* device, int row,
+void ReportLineStatus(const RunContext& context, Device* device, int row,
                       std::array<std::atomic<int64_t>, kLineErrorKindCount>* counts) {
   if (device == nullptr) return;
   uint32_t mask = 0;
@@ -61,8 +62,8 @@ void ReportLineStatus(Device* device, int row,
   // Receive only shows them in the time column, where the next row refresh
   // overwrites them.
   const int column =
-      GlobalSettings().Test.Mode == kReceiveOnly ? kColumnTime : kColumnLastCommError;
-  EngineView().SetCell(row, column, text);
+      context.settings.Test.Mode == kReceiveOnly ? kColumnTime : kColumnLastCommError;
+  context.View().SetCell(row, column, text);
 }
 
 }  // namespace quarnex

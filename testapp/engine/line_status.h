@@ -9,6 +9,7 @@
 #include <string>
 
 #include "testapp/driver/device.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/report/port_counters.h"
 
 namespace quarnex {
@@ -19,10 +20,10 @@ std::string LineStatusText(uint32_t mask);
 
 // Queries and clears the device's line errors and, when any flag of the
 // table was set, writes their text into column 3 (Receive only) or column 5
-// of `row`. A null device or a failed query writes nothing. When `counts`
-// is given (the port's LineErrorCount), each flag of the table that was set
-// adds 1 to its kind; only the calling thread may write them.
-void ReportLineStatus(Device* device, int row,
+// of `row` of the view of `context`, the run the port belongs to. A null device or a failed query
+// writes nothing. When `counts` is given (the port's LineErrorCount), each flag of the table that
+// was set adds 1 to its kind; only the calling thread may write them.
+void ReportLineStatus(const RunContext& context, Device* device, int row,
                       std::array<std::atomic<int64_t>, kLineErrorKindCount>* counts = nullptr);
 
 }  // namespace quarnex

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testapp/driver/recording_device.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/settings_state.h"
@@ -41,12 +42,12 @@ TEST(LineStatusTextTest, ConcatenatesTheSetFlagsInTableOrder) {
 class ReportLineStatusTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    GlobalSettings().Test = TestSettings{};
+    ProcessRunContext().settings.Test = TestSettings{};
     view_.InsertRow(0, "Quarnex01");
     view_.InsertRow(1, "Quarnex02");
-    SetEngineOutputs(&view_, &view_);
+    ProcessRunContext().SetOutputs(&view_, &view_);
   }
-  void TearDown() override { SetEngineOutputs(nullptr, nullptr); }
+  void TearDown() override { ProcessRunContext().SetOutputs(nullptr, nullptr); }
 
   RecordingView view_;
   RecordingDevice device_;
@@ -65,18 +66,18 @@ TEST_F(ReportLineStatusTest, WritesTheTimeColumnInReceiveOnlyAndTheErrorColumnOt
     RecordingView view;
     view.InsertRow(0, "Quarnex01");
     view.InsertRow(1, "Quarnex02");
-    SetEngineOutputs(&view, &view);
-    GlobalSettings().Test.Mode = c.mode;
+    ProcessRunContext().SetOutputs(&view, &view);
+    ProcessRunContext().settings.Test.Mode = c.mode;
     device_.SetCommErrors(kCeFrame);
 
-    ReportLineStatus(&device_, 1);
+    ReportLineStatus(ProcessRunContext(), &device_, 1);
 
     for (int column = kColumnPackets; column <= kColumnLastCommError; ++column) {
       EXPECT_EQ(view.Cell(1, column), column == c.column ? "Framing error, " : "") << column;
     }
     EXPECT_EQ(view.Cell(0, c.column), "");
   }
-  SetEngineOutputs(&view_, &view_);
+  ProcessRunContext().SetOutputs(&view_, &view_);
 }
 
 TEST_F(ReportLineStatusTest, NothingToShowLeavesTheRowAlone) {
@@ -94,10 +95,10 @@ TEST_F(ReportLineStatusTest, NothingToShowLeavesTheRowAlone) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     device_.SetCommErrors(c.mask, c.query_ok);
-    ReportLineStatus(&device_, 0);
+    ReportLineStatus(ProcessRunContext(), &device_, 0);
     EXPECT_EQ(view_.CellHistory(0, kColumnLastCommError).size(), 1u);
   }
-  ReportLineStatus(nullptr, 0);
+  ReportLineStatus(ProcessRunContext(), nullptr, 0);
   EXPECT_EQ(view_.Cell(0, kColumnLastCommError), "Overrun error, ");
 }
 
@@ -118,10 +119,10 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
   };
   for (const Query& q : queries) {
     device_.SetCommErrors(q.mask, q.query_ok);
-    ReportLineStatus(&device_, 0, &counts);
+    ReportLineStatus(ProcessRunContext(), &device_, 0, &counts);
   }
-  ReportLineStatus(&device_, 0, &counts);
-  ReportLineStatus(nullptr, 0, &counts);
+  ReportLineStatus(ProcessRunContext(), &device_, 0, &counts);
+  ReportLineStatus(ProcessRunContext(), nullptr, 0, &counts);
   std::array<int64_t, kLineErrorKindCount> seen{};
   for (size_t kind = 0; kind < counts.size(); ++kind) seen[kind] = counts[kind].load();
   std::array<int64_t, kLineErrorKindCount> expected{};
@@ -138,7 +139,7 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
   for (const auto& [flag, kind] : flags) {
     std::array<std::atomic<int64_t>, kLineErrorKindCount> one{};
     device_.SetCommErrors(flag);
-    ReportLineStatus(&device_, 0, &one);
+    ReportLineStatus(ProcessRunContext(), &device_, 0, &one);
     for (int k = 0; k < kLineErrorKindCount; ++k) {
       EXPECT_EQ(one[static_cast<size_t>(k)].load(), k == kind ? 1 : 0) << flag << " " << k;
     }
@@ -147,8 +148,8 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
 
 TEST_F(ReportLineStatusTest, QueryClearsTheErrors) {
   device_.SetCommErrors(kCeBreak);
-  ReportLineStatus(&device_, 0);
-  ReportLineStatus(&device_, 0);
+  ReportLineStatus(ProcessRunContext(), &device_, 0);
+  ReportLineStatus(ProcessRunContext(), &device_, 0);
   EXPECT_EQ(view_.CellHistory(0, kColumnLastCommError),
             std::vector<std::string>{"Break detected, "});
 }

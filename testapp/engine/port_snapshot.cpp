@@ -3,6 +3,7 @@
 #include "testapp/driver/line_rate.h"
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/row_update.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -23,30 +24,30 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   c.WriteTimeoutCount = port.WriteTimeoutCount.load();
   c.Mismatch = FirstMismatchOf(port);
   c.Open = port.InUse.load() == 1;
-  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  const int32_t pause_after = port.Run->settings.Test.PauseAfter;
   c.Ended = pause_after > 0 && c.PacketCount >= pause_after;
   c.Lost = port.Lost.load() != 0;
   return c;
 }
 
-std::vector<PortCounters> SnapshotOpenPorts() {
-  const int32_t first = GlobalSettings().Test.PortIndex;
+std::vector<PortCounters> SnapshotOpenPorts(const RunContext& context) {
+  const int32_t first = context.settings.Test.PortIndex;
   std::vector<PortCounters> open_ports;
-  for (int i = 0; i < SlotsInRange(); ++i) {
-    const PortContext& port = CurrentRun().Ports[i];
+  for (int i = 0; i < context.SlotsInRange(); ++i) {
+    const PortContext& port = context.run.Ports[i];
     if (port.InUse.load() == 1) open_ports.push_back(SnapshotPort(port, first + i));
   }
   return open_ports;
 }
 
-RunSnapshot TakeRunSnapshot() {
-  const Settings& s = GlobalSettings();
+RunSnapshot TakeRunSnapshot(const RunContext& context) {
+  const Settings& s = context.settings;
   RunSnapshot snapshot;
-  snapshot.ExpectedPacketTime = CurrentRun().ExpectedPacketTime.load();
+  snapshot.ExpectedPacketTime = context.run.ExpectedPacketTime.load();
   snapshot.PacketsPerJudged =
       PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
-  for (int i = 0; i < SlotsInRange(); ++i) {
-    const PortContext& port = CurrentRun().Ports[i];
+  for (int i = 0; i < context.SlotsInRange(); ++i) {
+    const PortContext& port = context.run.Ports[i];
     if (port.Row < 0) continue;
     PortSnapshot& taken = snapshot.Ports.emplace_back();
     taken.Row = port.Row;
@@ -65,12 +66,12 @@ std::vector<PortCounters> StopRecordPorts(const RunSnapshot& snapshot) {
   return open_ports;
 }
 
-RunLineRates CollectLineRates(int32_t asked) {
-  const int32_t first = GlobalSettings().Test.PortIndex;
+RunLineRates CollectLineRates(const RunContext& context, int32_t asked) {
+  const int32_t first = context.settings.Test.PortIndex;
   const uint32_t block_rate = static_cast<uint32_t>(asked);
   RunLineRates result;
-  for (int i = 0; i < SlotsInRange(); ++i) {
-    const PortContext& port = CurrentRun().Ports[i];
+  for (int i = 0; i < context.SlotsInRange(); ++i) {
+    const PortContext& port = context.run.Ports[i];
     if (port.InUse.load() != 1) continue;
     const uint32_t rate = port.LineBitRate != 0 ? port.LineBitRate : block_rate;
     result.rates.push_back(rate);
@@ -81,10 +82,10 @@ RunLineRates CollectLineRates(int32_t asked) {
   return result;
 }
 
-void ReportRunStart(LogFile& log, ResultsView& view) {
-  const Settings& s = GlobalSettings();
-  const int32_t asked = BlockBitRate(GlobalConfigBlock());
-  const RunLineRates lines = CollectLineRates(asked);
+void ReportRunStart(const RunContext& context, LogFile& log, ResultsView& view) {
+  const Settings& s = context.settings;
+  const int32_t asked = BlockBitRate(context.block);
+  const RunLineRates lines = CollectLineRates(context, asked);
   if (log.IsOpen()) WriteStartRecord(log, s.Test, s.PacketSize, s.Port, lines.notices);
   view.SetStatus(kStatusState,
                  s.Test.Mode == kReceiveOnly ? kStatusReadyToReceive : kStatusRunning);

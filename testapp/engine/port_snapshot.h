@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
 #include "testapp/report/results_view.h"
 
@@ -22,10 +23,11 @@ namespace quarnex {
 // lost.
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number);
 
-// The counters of every slot 0 .. PortCount - 1 whose port is open at this
-// moment, in slot order, each labelled PortIndex + slot. Slots that never
-// opened or whose threads have already closed them are left out.
-std::vector<PortCounters> SnapshotOpenPorts();
+// The counters of every slot 0 .. PortCount - 1 of the run of `context`
+// whose port is open at this moment, in slot order, each labelled
+// PortIndex + slot. Slots that never opened or whose threads have already
+// closed them are left out.
+std::vector<PortCounters> SnapshotOpenPorts(const RunContext& context);
 
 // One port of a run at one moment, with the texts its row would show.
 struct PortSnapshot {
@@ -46,10 +48,10 @@ struct RunSnapshot {
   double PacketsPerJudged = 1.0;    // PacketsPerJudgedPacket of the run
 };
 
-// Snapshots the run with the global settings. Each field is read
+// Snapshots the run of `context` with its settings. Each field is read
 // atomically on its own, so a port's figures may mix two consecutive
 // packets, as the log's always could.
-RunSnapshot TakeRunSnapshot();
+RunSnapshot TakeRunSnapshot(const RunContext& context);
 
 // The counters of the ports of `snapshot` that were open: what the stop
 // record lists, in slot order.
@@ -64,13 +66,13 @@ struct RunLineRates {
   // than `asked`.
   std::vector<std::string> notices;
 };
-// Collects them for the block's BitRate `asked`.
-RunLineRates CollectLineRates(int32_t asked);
+// Collects them for the run of `context` and the block's BitRate `asked`.
+RunLineRates CollectLineRates(const RunContext& context, int32_t asked);
 
 // What a run that has just started tells: the log's start record (when the
 // log is open) and both parts of the status bar, each with the rate the
 // lines really run at.
-void ReportRunStart(LogFile& log, ResultsView& view);
+void ReportRunStart(const RunContext& context, LogFile& log, ResultsView& view);
 
 }  // namespace quarnex
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "testapp/settings/settings_state.h"
-
 namespace quarnex {
 
 RunState& CurrentRun() {
@@ -13,8 +11,6 @@ RunState& CurrentRun() {
   static RunState state;
   return state;
 }
-
-int SlotsInRange() { return std::clamp<int32_t>(GlobalSettings().Test.PortCount, 0, kMaxPorts); }
 
 void OrphanList::Add(OrphanTransfer transfer) {
   std::lock_guard<std::mutex> lock(mu_);

@@ -23,6 +23,8 @@
 
 namespace quarnex {
 
+class RunContext;
+
 // A transfer the engine did not wait for (extra reads and writes, a write
 // left pending at Stop). Its record and buffer stay here until the device
 // has finished with them.
@@ -47,6 +49,12 @@ class OrphanList {
 };
 
 struct PortContext {
+  // The run context whose table holds this slot (or that a test lent a port
+  // of its own): the settings, block, options, flags and outputs the port's
+  // threads use. Set once, before any thread of the port exists, and never
+  // changed while one does.
+  RunContext* Run = nullptr;
+
   // 1 while the device is open in this run. Start writes it; ClosePort
   // clears it with one atomic exchange, so the device is closed once.
   std::atomic<int32_t> InUse{0};
@@ -214,10 +222,6 @@ struct RunState {
 // reach the same slots and flags, and the slots outlive a run so that a
 // stopped run's counters stay readable until the next Start.
 RunState& CurrentRun();
-
-// The number of slots a run uses: the settings' PortCount, kept inside the
-// table (a stored count may lie outside it).
-int SlotsInRange();
 
 }  // namespace quarnex
 

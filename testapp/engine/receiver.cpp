@@ -8,6 +8,7 @@
 #include <string>
 
 #include "testapp/engine/first_mismatch.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -54,7 +55,7 @@ IoStatus StartRead(Device* device, void* buffer, uint32_t length, Completion* re
 // to the port's orphan list, which keeps them until the device finished with
 // them; they may stay outstanding into later calls.
 void PostExtraReads(PortContext& port, uint32_t length) {
-  const TesterOptions& options = GlobalTesterOptions();
+  const TesterOptions& options = port.Run->options;
   if (options.OverlapRead.load() == 0) return;
   const int32_t count = std::min(options.NumberOverlap.load(), kMaxOverlap);
   for (int32_t i = 0; i < count; ++i) {
@@ -77,7 +78,7 @@ void PostExtraReads(PortContext& port, uint32_t length) {
 // anything at all.
 ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completion& record,
                     const Event* exit_event) {
-  const int32_t mode = GlobalSettings().Test.Mode;
+  const int32_t mode = port.Run->settings.Test.Mode;
   Device* device = port.Device.load();
   std::atomic<double> posted_at{port.ReceivedAny.load() != 0 ? MsClock() : 0.0};
   const IoStatus started = StartRead(device, buffer, chunk, &record);
@@ -90,10 +91,10 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
     return {kReadRefused, 0, false};
   }
 
-  if (CurrentRun().PauseFlag.load() == 0 && mode == kLoopback) SendLoopbackPacket(port);
+  if (port.Run->run.PauseFlag.load() == 0 && mode == kLoopback) SendLoopbackPacket(port);
   const std::atomic<double>& armed_at = mode == kLoopback ? port.WriteIssuedAt : posted_at;
-  int signalled =
-      WaitForTransfer(record.event.get(), exit_event, armed_at, BlockedTransferTimeoutMs());
+  int signalled = WaitForTransfer(record.event.get(), exit_event, armed_at,
+                                  BlockedTransferTimeoutMs(*port.Run));
   if (signalled == kWaitTimeout) {
     // In Loopback the write may be what blocks (nothing was sent): say so.
     const bool write_blocked =
@@ -117,9 +118,9 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
 }
 
 // The file's bytes from `offset` on, at most `length` of them.
-size_t FileBytesFrom(uint32_t offset, uint32_t length) {
+size_t FileBytesFrom(const PortContext& port, uint32_t offset, uint32_t length) {
   const uint32_t file_size =
-      CurrentRun().FileBuffer == nullptr ? 0 : GlobalSettings().Test.FileSize;
+      port.Run->run.FileBuffer == nullptr ? 0 : port.Run->settings.Test.FileSize;
   return offset >= file_size ? 0 : std::min(file_size - offset, length);
 }
 
@@ -128,31 +129,31 @@ bool ChunkMatchesFile(const PortContext& port, const uint8_t* received, uint32_t
                       const ChunkRead& read) {
   if (read.count != chunk) return false;
   if (chunk == 0) return true;  // a refused read: nothing to compare
-  if (FileBytesFrom(port.FileOffset, chunk) != chunk) return false;
-  return std::memcmp(received, CurrentRun().FileBuffer.get() + port.FileOffset, chunk) == 0;
+  if (FileBytesFrom(port, port.FileOffset, chunk) != chunk) return false;
+  return std::memcmp(received, port.Run->run.FileBuffer.get() + port.FileOffset, chunk) == 0;
 }
 
 // Keeps both versions of a full-length chunk that differed from the file.
 void DumpDifferingChunk(const PortContext& port, const uint8_t* received, uint32_t chunk) {
   WriteDumpFile(kReceivedDumpName, received, chunk);
-  WriteDumpFile(kExpectedDumpName, CurrentRun().FileBuffer.get() + port.FileOffset,
-                FileBytesFrom(port.FileOffset, chunk));
+  WriteDumpFile(kExpectedDumpName, port.Run->run.FileBuffer.get() + port.FileOffset,
+                FileBytesFrom(port, port.FileOffset, chunk));
 }
 
 // Keeps where a full chunk first differed from the file, as an offset in
 // the file: in file mode one judged packet is the whole file. The packet
 // is judged right after this read, as PacketCount + 1.
 void NoteFileMismatch(PortContext& port, const uint8_t* received, uint32_t chunk) {
-  const size_t compared = FileBytesFrom(port.FileOffset, chunk);
+  const size_t compared = FileBytesFrom(port, port.FileOffset, chunk);
   const size_t differs =
       compared == 0
           ? 0
-          : FirstDifference(received, CurrentRun().FileBuffer.get() + port.FileOffset, compared);
+          : FirstDifference(received, port.Run->run.FileBuffer.get() + port.FileOffset, compared);
   const auto base = static_cast<int64_t>(port.FileOffset);
   const int64_t offset = base + static_cast<int64_t>(differs);
   NoteFirstMismatch(
       port, MismatchKind::kData, port.PacketCount.load() + 1, offset,
-      MakeMismatchExcerpt(offset, base, CurrentRun().FileBuffer.get() + port.FileOffset, compared,
+      MakeMismatchExcerpt(offset, base, port.Run->run.FileBuffer.get() + port.FileOffset, compared,
                           received, chunk));
 }
 
@@ -172,10 +173,10 @@ void RecordLastRead(PortContext& port, const uint8_t* buffer, uint32_t count) {
 
 int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
   port.Orphans.Sweep();
-  const EventRef exit_event = CurrentRun().ExitEvent;
+  const EventRef exit_event = port.Run->run.ExitEvent;
   // On the heap: a read left pending hands its record to the orphan list.
   auto record = std::make_unique<Completion>(MakeEvent(Event::Kind::kManualReset));
-  const TestSettings& test = GlobalSettings().Test;
+  const TestSettings& test = port.Run->settings.Test;
   port.FileOffset = 0;
   // A write issued for an earlier packet does not start this read's clock.
   if (test.Mode == kLoopback) port.WriteIssuedAt.store(0.0);
@@ -200,8 +201,8 @@ int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
       port.FileOffset += last.count;
       if (next == 0) break;  // the whole file arrived; the last chunk shows no progress
       if (!ReadIsFull(last.result)) break;
-      EngineView().SetCell(port.Row, kColumnStatus,
-                           FormatC("%d bytes received", static_cast<int>(port.FileOffset)));
+      port.Run->View().SetCell(port.Row, kColumnStatus,
+                               FormatC("%d bytes received", static_cast<int>(port.FileOffset)));
       chunk = next;
       continue;
     }

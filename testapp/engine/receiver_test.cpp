@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "testapp/engine/first_mismatch.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/transfer_test_support.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -32,6 +33,7 @@ struct TestPort {
   PortContext port;
   Bytes buffer = Bytes(kPacket);
   TestPort() {
+    port.Run = &ProcessRunContext();
     port.Device.store(&device);
     port.Row = 0;
     port.EndTime.store(kUnstamped);
@@ -65,8 +67,8 @@ class ReceiverTest : public ::testing::Test {
     ASSERT_TRUE(work_.entered());
   }
   void TearDown() override {
-    SetEngineOutputs(nullptr, nullptr);
-    CurrentRun().FileBuffer.reset();
+    ProcessRunContext().SetOutputs(nullptr, nullptr);
+    ProcessRunContext().run.FileBuffer.reset();
   }
 
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
@@ -113,7 +115,7 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    CurrentRun().ExitEvent =
+    ProcessRunContext().run.ExitEvent =
         c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kRead, c.answer);
     const Bytes sent = Pattern(c.delivered, 1);
@@ -124,7 +126,7 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
       }
       if (c.then == kCompleteUnseenAndStop) record->event->Reset();
       if (c.then == kStop || c.then == kCompleteAndStop || c.then == kCompleteUnseenAndStop) {
-        CurrentRun().ExitEvent->Set();
+        ProcessRunContext().run.ExitEvent->Set();
       }
     });
 
@@ -146,9 +148,9 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
 // by the timeout (a purge: the read completes as aborted); a device that is
 // gone marks the port lost, whether it fails the read at once or later.
 TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
-  GlobalSettings().Test.TimeoutBlockedThreads = 1;
-  GlobalSettings().Timeouts = {20, 0};
-  CurrentRun().ExpectedPacketTime.store(0.0);
+  ProcessRunContext().settings.Test.TimeoutBlockedThreads = 1;
+  ProcessRunContext().settings.Timeouts = {20, 0};
+  ProcessRunContext().run.ExpectedPacketTime.store(0.0);
   {
     TestPort t;
     t.device.Script(Op::kRead, DoneWith(packet_));
@@ -205,8 +207,8 @@ TEST_F(ReceiverTest, OnlyAPendingLoopbackReadSendsItsPacket) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    GlobalSettings().Test.Mode = c.mode;
-    CurrentRun().PauseFlag.store(c.pause);
+    ProcessRunContext().settings.Test.Mode = c.mode;
+    ProcessRunContext().run.PauseFlag.store(c.pause);
     TestPort t;
     t.port.LastWriteResult.store(kWriteShort);  // the previous packet's
     if (c.pending) t.device.Script(Op::kRead, Pending());
@@ -233,10 +235,10 @@ TEST_F(ReceiverTest, OnlyAPendingLoopbackReadSendsItsPacket) {
 // timeout, as it ends a blocked read: the purge ends both, and the timeout
 // is the write's.
 TEST_F(ReceiverTest, LoopbackReaderEndsItsBlockedWrite) {
-  GlobalSettings().Test.Mode = kLoopback;
-  GlobalSettings().Test.TimeoutBlockedThreads = 1;
-  GlobalSettings().Timeouts = {20, 0};
-  CurrentRun().ExpectedPacketTime.store(0.0);
+  ProcessRunContext().settings.Test.Mode = kLoopback;
+  ProcessRunContext().settings.Test.TimeoutBlockedThreads = 1;
+  ProcessRunContext().settings.Timeouts = {20, 0};
+  ProcessRunContext().run.ExpectedPacketTime.store(0.0);
   TestPort t;
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kWrite, Pending());
@@ -359,8 +361,8 @@ TEST_F(ReceiverTest, ExtraReadsArePostedAheadOfTheMainRead) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "OverlapRead " << c.overlap_read << " NumberOverlap " << c.number_overlap);
-    GlobalTesterOptions().OverlapRead.store(c.overlap_read);
-    GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
+    ProcessRunContext().options.OverlapRead.store(c.overlap_read);
+    ProcessRunContext().options.NumberOverlap.store(c.number_overlap);
     TestPort t;
     EXPECT_EQ(t.Receive(16), kReadDoneImmediate);
     const auto requests = t.device.Requests();
@@ -373,8 +375,8 @@ TEST_F(ReceiverTest, ExtraReadsArePostedAheadOfTheMainRead) {
 }
 
 TEST_F(ReceiverTest, PendingExtraReadsStayAliveUntilTheDeviceEndsThem) {
-  GlobalTesterOptions().OverlapRead.store(1);
-  GlobalTesterOptions().NumberOverlap.store(2);
+  ProcessRunContext().options.OverlapRead.store(1);
+  ProcessRunContext().options.NumberOverlap.store(2);
   TestPort t;
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, Pending());

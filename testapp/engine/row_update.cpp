@@ -5,6 +5,7 @@
 #include <string>
 
 #include "testapp/engine/receiver.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -17,8 +18,7 @@ namespace quarnex {
 
 namespace {
 
-double RunPacketsPerJudgedPacket() {
-  const Settings& s = GlobalSettings();
+double RunPacketsPerJudgedPacket(const Settings& s) {
   return PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
 }
 
@@ -28,7 +28,8 @@ std::string TimeCell(const PortContext& port, double total_ms, int64_t good_pack
   if (port.PacketOk.load() != 1) return kNotAvailable;
   const double average = total_ms / static_cast<double>(good_packets);
   return TimeCellText(average, port.LastPacketTime.load(), port.MaxPacketTime.load(),
-                      CurrentRun().ExpectedPacketTime.load(), RunPacketsPerJudgedPacket());
+                      port.Run->run.ExpectedPacketTime.load(),
+                      RunPacketsPerJudgedPacket(port.Run->settings));
 }
 
 std::string StatusCell(const PortContext& port) {
@@ -43,11 +44,11 @@ std::string StatusCell(const PortContext& port) {
   const int32_t read_result = port.LastReadResult.load();
   return StatusCellText(port.PacketOk.load() == 1, WriteIsFull(port.LastWriteResult.load()),
                         ReadIsFull(read_result), read_result == kReadLengthMismatch,
-                        GlobalSettings().Test.Mode == kReceiveOnly, port.LastReadLength.load());
+                        port.Run->settings.Test.Mode == kReceiveOnly, port.LastReadLength.load());
 }
 
 void UpdateRow(PortContext& port) {
-  ResultsView& view = EngineView();
+  ResultsView& view = port.Run->View();
   const int64_t packets = port.PacketCount.load();
   port.ShownPacketCount = packets;
   view.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, packets));

@@ -3,7 +3,7 @@
 //
 // Called by PacketStep on the one thread that judges the port's packets, so
 // two refreshes of one row never overlap; other threads may set single cells
-// of the row between refreshes. The texts go through EngineView(), whose
+// of the row between refreshes. The texts go through the port's run context View(), whose
 // cell writes are complete when they return.
 #ifndef QUARNEX_ENGINE_ROW_UPDATE_H_
 #define QUARNEX_ENGINE_ROW_UPDATE_H_

@@ -20,6 +20,7 @@
 #include "testapp/driver/line_rate.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/exerciser.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/worker_loops.h"
 #include "testapp/platform/message_quote.h"
 #include "testapp/platform/regular_file.h"
@@ -39,35 +40,12 @@ constexpr char kOpenErrorText[] = "Failed to open ";
 constexpr char kThreadErrorText[] = "Failed to create worker threads for ";
 constexpr char kNoPortErrorText[] = "Port(s) init process failed miserably.\nCan't run the test";
 
-// Outputs used until the program installs its own: a run without a window
-// still works, its texts go nowhere.
-class DiscardingOutputs : public ResultsView, public MessageSink {
- public:
-  int InsertRow(int position, std::string_view) override { return position; }
-  void DeleteAllRows() override {}
-  void SetCell(int, int, std::string_view) override {}
-  void SetStatus(int, std::string_view) override {}
-  void SelectWholeRows() override {}
-  void ShowError(std::string_view) override {}
-};
-
-DiscardingOutputs& Discard() {
-  static DiscardingOutputs outputs;
-  return outputs;
-}
-
-// Atomic because worker threads read them while a test may install new
-// outputs between runs.
-std::atomic<ResultsView*> g_view{nullptr};
-std::atomic<MessageSink*> g_messages{nullptr};
-
 // Stored settings can hold a PortCount past the table or a PacketSize that
 // TxPattern cannot hold. Both are read by every part of the engine (and the
 // log) straight from the settings, so the clamp is made there: an in-range
 // value is never changed, and an out-of-range one is saved at exit as the
 // value the run really used.
-void ClampRunSettings() {
-  Settings& s = GlobalSettings();
+void ClampRunSettings(Settings& s) {
   if (s.Test.PortCount < 0) s.Test.PortCount = 0;
   if (s.Test.PortCount > kMaxPorts) s.Test.PortCount = kMaxPorts;
   if (s.PacketSize < 1) s.PacketSize = 1;
@@ -81,16 +59,16 @@ void ClampRunSettings() {
 // in a wait. The workers of a smaller run keep the normal priority, so
 // that their hand-offs never queue behind the other threads of the
 // machine.
-bool WorkersYieldToWindow() {
+bool WorkersYieldToWindow(const RunContext& context) {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
-  const int per_port = GlobalTesterOptions().IoctlIndex.load() != 0 ? 2 : 1;
-  return cores <= 0 || SlotsInRange() * per_port >= cores;
+  const int per_port = context.options.IoctlIndex.load() != 0 ? 2 : 1;
+  return cores <= 0 || context.SlotsInRange() * per_port >= cores;
 }
 
 // std::thread reports a failed creation only by throwing; this is the one
 // place where the engine turns that into a value.
 bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& port) {
-  const bool lower = WorkersYieldToWindow();
+  const bool lower = WorkersYieldToWindow(*port.Run);
   try {
     thread = std::thread([body, &port, lower] {
       if (lower) {
@@ -114,8 +92,8 @@ bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& po
   return true;
 }
 
-bool AnyThreadAlive() {
-  for (const PortContext& port : CurrentRun().Ports) {
+bool AnyThreadAlive(const RunState& run) {
+  for (const PortContext& port : run.Ports) {
     if (port.ReaderThread.joinable() || port.WriterThread.joinable() ||
         port.IoctlThread.joinable()) {
       return true;
@@ -145,13 +123,13 @@ void ReleaseSlot(PortContext& port) {
 
 // Makes sure no thread of an earlier run can touch any slot any more: stops
 // a run that is somehow still going and joins every thread of every slot.
-void EndPreviousRun() {
-  RunState& run = CurrentRun();
-  if (AnyThreadAlive()) {
+void EndPreviousRun(RunContext& context) {
+  RunState& run = context.run;
+  if (AnyThreadAlive(run)) {
     run.StopFlag.store(1);
     if (run.ExitEvent) run.ExitEvent->Set();
   }
-  JoinAllPorts();
+  JoinAllPorts(context);
 }
 
 // Parity as the port settings count it (0 none, 1 odd, 2 even) for the
@@ -178,8 +156,8 @@ void FollowLineSettings(const DeviceConfigBlock& block, PortSettings* port) {
   if (bit_rate > 0 && port->BaudRate != bit_rate) port->BaudRate = bit_rate;
 }
 
-void ShowErrorWithPath(const char* text, const std::string& path) {
-  EngineMessages().ShowError(std::string(text) + path);
+void ShowErrorWithPath(const RunContext& context, const char* text, const std::string& path) {
+  context.Messages().ShowError(std::string(text) + path);
 }
 
 // Steps 5.6 to 5.9 of a slot: counters, WriteEvent, character size and the
@@ -215,51 +193,36 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
     if (!port.WriteStoredEvent) return false;
   }
 
-  Settings& s = GlobalSettings();
-  const DeviceConfigBlock& block = GlobalConfigBlock();
+  Settings& s = port.Run->settings;
+  const DeviceConfigBlock& block = port.Run->block;
   FollowLineSettings(block, &s.Port);
   const double parity_bit = BlockParity(block) != 0 ? 1.0 : 0.0;
   // Floating point throughout: no overflow, and BitRate 0 gives infinity,
   // which the time cell shows as "N.A.".
-  CurrentRun().ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
-                                        static_cast<double>(BlockBitRate(block)));
+  port.Run->run.ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
+                                         static_cast<double>(BlockBitRate(block)));
   return true;
 }
 
 }  // namespace
 
-void SetEngineOutputs(ResultsView* view, MessageSink* messages) {
-  g_view.store(view);
-  g_messages.store(messages);
+void ClearPortSlots(RunContext& context) {
+  for (PortContext& port : context.run.Ports) port.InUse.store(0);
 }
 
-ResultsView& EngineView() {
-  ResultsView* view = g_view.load();
-  return view != nullptr ? *view : Discard();
-}
-
-MessageSink& EngineMessages() {
-  MessageSink* messages = g_messages.load();
-  return messages != nullptr ? *messages : Discard();
-}
-
-void ClearPortSlots() {
-  for (PortContext& port : CurrentRun().Ports) port.InUse.store(0);
-}
-
-bool StartRun() {
-  EndPreviousRun();
-  ClampRunSettings();
-  Settings& s = GlobalSettings();
-  RunState& run = CurrentRun();
+bool StartRun(RunContext& context) {
+  EndPreviousRun(context);
+  Settings& s = context.settings;
+  ClampRunSettings(s);
+  RunState& run = context.run;
 
   // 1. The transmit/compare file, or the pattern.
   if (s.Test.FileNameLength != 0) {
     const std::string name(s.Test.FileName, strnlen(s.Test.FileName, kFileNameSize));
     std::string reason;
-    if (!LoadTransmitFile(name.c_str(), &reason)) {
-      EngineMessages().ShowError(std::string(kFileErrorText) + "\n" + QuotePathForMessage(name) +
-                                 ": " + reason);
+    if (!LoadTransmitFile(context, name.c_str(), &reason)) {
+      context.Messages().ShowError(std::string(kFileErrorText) + "\n" + QuotePathForMessage(name) +
+                                   ": " + reason);
       return false;
     }
     // Lowers the setting itself, which is saved at exit.
@@ -267,21 +230,21 @@ bool StartRun() {
       s.PacketSize = static_cast<int32_t>(s.Test.FileSize);
     }
   } else {
-    BuildTxPattern();
+    BuildTxPattern(context);
   }
 
   // 2. to 4.
-  EngineView().SelectWholeRows();
+  context.View().SelectWholeRows();
   run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
   if (!run.ExitEvent) {
-    EngineMessages().ShowError(kExitEventErrorText);
+    context.Messages().ShowError(kExitEventErrorText);
     return false;
   }
   // Before any worker exists: a run stopped while paused must not start
   // paused.
   run.StopFlag.store(0);
   run.PauseFlag.store(0);
-  EngineView().DeleteAllRows();
+  context.View().DeleteAllRows();
 
   // 5. Port by port; threads of earlier ports already run meanwhile.
   const int32_t mode = s.Test.Mode;
@@ -297,7 +260,8 @@ bool StartRun() {
     // has such a number, so it only gets its message.
     const int64_t wide_n = static_cast<int64_t>(s.Test.PortIndex) + i;
     if (wide_n > std::numeric_limits<int>::max()) {
-      ShowErrorWithPath(kOpenErrorText, std::string(kDevicePathPrefix) + std::to_string(wide_n));
+      ShowErrorWithPath(context, kOpenErrorText,
+                        std::string(kDevicePathPrefix) + std::to_string(wide_n));
       continue;
     }
     const int n = static_cast<int>(wide_n);
@@ -308,7 +272,7 @@ bool StartRun() {
     if (!port.DeviceOwner) {
       // The backend's reason, when it has one, goes on its own line.
       const std::string problem = TakeOpenProblem();
-      ShowErrorWithPath(kOpenErrorText, problem.empty() ? path : path + "\n" + problem);
+      ShowErrorWithPath(context, kOpenErrorText, problem.empty() ? path : path + "\n" + problem);
       continue;
     }
     port.InUse.store(1);
@@ -317,20 +281,20 @@ bool StartRun() {
     if (!configuration_loaded) {
       configuration_loaded = true;
       std::string reason;
-      if (!LoadConfigFile(kConfigFileName, &reason)) {
-        EngineMessages().ShowNotice(ConfigFileNotice(kConfigFileName),
-                                    ConfigFileDetail(kConfigFileName, reason));
+      if (!LoadConfigFile(kConfigFileName, context.block, context.options, &reason)) {
+        context.Messages().ShowNotice(ConfigFileNotice(kConfigFileName),
+                                      ConfigFileDetail(kConfigFileName, reason));
       }
     }
-    ConfigurePort(port.DeviceOwner.get());
+    ConfigurePort(port.DeviceOwner.get(), context.block);
     port.LineBitRate = QueryLineRate(*port.DeviceOwner);
-    port.Row = EngineView().InsertRow(i, PortLabel(n));
+    port.Row = context.View().InsertRow(i, PortLabel(n));
 
     // A port without its WriteEvent stays open with its row, silently.
     if (!PrepareSlot(port, mode)) continue;
 
     if (!StartPortThreads(port, mode)) {
-      ShowErrorWithPath(kThreadErrorText, path);
+      ShowErrorWithPath(context, kThreadErrorText, path);
       continue;
     }
     ++set_up;
@@ -338,23 +302,23 @@ bool StartRun() {
 
   // 6.
   if (set_up == 0) {
-    EngineMessages().ShowError(kNoPortErrorText);
+    context.Messages().ShowError(kNoPortErrorText);
     return false;
   }
   return true;
 }
 
-void StopRun() {
-  RunState& run = CurrentRun();
+void StopRun(RunContext& context) {
+  RunState& run = context.run;
   // StopFlag first: a thread woken by ExitEvent must see it set.
   run.StopFlag.store(1);
   if (run.ExitEvent) run.ExitEvent->Set();
 }
 
-void PauseRun() {
-  RunState& run = CurrentRun();
+void PauseRun(RunContext& context) {
+  RunState& run = context.run;
   run.PauseFlag.store(1);
-  const int slots = SlotsInRange();
+  const int slots = context.SlotsInRange();
   for (int i = 0; i < slots; ++i) {
     PortContext& port = run.Ports[i];
     // Withdraws a release the writer has not consumed yet.
@@ -362,25 +326,25 @@ void PauseRun() {
   }
 }
 
-void ContinueRun() {
-  RunState& run = CurrentRun();
+void ContinueRun(RunContext& context) {
+  RunState& run = context.run;
   // Cleared before any release, so a released writer never sees a stale
   // pause.
   run.PauseFlag.store(0);
-  ReleaseOpenWriters();
+  ReleaseOpenWriters(context);
 }
 
-void ReleaseOpenWriters() {
-  RunState& run = CurrentRun();
-  const int slots = SlotsInRange();
+void ReleaseOpenWriters(RunContext& context) {
+  RunState& run = context.run;
+  const int slots = context.SlotsInRange();
   for (int i = 0; i < slots; ++i) {
     PortContext& port = run.Ports[i];
     if (port.InUse.load() == 1) ReleaseWriter(port);
   }
 }
 
-void StartTransmitters() {
-  if (GlobalSettings().Test.Mode == kTransmitOnly) ReleaseOpenWriters();
+void StartTransmitters(RunContext& context) {
+  if (context.settings.Test.Mode == kTransmitOnly) ReleaseOpenWriters(context);
 }
 
 void ReleaseWriter(PortContext& port) {
@@ -416,13 +380,13 @@ void ClosePort(PortContext& port) {
   port.Orphans.Clear();
 }
 
-void CloseAllPorts() {
-  const int slots = SlotsInRange();
-  for (int i = 0; i < slots; ++i) ClosePort(CurrentRun().Ports[i]);
+void CloseAllPorts(RunContext& context) {
+  const int slots = context.SlotsInRange();
+  for (int i = 0; i < slots; ++i) ClosePort(context.run.Ports[i]);
 }
 
-void JoinAllPorts() {
-  RunState& run = CurrentRun();
+void JoinAllPorts(RunContext& context) {
+  RunState& run = context.run;
   for (PortContext& port : run.Ports) JoinSlot(port);
   for (PortContext& port : run.Ports) {
     // A slot whose setup failed part-way has no thread left to close it.
@@ -435,8 +399,8 @@ void JoinAllPorts() {
   run.ExitEvent.reset();
 }
 
-bool LoadTransmitFile(const char* file_name, std::string* reason) {
-  Settings& s = GlobalSettings();
+bool LoadTransmitFile(RunContext& context, const char* file_name, std::string* reason) {
+  Settings& s = context.settings;
   s.Test.FileSize = 0;
   // FileSize is 32-bit: a larger file cannot be described and is refused
   // before it is read.
@@ -449,13 +413,13 @@ bool LoadTransmitFile(const char* file_name, std::string* reason) {
     return false;
   }
   s.Test.FileSize = static_cast<uint32_t>(contents.size);
-  CurrentRun().FileBuffer = std::move(contents.bytes);
+  context.run.FileBuffer = std::move(contents.bytes);
   return true;
 }
 
-void BuildTxPattern() {
-  auto& pattern = CurrentRun().TxPattern;
-  const int32_t size = GlobalSettings().PacketSize;
+void BuildTxPattern(RunContext& context) {
+  auto& pattern = context.run.TxPattern;
+  const int32_t size = context.settings.PacketSize;
   for (int32_t i = 0; i < size && i < kMaxPacketSize; ++i) {
     pattern[i] = static_cast<uint8_t>('A' + ((i % 256) % 26));
   }
@@ -464,7 +428,7 @@ void BuildTxPattern() {
 bool StartPortThreads(PortContext& port, int32_t mode) {
   if (mode != kTransmitOnly && !SpawnThread(port.ReaderThread, ReaderLoop, port)) return false;
   if (mode != kReceiveOnly && !SpawnThread(port.WriterThread, WriterLoop, port)) return false;
-  if (GlobalTesterOptions().IoctlIndex.load() != 0 &&
+  if (port.Run->options.IoctlIndex.load() != 0 &&
       !SpawnThread(port.IoctlThread, IoctlExerciser, port)) {
     return false;
   }

@@ -30,6 +30,7 @@
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/platform/posix_test_compat.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
@@ -75,14 +76,14 @@ class RunControllerTest : public testing::Test {
     // An empty configuration: BitRate 0, every key at 0.
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", ""));
 
-    Settings& s = GlobalSettings();
+    Settings& s = ProcessRunContext().settings;
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
     s.Timeouts = kDefaultTimeouts;
     s.PacketSize = kDefaultPacketSize;
-    TesterOptions& options = GlobalTesterOptions();
+    TesterOptions& options = ProcessRunContext().options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
-    SetEngineOutputs(&view_, &view_);
+    ProcessRunContext().SetOutputs(&view_, &view_);
     // Every open of an existing port gets a fresh device, so a test can tell
     // the devices of consecutive runs apart.
     SetDeviceOpener([this](std::string_view path) -> DeviceRef {
@@ -102,13 +103,13 @@ class RunControllerTest : public testing::Test {
       devices_[std::string(path)].push_back(device);
       return device;
     });
-    ClearPortSlots();
+    ClearPortSlots(ProcessRunContext());
   }
 
   void TearDown() override {
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
     SetDeviceOpener({});
-    SetEngineOutputs(nullptr, nullptr);
+    ProcessRunContext().SetOutputs(nullptr, nullptr);
   }
 
   // The device the latest open of port `n` returned.
@@ -116,7 +117,7 @@ class RunControllerTest : public testing::Test {
 
   void UseFile(const std::string& name, const std::string& contents) {
     ASSERT_TRUE(WriteTextFile(name, contents));
-    TestSettings& t = GlobalSettings().Test;
+    TestSettings& t = ProcessRunContext().settings.Test;
     std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
     t.FileNameLength = static_cast<uint8_t>(name.size());
   }
@@ -132,8 +133,8 @@ class RunControllerTest : public testing::Test {
 };
 
 TEST_F(RunControllerTest, NoPortsFailsMiserably) {
-  GlobalSettings().Test.PortCount = 0;
-  EXPECT_FALSE(StartRun());
+  ProcessRunContext().settings.Test.PortCount = 0;
+  EXPECT_FALSE(StartRun(ProcessRunContext()));
   EXPECT_EQ(view_.Messages(),
             std::vector<std::string>{"Port(s) init process failed miserably.\nCan't run the test"});
   EXPECT_TRUE(opened_.empty());
@@ -141,15 +142,15 @@ TEST_F(RunControllerTest, NoPortsFailsMiserably) {
 
 TEST_F(RunControllerTest, StartShowsTheRateEachLineReallyRunsAt) {
   ASSERT_TRUE(WriteTextFile("quarnex.cfg", "BitRate=115200\n"));
-  TestSettings& t = GlobalSettings().Test;
+  TestSettings& t = ProcessRunContext().settings.Test;
   t.PortIndex = 1;
   t.PortCount = 3;
   line_rates_[DevicePath(1)] = 115384;  // the driver rounded the rate
   line_rates_[DevicePath(3)] = 115200;  // port 2 cannot tell: taken as asked
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
   LogFile log;
   ASSERT_TRUE(log.Open("test.log"));
-  ReportRunStart(log, view_);
+  ReportRunStart(ProcessRunContext(), log, view_);
   log.Close();
 
   EXPECT_EQ(view_.Status(kStatusSummary), "115200-115384    5N       1024");
@@ -166,18 +167,18 @@ TEST_F(RunControllerTest, StartShowsTheRateEachLineReallyRunsAt) {
 }
 
 TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
-  TestSettings& t = GlobalSettings().Test;
+  TestSettings& t = ProcessRunContext().settings.Test;
   t.PortIndex = 1;
   t.PortCount = 3;
   missing_.insert(DevicePath(2));
 
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
   EXPECT_EQ(view_.Messages(), std::vector<std::string>{"Failed to open \\\\.\\Quarnex02"});
   EXPECT_TRUE(view_.WholeRowsSelected());
   ASSERT_EQ(view_.RowCount(), 2);
   EXPECT_EQ(view_.Cell(0, kColumnPort), "Quarnex01");
   EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex03");
-  PortTable& ports = CurrentRun().Ports;
+  PortTable& ports = ProcessRunContext().run.Ports;
   EXPECT_EQ(ports[0].Row, 0);
   EXPECT_EQ(ports[2].Row, 1);
   EXPECT_EQ(ports[0].InUse.load(), 1);
@@ -197,40 +198,41 @@ TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
         << "port " << n;
   }
   std::vector<int32_t> open_ports;
-  for (const PortCounters& c : SnapshotOpenPorts()) open_ports.push_back(c.PortNumber);
+  for (const PortCounters& c : SnapshotOpenPorts(ProcessRunContext()))
+    open_ports.push_back(c.PortNumber);
   EXPECT_EQ(open_ports, (std::vector<int32_t>{1, 3}));
 
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   for (int n : {1, 3}) {
     EXPECT_EQ(Latest(n)->CloseCount(), 1);
     EXPECT_EQ(Latest(n)->CommMasks(), std::vector<uint32_t>{0});
   }
-  EXPECT_TRUE(SnapshotOpenPorts().empty());
+  EXPECT_TRUE(SnapshotOpenPorts(ProcessRunContext()).empty());
 }
 
 TEST_F(RunControllerTest, ShortFileLowersPacketSize) {
   const std::string contents(300, 'q');
   UseFile("short.bin", contents);
-  GlobalSettings().Test.Mode = kTransmitOnly;
-  GlobalSettings().Test.PauseAfter = 1;
-  GlobalSettings().PacketSize = 1024;
+  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
+  ProcessRunContext().settings.Test.PauseAfter = 1;
+  ProcessRunContext().settings.PacketSize = 1024;
 
-  ASSERT_TRUE(StartRun());
-  EXPECT_EQ(GlobalSettings().PacketSize, 300);
-  EXPECT_EQ(GlobalSettings().Test.FileSize, 300u);
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  EXPECT_EQ(ProcessRunContext().settings.PacketSize, 300);
+  EXPECT_EQ(ProcessRunContext().settings.Test.FileSize, 300u);
   // Transmit only waits for the start sequence's release.
   auto device = Latest(1);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(device->WriteCount(), 0u);
-  ReleaseWriter(CurrentRun().Ports[0]);
+  ReleaseWriter(ProcessRunContext().run.Ports[0]);
   ASSERT_TRUE(Eventually([&] { return device->WriteCount() == 1; }, kPatience, kPollPeriod));
   for (const auto& r : device->Requests()) {
     if (r.op == Op::kWrite) {
       EXPECT_EQ(std::string(r.input.begin(), r.input.end()), contents);
     }
   }
-  StopHeadlessRun();
-  EXPECT_EQ(GlobalSettings().PacketSize, 300);
+  StopHeadlessRun(ProcessRunContext());
+  EXPECT_EQ(ProcessRunContext().settings.PacketSize, 300);
 }
 
 // The message keeps its text and adds the path and the reason. Nothing
@@ -252,22 +254,22 @@ TEST_F(RunControllerTest, UnusableFileFailsBeforeAnyPort) {
   };
   for (const auto& [name, reason] : cases) {
     SCOPED_TRACE(name);
-    TestSettings& t = GlobalSettings().Test;
+    TestSettings& t = ProcessRunContext().settings.Test;
     std::snprintf(t.FileName, sizeof(t.FileName), "%s", name);
     t.FileNameLength = static_cast<uint8_t>(std::strlen(name));
-    EXPECT_FALSE(StartRun());
+    EXPECT_FALSE(StartRun(ProcessRunContext()));
     EXPECT_EQ(view_.Messages().back(),
               std::string("Error in getting specified file\n") + name + ": " + reason);
-    EXPECT_EQ(GlobalSettings().Test.FileSize, 0u);
+    EXPECT_EQ(ProcessRunContext().settings.Test.FileSize, 0u);
     EXPECT_EQ(view_.RowCount(), 0);
     EXPECT_TRUE(opened_.empty());
   }
 }
 
 TEST_F(RunControllerTest, PatternRestartsEveryBlockOf256) {
-  GlobalSettings().PacketSize = 300;
-  BuildTxPattern();
-  const auto& pattern = CurrentRun().TxPattern;
+  ProcessRunContext().settings.PacketSize = 300;
+  BuildTxPattern(ProcessRunContext());
+  const auto& pattern = ProcessRunContext().run.TxPattern;
   struct Case {
     int index;
     char byte;
@@ -301,24 +303,24 @@ TEST_F(RunControllerTest, PortSettingsAndExpectedPacketTimeFollowTheConfiguratio
       {"TxCharacterSize=9\nParity=0\nBitRate=0\n", 8, 0, 1000000,
        std::numeric_limits<double>::infinity()},
   };
-  GlobalSettings().Test.Mode = kReceiveOnly;
+  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config);
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", c.config));
-    ASSERT_TRUE(StartRun());
-    EXPECT_EQ(GlobalSettings().Port.ByteSize, c.byte_size);
-    EXPECT_EQ(GlobalSettings().Port.Parity, c.parity);
-    EXPECT_EQ(GlobalSettings().Port.BaudRate, c.baud_rate);
-    EXPECT_DOUBLE_EQ(CurrentRun().ExpectedPacketTime.load(), c.expected_ms);
-    StopHeadlessRun();
+    ASSERT_TRUE(StartRun(ProcessRunContext()));
+    EXPECT_EQ(ProcessRunContext().settings.Port.ByteSize, c.byte_size);
+    EXPECT_EQ(ProcessRunContext().settings.Port.Parity, c.parity);
+    EXPECT_EQ(ProcessRunContext().settings.Port.BaudRate, c.baud_rate);
+    EXPECT_DOUBLE_EQ(ProcessRunContext().run.ExpectedPacketTime.load(), c.expected_ms);
+    StopHeadlessRun(ProcessRunContext());
   }
   EXPECT_NEAR(cases[0].expected_ms, 746.6667, 1e-4);
 }
 
 TEST_F(RunControllerTest, NoBitRateGivesNoFiniteExpectedTime) {
-  GlobalSettings().Test.Mode = kReceiveOnly;
-  ASSERT_TRUE(StartRun());  // the configuration names no BitRate
-  EXPECT_TRUE(std::isinf(CurrentRun().ExpectedPacketTime.load()));
+  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
+  ASSERT_TRUE(StartRun(ProcessRunContext()));  // the configuration names no BitRate
+  EXPECT_TRUE(std::isinf(ProcessRunContext().run.ExpectedPacketTime.load()));
 }
 
 TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
@@ -328,10 +330,10 @@ TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
     opened_.emplace_back(path);
     return nullptr;
   });
-  Settings& s = GlobalSettings();
+  Settings& s = ProcessRunContext().settings;
   s.Test.PortIndex = 1;
   s.Test.PortCount = 500;
-  EXPECT_FALSE(StartRun());
+  EXPECT_FALSE(StartRun(ProcessRunContext()));
   EXPECT_EQ(s.Test.PortCount, kMaxPorts);
   ASSERT_EQ(opened_.size(), static_cast<size_t>(kMaxPorts));
   EXPECT_EQ(opened_.front(), DevicePath(1));
@@ -345,18 +347,18 @@ TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
                         Case{0, 1024, 0, 1024}, Case{0, kMaxPacketSize, 0, kMaxPacketSize}}) {
     s.Test.PortCount = c.port_count;
     s.PacketSize = c.packet_size;
-    EXPECT_FALSE(StartRun());
+    EXPECT_FALSE(StartRun(ProcessRunContext()));
     EXPECT_EQ(s.Test.PortCount, c.want_port_count);
     EXPECT_EQ(s.PacketSize, c.want_packet_size);
   }
 }
 
 TEST_F(RunControllerTest, PortNumbersPastIntAreReportedNotWrapped) {
-  Settings& s = GlobalSettings();
+  Settings& s = ProcessRunContext().settings;
   s.Test.PortIndex = std::numeric_limits<int32_t>::max() - 1;
   s.Test.PortCount = 3;
   missing_ = {DevicePath(s.Test.PortIndex), DevicePath(s.Test.PortIndex + 1)};
-  EXPECT_FALSE(StartRun());
+  EXPECT_FALSE(StartRun(ProcessRunContext()));
   EXPECT_EQ(opened_.size(), 2u);
   const auto messages = view_.Messages();
   ASSERT_EQ(messages.size(), 4u);
@@ -413,24 +415,24 @@ TEST_F(RunControllerTest, SweepKeepsOnlyUnfinishedTransfers) {
 }
 
 TEST_F(RunControllerTest, StartAfterPauseAndStopRunsUnpaused) {
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
   auto first = Latest(1);
   ASSERT_TRUE(Eventually([&] { return first->WriteCount() == 1; }, kPatience, kPollPeriod));
-  PauseRun();
-  StopRun();
-  ASSERT_TRUE(StartRun());
+  PauseRun(ProcessRunContext());
+  StopRun(ProcessRunContext());
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
   // A paused reader would leave its read pending without releasing the
   // writer; the new run's first packet must flow at once.
   auto second = Latest(1);
   ASSERT_NE(first, second);
   EXPECT_TRUE(Eventually([&] { return second->WriteCount() == 1; }, kPatience, kPollPeriod));
-  EXPECT_EQ(CurrentRun().PauseFlag.load(), 0);
+  EXPECT_EQ(ProcessRunContext().run.PauseFlag.load(), 0);
 }
 
 TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
-  GlobalSettings().Test.PortCount = 4;
+  ProcessRunContext().settings.Test.PortCount = 4;
   for (int cycle = 0; cycle < 20; ++cycle) {
-    ASSERT_TRUE(StartRun());
+    ASSERT_TRUE(StartRun(ProcessRunContext()));
     // No Stop: Start itself must stop the old threads and wait for them, so
     // none of them can close a device of the new run late.
   }
@@ -439,42 +441,43 @@ TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
     ASSERT_EQ(opened.size(), 20u);
     for (size_t k = 0; k + 1 < opened.size(); ++k) EXPECT_EQ(opened[k]->CloseCount(), 1);
     EXPECT_EQ(opened.back()->CloseCount(), 0) << "port " << n;
-    EXPECT_EQ(CurrentRun().Ports[n - 1].InUse.load(), 1);
+    EXPECT_EQ(ProcessRunContext().run.Ports[n - 1].InUse.load(), 1);
   }
 }
 
 TEST_F(RunControllerTest, SlotLeftOpenByAPartialSetupIsClosedAtTheNextStart) {
   // A slot whose threads never started keeps its device open; nothing else
   // would ever close it.
-  PortContext& leftover = CurrentRun().Ports[5];
+  PortContext& leftover = ProcessRunContext().run.Ports[5];
   auto device = std::make_shared<RecordingDevice>();
   leftover.DeviceOwner = device;
   leftover.Device.store(device.get());
   leftover.InUse.store(1);
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
   EXPECT_EQ(device->CloseCount(), 1);
   EXPECT_EQ(leftover.InUse.load(), 0);
   EXPECT_EQ(leftover.DeviceOwner, nullptr);
 }
 
 TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
-  GlobalSettings().Test.PortCount = 2;
+  ProcessRunContext().settings.Test.PortCount = 2;
   UseFile("data.bin", std::string(2048, 'x'));
-  ASSERT_TRUE(StartRun());
-  std::weak_ptr<Event> exit_event = CurrentRun().ExitEvent;
-  std::weak_ptr<Event> write_event = CurrentRun().Ports[0].WriteEvent;
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  std::weak_ptr<Event> exit_event = ProcessRunContext().run.ExitEvent;
+  std::weak_ptr<Event> write_event = ProcessRunContext().run.Ports[0].WriteEvent;
   std::weak_ptr<PendingReadDevice> device = Latest(1);
-  ASSERT_TRUE(Eventually([&] { return CurrentRun().Ports[0].ReceiveBuffer.load() != nullptr; },
-                         kPatience, kPollPeriod));
-  EXPECT_EQ(CurrentRun().Ports[0].ReceiveBufferSize.load(), 1024u);
+  ASSERT_TRUE(
+      Eventually([&] { return ProcessRunContext().run.Ports[0].ReceiveBuffer.load() != nullptr; },
+                 kPatience, kPollPeriod));
+  EXPECT_EQ(ProcessRunContext().run.Ports[0].ReceiveBufferSize.load(), 1024u);
   devices_.clear();
 
-  StopHeadlessRun();
+  StopHeadlessRun(ProcessRunContext());
   EXPECT_TRUE(exit_event.expired());
   EXPECT_TRUE(write_event.expired());
   EXPECT_TRUE(device.expired());
-  EXPECT_EQ(CurrentRun().FileBuffer, nullptr);
-  for (const PortContext& port : CurrentRun().Ports) {
+  EXPECT_EQ(ProcessRunContext().run.FileBuffer, nullptr);
+  for (const PortContext& port : ProcessRunContext().run.Ports) {
     EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
     EXPECT_FALSE(port.ReaderThread.joinable());
     EXPECT_FALSE(port.WriterThread.joinable());
@@ -482,26 +485,26 @@ TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
 }
 
 TEST_F(RunControllerTest, ReceiveOnlyHasNoWriter) {
-  GlobalSettings().Test.Mode = kReceiveOnly;
-  ASSERT_TRUE(StartRun());
-  PortContext& port = CurrentRun().Ports[0];
+  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  PortContext& port = ProcessRunContext().run.Ports[0];
   EXPECT_EQ(port.WriteEvent, nullptr);
   EXPECT_TRUE(port.ReaderThread.joinable());
   EXPECT_FALSE(port.WriterThread.joinable());
-  ContinueRun();  // nothing to release; must not fail
+  ContinueRun(ProcessRunContext());  // nothing to release; must not fail
   EXPECT_EQ(Latest(1)->WriteCount(), 0u);
 }
 
 TEST_F(RunControllerTest, TransmitOnlyHasNoReader) {
-  GlobalSettings().Test.Mode = kTransmitOnly;
-  ASSERT_TRUE(StartRun());
-  PortContext& port = CurrentRun().Ports[0];
+  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
+  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  PortContext& port = ProcessRunContext().run.Ports[0];
   EXPECT_NE(port.WriteEvent, nullptr);
   EXPECT_FALSE(port.ReaderThread.joinable());
   EXPECT_TRUE(port.WriterThread.joinable());
   // Stop while the writer waits for its release: it wakes on the exit event
   // and, in Transmit only, closes the port itself.
-  StopRun();
+  StopRun(ProcessRunContext());
   auto device = Latest(1);
   EXPECT_TRUE(Eventually([&] { return device->CloseCount() == 1; }, kPatience, kPollPeriod));
   EXPECT_EQ(device->WriteCount(), 0u);

@@ -13,6 +13,7 @@
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/report/port_details.h"
@@ -28,7 +29,7 @@ class RunSnapshotTest : public SimRunTest {
  protected:
   void SetUp() override {
     SimRunTest::SetUp();
-    GlobalSettings().PacketSize = kPacket;
+    ProcessRunContext().settings.PacketSize = kPacket;
     Configure(0);  // unpaced: many packets in little time
   }
 
@@ -60,9 +61,9 @@ TEST_F(RunSnapshotTest, LineErrorsAreCountedByKindWhereTheyAreReported) {
     faults.line_error = c.rate;
     faults.line_error_mask = c.mask;
     UseAdapter(1, FarEnd{}, faults);
-    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
     ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() >= 300; }));
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
 
     const PortCounters counters = SnapshotPort(Slot(0), 1);
     int64_t counted = 0;
@@ -101,10 +102,10 @@ TEST_F(RunSnapshotTest, TheFirstMismatchOfARunIsKept) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UseAdapter(1, FarEnd{}, c.faults);
-    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
     ASSERT_TRUE(Eventually([] { return Slot(0).ErrorCount.load() >= 5; }));
     const FirstMismatch early = FirstMismatchOf(Slot(0));
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
 
     const PortCounters counters = SnapshotPort(Slot(0), 1);
     EXPECT_EQ(counters.Mismatch.Kind, c.kind);
@@ -121,9 +122,9 @@ TEST_F(RunSnapshotTest, TheFirstMismatchOfARunIsKept) {
 
     // A new Start forgets it.
     UseAdapter(1, FarEnd{});
-    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
     ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount.load() >= 10; }));
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
     EXPECT_EQ(FirstMismatchOf(Slot(0)).Kind, MismatchKind::kNone);
   }
 }
@@ -142,22 +143,22 @@ TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UseAdapter(1, Far(c.far));
-    TestSettings& test = GlobalSettings().Test;
+    TestSettings& test = ProcessRunContext().settings.Test;
     test.Mode = c.mode;
     test.PauseAfter = 50;
     test.UpdateInterval = 3600000;  // only the first packet refreshes on its own
-    ASSERT_TRUE(StartHeadlessRun());
+    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
     ASSERT_TRUE(Eventually([this] { return view_.Cell(0, kColumnPackets) == "50"; }))
         << view_.Cell(0, kColumnPackets);
     ASSERT_TRUE(Eventually([&c] { return Slot(0).InUse.load() == (c.stays_open ? 1 : 0); }));
-    const RunSnapshot snapshot = TakeRunSnapshot();
+    const RunSnapshot snapshot = TakeRunSnapshot(ProcessRunContext());
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     const PortCounters& counters = snapshot.Ports[0].Counters;
     EXPECT_EQ(counters.PacketCount, 50);
     EXPECT_TRUE(counters.Ended);
     EXPECT_EQ(counters.Open, c.stays_open);
     EXPECT_EQ(VerdictSinceStart(counters), PortRunVerdict::kClosed);
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
     test.PauseAfter = 0;
     test.Mode = kLoopback;
   }
@@ -173,12 +174,12 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
     if (!ParseDevicePath(path, &n) || n == 2) return nullptr;
     return adapter->Open(n);
   });
-  ASSERT_TRUE(StartHeadlessRun());
+  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
   // Each open port has judged packets of its own (on an unpaced line one
   // port may be far ahead of the other).
   ASSERT_TRUE(Eventually(
       [] { return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5; }));
-  RunSnapshot snapshot = TakeRunSnapshot();
+  RunSnapshot snapshot = TakeRunSnapshot(ProcessRunContext());
   ASSERT_EQ(snapshot.Ports.size(), 2u);
   EXPECT_EQ(snapshot.Ports[0].Row, 0);
   EXPECT_EQ(snapshot.Ports[0].Counters.PortNumber, 1);
@@ -190,8 +191,8 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
   }
   EXPECT_EQ(StopRecordPorts(snapshot).size(), 2u);
 
-  StopHeadlessRun();
-  snapshot = TakeRunSnapshot();
+  StopHeadlessRun(ProcessRunContext());
+  snapshot = TakeRunSnapshot(ProcessRunContext());
   ASSERT_EQ(snapshot.Ports.size(), 2u);
   for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
@@ -204,13 +205,13 @@ TEST_F(RunSnapshotTest, APortWithoutAVerdictHasNoStatusText) {
   FarEnd silent;
   silent.kind = FarEndKind::kSink;
   UseAdapter(1, silent);
-  TestSettings& test = GlobalSettings().Test;
+  TestSettings& test = ProcessRunContext().settings.Test;
   for (int32_t mode : {kReceiveOnly, kLoopback}) {
     SCOPED_TRACE(mode);
     test.Mode = mode;
-    ASSERT_TRUE(StartHeadlessRun());
-    const RunSnapshot snapshot = TakeRunSnapshot();
-    StopHeadlessRun();
+    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    const RunSnapshot snapshot = TakeRunSnapshot(ProcessRunContext());
+    StopHeadlessRun(ProcessRunContext());
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     ASSERT_EQ(snapshot.Ports[0].Counters.GoodPacketCount + snapshot.Ports[0].Counters.ErrorCount,
               0);

@@ -34,6 +34,7 @@
 #include "testapp/driver/device_name.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/report/recording_view.h"
@@ -113,7 +114,7 @@ inline void ExpectThroughputFollowsTheLine(const std::string& cell, double packe
   const double percent = ThroughputPercent(cell);
   const double average = CellAverageMs(cell);
   ASSERT_GT(average, 0.0) << cell;
-  const double ideal = CurrentRun().ExpectedPacketTime.load() * packets_per_judged;
+  const double ideal = ProcessRunContext().run.ExpectedPacketTime.load() * packets_per_judged;
   // The cell rounds the average to 0.1 ms and the percentage to 0.1 %.
   const double low = ideal / (average + 0.05) * 100 - 0.1;
   const double high = ideal / std::max(average - 0.05, 1e-9) * 100 + 0.1;
@@ -159,32 +160,32 @@ inline int CountOpenDescriptors() { return CountEntries("/proc/self/fd"); }
 inline int CountThreads() { return CountEntries("/proc/self/task"); }
 #endif
 
-inline PortContext& Slot(int i) { return CurrentRun().Ports[i]; }
+inline PortContext& Slot(int i) { return ProcessRunContext().run.Ports[i]; }
 
 class SimRunTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(work_.entered());
 
-    Settings& s = GlobalSettings();
+    Settings& s = ProcessRunContext().settings;
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
     s.PacketSize = kDefaultPacketSize;
     // Every judged packet with a new end refreshes its row.
     s.Test.UpdateInterval = 0;
     s.Timeouts = kLongTransferTimeouts;
-    TesterOptions& options = GlobalTesterOptions();
+    TesterOptions& options = ProcessRunContext().options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
     // The programs' backends, unless a test installs its own adapter.
     SetDeviceOpener(StandardDeviceOpener());
-    SetEngineOutputs(&view_, &view_);
-    ClearPortSlots();
+    ProcessRunContext().SetOutputs(&view_, &view_);
+    ClearPortSlots(ProcessRunContext());
   }
 
   void TearDown() override {
-    StopHeadlessRun();
+    StopHeadlessRun(ProcessRunContext());
     SetDeviceOpener({});
-    SetEngineOutputs(nullptr, nullptr);
+    ProcessRunContext().SetOutputs(nullptr, nullptr);
   }
 
   // Ports 1..count with the far end `far`, faults on all of them;
@@ -207,7 +208,7 @@ class SimRunTest : public testing::Test {
       devices_.push_back(device);
       return device;
     });
-    GlobalSettings().Test.PortCount = count;
+    ProcessRunContext().settings.Test.PortCount = count;
   }
 
   // The line: 8-bit characters, no parity, `bit_rate`; `extra` adds keys.
@@ -218,7 +219,7 @@ class SimRunTest : public testing::Test {
 
   void UseFile(const std::string& name, const std::string& contents) {
     ASSERT_TRUE(WriteTextFile(name, contents));
-    TestSettings& t = GlobalSettings().Test;
+    TestSettings& t = ProcessRunContext().settings.Test;
     std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
     t.FileNameLength = static_cast<uint8_t>(name.size());
   }

@@ -13,6 +13,7 @@
 
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
@@ -81,29 +82,29 @@ class HookedDevice : public RecordingDevice {
 // from in `mode`: no extra transfers, a fresh exit event, no stop, pause or
 // file; `view` gets row 0 and becomes the engine's outputs.
 inline void ResetTransferRun(int32_t mode, RecordingView& view) {
-  Settings& settings = GlobalSettings();
+  Settings& settings = ProcessRunContext().settings;
   settings.Test = TestSettings{};
   settings.Test.Mode = mode;
   settings.PacketSize = kPacket;
-  GlobalTesterOptions().OverlapRead.store(0);
-  GlobalTesterOptions().OverlapWrite.store(0);
-  GlobalTesterOptions().NumberOverlap.store(0);
-  CurrentRun().ExitEvent = MakeEvent(Event::Kind::kManualReset);
-  CurrentRun().StopFlag.store(0);
-  CurrentRun().PauseFlag.store(0);
-  CurrentRun().FileBuffer.reset();
+  ProcessRunContext().options.OverlapRead.store(0);
+  ProcessRunContext().options.OverlapWrite.store(0);
+  ProcessRunContext().options.NumberOverlap.store(0);
+  ProcessRunContext().run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
+  ProcessRunContext().run.StopFlag.store(0);
+  ProcessRunContext().run.PauseFlag.store(0);
+  ProcessRunContext().run.FileBuffer.reset();
   view.InsertRow(0, "Quarnex01");
-  SetEngineOutputs(&view, &view);
+  ProcessRunContext().SetOutputs(&view, &view);
 }
 
 // File mode in `mode` with `file` as the run's file.
 inline void UseRunFile(const Bytes& file, int32_t mode) {
-  TestSettings& test = GlobalSettings().Test;
+  TestSettings& test = ProcessRunContext().settings.Test;
   test.Mode = mode;
   test.FileNameLength = 8;
   test.FileSize = static_cast<uint32_t>(file.size());
-  CurrentRun().FileBuffer.reset(new uint8_t[file.size()]);
-  std::copy(file.begin(), file.end(), CurrentRun().FileBuffer.get());
+  ProcessRunContext().run.FileBuffer.reset(new uint8_t[file.size()]);
+  std::copy(file.begin(), file.end(), ProcessRunContext().run.FileBuffer.get());
 }
 
 }  // namespace quarnex::transfer_test

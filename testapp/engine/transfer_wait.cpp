@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/settings/settings_state.h"
 
@@ -32,10 +33,10 @@ bool WriteResultMissing(const PortContext& port, uint32_t released) {
   return static_cast<int32_t>(port.WritesStored.load() - released) < 0;
 }
 
-double BlockedTransferTimeoutMs() {
-  const Settings& s = GlobalSettings();
+double BlockedTransferTimeoutMs(const RunContext& context) {
+  const Settings& s = context.settings;
   if (s.Test.TimeoutBlockedThreads == 0) return std::numeric_limits<double>::infinity();
-  const double expected = CurrentRun().ExpectedPacketTime.load();
+  const double expected = context.run.ExpectedPacketTime.load();
   const double line_term = std::isfinite(expected) && expected > 0.0 ? 2.0 * expected : 0.0;
   const double timeout = static_cast<double>(s.Timeouts.ReadTotalTimeoutConstant) +
                          static_cast<double>(s.Timeouts.ReadTotalTimeoutMultiplier) + line_term;
@@ -74,7 +75,7 @@ void WaitForWriteResult(PortContext& port, const Event* exit) {
   const Event* stored = port.WriteStoredEvent.get();
   if (stored == nullptr) return;
   const uint32_t released = port.WritesReleased.load();
-  double timeout = BlockedTransferTimeoutMs();
+  double timeout = BlockedTransferTimeoutMs(*port.Run);
   while (WriteResultMissing(port, released) && port.Lost.load() == 0) {
     const int woken = WaitForTransfer(stored, exit, port.WriteIssuedAt, timeout);
     if (woken == kExitSignalled || woken == kWaitFailed) return;

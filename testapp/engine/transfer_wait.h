@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/platform/event.h"
 
 namespace quarnex {
@@ -25,9 +26,9 @@ enum TimeoutKind : int32_t { kTimeoutNone = 0, kTimeoutRead = 1, kTimeoutWrite =
 
 // T = ReadTotalTimeoutConstant + ReadTotalTimeoutMultiplier +
 // 2 x ExpectedPacketTime ms (the last term 0 without a bit rate), from the
-// Timeouts settings and the run; infinity when "Timeout Blocked Threads" is
-// off (or T comes to 0), so transfers wait as long as they take.
-double BlockedTransferTimeoutMs();
+// Timeouts settings and the run of `context`; infinity when "Timeout Blocked
+// Threads" is off (or T comes to 0), so transfers wait as long as they take.
+double BlockedTransferTimeoutMs(const RunContext& context);
 
 // Waits for `completion` (returns 0) or `exit` (returns 1), the completion
 // winning when both are signalled. The transfer's clock starts at the time

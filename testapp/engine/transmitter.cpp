@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/verdict.h"
@@ -47,7 +48,7 @@ IoStatus StartWrite(Device* device, const void* data, uint32_t length, Completio
 // them. Returns false when a buffer could not be allocated: then no extra
 // write was sent and the caller skips the delay.
 bool QueueExtraWrites(PortContext& port, const uint8_t* source, uint32_t length) {
-  const TesterOptions& options = GlobalTesterOptions();
+  const TesterOptions& options = port.Run->options;
   if (options.OverlapWrite.load() == 0) return true;
   const int32_t count = std::min(options.NumberOverlap.load(), kMaxOverlap);
   if (count <= 0) return true;
@@ -90,7 +91,7 @@ bool DelayPacket(uint32_t delay_ms, const Event* exit_event) {
 // TransmitPacket).
 ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk,
                       Completion& record, const Event* exit_event, bool ends_blocked) {
-  const bool transmit_only = GlobalSettings().Test.Mode == kTransmitOnly;
+  const bool transmit_only = port.Run->settings.Test.Mode == kTransmitOnly;
   Device* device = port.Device.load();
   port.WriteIssuedAt.store(MsClock());
   const IoStatus started = StartWrite(device, position, chunk, &record);
@@ -104,7 +105,7 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
   }
 
   const double timeout =
-      ends_blocked ? BlockedTransferTimeoutMs() : std::numeric_limits<double>::infinity();
+      ends_blocked ? BlockedTransferTimeoutMs(*port.Run) : std::numeric_limits<double>::infinity();
   int woken = WaitForTransfer(record.event.get(), exit_event, port.WriteIssuedAt, timeout);
   if (woken == kWaitTimeout) {
     EndBlockedTransfer(port, kTimeoutWrite);
@@ -131,19 +132,19 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
 
 int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool ends_blocked) {
   port.Orphans.Sweep();
-  const EventRef exit_event = CurrentRun().ExitEvent;
+  const EventRef exit_event = port.Run->run.ExitEvent;
   // On the heap: a write left pending hands its record to the orphan list.
   auto record = std::make_unique<Completion>(MakeEvent(Event::Kind::kManualReset));
   port.StartTime.store(MsClock());
 
-  const TestSettings& test = GlobalSettings().Test;
+  const TestSettings& test = port.Run->settings.Test;
   const bool file_mode = test.FileNameLength != 0;
   const uint8_t* source = data;
   if (file_mode) {
     // Every release sends the file from its first byte. The run controller
     // has lowered `length` to FileSize when the file is shorter.
     port.TxFileOffset = 0;
-    source = CurrentRun().FileBuffer.get();
+    source = port.Run->run.FileBuffer.get();
   }
   if (QueueExtraWrites(port, source, length) && !DelayPacket(test.Delay, exit_event.get())) {
     return kWriteStopped;  // as a write that was pending when the run stopped
@@ -167,10 +168,10 @@ int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool e
         test.FileSize > port.TxFileOffset ? test.FileSize - port.TxFileOffset : 0;
     chunk = std::min(remaining, chunk);
     if (chunk == 0) break;  // the whole file is sent; the last chunk shows no progress
-    EngineView().SetCell(port.Row, kColumnStatus,
-                         FormatC("%d bytes transmitted", static_cast<int>(last.count)));
+    port.Run->View().SetCell(port.Row, kColumnStatus,
+                             FormatC("%d bytes transmitted", static_cast<int>(last.count)));
     position += last.count;
-    if (CurrentRun().PauseFlag.load() != 0) break;
+    if (port.Run->run.PauseFlag.load() != 0) break;
   }
   return last.result;
 }
@@ -179,20 +180,20 @@ void StoreResultOf(PortContext& port, bool ends_blocked) {
   // The releases seen before the write are the ones this result answers
   // (releases given meanwhile collapse into this one).
   const uint32_t released = port.WritesReleased.load();
-  const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
+  const uint32_t packet_size = static_cast<uint32_t>(port.Run->settings.PacketSize);
   port.LastWriteResult.store(
-      Transmit(port, CurrentRun().TxPattern.data(), packet_size, ends_blocked));
+      Transmit(port, port.Run->run.TxPattern.data(), packet_size, ends_blocked));
   port.WritesStored.store(released);
 }
 
 }  // namespace
 
 int32_t TransmitPacket(PortContext& port, const uint8_t* data, uint32_t length) {
-  return Transmit(port, data, length, GlobalSettings().Test.Mode == kTransmitOnly);
+  return Transmit(port, data, length, port.Run->settings.Test.Mode == kTransmitOnly);
 }
 
 void SendReleasedPacket(PortContext& port) {
-  StoreResultOf(port, GlobalSettings().Test.Mode == kTransmitOnly);
+  StoreResultOf(port, port.Run->settings.Test.Mode == kTransmitOnly);
 }
 
 void SendLoopbackPacket(PortContext& port) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/transfer_test_support.h"
 
 namespace quarnex {
@@ -18,6 +19,7 @@ struct TestPort {
   HookedDevice device;
   PortContext port;
   TestPort() {
+    port.Run = &ProcessRunContext();
     port.Device.store(&device);
     port.Row = 0;
     port.EndTime.store(kUnstamped);
@@ -37,8 +39,8 @@ class TransmitterTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetTransferRun(kTransmitOnly, view_); }
   void TearDown() override {
-    SetEngineOutputs(nullptr, nullptr);
-    CurrentRun().FileBuffer.reset();
+    ProcessRunContext().SetOutputs(nullptr, nullptr);
+    ProcessRunContext().run.FileBuffer.reset();
   }
 
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
@@ -77,14 +79,14 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestPort t;
-    CurrentRun().ExitEvent =
+    ProcessRunContext().run.ExitEvent =
         c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kWrite, c.answer);
     t.device.AfterWrite([&](Completion*) {
       if (c.then == kComplete || c.then == kCompleteAndStop) {
         t.device.CompleteNext(Op::kWrite, c.complete_error, {}, c.complete_count);
       }
-      if (c.then == kStop || c.then == kCompleteAndStop) CurrentRun().ExitEvent->Set();
+      if (c.then == kStop || c.then == kCompleteAndStop) ProcessRunContext().run.ExitEvent->Set();
     });
 
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
@@ -107,7 +109,7 @@ TEST_F(TransmitterTest, ClosedPortRefusesTheWrite) {
 }
 
 TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
-  GlobalSettings().Test.Mode = kLoopback;
+  ProcessRunContext().settings.Test.Mode = kLoopback;
   TestPort t;
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Pending());
@@ -123,7 +125,7 @@ TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
 TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
   TestPort t;
   t.device.Script(Op::kWrite, Pending());
-  t.device.AfterWrite([](Completion*) { CurrentRun().ExitEvent->Set(); });
+  t.device.AfterWrite([](Completion*) { ProcessRunContext().run.ExitEvent->Set(); });
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteStopped);
   ASSERT_EQ(t.port.Orphans.Size(), 1u);
@@ -214,12 +216,12 @@ TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
   const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
   UseRunFile(file, kTransmitOnly);
   TestPort t;
-  CurrentRun().PauseFlag.store(1);
+  ProcessRunContext().run.PauseFlag.store(1);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(WriteLengths(t.device).size(), 1u);
   EXPECT_EQ(Progress().size(), 1u);
 
-  CurrentRun().PauseFlag.store(0);
+  ProcessRunContext().run.PauseFlag.store(0);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   const auto requests = t.device.Requests();
   ASSERT_EQ(requests.size(), 4u);
@@ -239,8 +241,8 @@ TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "OverlapWrite " << c.overlap_write << " NumberOverlap " << c.number_overlap);
-    GlobalTesterOptions().OverlapWrite.store(c.overlap_write);
-    GlobalTesterOptions().NumberOverlap.store(c.number_overlap);
+    ProcessRunContext().options.OverlapWrite.store(c.overlap_write);
+    ProcessRunContext().options.NumberOverlap.store(c.number_overlap);
     TestPort t;
     const std::vector<uint8_t> packet = Pattern(16, 9);
     EXPECT_EQ(TransmitPacket(t.port, packet.data(), 16), kWriteDoneImmediate);
@@ -256,9 +258,9 @@ TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
 TEST_F(TransmitterTest, DelayAppliesWithoutExtraWrites) {
   for (int32_t number_overlap : {0, -1}) {
     SCOPED_TRACE(number_overlap);
-    GlobalSettings().Test.Delay = 20;
-    GlobalTesterOptions().OverlapWrite.store(1);
-    GlobalTesterOptions().NumberOverlap.store(number_overlap);
+    ProcessRunContext().settings.Test.Delay = 20;
+    ProcessRunContext().options.OverlapWrite.store(1);
+    ProcessRunContext().options.NumberOverlap.store(number_overlap);
     TestPort t;
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
     // The delay lies between the start stamp and the write.
@@ -267,8 +269,8 @@ TEST_F(TransmitterTest, DelayAppliesWithoutExtraWrites) {
 }
 
 TEST_F(TransmitterTest, PendingExtraWritesStayAliveUntilTheDeviceEndsThem) {
-  GlobalTesterOptions().OverlapWrite.store(1);
-  GlobalTesterOptions().NumberOverlap.store(3);
+  ProcessRunContext().options.OverlapWrite.store(1);
+  ProcessRunContext().options.NumberOverlap.store(3);
   TestPort t;
   for (int i = 0; i < 3; ++i) t.device.Script(Op::kWrite, Pending());
 
@@ -283,7 +285,7 @@ TEST_F(TransmitterTest, PendingExtraWritesStayAliveUntilTheDeviceEndsThem) {
 
   // The purge after a bad packet ends the rest; the next call sweeps them.
   t.device.Purge(kPurgeAll);
-  GlobalTesterOptions().OverlapWrite.store(0);
+  ProcessRunContext().options.OverlapWrite.store(0);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(t.port.Orphans.Size(), 0u);
 }

@@ -7,6 +7,7 @@
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/platform/clock.h"
@@ -30,13 +31,13 @@ void Accumulate(std::atomic<double>& total, double amount) {
 // pattern. A receive buffer smaller than the packet cannot hold it, so it
 // counts as differing.
 bool ReceivedPatternMatches(const PortContext& port) {
-  const int32_t packet_size = GlobalSettings().PacketSize;
+  const int32_t packet_size = port.Run->settings.PacketSize;
   const uint8_t* received = port.ReceiveBuffer.load();
   if (packet_size < 0 || packet_size > kMaxPacketSize) return false;
   if (received == nullptr || port.ReceiveBufferSize.load() < static_cast<uint32_t>(packet_size)) {
     return false;
   }
-  return std::memcmp(received, CurrentRun().TxPattern.data(), static_cast<size_t>(packet_size)) ==
+  return std::memcmp(received, port.Run->run.TxPattern.data(), static_cast<size_t>(packet_size)) ==
          0;
 }
 
@@ -44,16 +45,16 @@ bool ReceivedPatternMatches(const PortContext& port) {
 // judged bad for another reason (its port was lost) differs nowhere and
 // is not kept.
 void NoteDataMismatch(PortContext& port) {
-  const int32_t packet_size = GlobalSettings().PacketSize;
+  const int32_t packet_size = port.Run->settings.PacketSize;
   const uint8_t* received = port.ReceiveBuffer.load();
   if (received == nullptr || packet_size <= 0 || packet_size > kMaxPacketSize) return;
   const size_t compared = std::min(static_cast<size_t>(packet_size),
                                    static_cast<size_t>(port.ReceiveBufferSize.load()));
-  const size_t offset = FirstDifference(received, CurrentRun().TxPattern.data(), compared);
+  const size_t offset = FirstDifference(received, port.Run->run.TxPattern.data(), compared);
   if (offset == static_cast<size_t>(packet_size)) return;
   NoteFirstMismatch(
       port, MismatchKind::kData, port.PacketCount.load(), static_cast<int64_t>(offset),
-      MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, CurrentRun().TxPattern.data(),
+      MakeMismatchExcerpt(static_cast<int64_t>(offset), 0, port.Run->run.TxPattern.data(),
                           static_cast<size_t>(packet_size), received, compared));
 }
 
@@ -61,17 +62,17 @@ void NoteDataMismatch(PortContext& port) {
 // received, beside the pattern where Loopback knows what was sent.
 void NoteLengthMismatch(PortContext& port) {
   const int64_t length = port.LastReadLength.load();
-  const int32_t packet_size = GlobalSettings().PacketSize;
+  const int32_t packet_size = port.Run->settings.PacketSize;
   const uint8_t* received = port.ReceiveBuffer.load();
   const size_t received_size = received == nullptr
                                    ? 0
                                    : std::min(static_cast<size_t>(std::max<int64_t>(length, 0)),
                                               static_cast<size_t>(port.ReceiveBufferSize.load()));
   const bool pattern_known =
-      GlobalSettings().Test.Mode == kLoopback && packet_size > 0 && packet_size <= kMaxPacketSize;
+      port.Run->settings.Test.Mode == kLoopback && packet_size > 0 && packet_size <= kMaxPacketSize;
   NoteFirstMismatch(
       port, MismatchKind::kLength, port.PacketCount.load(), length,
-      MakeMismatchExcerpt(length, 0, pattern_known ? CurrentRun().TxPattern.data() : nullptr,
+      MakeMismatchExcerpt(length, 0, pattern_known ? port.Run->run.TxPattern.data() : nullptr,
                           pattern_known ? static_cast<size_t>(packet_size) : 0, received,
                           received_size));
 }
@@ -109,14 +110,14 @@ double MsClock() { return SteadyMilliseconds(); }
 void PacketStep(PortContext& port) {
   if (port.InUse.load() == 0) return;
   const bool judged = JudgePacket(port) != 0;
-  if (CurrentRun().StopFlag.load() != 0) return;
+  if (port.Run->run.StopFlag.load() != 0) return;
   // A judged packet whose end lies more than the interval after the last
   // refreshed one refreshes the row. So does any packet once the interval
   // has passed on the clock: packets whose transfers failed stamp no end,
   // and their row must still follow the counters. A lost port shows it at
   // once.
   const double end = port.EndTime.load();
-  const double interval = static_cast<double>(GlobalSettings().Test.UpdateInterval);
+  const double interval = static_cast<double>(port.Run->settings.Test.UpdateInterval);
   const bool end_moved_on = judged && end - port.LastUpdateTime.load() > interval;
   const double now = MsClock();
   if (!end_moved_on && !(now - port.LastRefreshAt > interval) && port.Lost.load() == 0) return;
@@ -126,7 +127,7 @@ void PacketStep(PortContext& port) {
 }
 
 int JudgePacket(PortContext& port) {
-  const int32_t mode = GlobalSettings().Test.Mode;
+  const int32_t mode = port.Run->settings.Test.Mode;
   Count(port.PacketCount);
   // A timeout belongs to this packet whatever its verdict; it only counts
   // when the packet failed (the transfer may have completed just in time).
@@ -146,7 +147,7 @@ int JudgePacket(PortContext& port) {
   // The flag alone: no writer is released after it. (PauseRun would also
   // withdraw releases, but it walks slots that Start may still be setting
   // up; a release already given is one packet in flight.)
-  if (CurrentRun().PauseOnError.load() != 0) CurrentRun().PauseFlag.store(1);
+  if (port.Run->run.PauseOnError.load() != 0) port.Run->run.PauseFlag.store(1);
   port.LastTimeout.store(timeout);
   if (timeout == kTimeoutRead) Count(port.ReadTimeoutCount);
   if (timeout == kTimeoutWrite) Count(port.WriteTimeoutCount);
@@ -158,7 +159,7 @@ int JudgePacket(PortContext& port) {
 void ClassifyError(PortContext& port) {
   Count(port.ErrorCount);
   const int32_t read_result = port.LastReadResult.load();
-  if (GlobalSettings().Test.Mode == kReceiveOnly || WriteIsFull(port.LastWriteResult.load())) {
+  if (port.Run->settings.Test.Mode == kReceiveOnly || WriteIsFull(port.LastWriteResult.load())) {
     if (read_result == kReadLengthMismatch) {
       Count(port.LengthMismatchCount);
       NoteLengthMismatch(port);

@@ -10,6 +10,7 @@
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -27,7 +28,10 @@ struct TestPort {
   RecordingDevice device;
   PortContext port;
   std::vector<uint8_t> buffer;
-  TestPort() : buffer(CurrentRun().TxPattern.begin(), CurrentRun().TxPattern.begin() + kPacket) {
+  TestPort()
+      : buffer(ProcessRunContext().run.TxPattern.begin(),
+               ProcessRunContext().run.TxPattern.begin() + kPacket) {
+    port.Run = &ProcessRunContext();
     port.InUse.store(1);
     port.Device.store(&device);
     port.Row = 0;
@@ -47,18 +51,18 @@ struct TestPort {
 class VerdictTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings& settings = GlobalSettings();
+    Settings& settings = ProcessRunContext().settings;
     settings.Test = TestSettings{};
     settings.Test.Mode = kLoopback;
     settings.PacketSize = kPacket;
     for (int i = 0; i < kPacket; ++i)
-      CurrentRun().TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
-    CurrentRun().StopFlag.store(0);
-    CurrentRun().ExpectedPacketTime.store(12.34);
+      ProcessRunContext().run.TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
+    ProcessRunContext().run.StopFlag.store(0);
+    ProcessRunContext().run.ExpectedPacketTime.store(12.34);
     view_.InsertRow(0, "Quarnex01");
-    SetEngineOutputs(&view_, &view_);
+    ProcessRunContext().SetOutputs(&view_, &view_);
   }
-  void TearDown() override { SetEngineOutputs(nullptr, nullptr); }
+  void TearDown() override { ProcessRunContext().SetOutputs(nullptr, nullptr); }
 
   std::vector<std::string> RowCells() const {
     return {view_.Cell(0, kColumnPackets), view_.Cell(0, kColumnErrors), view_.Cell(0, kColumnTime),
@@ -110,7 +114,7 @@ TEST_F(VerdictTest, VerdictByMode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    GlobalSettings().Test.Mode = c.mode;
+    ProcessRunContext().settings.Test.Mode = c.mode;
     TestPort t;
     t.Results(c.write, c.read);
     if (c.data_differs) t.buffer[kPacket - 1] ^= 1;
@@ -181,7 +185,8 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     SCOPED_TRACE(c.name);
     TestPort t;
     for (const Packet& p : c.packets) {
-      t.buffer.assign(CurrentRun().TxPattern.begin(), CurrentRun().TxPattern.begin() + kPacket);
+      t.buffer.assign(ProcessRunContext().run.TxPattern.begin(),
+                      ProcessRunContext().run.TxPattern.begin() + kPacket);
       if (p.flipped_byte >= 0) t.buffer[static_cast<size_t>(p.flipped_byte)] ^= 0x40;
       t.port.LastReadLength.store(p.read_length);
       t.Results(p.write, p.read);
@@ -197,7 +202,7 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     EXPECT_EQ(e.Offset, c.excerpt_offset);
     ASSERT_EQ(e.ExpectedLength, c.expected_length);
     ASSERT_EQ(e.ReceivedLength, c.received_length);
-    const uint8_t* sent = CurrentRun().TxPattern.data() + e.Offset;
+    const uint8_t* sent = ProcessRunContext().run.TxPattern.data() + e.Offset;
     EXPECT_TRUE(std::equal(e.Expected.begin(), e.Expected.begin() + e.ExpectedLength, sent));
     for (size_t i = 0; i < e.ReceivedLength; ++i) {
       const uint8_t flip = first.Kind == MismatchKind::kData && i == 8 ? 0x40 : 0;
@@ -300,9 +305,9 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     SCOPED_TRACE(c.name);
     RecordingView view;
     view.InsertRow(0, "Quarnex01");
-    SetEngineOutputs(&view, &view);
-    GlobalSettings().Test.UpdateInterval = c.interval;
-    CurrentRun().StopFlag.store(c.stopped ? 1 : 0);
+    ProcessRunContext().SetOutputs(&view, &view);
+    ProcessRunContext().settings.Test.UpdateInterval = c.interval;
+    ProcessRunContext().run.StopFlag.store(c.stopped ? 1 : 0);
     TestPort t;
     t.Results(kWriteDoneImmediate, kReadDoneImmediate);
     t.Times(c.end - 10.0, c.end);
@@ -316,8 +321,8 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     EXPECT_EQ(view.Cell(0, kColumnPackets), c.refreshed ? "1" : "");
     EXPECT_EQ(t.port.LastUpdateTime.load(), c.end_rule ? c.end : c.last_update);
   }
-  CurrentRun().StopFlag.store(0);
-  SetEngineOutputs(&view_, &view_);
+  ProcessRunContext().run.StopFlag.store(0);
+  ProcessRunContext().SetOutputs(&view_, &view_);
 }
 
 TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndCountsAnUnjudgedPacket) {
@@ -329,7 +334,7 @@ TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndCountsAnUnjudgedPacket) {
   EXPECT_EQ(t.port.PacketCount.load(), 0);
 
   // An unjudged packet is counted; the row follows on the clock only.
-  GlobalSettings().Test.UpdateInterval = 1000;
+  ProcessRunContext().settings.Test.UpdateInterval = 1000;
   t.port.InUse.store(1);
   t.Results(kWriteNone, kReadDoneImmediate);
   t.port.LastRefreshAt = MsClock();
@@ -360,9 +365,9 @@ TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
 
   // In file mode one packet is the file: 10000 / 1024 packets, the last
   // partial one by its share (12.34 / 1000 x 9.765625 x 100 + 0.05).
-  GlobalSettings().Test.FileNameLength = 4;
-  GlobalSettings().Test.FileSize = 10000;
-  GlobalSettings().PacketSize = 1024;
+  ProcessRunContext().settings.Test.FileNameLength = 4;
+  ProcessRunContext().settings.Test.FileSize = 10000;
+  ProcessRunContext().settings.PacketSize = 1024;
   UpdateRow(t.port);
   EXPECT_EQ(view_.Cell(0, kColumnTime), "1000.0,  990.0,  1010.0  (12.1%)");
 }
@@ -384,7 +389,7 @@ TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    GlobalSettings().Test.Mode = c.mode;
+    ProcessRunContext().settings.Test.Mode = c.mode;
     TestPort t;
     t.port.PacketOk.store(0);
     t.port.PacketCount.store(4);
@@ -401,7 +406,7 @@ TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
 }
 
 TEST_F(VerdictTest, PacketStepShowsEachJudgedPacket) {
-  GlobalSettings().Test.UpdateInterval = 0;
+  ProcessRunContext().settings.Test.UpdateInterval = 0;
   TestPort t;
   t.Results(kWriteDoneImmediate, kReadDoneImmediate);
   t.Times(100.0, 150.0);
@@ -440,10 +445,10 @@ TEST_F(VerdictTest, TimedOutTransfersAreCountedAndNamed) {
       {"completed just in time", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, kTimeoutRead,
        "Success", 0, 0, 0, 0},
   };
-  GlobalSettings().Test.UpdateInterval = 0;
+  ProcessRunContext().settings.Test.UpdateInterval = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    GlobalSettings().Test.Mode = c.mode;
+    ProcessRunContext().settings.Test.Mode = c.mode;
     TestPort t;
     t.Results(c.write, c.read);
     t.Times(100.0, 150.0);
@@ -464,7 +469,7 @@ TEST_F(VerdictTest, TimedOutTransfersAreCountedAndNamed) {
 // A lost port shows it at once, whatever the interval, and its counters go
 // on past 32 bits without wrapping.
 TEST_F(VerdictTest, LostPortShowsAtOnceAndCountersPassTwoToThe32) {
-  GlobalSettings().Test.UpdateInterval = 1000000;
+  ProcessRunContext().settings.Test.UpdateInterval = 1000000;
   TestPort t;
   t.port.LastRefreshAt = MsClock();
   t.port.LastUpdateTime.store(1e12);

@@ -15,6 +15,7 @@
 #include "testapp/engine/line_status.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
@@ -26,13 +27,13 @@ namespace quarnex {
 namespace {
 
 bool ReachedPauseAfter(const PortContext& port) {
-  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
+  const int32_t pause_after = port.Run->settings.Test.PauseAfter;
   return pause_after > 0 && port.PacketCount.load() >= pause_after;
 }
 
 // Transmit only: whether the writer sends the next packet by itself.
 bool ShouldRearm(const PortContext& port) {
-  const RunState& run = CurrentRun();
+  const RunState& run = port.Run->run;
   return run.PauseFlag.load() == 0 && run.StopFlag.load() == 0 && !ReachedPauseAfter(port);
 }
 
@@ -40,19 +41,19 @@ bool ShouldRearm(const PortContext& port) {
 // it ended with, which the throttled refreshes may not have shown yet.
 // After Stop the window shows the stop record's counts instead.
 void ShowEndedRow(PortContext& port) {
-  if (CurrentRun().StopFlag.load() != 0) return;
+  if (port.Run->run.StopFlag.load() != 0) return;
   if (port.ShownPacketCount != port.PacketCount.load()) UpdateRow(port);
 }
 
 }  // namespace
 
 int WriterLoop(PortContext& port) {
-  RunState& run = CurrentRun();
+  RunState& run = port.Run->run;
   // Copies keep both events alive for the whole thread, whatever the
   // controller does with its own references.
   const EventRef exit_event = run.ExitEvent;
   const EventRef write_event = port.WriteEvent;
-  const int32_t mode = GlobalSettings().Test.Mode;
+  const int32_t mode = port.Run->settings.Test.Mode;
 
   bool last_cycle = false;
   while (!last_cycle) {
@@ -84,12 +85,12 @@ int WriterLoop(PortContext& port) {
 }
 
 int ReaderLoop(PortContext& port) {
-  RunState& run = CurrentRun();
+  RunState& run = port.Run->run;
   // Held so the receiver's waits never meet a released event.
   const EventRef exit_event = run.ExitEvent;
-  const uint32_t packet_size = static_cast<uint32_t>(GlobalSettings().PacketSize);
-  const int32_t pause_after = GlobalSettings().Test.PauseAfter;
-  const bool loopback = GlobalSettings().Test.Mode == kLoopback;
+  const uint32_t packet_size = static_cast<uint32_t>(port.Run->settings.PacketSize);
+  const int32_t pause_after = port.Run->settings.Test.PauseAfter;
+  const bool loopback = port.Run->settings.Test.Mode == kLoopback;
 
   // Once per thread, not per packet. The slot keeps it after the thread
   // ended (the viewer's length refers to it) and frees it when the slot is
@@ -127,7 +128,7 @@ int ReaderLoop(PortContext& port) {
       }
     }
     PacketStep(port);
-    ReportLineStatus(port.Device.load(), port.Row, &port.LineErrorCount);
+    ReportLineStatus(*port.Run, port.Device.load(), port.Row, &port.LineErrorCount);
     // A device that is gone ends the port after its one error.
     if (port.Lost.load() != 0) break;
   }

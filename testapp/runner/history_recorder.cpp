@@ -16,9 +16,9 @@ void HistoryRecorder::Note(const std::string& error) {
   failure_ = error;
 }
 
-void HistoryRecorder::RunStarted(const RunDescription& run, std::time_t started_at,
-                                 const CellStore& view) {
-  (void)started_at, (void)view;
+void HistoryRecorder::RunStarted(const RunContext& context, const RunDescription& run,
+                                 std::time_t started_at, const CellStore& view) {
+  (void)context, (void)started_at, (void)view;
   std::string error;
   run_id_ = history_.BeginRun(HistoryRunStarted(run, label_), &error);
   if (run_id_ == 0) Note(error);

@@ -27,7 +27,7 @@ class HistoryRecorder : public RunObserver {
   // every write succeeded.
   const std::optional<std::string>& failure() const { return failure_; }
 
-  void RunStarted(const RunDescription& run, std::time_t started_at,
+  void RunStarted(const RunContext& context, const RunDescription& run, std::time_t started_at,
                   const CellStore& view) override;
   void RunInterval(const RunFigures& now, const RunFigures& before) override;
   void RunEnded(const RunOutcome& outcome) override;

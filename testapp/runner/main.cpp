@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testapp/driver/device_map.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/runner/pass_fail.h"
 #include "testapp/runner/runner.h"
@@ -61,18 +62,20 @@ int main(int argc, char** argv) {
 
   // The window's store, read as the window reads it at start; the runner
   // never writes it.
+  // The settings, slots and outputs of the run.
+  RunContext& context = ProcessRunContext();
   DeviceMap devices;
   {
     const std::unique_ptr<SettingsStore> store = OpenProgramStore();
-    LoadSettings(*store, &GlobalSettings());
+    LoadSettings(*store, &context.settings);
     devices = LoadDeviceMap(*store);
   }
-  ClearPortSlots();
+  ClearPortSlots(context);
   if (options.help) {
-    std::fputs(RunnerHelpText(GlobalSettings()).c_str(), stdout);
+    std::fputs(RunnerHelpText(context.settings).c_str(), stdout);
     return kExitPass;
   }
-  ApplyRunnerOverrides(options, &GlobalSettings());
+  ApplyRunnerOverrides(options, &context.settings);
   // The window's map, with the ports --device names on those devices; the
   // others keep the default backend.
   for (const DeviceMapEntry& entry : options.devices.entries) PutDeviceEntry(&devices, entry);
@@ -112,7 +115,7 @@ int main(int argc, char** argv) {
   int status = kExitNoPorts;
   {
     StopSignalWatcher watcher([&stop](int) { stop.Request(); });
-    status = RunHeadless(options, output, stop);
+    status = RunHeadless(context, options, output, stop);
     station.Linger(stop);
   }
   std::fclose(results);

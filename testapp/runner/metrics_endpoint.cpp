@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/runner/metrics_families.h"
 #include "testapp/runner/runner_options.h"
 
@@ -61,10 +62,10 @@ class Publication : public prometheus::Collectable {
   // Feeds the live counters of the opened slots into the histograms. They
   // show with the next figures, so a scrape never counts more packets in
   // the histogram than in its counters.
-  void SampleLive(const std::vector<int>& opened) {
+  void SampleLive(const RunState& run, const std::vector<int>& opened) {
     for (int slot : opened) {
       if (slot < 0 || static_cast<size_t>(slot) >= live_.size()) continue;
-      const PortContext& port = CurrentRun().Ports[static_cast<size_t>(slot)];
+      const PortContext& port = run.Ports[static_cast<size_t>(slot)];
       AdvancePacketTimes(&live_[static_cast<size_t>(slot)], port.GoodPacketCount.load(),
                          port.TotalPacketTime.load());
     }
@@ -100,7 +101,9 @@ struct MetricsEndpoint::Impl {
   // Declared after the publication, so it stops serving before the
   // publication goes.
   std::unique_ptr<prometheus::Exposer> exposer;
-  // The runner's main thread only.
+  // The runner's main thread only. The run being followed (null before
+  // the first), and its table when the endpoint takes its own snapshots.
+  const RunContext* context = nullptr;
   const CellStore* view = nullptr;
   double last_shown_s = 0.0;
   // Reports come further apart than kRefreshS: the endpoint takes
@@ -138,8 +141,9 @@ std::string MetricsEndpoint::Text() const {
   return prometheus::TextSerializer().Serialize(impl_->publication->Collect());
 }
 
-void MetricsEndpoint::BeginRun(const RunDescription& run, std::time_t started_at,
-                               const RunFigures& first) {
+void MetricsEndpoint::BeginRun(const RunContext& context, const RunDescription& run,
+                               std::time_t started_at, const RunFigures& first) {
+  impl_->context = &context;
   impl_->view = nullptr;
   impl_->refresh_between_reports = false;
   impl_->publication->Clear();
@@ -149,20 +153,21 @@ void MetricsEndpoint::BeginRun(const RunDescription& run, std::time_t started_at
   impl_->last_shown_s = 0.0;
 }
 
-void MetricsEndpoint::RunStarted(const RunDescription& run, std::time_t started_at,
-                                 const CellStore& view) {
-  BeginRun(run, started_at, TakeRunFigures(view, 0.0));
+void MetricsEndpoint::RunStarted(const RunContext& context, const RunDescription& run,
+                                 std::time_t started_at, const CellStore& view) {
+  BeginRun(context, run, started_at, TakeRunFigures(context, view, 0.0));
   impl_->view = &view;
   impl_->refresh_between_reports = run.interval_s > kRefreshS;
 }
 
 void MetricsEndpoint::RunPolled(const std::vector<int>& opened, double elapsed_s) {
-  impl_->publication->SampleLive(opened);
+  if (impl_->context == nullptr) return;
+  impl_->publication->SampleLive(impl_->context->run, opened);
   if (impl_->view == nullptr || !impl_->refresh_between_reports ||
       elapsed_s - impl_->last_shown_s < kRefreshS) {
     return;
   }
-  impl_->publication->Show(TakeRunFigures(*impl_->view, elapsed_s), false);
+  impl_->publication->Show(TakeRunFigures(*impl_->context, *impl_->view, elapsed_s), false);
   impl_->last_shown_s = elapsed_s;
 }
 

@@ -45,13 +45,16 @@ class MetricsEndpoint : public RunObserver {
   std::string Text() const;
 
   // For a program that takes the run's snapshots itself (the window): a
-  // new run, with its first figures, replacing what the endpoint served
-  // before. RunPolled, RunInterval and RunStopping then follow it as the
-  // runner calls them; the endpoint takes no snapshots of its own.
-  void BeginRun(const RunDescription& run, std::time_t started_at, const RunFigures& first);
+  // new run of `context`, with its first figures, replacing what the
+  // endpoint served before. RunPolled, RunInterval and RunStopping then
+  // follow it as the runner calls them; the endpoint takes no snapshots of
+  // its own. `context` must outlive the run (until RunEnded or the next
+  // BeginRun).
+  void BeginRun(const RunContext& context, const RunDescription& run, std::time_t started_at,
+                const RunFigures& first);
 
   // RunObserver.
-  void RunStarted(const RunDescription& run, std::time_t started_at,
+  void RunStarted(const RunContext& context, const RunDescription& run, std::time_t started_at,
                   const CellStore& view) override;
   void RunPolled(const std::vector<int>& opened, double elapsed_s) override;
   void RunInterval(const RunFigures& now, const RunFigures& before) override;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/runner/http_get_test_util.h"
 #include "testapp/settings/settings_state.h"
 
@@ -47,9 +48,9 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
   run.mode = kTransmitOnly;
   run.packet_size = 64;
   // One slot in the run; no row, as no port opened in this process.
-  GlobalSettings().Test.PortCount = 1;
+  ProcessRunContext().settings.Test.PortCount = 1;
   CellStore no_rows;
-  endpoint->RunStarted(run, 1767225600, no_rows);
+  endpoint->RunStarted(ProcessRunContext(), run, 1767225600, no_rows);
   endpoint->RunInterval(OnePort(10, 1.0), OnePort(0, 0.0));
   std::string text = Scrape(*endpoint);
   EXPECT_NE(text.find(std::string(kPackets) + "10\n"), std::string::npos) << text;
@@ -63,7 +64,7 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
 
   // Packets the loop saw between two publications wait for the next one:
   // a scrape never counts more packets in the histogram than good packets.
-  PortContext& live = CurrentRun().Ports[0];
+  PortContext& live = ProcessRunContext().run.Ports[0];
   live.GoodPacketCount.store(12);
   live.TotalPacketTime.store(24.0);
   endpoint->RunPolled({0}, 1.5);

@@ -11,13 +11,14 @@
 
 namespace quarnex {
 
-RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s) {
-  return TakeRunFigures(rows.Rows(), elapsed_s);
+RunFigures TakeRunFigures(const RunContext& context, const CellStore& rows, double elapsed_s) {
+  return TakeRunFigures(context, rows.Rows(), elapsed_s);
 }
 
-RunFigures TakeRunFigures(const std::vector<CellStore::RowTexts>& rows, double elapsed_s) {
-  const Settings& s = GlobalSettings();
-  RunState& run = CurrentRun();
+RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore::RowTexts>& rows,
+                          double elapsed_s) {
+  const Settings& s = context.settings;
+  const RunState& run = context.run;
   RunFigures figures;
   figures.elapsed_s = elapsed_s;
   figures.expected_packet_ms = run.ExpectedPacketTime.load();
@@ -46,15 +47,15 @@ RunFigures TakeRunFigures(const std::vector<CellStore::RowTexts>& rows, double e
   }
   for (PortFigures& port : figures.ports) {
     if (!port.opened) continue;
-    const PortContext& context = run.Ports[static_cast<size_t>(port.slot)];
-    port.open = context.InUse.load() == 1;
-    port.counters = SnapshotPort(context, port.counters.PortNumber);
-    port.last_ms = context.LastPacketTime.load();
-    port.max_ms = context.MaxPacketTime.load();
-    port.packet_ok = context.PacketOk.load() == 1;
-    port.read_timeouts = context.ReadTimeoutCount.load();
-    port.write_timeouts = context.WriteTimeoutCount.load();
-    port.lost = context.Lost.load() != 0;
+    const PortContext& slot = run.Ports[static_cast<size_t>(port.slot)];
+    port.open = slot.InUse.load() == 1;
+    port.counters = SnapshotPort(slot, port.counters.PortNumber);
+    port.last_ms = slot.LastPacketTime.load();
+    port.max_ms = slot.MaxPacketTime.load();
+    port.packet_ok = slot.PacketOk.load() == 1;
+    port.read_timeouts = slot.ReadTimeoutCount.load();
+    port.write_timeouts = slot.WriteTimeoutCount.load();
+    port.lost = slot.Lost.load() != 0;
   }
   return figures;
 }

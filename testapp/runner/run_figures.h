@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
 #include "testapp/runner/cell_store.h"
 
@@ -50,10 +51,11 @@ struct RunFigures {
   std::vector<PortFigures> ports;  // every slot of the range, in order
 };
 
-// Snapshots the slots 0 .. PortCount - 1 of the run with the global
+// Snapshots the slots 0 .. PortCount - 1 of the run of `context` with its
 // settings; `rows` tells which slots were opened and gives their texts.
-RunFigures TakeRunFigures(const std::vector<CellStore::RowTexts>& rows, double elapsed_s);
-RunFigures TakeRunFigures(const CellStore& rows, double elapsed_s);
+RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore::RowTexts>& rows,
+                          double elapsed_s);
+RunFigures TakeRunFigures(const RunContext& context, const CellStore& rows, double elapsed_s);
 
 // The average time of the good packets, ms; empty without a good packet.
 std::optional<double> AveragePacketMs(const PortCounters& counters);

@@ -25,12 +25,13 @@ class RunObserver {
  public:
   virtual ~RunObserver() = default;
 
-  // The run started at `started_at` (wall clock) with the settings `run`.
-  // `view` is the run's results table: it stays valid until RunEnded
-  // returns, and TakeRunFigures(view, ...) snapshots the run from it.
-  virtual void RunStarted(const RunDescription& run, std::time_t started_at,
-                          const CellStore& view) {
-    (void)run, (void)started_at, (void)view;
+  // The run of `context` started at `started_at` (wall clock) with the
+  // settings `run`. `context` and `view`, the run's results table, stay
+  // valid until RunEnded returns, and TakeRunFigures(context, view, ...)
+  // snapshots the run from them.
+  virtual void RunStarted(const RunContext& context, const RunDescription& run,
+                          std::time_t started_at, const CellStore& view) {
+    (void)context, (void)run, (void)started_at, (void)view;
   }
 
   // One pass of the waiting loop, `elapsed_s` after the start; `opened`

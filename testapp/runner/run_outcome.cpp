@@ -30,8 +30,9 @@ const char* EndReasonName(EndReason reason) {
   return "unknown";
 }
 
-RunDescription DescribeRun(const RunnerOptions& options, bool configured, std::time_t started) {
-  const Settings& s = GlobalSettings();
+RunDescription DescribeRun(const RunContext& context, const RunnerOptions& options, bool configured,
+                           std::time_t started) {
+  const Settings& s = context.settings;
   RunDescription d;
   d.mode = s.Test.Mode;
   d.port_index = s.Test.PortIndex;
@@ -45,8 +46,8 @@ RunDescription DescribeRun(const RunnerOptions& options, bool configured, std::t
   d.delay_ms = s.Test.Delay;
   d.update_interval_ms = s.Test.UpdateInterval;
   if (configured) {
-    d.bit_rate = BlockBitRate(GlobalConfigBlock());
-    d.parity_bit = BlockParity(GlobalConfigBlock()) != 0;
+    d.bit_rate = BlockBitRate(context.block);
+    d.parity_bit = BlockParity(context.block) != 0;
   }
   d.port = s.Port;
   if (!options.no_log) d.log_path = options.log_path;

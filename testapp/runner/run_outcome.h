@@ -2,8 +2,8 @@
 // ended, the figures at its stop and the exit status they give. The JSON
 // and text summaries are made from it.
 //
-// Plain records; DescribeRun reads the global settings and configuration
-// block and runs on the runner's main thread.
+// Plain records; DescribeRun reads the settings and configuration block of
+// a run context and runs on the runner's main thread.
 #ifndef QUARNEX_RUNNER_RUN_OUTCOME_H_
 #define QUARNEX_RUNNER_RUN_OUTCOME_H_
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/runner/pass_fail.h"
 #include "testapp/runner/run_figures.h"
 #include "testapp/runner/runner_options.h"
@@ -60,9 +61,11 @@ struct RunDescription {
   std::string started_at;  // UTC, "2026-01-31T12:00:00Z"
 };
 
-// Fills a description from the global settings, the configuration block
-// (only when `configured`, i.e. a port was configured) and the options.
-RunDescription DescribeRun(const RunnerOptions& options, bool configured, std::time_t started);
+// Fills a description from the settings of `context`, its configuration
+// block (only when `configured`, i.e. a port was configured) and the
+// options.
+RunDescription DescribeRun(const RunContext& context, const RunnerOptions& options, bool configured,
+                           std::time_t started);
 
 struct RunOutcome {
   RunDescription run;

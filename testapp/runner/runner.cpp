@@ -44,19 +44,19 @@ constexpr double kPollMs = 20.0;
 constexpr int kTableChromeLines = 4;
 
 // The slots that were opened at Start: the engine gave each one a row.
-std::vector<int> OpenedSlots(const CellStore& view) {
+std::vector<int> OpenedSlots(const RunContext& context, const CellStore& view) {
   std::vector<int> slots;
   for (const CellStore::RowTexts& row : view.Rows()) {
-    if (row.slot >= 0 && row.slot < SlotsInRange()) slots.push_back(row.slot);
+    if (row.slot >= 0 && row.slot < context.SlotsInRange()) slots.push_back(row.slot);
   }
   return slots;
 }
 
 // True when every opened port is closed or has judged at least `packets`
 // packets (0: only closed ports count as done).
-bool AllPortsDone(const std::vector<int>& slots, int32_t packets) {
+bool AllPortsDone(const RunState& run, const std::vector<int>& slots, int32_t packets) {
   for (int slot : slots) {
-    const PortContext& port = CurrentRun().Ports[static_cast<size_t>(slot)];
+    const PortContext& port = run.Ports[static_cast<size_t>(slot)];
     if (port.InUse.load() == 0) continue;
     if (packets > 0 && port.PacketCount.load() >= packets) continue;
     return false;
@@ -65,9 +65,9 @@ bool AllPortsDone(const std::vector<int>& slots, int32_t packets) {
 }
 
 // True when an opened port judged a packet bad.
-bool AnyPortFailedAPacket(const std::vector<int>& slots) {
-  return std::any_of(slots.begin(), slots.end(), [](int slot) {
-    return CurrentRun().Ports[static_cast<size_t>(slot)].ErrorCount.load() > 0;
+bool AnyPortFailedAPacket(const RunState& run, const std::vector<int>& slots) {
+  return std::any_of(slots.begin(), slots.end(), [&run](int slot) {
+    return run.Ports[static_cast<size_t>(slot)].ErrorCount.load() > 0;
   });
 }
 
@@ -128,33 +128,34 @@ class Reporter {
 
 // Waits for the end of the run, reporting every interval. Returns why the
 // run ended.
-EndReason ReportUntilEnd(const RunnerOptions& options, StopRequest& stop, const CellStore& view,
-                         Reporter& reporter, double start_ms,
+EndReason ReportUntilEnd(const RunContext& context, const RunnerOptions& options, StopRequest& stop,
+                         const CellStore& view, Reporter& reporter, double start_ms,
                          const std::vector<RunObserver*>& observers) {
-  const std::vector<int> opened = OpenedSlots(view);
+  const std::vector<int> opened = OpenedSlots(context, view);
   const double interval_ms = options.interval_s * 1000.0;
   const double deadline = options.duration_s ? start_ms + *options.duration_s * 1000.0
                                              : std::numeric_limits<double>::infinity();
   // A reader that reaches PauseAfter ends and closes its port; in Transmit
   // only the writer just stops sending and the port stays open, so there
   // the count itself says the port is done.
-  const TestSettings& test = GlobalSettings().Test;
+  const TestSettings& test = context.settings.Test;
   const int32_t finished_at = test.Mode == kTransmitOnly ? test.PauseAfter : 0;
-  RunFigures before = TakeRunFigures(view, 0.0);
+  RunFigures before = TakeRunFigures(context, view, 0.0);
   reporter.Begin(before);
   double next_report = start_ms + interval_ms;
   for (;;) {
     const double now = SteadyMilliseconds();
     if (stop.Requested()) return EndReason::kSignal;
-    if (options.stop_on_error && AnyPortFailedAPacket(opened)) return EndReason::kFirstError;
+    if (options.stop_on_error && AnyPortFailedAPacket(context.run, opened))
+      return EndReason::kFirstError;
     if (now >= deadline) return EndReason::kDuration;
-    if (options.packets_per_port && AllPortsDone(opened, *options.packets_per_port)) {
+    if (options.packets_per_port && AllPortsDone(context.run, opened, *options.packets_per_port)) {
       return EndReason::kPackets;
     }
-    if (AllPortsDone(opened, finished_at)) return EndReason::kPortsDone;
+    if (AllPortsDone(context.run, opened, finished_at)) return EndReason::kPortsDone;
     for (RunObserver* observer : observers) observer->RunPolled(opened, (now - start_ms) / 1000.0);
     if (now >= next_report) {
-      RunFigures figures = TakeRunFigures(view, (now - start_ms) / 1000.0);
+      RunFigures figures = TakeRunFigures(context, view, (now - start_ms) / 1000.0);
       reporter.Interval(figures, before);
       for (RunObserver* observer : observers) observer->RunInterval(figures, before);
       before = std::move(figures);
@@ -192,10 +193,11 @@ bool StopRequest::WaitFor(double timeout_ms) {
   return requested_;
 }
 
-int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRequest& stop) {
+int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerOutput& output,
+                StopRequest& stop) {
   CellStore view;
   StderrMessages messages;
-  SetEngineOutputs(&view, &messages);
+  context.SetOutputs(&view, &messages);
   Reporter reporter(options, output, view);
 
   LogFile log;
@@ -215,49 +217,50 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
   SetConfigOverrides(options.config_overrides);
   // The first bad packet holds every port at once; the loop below then
   // ends the run.
-  CurrentRun().PauseOnError.store(options.stop_on_error ? 1 : 0);
-  const bool started = StartHeadlessRun();
+  context.run.PauseOnError.store(options.stop_on_error ? 1 : 0);
+  const bool started = StartHeadlessRun(context);
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);
 
   RunOutcome outcome;
   if (!started) {
     // Ports left open by a failed start are closed here, as at window close.
-    JoinAllPorts();
-    CloseAllPorts();
-    outcome.run = DescribeRun(options, false, started_at);
+    JoinAllPorts(context);
+    CloseAllPorts(context);
+    outcome.run = DescribeRun(context, options, false, started_at);
     outcome.run.log_path.reset();
-    outcome.figures = TakeRunFigures(view, 0.0);
+    outcome.figures = TakeRunFigures(context, view, 0.0);
     outcome.messages = messages.Messages();
     outcome.log_error = log_error;
     outcome.exit_status = kExitNoPorts;
     reporter.Summary(outcome);
     for (RunObserver* observer : output.observers) observer->RunEnded(outcome);
-    SetEngineOutputs(nullptr, nullptr);
+    context.SetOutputs(nullptr, nullptr);
     return kExitNoPorts;
   }
 
-  ReportRunStart(log, view);
+  ReportRunStart(context, log, view);
   note_log_failure("");
-  outcome.run = DescribeRun(options, true, started_at);
+  outcome.run = DescribeRun(context, options, true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
   for (RunObserver* observer : output.observers)
-    observer->RunStarted(outcome.run, started_at, view);
+    observer->RunStarted(context, outcome.run, started_at, view);
 
-  outcome.end_reason = ReportUntilEnd(options, stop, view, reporter, start_ms, output.observers);
+  outcome.end_reason =
+      ReportUntilEnd(context, options, stop, view, reporter, start_ms, output.observers);
 
   // The window's Stop: the stop record from counters taken while the
   // workers still run, then the stop itself. The summary is made from the
   // same snapshot, so the two agree counter for counter.
-  outcome.figures = TakeRunFigures(view, (SteadyMilliseconds() - start_ms) / 1000.0);
+  outcome.figures = TakeRunFigures(context, view, (SteadyMilliseconds() - start_ms) / 1000.0);
   for (RunObserver* observer : output.observers) observer->RunStopping(outcome.figures);
   WriteStopRecord(log, OpenPortCounters(outcome.figures));
   note_log_failure("");
-  StopRun();
+  StopRun(context);
   view.SetStatus(kStatusState, kStatusStopped);
   // And its close: every worker ends, every port is closed.
-  JoinAllPorts();
-  CloseAllPorts();
+  JoinAllPorts(context);
+  CloseAllPorts(context);
   log.Close();
 
   outcome.messages = messages.Messages();
@@ -268,7 +271,7 @@ int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRe
                             : ExitStatusFor(outcome.figures, outcome.run.limits);
   reporter.Summary(outcome);
   for (RunObserver* observer : output.observers) observer->RunEnded(outcome);
-  SetEngineOutputs(nullptr, nullptr);
+  context.SetOutputs(nullptr, nullptr);
   return outcome.exit_status;
 }
 

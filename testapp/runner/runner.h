@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/runner/runner_options.h"
 
 namespace quarnex {
@@ -42,14 +43,16 @@ struct RunnerOutput {
   std::vector<RunObserver*> observers;
 };
 
-// Runs one test with the global settings (already loaded and overridden):
-// opens the log, starts the run (start-up messages go to standard error),
+// Runs one test with `context` and its settings (already loaded and
+// overridden), whose outputs are the runner's while the call lasts: opens
+// the log, starts the run (start-up messages go to standard error),
 // writes the start record, reports every options.interval_s until the run
 // ends (duration, packets per port, every port done, or `stop`), then
 // writes the stop record, stops the run, waits for its threads and closes
 // every port, and prints the summary. Returns the exit status (kExitPass,
 // kExitFail or kExitNoPorts).
-int RunHeadless(const RunnerOptions& options, const RunnerOutput& output, StopRequest& stop);
+int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerOutput& output,
+                StopRequest& stop);
 
 }  // namespace quarnex
 

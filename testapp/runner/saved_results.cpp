@@ -7,8 +7,9 @@
 
 namespace quarnex {
 
-RunFigures WindowRunFigures(const std::vector<CellStore::RowTexts>& rows, const WindowRun& run) {
-  RunFigures figures = TakeRunFigures(rows, run.elapsed_s);
+RunFigures WindowRunFigures(const RunContext& context, const std::vector<CellStore::RowTexts>& rows,
+                            const WindowRun& run) {
+  RunFigures figures = TakeRunFigures(context, rows, run.elapsed_s);
   if (run.stop_counters) {
     for (PortFigures& port : figures.ports) {
       for (const PortCounters& counters : *run.stop_counters) {
@@ -19,14 +20,15 @@ RunFigures WindowRunFigures(const std::vector<CellStore::RowTexts>& rows, const 
   return figures;
 }
 
-std::string WindowRunSummaryJson(const std::vector<CellStore::RowTexts>& rows,
+std::string WindowRunSummaryJson(const RunContext& context,
+                                 const std::vector<CellStore::RowTexts>& rows,
                                  const WindowRun& run) {
   RunnerOptions options;
   options.no_log = !run.log_path.has_value();
   if (run.log_path) options.log_path = *run.log_path;
   RunOutcome outcome;
-  outcome.run = DescribeRun(options, run.configured, run.started_at);
-  outcome.figures = WindowRunFigures(rows, run);
+  outcome.run = DescribeRun(context, options, run.configured, run.started_at);
+  outcome.figures = WindowRunFigures(context, rows, run);
   outcome.end_reason = run.running ? EndReason::kRunning : EndReason::kStopped;
   outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);
   outcome.messages = run.messages;

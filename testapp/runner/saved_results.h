@@ -1,8 +1,8 @@
 // The results the window saves: its run's summary in the runner's JSON
 // schema, made by the same code as the runner's own summary.
 //
-// Reads the global settings, configuration block and port records; call on
-// the thread that starts and stops runs.
+// Reads the settings, configuration block and port records of the run
+// context it is given; call on the thread that starts and stops runs.
 #ifndef QUARNEX_RUNNER_SAVED_RESULTS_H_
 #define QUARNEX_RUNNER_SAVED_RESULTS_H_
 
@@ -33,13 +33,16 @@ struct WindowRun {
 
 // The figures of the run whose table rows are `rows`: the port figures at
 // this moment, a port's counters from `stop_counters` when given.
-RunFigures WindowRunFigures(const std::vector<CellStore::RowTexts>& rows, const WindowRun& run);
+// The slots and settings are those of `context`.
+RunFigures WindowRunFigures(const RunContext& context, const std::vector<CellStore::RowTexts>& rows,
+                            const WindowRun& run);
 
 // The summary line (JsonSummaryLine) of the run whose table rows are
 // `rows`: the port figures at this moment (a port's counters from
 // `stop_counters` when given), judged with the runner's default limits;
 // "end_reason" is "running" or "stopped".
-std::string WindowRunSummaryJson(const std::vector<CellStore::RowTexts>& rows,
+std::string WindowRunSummaryJson(const RunContext& context,
+                                 const std::vector<CellStore::RowTexts>& rows,
                                  const WindowRun& run);
 
 }  // namespace quarnex

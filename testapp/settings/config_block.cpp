@@ -130,8 +130,7 @@ TesterOptions& GlobalTesterOptions() {
   return options;
 }
 
-void ResetTesterOptions() {
-  TesterOptions& o = GlobalTesterOptions();
+void ResetTesterOptions(TesterOptions& o) {
   for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
                        &o.NumberOverlap, &o.StripSyncIdle}) {
     option->store(0);
@@ -161,14 +160,15 @@ void StoreInBlock(const ConfigKey& entry, int32_t number, DeviceConfigBlock* blo
 
 bool IsConfigKey(std::string_view key) { return FindConfigKey(key) != nullptr; }
 
-int ApplyConfigKey(const char* key, const char* value) {
+int ApplyConfigKey(const char* key, const char* value, DeviceConfigBlock& block,
+                   TesterOptions& options) {
   const ConfigKey* entry = FindConfigKey(key);
   if (entry == nullptr) return 1;
   const int32_t number = ParseConfigInt(value);
   if (entry->destination == Destination::kOption) {
-    (GlobalTesterOptions().*entry->option).store(number);
+    (options.*entry->option).store(number);
   } else {
-    StoreInBlock(*entry, number, &GlobalConfigBlock());
+    StoreInBlock(*entry, number, &block);
   }
   return 1;
 }

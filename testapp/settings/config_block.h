@@ -95,18 +95,19 @@ TesterOptions& GlobalTesterOptions();
 
 // Sets every tester option back to 0, as at program start (the program
 // itself never does; tests and the fuzzer start each case so).
-void ResetTesterOptions();
+void ResetTesterOptions(TesterOptions& options);
 
-// Applies one entry of the configuration file to the global block or
-// options through the key table: exact, case-sensitive match in table
-// order; an unknown or ignored key changes nothing. 32-bit destinations take
+// Applies one entry of the configuration file to `block` or `options`
+// through the key table: exact, case-sensitive match in table order; an
+// unknown or ignored key changes nothing. 32-bit destinations take
 // the value read by ParseConfigInt, 8-bit ones its low 8 bits. Returns 1
 // every time, so it never stops the file reader. Key and value are
 // NUL-terminated and only read during the call.
-int ApplyConfigKey(const char* key, const char* value);
+int ApplyConfigKey(const char* key, const char* value, DeviceConfigBlock& block,
+                   TesterOptions& options);
 
-// Applies one entry to `block` as ApplyConfigKey applies it to the global
-// block; the tester's options, ignored and unknown keys change nothing. For
+// Applies one entry to `block` as ApplyConfigKey applies it; the tester's
+// options, ignored and unknown keys change nothing. For
 // readers that must leave the run's block and options alone, such as the
 // window's Port dialog, which shows the line the next run will set up.
 void ApplyConfigKeyToBlock(const char* key, const char* value, DeviceConfigBlock* block);

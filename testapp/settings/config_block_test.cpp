@@ -9,36 +9,37 @@ namespace {
 
 constexpr uint8_t kFill = 0xAA;
 
-void ResetOptions() { ResetTesterOptions(); }
-
-// Fills the global block with a marker, so a stored 0 and a stray write both
-// show, and clears the options; clears both again afterwards.
+// Fills the test's block with a marker, so a stored 0 and a stray write both
+// show, and starts from cleared options.
 class ConfigBlockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::memset(GlobalConfigBlock().bytes, kFill, kConfigBlockSize);
+    std::memset(block_.bytes, kFill, kConfigBlockSize);
     ResetOptions();
   }
-  void TearDown() override {
-    std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
-    ResetOptions();
+  void ResetOptions() { ResetTesterOptions(options_); }
+  int Apply(const char* key, const char* value) {
+    return ApplyConfigKey(key, value, block_, options_);
   }
   // Expects the block to hold `value` (little-endian, `width` bytes) at
   // `offset` and the marker everywhere else.
-  static void ExpectOnly(size_t offset, size_t width, uint32_t value) {
-    const uint8_t* bytes = GlobalConfigBlock().bytes;
+  void ExpectOnly(size_t offset, size_t width, uint32_t value) {
+    const uint8_t* bytes = block_.bytes;
     for (size_t i = 0; i < kConfigBlockSize; ++i) {
       const bool inside = i >= offset && i < offset + width;
       const uint8_t want = inside ? static_cast<uint8_t>(value >> (8 * (i - offset))) : kFill;
       EXPECT_EQ(bytes[i], want) << "offset " << i;
     }
   }
-  static void ExpectOptionsZero() {
-    const TesterOptions& o = GlobalTesterOptions();
+  void ExpectOptionsZero() {
+    const TesterOptions& o = options_;
     EXPECT_EQ(o.OverlapWrite.load() | o.OverlapRead.load() | o.OverlapIoctl.load() |
                   o.IoctlIndex.load() | o.NumberOverlap.load() | o.StripSyncIdle.load(),
               0);
   }
+
+  DeviceConfigBlock block_{};
+  TesterOptions options_;
 };
 
 TEST_F(ConfigBlockTest, StoresValueWholeOrItsLow8Bits) {
@@ -67,8 +68,8 @@ TEST_F(ConfigBlockTest, StoresValueWholeOrItsLow8Bits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.value);
-    std::memset(GlobalConfigBlock().bytes, kFill, kConfigBlockSize);
-    EXPECT_EQ(ApplyConfigKey(c.key, c.value), 1);
+    std::memset(block_.bytes, kFill, kConfigBlockSize);
+    EXPECT_EQ(Apply(c.key, c.value), 1);
     ExpectOnly(c.offset, c.width, c.stored);
   }
   ExpectOptionsZero();
@@ -81,20 +82,20 @@ TEST_F(ConfigBlockTest, UnknownAndIgnoredKeysChangeNothing) {
                         "SdlcDmaReadMultipleFrames", "Echo"};
   for (const char* key : keys) {
     SCOPED_TRACE(key);
-    EXPECT_EQ(ApplyConfigKey(key, "7\n"), 1);
+    EXPECT_EQ(Apply(key, "7\n"), 1);
     ExpectOnly(0, 0, 0);
     ExpectOptionsZero();
   }
 }
 
 TEST_F(ConfigBlockTest, OptionKeysWriteTheTesterOptions) {
-  TesterOptions& o = GlobalTesterOptions();
-  EXPECT_EQ(ApplyConfigKey("OverlapWrite", "1\n"), 1);
-  EXPECT_EQ(ApplyConfigKey("OverlapRead", "2\n"), 1);
-  EXPECT_EQ(ApplyConfigKey("OverlapIoctl", "3\n"), 1);
-  EXPECT_EQ(ApplyConfigKey("IoctlIndex", "-4\n"), 1);
-  EXPECT_EQ(ApplyConfigKey("NumberOverlap", "99999999999\n"), 1);
-  EXPECT_EQ(ApplyConfigKey("StripSyncIdle", "6"), 1);
+  TesterOptions& o = options_;
+  EXPECT_EQ(Apply("OverlapWrite", "1\n"), 1);
+  EXPECT_EQ(Apply("OverlapRead", "2\n"), 1);
+  EXPECT_EQ(Apply("OverlapIoctl", "3\n"), 1);
+  EXPECT_EQ(Apply("IoctlIndex", "-4\n"), 1);
+  EXPECT_EQ(Apply("NumberOverlap", "99999999999\n"), 1);
+  EXPECT_EQ(Apply("StripSyncIdle", "6"), 1);
   EXPECT_EQ(o.OverlapWrite.load(), 1);
   EXPECT_EQ(o.OverlapRead.load(), 2);
   EXPECT_EQ(o.OverlapIoctl.load(), 3);
@@ -152,15 +153,15 @@ TEST_F(ConfigBlockTest, ApplyingToABlockOfOnesOwnWritesWhatARunWritesAndNothingE
                         "Unknown"};
   for (const char* key : keys) {
     SCOPED_TRACE(key);
-    std::memset(GlobalConfigBlock().bytes, kFill, kConfigBlockSize);
-    ApplyConfigKey(key, "-123456789\n");
+    std::memset(block_.bytes, kFill, kConfigBlockSize);
+    Apply(key, "-123456789\n");
     DeviceConfigBlock own;
     std::memset(own.bytes, kFill, kConfigBlockSize);
-    const DeviceConfigBlock run_block = GlobalConfigBlock();
+    const DeviceConfigBlock run_block = block_;
     ResetOptions();
     ApplyConfigKeyToBlock(key, "-123456789\n", &own);
     EXPECT_EQ(std::memcmp(own.bytes, run_block.bytes, kConfigBlockSize), 0);
-    EXPECT_EQ(std::memcmp(GlobalConfigBlock().bytes, run_block.bytes, kConfigBlockSize), 0);
+    EXPECT_EQ(std::memcmp(block_.bytes, run_block.bytes, kConfigBlockSize), 0);
     ExpectOptionsZero();
   }
 }
@@ -179,7 +180,7 @@ TEST_F(ConfigBlockTest, StripSyncIdlePresetFillsThreeEntries) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rx_character_size);
-    uint8_t* bytes = GlobalConfigBlock().bytes;
+    uint8_t* bytes = block_.bytes;
     std::memset(bytes, kFill, kConfigBlockSize);
     StoreU32(bytes, 12, c.rx_character_size);
     bytes[63] = c.sync1;
@@ -191,7 +192,7 @@ TEST_F(ConfigBlockTest, StripSyncIdlePresetFillsThreeEntries) {
     const uint8_t control[4] = {3, 0, 0, 0};
     std::memcpy(expected + 166, control, sizeof(control));
 
-    ApplyStripSyncIdlePreset(&GlobalConfigBlock());
+    ApplyStripSyncIdlePreset(&block_);
     for (size_t i = 0; i < kConfigBlockSize; ++i) {
       EXPECT_EQ(bytes[i], expected[i]) << "offset " << i;
     }

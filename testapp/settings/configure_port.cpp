@@ -21,15 +21,18 @@ ConfigOverrides& Overrides() {
 
 void SetConfigOverrides(ConfigOverrides overrides) { Overrides() = std::move(overrides); }
 
-bool LoadConfigFile(const char* file_name, std::string* reason) {
-  DeviceConfigBlock& block = GlobalConfigBlock();
+bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptions& options,
+                    std::string* reason) {
   std::memset(block.bytes, 0, sizeof(block.bytes));
   // A file that cannot be read leaves the block zero; the ports still run.
-  const bool read = ReadKeyValueFile(file_name, ApplyConfigKey, reason) != -1;
-  for (const auto& [key, value] : Overrides()) ApplyConfigKey(key.c_str(), value.c_str());
+  auto apply = [&block, &options](const char* key, const char* value) {
+    return ApplyConfigKey(key, value, block, options);
+  };
+  const bool read = ReadKeyValueFile(file_name, apply, reason) != -1;
+  for (const auto& [key, value] : Overrides()) apply(key.c_str(), value.c_str());
   // After the whole file, so the preset sees the final sync characters
   // wherever their keys stand.
-  if (GlobalTesterOptions().StripSyncIdle.load() != 0) ApplyStripSyncIdlePreset(&block);
+  if (options.StripSyncIdle.load() != 0) ApplyStripSyncIdlePreset(&block);
   return read;
 }
 
@@ -41,8 +44,7 @@ std::string ConfigFileDetail(const char* file_name, const std::string& reason) {
   return QuotePathForMessage(file_name) + ": " + reason;
 }
 
-int ConfigurePort(Device* device) {
-  const DeviceConfigBlock& block = GlobalConfigBlock();
+int ConfigurePort(Device* device, const DeviceConfigBlock& block) {
   device->Control(kIoctlSetConfiguration, block.bytes, kConfigBlockSize, nullptr, 0, nullptr);
   uint8_t two_values[kTwoValuesSize];
   StoreU32(two_values, 0, kTwoValuesFirst);

@@ -3,8 +3,9 @@
 // request, to each port's driver.
 //
 // Thread-safety: runs on the thread that starts the run. It rewrites the
-// process's one DeviceConfigBlock, which no worker thread reads, and the
-// TesterOptions atomics, which workers of ports configured earlier read.
+// run's DeviceConfigBlock, which no worker thread reads, and its
+// TesterOptions atomics, which workers of ports configured earlier read;
+// the caller hands both in.
 #ifndef QUARNEX_SETTINGS_CONFIGURE_PORT_H_
 #define QUARNEX_SETTINGS_CONFIGURE_PORT_H_
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "testapp/driver/device.h"
+#include "testapp/settings/config_block.h"
 
 namespace quarnex {
 
@@ -31,13 +33,13 @@ inline constexpr uint32_t kTwoValuesSize = 8;
 using ConfigOverrides = std::vector<std::pair<std::string, std::string>>;
 void SetConfigOverrides(ConfigOverrides overrides);
 
-// Zeroes the global block, reads `file_name` into it and into the tester
-// options, applies the overrides, then applies the StripSyncIdle preset when that option is
-// nonzero (also one kept from an earlier read). Returns false when the file
-// could not be read (config_file.h says which files are read), with the
+// Zeroes `block`, reads `file_name` into it and into `options`, applies the overrides, then applies
+// the StripSyncIdle preset when that option is nonzero (also one kept from an earlier read).
+// Returns false when the file could not be read (config_file.h says which files are read), with the
 // reason in *reason; the block then holds no more than the preset, and
 // what the file had set before a failed read stays set.
-bool LoadConfigFile(const char* file_name, std::string* reason);
+bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptions& options,
+                    std::string* reason);
 
 // What is said when the configuration file could not be read:
 // "<file_name> file not found", and the detail line "<file_name>: <reason>"
@@ -45,11 +47,11 @@ bool LoadConfigFile(const char* file_name, std::string* reason);
 std::string ConfigFileNotice(const char* file_name);
 std::string ConfigFileDetail(const char* file_name, const std::string& reason);
 
-// Sends the block as last loaded (338 bytes) and then the two values to
+// Sends `block` (338 bytes, as LoadConfigFile left it) and then the two values to
 // `device` (an open device, not null) with synchronous control requests. A
 // rejected request is ignored: a port whose driver refuses its
 // configuration still takes part in the run. Returns 1 every time.
-int ConfigurePort(Device* device);
+int ConfigurePort(Device* device, const DeviceConfigBlock& block);
 
 }  // namespace quarnex
 

@@ -23,29 +23,20 @@ using Bytes = std::vector<uint8_t>;
 
 const Bytes kTwoValues = {0xE8, 0x03, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00};
 
-void ResetGlobals() {
-  std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
-  ResetTesterOptions();
-}
-
 // Runs each test in a fresh temporary folder (the configuration file is
 // looked up in the current directory) with cleared block and options.
 class ConfigurePortTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(work_.entered());
-    ResetGlobals();
-  }
-  void TearDown() override { ResetGlobals(); }
+  void SetUp() override { ASSERT_TRUE(work_.entered()); }
   static void WriteFile(const char* name, const std::string& content) {
     std::ofstream(name, std::ios::binary) << content;
   }
   // A Start's configuration of one port: the file, then the requests.
   // Returns the reason when the file could not be read, else "".
-  static std::string Configure(RecordingDevice* device, const char* file = kConfigFileName) {
+  std::string Configure(RecordingDevice* device, const char* file = kConfigFileName) {
     std::string reason;
-    if (LoadConfigFile(file, &reason)) reason.clear();
-    EXPECT_EQ(ConfigurePort(device), 1);
+    if (LoadConfigFile(file, block_, options_, &reason)) reason.clear();
+    EXPECT_EQ(ConfigurePort(device, block_), 1);
     return reason;
   }
   // Expects exactly the two synchronous requests: the block, then the two
@@ -77,6 +68,9 @@ class ConfigurePortTest : public ::testing::Test {
   }
 
   TempWorkFolder work_{"configure_port_test."};
+  // What a run would configure its ports with; zero at the start.
+  DeviceConfigBlock block_{};
+  TesterOptions options_;
 };
 
 TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
@@ -175,7 +169,7 @@ TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
   EXPECT_EQ(Configure(&device), "");
   ExpectSent(device, Bytes(kExpected, kExpected + kConfigBlockSize));
 
-  const TesterOptions& o = GlobalTesterOptions();
+  const TesterOptions& o = options_;
   EXPECT_EQ(o.OverlapWrite.load(), 21);
   EXPECT_EQ(o.OverlapRead.load(), 22);
   EXPECT_EQ(o.OverlapIoctl.load(), 23);
@@ -183,9 +177,9 @@ TEST_F(ConfigurePortTest, AllKeysBuildTheExpectedImage) {
   EXPECT_EQ(o.NumberOverlap.load(), -25);
   EXPECT_EQ(o.StripSyncIdle.load(), 1);
   // The run controller reads these back right afterwards.
-  EXPECT_EQ(BlockTxCharacterSize(GlobalConfigBlock()), 1);
-  EXPECT_EQ(BlockParity(GlobalConfigBlock()), -1);
-  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 64000);
+  EXPECT_EQ(BlockTxCharacterSize(block_), 1);
+  EXPECT_EQ(BlockParity(block_), -1);
+  EXPECT_EQ(BlockBitRate(block_), 64000);
 }
 
 TEST_F(ConfigurePortTest, FileThatCannotBeReadStillSendsAZeroBlock) {
@@ -244,7 +238,7 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
     Bytes block = PresetOnlyBlock();
     block[4] = 7;
     ExpectSent(device, block);
-    EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 5);
+    EXPECT_EQ(options_.IoctlIndex.load(), 5);
   }
   // No file at all: the kept option still applies the preset.
   std::filesystem::remove("quarnex.cfg");
@@ -252,14 +246,14 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
     RecordingDevice device;
     EXPECT_EQ(Configure(&device), kReasonNoSuchFile);
     ExpectSent(device, PresetOnlyBlock());
-    EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 5);
+    EXPECT_EQ(options_.IoctlIndex.load(), 5);
   }
   WriteFile("quarnex.cfg", "IoctlIndex=0\nStripSyncIdle=0\n");
   {
     RecordingDevice device;
     Configure(&device);
     ExpectSent(device, Bytes(kConfigBlockSize, 0));
-    EXPECT_EQ(GlobalTesterOptions().IoctlIndex.load(), 0);
+    EXPECT_EQ(options_.IoctlIndex.load(), 0);
   }
 }
 
@@ -269,14 +263,14 @@ TEST_F(ConfigurePortTest, OverridesApplyOverTheFile) {
   WriteFile("quarnex.cfg", "Lim=5\nBitRate=9600\n");
   SetConfigOverrides({{"BitRate", "921600"}, {"Lim", "7"}});
   std::string reason;
-  EXPECT_TRUE(LoadConfigFile(kConfigFileName, &reason));
-  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 921600);
-  EXPECT_EQ(GlobalConfigBlock().bytes[block::kLim], 7);
-  EXPECT_FALSE(LoadConfigFile("absent.cfg", &reason));
-  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 921600);
+  EXPECT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason));
+  EXPECT_EQ(BlockBitRate(block_), 921600);
+  EXPECT_EQ(block_.bytes[block::kLim], 7);
+  EXPECT_FALSE(LoadConfigFile("absent.cfg", block_, options_, &reason));
+  EXPECT_EQ(BlockBitRate(block_), 921600);
   SetConfigOverrides({});
-  EXPECT_TRUE(LoadConfigFile(kConfigFileName, &reason));
-  EXPECT_EQ(BlockBitRate(GlobalConfigBlock()), 9600);
+  EXPECT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason));
+  EXPECT_EQ(BlockBitRate(block_), 9600);
 }
 
 TEST_F(ConfigurePortTest, PresetRunsAfterTheWholeFileAndTheLastValueWins) {

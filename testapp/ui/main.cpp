@@ -23,12 +23,14 @@ int main(int argc, char** argv) {
   // simulated adapter.
   quarnex::SetDeviceOpener(quarnex::StandardDeviceOpener());
   quarnex::QSettingsStore store;
+  // The settings, slots and outputs of the program's runs.
+  quarnex::RunContext& context = quarnex::ProcessRunContext();
   std::unique_ptr<quarnex::MainWindow> window;
   // Installed before the window exists, so no signal meanwhile kills the
   // program; the callback runs inside app.exec(), once the window is there.
   quarnex::CloseSignals close_signals(
       [&window](int) { quarnex::CloseWindowForSignal(window.get()); });
-  window = quarnex::OpenMainWindow(store);
+  window = quarnex::OpenMainWindow(context, store);
   if (auto_start) QTimer::singleShot(0, window.get(), &quarnex::MainWindow::Start);
   const int code = app.exec();
   window.reset();

@@ -138,12 +138,13 @@ QString ModeTitle(int32_t mode) {
   return QString("%1 -- %2").arg(kWindowTitle, suffix);
 }
 
-MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(store) {
+MainWindow::MainWindow(RunContext& context, SettingsStore& store, QWidget* parent)
+    : QMainWindow(parent), context_(context), store_(store) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   setObjectName("MainWindow");
   setWindowTitle(kWindowTitle);
   setWindowIcon(AppIcon());
-  ApplyGeometry(this, GlobalSettings().Geometry);
+  ApplyGeometry(this, context_.settings.Geometry);
 
   // The status bar first: its part edges come from the client width now.
   status_bar_ = new StatusBar(width(), this);
@@ -151,12 +152,12 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   banner_ = new NoticeBanner(this);
   addToolBar(Qt::TopToolBarArea, banner_);
   model_ = new ResultsModel(this);
-  table_ = new ResultsTable(model_, GlobalSettings().Columns, this);
+  table_ = new ResultsTable(model_, context_.settings.Columns, this);
   setCentralWidget(table_);
   connect(model_, &ResultsModel::StatusTextChanged, status_bar_, &StatusBar::SetPartText);
   connect(model_, &ResultsModel::WholeRowSelectionRequested, table_,
           &ResultsTable::SelectWholeRows);
-  monitor_ = new RunMonitor(*model_, *table_, *status_bar_, this);
+  monitor_ = new RunMonitor(context_, *model_, *table_, *status_bar_, this);
   // The live plot under the table, in a dock of its own: it can be floated
   // or moved beside the table, and the table keeps the central place.
   plot_ = new ThroughputPlot(this);
@@ -169,16 +170,17 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
   resizeDocks({plot_dock}, {std::max(plot_->minimumSizeHint().height(), height() / 3)},
               Qt::Vertical);
   connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, plot_,
-          [this] { plot_->SetSelectedSlots(SelectedSlots(*table_->selectionModel())); });
-  SetEngineOutputs(model_, &messages_);
+          [this] { plot_->SetSelectedSlots(SelectedSlots(context_, *table_->selectionModel())); });
+  context_.SetOutputs(model_, &messages_);
 
-  LoadSettings(store_, &GlobalSettings());
+  LoadSettings(store_, &context_.settings);
   // Only read here: a mapped device that is not plugged in shows when a
   // Start cannot open it, or as missing in the Port dialog.
   SetDeviceMap(LoadDeviceMap(store_));
   metrics_setting_ = LoadMetricsSetting(store_);
-  metrics_ = new WindowMetrics([this] { return RowTextsOf(*model_); }, this);
-  ClearPortSlots();
+  metrics_ = new WindowMetrics(
+      context_, [this] { return RowTextsOf(*model_, context_.settings.Test.PortIndex); }, this);
+  ClearPortSlots(context_);
   log_.Open(kLogFileName);
   ShowLogFailure(false);
 
@@ -190,7 +192,7 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
 
 MainWindow::~MainWindow() {
   Shutdown();
-  SetEngineOutputs(nullptr, nullptr);
+  context_.SetOutputs(nullptr, nullptr);
 }
 
 void MainWindow::CreateMenus() {
@@ -244,7 +246,7 @@ void MainWindow::SetMenuState(MenuState state) {
 void MainWindow::SetStatusText(int part, const char* text) { model_->SetStatus(part, text); }
 
 void MainWindow::UpdateTitle() {
-  int32_t& mode = GlobalSettings().Test.Mode;
+  int32_t& mode = context_.settings.Test.Mode;
   if (mode != kReceiveOnly && mode != kTransmitOnly) mode = kLoopback;
   setWindowTitle(ModeTitle(mode));
 }
@@ -252,7 +254,7 @@ void MainWindow::UpdateTitle() {
 void MainWindow::Start() {
   // The messages of one Start come in one box, after it.
   messages_.BeginCollecting();
-  const bool started = StartRun();
+  const bool started = StartRun(context_);
   // An endpoint that cannot be served is one more message of the Start.
   std::string metrics_error;
   if (started && !metrics_->RunStarted(metrics_setting_, &metrics_error)) {
@@ -269,28 +271,28 @@ void MainWindow::Start() {
   run_start_ms_ = SteadyMilliseconds();
   run_end_ms_ = 0.0;
   stop_counters_.clear();
-  Settings& s = GlobalSettings();
+  Settings& s = context_.settings;
   SetMenuState(MenuState::kRunning);
-  ReportRunStart(log_, *model_);
+  ReportRunStart(context_, log_, *model_);
   ShowLogFailure(true);
   // In Loopback each reader releases its own writer; a transmitter alone
   // needs the first release from here.
-  StartTransmitters();
+  StartTransmitters(context_);
   run_active_ = true;
   monitor_->RunStarted();
-  plot_->Reset(s.Test.PortIndex, s.Test.PortCount, CurrentRun().ExpectedPacketTime.load(),
+  plot_->Reset(s.Test.PortIndex, s.Test.PortCount, context_.run.ExpectedPacketTime.load(),
                PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize));
-  plot_->Follow([] { return SnapshotOpenPorts(); });
+  plot_->Follow([this] { return SnapshotOpenPorts(context_); });
 }
 
 void MainWindow::Pause() {
-  PauseRun();
+  PauseRun(context_);
   SetMenuState(MenuState::kPaused);
   SetStatusText(kStatusState, kStatusPaused);
 }
 
 void MainWindow::Continue() {
-  ContinueRun();
+  ContinueRun(context_);
   SetMenuState(MenuState::kRunning);
   SetStatusText(kStatusState, kStatusRunning);
 }
@@ -300,7 +302,7 @@ void MainWindow::Stop() {
   const RunSnapshot final_counts = LogStopRecord();
   metrics_->RunStopped(stop_counters_);
   plot_->StopFollowing();
-  StopRun();
+  StopRun(context_);
   monitor_->RunStopped(final_counts);
   SetMenuState(MenuState::kStopped);
   SetStatusText(kStatusState, kStatusStopped);
@@ -308,7 +310,7 @@ void MainWindow::Stop() {
 }
 
 RunSnapshot MainWindow::LogStopRecord() {
-  RunSnapshot snapshot = TakeRunSnapshot();
+  RunSnapshot snapshot = TakeRunSnapshot(context_);
   stop_counters_ = StopRecordPorts(snapshot);
   if (log_.IsOpen()) WriteStopRecord(log_, stop_counters_);
   ShowLogFailure(false);
@@ -325,8 +327,8 @@ void MainWindow::ShowLogFailure(bool start_record) {
 }
 
 void MainWindow::SendLineRequest(uint32_t code, uint8_t* answer) {
-  for (int i = 0; i < SlotsInRange(); ++i) {
-    PortContext& port = CurrentRun().Ports[i];
+  for (int i = 0; i < context_.SlotsInRange(); ++i) {
+    PortContext& port = context_.run.Ports[i];
     if (!port.InUse.load()) continue;
     // The device object lives until the slot is re-initialised on this
     // thread, so it stays valid even if a worker closes it meanwhile.
@@ -344,7 +346,7 @@ void MainWindow::QueryLine(uint32_t code, const char* line) {
 }
 
 void MainWindow::OpenPortSettings() {
-  const Settings& s = GlobalSettings();
+  const Settings& s = context_.settings;
   PortDialogFacts facts;
   facts.found = FindSerialDevices(serial_roots_);
   facts.line = ReadLineSummary(kConfigFileName);
@@ -356,7 +358,7 @@ void MainWindow::OpenPortSettings() {
 }
 
 void MainWindow::OpenTestSettings() {
-  Settings& s = GlobalSettings();
+  Settings& s = context_.settings;
   TestSettingsDialog dialog({s.Test, s.PacketSize}, this);
   // Cancel changes nothing, the number of ports included.
   if (dialog.exec() != kDialogOk) return;
@@ -379,7 +381,7 @@ bool MainWindow::SaveResultsTo(const QString& base, QString* error) const {
   run.messages = start_messages_;
   // A stopped run is saved as its stop record has it.
   if (run_started_ && !run_active_) run.stop_counters = stop_counters_;
-  return quarnex::SaveResults(base, *model_, run, error);
+  return quarnex::SaveResults(base, *model_, run, context_, error);
 }
 
 void MainWindow::SaveResults() {
@@ -395,10 +397,10 @@ void MainWindow::SaveResults() {
 }
 
 void MainWindow::OpenOptions() {
-  OptionsDialog dialog(GlobalSettings().Test, metrics_setting_, this);
+  OptionsDialog dialog(context_.settings.Test, metrics_setting_, this);
   if (dialog.exec() != kDialogOk) return;
   SettleStoppedRun();
-  GlobalSettings().Test = dialog.Values();
+  context_.settings.Test = dialog.Values();
   // Stored at once, as it is no part of the records that closing saves.
   metrics_setting_ = dialog.Metrics();
   SaveMetricsSetting(store_, metrics_setting_);
@@ -406,10 +408,10 @@ void MainWindow::OpenOptions() {
 }
 
 void MainWindow::OpenTimeouts() {
-  TimeoutsDialog dialog(GlobalSettings().Timeouts, this);
+  TimeoutsDialog dialog(context_.settings.Timeouts, this);
   if (dialog.exec() != kDialogOk) return;
   SettleStoppedRun();
-  GlobalSettings().Timeouts = dialog.Values();
+  context_.settings.Timeouts = dialog.Values();
 }
 
 void MainWindow::SettleStoppedRun() {
@@ -417,12 +419,12 @@ void MainWindow::SettleStoppedRun() {
   // may still be winding down, reading the settings the dialog is about to
   // write: their end is waited for first. No worker waits for this thread,
   // so the join cannot deadlock; Start would do the same join anyway.
-  JoinAllPorts();
+  JoinAllPorts(context_);
 }
 
 void MainWindow::OpenReceivedData() {
-  ReceivedDataDialog dialog(TakeReceivedSnapshot(CurrentRun().Ports[0]),
-                            FirstMismatchSnapshot(CurrentRun().Ports[0]), this);
+  ReceivedDataDialog dialog(TakeReceivedSnapshot(context_.run.Ports[0]),
+                            FirstMismatchSnapshot(context_.run.Ports[0]), this);
   dialog.exec();
 }
 
@@ -439,24 +441,24 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
-  SaveSettings(store_, GlobalSettings(), WindowLayout(*this, *table_));
+  SaveSettings(store_, context_.settings, WindowLayout(*this, *table_));
   // As Stop does: the record first, while every open port is still open.
   if (run_active_) LogStopRecord();
   plot_->StopFollowing();
   metrics_->Close();
-  StopRun();
+  StopRun(context_);
   log_.Close();
   run_active_ = false;
-  CloseAllPorts();
+  CloseAllPorts(context_);
   // No worker waits for this thread, so the join cannot deadlock; after it
   // nothing writes to the model any more.
-  JoinAllPorts();
+  JoinAllPorts(context_);
 }
 
-std::unique_ptr<MainWindow> OpenMainWindow(SettingsStore& store) {
-  Settings& s = GlobalSettings();
+std::unique_ptr<MainWindow> OpenMainWindow(RunContext& context, SettingsStore& store) {
+  Settings& s = context.settings;
   LoadWindowLayout(store, &s.Geometry, &s.Columns);
-  auto window = std::make_unique<MainWindow>(store);
+  auto window = std::make_unique<MainWindow>(context, store);
   window->show();
   window->UpdateTitle();
   return window;

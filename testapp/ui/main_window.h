@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "testapp/driver/serial_discovery.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_store.h"
 #include "testapp/ui/menu_state.h"
@@ -52,12 +53,14 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Creates the window at the loaded GlobalSettings().Geometry with the
-  // status bar, the results table (GlobalSettings().Columns), loads the
-  // settings and the device map from `store` (SetDeviceMap) and clears the
-  // port slots, opens the log in the current folder, and sets the Idle
-  // menu state. `store` must outlive the window.
-  explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
+  // Creates the window at the loaded Geometry of the settings of `context`
+  // with the status bar, the results table (their Columns), installs the
+  // table and message boxes as the outputs of `context`, loads the settings
+  // and the device map from `store` (SetDeviceMap) and clears the port
+  // slots, opens the log in the current folder, and sets the Idle menu
+  // state. `context` and `store` must outlive the window; every run the
+  // window starts is made with `context`.
+  MainWindow(RunContext& context, SettingsStore& store, QWidget* parent = nullptr);
   // Runs the close steps if the window was never closed.
   ~MainWindow() override;
 
@@ -122,7 +125,7 @@ class MainWindow : public QMainWindow {
   void SaveResults();
   // Writes the stop record from counters taken while the workers still
   // run: told to end, a worker closes its port, and a closed port has no
-  // block in the record. Call before StopRun(). Returns the snapshot the
+  // block in the record. Call before StopRun. Returns the snapshot the
   // record was written from, for the rows.
   RunSnapshot LogStopRecord();
   // Shows a failure the log has not told yet; after a start record
@@ -132,6 +135,7 @@ class MainWindow : public QMainWindow {
   // ports, join the workers. Runs once.
   void Shutdown();
 
+  RunContext& context_;
   SettingsStore& store_;
   ResultsModel* model_;
   ResultsTable* table_;
@@ -161,8 +165,9 @@ class MainWindow : public QMainWindow {
 };
 
 // Program start after the command line: loads the window layout from
-// `store`, creates the window, shows it and sets its title from Mode.
-std::unique_ptr<MainWindow> OpenMainWindow(SettingsStore& store);
+// `store` into the settings of `context`, creates the window on `context`,
+// shows it and sets its title from Mode. Both must outlive the window.
+std::unique_ptr<MainWindow> OpenMainWindow(RunContext& context, SettingsStore& store);
 
 }  // namespace quarnex
 

@@ -47,6 +47,7 @@
 #include "serial/pty_test_util.h"
 #include "testapp/driver/device_map.h"
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/report/csv_table.h"
 #include "testapp/report/file_size_limit_test_util.h"
@@ -188,7 +189,7 @@ class MainWindowTest : public QObject {
   std::unique_ptr<MainWindow> window_;
 
   MainWindow& Open() {
-    window_ = OpenMainWindow(*store_);
+    window_ = OpenMainWindow(ProcessRunContext(), *store_);
     return *window_;
   }
 
@@ -347,7 +348,7 @@ class MainWindowTest : public QObject {
     w.Action(kIdStop)->trigger();
     QCOMPARE(Enabled(w), QString(kStopped));
     w.Action(kIdStart)->trigger();
-    QCOMPARE(CurrentRun().PauseFlag.load(), 0);
+    QCOMPARE(ProcessRunContext().run.PauseFlag.load(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
@@ -357,12 +358,12 @@ class MainWindowTest : public QObject {
   // port its first, so packets go out with no Continue.
   void TransmitOnlyStartSendsWithoutAContinue() {
     struct RestoreTestSettings {
-      const TestSettings saved = GlobalSettings().Test;
-      ~RestoreTestSettings() { GlobalSettings().Test = saved; }
+      const TestSettings saved = ProcessRunContext().settings.Test;
+      ~RestoreTestSettings() { ProcessRunContext().settings.Test = saved; }
     } restore;
     MainWindow& w = Open();
-    GlobalSettings().Test.Mode = kTransmitOnly;
-    GlobalSettings().Test.PortCount = 2;
+    ProcessRunContext().settings.Test.Mode = kTransmitOnly;
+    ProcessRunContext().settings.Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QCOMPARE(Enabled(w), QString(kRunning));
     QCOMPARE(w.Model().rowCount(), 2);
@@ -434,7 +435,7 @@ class MainWindowTest : public QObject {
     // After Stop the commands stay enabled; with no port open nothing is
     // asked and the box still shows once.
     w.Action(kIdStop)->trigger();
-    QTRY_COMPARE(CurrentRun().Ports[0].InUse.load(), 0);
+    QTRY_COMPARE(ProcessRunContext().run.Ports[0].InUse.load(), 0);
     QVERIFY(w.Action(kIdGetCts)->isEnabled());
     watcher.seen.clear();
     w.Action(kIdSetRts)->trigger();
@@ -444,7 +445,7 @@ class MainWindowTest : public QObject {
 
   void FailedStartShowsErrorsAndKeepsTheState() {
     Open();
-    GlobalSettings().Test.PortIndex = 250;  // the simulated adapter has no such port
+    ProcessRunContext().settings.Test.PortIndex = 250;  // the simulated adapter has no such port
     ModalWatcher watcher;
     window_->Action(kIdStart)->trigger();
     QCOMPARE(watcher.seen,
@@ -462,8 +463,8 @@ class MainWindowTest : public QObject {
     QVERIFY(QFile::remove("quarnex.cfg"));
     MainWindow& w = Open();
     QVERIFY(w.Banner().isHidden());
-    GlobalSettings().Test.PortIndex = 9;
-    GlobalSettings().Test.PortCount = 12;
+    ProcessRunContext().settings.Test.PortIndex = 9;
+    ProcessRunContext().settings.Test.PortCount = 12;
     ModalWatcher watcher;
     w.Action(kIdStart)->trigger();
     QCOMPARE(watcher.seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17\n\n"
@@ -476,11 +477,11 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Banner().Text().startsWith("quarnex.cfg: no such file. "));
     QVERIFY(w.Banner().Text().contains("no BitRate"));
     w.Action(kIdStop)->trigger();
-    JoinAllPorts();  // as the dialogs do before they change a setting
+    JoinAllPorts(ProcessRunContext());  // as the dialogs do before they change a setting
 
     // With the file back the next Start clears the banner.
     QVERIFY(WriteConfigFile(kConfig));
-    GlobalSettings().Test.PortCount = 2;
+    ProcessRunContext().settings.Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QVERIFY(w.Banner().isHidden());
     w.Action(kIdStop)->trigger();
@@ -490,11 +491,11 @@ class MainWindowTest : public QObject {
   // counters are the stop record's.
   void SavedResultsAreTheTableAndTheRunSummary() {
     MainWindow& w = Open();
-    GlobalSettings().Test.PortCount = 2;
+    ProcessRunContext().settings.Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
-    JoinAllPorts();
+    JoinAllPorts(ProcessRunContext());
     QString error;
     QVERIFY2(w.SaveResultsTo(QDir::current().filePath("run.csv"), &error), qPrintable(error));
 
@@ -535,7 +536,7 @@ class MainWindowTest : public QObject {
 
   void TestSettingsThroughTheMenu() {
     MainWindow& w = Open();
-    Settings& s = GlobalSettings();
+    Settings& s = ProcessRunContext().settings;
     s.Test.PortCount = 5;
     const TestSettings before = s.Test;
     {
@@ -616,7 +617,7 @@ class MainWindowTest : public QObject {
     QVERIFY(again.RunActive());
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(again) > 0, 10000);
     QTRY_COMPARE(again.Model().Text(0, kColumnStatus), std::string("Success"));
-    QVERIFY(plug.echoed() >= static_cast<uint64_t>(GlobalSettings().PacketSize));
+    QVERIFY(plug.echoed() >= static_cast<uint64_t>(ProcessRunContext().settings.PacketSize));
     again.Action(kIdStop)->trigger();
     QCOMPARE(again.Model().Text(0, kColumnErrors), std::string("0"));
   }
@@ -635,7 +636,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(start_up->seen, QStringList());
     start_up.reset();
     QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
-    GlobalSettings().Test.PortCount = 2;
+    ProcessRunContext().settings.Test.PortCount = 2;
 
     {
       ModalWatcher cancel([](QWidget* dialog) {
@@ -674,7 +675,7 @@ class MainWindowTest : public QObject {
 
   void ReceivedDataShowsWhatSlotZeroGot() {
     MainWindow& w = Open();
-    GlobalSettings().PacketSize = 64;
+    ProcessRunContext().settings.PacketSize = 64;
     w.Action(kIdStart)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
@@ -696,8 +697,8 @@ class MainWindowTest : public QObject {
     QVERIFY(SaveMetricsSetting(*store_, MetricsSetting{true, "127.0.0.1:0"}));
     MainWindow& w = Open();
     QCOMPARE(w.MetricsPort(), 0);
-    GlobalSettings().Test.PortIndex = 2;
-    GlobalSettings().Test.PortCount = 3;
+    ProcessRunContext().settings.Test.PortIndex = 2;
+    ProcessRunContext().settings.Test.PortCount = 3;
     w.Action(kIdStart)->trigger();
     const int port = w.MetricsPort();
     QVERIFY(port > 0);
@@ -709,7 +710,7 @@ class MainWindowTest : public QObject {
              (std::map<int, double>{{0, 115200.0}}));
 
     w.Action(kIdStop)->trigger();
-    JoinAllPorts();
+    JoinAllPorts(ProcessRunContext());
     const std::string stopped = Scrape(port);
     QCOMPARE(Series(stopped, "quarnex_run_finished"), (std::map<int, double>{{0, 1.0}}));
     // The stop record's port blocks come before its ">>> TEST STOP" line.
@@ -782,7 +783,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(log.count(">>> TEST START"), 1);
     QCOMPARE(log.count(">>> TEST STOP"), 1);
     QVERIFY(!w.LogOpen());
-    for (const PortContext& port : CurrentRun().Ports) QCOMPARE(port.InUse.load(), 0);
+    for (const PortContext& port : ProcessRunContext().run.Ports) QCOMPARE(port.InUse.load(), 0);
     // Saved first, with the records and the layout.
     for (const char* name :
          {"Test", "Port", "Packet", "Timeouts", "Left", "Width", "Column0", "Column5"}) {
@@ -802,11 +803,11 @@ class MainWindowTest : public QObject {
     for (int port = 1; port <= kPorts; ++port) expected << QString("[COM%1]").arg(port);
     for (int round = 1; round <= 5; ++round) {
       MainWindow& w = Open();
-      GlobalSettings().Test.PortCount = kPorts;
+      ProcessRunContext().settings.Test.PortCount = kPorts;
       w.Action(kIdStart)->trigger();
       QVERIFY(w.RunActive());
       QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
-      for (int i = 0; i < kPorts; ++i) QCOMPARE(CurrentRun().Ports[i].InUse.load(), 1);
+      for (int i = 0; i < kPorts; ++i) QCOMPARE(ProcessRunContext().run.Ports[i].InUse.load(), 1);
       w.close();
       window_.reset();
       const QString log = ReadLog();
@@ -820,7 +821,7 @@ class MainWindowTest : public QObject {
     // window's close return at once, whatever Delay says.
     for (const bool close : {false, true}) {
       MainWindow& w = Open();
-      GlobalSettings().Test.Delay = 600000;
+      ProcessRunContext().settings.Test.Delay = 600000;
       w.Action(kIdStart)->trigger();
       QVERIFY(w.RunActive());
       QTest::qWait(200);  // every writer is in its Delay now
@@ -831,7 +832,7 @@ class MainWindowTest : public QObject {
         window_.reset();
       } else {
         w.Action(kIdStop)->trigger();
-        JoinAllPorts();
+        JoinAllPorts(ProcessRunContext());
       }
       QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
       if (!close) window_.reset();
@@ -842,8 +843,8 @@ class MainWindowTest : public QObject {
     // Ports 10 to 17: the simulated adapter has no port 17, so Start shows
     // its error box with seven ports running.
     MainWindow& w = Open();
-    GlobalSettings().Test.PortIndex = 10;
-    GlobalSettings().Test.PortCount = 8;
+    ProcessRunContext().settings.Test.PortIndex = 10;
+    ProcessRunContext().settings.Test.PortCount = 8;
     CloseSignals close_signals([&w](int) { CloseWindowForSignal(&w); });
     QVERIFY(close_signals.ok());
     QStringList seen;
@@ -873,7 +874,7 @@ class MainWindowTest : public QObject {
     QStringList running;
     for (int port = 10; port <= 16; ++port) running << QString("[COM%1]").arg(port);
     QCOMPARE(LastStopRecordPorts(log), running);
-    for (const PortContext& port : CurrentRun().Ports) QCOMPARE(port.InUse.load(), 0);
+    for (const PortContext& port : ProcessRunContext().run.Ports) QCOMPARE(port.InUse.load(), 0);
   }
 
   void ClosingIdleOrStoppedWritesNoStopRecord() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/configure_port.h"
@@ -36,8 +37,8 @@ class LineSummaryTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(work_.entered()); }
   void TearDown() override {
-    std::memset(GlobalConfigBlock().bytes, 0, kConfigBlockSize);
-    ResetTesterOptions();
+    std::memset(ProcessRunContext().block.bytes, 0, kConfigBlockSize);
+    ResetTesterOptions(ProcessRunContext().options);
   }
   static void WriteConfig(const std::string& text) { std::ofstream(kConfigFileName) << text; }
 
@@ -66,23 +67,25 @@ TEST_F(LineSummaryTest, ShowsTheLineARunSetsUpWithoutTouchingTheRunsBlock) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
     WriteConfig(c.config);
-    std::memset(GlobalConfigBlock().bytes, 0x5A, kConfigBlockSize);
-    const DeviceConfigBlock before = GlobalConfigBlock();
+    std::memset(ProcessRunContext().block.bytes, 0x5A, kConfigBlockSize);
+    const DeviceConfigBlock before = ProcessRunContext().block;
     const LineSummary line = ReadLineSummary(kConfigFileName);
     EXPECT_TRUE(line.file_read);
     EXPECT_EQ(line.problem, "");
     EXPECT_EQ(LineSummaryText(line), c.text);
-    EXPECT_EQ(std::memcmp(GlobalConfigBlock().bytes, before.bytes, kConfigBlockSize), 0);
-    EXPECT_EQ(GlobalTesterOptions().OverlapWrite.load(), 0);
+    EXPECT_EQ(std::memcmp(ProcessRunContext().block.bytes, before.bytes, kConfigBlockSize), 0);
+    EXPECT_EQ(ProcessRunContext().options.OverlapWrite.load(), 0);
 
     // The run's own reading agrees with what the dialog showed.
     std::string reason;
-    ASSERT_TRUE(LoadConfigFile(kConfigFileName, &reason)) << reason;
-    const DeviceConfigBlock& run = GlobalConfigBlock();
+    ASSERT_TRUE(LoadConfigFile(kConfigFileName, ProcessRunContext().block,
+                               ProcessRunContext().options, &reason))
+        << reason;
+    const DeviceConfigBlock& run = ProcessRunContext().block;
     EXPECT_EQ(line.bit_rate, BlockBitRate(run));
     EXPECT_EQ(line.parity != 'N', BlockParity(run) != 0);
     EXPECT_EQ(line.hardware_flow, run.bytes[block::kAutoDcdCts] != 0);
-    ResetTesterOptions();
+    ResetTesterOptions(ProcessRunContext().options);
   }
 }
 

@@ -34,14 +34,13 @@ bool WriteFile(const QString& path, const std::string& bytes, QString* error) {
 
 }  // namespace
 
-std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model) {
-  const int32_t first = GlobalSettings().Test.PortIndex;
+std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model, int32_t first_port) {
   std::vector<CellStore::RowTexts> rows;
   for (int r = 0; r < model.rowCount(); ++r) {
     CellStore::RowTexts row;
     for (int c = 0; c < CellStore::kColumns; ++c) row.cells[c] = model.Text(r, c);
     const int number = LabelNumber(row.cells[kColumnPort]);
-    row.slot = number < 0 ? -1 : number - first;
+    row.slot = number < 0 ? -1 : number - first_port;
     row.last_comm_error = row.cells[kColumnLastCommError];
     rows.push_back(std::move(row));
   }
@@ -63,13 +62,17 @@ std::string ResultsCsv(const ResultsModel& model) {
 }
 
 bool SaveResults(const QString& base, const ResultsModel& model, const WindowRun& run,
-                 QString* error) {
+                 const RunContext& context, QString* error) {
   QString stem = base;
   for (const char* suffix : {".csv", ".json"}) {
     if (stem.endsWith(suffix, Qt::CaseInsensitive)) stem.chop(static_cast<int>(strlen(suffix)));
   }
   return WriteFile(stem + ".csv", ResultsCsv(model), error) &&
-         WriteFile(stem + ".json", WindowRunSummaryJson(RowTextsOf(model), run) + "\n", error);
+         WriteFile(stem + ".json",
+                   WindowRunSummaryJson(context, RowTextsOf(model, context.settings.Test.PortIndex),
+                                        run) +
+                       "\n",
+                   error);
 }
 
 }  // namespace quarnex

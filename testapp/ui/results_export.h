@@ -8,6 +8,7 @@
 #include <QString>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/runner/cell_store.h"
 #include "testapp/runner/saved_results.h"
 #include "testapp/ui/results_model.h"
@@ -15,17 +16,17 @@
 namespace quarnex {
 
 // The model's rows as the runner's row texts, each with the slot its port
-// label names (its number less the first port).
-std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model);
+// label names (its number less `first_port`, the run's PortIndex).
+std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model, int32_t first_port);
 
 // The model's table as CSV: the column titles, then every row's cells.
 std::string ResultsCsv(const ResultsModel& model);
 
 // Writes `<base>.csv` and `<base>.json` (a trailing ".csv" or ".json" in
-// `base` is dropped first). False, with the path and the reason in *error,
-// when a file cannot be written.
+// `base` is dropped first); the summary is that of the run of `context`. False, with the path and
+// the reason in *error, when a file cannot be written.
 bool SaveResults(const QString& base, const ResultsModel& model, const WindowRun& run,
-                 QString* error);
+                 const RunContext& context, QString* error);
 
 }  // namespace quarnex
 

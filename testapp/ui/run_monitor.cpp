@@ -29,8 +29,9 @@ QColor OverallColor(const std::vector<PortRunVerdict>& verdicts) {
 
 }  // namespace
 
-RunMonitor::RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status, QObject* parent)
-    : QObject(parent), model_(model), table_(table), status_(status) {
+RunMonitor::RunMonitor(const RunContext& context, ResultsModel& model, ResultsTable& table,
+                       StatusBar& status, QObject* parent)
+    : QObject(parent), context_(context), model_(model), table_(table), status_(status) {
   timer_.setInterval(kRunMonitorInterval);
   connect(&timer_, &QTimer::timeout, this, &RunMonitor::Refresh);
   connect(&model_, &QAbstractItemModel::rowsRemoved, this, &RunMonitor::ClearWhenEmpty);
@@ -78,7 +79,7 @@ void RunMonitor::RunStopped(const RunSnapshot& final_counts) {
   Show(final_counts);
 }
 
-void RunMonitor::Refresh() { Show(TakeRunSnapshot()); }
+void RunMonitor::Refresh() { Show(TakeRunSnapshot(context_)); }
 
 void RunMonitor::Show(const RunSnapshot& snapshot) {
   std::vector<RowPort> rows;

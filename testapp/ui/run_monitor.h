@@ -8,8 +8,8 @@
 // table says what the log says. The workers are never asked to wait: the
 // snapshot reads their counters atomically.
 //
-// Lives on the user-interface thread; the model, table and status bar must
-// outlive it (they are the window's, like the monitor).
+// Lives on the user-interface thread; the run context, model, table and
+// status bar must outlive it (they are the window's, like the monitor).
 #ifndef QUARNEX_UI_RUN_MONITOR_H_
 #define QUARNEX_UI_RUN_MONITOR_H_
 
@@ -19,6 +19,7 @@
 #include <chrono>
 
 #include "testapp/engine/port_snapshot.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/report/run_totals.h"
 #include "testapp/ui/results_model.h"
 #include "testapp/ui/results_table.h"
@@ -32,7 +33,8 @@ class RunMonitor : public QObject {
   Q_OBJECT
 
  public:
-  RunMonitor(ResultsModel& model, ResultsTable& table, StatusBar& status,
+  // Snapshots the runs of `context`.
+  RunMonitor(const RunContext& context, ResultsModel& model, ResultsTable& table, StatusBar& status,
              QObject* parent = nullptr);
 
   // A run has started: the elapsed time starts at 0 and the refreshes
@@ -57,6 +59,7 @@ class RunMonitor : public QObject {
   // A table without rows (a Start that opened nothing) shows no summary.
   void ClearWhenEmpty();
 
+  const RunContext& context_;
   ResultsModel& model_;
   ResultsTable& table_;
   StatusBar& status_;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
@@ -76,8 +77,8 @@ class RunMonitorTest : public QObject {
   std::unique_ptr<MainWindow> window_;
 
   MainWindow& Open() {
-    window_ = OpenMainWindow(*store_);
-    Settings& s = GlobalSettings();
+    window_ = OpenMainWindow(ProcessRunContext(), *store_);
+    Settings& s = ProcessRunContext().settings;
     s.Test.PortCount = kPorts;
     s.PacketSize = 256;
     return *window_;
@@ -187,8 +188,9 @@ class RunMonitorTest : public QObject {
 
   void PortsEndedByPauseAfterShowTheirLastCountAndReadClosed() {
     MainWindow& w = Open();
-    GlobalSettings().Test.PauseAfter = 30;
-    GlobalSettings().Test.UpdateInterval = 3600000;  // rows refresh on their own only once
+    ProcessRunContext().settings.Test.PauseAfter = 30;
+    ProcessRunContext().settings.Test.UpdateInterval =
+        3600000;  // rows refresh on their own only once
     const ResultsModel& model = w.Model();
     w.Action(kIdStart)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(Judged(model, PortRunVerdict::kClosed), 20000);

@@ -374,13 +374,13 @@ void ThroughputPlot::PaintErrorMarks(QPainter& p, const QRectF& area, double x_m
   }
 }
 
-std::vector<int> SelectedSlots(const QItemSelectionModel& selection) {
+std::vector<int> SelectedSlots(const RunContext& context, const QItemSelectionModel& selection) {
   std::set<int> rows;
   for (const QModelIndex& index : selection.selectedIndexes()) rows.insert(index.row());
   std::vector<int> wanted;
   for (const int row : rows) {
-    for (int i = 0; i < SlotsInRange(); ++i) {
-      if (CurrentRun().Ports[static_cast<size_t>(i)].Row == row) {
+    for (int i = 0; i < context.SlotsInRange(); ++i) {
+      if (context.run.Ports[static_cast<size_t>(i)].Row == row) {
         wanted.push_back(i);
         break;
       }

@@ -29,6 +29,7 @@
 #include <functional>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/report/port_counters.h"
 #include "testapp/ui/plot_series.h"
 
@@ -115,8 +116,9 @@ class ThroughputPlot : public QWidget {
 
 // The run's slots of the rows selected in `selection`, in row order: what
 // SetSelectedSlots takes when the table's selection changes. A row that is
-// no port's (none opened for it) adds nothing.
-std::vector<int> SelectedSlots(const QItemSelectionModel& selection);
+// no port's (none opened for it) adds nothing. The slots are those of the
+// run of `context`.
+std::vector<int> SelectedSlots(const RunContext& context, const QItemSelectionModel& selection);
 
 }  // namespace quarnex
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/engine/run_context.h"
 #include "testapp/settings/settings_state.h"
 
 namespace quarnex {
@@ -117,20 +118,20 @@ class ThroughputPlotTest : public QObject {
   }
 
   void SelectedRowsMapToTheSlotsThatOpened() {
-    Settings& s = GlobalSettings();
+    Settings& s = ProcessRunContext().settings;
     const int32_t old_count = s.Test.PortCount;
     s.Test.PortCount = 4;
     // Slot 1 did not open: it has no row.
     const int rows[] = {0, -1, 1, 2};
-    for (int i = 0; i < 4; ++i) CurrentRun().Ports[static_cast<size_t>(i)].Row = rows[i];
+    for (int i = 0; i < 4; ++i) ProcessRunContext().run.Ports[static_cast<size_t>(i)].Row = rows[i];
     QStandardItemModel model(3, 2);
     QItemSelectionModel selection(&model);
     selection.select(model.index(2, 1), QItemSelectionModel::Select);
     selection.select(model.index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QCOMPARE(SelectedSlots(selection), (std::vector<int>{2, 3}));
+    QCOMPARE(SelectedSlots(ProcessRunContext(), selection), (std::vector<int>{2, 3}));
     selection.clearSelection();
-    QVERIFY(SelectedSlots(selection).empty());
-    for (int i = 0; i < 4; ++i) CurrentRun().Ports[static_cast<size_t>(i)].Row = -1;
+    QVERIFY(SelectedSlots(ProcessRunContext(), selection).empty());
+    for (int i = 0; i < 4; ++i) ProcessRunContext().run.Ports[static_cast<size_t>(i)].Row = -1;
     s.Test.PortCount = old_count;
   }
 

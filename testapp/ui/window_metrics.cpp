@@ -20,9 +20,10 @@ namespace quarnex {
 class MetricsEndpoint {};
 #endif
 
-WindowMetrics::WindowMetrics(std::function<std::vector<CellStore::RowTexts>()> rows,
+WindowMetrics::WindowMetrics(const RunContext& context,
+                             std::function<std::vector<CellStore::RowTexts>()> rows,
                              QObject* parent)
-    : QObject(parent), rows_(std::move(rows)) {
+    : QObject(parent), context_(context), rows_(std::move(rows)) {
   poll_.setInterval(kPollMs);
   connect(&poll_, &QTimer::timeout, this, &WindowMetrics::Poll);
 }
@@ -32,7 +33,7 @@ WindowMetrics::~WindowMetrics() = default;
 bool WindowMetrics::Available() { return QUARNEX_HAVE_PROMETHEUS != 0; }
 
 RunFigures WindowMetrics::Figures() const {
-  return TakeRunFigures(rows_(), static_cast<double>(elapsed_.elapsed()) / 1000.0);
+  return TakeRunFigures(context_, rows_(), static_cast<double>(elapsed_.elapsed()) / 1000.0);
 }
 
 bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error) {
@@ -57,7 +58,7 @@ bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error
   for (const PortFigures& port : published_.ports) {
     if (port.opened) opened_.push_back(port.slot);
   }
-  endpoint_->BeginRun(DescribeRun(options, true, now), now, published_);
+  endpoint_->BeginRun(context_, DescribeRun(context_, options, true, now), now, published_);
   poll_.start();
   return true;
 #else
@@ -85,7 +86,7 @@ void WindowMetrics::RunStopped(const std::vector<PortCounters>& stop_counters) {
   WindowRun run;
   run.elapsed_s = static_cast<double>(elapsed_.elapsed()) / 1000.0;
   run.stop_counters = stop_counters;
-  endpoint_->RunStopping(WindowRunFigures(rows_(), run));
+  endpoint_->RunStopping(WindowRunFigures(context_, rows_(), run));
 #else
   (void)stop_counters;
 #endif

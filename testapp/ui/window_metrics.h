@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
 #include "testapp/runner/cell_store.h"
 #include "testapp/runner/run_figures.h"
@@ -41,9 +42,9 @@ class WindowMetrics : public QObject {
   static constexpr double kPublishS = 1.0;
 
   // `rows` gives the results table's rows, as the runner's snapshots read
-  // them.
-  explicit WindowMetrics(std::function<std::vector<CellStore::RowTexts>()> rows,
-                         QObject* parent = nullptr);
+  // them; the runs are those of `context`, which must outlive the object.
+  WindowMetrics(const RunContext& context, std::function<std::vector<CellStore::RowTexts>()> rows,
+                QObject* parent = nullptr);
   ~WindowMetrics() override;
 
   // True where the programs were built with prometheus-cpp.
@@ -67,6 +68,7 @@ class WindowMetrics : public QObject {
   void Poll();
   RunFigures Figures() const;
 
+  const RunContext& context_;
   std::function<std::vector<CellStore::RowTexts>()> rows_;
   std::unique_ptr<MetricsEndpoint> endpoint_;
   std::string address_;  // of endpoint_
