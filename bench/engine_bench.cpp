@@ -104,10 +104,13 @@ struct EngineFigures {
 // the reads it interrupts as failures, as the log's stop record, written
 // before the stop, never shows.
 EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double seconds) {
+  // The run's own context, on the heap (RunState holds 128 slots).
+  const auto context = std::make_unique<RunContext>();
+  context->SetOutputs(&view, &view);
   UseLoopbackPorts(ports);
   WriteTextFile("quarnex.cfg",
                 "BitRate=" + std::to_string(bit_rate) + "\nTxCharacterSize=3\nParity=0\n");
-  Settings& s = ProcessRunContext().settings;
+  Settings& s = context->settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();
   s.Test.PortIndex = 1;
@@ -120,14 +123,14 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   EngineFigures f;
   const double cpu_start = CpuSeconds();
   const auto start = Clock::now();
-  if (!StartHeadlessRun(ProcessRunContext())) {
+  if (!StartHeadlessRun(*context)) {
     std::fprintf(stderr, "engine_bench: the run did not start\n");
     std::exit(1);
   }
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   f.min_throughput = 1e9;
   for (int i = 0; i < ports; ++i) {
-    const PortContext& port = ProcessRunContext().run.Ports[i];
+    const PortContext& port = context->run.Ports[i];
     f.packets += port.PacketCount.load();
     f.good += port.GoodPacketCount.load();
     f.errors += port.ErrorCount.load();
@@ -136,7 +139,7 @@ EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double sec
   }
   f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   f.cpu_seconds = CpuSeconds() - cpu_start;
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(*context);
   return f;
 }
 
@@ -311,15 +314,12 @@ int main(int argc, char** argv) {
 
   // History off: a 10 s run refreshes thousands of cells.
   RecordingView view(/*keep_history=*/false);
-  ProcessRunContext().SetOutputs(&view, &view);
-  ClearPortSlots(ProcessRunContext());
 
   if (only.empty() || only == "reference") BenchReference(view, seconds < 3 ? seconds : 3);
   if (only.empty() || only == "loopback") BenchLoopback(view, seconds);
   if (only.empty() || only == "scale128") BenchScale(view, seconds);
   if (only.empty() || only == "unjudged") BenchUnjudged(view, seconds < 5 ? seconds : 5);
 
-  ProcessRunContext().SetOutputs(nullptr, nullptr);
   std::filesystem::current_path(old_dir);
   std::filesystem::remove_all(dir_template);
   return 0;

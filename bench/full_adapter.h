@@ -18,10 +18,10 @@ inline constexpr char kBenchSim[] = "ports=1-128";
 inline constexpr char kUnpacedConfig[] = "RxCharacterSize=3\nTxCharacterSize=3\nParity=0\n";
 
 // The packets of the run's first kBenchPorts ports so far.
-inline long long TotalPackets() {
+inline long long TotalPackets(const RunContext& context) {
   long long total = 0;
   for (int i = 0; i < kBenchPorts; ++i) {
-    total += ProcessRunContext().run.Ports[static_cast<size_t>(i)].PacketCount.load();
+    total += context.run.Ports[static_cast<size_t>(i)].PacketCount.load();
   }
   return total;
 }

@@ -30,16 +30,14 @@ namespace {
 constexpr auto kPatience = std::chrono::seconds(30);
 constexpr auto kPollPeriod = std::chrono::milliseconds(5);
 
-PortContext& Slot(int i) { return ProcessRunContext().run.Ports[i]; }
-
 class TtyEngineTest : public TtyRunTest {
  protected:
   TtyEngineTest() : TtyRunTest("TxCharacterSize=3\nParity=0\nBitRate=115200\n") {}
 
   void SetUp() override {
     TtyRunTest::SetUp();
-    ProcessRunContext().settings.Test.UpdateInterval = 0;
-    ProcessRunContext().settings.PacketSize = 512;
+    context_.settings.Test.UpdateInterval = 0;
+    context_.settings.PacketSize = 512;
   }
 
   // Ports 1..count, each a pty pair linked as QuarnexNN; with `plugs` the
@@ -52,7 +50,7 @@ class TtyEngineTest : public TtyRunTest {
       if (plugs) plugs_.push_back(std::make_unique<EchoPlug>(pty->master.get()));
       ptys_.push_back(std::move(pty));
     }
-    ProcessRunContext().settings.Test.PortCount = count;
+    context_.settings.Test.PortCount = count;
   }
 
   std::vector<std::unique_ptr<PtyPair>> ptys_;  // outlive the plugs
@@ -61,10 +59,10 @@ class TtyEngineTest : public TtyRunTest {
 
 TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
   MakePorts(2, true);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  EXPECT_TRUE(
-      Eventually([] { return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200; },
-                 kPatience, kPollPeriod))
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  EXPECT_TRUE(Eventually(
+      [this] { return Slot(0).GoodPacketCount >= 200 && Slot(1).GoodPacketCount >= 200; },
+      kPatience, kPollPeriod))
       << Slot(0).GoodPacketCount << " " << Slot(1).GoodPacketCount;
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
@@ -75,7 +73,7 @@ TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
         << port.DataMismatchCount;
     EXPECT_GE(plugs_[static_cast<size_t>(i)]->echoed(), 200u * 512u);
   }
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context_);
   // The ports are free again.
   for (int n : {1, 2}) {
     DeviceRef again = OpenDevice("\\\\.\\Quarnex0" + std::to_string(n));
@@ -87,10 +85,10 @@ TEST_F(TtyEngineTest, StopEndsReadsThatNeverComplete) {
   // No plug: nothing comes back, every read stays pending until the stop
   // closes the ports.
   MakePorts(2, false);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+  ASSERT_TRUE(StartHeadlessRun(context_));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const auto before = std::chrono::steady_clock::now();
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context_);
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
   EXPECT_EQ(Slot(0).GoodPacketCount.load(), 0);
   EXPECT_EQ(Slot(1).GoodPacketCount.load(), 0);
@@ -98,9 +96,9 @@ TEST_F(TtyEngineTest, StopEndsReadsThatNeverComplete) {
 
 TEST_F(TtyEngineTest, PortWithoutLinkIsMissingAndTheOthersRun) {
   MakePorts(1, true);
-  ProcessRunContext().settings.Test.PortCount = 2;  // Quarnex02 has no link
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  EXPECT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }, kPatience, kPollPeriod));
+  context_.settings.Test.PortCount = 2;  // Quarnex02 has no link
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  EXPECT_TRUE(Eventually([this] { return Slot(0).GoodPacketCount >= 20; }, kPatience, kPollPeriod));
   EXPECT_EQ(Slot(1).InUse.load(), 0);
 }
 

@@ -45,8 +45,6 @@ constexpr int64_t kJudgedPerRun = 200;
 // sanitizer: counters that stay put this long have settled.
 constexpr auto kSettle = std::chrono::milliseconds(300);
 
-PortContext& Slot() { return ProcessRunContext().run.Ports[0]; }
-
 // The counters of the slot, read one by one.
 struct Counts {
   int64_t packets = 0;
@@ -88,15 +86,17 @@ int64_t PacketsHit(const std::vector<uint64_t>& offsets, uint32_t packet_size, i
   return static_cast<int64_t>(packets.size());
 }
 
-// Pauses the run and waits until the slot's counters stayed put for
-// kSettle; *counts holds the last reading. False when they never did.
-bool PauseUntilSettled(Counts* counts) {
-  PauseRun(ProcessRunContext());
-  *counts = Counts::Of(Slot());
+// Pauses the run of `context` and waits until the counters of its first
+// slot stayed put for kSettle; *counts holds the last reading. False when
+// they never did.
+bool PauseUntilSettled(RunContext& context, Counts* counts) {
+  PauseRun(context);
+  const PortContext& slot = context.run.Ports[0];
+  *counts = Counts::Of(slot);
   return Eventually(
-      [counts] {
+      [&slot, counts] {
         std::this_thread::sleep_for(kSettle);
-        const Counts now = Counts::Of(Slot());
+        const Counts now = Counts::Of(slot);
         const bool still = now == *counts;
         *counts = now;
         return still;
@@ -144,15 +144,15 @@ TEST_F(TtyFaultsTest, EveryPacketWithAFlippedBitIsAnErrorAndEveryOtherIsGood) {
       std::string problem;
       std::unique_ptr<PtyPlug> plug = PtyPlug::Create(links_.path(), 1, options, &problem);
       ASSERT_NE(plug, nullptr) << problem;
-      ProcessRunContext().settings.PacketSize = static_cast<int32_t>(c.packet_size);
-      ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+      context_.settings.PacketSize = static_cast<int32_t>(c.packet_size);
+      ASSERT_TRUE(StartHeadlessRun(context_));
       ASSERT_TRUE(
-          Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
+          Eventually([this] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
           << Counts::Of(Slot());
 
       if (end == End::kPaused) {
         Counts settled;
-        ASSERT_TRUE(PauseUntilSettled(&settled)) << "never settled: " << settled;
+        ASSERT_TRUE(PauseUntilSettled(context_, &settled)) << "never settled: " << settled;
         EXPECT_EQ(settled.packets, settled.judged()) << settled;
         EXPECT_EQ(plug->counters().received, settled.judged() * c.packet_size)
             << "every packet the plug sent back was judged";
@@ -161,9 +161,9 @@ TEST_F(TtyFaultsTest, EveryPacketWithAFlippedBitIsAnErrorAndEveryOtherIsGood) {
             << settled;
         EXPECT_EQ(settled.errors, settled.data_mismatch) << settled;
         EXPECT_EQ(settled.others + settled.read_failed, 0) << settled;
-        StopHeadlessRun(ProcessRunContext());
+        StopHeadlessRun(context_);
       } else {
-        StopHeadlessRun(ProcessRunContext());
+        StopHeadlessRun(context_);
         const Counts stopped = Counts::Of(Slot());
         const int64_t unjudged = stopped.packets - stopped.judged();
         EXPECT_TRUE(unjudged == 0 || unjudged == 1) << stopped;
@@ -192,14 +192,15 @@ TEST_F(TtyFaultsTest, StopAfterPauseJudgesNoPacketThatWasNeverSent) {
   std::string problem;
   std::unique_ptr<PtyPlug> plug = PtyPlug::Create(links_.path(), 1, PtyPlugOptions{}, &problem);
   ASSERT_NE(plug, nullptr) << problem;
-  ProcessRunContext().settings.PacketSize = 256;
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
+  context_.settings.PacketSize = 256;
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(
+      Eventually([this] { return Counts::Of(Slot()).judged() >= kJudgedPerRun; }, kPatience))
       << Counts::Of(Slot());
   Counts settled;
-  ASSERT_TRUE(PauseUntilSettled(&settled)) << "never settled: " << settled;
+  ASSERT_TRUE(PauseUntilSettled(context_, &settled)) << "never settled: " << settled;
   ASSERT_EQ(settled.errors, 0) << settled;
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context_);
   const Counts stopped = Counts::Of(Slot());
   EXPECT_EQ(stopped.good, settled.good) << stopped;
   EXPECT_EQ(stopped.errors, 0) << stopped;

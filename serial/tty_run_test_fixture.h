@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "serial/pty_test_util.h"
@@ -27,6 +28,14 @@ namespace quarnex {
 
 class TtyRunTest : public testing::Test {
  protected:
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
+
+  // Slot `i` of the test's run.
+  PortContext& Slot(int i = 0) { return context_.run.Ports[i]; }
+
   // `config` is the quarnex.cfg of the run.
   explicit TtyRunTest(std::string config) : config_(std::move(config)) {}
 
@@ -34,24 +43,23 @@ class TtyRunTest : public testing::Test {
     old_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(work_.path());
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", config_));
-    Settings& s = ProcessRunContext().settings;
+    Settings& s = context_.settings;
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
     s.Timeouts = kDefaultTimeouts;
     s.Test.PortIndex = 1;
     s.Test.PortCount = 1;
     s.Test.Mode = kLoopback;
-    TesterOptions& options = ProcessRunContext().options;
+    TesterOptions& options = context_.options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
     SetDeviceOpener(StandardDeviceOpener());
-    ProcessRunContext().SetOutputs(&view_, &view_);
-    ClearPortSlots(ProcessRunContext());
+    context_.SetOutputs(&view_, &view_);
+    ClearPortSlots(context_);
     ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);
   }
 
   void TearDown() override {
-    StopHeadlessRun(ProcessRunContext());
-    ProcessRunContext().SetOutputs(nullptr, nullptr);
+    StopHeadlessRun(context_);
     unsetenv(kTtyDirVariable);
     std::filesystem::current_path(old_dir_);
   }

@@ -111,36 +111,36 @@ Measurement HeadlessRun(const BenchOptions& o) {
   rusage before;
   getrusage(RUSAGE_SELF, &before);
   MemoryStore store;
-  LoadSettings(store, &ProcessRunContext().settings);
-  ClearPortSlots(ProcessRunContext());
-  Settings& s = ProcessRunContext().settings;
+  // The run's own context, on the heap (RunState holds 128 slots).
+  const auto context = std::make_unique<RunContext>();
+  LoadSettings(store, &context->settings);
+  Settings& s = context->settings;
   s.Test.PortIndex = 1;
   s.Test.PortCount = kBenchPorts;
   s.PacketSize = o.packet_size;
   s.Test.UpdateInterval = static_cast<uint32_t>(o.update_interval_ms);
 
   RecordingView view(/*keep_history=*/false);
-  ProcessRunContext().SetOutputs(&view, &view);
-  if (!StartHeadlessRun(ProcessRunContext())) {
+  context->SetOutputs(&view, &view);
+  if (!StartHeadlessRun(*context)) {
     std::fprintf(stderr, "the recording run did not start\n");
     std::exit(1);
   }
   const double start = SteadyMilliseconds();
   std::this_thread::sleep_for(std::chrono::duration<double>(kIntervalS));
   const double first_ms = SteadyMilliseconds();
-  const long long first = TotalPackets();
+  const long long first = TotalPackets(*context);
   std::this_thread::sleep_until(
       std::chrono::steady_clock::now() +
       std::chrono::duration<double, std::milli>(start + o.seconds * 1000 - SteadyMilliseconds()));
   const double last_ms = SteadyMilliseconds();
-  const long long last = TotalPackets();
-  StopHeadlessRun(ProcessRunContext());
-  ProcessRunContext().SetOutputs(nullptr, nullptr);
+  const long long last = TotalPackets(*context);
+  StopHeadlessRun(*context);
   rusage after;
   getrusage(RUSAGE_SELF, &after);
   Measurement m;
   m.packets_per_s = (last - first) / ((last_ms - first_ms) / 1000.0);
-  m.cpu_us_per_packet = (CpuSeconds(after) - CpuSeconds(before)) / TotalPackets() * 1e6;
+  m.cpu_us_per_packet = (CpuSeconds(after) - CpuSeconds(before)) / TotalPackets(*context) * 1e6;
   return m;
 }
 

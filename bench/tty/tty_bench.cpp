@@ -141,18 +141,19 @@ Sample ReferenceRate(const std::string& slave_path, EchoPlug* plug, uint32_t pac
   return sample;
 }
 
-// Loopback on port 1 for `duration`, timed after the warm-up; on the TTY of
+// Loopback on port 1 of `context` for `duration`, timed after the warm-up; on the TTY of
 // the link folder `tty_dir`, or on the simulated adapter when it is empty.
-Sample TesterRate(const std::string& tty_dir, EchoPlug* plug, double duration) {
+Sample TesterRate(RunContext& context, const std::string& tty_dir, EchoPlug* plug,
+                  double duration) {
   if (tty_dir.empty()) {
     unsetenv(kTtyDirVariable);
   } else {
     setenv(kTtyDirVariable, tty_dir.c_str(), 1);
   }
   Sample round;
-  if (!StartHeadlessRun(ProcessRunContext())) return round;
+  if (!StartHeadlessRun(context)) return round;
   std::this_thread::sleep_for(kWarmUp);
-  const PortContext& port = ProcessRunContext().run.Ports[0];
+  const PortContext& port = context.run.Ports[0];
   const int64_t good_before = port.GoodPacketCount.load();
   const int64_t errors_before = port.ErrorCount.load();
   const CpuMeter cpu(plug);
@@ -163,7 +164,7 @@ Sample TesterRate(const std::string& tty_dir, EchoPlug* plug, double duration) {
   round.errors = port.ErrorCount.load() - errors_before;
   round.rate = good / Seconds(Clock::now() - start);
   if (good > 0) round.cpu_per_packet = cpu_seconds / static_cast<double>(good);
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context);
   return round;
 }
 
@@ -184,7 +185,10 @@ int Main(double seconds, uint32_t packet_size) {
   WriteTextFile("quarnex.cfg", "TxCharacterSize=3\nParity=0\nBitRate=0\n");
   SimConfigure(DefaultSimConfig());
 
-  Settings& s = ProcessRunContext().settings;
+  // The runs' own context, on the heap (RunState holds 128 slots).
+  const auto owned_context = std::make_unique<RunContext>();
+  RunContext& context = *owned_context;
+  Settings& s = context.settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();
   s.Test.PortIndex = 1;
@@ -192,8 +196,7 @@ int Main(double seconds, uint32_t packet_size) {
   s.Test.Mode = kLoopback;
   s.PacketSize = static_cast<int32_t>(packet_size);
   RecordingView view(false);
-  ProcessRunContext().SetOutputs(&view, &view);
-  ClearPortSlots(ProcessRunContext());
+  context.SetOutputs(&view, &view);
 
   const double each = seconds / (3 * kRounds);
   const std::string tty_dir = work.path().string();
@@ -210,11 +213,11 @@ int Main(double seconds, uint32_t packet_size) {
           ref = ReferenceRate(pty.slave_path, &plug, packet_size, each);
           break;
         case 1:
-          tty = TesterRate(tty_dir, &plug, each);
+          tty = TesterRate(context, tty_dir, &plug, each);
           errors += tty.errors;
           break;
         default:
-          sim = TesterRate("", &plug, each).rate;
+          sim = TesterRate(context, "", &plug, each).rate;
           break;
       }
     }
@@ -231,7 +234,7 @@ int Main(double seconds, uint32_t packet_size) {
     tester_cpu.push_back(1e6 * tty.cpu_per_packet);
     cpu_ratio.push_back(ref.cpu_per_packet > 0 ? tty.cpu_per_packet / ref.cpu_per_packet : 0.0);
   }
-  ProcessRunContext().SetOutputs(nullptr, nullptr);
+  context.SetOutputs(nullptr, nullptr);
   plug.Stop();
   unsetenv(kTtyDirVariable);
   std::filesystem::current_path(old_dir);

@@ -139,10 +139,11 @@ struct Round {
   int64_t errors = 0;
 };
 
-Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const RecordingView& view,
-               uint32_t packet_size, double nominal_bps, double duration) {
+Round RunRound(RunContext& context, const std::vector<std::unique_ptr<PtyRelay>>& relays,
+               const RecordingView& view, uint32_t packet_size, double nominal_bps,
+               double duration) {
   Round round;
-  const bool started = StartHeadlessRun(ProcessRunContext());
+  const bool started = StartHeadlessRun(context);
   for (const std::string& message : view.Messages()) {
     std::fprintf(stderr, "  message: %s\n", message.c_str());
   }
@@ -156,19 +157,17 @@ Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const Recor
   const auto patience = std::chrono::seconds(1);
   std::vector<Stamp> start(kPorts), end(kPorts);
   for (int i = 0; i < kPorts; ++i) {
-    start[i] =
-        StampAtNextPacket(ProcessRunContext().run.Ports[i], *relays[i], Clock::now() + patience);
+    start[i] = StampAtNextPacket(context.run.Ports[i], *relays[i], Clock::now() + patience);
   }
   std::this_thread::sleep_for(std::chrono::duration<double>(duration));
   for (int i = 0; i < kPorts; ++i) {
-    end[i] =
-        StampAtNextPacket(ProcessRunContext().run.Ports[i], *relays[i], Clock::now() + patience);
+    end[i] = StampAtNextPacket(context.run.Ports[i], *relays[i], Clock::now() + patience);
   }
   // What the rows say of a port that failed packets or judged none.
   for (int i = 0; i < kPorts; ++i) {
-    const int row = ProcessRunContext().run.Ports[i].Row;
+    const int row = context.run.Ports[i].Row;
     if (start[i].valid && end[i].valid && end[i].errors == start[i].errors) continue;
-    const PortContext& p = ProcessRunContext().run.Ports[i];
+    const PortContext& p = context.run.Ports[i];
     std::fprintf(stderr,
                  "  port %d: errors %s (write failed %lld, aborted %lld; read failed %lld, "
                  "aborted %lld; length %lld, data %lld; timeouts %lld/%lld), status \"%s\"\n",
@@ -183,7 +182,7 @@ Round RunRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, const Recor
                  static_cast<long long>(p.ReadTimeoutCount.load()),
                  view.Cell(row, kColumnStatus).c_str());
   }
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context);
 
   double tester = 0, line = 0;
   round.min_port_pct = 1e9;
@@ -296,7 +295,10 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
                 "TxCharacterSize=3\nParity=0\nBitRate=" + std::to_string(bit_rate) + "\n");
   setenv(kTtyDirVariable, work.path().c_str(), 1);
 
-  Settings& s = ProcessRunContext().settings;
+  // The runs' own context, on the heap (RunState holds 128 slots).
+  const auto owned_context = std::make_unique<RunContext>();
+  RunContext& context = *owned_context;
+  Settings& s = context.settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();
   // A transfer is ended as blocked after 1 s plus twice the packet's line
@@ -307,8 +309,7 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
   s.Test.Mode = kLoopback;
   s.PacketSize = static_cast<int32_t>(packet_size);
   RecordingView view(false);
-  ProcessRunContext().SetOutputs(&view, &view);
-  ClearPortSlots(ProcessRunContext());
+  context.SetOutputs(&view, &view);
 
   const double nominal_bps = static_cast<double>(bit_rate) / kUartBitsPerCharacter;
   std::vector<double> tp, min_port, line, nominal, reference;
@@ -320,7 +321,7 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
     // machine.
     for (int k = 0; k < 2; ++k) {
       if ((i + k) % 2 == 0) {
-        const Round r = RunRound(relays, view, packet_size, nominal_bps, each);
+        const Round r = RunRound(context, relays, view, packet_size, nominal_bps, each);
         std::fprintf(stderr,
                      "  tester, all ports: %.2f %% of the lines' rate, %.2f %% of nominal\n",
                      r.tp_pct, r.nominal_pct);
@@ -337,7 +338,7 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
       std::this_thread::sleep_for(kSettle);
     }
   }
-  ProcessRunContext().SetOutputs(nullptr, nullptr);
+  context.SetOutputs(nullptr, nullptr);
   plugs.clear();
   relays.clear();
   unsetenv(kTtyDirVariable);

@@ -162,8 +162,7 @@ SchedTimes ThreadSchedTimes() {
 
 // The bench's settings over whatever LoadSettings gave (the defaults of an
 // empty store), the same on both sides.
-void ApplyBenchSettings(const BenchOptions& o) {
-  Settings& s = ProcessRunContext().settings;
+void ApplyBenchSettings(const BenchOptions& o, Settings& s) {
   s.Test.Mode = kLoopback;
   s.Test.PortIndex = 1;
   s.Test.PortCount = kBenchPorts;
@@ -274,13 +273,14 @@ void ReniceOtherThreads(int nice) {
 // The timed part of a run that has just started: the probe ticks for the
 // whole run, the packets count from the end of the warm-up. Returns packets
 // per second; the run is still going when it returns.
-double TimeRun(const BenchOptions& o, LatenessProbe& probe, double start_ms) {
+double TimeRun(const RunContext& context, const BenchOptions& o, LatenessProbe& probe,
+               double start_ms) {
   RunEventsFor(start_ms + kWarmUpMs - SteadyMilliseconds());
   const double first_ms = SteadyMilliseconds();
-  const long long first = TotalPackets();
+  const long long first = TotalPackets(context);
   RunEventsFor(start_ms + o.seconds * 1000 - SteadyMilliseconds());
   const double last_ms = SteadyMilliseconds();
-  const long long last = TotalPackets();
+  const long long last = TotalPackets(context);
   probe.Stop();
   return (last - first) / ((last_ms - first_ms) / 1000.0);
 }
@@ -331,8 +331,12 @@ FullPlotCost FullPlotCosts(int shown) {
 // plot beside it when `with_plot`.
 Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   MemoryStore store;
-  std::unique_ptr<MainWindow> window = OpenMainWindow(ProcessRunContext(), store);
-  ApplyBenchSettings(o);
+  // The run's own context, on the heap (RunState holds 128 slots); it
+  // outlives everything below that reaches it.
+  const auto owned_context = std::make_unique<RunContext>();
+  RunContext& context = *owned_context;
+  std::unique_ptr<MainWindow> window = OpenMainWindow(context, store);
+  ApplyBenchSettings(o, context.settings);
   long long repaints = 0;
   QObject::connect(&window->Model(), &QAbstractItemModel::dataChanged, [&repaints] { ++repaints; });
   PaintCounter paints;
@@ -356,12 +360,12 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   if (plot) {
     // As the window would at its Start: the run's figures, the selected
     // rows, then samples on the plot's timer.
-    plot->Reset(ProcessRunContext().settings.Test.PortIndex, ProcessRunContext().SlotsInRange(),
-                ProcessRunContext().run.ExpectedPacketTime.load(), 1.0);
+    plot->Reset(context.settings.Test.PortIndex, context.SlotsInRange(),
+                context.run.ExpectedPacketTime.load(), 1.0);
     std::vector<int> shown;
     for (int i = 0; i < o.plot_ports; ++i) shown.push_back(i);
     plot->SetSelectedSlots(shown);
-    plot->Follow([] { return SnapshotOpenPorts(ProcessRunContext()); });
+    plot->Follow([&context] { return SnapshotOpenPorts(context); });
     plot->paint_ms.clear();
     plot->paint_cpu_ms.clear();
   }
@@ -373,7 +377,7 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   const double ticking_ms = SteadyMilliseconds();
   const SchedTimes sched_before = ThreadSchedTimes();
   Measurement m;
-  m.packets_per_s = TimeRun(o, probe, start_ms);
+  m.packets_per_s = TimeRun(context, o, probe, start_ms);
   const SchedTimes sched_after = ThreadSchedTimes();
   const double ticked_ms = SteadyMilliseconds() - ticking_ms;
   m.timer_max_late_ms = probe.MaxLateMs();
@@ -387,7 +391,7 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   // Every row must have been refreshed through the window's model.
   for (int i = 0; i < kBenchPorts; ++i) {
     if (window->Model()
-            .Text(ProcessRunContext().run.Ports[static_cast<size_t>(i)].Row, kColumnPackets)
+            .Text(context.run.Ports[static_cast<size_t>(i)].Row, kColumnPackets)
             .empty()) {
       std::fprintf(stderr, "ui_bench: row %d never showed a packet count\n", i);
       std::exit(1);
@@ -411,27 +415,29 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
 // otherwise idle event loop.
 Measurement RecordingRun(const BenchOptions& o) {
   MemoryStore store;
-  LoadSettings(store, &ProcessRunContext().settings);
-  ClearPortSlots(ProcessRunContext());
-  ApplyBenchSettings(o);
+  // The run's own context, on the heap (RunState holds 128 slots); it
+  // outlives everything below that reaches it.
+  const auto owned_context = std::make_unique<RunContext>();
+  RunContext& context = *owned_context;
+  LoadSettings(store, &context.settings);
+  ApplyBenchSettings(o, context.settings);
   RecordingView view(/*keep_history=*/false);
-  ProcessRunContext().SetOutputs(&view, &view);
+  context.SetOutputs(&view, &view);
 
   LatenessProbe probe(o.period_ms);
   const double start_ms = SteadyMilliseconds();
-  if (!StartHeadlessRun(ProcessRunContext())) {
+  if (!StartHeadlessRun(context)) {
     std::fprintf(stderr, "ui_bench: the recording run did not start\n");
     std::exit(1);
   }
   if (o.worker_nice != 0) ReniceOtherThreads(o.worker_nice);
   probe.Start();
   Measurement m;
-  m.packets_per_s = TimeRun(o, probe, start_ms);
+  m.packets_per_s = TimeRun(context, o, probe, start_ms);
   m.timer_max_late_ms = probe.MaxLateMs();
   m.timer_max_late_at_ms = probe.MaxLateAtMs();
   m.timer_p99_late_ms = probe.P99LateMs();
-  StopHeadlessRun(ProcessRunContext());
-  ProcessRunContext().SetOutputs(nullptr, nullptr);
+  StopHeadlessRun(context);
   return m;
 }
 

@@ -39,9 +39,9 @@ class EngineE2eTest : public SimRunTest {};
 TEST_F(EngineE2eTest, LoopbackRunsGoodPacketsAtTheLineRate) {
   UseAdapter(2, FarEnd{});
   Configure(115200);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+  ASSERT_TRUE(StartHeadlessRun(context_));
   ASSERT_TRUE(
-      Eventually([] { return Slot(0).GoodPacketCount >= 8 && Slot(1).GoodPacketCount >= 8; }));
+      Eventually([this] { return Slot(0).GoodPacketCount >= 8 && Slot(1).GoodPacketCount >= 8; }));
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     const PortContext& port = Slot(i);
@@ -53,21 +53,21 @@ TEST_F(EngineE2eTest, LoopbackRunsGoodPacketsAtTheLineRate) {
     // 1024 bytes of 8 bits at 115200 bit/s: 71.1 ms on the wire, which no
     // packet can beat. (How close the tester comes, with only its hand-off
     // between reader and writer, is loopback_115k_tp_pct in scripts/bench.)
-    ExpectThroughputFollowsTheLine(view_.Cell(port.Row, kColumnTime), 1.0);
+    ExpectThroughputFollowsTheLine(context_, view_.Cell(port.Row, kColumnTime), 1.0);
   }
-  EXPECT_NEAR(ProcessRunContext().run.ExpectedPacketTime.load(), 8.0 * 1024 * 1000 / 115200, 1e-9);
+  EXPECT_NEAR(context_.run.ExpectedPacketTime.load(), 8.0 * 1024 * 1000 / 115200, 1e-9);
 }
 
 TEST_F(EngineE2eTest, ReceiveOnlyJudgesEveryFullReadFromASource) {
-  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
-  ProcessRunContext().settings.PacketSize = 256;
+  context_.settings.Test.Mode = kReceiveOnly;
+  context_.settings.PacketSize = 256;
   UseAdapter(1, Far(FarEndKind::kSource, "", 256));
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 20; }));
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).GoodPacketCount >= 20; }));
   EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
   // Pause has nothing to hold back in Receive only.
-  PauseRun(ProcessRunContext());
+  PauseRun(context_);
   const int64_t paused_at = Slot(0).PacketCount.load();
   EXPECT_TRUE(Eventually([&] { return Slot(0).PacketCount.load() > paused_at + 10; }));
 }
@@ -88,15 +88,15 @@ TEST_F(EngineE2eTest, ReceiveOnlyComparesTheStreamWithTheFile) {
     ASSERT_TRUE(WriteTextFile("yy.txt", std::string(1000, '#')));
     ASSERT_TRUE(WriteTextFile("zz.txt", std::string(1000, '#')));
     UseFile("expected.bin", expected);
-    ProcessRunContext().settings.Test.Mode = kReceiveOnly;
-    ProcessRunContext().settings.Test.PauseAfter = 1;
-    ProcessRunContext().settings.PacketSize = 256;
+    context_.settings.Test.Mode = kReceiveOnly;
+    context_.settings.Test.PauseAfter = 1;
+    context_.settings.PacketSize = 256;
     UseAdapter(1, Far(FarEndKind::kSource, (work_.path() / "source.bin").string(), 256));
     Configure(1000000);
 
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     // One packet is the whole file; the reader ends after it and closes.
-    ASSERT_TRUE(Eventually([] { return Slot(0).InUse.load() == 0; }));
+    ASSERT_TRUE(Eventually([this] { return Slot(0).InUse.load() == 0; }));
     const PortContext& port = Slot(0);
     EXPECT_EQ(port.PacketCount.load(), 1);
     const auto progress = view_.CellHistory(port.Row, kColumnStatus);
@@ -115,17 +115,17 @@ TEST_F(EngineE2eTest, ReceiveOnlyComparesTheStreamWithTheFile) {
       EXPECT_EQ(ReadFile("zz.txt"), expected.substr(256, 256));
       EXPECT_EQ(devices_[0]->purges(), 1);
     }
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
   }
 }
 
 TEST_F(EngineE2eTest, TransmitOnlySendsTheFileInChunks) {
-  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
-  ProcessRunContext().settings.Test.PauseAfter = 1;
+  context_.settings.Test.Mode = kTransmitOnly;
+  context_.settings.Test.PauseAfter = 1;
   UseFile("data.bin", std::string(2560, 'f'));
   UseAdapter(1, Far(FarEndKind::kSink));
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+  ASSERT_TRUE(StartHeadlessRun(context_));
   // The count rises before the verdict's row refresh, which writes the
   // status cell last: wait for that too.
   ASSERT_TRUE(Eventually([this] {
@@ -141,68 +141,68 @@ TEST_F(EngineE2eTest, TransmitOnlySendsTheFileInChunks) {
   // One packet is the whole file, FileSize / PacketSize = 2.5 packets
   // against the time of two and a half: the exact ratio, never above the
   // line's rate.
-  ExpectThroughputFollowsTheLine(view_.Cell(port.Row, kColumnTime), 2.5);
+  ExpectThroughputFollowsTheLine(context_, view_.Cell(port.Row, kColumnTime), 2.5);
 }
 
 TEST_F(EngineE2eTest, LoopbackPauseHoldsTheNextPacketUntilContinue) {
   UseAdapter(1, FarEnd{});
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 3; }));
-  PauseRun(ProcessRunContext());
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).GoodPacketCount >= 3; }));
+  PauseRun(context_);
   Sleep(50);  // a packet already released may still finish
   const int64_t held = Slot(0).PacketCount.load();
   const uint64_t sent = State(1).frames_sent;
   Sleep(200);  // 24 packet times at this rate
   EXPECT_EQ(Slot(0).PacketCount.load(), held);
   EXPECT_EQ(State(1).frames_sent, sent);
-  ContinueRun(ProcessRunContext());
+  ContinueRun(context_);
   EXPECT_TRUE(Eventually([&] { return Slot(0).GoodPacketCount.load() > held + 3; }));
   EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
 }
 
 TEST_F(EngineE2eTest, TransmitOnlyPauseStopsTheReArming) {
-  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
+  context_.settings.Test.Mode = kTransmitOnly;
   UseAdapter(1, Far(FarEndKind::kSink));
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount >= 3; }));
-  PauseRun(ProcessRunContext());
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).GoodPacketCount >= 3; }));
+  PauseRun(context_);
   Sleep(50);
   const int64_t held = Slot(0).PacketCount.load();
   Sleep(200);
   EXPECT_EQ(Slot(0).PacketCount.load(), held);
-  ContinueRun(ProcessRunContext());
+  ContinueRun(context_);
   EXPECT_TRUE(Eventually([&] { return Slot(0).PacketCount.load() > held + 3; }));
 }
 
 TEST_F(EngineE2eTest, LoopbackPauseAfterEndsTheReaderAndClosesThePort) {
-  ProcessRunContext().settings.Test.PauseAfter = 5;
+  context_.settings.Test.PauseAfter = 5;
   UseAdapter(1, FarEnd{});
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).InUse.load() == 0; }));
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).InUse.load() == 0; }));
   EXPECT_EQ(Slot(0).PacketCount.load(), 5);
   EXPECT_FALSE(State(1).open);
   // The writer idles until Stop; Continue skips the closed port.
-  ContinueRun(ProcessRunContext());
+  ContinueRun(context_);
   Sleep(50);
   EXPECT_EQ(Slot(0).PacketCount.load(), 5);
 }
 
 TEST_F(EngineE2eTest, TransmitOnlyPauseAfterSendsOneMorePerContinue) {
-  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
-  ProcessRunContext().settings.Test.PauseAfter = 3;
+  context_.settings.Test.Mode = kTransmitOnly;
+  context_.settings.Test.PauseAfter = 3;
   UseAdapter(1, Far(FarEndKind::kSink));
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() == 3; }));
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).PacketCount.load() == 3; }));
   for (int32_t want = 3; want <= 5; ++want) {
     Sleep(100);  // a dozen packet times: nothing more may follow
     EXPECT_EQ(Slot(0).PacketCount.load(), want);
     EXPECT_EQ(State(1).frames_sent, static_cast<uint64_t>(want));
     EXPECT_EQ(Slot(0).InUse.load(), 1);
-    ContinueRun(ProcessRunContext());
+    ContinueRun(context_);
     ASSERT_TRUE(Eventually([&] { return Slot(0).PacketCount.load() == want + 1; }));
   }
 }
@@ -229,13 +229,13 @@ TEST_F(EngineE2eTest, StopEndsTransfersThatArePending) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
+    context_.settings.Test.Mode = c.mode;
     UseAdapter(2, c.far, c.faults);
     Configure(c.bit_rate);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     Sleep(30);
     const auto start = std::chrono::steady_clock::now();
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     for (int n = 1; n <= 2; ++n) {
       EXPECT_FALSE(State(n).open);
@@ -274,15 +274,15 @@ TEST_F(EngineE2eTest, EachFaultLandsInItsCounterAndStatus) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
+    context_.settings.Test.Mode = c.mode;
     // The packet limit ends the run's counting by itself; a Stop would judge
     // the read it interrupts as one more failure.
-    ProcessRunContext().settings.Test.PauseAfter = 6;
+    context_.settings.Test.PauseAfter = 6;
     UseAdapter(1, c.far, c.faults);
     Configure(1000000);
     // A refused transfer stamps no end time; its row still follows the
     // counters, refreshed on the clock.
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     const PortContext& port = Slot(0);
     if (c.mode == kTransmitOnly) {
       ASSERT_TRUE(Eventually([&] { return port.PacketCount.load() == 6; }));
@@ -307,7 +307,7 @@ TEST_F(EngineE2eTest, EachFaultLandsInItsCounterAndStatus) {
       EXPECT_LT(length, 1024) << status;
     }
     EXPECT_EQ(view_.Cell(port.Row, kColumnTime), "N.A.");
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
   }
 }
 
@@ -317,8 +317,8 @@ TEST_F(EngineE2eTest, LineErrorsShowInTheLastColumn) {
   framing.line_error_mask = kCeFrame;
   UseAdapter(1, FarEnd{}, framing);
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount.load() >= 3; }));
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).GoodPacketCount.load() >= 3; }));
   EXPECT_EQ(view_.Cell(Slot(0).Row, kColumnLastCommError), "Framing error, ");
   EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
 }
@@ -326,13 +326,13 @@ TEST_F(EngineE2eTest, LineErrorsShowInTheLastColumn) {
 TEST_F(EngineE2eTest, ExtraTransfersStoppedMidFlightAreRetiredSafely) {
   UseAdapter(4, FarEnd{});
   Configure(1000000, "OverlapRead=1\nOverlapWrite=1\nNumberOverlap=8\n");
-  ProcessRunContext().settings.PacketSize = 256;
+  context_.settings.PacketSize = 256;
   for (int cycle = 0; cycle < 5; ++cycle) {
     SCOPED_TRACE(cycle);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() >= 3; }));
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] { return Slot(0).PacketCount.load() >= 3; }));
     Sleep(cycle * 7);  // stop at a different moment each time
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     for (int i = 0; i < 4; ++i) {
       EXPECT_EQ(Slot(i).InUse.load(), 0);
       EXPECT_EQ(Slot(i).Orphans.Size(), 0u);
@@ -343,23 +343,23 @@ TEST_F(EngineE2eTest, ExtraTransfersStoppedMidFlightAreRetiredSafely) {
 TEST_F(EngineE2eTest, AThousandStartStopCyclesLeakNoThreadOrDescriptor) {
   UseAdapter(16, FarEnd{});
   Configure(1000000);
-  ProcessRunContext().settings.PacketSize = 64;
+  context_.settings.PacketSize = 64;
   // One cycle first: the adapter's scheduler thread starts on first use.
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  StopHeadlessRun(ProcessRunContext());
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  StopHeadlessRun(context_);
   const int fds = CountOpenDescriptors();
   const int threads = CountThreads();
   // Every mode in turn, so each one's way of ending and closing is cycled.
   const int32_t modes[] = {kLoopback, kReceiveOnly, kTransmitOnly};
   for (int cycle = 0; cycle < 1000; ++cycle) {
-    ProcessRunContext().settings.Test.Mode = modes[cycle % 3];
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext())) << cycle;
-    StopHeadlessRun(ProcessRunContext());
+    context_.settings.Test.Mode = modes[cycle % 3];
+    ASSERT_TRUE(StartHeadlessRun(context_)) << cycle;
+    StopHeadlessRun(context_);
     devices_.clear();
   }
   EXPECT_EQ(CountOpenDescriptors(), fds);
   EXPECT_EQ(CountThreads(), threads);
-  for (const PortContext& port : ProcessRunContext().run.Ports) {
+  for (const PortContext& port : context_.run.Ports) {
     EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
     EXPECT_EQ(port.DeviceOwner, nullptr);
   }

@@ -82,12 +82,17 @@ class ScriptedDevice : public RecordingDevice {
 
 class ExerciserTest : public testing::Test {
  protected:
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
+
   void SetUp() override {
-    ProcessRunContext().run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
-    ProcessRunContext().run.StopFlag.store(0);
+    context_.run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    context_.run.StopFlag.store(0);
     SetOptions(0, 0, 0);
-    ProcessRunContext().SetOutputs(&view_, &view_);
-    port_.Run = &ProcessRunContext();
+    context_.SetOutputs(&view_, &view_);
+    port_.Run = &context_;
     port_.Row = view_.InsertRow(0, "Quarnex01");
     port_.InUse.store(1);
     port_.Device.store(device_.get());
@@ -99,13 +104,10 @@ class ExerciserTest : public testing::Test {
       thread_.join();
     }
     ClosePort(port_);
-    ProcessRunContext().SetOutputs(nullptr, nullptr);
-    ProcessRunContext().run.ExitEvent.reset();
-    SetOptions(0, 0, 0);
   }
 
-  static void SetOptions(int32_t index, int32_t overlap, int32_t number) {
-    TesterOptions& options = ProcessRunContext().options;
+  void SetOptions(int32_t index, int32_t overlap, int32_t number) {
+    TesterOptions& options = context_.options;
     options.IoctlIndex.store(index);
     options.OverlapIoctl.store(overlap);
     options.NumberOverlap.store(number);
@@ -119,8 +121,8 @@ class ExerciserTest : public testing::Test {
     return result_;
   }
   void Stop() {
-    ProcessRunContext().run.StopFlag.store(1);
-    ProcessRunContext().run.ExitEvent->Set();
+    context_.run.StopFlag.store(1);
+    context_.run.ExitEvent->Set();
   }
   bool PendingReaches(size_t n) {
     return Eventually([&] { return device_->PendingCount(Op::kControl) == n; });
@@ -336,8 +338,8 @@ TEST_F(ExerciserTest, StopWhileRequestsPendEndsAndClosesThePort) {
     device_ = std::make_shared<ScriptedDevice>();
     port_.InUse.store(1);
     port_.Device.store(device_.get());
-    ProcessRunContext().run.StopFlag.store(0);
-    ProcessRunContext().run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
+    context_.run.StopFlag.store(0);
+    context_.run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
     for (int32_t i = 0; i <= number; ++i) device_->Then(Pending());
     SetOptions(4, 1, number);
     Start();
@@ -394,12 +396,6 @@ class ExerciserRunTest : public SimRunTest {
     SimRunTest::SetUp();
     UseAdapter(2, FarEnd{});
   }
-
-  void TearDown() override {
-    SimRunTest::TearDown();
-    TesterOptions& options = ProcessRunContext().options;
-    options.IoctlIndex = options.OverlapIoctl = options.NumberOverlap = 0;
-  }
 };
 
 TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
@@ -420,10 +416,10 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", std::string("BitRate=1000000\nTxCharacterSize=3\n"
                                                          "Parity=0\n") +
                                                  c.options));
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     for (int i = 0; i < 2; ++i) {
       SCOPED_TRACE(i);
-      PortContext& port = ProcessRunContext().run.Ports[i];
+      PortContext& port = context_.run.Ports[i];
       ASSERT_TRUE(port.IoctlThread.joinable());
       ASSERT_TRUE(Eventually([&] {
         return view_.Cell(port.Row, kColumnLastCommError) == c.cell &&
@@ -439,10 +435,10 @@ TEST_F(ExerciserRunTest, TextsShowWhilePacketsFlow) {
           << view_.Cell(port.Row, kColumnStatus);
       EXPECT_EQ(port.InUse.load(), 1);
     }
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     for (int i = 0; i < 2; ++i) {
-      EXPECT_EQ(ProcessRunContext().run.Ports[i].InUse.load(), 0);
-      EXPECT_EQ(ProcessRunContext().run.Ports[i].Orphans.Size(), 0u);
+      EXPECT_EQ(context_.run.Ports[i].InUse.load(), 0);
+      EXPECT_EQ(context_.run.Ports[i].Orphans.Size(), 0u);
     }
   }
 }

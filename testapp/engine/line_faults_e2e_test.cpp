@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,8 @@ class LineFaultsTest : public SimRunTest {
     SimRunTest::SetUp();
     // A blocked transfer ends 100 ms (plus twice the packet time) after it
     // started.
-    ProcessRunContext().settings.Test.TimeoutBlockedThreads = 1;
-    ProcessRunContext().settings.Timeouts = {100, 0};
+    context_.settings.Test.TimeoutBlockedThreads = 1;
+    context_.settings.Timeouts = {100, 0};
   }
 
   // Whether the cell ever read `text`.
@@ -40,7 +41,7 @@ class LineFaultsTest : public SimRunTest {
   }
 
   // Packets counted but neither good nor bad.
-  static int64_t Unjudged(int slot) {
+  int64_t Unjudged(int slot) {
     const PortContext& port = Slot(slot);
     return port.PacketCount.load() - port.GoodPacketCount.load() - port.ErrorCount.load();
   }
@@ -51,14 +52,14 @@ class LineFaultsTest : public SimRunTest {
 TEST_F(LineFaultsTest, EveryPacketThatArrivesIsJudged) {
   // The timeout stays armed, but a stall of the loaded test machine must
   // not end a transfer of these good lines.
-  ProcessRunContext().settings.Timeouts = kLongTransferTimeouts;
+  context_.settings.Timeouts = kLongTransferTimeouts;
   for (int bit_rate : {115200, 1000000, 0}) {
     SCOPED_TRACE(bit_rate);
     UseAdapter(16, FarEnd{});
     Configure(bit_rate);
-    ProcessRunContext().settings.PacketSize = 256;
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    ASSERT_TRUE(Eventually([] {
+    context_.settings.PacketSize = 256;
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] {
       for (int i = 0; i < 16; ++i) {
         if (Slot(i).GoodPacketCount.load() < 5) return false;
       }
@@ -67,7 +68,7 @@ TEST_F(LineFaultsTest, EveryPacketThatArrivesIsJudged) {
     // Before the stop: the packet in flight when Stop comes ends as a
     // failed read, as it always did.
     for (int i = 0; i < 16; ++i) EXPECT_EQ(Slot(i).ErrorCount.load(), 0) << "port " << i + 1;
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     for (int i = 0; i < 16; ++i) EXPECT_LE(Unjudged(i), 1) << "port " << i + 1;
   }
 }
@@ -80,11 +81,11 @@ TEST_F(LineFaultsTest, ALostFrameCostsOneErrorNotThePort) {
   faults.drop = 0.2;
   UseAdapter(1, FarEnd{}, faults);
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).ErrorCount.load() >= 3; }));
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).ErrorCount.load() >= 3; }));
   const int64_t good_at_third_error = Slot(0).GoodPacketCount.load();
   ASSERT_TRUE(Eventually([&] { return Slot(0).GoodPacketCount.load() > good_at_third_error + 5; }));
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context_);
 
   // Every error but the packet in flight at Stop (a failed read, as it
   // always was) is a timed-out read, and every frame the line lost is one
@@ -117,16 +118,16 @@ TEST_F(LineFaultsTest, HungTransfersTimeOutInLoopbackAndTransmitOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
+    context_.settings.Test.Mode = c.mode;
     FaultRates faults;
     faults.hang = 0.3;
     UseAdapter(1, Far(c.far), faults);
     Configure(1000000);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     const bool enough = Eventually(
-        [] { return Slot(0).ErrorCount.load() >= 2 && Slot(0).GoodPacketCount.load() >= 5; });
+        [this] { return Slot(0).ErrorCount.load() >= 2 && Slot(0).GoodPacketCount.load() >= 5; });
     ASSERT_TRUE(enough);
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     // Every error but the packet in flight at Stop is a timeout.
     const PortContext& port = Slot(0);
     const int64_t timeouts = port.ReadTimeoutCount.load() + port.WriteTimeoutCount.load();
@@ -142,10 +143,10 @@ TEST_F(LineFaultsTest, HungTransfersTimeOutInLoopbackAndTransmitOnly) {
 // In Receive only the clock starts only once the line sent something: a
 // line that never did stays without a verdict (which the runner fails).
 TEST_F(LineFaultsTest, ReceiveOnlyWaitsForALineThatNeverSentAnything) {
-  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
+  context_.settings.Test.Mode = kReceiveOnly;
   UseAdapter(1, Far(FarEndKind::kSink));
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+  ASSERT_TRUE(StartHeadlessRun(context_));
   Sleep(400);  // four timeouts
   EXPECT_EQ(Slot(0).PacketCount.load(), 0);
   EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
@@ -154,15 +155,15 @@ TEST_F(LineFaultsTest, ReceiveOnlyWaitsForALineThatNeverSentAnything) {
 // With "Timeout Blocked Threads" off a lost frame stalls the port, as it
 // always did: the user asked for waits as long as they take.
 TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadWaits) {
-  ProcessRunContext().settings.Test.TimeoutBlockedThreads = 0;
+  context_.settings.Test.TimeoutBlockedThreads = 0;
   FaultRates faults;
   faults.drop = 1.0;
   UseAdapter(1, FarEnd{}, faults);
   Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+  ASSERT_TRUE(StartHeadlessRun(context_));
   Sleep(400);
   EXPECT_EQ(Slot(0).PacketCount.load(), 0);
-  EXPECT_EQ(BlockedTransferTimeoutMs(ProcessRunContext()), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(BlockedTransferTimeoutMs(context_), std::numeric_limits<double>::infinity());
 }
 
 // A device that reports itself gone ends its port once: one error, "Port
@@ -170,15 +171,15 @@ TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadWaits) {
 TEST_F(LineFaultsTest, ALostDeviceEndsItsPortOnceAndTheOthersRunOn) {
   for (int32_t mode : {kLoopback, kTransmitOnly, kReceiveOnly}) {
     SCOPED_TRACE(mode);
-    ProcessRunContext().settings.Test.Mode = mode;
+    context_.settings.Test.Mode = mode;
     UseAdapter(2,
                Far(mode == kLoopback       ? FarEndKind::kLoopback
                    : mode == kTransmitOnly ? FarEndKind::kSink
                                            : FarEndKind::kSource),
                {}, {{1, milliseconds(200)}});
     Configure(1000000);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    ASSERT_TRUE(Eventually([] { return Slot(0).InUse.load() == 0; }));
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] { return Slot(0).InUse.load() == 0; }));
     const PortContext& lost = Slot(0);
     EXPECT_EQ(lost.Lost.load(), 1);
     EXPECT_EQ(lost.ErrorCount.load(), 1);
@@ -189,7 +190,7 @@ TEST_F(LineFaultsTest, ALostDeviceEndsItsPortOnceAndTheOthersRunOn) {
     EXPECT_EQ(lost.ErrorCount.load(), 1) << "a lost port counts no more errors";
     EXPECT_EQ(Slot(1).ErrorCount.load(), 0);
     EXPECT_EQ(Slot(1).Lost.load(), 0);
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
   }
 }
 
@@ -198,16 +199,16 @@ TEST_F(LineFaultsTest, ALostDeviceEndsItsPortOnceAndTheOthersRunOn) {
 TEST_F(LineFaultsTest, StopDoesNotWaitForTheDelay) {
   for (int32_t mode : {kLoopback, kTransmitOnly}) {
     SCOPED_TRACE(mode);
-    ProcessRunContext().settings.Test.Mode = mode;
-    ProcessRunContext().settings.Test.Delay = 600000;
+    context_.settings.Test.Mode = mode;
+    context_.settings.Test.Delay = 600000;
     UseAdapter(1, Far(mode == kLoopback ? FarEndKind::kLoopback : FarEndKind::kSink));
     Configure(1000000);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     Sleep(300);  // the writer is in its Delay now, longer than a timeout
     // A long Delay is no timeout: nothing failed while the writer waited.
     EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
     const auto before = std::chrono::steady_clock::now();
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
     // The packet whose Delay the stop cut short was never sent.
     EXPECT_EQ(State(1).frames_sent, 0u);
@@ -218,15 +219,15 @@ TEST_F(LineFaultsTest, StopDoesNotWaitForTheDelay) {
 // each keep their own file offset (a ThreadSanitizer build checks it).
 TEST_F(LineFaultsTest, LoopbackWithAFileAndExtraWritesKeepsOffsetsApart) {
   UseFile("data.bin", std::string(3000, 'q'));
-  ProcessRunContext().options.OverlapWrite = 1;
-  ProcessRunContext().options.NumberOverlap = 2;
+  context_.options.OverlapWrite = 1;
+  context_.options.NumberOverlap = 2;
   UseAdapter(1, FarEnd{});
   Configure(0);
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-  ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() >= 20; }));
-  StopHeadlessRun(ProcessRunContext());
-  ProcessRunContext().options.OverlapWrite = 0;
-  ProcessRunContext().options.NumberOverlap = 0;
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually([this] { return Slot(0).PacketCount.load() >= 20; }));
+  StopHeadlessRun(context_);
+  context_.options.OverlapWrite = 0;
+  context_.options.NumberOverlap = 0;
   // The extra copies reach the reader first, so its file compare fails;
   // what counts here is that every packet got its verdict.
   EXPECT_LE(Unjudged(0), 1);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,14 +42,17 @@ TEST(LineStatusTextTest, ConcatenatesTheSetFlagsInTableOrder) {
 
 class ReportLineStatusTest : public ::testing::Test {
  protected:
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
+
   void SetUp() override {
-    ProcessRunContext().settings.Test = TestSettings{};
+    context_.settings.Test = TestSettings{};
     view_.InsertRow(0, "Quarnex01");
     view_.InsertRow(1, "Quarnex02");
-    ProcessRunContext().SetOutputs(&view_, &view_);
+    context_.SetOutputs(&view_, &view_);
   }
-  void TearDown() override { ProcessRunContext().SetOutputs(nullptr, nullptr); }
-
   RecordingView view_;
   RecordingDevice device_;
 };
@@ -66,18 +70,18 @@ TEST_F(ReportLineStatusTest, WritesTheTimeColumnInReceiveOnlyAndTheErrorColumnOt
     RecordingView view;
     view.InsertRow(0, "Quarnex01");
     view.InsertRow(1, "Quarnex02");
-    ProcessRunContext().SetOutputs(&view, &view);
-    ProcessRunContext().settings.Test.Mode = c.mode;
+    context_.SetOutputs(&view, &view);
+    context_.settings.Test.Mode = c.mode;
     device_.SetCommErrors(kCeFrame);
 
-    ReportLineStatus(ProcessRunContext(), &device_, 1);
+    ReportLineStatus(context_, &device_, 1);
 
     for (int column = kColumnPackets; column <= kColumnLastCommError; ++column) {
       EXPECT_EQ(view.Cell(1, column), column == c.column ? "Framing error, " : "") << column;
     }
     EXPECT_EQ(view.Cell(0, c.column), "");
   }
-  ProcessRunContext().SetOutputs(&view_, &view_);
+  context_.SetOutputs(&view_, &view_);
 }
 
 TEST_F(ReportLineStatusTest, NothingToShowLeavesTheRowAlone) {
@@ -95,10 +99,10 @@ TEST_F(ReportLineStatusTest, NothingToShowLeavesTheRowAlone) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     device_.SetCommErrors(c.mask, c.query_ok);
-    ReportLineStatus(ProcessRunContext(), &device_, 0);
+    ReportLineStatus(context_, &device_, 0);
     EXPECT_EQ(view_.CellHistory(0, kColumnLastCommError).size(), 1u);
   }
-  ReportLineStatus(ProcessRunContext(), nullptr, 0);
+  ReportLineStatus(context_, nullptr, 0);
   EXPECT_EQ(view_.Cell(0, kColumnLastCommError), "Overrun error, ");
 }
 
@@ -119,10 +123,10 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
   };
   for (const Query& q : queries) {
     device_.SetCommErrors(q.mask, q.query_ok);
-    ReportLineStatus(ProcessRunContext(), &device_, 0, &counts);
+    ReportLineStatus(context_, &device_, 0, &counts);
   }
-  ReportLineStatus(ProcessRunContext(), &device_, 0, &counts);
-  ReportLineStatus(ProcessRunContext(), nullptr, 0, &counts);
+  ReportLineStatus(context_, &device_, 0, &counts);
+  ReportLineStatus(context_, nullptr, 0, &counts);
   std::array<int64_t, kLineErrorKindCount> seen{};
   for (size_t kind = 0; kind < counts.size(); ++kind) seen[kind] = counts[kind].load();
   std::array<int64_t, kLineErrorKindCount> expected{};
@@ -139,7 +143,7 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
   for (const auto& [flag, kind] : flags) {
     std::array<std::atomic<int64_t>, kLineErrorKindCount> one{};
     device_.SetCommErrors(flag);
-    ReportLineStatus(ProcessRunContext(), &device_, 0, &one);
+    ReportLineStatus(context_, &device_, 0, &one);
     for (int k = 0; k < kLineErrorKindCount; ++k) {
       EXPECT_EQ(one[static_cast<size_t>(k)].load(), k == kind ? 1 : 0) << flag << " " << k;
     }
@@ -148,8 +152,8 @@ TEST_F(ReportLineStatusTest, CountsEachReportedKindOncePerQuery) {
 
 TEST_F(ReportLineStatusTest, QueryClearsTheErrors) {
   device_.SetCommErrors(kCeBreak);
-  ReportLineStatus(ProcessRunContext(), &device_, 0);
-  ReportLineStatus(ProcessRunContext(), &device_, 0);
+  ReportLineStatus(context_, &device_, 0);
+  ReportLineStatus(context_, &device_, 0);
   EXPECT_EQ(view_.CellHistory(0, kColumnLastCommError),
             std::vector<std::string>{"Break detected, "});
 }

@@ -5,13 +5,6 @@
 
 namespace quarnex {
 
-RunState& CurrentRun() {
-  // Function-local so that the table exists before any caller, whatever the
-  // order in which the program's static objects are built.
-  static RunState state;
-  return state;
-}
-
 void OrphanList::Add(OrphanTransfer transfer) {
   std::lock_guard<std::mutex> lock(mu_);
   items_.push_back(std::move(transfer));

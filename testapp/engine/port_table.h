@@ -3,7 +3,7 @@
 //
 // Thread-safety: fields that several threads touch are atomics (noted per
 // field); the rest are written by one thread at a time, as noted. The table
-// is one static array that lives as long as the program.
+// lives in a run context (run_context.h) as long as the context does.
 #ifndef QUARNEX_ENGINE_PORT_TABLE_H_
 #define QUARNEX_ENGINE_PORT_TABLE_H_
 
@@ -215,13 +215,6 @@ struct RunState {
   // Ideal on-wire time of one packet, ms; rewritten while earlier ports run.
   std::atomic<double> ExpectedPacketTime{0.0};
 };
-
-// The one instance. Process-wide because a program runs one test at a time
-// over the adapter's ports, which open exclusively: the run controller,
-// every port's worker threads and the window's or runner's refresh all
-// reach the same slots and flags, and the slots outlive a run so that a
-// stopped run's counters stay readable until the next Start.
-RunState& CurrentRun();
 
 }  // namespace quarnex
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,8 +33,8 @@ struct TestPort {
   HookedDevice device;
   PortContext port;
   Bytes buffer = Bytes(kPacket);
-  TestPort() {
-    port.Run = &ProcessRunContext();
+  explicit TestPort(RunContext& context) {
+    port.Run = &context;
     port.Device.store(&device);
     port.Row = 0;
     port.EndTime.store(kUnstamped);
@@ -62,15 +63,15 @@ Bytes ReadFile(const char* name) {
 
 class ReceiverTest : public ::testing::Test {
  protected:
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
+
   void SetUp() override {
-    ResetTransferRun(kReceiveOnly, view_);
+    ResetTransferRun(context_, kReceiveOnly, view_);
     ASSERT_TRUE(work_.entered());
   }
-  void TearDown() override {
-    ProcessRunContext().SetOutputs(nullptr, nullptr);
-    ProcessRunContext().run.FileBuffer.reset();
-  }
-
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
 
   RecordingView view_;
@@ -114,8 +115,8 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestPort t;
-    ProcessRunContext().run.ExitEvent =
+    TestPort t(context_);
+    context_.run.ExitEvent =
         c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kRead, c.answer);
     const Bytes sent = Pattern(c.delivered, 1);
@@ -126,7 +127,7 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
       }
       if (c.then == kCompleteUnseenAndStop) record->event->Reset();
       if (c.then == kStop || c.then == kCompleteAndStop || c.then == kCompleteUnseenAndStop) {
-        ProcessRunContext().run.ExitEvent->Set();
+        context_.run.ExitEvent->Set();
       }
     });
 
@@ -148,11 +149,11 @@ TEST_F(ReceiverTest, EachWayAReadEndsHasItsResult) {
 // by the timeout (a purge: the read completes as aborted); a device that is
 // gone marks the port lost, whether it fails the read at once or later.
 TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
-  ProcessRunContext().settings.Test.TimeoutBlockedThreads = 1;
-  ProcessRunContext().settings.Timeouts = {20, 0};
-  ProcessRunContext().run.ExpectedPacketTime.store(0.0);
+  context_.settings.Test.TimeoutBlockedThreads = 1;
+  context_.settings.Timeouts = {20, 0};
+  context_.run.ExpectedPacketTime.store(0.0);
   {
-    TestPort t;
+    TestPort t(context_);
     t.device.Script(Op::kRead, DoneWith(packet_));
     t.device.Script(Op::kRead, Pending());
     EXPECT_EQ(t.Receive(), kReadDoneImmediate);
@@ -163,7 +164,7 @@ TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
   }
   for (bool at_once : {true, false}) {
     SCOPED_TRACE(at_once ? "at once" : "while pending");
-    TestPort t;
+    TestPort t(context_);
     if (at_once) {
       t.device.Script(Op::kRead, Fail(kErrorDeviceNotConnected));
     } else {
@@ -178,7 +179,7 @@ TEST_F(ReceiverTest, BlockedReadTimesOutAndAGoneDeviceIsLost) {
 }
 
 TEST_F(ReceiverTest, ClosedPortRefusesTheRead) {
-  TestPort t;
+  TestPort t(context_);
   t.port.Device.store(nullptr);
   EXPECT_EQ(t.Receive(), kReadRefused);
 }
@@ -207,9 +208,9 @@ TEST_F(ReceiverTest, OnlyAPendingLoopbackReadSendsItsPacket) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
-    ProcessRunContext().run.PauseFlag.store(c.pause);
-    TestPort t;
+    context_.settings.Test.Mode = c.mode;
+    context_.run.PauseFlag.store(c.pause);
+    TestPort t(context_);
     t.port.LastWriteResult.store(kWriteShort);  // the previous packet's
     if (c.pending) t.device.Script(Op::kRead, Pending());
     t.device.AfterRead([&](Completion*) {
@@ -235,11 +236,11 @@ TEST_F(ReceiverTest, OnlyAPendingLoopbackReadSendsItsPacket) {
 // timeout, as it ends a blocked read: the purge ends both, and the timeout
 // is the write's.
 TEST_F(ReceiverTest, LoopbackReaderEndsItsBlockedWrite) {
-  ProcessRunContext().settings.Test.Mode = kLoopback;
-  ProcessRunContext().settings.Test.TimeoutBlockedThreads = 1;
-  ProcessRunContext().settings.Timeouts = {20, 0};
-  ProcessRunContext().run.ExpectedPacketTime.store(0.0);
-  TestPort t;
+  context_.settings.Test.Mode = kLoopback;
+  context_.settings.Test.TimeoutBlockedThreads = 1;
+  context_.settings.Timeouts = {20, 0};
+  context_.run.ExpectedPacketTime.store(0.0);
+  TestPort t(context_);
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kWrite, Pending());
 
@@ -252,8 +253,8 @@ TEST_F(ReceiverTest, LoopbackReaderEndsItsBlockedWrite) {
 }
 
 TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {
-  UseRunFile(file_, kReceiveOnly);
-  TestPort t;
+  UseRunFile(context_, file_, kReceiveOnly);
+  TestPort t(context_);
   t.device.Script(Op::kRead, DoneWith(Slice(file_, 0, kPacket)));
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, Pending());
@@ -279,8 +280,8 @@ TEST_F(ReceiverTest, FileArrivesInChunksWithARunningTotal) {
 
 TEST_F(ReceiverTest, FileNoLongerThanAPacketIsOneRead) {
   const Bytes file = Pattern(300, 5);
-  UseRunFile(file, kReceiveOnly);
-  TestPort t;
+  UseRunFile(context_, file, kReceiveOnly);
+  TestPort t(context_);
   t.device.Script(Op::kRead, DoneWith(file));
   EXPECT_EQ(t.Receive(300), kReadDoneImmediate);
   EXPECT_EQ(t.device.Requests().size(), 1u);
@@ -288,13 +289,13 @@ TEST_F(ReceiverTest, FileNoLongerThanAPacketIsOneRead) {
 }
 
 TEST_F(ReceiverTest, DifferingChunkIsDumpedBothWaysAndFailsTheRead) {
-  UseRunFile(file_, kReceiveOnly);
+  UseRunFile(context_, file_, kReceiveOnly);
   // Dumps of an earlier, longer mismatch must not survive behind the new ones.
   std::ofstream("yy.txt") << std::string(4000, 'x');
   std::ofstream("zz.txt") << std::string(4000, 'x');
   Bytes second = Slice(file_, kPacket, kPacket);
   second[500] ^= 0x20;
-  TestPort t;
+  TestPort t(context_);
   t.device.Script(Op::kRead, DoneWith(Slice(file_, 0, kPacket)));
   t.device.Script(Op::kRead, DoneWith(second));
 
@@ -322,10 +323,10 @@ TEST_F(ReceiverTest, ShortChunkKeepsItsResultAndWritesNoDump) {
       {"short at once", false, kReadShort},
       {"short deferred", true, kReadLengthMismatch},
   };
-  UseRunFile(file_, kReceiveOnly);
+  UseRunFile(context_, file_, kReceiveOnly);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestPort t;
+    TestPort t(context_);
     const Bytes part = Slice(file_, kPacket, 100);
     t.device.Script(Op::kRead, DoneWith(Slice(file_, 0, kPacket)));
     t.device.Script(Op::kRead, c.pending ? Pending() : DoneWith(part));
@@ -361,9 +362,9 @@ TEST_F(ReceiverTest, ExtraReadsArePostedAheadOfTheMainRead) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "OverlapRead " << c.overlap_read << " NumberOverlap " << c.number_overlap);
-    ProcessRunContext().options.OverlapRead.store(c.overlap_read);
-    ProcessRunContext().options.NumberOverlap.store(c.number_overlap);
-    TestPort t;
+    context_.options.OverlapRead.store(c.overlap_read);
+    context_.options.NumberOverlap.store(c.number_overlap);
+    TestPort t(context_);
     EXPECT_EQ(t.Receive(16), kReadDoneImmediate);
     const auto requests = t.device.Requests();
     EXPECT_EQ(requests.size(), c.reads);
@@ -375,9 +376,9 @@ TEST_F(ReceiverTest, ExtraReadsArePostedAheadOfTheMainRead) {
 }
 
 TEST_F(ReceiverTest, PendingExtraReadsStayAliveUntilTheDeviceEndsThem) {
-  ProcessRunContext().options.OverlapRead.store(1);
-  ProcessRunContext().options.NumberOverlap.store(2);
-  TestPort t;
+  context_.options.OverlapRead.store(1);
+  context_.options.NumberOverlap.store(2);
+  TestPort t(context_);
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, Pending());
   t.device.Script(Op::kRead, DoneWith(packet_));

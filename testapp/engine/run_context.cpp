@@ -25,9 +25,7 @@ DiscardingOutputs& Discard() {
 
 }  // namespace
 
-RunContext::RunContext(Settings& settings_part, DeviceConfigBlock& block_part,
-                       TesterOptions& options_part, RunState& run_part)
-    : settings(settings_part), block(block_part), options(options_part), run(run_part) {
+RunContext::RunContext() {
   for (PortContext& port : run.Ports) port.Run = this;
 }
 
@@ -48,12 +46,6 @@ MessageSink& RunContext::Messages() const {
 
 int RunContext::SlotsInRange() const {
   return std::clamp<int32_t>(settings.Test.PortCount, 0, kMaxPorts);
-}
-
-RunContext& ProcessRunContext() {
-  static RunContext context(GlobalSettings(), GlobalConfigBlock(), GlobalTesterOptions(),
-                            CurrentRun());
-  return context;
 }
 
 }  // namespace quarnex

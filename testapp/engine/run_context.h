@@ -1,24 +1,32 @@
-// Everything one program's test run reaches: the user's settings, the
+// Everything one program's test runs reach: the user's settings, the
 // configuration block and tester options read from the configuration file
 // at each Start, the port slots and run flags, and the outputs that rows and
 // messages go to.
 //
-// Each program's main() makes one and hands it to the window or the runner,
-// which pass it to the engine's entry points; tests and benchmarks make
-// their own. Worker threads reach it through their port (PortContext::Run),
-// set once before any thread exists.
+// Each program's main() makes one and hands it down: the window and the
+// runner pass it to the engine's entry points, which pass it on to the
+// threads they start. Tests and benchmarks make their own, on the heap
+// (RunState holds 128 slots). Worker threads reach it through their port
+// (PortContext::Run), which the constructor sets before any thread exists,
+// so a context must outlive every thread of its runs (until JoinAllPorts
+// returned) and is never copied or moved.
 //
-// Thread-safety, by part:
-// - settings: written on the user-interface thread only while no worker
-//   runs (the dialogs join a stopped run's workers first), and by StartRun
-//   before the workers that read them exist. Workers read them without
-//   locks.
-// - block: written by StartRun on its own thread; workers do not read it.
-// - options: atomics, written by StartRun while workers of ports set up
-//   earlier read them (the values stay the same while the file does).
-// - run: as port_table.h says per field.
-// - outputs: installed before a run starts; atomics because workers of a
-//   stopped run that have not been joined yet still read them.
+// Who writes which part, on which thread:
+// - settings: loaded by the program at start and saved at its close; in
+//   between written on the user-interface thread only, and only while no
+//   worker runs (the window's dialogs join a stopped run's workers first),
+//   except for StartRun's writes, made before the workers that read them
+//   exist. Workers read them without locks.
+// - block: written by StartRun on its thread (LoadConfigFile) while it
+//   configures the ports; no worker reads it. The status bar and the
+//   reports read it on the same thread.
+// - options: atomics; StartRun writes them while workers of ports it set
+//   up earlier read them (the values stay the same while the file does).
+//   They are 0 when the context is made and never reset by a program.
+// - run: as port_table.h says per field; the slots outlive a run, so a
+//   stopped run's counters stay readable until the next Start.
+// - outputs: installed by the program before a run starts; atomics because
+//   workers of a stopped run that have not been joined yet still read them.
 #ifndef QUARNEX_ENGINE_RUN_CONTEXT_H_
 #define QUARNEX_ENGINE_RUN_CONTEXT_H_
 
@@ -33,16 +41,16 @@ namespace quarnex {
 
 class RunContext {
  public:
-  // Points every slot of `run` at this context. The parts must outlive it.
-  RunContext(Settings& settings_part, DeviceConfigBlock& block_part, TesterOptions& options_part,
-             RunState& run_part);
+  // Zeroed settings, block and options, unused slots, each slot pointing at
+  // this context; outputs that discard every text.
+  RunContext();
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
-  Settings& settings;
-  DeviceConfigBlock& block;
-  TesterOptions& options;
-  RunState& run;
+  Settings settings{};
+  DeviceConfigBlock block{};
+  TesterOptions options;
+  RunState run;
 
   // Installs the table and message outputs the engine writes to. Both must
   // outlive every run made with this context (until JoinAllPorts returned);
@@ -59,10 +67,6 @@ class RunContext {
   std::atomic<ResultsView*> view_{nullptr};
   std::atomic<MessageSink*> messages_{nullptr};
 };
-
-// The context built from the process-wide records, while the programs still
-// keep them.
-RunContext& ProcessRunContext();
 
 }  // namespace quarnex
 

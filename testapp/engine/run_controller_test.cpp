@@ -71,19 +71,24 @@ constexpr std::chrono::milliseconds kPollPeriod{1};
 
 class RunControllerTest : public testing::Test {
  protected:
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
+
   void SetUp() override {
     ASSERT_TRUE(work_.entered());
     // An empty configuration: BitRate 0, every key at 0.
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", ""));
 
-    Settings& s = ProcessRunContext().settings;
+    Settings& s = context_.settings;
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
     s.Timeouts = kDefaultTimeouts;
     s.PacketSize = kDefaultPacketSize;
-    TesterOptions& options = ProcessRunContext().options;
+    TesterOptions& options = context_.options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
-    ProcessRunContext().SetOutputs(&view_, &view_);
+    context_.SetOutputs(&view_, &view_);
     // Every open of an existing port gets a fresh device, so a test can tell
     // the devices of consecutive runs apart.
     SetDeviceOpener([this](std::string_view path) -> DeviceRef {
@@ -103,13 +108,12 @@ class RunControllerTest : public testing::Test {
       devices_[std::string(path)].push_back(device);
       return device;
     });
-    ClearPortSlots(ProcessRunContext());
+    ClearPortSlots(context_);
   }
 
   void TearDown() override {
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     SetDeviceOpener({});
-    ProcessRunContext().SetOutputs(nullptr, nullptr);
   }
 
   // The device the latest open of port `n` returned.
@@ -117,7 +121,7 @@ class RunControllerTest : public testing::Test {
 
   void UseFile(const std::string& name, const std::string& contents) {
     ASSERT_TRUE(WriteTextFile(name, contents));
-    TestSettings& t = ProcessRunContext().settings.Test;
+    TestSettings& t = context_.settings.Test;
     std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
     t.FileNameLength = static_cast<uint8_t>(name.size());
   }
@@ -133,8 +137,8 @@ class RunControllerTest : public testing::Test {
 };
 
 TEST_F(RunControllerTest, NoPortsFailsMiserably) {
-  ProcessRunContext().settings.Test.PortCount = 0;
-  EXPECT_FALSE(StartRun(ProcessRunContext()));
+  context_.settings.Test.PortCount = 0;
+  EXPECT_FALSE(StartRun(context_));
   EXPECT_EQ(view_.Messages(),
             std::vector<std::string>{"Port(s) init process failed miserably.\nCan't run the test"});
   EXPECT_TRUE(opened_.empty());
@@ -142,15 +146,15 @@ TEST_F(RunControllerTest, NoPortsFailsMiserably) {
 
 TEST_F(RunControllerTest, StartShowsTheRateEachLineReallyRunsAt) {
   ASSERT_TRUE(WriteTextFile("quarnex.cfg", "BitRate=115200\n"));
-  TestSettings& t = ProcessRunContext().settings.Test;
+  TestSettings& t = context_.settings.Test;
   t.PortIndex = 1;
   t.PortCount = 3;
   line_rates_[DevicePath(1)] = 115384;  // the driver rounded the rate
   line_rates_[DevicePath(3)] = 115200;  // port 2 cannot tell: taken as asked
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  ASSERT_TRUE(StartRun(context_));
   LogFile log;
   ASSERT_TRUE(log.Open("test.log"));
-  ReportRunStart(ProcessRunContext(), log, view_);
+  ReportRunStart(context_, log, view_);
   log.Close();
 
   EXPECT_EQ(view_.Status(kStatusSummary), "115200-115384    5N       1024");
@@ -167,18 +171,18 @@ TEST_F(RunControllerTest, StartShowsTheRateEachLineReallyRunsAt) {
 }
 
 TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
-  TestSettings& t = ProcessRunContext().settings.Test;
+  TestSettings& t = context_.settings.Test;
   t.PortIndex = 1;
   t.PortCount = 3;
   missing_.insert(DevicePath(2));
 
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  ASSERT_TRUE(StartRun(context_));
   EXPECT_EQ(view_.Messages(), std::vector<std::string>{"Failed to open \\\\.\\Quarnex02"});
   EXPECT_TRUE(view_.WholeRowsSelected());
   ASSERT_EQ(view_.RowCount(), 2);
   EXPECT_EQ(view_.Cell(0, kColumnPort), "Quarnex01");
   EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex03");
-  PortTable& ports = ProcessRunContext().run.Ports;
+  PortTable& ports = context_.run.Ports;
   EXPECT_EQ(ports[0].Row, 0);
   EXPECT_EQ(ports[2].Row, 1);
   EXPECT_EQ(ports[0].InUse.load(), 1);
@@ -198,41 +202,40 @@ TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
         << "port " << n;
   }
   std::vector<int32_t> open_ports;
-  for (const PortCounters& c : SnapshotOpenPorts(ProcessRunContext()))
-    open_ports.push_back(c.PortNumber);
+  for (const PortCounters& c : SnapshotOpenPorts(context_)) open_ports.push_back(c.PortNumber);
   EXPECT_EQ(open_ports, (std::vector<int32_t>{1, 3}));
 
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context_);
   for (int n : {1, 3}) {
     EXPECT_EQ(Latest(n)->CloseCount(), 1);
     EXPECT_EQ(Latest(n)->CommMasks(), std::vector<uint32_t>{0});
   }
-  EXPECT_TRUE(SnapshotOpenPorts(ProcessRunContext()).empty());
+  EXPECT_TRUE(SnapshotOpenPorts(context_).empty());
 }
 
 TEST_F(RunControllerTest, ShortFileLowersPacketSize) {
   const std::string contents(300, 'q');
   UseFile("short.bin", contents);
-  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
-  ProcessRunContext().settings.Test.PauseAfter = 1;
-  ProcessRunContext().settings.PacketSize = 1024;
+  context_.settings.Test.Mode = kTransmitOnly;
+  context_.settings.Test.PauseAfter = 1;
+  context_.settings.PacketSize = 1024;
 
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
-  EXPECT_EQ(ProcessRunContext().settings.PacketSize, 300);
-  EXPECT_EQ(ProcessRunContext().settings.Test.FileSize, 300u);
+  ASSERT_TRUE(StartRun(context_));
+  EXPECT_EQ(context_.settings.PacketSize, 300);
+  EXPECT_EQ(context_.settings.Test.FileSize, 300u);
   // Transmit only waits for the start sequence's release.
   auto device = Latest(1);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(device->WriteCount(), 0u);
-  ReleaseWriter(ProcessRunContext().run.Ports[0]);
+  ReleaseWriter(context_.run.Ports[0]);
   ASSERT_TRUE(Eventually([&] { return device->WriteCount() == 1; }, kPatience, kPollPeriod));
   for (const auto& r : device->Requests()) {
     if (r.op == Op::kWrite) {
       EXPECT_EQ(std::string(r.input.begin(), r.input.end()), contents);
     }
   }
-  StopHeadlessRun(ProcessRunContext());
-  EXPECT_EQ(ProcessRunContext().settings.PacketSize, 300);
+  StopHeadlessRun(context_);
+  EXPECT_EQ(context_.settings.PacketSize, 300);
 }
 
 // The message keeps its text and adds the path and the reason. Nothing
@@ -254,22 +257,22 @@ TEST_F(RunControllerTest, UnusableFileFailsBeforeAnyPort) {
   };
   for (const auto& [name, reason] : cases) {
     SCOPED_TRACE(name);
-    TestSettings& t = ProcessRunContext().settings.Test;
+    TestSettings& t = context_.settings.Test;
     std::snprintf(t.FileName, sizeof(t.FileName), "%s", name);
     t.FileNameLength = static_cast<uint8_t>(std::strlen(name));
-    EXPECT_FALSE(StartRun(ProcessRunContext()));
+    EXPECT_FALSE(StartRun(context_));
     EXPECT_EQ(view_.Messages().back(),
               std::string("Error in getting specified file\n") + name + ": " + reason);
-    EXPECT_EQ(ProcessRunContext().settings.Test.FileSize, 0u);
+    EXPECT_EQ(context_.settings.Test.FileSize, 0u);
     EXPECT_EQ(view_.RowCount(), 0);
     EXPECT_TRUE(opened_.empty());
   }
 }
 
 TEST_F(RunControllerTest, PatternRestartsEveryBlockOf256) {
-  ProcessRunContext().settings.PacketSize = 300;
-  BuildTxPattern(ProcessRunContext());
-  const auto& pattern = ProcessRunContext().run.TxPattern;
+  context_.settings.PacketSize = 300;
+  BuildTxPattern(context_);
+  const auto& pattern = context_.run.TxPattern;
   struct Case {
     int index;
     char byte;
@@ -303,24 +306,24 @@ TEST_F(RunControllerTest, PortSettingsAndExpectedPacketTimeFollowTheConfiguratio
       {"TxCharacterSize=9\nParity=0\nBitRate=0\n", 8, 0, 1000000,
        std::numeric_limits<double>::infinity()},
   };
-  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
+  context_.settings.Test.Mode = kReceiveOnly;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.config);
     ASSERT_TRUE(WriteTextFile("quarnex.cfg", c.config));
-    ASSERT_TRUE(StartRun(ProcessRunContext()));
-    EXPECT_EQ(ProcessRunContext().settings.Port.ByteSize, c.byte_size);
-    EXPECT_EQ(ProcessRunContext().settings.Port.Parity, c.parity);
-    EXPECT_EQ(ProcessRunContext().settings.Port.BaudRate, c.baud_rate);
-    EXPECT_DOUBLE_EQ(ProcessRunContext().run.ExpectedPacketTime.load(), c.expected_ms);
-    StopHeadlessRun(ProcessRunContext());
+    ASSERT_TRUE(StartRun(context_));
+    EXPECT_EQ(context_.settings.Port.ByteSize, c.byte_size);
+    EXPECT_EQ(context_.settings.Port.Parity, c.parity);
+    EXPECT_EQ(context_.settings.Port.BaudRate, c.baud_rate);
+    EXPECT_DOUBLE_EQ(context_.run.ExpectedPacketTime.load(), c.expected_ms);
+    StopHeadlessRun(context_);
   }
   EXPECT_NEAR(cases[0].expected_ms, 746.6667, 1e-4);
 }
 
 TEST_F(RunControllerTest, NoBitRateGivesNoFiniteExpectedTime) {
-  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
-  ASSERT_TRUE(StartRun(ProcessRunContext()));  // the configuration names no BitRate
-  EXPECT_TRUE(std::isinf(ProcessRunContext().run.ExpectedPacketTime.load()));
+  context_.settings.Test.Mode = kReceiveOnly;
+  ASSERT_TRUE(StartRun(context_));  // the configuration names no BitRate
+  EXPECT_TRUE(std::isinf(context_.run.ExpectedPacketTime.load()));
 }
 
 TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
@@ -330,10 +333,10 @@ TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
     opened_.emplace_back(path);
     return nullptr;
   });
-  Settings& s = ProcessRunContext().settings;
+  Settings& s = context_.settings;
   s.Test.PortIndex = 1;
   s.Test.PortCount = 500;
-  EXPECT_FALSE(StartRun(ProcessRunContext()));
+  EXPECT_FALSE(StartRun(context_));
   EXPECT_EQ(s.Test.PortCount, kMaxPorts);
   ASSERT_EQ(opened_.size(), static_cast<size_t>(kMaxPorts));
   EXPECT_EQ(opened_.front(), DevicePath(1));
@@ -347,18 +350,18 @@ TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
                         Case{0, 1024, 0, 1024}, Case{0, kMaxPacketSize, 0, kMaxPacketSize}}) {
     s.Test.PortCount = c.port_count;
     s.PacketSize = c.packet_size;
-    EXPECT_FALSE(StartRun(ProcessRunContext()));
+    EXPECT_FALSE(StartRun(context_));
     EXPECT_EQ(s.Test.PortCount, c.want_port_count);
     EXPECT_EQ(s.PacketSize, c.want_packet_size);
   }
 }
 
 TEST_F(RunControllerTest, PortNumbersPastIntAreReportedNotWrapped) {
-  Settings& s = ProcessRunContext().settings;
+  Settings& s = context_.settings;
   s.Test.PortIndex = std::numeric_limits<int32_t>::max() - 1;
   s.Test.PortCount = 3;
   missing_ = {DevicePath(s.Test.PortIndex), DevicePath(s.Test.PortIndex + 1)};
-  EXPECT_FALSE(StartRun(ProcessRunContext()));
+  EXPECT_FALSE(StartRun(context_));
   EXPECT_EQ(opened_.size(), 2u);
   const auto messages = view_.Messages();
   ASSERT_EQ(messages.size(), 4u);
@@ -415,24 +418,24 @@ TEST_F(RunControllerTest, SweepKeepsOnlyUnfinishedTransfers) {
 }
 
 TEST_F(RunControllerTest, StartAfterPauseAndStopRunsUnpaused) {
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  ASSERT_TRUE(StartRun(context_));
   auto first = Latest(1);
   ASSERT_TRUE(Eventually([&] { return first->WriteCount() == 1; }, kPatience, kPollPeriod));
-  PauseRun(ProcessRunContext());
-  StopRun(ProcessRunContext());
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  PauseRun(context_);
+  StopRun(context_);
+  ASSERT_TRUE(StartRun(context_));
   // A paused reader would leave its read pending without releasing the
   // writer; the new run's first packet must flow at once.
   auto second = Latest(1);
   ASSERT_NE(first, second);
   EXPECT_TRUE(Eventually([&] { return second->WriteCount() == 1; }, kPatience, kPollPeriod));
-  EXPECT_EQ(ProcessRunContext().run.PauseFlag.load(), 0);
+  EXPECT_EQ(context_.run.PauseFlag.load(), 0);
 }
 
 TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
-  ProcessRunContext().settings.Test.PortCount = 4;
+  context_.settings.Test.PortCount = 4;
   for (int cycle = 0; cycle < 20; ++cycle) {
-    ASSERT_TRUE(StartRun(ProcessRunContext()));
+    ASSERT_TRUE(StartRun(context_));
     // No Stop: Start itself must stop the old threads and wait for them, so
     // none of them can close a device of the new run late.
   }
@@ -441,43 +444,42 @@ TEST_F(RunControllerTest, NewStartEndsTheOldRunBeforeTouchingSlots) {
     ASSERT_EQ(opened.size(), 20u);
     for (size_t k = 0; k + 1 < opened.size(); ++k) EXPECT_EQ(opened[k]->CloseCount(), 1);
     EXPECT_EQ(opened.back()->CloseCount(), 0) << "port " << n;
-    EXPECT_EQ(ProcessRunContext().run.Ports[n - 1].InUse.load(), 1);
+    EXPECT_EQ(context_.run.Ports[n - 1].InUse.load(), 1);
   }
 }
 
 TEST_F(RunControllerTest, SlotLeftOpenByAPartialSetupIsClosedAtTheNextStart) {
   // A slot whose threads never started keeps its device open; nothing else
   // would ever close it.
-  PortContext& leftover = ProcessRunContext().run.Ports[5];
+  PortContext& leftover = context_.run.Ports[5];
   auto device = std::make_shared<RecordingDevice>();
   leftover.DeviceOwner = device;
   leftover.Device.store(device.get());
   leftover.InUse.store(1);
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
+  ASSERT_TRUE(StartRun(context_));
   EXPECT_EQ(device->CloseCount(), 1);
   EXPECT_EQ(leftover.InUse.load(), 0);
   EXPECT_EQ(leftover.DeviceOwner, nullptr);
 }
 
 TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
-  ProcessRunContext().settings.Test.PortCount = 2;
+  context_.settings.Test.PortCount = 2;
   UseFile("data.bin", std::string(2048, 'x'));
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
-  std::weak_ptr<Event> exit_event = ProcessRunContext().run.ExitEvent;
-  std::weak_ptr<Event> write_event = ProcessRunContext().run.Ports[0].WriteEvent;
+  ASSERT_TRUE(StartRun(context_));
+  std::weak_ptr<Event> exit_event = context_.run.ExitEvent;
+  std::weak_ptr<Event> write_event = context_.run.Ports[0].WriteEvent;
   std::weak_ptr<PendingReadDevice> device = Latest(1);
-  ASSERT_TRUE(
-      Eventually([&] { return ProcessRunContext().run.Ports[0].ReceiveBuffer.load() != nullptr; },
-                 kPatience, kPollPeriod));
-  EXPECT_EQ(ProcessRunContext().run.Ports[0].ReceiveBufferSize.load(), 1024u);
+  ASSERT_TRUE(Eventually([&] { return context_.run.Ports[0].ReceiveBuffer.load() != nullptr; },
+                         kPatience, kPollPeriod));
+  EXPECT_EQ(context_.run.Ports[0].ReceiveBufferSize.load(), 1024u);
   devices_.clear();
 
-  StopHeadlessRun(ProcessRunContext());
+  StopHeadlessRun(context_);
   EXPECT_TRUE(exit_event.expired());
   EXPECT_TRUE(write_event.expired());
   EXPECT_TRUE(device.expired());
-  EXPECT_EQ(ProcessRunContext().run.FileBuffer, nullptr);
-  for (const PortContext& port : ProcessRunContext().run.Ports) {
+  EXPECT_EQ(context_.run.FileBuffer, nullptr);
+  for (const PortContext& port : context_.run.Ports) {
     EXPECT_EQ(port.ReceiveBuffer.load(), nullptr);
     EXPECT_FALSE(port.ReaderThread.joinable());
     EXPECT_FALSE(port.WriterThread.joinable());
@@ -485,26 +487,26 @@ TEST_F(RunControllerTest, RunObjectsAreReleasedOnceTheThreadsEnded) {
 }
 
 TEST_F(RunControllerTest, ReceiveOnlyHasNoWriter) {
-  ProcessRunContext().settings.Test.Mode = kReceiveOnly;
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
-  PortContext& port = ProcessRunContext().run.Ports[0];
+  context_.settings.Test.Mode = kReceiveOnly;
+  ASSERT_TRUE(StartRun(context_));
+  PortContext& port = context_.run.Ports[0];
   EXPECT_EQ(port.WriteEvent, nullptr);
   EXPECT_TRUE(port.ReaderThread.joinable());
   EXPECT_FALSE(port.WriterThread.joinable());
-  ContinueRun(ProcessRunContext());  // nothing to release; must not fail
+  ContinueRun(context_);  // nothing to release; must not fail
   EXPECT_EQ(Latest(1)->WriteCount(), 0u);
 }
 
 TEST_F(RunControllerTest, TransmitOnlyHasNoReader) {
-  ProcessRunContext().settings.Test.Mode = kTransmitOnly;
-  ASSERT_TRUE(StartRun(ProcessRunContext()));
-  PortContext& port = ProcessRunContext().run.Ports[0];
+  context_.settings.Test.Mode = kTransmitOnly;
+  ASSERT_TRUE(StartRun(context_));
+  PortContext& port = context_.run.Ports[0];
   EXPECT_NE(port.WriteEvent, nullptr);
   EXPECT_FALSE(port.ReaderThread.joinable());
   EXPECT_TRUE(port.WriterThread.joinable());
   // Stop while the writer waits for its release: it wakes on the exit event
   // and, in Transmit only, closes the port itself.
-  StopRun(ProcessRunContext());
+  StopRun(context_);
   auto device = Latest(1);
   EXPECT_TRUE(Eventually([&] { return device->CloseCount() == 1; }, kPatience, kPollPeriod));
   EXPECT_EQ(device->WriteCount(), 0u);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ class RunSnapshotTest : public SimRunTest {
  protected:
   void SetUp() override {
     SimRunTest::SetUp();
-    ProcessRunContext().settings.PacketSize = kPacket;
+    context_.settings.PacketSize = kPacket;
     Configure(0);  // unpaced: many packets in little time
   }
 
@@ -61,9 +62,9 @@ TEST_F(RunSnapshotTest, LineErrorsAreCountedByKindWhereTheyAreReported) {
     faults.line_error = c.rate;
     faults.line_error_mask = c.mask;
     UseAdapter(1, FarEnd{}, faults);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    ASSERT_TRUE(Eventually([] { return Slot(0).PacketCount.load() >= 300; }));
-    StopHeadlessRun(ProcessRunContext());
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] { return Slot(0).PacketCount.load() >= 300; }));
+    StopHeadlessRun(context_);
 
     const PortCounters counters = SnapshotPort(Slot(0), 1);
     int64_t counted = 0;
@@ -102,10 +103,10 @@ TEST_F(RunSnapshotTest, TheFirstMismatchOfARunIsKept) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UseAdapter(1, FarEnd{}, c.faults);
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    ASSERT_TRUE(Eventually([] { return Slot(0).ErrorCount.load() >= 5; }));
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] { return Slot(0).ErrorCount.load() >= 5; }));
     const FirstMismatch early = FirstMismatchOf(Slot(0));
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
 
     const PortCounters counters = SnapshotPort(Slot(0), 1);
     EXPECT_EQ(counters.Mismatch.Kind, c.kind);
@@ -122,9 +123,9 @@ TEST_F(RunSnapshotTest, TheFirstMismatchOfARunIsKept) {
 
     // A new Start forgets it.
     UseAdapter(1, FarEnd{});
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    ASSERT_TRUE(Eventually([] { return Slot(0).GoodPacketCount.load() >= 10; }));
-    StopHeadlessRun(ProcessRunContext());
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] { return Slot(0).GoodPacketCount.load() >= 10; }));
+    StopHeadlessRun(context_);
     EXPECT_EQ(FirstMismatchOf(Slot(0)).Kind, MismatchKind::kNone);
   }
 }
@@ -143,22 +144,22 @@ TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UseAdapter(1, Far(c.far));
-    TestSettings& test = ProcessRunContext().settings.Test;
+    TestSettings& test = context_.settings.Test;
     test.Mode = c.mode;
     test.PauseAfter = 50;
     test.UpdateInterval = 3600000;  // only the first packet refreshes on its own
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+    ASSERT_TRUE(StartHeadlessRun(context_));
     ASSERT_TRUE(Eventually([this] { return view_.Cell(0, kColumnPackets) == "50"; }))
         << view_.Cell(0, kColumnPackets);
-    ASSERT_TRUE(Eventually([&c] { return Slot(0).InUse.load() == (c.stays_open ? 1 : 0); }));
-    const RunSnapshot snapshot = TakeRunSnapshot(ProcessRunContext());
+    ASSERT_TRUE(Eventually([this, &c] { return Slot(0).InUse.load() == (c.stays_open ? 1 : 0); }));
+    const RunSnapshot snapshot = TakeRunSnapshot(context_);
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     const PortCounters& counters = snapshot.Ports[0].Counters;
     EXPECT_EQ(counters.PacketCount, 50);
     EXPECT_TRUE(counters.Ended);
     EXPECT_EQ(counters.Open, c.stays_open);
     EXPECT_EQ(VerdictSinceStart(counters), PortRunVerdict::kClosed);
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     test.PauseAfter = 0;
     test.Mode = kLoopback;
   }
@@ -174,12 +175,13 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
     if (!ParseDevicePath(path, &n) || n == 2) return nullptr;
     return adapter->Open(n);
   });
-  ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
+  ASSERT_TRUE(StartHeadlessRun(context_));
   // Each open port has judged packets of its own (on an unpaced line one
   // port may be far ahead of the other).
-  ASSERT_TRUE(Eventually(
-      [] { return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5; }));
-  RunSnapshot snapshot = TakeRunSnapshot(ProcessRunContext());
+  ASSERT_TRUE(Eventually([this] {
+    return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5;
+  }));
+  RunSnapshot snapshot = TakeRunSnapshot(context_);
   ASSERT_EQ(snapshot.Ports.size(), 2u);
   EXPECT_EQ(snapshot.Ports[0].Row, 0);
   EXPECT_EQ(snapshot.Ports[0].Counters.PortNumber, 1);
@@ -191,8 +193,8 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
   }
   EXPECT_EQ(StopRecordPorts(snapshot).size(), 2u);
 
-  StopHeadlessRun(ProcessRunContext());
-  snapshot = TakeRunSnapshot(ProcessRunContext());
+  StopHeadlessRun(context_);
+  snapshot = TakeRunSnapshot(context_);
   ASSERT_EQ(snapshot.Ports.size(), 2u);
   for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
@@ -205,13 +207,13 @@ TEST_F(RunSnapshotTest, APortWithoutAVerdictHasNoStatusText) {
   FarEnd silent;
   silent.kind = FarEndKind::kSink;
   UseAdapter(1, silent);
-  TestSettings& test = ProcessRunContext().settings.Test;
+  TestSettings& test = context_.settings.Test;
   for (int32_t mode : {kReceiveOnly, kLoopback}) {
     SCOPED_TRACE(mode);
     test.Mode = mode;
-    ASSERT_TRUE(StartHeadlessRun(ProcessRunContext()));
-    const RunSnapshot snapshot = TakeRunSnapshot(ProcessRunContext());
-    StopHeadlessRun(ProcessRunContext());
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    const RunSnapshot snapshot = TakeRunSnapshot(context_);
+    StopHeadlessRun(context_);
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     ASSERT_EQ(snapshot.Ports[0].Counters.GoodPacketCount + snapshot.Ports[0].Counters.ErrorCount,
               0);

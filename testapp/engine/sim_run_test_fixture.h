@@ -110,11 +110,12 @@ inline double CellAverageMs(const std::string& cell) { return std::atof(cell.c_s
 // ideal time of `packets_per_judged` packets over the average the cell
 // shows (to the cell's rounding), and never above the line rate. How close
 // to the rate the tester comes is a speed figure, for the benchmarks.
-inline void ExpectThroughputFollowsTheLine(const std::string& cell, double packets_per_judged) {
+inline void ExpectThroughputFollowsTheLine(const RunContext& context, const std::string& cell,
+                                           double packets_per_judged) {
   const double percent = ThroughputPercent(cell);
   const double average = CellAverageMs(cell);
   ASSERT_GT(average, 0.0) << cell;
-  const double ideal = ProcessRunContext().run.ExpectedPacketTime.load() * packets_per_judged;
+  const double ideal = context.run.ExpectedPacketTime.load() * packets_per_judged;
   // The cell rounds the average to 0.1 ms and the percentage to 0.1 %.
   const double low = ideal / (average + 0.05) * 100 - 0.1;
   const double high = ideal / std::max(average - 0.05, 1e-9) * 100 + 0.1;
@@ -160,32 +161,31 @@ inline int CountOpenDescriptors() { return CountEntries("/proc/self/fd"); }
 inline int CountThreads() { return CountEntries("/proc/self/task"); }
 #endif
 
-inline PortContext& Slot(int i) { return ProcessRunContext().run.Ports[i]; }
-
 class SimRunTest : public testing::Test {
  protected:
+  PortContext& Slot(int i) { return context_.run.Ports[i]; }
+
   void SetUp() override {
     ASSERT_TRUE(work_.entered());
 
-    Settings& s = ProcessRunContext().settings;
+    Settings& s = context_.settings;
     s.Test = DefaultTestSettings();
     s.Port = DefaultPortSettings();
     s.PacketSize = kDefaultPacketSize;
     // Every judged packet with a new end refreshes its row.
     s.Test.UpdateInterval = 0;
     s.Timeouts = kLongTransferTimeouts;
-    TesterOptions& options = ProcessRunContext().options;
+    TesterOptions& options = context_.options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
     // The programs' backends, unless a test installs its own adapter.
     SetDeviceOpener(StandardDeviceOpener());
-    ProcessRunContext().SetOutputs(&view_, &view_);
-    ClearPortSlots(ProcessRunContext());
+    context_.SetOutputs(&view_, &view_);
+    ClearPortSlots(context_);
   }
 
   void TearDown() override {
-    StopHeadlessRun(ProcessRunContext());
+    StopHeadlessRun(context_);
     SetDeviceOpener({});
-    ProcessRunContext().SetOutputs(nullptr, nullptr);
   }
 
   // Ports 1..count with the far end `far`, faults on all of them;
@@ -208,7 +208,7 @@ class SimRunTest : public testing::Test {
       devices_.push_back(device);
       return device;
     });
-    ProcessRunContext().settings.Test.PortCount = count;
+    context_.settings.Test.PortCount = count;
   }
 
   // The line: 8-bit characters, no parity, `bit_rate`; `extra` adds keys.
@@ -219,7 +219,7 @@ class SimRunTest : public testing::Test {
 
   void UseFile(const std::string& name, const std::string& contents) {
     ASSERT_TRUE(WriteTextFile(name, contents));
-    TestSettings& t = ProcessRunContext().settings.Test;
+    TestSettings& t = context_.settings.Test;
     std::snprintf(t.FileName, sizeof(t.FileName), "%s", name.c_str());
     t.FileNameLength = static_cast<uint8_t>(name.size());
   }
@@ -230,6 +230,10 @@ class SimRunTest : public testing::Test {
     return state;
   }
 
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it goes last, after every member its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
   // The current directory of each test, under TMPDIR; removed after the
   // adapter, which may hold a source file in it.
   TempWorkFolder work_{"engine_e2e_test."};

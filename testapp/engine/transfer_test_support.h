@@ -78,33 +78,33 @@ class HookedDevice : public RecordingDevice {
   std::deque<Action> after_write_;
 };
 
-// The settings, tester options and run state one port's transfers start
-// from in `mode`: no extra transfers, a fresh exit event, no stop, pause or
-// file; `view` gets row 0 and becomes the engine's outputs.
-inline void ResetTransferRun(int32_t mode, RecordingView& view) {
-  Settings& settings = ProcessRunContext().settings;
+// The settings, tester options and run state of `context` one port's
+// transfers start from in `mode`: no extra transfers, a fresh exit event, no
+// stop, pause or file; `view` gets row 0 and becomes the context's outputs.
+inline void ResetTransferRun(RunContext& context, int32_t mode, RecordingView& view) {
+  Settings& settings = context.settings;
   settings.Test = TestSettings{};
   settings.Test.Mode = mode;
   settings.PacketSize = kPacket;
-  ProcessRunContext().options.OverlapRead.store(0);
-  ProcessRunContext().options.OverlapWrite.store(0);
-  ProcessRunContext().options.NumberOverlap.store(0);
-  ProcessRunContext().run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
-  ProcessRunContext().run.StopFlag.store(0);
-  ProcessRunContext().run.PauseFlag.store(0);
-  ProcessRunContext().run.FileBuffer.reset();
+  context.options.OverlapRead.store(0);
+  context.options.OverlapWrite.store(0);
+  context.options.NumberOverlap.store(0);
+  context.run.ExitEvent = MakeEvent(Event::Kind::kManualReset);
+  context.run.StopFlag.store(0);
+  context.run.PauseFlag.store(0);
+  context.run.FileBuffer.reset();
   view.InsertRow(0, "Quarnex01");
-  ProcessRunContext().SetOutputs(&view, &view);
+  context.SetOutputs(&view, &view);
 }
 
-// File mode in `mode` with `file` as the run's file.
-inline void UseRunFile(const Bytes& file, int32_t mode) {
-  TestSettings& test = ProcessRunContext().settings.Test;
+// File mode in `mode` with `file` as the file of the run of `context`.
+inline void UseRunFile(RunContext& context, const Bytes& file, int32_t mode) {
+  TestSettings& test = context.settings.Test;
   test.Mode = mode;
   test.FileNameLength = 8;
   test.FileSize = static_cast<uint32_t>(file.size());
-  ProcessRunContext().run.FileBuffer.reset(new uint8_t[file.size()]);
-  std::copy(file.begin(), file.end(), ProcessRunContext().run.FileBuffer.get());
+  context.run.FileBuffer.reset(new uint8_t[file.size()]);
+  std::copy(file.begin(), file.end(), context.run.FileBuffer.get());
 }
 
 }  // namespace quarnex::transfer_test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@ using namespace transfer_test;
 struct TestPort {
   HookedDevice device;
   PortContext port;
-  TestPort() {
-    port.Run = &ProcessRunContext();
+  explicit TestPort(RunContext& context) {
+    port.Run = &context;
     port.Device.store(&device);
     port.Row = 0;
     port.EndTime.store(kUnstamped);
@@ -37,12 +38,12 @@ std::vector<uint32_t> WriteLengths(const RecordingDevice& device) {
 
 class TransmitterTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetTransferRun(kTransmitOnly, view_); }
-  void TearDown() override {
-    ProcessRunContext().SetOutputs(nullptr, nullptr);
-    ProcessRunContext().run.FileBuffer.reset();
-  }
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
 
+  void SetUp() override { ResetTransferRun(context_, kTransmitOnly, view_); }
   std::vector<std::string> Progress() const { return view_.CellHistory(0, kColumnStatus); }
 
   RecordingView view_;
@@ -78,15 +79,15 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestPort t;
-    ProcessRunContext().run.ExitEvent =
+    TestPort t(context_);
+    context_.run.ExitEvent =
         c.then == kNoExitEvent ? nullptr : MakeEvent(Event::Kind::kManualReset);
     t.device.Script(Op::kWrite, c.answer);
     t.device.AfterWrite([&](Completion*) {
       if (c.then == kComplete || c.then == kCompleteAndStop) {
         t.device.CompleteNext(Op::kWrite, c.complete_error, {}, c.complete_count);
       }
-      if (c.then == kStop || c.then == kCompleteAndStop) ProcessRunContext().run.ExitEvent->Set();
+      if (c.then == kStop || c.then == kCompleteAndStop) context_.run.ExitEvent->Set();
     });
 
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
@@ -103,14 +104,14 @@ TEST_F(TransmitterTest, EachWayAWriteEndsHasItsResult) {
 }
 
 TEST_F(TransmitterTest, ClosedPortRefusesTheWrite) {
-  TestPort t;
+  TestPort t(context_);
   t.port.Device.store(nullptr);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteRefused);
 }
 
 TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
-  ProcessRunContext().settings.Test.Mode = kLoopback;
-  TestPort t;
+  context_.settings.Test.Mode = kLoopback;
+  TestPort t(context_);
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Pending());
   t.device.AfterWrite({});
@@ -123,9 +124,9 @@ TEST_F(TransmitterTest, LoopbackLeavesTheEndStampToTheReceiver) {
 }
 
 TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
-  TestPort t;
+  TestPort t(context_);
   t.device.Script(Op::kWrite, Pending());
-  t.device.AfterWrite([](Completion*) { ProcessRunContext().run.ExitEvent->Set(); });
+  t.device.AfterWrite([this](Completion*) { context_.run.ExitEvent->Set(); });
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteStopped);
   ASSERT_EQ(t.port.Orphans.Size(), 1u);
@@ -140,8 +141,8 @@ TEST_F(TransmitterTest, StoppedWriteKeepsItsRecordUntilTheDeviceEndsIt) {
 
 TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
   const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
-  UseRunFile(file, kTransmitOnly);
-  TestPort t;
+  UseRunFile(context_, file, kTransmitOnly);
+  TestPort t(context_);
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Done());
   t.device.Script(Op::kWrite, Pending());
@@ -170,8 +171,8 @@ TEST_F(TransmitterTest, TransmitOnlySendsTheFileInPacketSizedChunks) {
 
 TEST_F(TransmitterTest, FileNoLongerThanAPacketIsOneWrite) {
   const std::vector<uint8_t> file = Pattern(300, 5);
-  UseRunFile(file, kTransmitOnly);
-  TestPort t;
+  UseRunFile(context_, file, kTransmitOnly);
+  TestPort t(context_);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), 300), kWriteDoneImmediate);
   EXPECT_EQ(WriteLengths(t.device), std::vector<uint32_t>{300});
   EXPECT_EQ(t.device.Requests()[0].input, file);
@@ -180,8 +181,8 @@ TEST_F(TransmitterTest, FileNoLongerThanAPacketIsOneWrite) {
 
 TEST_F(TransmitterTest, LoopbackWithAFileSendsOnlyItsFirstPacket) {
   const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
-  UseRunFile(file, kLoopback);
-  TestPort t;
+  UseRunFile(context_, file, kLoopback);
+  TestPort t(context_);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   ASSERT_EQ(WriteLengths(t.device), std::vector<uint32_t>{kPacket});
   EXPECT_EQ(t.device.Requests()[0].input,
@@ -200,10 +201,10 @@ TEST_F(TransmitterTest, ShortOrFailedChunkEndsTheFileWithItsResult) {
       {"refused", Fail(kErrorGenFailure), kWriteRefused},
   };
   const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
-  UseRunFile(file, kTransmitOnly);
+  UseRunFile(context_, file, kTransmitOnly);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestPort t;
+    TestPort t(context_);
     t.device.Script(Op::kWrite, Done());
     t.device.Script(Op::kWrite, c.second);
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), c.expected);
@@ -214,14 +215,14 @@ TEST_F(TransmitterTest, ShortOrFailedChunkEndsTheFileWithItsResult) {
 
 TEST_F(TransmitterTest, PauseEndsTheFileAfterTheChunkAndTheNextCallStartsOver) {
   const std::vector<uint8_t> file = Pattern(2 * kPacket + kPacket / 2, 11);
-  UseRunFile(file, kTransmitOnly);
-  TestPort t;
-  ProcessRunContext().run.PauseFlag.store(1);
+  UseRunFile(context_, file, kTransmitOnly);
+  TestPort t(context_);
+  context_.run.PauseFlag.store(1);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(WriteLengths(t.device).size(), 1u);
   EXPECT_EQ(Progress().size(), 1u);
 
-  ProcessRunContext().run.PauseFlag.store(0);
+  context_.run.PauseFlag.store(0);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   const auto requests = t.device.Requests();
   ASSERT_EQ(requests.size(), 4u);
@@ -241,9 +242,9 @@ TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "OverlapWrite " << c.overlap_write << " NumberOverlap " << c.number_overlap);
-    ProcessRunContext().options.OverlapWrite.store(c.overlap_write);
-    ProcessRunContext().options.NumberOverlap.store(c.number_overlap);
-    TestPort t;
+    context_.options.OverlapWrite.store(c.overlap_write);
+    context_.options.NumberOverlap.store(c.number_overlap);
+    TestPort t(context_);
     const std::vector<uint8_t> packet = Pattern(16, 9);
     EXPECT_EQ(TransmitPacket(t.port, packet.data(), 16), kWriteDoneImmediate);
     const auto requests = t.device.Requests();
@@ -258,10 +259,10 @@ TEST_F(TransmitterTest, ExtraWritesQueueCopiesAheadOfTheMainWrite) {
 TEST_F(TransmitterTest, DelayAppliesWithoutExtraWrites) {
   for (int32_t number_overlap : {0, -1}) {
     SCOPED_TRACE(number_overlap);
-    ProcessRunContext().settings.Test.Delay = 20;
-    ProcessRunContext().options.OverlapWrite.store(1);
-    ProcessRunContext().options.NumberOverlap.store(number_overlap);
-    TestPort t;
+    context_.settings.Test.Delay = 20;
+    context_.options.OverlapWrite.store(1);
+    context_.options.NumberOverlap.store(number_overlap);
+    TestPort t(context_);
     EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
     // The delay lies between the start stamp and the write.
     EXPECT_GE(t.port.EndTime.load() - t.port.StartTime.load(), 20.0);
@@ -269,9 +270,9 @@ TEST_F(TransmitterTest, DelayAppliesWithoutExtraWrites) {
 }
 
 TEST_F(TransmitterTest, PendingExtraWritesStayAliveUntilTheDeviceEndsThem) {
-  ProcessRunContext().options.OverlapWrite.store(1);
-  ProcessRunContext().options.NumberOverlap.store(3);
-  TestPort t;
+  context_.options.OverlapWrite.store(1);
+  context_.options.NumberOverlap.store(3);
+  TestPort t(context_);
   for (int i = 0; i < 3; ++i) t.device.Script(Op::kWrite, Pending());
 
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
@@ -285,7 +286,7 @@ TEST_F(TransmitterTest, PendingExtraWritesStayAliveUntilTheDeviceEndsThem) {
 
   // The purge after a bad packet ends the rest; the next call sweeps them.
   t.device.Purge(kPurgeAll);
-  ProcessRunContext().options.OverlapWrite.store(0);
+  context_.options.OverlapWrite.store(0);
   EXPECT_EQ(TransmitPacket(t.port, packet_.data(), kPacket), kWriteDoneImmediate);
   EXPECT_EQ(t.port.Orphans.Size(), 0u);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,9 @@ struct TestPort {
   RecordingDevice device;
   PortContext port;
   std::vector<uint8_t> buffer;
-  TestPort()
-      : buffer(ProcessRunContext().run.TxPattern.begin(),
-               ProcessRunContext().run.TxPattern.begin() + kPacket) {
-    port.Run = &ProcessRunContext();
+  explicit TestPort(RunContext& context)
+      : buffer(context.run.TxPattern.begin(), context.run.TxPattern.begin() + kPacket) {
+    port.Run = &context;
     port.InUse.store(1);
     port.Device.store(&device);
     port.Row = 0;
@@ -50,20 +50,23 @@ struct TestPort {
 
 class VerdictTest : public ::testing::Test {
  protected:
+  // The test's own run context, on the heap (RunState holds 128 slots).
+  // Declared first, so it is destroyed after everything its runs used.
+  std::unique_ptr<RunContext> owned_context_ = std::make_unique<RunContext>();
+  RunContext& context_ = *owned_context_;
+
   void SetUp() override {
-    Settings& settings = ProcessRunContext().settings;
+    Settings& settings = context_.settings;
     settings.Test = TestSettings{};
     settings.Test.Mode = kLoopback;
     settings.PacketSize = kPacket;
     for (int i = 0; i < kPacket; ++i)
-      ProcessRunContext().run.TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
-    ProcessRunContext().run.StopFlag.store(0);
-    ProcessRunContext().run.ExpectedPacketTime.store(12.34);
+      context_.run.TxPattern[i] = static_cast<uint8_t>('A' + i % 26);
+    context_.run.StopFlag.store(0);
+    context_.run.ExpectedPacketTime.store(12.34);
     view_.InsertRow(0, "Quarnex01");
-    ProcessRunContext().SetOutputs(&view_, &view_);
+    context_.SetOutputs(&view_, &view_);
   }
-  void TearDown() override { ProcessRunContext().SetOutputs(nullptr, nullptr); }
-
   std::vector<std::string> RowCells() const {
     return {view_.Cell(0, kColumnPackets), view_.Cell(0, kColumnErrors), view_.Cell(0, kColumnTime),
             view_.Cell(0, kColumnStatus)};
@@ -114,8 +117,8 @@ TEST_F(VerdictTest, VerdictByMode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
-    TestPort t;
+    context_.settings.Test.Mode = c.mode;
+    TestPort t(context_);
     t.Results(c.write, c.read);
     if (c.data_differs) t.buffer[kPacket - 1] ^= 1;
     t.port.PacketOk.store(5);  // neither verdict
@@ -183,10 +186,9 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestPort t;
+    TestPort t(context_);
     for (const Packet& p : c.packets) {
-      t.buffer.assign(ProcessRunContext().run.TxPattern.begin(),
-                      ProcessRunContext().run.TxPattern.begin() + kPacket);
+      t.buffer.assign(context_.run.TxPattern.begin(), context_.run.TxPattern.begin() + kPacket);
       if (p.flipped_byte >= 0) t.buffer[static_cast<size_t>(p.flipped_byte)] ^= 0x40;
       t.port.LastReadLength.store(p.read_length);
       t.Results(p.write, p.read);
@@ -202,7 +204,7 @@ TEST_F(VerdictTest, FirstMismatchIsKeptOncePerRun) {
     EXPECT_EQ(e.Offset, c.excerpt_offset);
     ASSERT_EQ(e.ExpectedLength, c.expected_length);
     ASSERT_EQ(e.ReceivedLength, c.received_length);
-    const uint8_t* sent = ProcessRunContext().run.TxPattern.data() + e.Offset;
+    const uint8_t* sent = context_.run.TxPattern.data() + e.Offset;
     EXPECT_TRUE(std::equal(e.Expected.begin(), e.Expected.begin() + e.ExpectedLength, sent));
     for (size_t i = 0; i < e.ReceivedLength; ++i) {
       const uint8_t flip = first.Kind == MismatchKind::kData && i == 8 ? 0x40 : 0;
@@ -251,7 +253,7 @@ TEST(MismatchExcerptTest, StaysInsideBothBuffers) {
 }
 
 TEST_F(VerdictTest, PurgeEndsTheOtherSidesTransfer) {
-  TestPort t;
+  TestPort t(context_);
   t.device.Script(RecordingDevice::Op::kWrite, {RecordingDevice::Answer::kPending, 0, -1, {}});
   Completion write_record(MakeEvent(Event::Kind::kManualReset));
   ASSERT_TRUE(t.device.Write("x", 1, &write_record).pending());
@@ -263,7 +265,7 @@ TEST_F(VerdictTest, PurgeEndsTheOtherSidesTransfer) {
 }
 
 TEST_F(VerdictTest, GoodPacketsAreTimedOnlyWhenTheirEndFollowsTheirStart) {
-  TestPort t;
+  TestPort t(context_);
   struct Packet {
     double start;
     double end;
@@ -305,10 +307,10 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     SCOPED_TRACE(c.name);
     RecordingView view;
     view.InsertRow(0, "Quarnex01");
-    ProcessRunContext().SetOutputs(&view, &view);
-    ProcessRunContext().settings.Test.UpdateInterval = c.interval;
-    ProcessRunContext().run.StopFlag.store(c.stopped ? 1 : 0);
-    TestPort t;
+    context_.SetOutputs(&view, &view);
+    context_.settings.Test.UpdateInterval = c.interval;
+    context_.run.StopFlag.store(c.stopped ? 1 : 0);
+    TestPort t(context_);
     t.Results(kWriteDoneImmediate, kReadDoneImmediate);
     t.Times(c.end - 10.0, c.end);
     t.port.LastUpdateTime.store(c.last_update);
@@ -321,12 +323,12 @@ TEST_F(VerdictTest, PacketStepRefreshesTheRowAtMostOncePerInterval) {
     EXPECT_EQ(view.Cell(0, kColumnPackets), c.refreshed ? "1" : "");
     EXPECT_EQ(t.port.LastUpdateTime.load(), c.end_rule ? c.end : c.last_update);
   }
-  ProcessRunContext().run.StopFlag.store(0);
-  ProcessRunContext().SetOutputs(&view_, &view_);
+  context_.run.StopFlag.store(0);
+  context_.SetOutputs(&view_, &view_);
 }
 
 TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndCountsAnUnjudgedPacket) {
-  TestPort t;
+  TestPort t(context_);
   t.Results(kWriteDoneImmediate, kReadDoneImmediate);
   t.Times(0.0, 1e9);
   t.port.InUse.store(0);
@@ -334,7 +336,7 @@ TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndCountsAnUnjudgedPacket) {
   EXPECT_EQ(t.port.PacketCount.load(), 0);
 
   // An unjudged packet is counted; the row follows on the clock only.
-  ProcessRunContext().settings.Test.UpdateInterval = 1000;
+  context_.settings.Test.UpdateInterval = 1000;
   t.port.InUse.store(1);
   t.Results(kWriteNone, kReadDoneImmediate);
   t.port.LastRefreshAt = MsClock();
@@ -349,7 +351,7 @@ TEST_F(VerdictTest, PacketStepSkipsAFreeSlotAndCountsAnUnjudgedPacket) {
 }
 
 TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
-  TestPort t;
+  TestPort t(context_);
   t.port.PacketCount.store(3);
   t.port.ErrorCount.store(1);
   t.port.GoodPacketCount.store(2);
@@ -365,9 +367,9 @@ TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
 
   // In file mode one packet is the file: 10000 / 1024 packets, the last
   // partial one by its share (12.34 / 1000 x 9.765625 x 100 + 0.05).
-  ProcessRunContext().settings.Test.FileNameLength = 4;
-  ProcessRunContext().settings.Test.FileSize = 10000;
-  ProcessRunContext().settings.PacketSize = 1024;
+  context_.settings.Test.FileNameLength = 4;
+  context_.settings.Test.FileSize = 10000;
+  context_.settings.PacketSize = 1024;
   UpdateRow(t.port);
   EXPECT_EQ(view_.Cell(0, kColumnTime), "1000.0,  990.0,  1010.0  (12.1%)");
 }
@@ -389,8 +391,8 @@ TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
-    TestPort t;
+    context_.settings.Test.Mode = c.mode;
+    TestPort t(context_);
     t.port.PacketOk.store(0);
     t.port.PacketCount.store(4);
     t.port.ErrorCount.store(2);
@@ -406,8 +408,8 @@ TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
 }
 
 TEST_F(VerdictTest, PacketStepShowsEachJudgedPacket) {
-  ProcessRunContext().settings.Test.UpdateInterval = 0;
-  TestPort t;
+  context_.settings.Test.UpdateInterval = 0;
+  TestPort t(context_);
   t.Results(kWriteDoneImmediate, kReadDoneImmediate);
   t.Times(100.0, 150.0);
   PacketStep(t.port);
@@ -445,11 +447,11 @@ TEST_F(VerdictTest, TimedOutTransfersAreCountedAndNamed) {
       {"completed just in time", kLoopback, kWriteDoneDeferred, kReadDoneDeferred, kTimeoutRead,
        "Success", 0, 0, 0, 0},
   };
-  ProcessRunContext().settings.Test.UpdateInterval = 0;
+  context_.settings.Test.UpdateInterval = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessRunContext().settings.Test.Mode = c.mode;
-    TestPort t;
+    context_.settings.Test.Mode = c.mode;
+    TestPort t(context_);
     t.Results(c.write, c.read);
     t.Times(100.0, 150.0);
     t.port.PendingTimeout.store(c.timeout);
@@ -469,8 +471,8 @@ TEST_F(VerdictTest, TimedOutTransfersAreCountedAndNamed) {
 // A lost port shows it at once, whatever the interval, and its counters go
 // on past 32 bits without wrapping.
 TEST_F(VerdictTest, LostPortShowsAtOnceAndCountersPassTwoToThe32) {
-  ProcessRunContext().settings.Test.UpdateInterval = 1000000;
-  TestPort t;
+  context_.settings.Test.UpdateInterval = 1000000;
+  TestPort t(context_);
   t.port.LastRefreshAt = MsClock();
   t.port.LastUpdateTime.store(1e12);
   constexpr int64_t kBig = 0xFFFFFFFFll;

@@ -62,8 +62,10 @@ int main(int argc, char** argv) {
 
   // The window's store, read as the window reads it at start; the runner
   // never writes it.
-  // The settings, slots and outputs of the run.
-  RunContext& context = ProcessRunContext();
+  // The settings, slots and outputs of the run; RunHeadless joins every
+  // worker before it returns.
+  const auto owned_context = std::make_unique<RunContext>();
+  RunContext& context = *owned_context;
   DeviceMap devices;
   {
     const std::unique_ptr<SettingsStore> store = OpenProgramStore();

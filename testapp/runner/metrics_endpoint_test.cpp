@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "testapp/engine/port_table.h"
@@ -39,6 +40,8 @@ constexpr char kPackets[] =
     "quarnex_packets_total{port=\"4\",station=\"bay-2\",mode=\"transmit\"} ";
 
 TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
+  // The run the endpoint follows; it outlives the endpoint.
+  const auto context = std::make_unique<RunContext>();
   std::string error;
   auto endpoint = MetricsEndpoint::Start("127.0.0.1:0", "bay-2", &error);
   ASSERT_NE(endpoint, nullptr) << error;
@@ -48,9 +51,9 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
   run.mode = kTransmitOnly;
   run.packet_size = 64;
   // One slot in the run; no row, as no port opened in this process.
-  ProcessRunContext().settings.Test.PortCount = 1;
+  context->settings.Test.PortCount = 1;
   CellStore no_rows;
-  endpoint->RunStarted(ProcessRunContext(), run, 1767225600, no_rows);
+  endpoint->RunStarted(*context, run, 1767225600, no_rows);
   endpoint->RunInterval(OnePort(10, 1.0), OnePort(0, 0.0));
   std::string text = Scrape(*endpoint);
   EXPECT_NE(text.find(std::string(kPackets) + "10\n"), std::string::npos) << text;
@@ -64,7 +67,7 @@ TEST(MetricsEndpointTest, ServesWhatTheRunnerPublishedAndKeepsTheFinalFigures) {
 
   // Packets the loop saw between two publications wait for the next one:
   // a scrape never counts more packets in the histogram than good packets.
-  PortContext& live = ProcessRunContext().run.Ports[0];
+  PortContext& live = context->run.Ports[0];
   live.GoodPacketCount.store(12);
   live.TotalPacketTime.store(24.0);
   endpoint->RunPolled({0}, 1.5);

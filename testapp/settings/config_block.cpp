@@ -120,16 +120,6 @@ int32_t BlockBitRate(const DeviceConfigBlock& b) {
   return static_cast<int32_t>(LoadU32(b.bytes, block::kBitRate));
 }
 
-DeviceConfigBlock& GlobalConfigBlock() {
-  static DeviceConfigBlock block{};
-  return block;
-}
-
-TesterOptions& GlobalTesterOptions() {
-  static TesterOptions options;
-  return options;
-}
-
 void ResetTesterOptions(TesterOptions& o) {
   for (auto* option : {&o.OverlapWrite, &o.OverlapRead, &o.OverlapIoctl, &o.IoctlIndex,
                        &o.NumberOverlap, &o.StripSyncIdle}) {

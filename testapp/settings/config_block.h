@@ -2,9 +2,11 @@
 // that fills it from "quarnex.cfg", and the tester's own switches from the
 // same file.
 //
-// Everything here runs on the thread that starts the run. TesterOptions are
-// atomics because worker threads of ports set up earlier read them while
-// later ports are configured (the values stay the same while the file does).
+// Everything here runs on the thread that starts the run, on the block and
+// options its caller hands in (a program keeps them in its run context).
+// TesterOptions are atomics because worker threads of ports set up earlier
+// read them while later ports are configured (the values stay the same
+// while the file does).
 #ifndef QUARNEX_SETTINGS_CONFIG_BLOCK_H_
 #define QUARNEX_SETTINGS_CONFIG_BLOCK_H_
 
@@ -85,13 +87,6 @@ struct TesterOptions {
   std::atomic<int32_t> NumberOverlap{0};
   std::atomic<int32_t> StripSyncIdle{0};
 };
-
-// The one instance of each; the options are 0 at program start and never
-// reset. Process-wide because quarnex.cfg is read once per Start into the
-// block every port of that run is configured with, and the options it sets
-// stay for the rest of the program's life, as they always have.
-DeviceConfigBlock& GlobalConfigBlock();
-TesterOptions& GlobalTesterOptions();
 
 // Sets every tester option back to 0, as at program start (the program
 // itself never does; tests and the fuzzer start each case so).

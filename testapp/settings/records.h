@@ -3,7 +3,8 @@
 // The records are plain structs whose layout equals their stored byte image
 // (little-endian, offsets and padding as stored); EncodeX/DecodeX turn them
 // into and out of that image explicitly, so the stored format holds on any
-// host. The process-wide instances live in Settings (settings_state.h).
+// host. A program's instances live in Settings (settings_state.h), in its
+// run context.
 #ifndef QUARNEX_SETTINGS_RECORDS_H_
 #define QUARNEX_SETTINGS_RECORDS_H_
 

@@ -3,9 +3,11 @@
 // close the window as its close button does, and the program exits with 0.
 #include <QApplication>
 #include <QTimer>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/ui/app_icon.h"
 #include "testapp/ui/close_signals.h"
 #include "testapp/ui/command_line.h"
@@ -23,14 +25,15 @@ int main(int argc, char** argv) {
   // simulated adapter.
   quarnex::SetDeviceOpener(quarnex::StandardDeviceOpener());
   quarnex::QSettingsStore store;
-  // The settings, slots and outputs of the program's runs.
-  quarnex::RunContext& context = quarnex::ProcessRunContext();
+  // The settings, slots and outputs of the program's runs; made before the
+  // window and gone after it, so it outlives every worker the window joins.
+  const auto context = std::make_unique<quarnex::RunContext>();
   std::unique_ptr<quarnex::MainWindow> window;
   // Installed before the window exists, so no signal meanwhile kills the
   // program; the callback runs inside app.exec(), once the window is there.
   quarnex::CloseSignals close_signals(
       [&window](int) { quarnex::CloseWindowForSignal(window.get()); });
-  window = quarnex::OpenMainWindow(context, store);
+  window = quarnex::OpenMainWindow(*context, store);
   if (auto_start) QTimer::singleShot(0, window.get(), &quarnex::MainWindow::Start);
   const int code = app.exec();
   window.reset();

@@ -187,9 +187,14 @@ class MainWindowTest : public QObject {
   WindowTestSandbox sandbox_;
   MemoryStore* store_ = nullptr;
   std::unique_ptr<MainWindow> window_;
+  // Each test's own run context, made before its window and gone after it
+  // (on the heap: RunState holds 128 slots).
+  std::unique_ptr<RunContext> context_;
+
+  RunContext& Context() { return *context_; }
 
   MainWindow& Open() {
-    window_ = OpenMainWindow(ProcessRunContext(), *store_);
+    window_ = OpenMainWindow(Context(), *store_);
     return *window_;
   }
 
@@ -236,10 +241,12 @@ class MainWindowTest : public QObject {
     SetDeviceOpener(StandardDeviceOpener());
     QVERIFY(sandbox_.Enter(kConfig));
     store_ = &sandbox_.Store();
+    context_ = std::make_unique<RunContext>();
   }
 
   void cleanup() {
     window_.reset();
+    context_.reset();
     SetDeviceMap({});
     sandbox_.Leave();
   }
@@ -348,7 +355,7 @@ class MainWindowTest : public QObject {
     w.Action(kIdStop)->trigger();
     QCOMPARE(Enabled(w), QString(kStopped));
     w.Action(kIdStart)->trigger();
-    QCOMPARE(ProcessRunContext().run.PauseFlag.load(), 0);
+    QCOMPARE(Context().run.PauseFlag.load(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
     QCOMPARE(ReadLog().count(">>> TEST STOP"), 3);
@@ -357,13 +364,9 @@ class MainWindowTest : public QObject {
   // A writer of Transmit only waits for a release: the Start gives each open
   // port its first, so packets go out with no Continue.
   void TransmitOnlyStartSendsWithoutAContinue() {
-    struct RestoreTestSettings {
-      const TestSettings saved = ProcessRunContext().settings.Test;
-      ~RestoreTestSettings() { ProcessRunContext().settings.Test = saved; }
-    } restore;
     MainWindow& w = Open();
-    ProcessRunContext().settings.Test.Mode = kTransmitOnly;
-    ProcessRunContext().settings.Test.PortCount = 2;
+    Context().settings.Test.Mode = kTransmitOnly;
+    Context().settings.Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QCOMPARE(Enabled(w), QString(kRunning));
     QCOMPARE(w.Model().rowCount(), 2);
@@ -371,9 +374,6 @@ class MainWindowTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(std::atoi(w.Model().Text(row, kColumnPackets).c_str()) > 0, 10000);
     }
     w.Action(kIdStop)->trigger();
-    // After Stop the writers may still be winding down and reading the
-    // settings: the window's end joins them before the settings are put back.
-    window_.reset();
   }
 
   void OnlyTheSevenAcceleratorsAct() {
@@ -435,7 +435,7 @@ class MainWindowTest : public QObject {
     // After Stop the commands stay enabled; with no port open nothing is
     // asked and the box still shows once.
     w.Action(kIdStop)->trigger();
-    QTRY_COMPARE(ProcessRunContext().run.Ports[0].InUse.load(), 0);
+    QTRY_COMPARE(Context().run.Ports[0].InUse.load(), 0);
     QVERIFY(w.Action(kIdGetCts)->isEnabled());
     watcher.seen.clear();
     w.Action(kIdSetRts)->trigger();
@@ -445,7 +445,7 @@ class MainWindowTest : public QObject {
 
   void FailedStartShowsErrorsAndKeepsTheState() {
     Open();
-    ProcessRunContext().settings.Test.PortIndex = 250;  // the simulated adapter has no such port
+    Context().settings.Test.PortIndex = 250;  // the simulated adapter has no such port
     ModalWatcher watcher;
     window_->Action(kIdStart)->trigger();
     QCOMPARE(watcher.seen,
@@ -463,8 +463,8 @@ class MainWindowTest : public QObject {
     QVERIFY(QFile::remove("quarnex.cfg"));
     MainWindow& w = Open();
     QVERIFY(w.Banner().isHidden());
-    ProcessRunContext().settings.Test.PortIndex = 9;
-    ProcessRunContext().settings.Test.PortCount = 12;
+    Context().settings.Test.PortIndex = 9;
+    Context().settings.Test.PortCount = 12;
     ModalWatcher watcher;
     w.Action(kIdStart)->trigger();
     QCOMPARE(watcher.seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17\n\n"
@@ -477,11 +477,11 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Banner().Text().startsWith("quarnex.cfg: no such file. "));
     QVERIFY(w.Banner().Text().contains("no BitRate"));
     w.Action(kIdStop)->trigger();
-    JoinAllPorts(ProcessRunContext());  // as the dialogs do before they change a setting
+    JoinAllPorts(Context());  // as the dialogs do before they change a setting
 
     // With the file back the next Start clears the banner.
     QVERIFY(WriteConfigFile(kConfig));
-    ProcessRunContext().settings.Test.PortCount = 2;
+    Context().settings.Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QVERIFY(w.Banner().isHidden());
     w.Action(kIdStop)->trigger();
@@ -491,11 +491,11 @@ class MainWindowTest : public QObject {
   // counters are the stop record's.
   void SavedResultsAreTheTableAndTheRunSummary() {
     MainWindow& w = Open();
-    ProcessRunContext().settings.Test.PortCount = 2;
+    Context().settings.Test.PortCount = 2;
     w.Action(kIdStart)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
-    JoinAllPorts(ProcessRunContext());
+    JoinAllPorts(Context());
     QString error;
     QVERIFY2(w.SaveResultsTo(QDir::current().filePath("run.csv"), &error), qPrintable(error));
 
@@ -536,7 +536,7 @@ class MainWindowTest : public QObject {
 
   void TestSettingsThroughTheMenu() {
     MainWindow& w = Open();
-    Settings& s = ProcessRunContext().settings;
+    Settings& s = Context().settings;
     s.Test.PortCount = 5;
     const TestSettings before = s.Test;
     {
@@ -617,7 +617,7 @@ class MainWindowTest : public QObject {
     QVERIFY(again.RunActive());
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(again) > 0, 10000);
     QTRY_COMPARE(again.Model().Text(0, kColumnStatus), std::string("Success"));
-    QVERIFY(plug.echoed() >= static_cast<uint64_t>(ProcessRunContext().settings.PacketSize));
+    QVERIFY(plug.echoed() >= static_cast<uint64_t>(Context().settings.PacketSize));
     again.Action(kIdStop)->trigger();
     QCOMPARE(again.Model().Text(0, kColumnErrors), std::string("0"));
   }
@@ -636,7 +636,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(start_up->seen, QStringList());
     start_up.reset();
     QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
-    ProcessRunContext().settings.Test.PortCount = 2;
+    Context().settings.Test.PortCount = 2;
 
     {
       ModalWatcher cancel([](QWidget* dialog) {
@@ -675,7 +675,7 @@ class MainWindowTest : public QObject {
 
   void ReceivedDataShowsWhatSlotZeroGot() {
     MainWindow& w = Open();
-    ProcessRunContext().settings.PacketSize = 64;
+    Context().settings.PacketSize = 64;
     w.Action(kIdStart)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
     w.Action(kIdStop)->trigger();
@@ -697,8 +697,8 @@ class MainWindowTest : public QObject {
     QVERIFY(SaveMetricsSetting(*store_, MetricsSetting{true, "127.0.0.1:0"}));
     MainWindow& w = Open();
     QCOMPARE(w.MetricsPort(), 0);
-    ProcessRunContext().settings.Test.PortIndex = 2;
-    ProcessRunContext().settings.Test.PortCount = 3;
+    Context().settings.Test.PortIndex = 2;
+    Context().settings.Test.PortCount = 3;
     w.Action(kIdStart)->trigger();
     const int port = w.MetricsPort();
     QVERIFY(port > 0);
@@ -710,7 +710,7 @@ class MainWindowTest : public QObject {
              (std::map<int, double>{{0, 115200.0}}));
 
     w.Action(kIdStop)->trigger();
-    JoinAllPorts(ProcessRunContext());
+    JoinAllPorts(Context());
     const std::string stopped = Scrape(port);
     QCOMPARE(Series(stopped, "quarnex_run_finished"), (std::map<int, double>{{0, 1.0}}));
     // The stop record's port blocks come before its ">>> TEST STOP" line.
@@ -783,7 +783,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(log.count(">>> TEST START"), 1);
     QCOMPARE(log.count(">>> TEST STOP"), 1);
     QVERIFY(!w.LogOpen());
-    for (const PortContext& port : ProcessRunContext().run.Ports) QCOMPARE(port.InUse.load(), 0);
+    for (const PortContext& port : Context().run.Ports) QCOMPARE(port.InUse.load(), 0);
     // Saved first, with the records and the layout.
     for (const char* name :
          {"Test", "Port", "Packet", "Timeouts", "Left", "Width", "Column0", "Column5"}) {
@@ -803,11 +803,11 @@ class MainWindowTest : public QObject {
     for (int port = 1; port <= kPorts; ++port) expected << QString("[COM%1]").arg(port);
     for (int round = 1; round <= 5; ++round) {
       MainWindow& w = Open();
-      ProcessRunContext().settings.Test.PortCount = kPorts;
+      Context().settings.Test.PortCount = kPorts;
       w.Action(kIdStart)->trigger();
       QVERIFY(w.RunActive());
       QTRY_VERIFY_WITH_TIMEOUT(PacketsShown(w) > 0, 10000);
-      for (int i = 0; i < kPorts; ++i) QCOMPARE(ProcessRunContext().run.Ports[i].InUse.load(), 1);
+      for (int i = 0; i < kPorts; ++i) QCOMPARE(Context().run.Ports[i].InUse.load(), 1);
       w.close();
       window_.reset();
       const QString log = ReadLog();
@@ -821,7 +821,7 @@ class MainWindowTest : public QObject {
     // window's close return at once, whatever Delay says.
     for (const bool close : {false, true}) {
       MainWindow& w = Open();
-      ProcessRunContext().settings.Test.Delay = 600000;
+      Context().settings.Test.Delay = 600000;
       w.Action(kIdStart)->trigger();
       QVERIFY(w.RunActive());
       QTest::qWait(200);  // every writer is in its Delay now
@@ -832,7 +832,7 @@ class MainWindowTest : public QObject {
         window_.reset();
       } else {
         w.Action(kIdStop)->trigger();
-        JoinAllPorts(ProcessRunContext());
+        JoinAllPorts(Context());
       }
       QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
       if (!close) window_.reset();
@@ -843,8 +843,8 @@ class MainWindowTest : public QObject {
     // Ports 10 to 17: the simulated adapter has no port 17, so Start shows
     // its error box with seven ports running.
     MainWindow& w = Open();
-    ProcessRunContext().settings.Test.PortIndex = 10;
-    ProcessRunContext().settings.Test.PortCount = 8;
+    Context().settings.Test.PortIndex = 10;
+    Context().settings.Test.PortCount = 8;
     CloseSignals close_signals([&w](int) { CloseWindowForSignal(&w); });
     QVERIFY(close_signals.ok());
     QStringList seen;
@@ -874,7 +874,7 @@ class MainWindowTest : public QObject {
     QStringList running;
     for (int port = 10; port <= 16; ++port) running << QString("[COM%1]").arg(port);
     QCOMPARE(LastStopRecordPorts(log), running);
-    for (const PortContext& port : ProcessRunContext().run.Ports) QCOMPARE(port.InUse.load(), 0);
+    for (const PortContext& port : Context().run.Ports) QCOMPARE(port.InUse.load(), 0);
   }
 
   void ClosingIdleOrStoppedWritesNoStopRecord() {

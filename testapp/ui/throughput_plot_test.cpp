@@ -8,6 +8,7 @@
 #include <QStandardItemModel>
 #include <QtTest>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "testapp/engine/port_table.h"
@@ -118,21 +119,18 @@ class ThroughputPlotTest : public QObject {
   }
 
   void SelectedRowsMapToTheSlotsThatOpened() {
-    Settings& s = ProcessRunContext().settings;
-    const int32_t old_count = s.Test.PortCount;
-    s.Test.PortCount = 4;
+    const auto context = std::make_unique<RunContext>();
+    context->settings.Test.PortCount = 4;
     // Slot 1 did not open: it has no row.
     const int rows[] = {0, -1, 1, 2};
-    for (int i = 0; i < 4; ++i) ProcessRunContext().run.Ports[static_cast<size_t>(i)].Row = rows[i];
+    for (int i = 0; i < 4; ++i) context->run.Ports[static_cast<size_t>(i)].Row = rows[i];
     QStandardItemModel model(3, 2);
     QItemSelectionModel selection(&model);
     selection.select(model.index(2, 1), QItemSelectionModel::Select);
     selection.select(model.index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QCOMPARE(SelectedSlots(ProcessRunContext(), selection), (std::vector<int>{2, 3}));
+    QCOMPARE(SelectedSlots(*context, selection), (std::vector<int>{2, 3}));
     selection.clearSelection();
-    QVERIFY(SelectedSlots(ProcessRunContext(), selection).empty());
-    for (int i = 0; i < 4; ++i) ProcessRunContext().run.Ports[static_cast<size_t>(i)].Row = -1;
-    s.Test.PortCount = old_count;
+    QVERIFY(SelectedSlots(*context, selection).empty());
   }
 
   void FollowSamplesOnItsTimerUntilStopped() {
