@@ -73,31 +73,41 @@ bool HasOutputQueue(const struct stat& st) {
 }  // namespace
 
 // Lent to the events of pending reads. It outlives the transfers when an
-// event keeps it; Stop detaches it, and then it does nothing. Lock order:
-// its mutex, then the transfers' own.
+// event keeps it; Stop detaches it, and then it does nothing. It holds the
+// transfers' mutex, so that a wait's Advance takes one lock, and the count
+// of waits that watch the descriptor, which a wait changes without any
+// lock. Only FdTransfers uses its members.
 class FdTransfers::Driver final : public EventDriver {
  public:
-  Driver(FdTransfers* owner, int fd) : owner_(owner), fd_(fd) {}
+  Driver(FdTransfers* owner, int fd) : owner(owner), fd_(fd) {}
   int fd() const override { return fd_; }
-  void BeginWatch() override { Count(1); }
-  void EndWatch() override { Count(-1); }
+  void BeginWatch() override {
+    watchers.fetch_add(1, std::memory_order_seq_cst);
+    // Rare: the I/O thread took the input over while no wait watched. It
+    // hands it back now (and, should it set the flag just after this look,
+    // sees this wait's count and clears the flag itself).
+    if (serving_input.load(std::memory_order_seq_cst)) {
+      std::lock_guard<std::mutex> lock(mu);
+      if (owner != nullptr) owner->StopServingInputLocked();
+    }
+  }
+  void EndWatch() override { watchers.fetch_sub(1, std::memory_order_seq_cst); }
   bool Advance() override {
-    std::lock_guard<std::mutex> lock(mu_);
-    return owner_ != nullptr && owner_->Advance();
+    std::lock_guard<std::mutex> lock(mu);
+    return owner != nullptr && owner->AdvanceLocked();
   }
-  void Detach() {
-    std::lock_guard<std::mutex> lock(mu_);
-    owner_ = nullptr;
-  }
+
+  // The transfers' mutex (FdTransfers::mu_ refers to it).
+  std::mutex mu;
+  FdTransfers* owner;  // guarded by mu; null once stopped
+  // Waits that watch the descriptor themselves.
+  std::atomic<int> watchers{0};
+  // The I/O thread serves the input of the pending reads itself, as no wait
+  // watched for a whole check; until a wait watches again. Written under
+  // mu; read without it by BeginWatch.
+  std::atomic<bool> serving_input{false};
 
  private:
-  void Count(int delta) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (owner_ != nullptr) owner_->CountWatcher(delta);
-  }
-
-  std::mutex mu_;
-  FdTransfers* owner_;  // guarded by mu_
   const int fd_;
 };
 
@@ -106,7 +116,7 @@ bool IsHangUpErrno(int e) {
 }
 
 FdTransfers::FdTransfers(int fd, Framing framing)
-    : fd_(fd), framing_(framing), driver_(std::make_shared<Driver>(this, fd)) {
+    : fd_(fd), framing_(framing), driver_(std::make_shared<Driver>(this, fd)), mu_(driver_->mu) {
   struct stat st;
   const bool known = fstat(fd, &st) == 0;
   is_socket_ = known && S_ISSOCK(st.st_mode);
@@ -280,11 +290,10 @@ void FdTransfers::SetLinePace(uint32_t bit_rate, int bits_per_character) {
 
 void FdTransfers::Stop() {
   std::lock_guard<std::mutex> stop_lock(stop_mu_);
-  // Before mu_, in the driver's lock order; from here waits that watch the
-  // descriptor only see their events.
-  driver_->Detach();
   {
     std::lock_guard<std::mutex> lock(mu_);
+    // From here waits that watch the descriptor only see their events.
+    driver_->owner = nullptr;
     if (!running_) return;
     running_ = false;
     stopping_ = true;
@@ -504,16 +513,16 @@ void FdTransfers::Wake() {
   [[maybe_unused]] const ssize_t n = ::write(wake_fd_.get(), &one, sizeof(one));
 }
 
-void FdTransfers::CountWatcher(int delta) {
-  std::lock_guard<std::mutex> lock(mu_);
-  watchers_ += delta;
-  // A wait watches the input again: the I/O thread hands it back.
-  if (delta > 0) serving_input_ = false;
+bool FdTransfers::WatchedByWaits() const {
+  return driver_->watchers.load(std::memory_order_seq_cst) > 0;
+}
+
+void FdTransfers::StopServingInputLocked() {
+  driver_->serving_input.store(false, std::memory_order_seq_cst);
   UpdateWatchLocked();
 }
 
-bool FdTransfers::Advance() {
-  std::lock_guard<std::mutex> lock(mu_);
+bool FdTransfers::AdvanceLocked() {
   if (!running_ || stopping_ || hung_up_) return false;
   ServiceLocked();
   UpdateWatchLocked();
@@ -523,7 +532,10 @@ bool FdTransfers::Advance() {
 void FdTransfers::UpdateWatchLocked() {
   uint32_t events = 0;
   if (running_ && !stopping_ && !hung_up_) {
-    if (serving_input_ && !reads_.empty() && watchers_ == 0) events |= EPOLLIN;
+    if (driver_->serving_input.load(std::memory_order_relaxed) && !reads_.empty() &&
+        !WatchedByWaits()) {
+      events |= EPOLLIN;
+    }
     if (std::any_of(writes_.begin(), writes_.end(),
                     [](const PendingWrite& w) { return w.sent < w.length; })) {
       events |= EPOLLOUT;
@@ -565,8 +577,11 @@ void FdTransfers::CheckUnattendedReadsLocked(std::chrono::steady_clock::time_poi
   // The same read has been first in line since the last look, so it has
   // waited at least a whole period; if no wait watches the descriptor now,
   // nobody may come to move it on.
-  if (read_check_armed_ && first != 0 && first == checked_read_ && watchers_ == 0) {
-    serving_input_ = true;
+  if (read_check_armed_ && first != 0 && first == checked_read_ && !WatchedByWaits()) {
+    driver_->serving_input.store(true, std::memory_order_seq_cst);
+    // A wait that began to watch meanwhile may have looked at the flag
+    // before it was set; it keeps the input.
+    if (WatchedByWaits()) driver_->serving_input.store(false, std::memory_order_seq_cst);
   }
   checked_read_ = first;
   read_check_armed_ = first != 0;

@@ -160,11 +160,14 @@ class FdTransfers {
   uint64_t DrainedLocked() const;
   // Completes the sent writes whose bytes have left the output queue.
   void CompleteDrainedWritesLocked();
-  // The Driver's calls: a wait starts (+1) or stops (-1) watching the
-  // descriptor; a wait saw it ready. Advance is false once watching it is
-  // of no more use (stopped, hung up).
-  void CountWatcher(int delta);
-  bool Advance();
+  // Whether a wait watches the descriptor now (a hint without mu_).
+  bool WatchedByWaits() const;
+  // The Driver's calls: a wait begins to watch while the I/O thread serves
+  // the input, and takes it back; a wait saw the descriptor ready.
+  // AdvanceLocked is false once watching it is of no more use (stopped,
+  // hung up).
+  void StopServingInputLocked();
+  bool AdvanceLocked();
   void ServiceLocked();
   void HangUpLocked();
   void AbortReadsLocked();
@@ -195,7 +198,9 @@ class FdTransfers {
 
   std::mutex stop_mu_;  // serialises Stop, so exactly one caller joins
 
-  mutable std::mutex mu_;
+  // The driver's mutex: a wait that advances the transfers takes this one
+  // lock, and it stays valid while an event still holds the driver.
+  std::mutex& mu_;
   bool running_ = false;                   // guarded by mu_; Start succeeded, Stop not yet
   bool stopping_ = false;                  // guarded by mu_
   bool hung_up_ = false;                   // guarded by mu_
@@ -207,11 +212,7 @@ class FdTransfers {
   uint64_t last_drained_ = 0;              // guarded by mu_; for the drain back-off
   std::chrono::nanoseconds drain_wait_{};  // guarded by mu_; last wait without progress
   uint32_t watched_events_ = 0;            // guarded by mu_; what epoll_fd_ watches fd_ for
-  int watchers_ = 0;                       // guarded by mu_; waits that watch fd_ themselves
   uint64_t reads_queued_ = 0;              // guarded by mu_; pending reads ever, for serials
-  // The I/O thread serves the input of the pending reads itself, as no wait
-  // watched for a whole check; until a wait watches again.
-  bool serving_input_ = false;  // guarded by mu_
   // The I/O thread's wait ends by read_check_at_ to look at the pending
   // reads; while it is false a read that goes pending wakes the thread.
   bool read_check_armed_ = false;                        // guarded by mu_

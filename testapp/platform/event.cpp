@@ -126,56 +126,77 @@ Event::Event(Kind kind, bool initially_set) : kind_(kind), signalled_(initially_
 Event::~Event() = default;
 
 void Event::Set() {
+  signalled_.store(true, std::memory_order_seq_cst);
+  // A wait registers before its last look at the signal, so one that is
+  // not counted here yet will see the signal itself.
+  if (waiter_count_.load(std::memory_order_seq_cst) == 0) return;
   std::lock_guard<std::mutex> lock(mu_);
-  signalled_.store(true, std::memory_order_release);
   // Lock order is always event, then waiter; WaitAny never holds both in
   // the other order. The waiter is notified after its own lock is released
   // (it would only wake to wait for that lock), but while the event's lock
   // is held: a waiter unregisters under that lock before its record goes.
-  for (Waiter* w : waiters_) {
-    {
-      std::lock_guard<std::mutex> wl(w->mu);
-      w->poked = true;
-    }
+  for (WaitLink* link = waiters_; link != nullptr; link = link->next) {
+    Waiter* w = link->waiter;
 #if defined(__linux__)
     if (w->wake_fd >= 0) {
-      // A driven wait that completed the transfer itself needs no wake-up.
+      // A driven wait looks at its events after every wake-up of its poll,
+      // and one that completed the transfer itself needs no wake-up.
       if (w->thread != std::this_thread::get_id()) Poke(w->wake_fd);
       continue;
     }
 #endif
+    {
+      std::lock_guard<std::mutex> wl(w->mu);
+      w->poked = true;
+    }
     w->cv.notify_one();
   }
 }
 
 void Event::SetDriver(EventDriverRef driver) {
   std::lock_guard<std::mutex> lock(mu_);
+  has_driver_.store(driver != nullptr, std::memory_order_release);
   driver_ = std::move(driver);
 }
 
-void Event::Reset() {
-  std::lock_guard<std::mutex> lock(mu_);
-  signalled_.store(false, std::memory_order_relaxed);
-}
+void Event::Reset() { signalled_.store(false, std::memory_order_release); }
 
-bool Event::IsSet() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return signalled_.load(std::memory_order_relaxed);
-}
+bool Event::IsSet() const { return signalled_.load(std::memory_order_acquire); }
 
-bool Event::TryTakeLocked() {
-  if (!signalled_.load(std::memory_order_relaxed)) return false;
-  if (kind_ == Kind::kAutoReset) signalled_.store(false, std::memory_order_relaxed);
-  return true;
+bool Event::TryTake() {
+  if (!signalled_.load(std::memory_order_seq_cst)) return false;
+  if (kind_ == Kind::kManualReset) return true;
+  // Of several waits that saw the signal, only the one that swaps it out
+  // returns this event.
+  return signalled_.exchange(false, std::memory_order_acq_rel);
 }
 
 int Event::TakeFirstSignalled(const Event* const* events, int count) {
   for (int i = 0; i < count; ++i) {
-    auto* e = const_cast<Event*>(events[i]);
-    std::lock_guard<std::mutex> lock(e->mu_);
-    if (e->TryTakeLocked()) return i;
+    if (const_cast<Event*>(events[i])->TryTake()) return i;
   }
   return -1;
+}
+
+EventDriverRef Event::Register(WaitLink* link) {
+  std::lock_guard<std::mutex> lock(mu_);
+  link->prev = nullptr;
+  link->next = waiters_;
+  if (waiters_ != nullptr) waiters_->prev = link;
+  waiters_ = link;
+  waiter_count_.fetch_add(1, std::memory_order_seq_cst);
+  return driver_;
+}
+
+void Event::Unregister(WaitLink* link) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (link->prev != nullptr) {
+    link->prev->next = link->next;
+  } else {
+    waiters_ = link->next;
+  }
+  if (link->next != nullptr) link->next->prev = link->prev;
+  waiter_count_.fetch_sub(1, std::memory_order_relaxed);
 }
 
 EventRef MakeEvent(Event::Kind kind, bool initially_set) {
@@ -194,18 +215,17 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   const Clock::time_point began = Clock::now();
   const auto deadline = began + std::chrono::milliseconds(timeout_ms);
 
-  EventDriverRef driver;
+  // How the wait sleeps is fixed before it registers, since Set pokes it by
+  // that: in poll() on the thread's wake-up descriptor when an event may
+  // lend a driver, else on its condition.
   int wake_fd = -1;
 #if defined(__linux__)
-  for (int i = 0; i < count && !driver; ++i) {
-    std::lock_guard<std::mutex> lock(events[i]->mu_);
-    driver = events[i]->driver_;
+  for (int i = 0; i < count && wake_fd < 0; ++i) {
+    if (events[i]->HasDriver()) wake_fd = t_wake_fd.Get();
   }
-  if (driver) wake_fd = t_wake_fd.Get();
-  if (wake_fd < 0) driver.reset();
 #endif
   // A driven wait sleeps in the kernel at once: the descriptor wakes it.
-  if (!driver && SpinUntilOneLooksSet(events, count, began + kSpinLimit)) {
+  if (wake_fd < 0 && SpinUntilOneLooksSet(events, count, began + kSpinLimit)) {
     const int seen = Event::TakeFirstSignalled(events, count);
     if (seen >= 0) {
       CountWait(Clock::now() - began);
@@ -215,24 +235,28 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
 
   Waiter waiter;
   waiter.wake_fd = wake_fd;
-  auto unregister = [&] {
-    for (int i = 0; i < count; ++i) {
-      auto* e = const_cast<Event*>(events[i]);
-      std::lock_guard<std::mutex> lock(e->mu_);
-      auto it = std::find(e->waiters_.begin(), e->waiters_.end(), &waiter);
-      if (it != e->waiters_.end()) e->waiters_.erase(it);
-    }
-  };
+  // The links live here, in the frame, for the usual few events.
+  constexpr int kFramedLinks = 4;
+  Event::WaitLink framed_links[kFramedLinks];
+  std::unique_ptr<Event::WaitLink[]> more_links;
+  Event::WaitLink* links = framed_links;
+  if (count > kFramedLinks) {
+    more_links = std::make_unique<Event::WaitLink[]>(static_cast<size_t>(count));
+    links = more_links.get();
+  }
+  EventDriverRef driver;
   for (int i = 0; i < count; ++i) {
-    auto* e = const_cast<Event*>(events[i]);
-    std::lock_guard<std::mutex> lock(e->mu_);
-    e->waiters_.push_back(&waiter);
+    links[i].waiter = &waiter;
+    EventDriverRef lent = const_cast<Event*>(events[i])->Register(&links[i]);
+    if (!driver) driver = std::move(lent);
   }
   int result = kWaitTimeout;
 #if defined(__linux__)
-  if (driver) {
-    driver->BeginWatch();
-    bool watch_fd = true;
+  if (wake_fd >= 0) {
+    // The driver may have been taken back meanwhile: then only the events
+    // wake the wait.
+    if (driver) driver->BeginWatch();
+    bool watch_fd = driver != nullptr;
     for (;;) {
       const int taken = Event::TakeFirstSignalled(events, count);
       if (taken >= 0) {
@@ -249,7 +273,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
         left_ts.tv_nsec = static_cast<long>(left_ns % 1000000000);
         left = &left_ts;
       }
-      pollfd fds[2] = {{wake_fd, POLLIN, 0}, {driver->fd(), POLLIN, 0}};
+      pollfd fds[2] = {{wake_fd, POLLIN, 0}, {watch_fd ? driver->fd() : -1, POLLIN, 0}};
       const int n = ppoll(fds, watch_fd ? 2 : 1, left, nullptr);
       if (n < 0 && errno != EINTR) {
         // Out of kernel memory: look again shortly rather than spin.
@@ -260,10 +284,10 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
       if (fds[0].revents != 0) Drain(wake_fd);
       if (watch_fd && fds[1].revents != 0) watch_fd = driver->Advance();
     }
-    driver->EndWatch();
+    if (driver) driver->EndWatch();
   }
 #endif
-  for (; !driver;) {
+  for (; wake_fd < 0;) {
     // Registered everywhere, so a Set from now on pokes us; scan in index
     // order so the lowest signalled index wins.
     const int taken = Event::TakeFirstSignalled(events, count);
@@ -280,7 +304,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     }
     waiter.poked = false;
   }
-  unregister();
+  for (int i = 0; i < count; ++i) const_cast<Event*>(events[i])->Unregister(&links[i]);
   CountWait(Clock::now() - began);
   return result;
 }

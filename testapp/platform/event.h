@@ -13,7 +13,6 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 namespace quarnex {
 
@@ -63,8 +62,8 @@ class Event {
   void Reset();
   // True while the event is signalled (does not consume it).
   bool IsSet() const;
-  // The same without taking the lock: a hint that may already be stale,
-  // for a waiter that watches before it sleeps.
+  // The same, for a waiter that watches before it sleeps: to it only a hint
+  // that may already be stale.
   bool LooksSet() const { return signalled_.load(std::memory_order_acquire); }
   Kind kind() const { return kind_; }
   // Lends `driver` to the waits on this event from now on (null: none).
@@ -72,19 +71,35 @@ class Event {
 
  private:
   friend int WaitAny(const Event* const* events, int count, int64_t timeout_ms);
+  // A waiter's entry in the list of one event; lives in the wait's frame.
+  struct WaitLink {
+    Waiter* waiter = nullptr;
+    WaitLink* prev = nullptr;
+    WaitLink* next = nullptr;
+  };
   // Consumes the signal (auto reset) and returns true when signalled.
-  // Caller holds mu_.
-  bool TryTakeLocked();
-  // Takes the signal of the first signalled event of `events`, each under
-  // its own lock, and returns its index; -1 when none is signalled.
+  bool TryTake();
+  // Takes the signal of the first signalled event of `events` and returns
+  // its index; -1 when none is signalled.
   static int TakeFirstSignalled(const Event* const* events, int count);
+  // Enters `link` (for link->waiter) in the list that Set pokes. Returns
+  // the driver lent to this event, if any.
+  EventDriverRef Register(WaitLink* link);
+  void Unregister(WaitLink* link);
+  bool HasDriver() const { return has_driver_.load(std::memory_order_acquire); }
 
   const Kind kind_;
-  mutable std::mutex mu_;
-  // Written under mu_ only; read without it by waiters that spin.
+  // The signal itself. Set and the waits pair a store of one of
+  // signalled_ / waiter_count_ with a load of the other (both sequentially
+  // consistent), so either Set sees a registered waiter and pokes it, or
+  // the waiter sees the signal before it sleeps: Set takes no lock while
+  // nobody waits, and taking or withdrawing the signal never does.
   std::atomic<bool> signalled_;
-  std::vector<Waiter*> waiters_;  // guarded by mu_
-  EventDriverRef driver_;         // guarded by mu_
+  std::atomic<int> waiter_count_{0};     // links in waiters_; changed under mu_
+  std::atomic<bool> has_driver_{false};  // driver_ is not null; written under mu_
+  std::mutex mu_;
+  WaitLink* waiters_ = nullptr;  // guarded by mu_; a doubly linked list
+  EventDriverRef driver_;        // guarded by mu_
 };
 
 using EventRef = std::shared_ptr<Event>;

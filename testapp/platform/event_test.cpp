@@ -94,6 +94,57 @@ TEST(EventTest, PingPongUnderLoadLosesNoSignal) {
   other.join();
 }
 
+// A wait may name more events than it keeps room for in its own frame;
+// whichever of them another thread signals wakes it with that index, and
+// of several signalled the lowest still wins.
+TEST(EventTest, WaitOnAnyNumberOfEventsReturnsTheOneSignalled) {
+  for (int count : {1, 2, 4, 5, 9}) {
+    SCOPED_TRACE(count);
+    std::vector<EventRef> events;
+    std::vector<const Event*> list;
+    for (int i = 0; i < count; ++i) {
+      events.push_back(MakeEvent(Event::Kind::kAutoReset));
+      list.push_back(events.back().get());
+    }
+    std::atomic<int> index{-100};
+    std::thread waiter([&] { index = WaitAny(list.data(), count, kInfinite); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    events[count - 1]->Set();
+    waiter.join();
+    EXPECT_EQ(index.load(), count - 1);
+    EXPECT_FALSE(events[count - 1]->IsSet()) << "the wait consumed it";
+
+    events[count - 1]->Set();
+    events[count / 2]->Set();
+    EXPECT_EQ(WaitAny(list.data(), count, kInfinite), count / 2);
+  }
+}
+
+// Waits on one event come and go (they time out and wait again) while
+// others stay; a Set must still reach every wait that stayed, and the ones
+// that left must not be touched.
+TEST(EventTest, WaitsThatComeAndGoLeaveTheOthersWakeable) {
+  EventRef e = MakeEvent(Event::Kind::kManualReset);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 6; ++i) {
+    const bool restless = i % 2 == 1;
+    threads.emplace_back([&, restless] {
+      if (restless) {
+        while (WaitAny({e.get()}, 1) != 0) {
+        }
+      } else {
+        ASSERT_EQ(WaitAny({e.get()}, kInfinite), 0);
+      }
+      ++woken;
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  e->Set();
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(woken.load(), 6);
+}
+
 #if defined(__linux__)
 // A device on a pipe: Advance takes one byte and signals `done`, on
 // whichever thread calls it, unless told the descriptor is of no more use.
@@ -176,6 +227,31 @@ TEST(EventTest, DrivenWaitAdvancesTheDeviceOnItsOwnThread) {
   EXPECT_EQ(driver->advances.load(), 1);
   EXPECT_EQ(driver->watching.load(), 0);
   driver->done->SetDriver(nullptr);  // the two hold each other
+}
+
+// A signal from another thread reaches a wait that sleeps on a driver's
+// descriptor (where no condition wakes it) however the Set and the wait's
+// last look interleave: a lost one would hang here.
+TEST(EventTest, DrivenWaitMissesNoSignalFromAnotherThread) {
+  auto driver = std::make_shared<PipeDriver>();
+  EventRef ping = MakeEvent(Event::Kind::kAutoReset);
+  EventRef pong = MakeEvent(Event::Kind::kAutoReset);
+  ping->SetDriver(driver);  // its descriptor never becomes readable
+  constexpr int kRounds = 5000;
+  std::thread other([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      ASSERT_EQ(WaitAny({pong.get()}, kInfinite), 0);
+      ping->Set();
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    pong->Set();
+    ASSERT_EQ(WaitAny({ping.get()}, kInfinite), 0);
+  }
+  other.join();
+  EXPECT_EQ(driver->advances.load(), 0);
+  EXPECT_EQ(driver->watching.load(), 0);
+  ping->SetDriver(nullptr);
 }
 #endif
 
