@@ -1,7 +1,9 @@
 // The packet receiver: reads one packet (or, in file mode, the whole file in
 // chunks, compared with FileBuffer) from one port and reports a ReadResult.
 //
-// Runs only on the port's reader thread, one call at a time per port.
+// Runs only on the port's reader thread, one call at a time per port; the
+// settings, file, options and outputs are those of the port's run context
+// (PortContext::Run).
 #ifndef QUARNEX_ENGINE_RECEIVER_H_
 #define QUARNEX_ENGINE_RECEIVER_H_
 

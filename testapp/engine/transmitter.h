@@ -2,7 +2,9 @@
 // the whole file in chunks) to one port and reports a WriteResult.
 //
 // Runs on the port's writer thread, or in Loopback on its reader thread
-// when the reader sends its own packet; one call at a time per port.
+// when the reader sends its own packet; one call at a time per port. The
+// settings, pattern, file, options and outputs are those of the port's run
+// context (PortContext::Run).
 #ifndef QUARNEX_ENGINE_TRANSMITTER_H_
 #define QUARNEX_ENGINE_TRANSMITTER_H_
 

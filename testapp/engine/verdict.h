@@ -2,7 +2,8 @@
 //
 // PacketStep, JudgePacket and ClassifyError run only on the one thread that
 // judges packets for the port's mode (the reader, or the writer in Transmit
-// only), so every counter has a single writer.
+// only), so every counter has a single writer. The settings, pattern, flags
+// and outputs are those of the port's run context (PortContext::Run).
 #ifndef QUARNEX_ENGINE_VERDICT_H_
 #define QUARNEX_ENGINE_VERDICT_H_
 
