@@ -8,7 +8,7 @@
 #if defined(__linux__)
 #include <errno.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -85,37 +85,68 @@ struct Waiter {
 namespace {
 
 #if defined(__linux__)
-// The calling thread's wake-up descriptor for driven waits, made on its
-// first one and closed when the thread ends; -1 when none can be made.
-class ThreadWakeFd {
+// The calling thread's wake-up descriptor for driven waits: a timer, made
+// on its first one and closed when the thread ends. It ends a wait at its
+// deadline, and another thread wakes the wait by making it expire at once.
+// One descriptor for both, and no time-out of poll() itself: every
+// descriptor more in the poll set, and a kernel timer started and stopped
+// for every sleep, would each cost the wait about as much as a packet's
+// own work on a fast line. So the timer stays armed across waits and is
+// moved only when a wait must end earlier than it would fire; a wait it
+// wakes too early arms it anew and sleeps on.
+class ThreadWakeTimer {
  public:
-  ~ThreadWakeFd() {
+  ~ThreadWakeTimer() {
     if (fd_ >= 0) close(fd_);
   }
+  // The descriptor; -1 when none can be made.
   int Get() {
     if (fd_ < 0 && !failed_) {
-      fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+      fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
       failed_ = fd_ < 0;
     }
     return fd_;
+  }
+  // Makes the timer fire no later than `deadline`. False when it cannot be
+  // set; the wait then needs a time-out of its own.
+  bool ArmBy(Clock::time_point deadline) {
+    if (armed_ && fires_at_ <= deadline) return true;
+    // The steady clock is CLOCK_MONOTONIC, which the timer counts in.
+    const int64_t ns = std::max<int64_t>(
+        1,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count());
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr) != 0) return false;
+    armed_ = true;
+    fires_at_ = deadline;
+    return true;
+  }
+  // The descriptor showed ready: the timer fired (at its time or poked),
+  // so it is armed no more.
+  void Drain() {
+    uint64_t expirations = 0;
+    [[maybe_unused]] const ssize_t n = read(fd_, &expirations, sizeof(expirations));
+    armed_ = false;
   }
 
  private:
   int fd_ = -1;
   bool failed_ = false;
+  bool armed_ = false;          // the owner's view; a poke makes it fire early
+  Clock::time_point fires_at_;  // while armed_
 };
 
-thread_local ThreadWakeFd t_wake_fd;
+thread_local ThreadWakeTimer t_wake_timer;
 
+// Wakes the driven wait that sleeps on `fd` (another thread's timer): it
+// expires now. The owner re-arms it after it noticed, before it looks at
+// its events again, so no poke is lost by that.
 void Poke(int fd) {
-  const uint64_t one = 1;
-  // A full counter wakes the waiter just as well.
-  [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof(one));
-}
-
-void Drain(int fd) {
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t n = read(fd, &count, sizeof(count));
+  itimerspec now{};
+  now.it_value.tv_nsec = 1;
+  timerfd_settime(fd, 0, &now, nullptr);
 }
 #endif
 
@@ -221,7 +252,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   int wake_fd = -1;
 #if defined(__linux__)
   for (int i = 0; i < count && wake_fd < 0; ++i) {
-    if (events[i]->HasDriver()) wake_fd = t_wake_fd.Get();
+    if (events[i]->HasDriver()) wake_fd = t_wake_timer.Get();
   }
 #endif
   // A driven wait sleeps in the kernel at once: the descriptor wakes it.
@@ -258,6 +289,11 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
     if (driver) driver->BeginWatch();
     bool watch_fd = driver != nullptr;
     for (;;) {
+      // Armed before the look at the events: a poke from now on is not
+      // undone by arming, and one before it came after a signal the look
+      // sees.
+      const bool timed = timeout_ms != kInfinite;
+      const bool armed = timed && t_wake_timer.ArmBy(deadline);
       const int taken = Event::TakeFirstSignalled(events, count);
       if (taken >= 0) {
         result = taken;
@@ -265,13 +301,15 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
       }
       timespec left_ts;
       timespec* left = nullptr;
-      if (timeout_ms != kInfinite) {
+      if (timed) {
         const auto left_ns =
             std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
         if (left_ns <= 0) break;
-        left_ts.tv_sec = static_cast<time_t>(left_ns / 1000000000);
-        left_ts.tv_nsec = static_cast<long>(left_ns % 1000000000);
-        left = &left_ts;
+        if (!armed) {
+          left_ts.tv_sec = static_cast<time_t>(left_ns / 1000000000);
+          left_ts.tv_nsec = static_cast<long>(left_ns % 1000000000);
+          left = &left_ts;
+        }
       }
       pollfd fds[2] = {{wake_fd, POLLIN, 0}, {watch_fd ? driver->fd() : -1, POLLIN, 0}};
       const int n = ppoll(fds, watch_fd ? 2 : 1, left, nullptr);
@@ -281,7 +319,7 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
         continue;
       }
       if (n <= 0) continue;
-      if (fds[0].revents != 0) Drain(wake_fd);
+      if (fds[0].revents != 0) t_wake_timer.Drain();
       if (watch_fd && fds[1].revents != 0) watch_fd = driver->Advance();
     }
     if (driver) driver->EndWatch();

@@ -246,12 +246,53 @@ TEST(EventTest, DrivenWaitMissesNoSignalFromAnotherThread) {
   });
   for (int i = 0; i < kRounds; ++i) {
     pong->Set();
-    ASSERT_EQ(WaitAny({ping.get()}, kInfinite), 0);
+    // With and without a deadline, which the wait's timer keeps: a poke
+    // must survive the timer being armed again.
+    ASSERT_EQ(WaitAny({ping.get()}, i % 2 == 0 ? kInfinite : 600000), 0);
   }
   other.join();
   EXPECT_EQ(driver->advances.load(), 0);
   EXPECT_EQ(driver->watching.load(), 0);
   ping->SetDriver(nullptr);
+}
+
+// A driven wait's deadline is kept by a timer of its thread that stays
+// armed between waits: a wait ends at its own deadline, neither at a later
+// one left by an earlier wait nor at an earlier one.
+TEST(EventTest, DrivenWaitsEndAtTheirOwnDeadlines) {
+  auto driver = std::make_shared<PipeDriver>();
+  EventRef done = MakeEvent(Event::Kind::kAutoReset);
+  done->SetDriver(driver);  // its descriptor never becomes readable
+  struct Case {
+    int64_t timeout_ms;
+    bool signalled;  // by another thread, soon
+  };
+  // The first of each pair leaves the timer armed for a deadline that the
+  // second must not take for its own.
+  const Case cases[] = {{60, true}, {300, false}, {5000, true}, {50, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timeout_ms);
+    std::thread setter;
+    if (c.signalled) {
+      setter = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        done->Set();
+      });
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    const int woken = WaitAny({done.get()}, c.timeout_ms);
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    if (setter.joinable()) setter.join();
+    if (c.signalled) {
+      EXPECT_EQ(woken, 0);
+    } else {
+      EXPECT_EQ(woken, kWaitTimeout);
+      EXPECT_GE(waited, std::chrono::milliseconds(c.timeout_ms));
+      EXPECT_LT(waited, std::chrono::milliseconds(c.timeout_ms + 2000))
+          << "waited for an earlier wait's deadline";
+    }
+  }
+  done->SetDriver(nullptr);
 }
 #endif
 
