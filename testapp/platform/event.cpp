@@ -7,7 +7,7 @@
 
 #if defined(__linux__)
 #include <errno.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -72,7 +72,7 @@ bool SpinUntilOneLooksSet(const Event* const* events, int count, Clock::time_poi
 }  // namespace
 
 // One per waiting thread and call: the events it waits on poke it, through
-// its condition or, for a wait that sleeps in poll(), its wake-up
+// its condition or, for a driven wait (which sleeps in epoll), its wake-up
 // descriptor.
 struct Waiter {
   std::mutex mu;
@@ -88,12 +88,12 @@ namespace {
 // The calling thread's wake-up descriptor for driven waits: a timer, made
 // on its first one and closed when the thread ends. It ends a wait at its
 // deadline, and another thread wakes the wait by making it expire at once.
-// One descriptor for both, and no time-out of poll() itself: every
-// descriptor more in the poll set, and a kernel timer started and stopped
-// for every sleep, would each cost the wait about as much as a packet's
-// own work on a fast line. So the timer stays armed across waits and is
-// moved only when a wait must end earlier than it would fire; a wait it
-// wakes too early arms it anew and sleeps on.
+// One descriptor for both, and no time-out of the sleep itself: a second
+// descriptor to wake on, or a kernel timer started and stopped for every
+// sleep, would cost the wait about as much as a packet's own work on a
+// fast line. So the timer stays armed across waits and is moved only when
+// a wait must end earlier than it would fire; a wait it wakes too early
+// arms it anew and sleeps on.
 class ThreadWakeTimer {
  public:
   ~ThreadWakeTimer() {
@@ -139,6 +139,91 @@ class ThreadWakeTimer {
 };
 
 thread_local ThreadWakeTimer t_wake_timer;
+
+// The calling thread's epoll set for driven waits: its timer, and the
+// descriptor of the driver it last waited with. It stays made between
+// waits, since a set built for every sleep (as poll() builds one) costs the
+// wait a good part of a packet's work. A wait with another driver builds
+// the set anew rather than taking the old descriptor out: that one may be
+// closed by now, its number another file's.
+class ThreadWaitSet {
+ public:
+  static constexpr uint64_t kTimerToken = 0;
+  static constexpr uint64_t kDeviceToken = 1;
+
+  ~ThreadWaitSet() {
+    if (fd_ >= 0) close(fd_);
+  }
+  // The descriptor that wakes the thread's driven waits (its timer), the
+  // set made on the first call; -1 when either cannot be made.
+  int WakeFd() {
+    if (fd_ < 0 && !failed_) failed_ = t_wake_timer.Get() < 0 || !Rebuild();
+    return fd_ >= 0 ? t_wake_timer.Get() : -1;
+  }
+  // Makes the set watch `driver`'s descriptor for input instead of the last
+  // driver's. False when it does not: the set cannot be made, the
+  // descriptor cannot be watched, or this driver said it is of no more use
+  // (Unwatch).
+  bool Watch(const EventDriverRef& driver) {
+    if (driver.get() == driver_id_ && !driver_.expired() && fd_ >= 0) return watching_;
+    driver_ = driver;
+    driver_id_ = driver.get();
+    watching_ = false;
+    if (!Rebuild()) return false;
+    epoll_event input{};
+    input.events = EPOLLIN;
+    input.data.u64 = kDeviceToken;
+    watching_ = epoll_ctl(fd_, EPOLL_CTL_ADD, driver->fd(), &input) == 0;
+    return watching_;
+  }
+  // The driver's descriptor is of no more use: the set leaves it out (it
+  // may report a hang-up for ever), also for later waits with the driver.
+  void Unwatch() {
+    watching_ = false;
+    Rebuild();
+  }
+  // Waits for the timer or the descriptor, at most `timeout_ms` (-1: no
+  // limit); stores what showed ready. False on a time-out or a signal.
+  bool Wait(int timeout_ms, bool* timer_ready, bool* device_ready) {
+    epoll_event ready[2];
+    const int n = epoll_wait(fd_, ready, 2, timeout_ms);
+    if (n < 0 && errno != EINTR) {
+      // Out of kernel memory: look again shortly rather than spin.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int i = 0; i < n; ++i) {
+      if (ready[i].data.u64 == kTimerToken) *timer_ready = true;
+      if (ready[i].data.u64 == kDeviceToken) *device_ready = true;
+    }
+    return n > 0;
+  }
+
+ private:
+  // A new set with the timer alone. False (and no set) when it cannot be
+  // made.
+  bool Rebuild() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event timer{};
+    timer.events = EPOLLIN;
+    timer.data.u64 = kTimerToken;
+    if (fd_ >= 0 && epoll_ctl(fd_, EPOLL_CTL_ADD, t_wake_timer.Get(), &timer) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    return fd_ >= 0;
+  }
+
+  int fd_ = -1;
+  bool failed_ = false;
+  // The driver whose descriptor the set holds, known by its address while
+  // it lives (a dead one's address may come back as another driver's).
+  std::weak_ptr<EventDriver> driver_;
+  const EventDriver* driver_id_ = nullptr;
+  bool watching_ = false;
+};
+
+thread_local ThreadWaitSet t_wait_set;
 
 // Wakes the driven wait that sleeps on `fd` (another thread's timer): it
 // expires now. The owner re-arms it after it noticed, before it looks at
@@ -247,12 +332,12 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   const auto deadline = began + std::chrono::milliseconds(timeout_ms);
 
   // How the wait sleeps is fixed before it registers, since Set pokes it by
-  // that: in poll() on the thread's wake-up descriptor when an event may
+  // that: in epoll on the thread's wake-up descriptor when an event may
   // lend a driver, else on its condition.
   int wake_fd = -1;
 #if defined(__linux__)
   for (int i = 0; i < count && wake_fd < 0; ++i) {
-    if (events[i]->HasDriver()) wake_fd = t_wake_timer.Get();
+    if (events[i]->HasDriver()) wake_fd = t_wait_set.WakeFd();
   }
 #endif
   // A driven wait sleeps in the kernel at once: the descriptor wakes it.
@@ -284,10 +369,11 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
   int result = kWaitTimeout;
 #if defined(__linux__)
   if (wake_fd >= 0) {
-    // The driver may have been taken back meanwhile: then only the events
-    // wake the wait.
-    if (driver) driver->BeginWatch();
-    bool watch_fd = driver != nullptr;
+    // The driver may have been taken back meanwhile, or be of no more use:
+    // then only the events wake the wait.
+    bool watch_fd = driver != nullptr && t_wait_set.Watch(driver);
+    if (watch_fd) driver->BeginWatch();
+    const bool watched = watch_fd;
     for (;;) {
       // Armed before the look at the events: a poke from now on is not
       // undone by arming, and one before it came after a signal the look
@@ -299,30 +385,26 @@ int WaitAny(const Event* const* events, int count, int64_t timeout_ms) {
         result = taken;
         break;
       }
-      timespec left_ts;
-      timespec* left = nullptr;
+      int wait_ms = -1;
       if (timed) {
-        const auto left_ns =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-        if (left_ns <= 0) break;
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) break;
         if (!armed) {
-          left_ts.tv_sec = static_cast<time_t>(left_ns / 1000000000);
-          left_ts.tv_nsec = static_cast<long>(left_ns % 1000000000);
-          left = &left_ts;
+          // Rounded up, so the wait does not end early.
+          wait_ms = static_cast<int>(std::min<int64_t>(
+              std::chrono::ceil<std::chrono::milliseconds>(left).count(), 1000000));
         }
       }
-      pollfd fds[2] = {{wake_fd, POLLIN, 0}, {watch_fd ? driver->fd() : -1, POLLIN, 0}};
-      const int n = ppoll(fds, watch_fd ? 2 : 1, left, nullptr);
-      if (n < 0 && errno != EINTR) {
-        // Out of kernel memory: look again shortly rather than spin.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
+      bool timer_ready = false;
+      bool device_ready = false;
+      if (!t_wait_set.Wait(wait_ms, &timer_ready, &device_ready)) continue;
+      if (timer_ready) t_wake_timer.Drain();
+      if (watch_fd && device_ready && !driver->Advance()) {
+        watch_fd = false;
+        t_wait_set.Unwatch();
       }
-      if (n <= 0) continue;
-      if (fds[0].revents != 0) t_wake_timer.Drain();
-      if (watch_fd && fds[1].revents != 0) watch_fd = driver->Advance();
     }
-    if (driver) driver->EndWatch();
+    if (watched) driver->EndWatch();
   }
 #endif
   for (; wake_fd < 0;) {

@@ -20,7 +20,7 @@ struct Waiter;
 
 // Work a waiting thread can do itself. A device whose transfers complete on
 // a file descriptor lends it to the waits on their events: such a wait
-// sleeps in poll() on the descriptor as well as on its events, and calls
+// sleeps on the descriptor as well as on its events, and calls
 // Advance() when the descriptor shows something, so the transfer completes
 // on the waiting thread and no second thread has to wake it (on a fast line
 // that wake-up costs more than the packet's own work). While a wait watches
@@ -36,7 +36,8 @@ class EventDriver {
   virtual void EndWatch() = 0;
   // Moves the device's transfers on without blocking; may signal events.
   // False when the descriptor is not worth watching any more (the device
-  // stopped or hung up).
+  // stopped or hung up): for good, so the thread's later waits with this
+  // driver no longer watch it.
   virtual bool Advance() = 0;
 
  protected:

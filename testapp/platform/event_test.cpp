@@ -226,7 +226,34 @@ TEST(EventTest, DrivenWaitAdvancesTheDeviceOnItsOwnThread) {
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(60));
   EXPECT_EQ(driver->advances.load(), 1);
   EXPECT_EQ(driver->watching.load(), 0);
+  // Nor do this thread's later waits with it ask again.
+  EXPECT_EQ(WaitAny({driver->done.get()}, 30), kWaitTimeout);
+  EXPECT_EQ(driver->advances.load(), 1);
   driver->done->SetDriver(nullptr);  // the two hold each other
+}
+
+// A thread keeps the descriptor it watches between waits; a wait with
+// another driver watches that one's instead, and a wait with the first
+// again watches the first again.
+TEST(EventTest, DrivenWaitsOfOneThreadWatchTheDriverTheyWaitWith) {
+  auto a = std::make_shared<PipeDriver>();
+  auto b = std::make_shared<PipeDriver>();
+  a->done->SetDriver(a);
+  b->done->SetDriver(b);
+  EventRef exit = MakeEvent(Event::Kind::kManualReset);
+  const std::thread::id self = std::this_thread::get_id();
+  for (PipeDriver* d : {a.get(), b.get(), a.get(), b.get()}) {
+    d->done->Reset();
+    std::thread arrive([d] {
+      Eventually([d] { return d->watching.load() != 0; });
+      d->Arrive();
+    });
+    EXPECT_EQ(WaitAny({d->done.get(), exit.get()}, 20000), 0);
+    arrive.join();
+    EXPECT_EQ(d->advanced_on, self);
+  }
+  a->done->SetDriver(nullptr);
+  b->done->SetDriver(nullptr);
 }
 
 // A signal from another thread reaches a wait that sleeps on a driver's
