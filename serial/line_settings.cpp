@@ -47,6 +47,8 @@ int LineBitsPerCharacter(const LineSettings& settings) {
   return 1 + settings.data_bits + (settings.parity == LineParity::kNone ? 0 : 1) + 1;
 }
 
+uint32_t TtyStopBitHalves(const termios& t) { return (t.c_cflag & CSTOPB) != 0 ? 4 : 2; }
+
 void MakeRawLine(termios* t) {
   cfmakeraw(t);
   t->c_cflag |= CLOCAL | CREAD;

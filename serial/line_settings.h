@@ -41,6 +41,10 @@ bool LineSettingsFromBlock(const void* block, size_t size, LineSettings* setting
 // Bits one character occupies on the line: start, data, parity, stop.
 int LineBitsPerCharacter(const LineSettings& settings);
 
+// The stop bits `t` sends after each character, in halves of a bit: 2 for
+// one stop bit, 4 for two (CSTOPB).
+uint32_t TtyStopBitHalves(const termios& t);
+
 // Raw mode as the tester needs it: no echo, no line editing, no character
 // translation, no signals, no flow control, receiver on, modem control
 // lines ignored for opening, and a read returns as soon as one byte is

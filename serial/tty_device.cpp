@@ -40,6 +40,7 @@ bool ReachesDriver(uint32_t code) {
     case kIoctlGetCts:
     case kIoctlGetDcd:
     case kIoctlGetLineRate:
+    case kIoctlGetLineFraming:
       return true;
     default:
       return false;
@@ -162,6 +163,9 @@ IoStatus TtyDevice::Control(uint32_t code, const void* in, uint32_t in_size, voi
       case kIoctlGetLineRate:
         status = LineRate(out, out_size);
         break;
+      case kIoctlGetLineFraming:
+        status = LineFraming(out, out_size);
+        break;
       default:
         // The adapter's own requests mean nothing to a TTY driver.
         status = IoStatus{
@@ -239,6 +243,14 @@ IoStatus TtyDevice::LineRate(void* out, uint32_t out_size) {
   uint32_t rate = 0;
   if (!GetTtyBitRate(fd_.get(), &rate)) return IoStatus{FailureOf(errno), 0};
   EncodeFixed32(static_cast<uint8_t*>(out), rate);
+  return IoStatus{kErrorSuccess, 4};
+}
+
+IoStatus TtyDevice::LineFraming(void* out, uint32_t out_size) {
+  if (out == nullptr || out_size < 4) return IoStatus{kErrorInvalidParameter, 0};
+  termios t{};
+  if (tcgetattr(fd_.get(), &t) != 0) return IoStatus{FailureOf(errno), 0};
+  EncodeFixed32(static_cast<uint8_t*>(out), kStartBitHalves + TtyStopBitHalves(t));
   return IoStatus{kErrorSuccess, 4};
 }
 

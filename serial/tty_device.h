@@ -18,6 +18,8 @@
 //   0x80002070/74  CTS, DCD: 1 byte out, 1 high, 0 low
 //   kIoctlGetLineRate  the rate the driver runs the line at: 4 bytes out,
 //               little-endian bits per second
+//   kIoctlGetLineFraming  the start and stop bits of each character, in
+//               half bits, as the termios record holds them
 // The modem-line requests fail with kErrorNotSupported where the driver has
 // no modem lines (pseudo-terminals). The adapter's other requests fail with
 // kErrorNotSupported, unknown codes with kErrorInvalidFunction.
@@ -108,6 +110,7 @@ class TtyDevice : public Device {
   IoStatus ModemLine(unsigned long request, int bits);
   IoStatus GetModemLine(int bit, void* out, uint32_t out_size);
   IoStatus LineRate(void* out, uint32_t out_size);
+  IoStatus LineFraming(void* out, uint32_t out_size);
   // Reads the error counters: kErrorSuccess (*supported false when the
   // driver keeps none), kErrorDeviceNotConnected after a hang-up, or
   // kErrorGenFailure.

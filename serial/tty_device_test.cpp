@@ -165,6 +165,7 @@ TEST_F(TtyDeviceTest, ControlRequestsOnAPseudoTerminal) {
       {kIoctlGetDcd, nullptr, 0, 1, kErrorNotSupported},
       {kIoctlGetCts, nullptr, 0, 0, kErrorInvalidParameter},
       {kIoctlGetLineRate, nullptr, 0, 2, kErrorInvalidParameter},
+      {kIoctlGetLineFraming, nullptr, 0, 3, kErrorInvalidParameter},
       // The exerciser's requests, and a code of no adapter.
       {AdapterRequest(1), nullptr, 0, kConfigBlockSize, kErrorNotSupported},
       {AdapterRequest(13), nullptr, 0, 0, kErrorNotSupported},
@@ -287,6 +288,7 @@ TEST_F(TtyDeviceTest, AfterAHangUpRequestsThatReachTheDriverFailWithDeviceNotCon
       {kIoctlGetCts, nullptr, 0, 1, kErrorDeviceNotConnected},
       {kIoctlGetDcd, nullptr, 0, 1, kErrorDeviceNotConnected},
       {kIoctlGetLineRate, nullptr, 0, 4, kErrorDeviceNotConnected},
+      {kIoctlGetLineFraming, nullptr, 0, 4, kErrorDeviceNotConnected},
       // These never reach the TTY, before a hang-up or after.
       {kIoctlSetTwoValues, two_values, sizeof(two_values), 0, kErrorSuccess},
       {AdapterRequest(13), nullptr, 0, 0, kErrorNotSupported},

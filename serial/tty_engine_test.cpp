@@ -81,6 +81,17 @@ TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
   }
 }
 
+// A UART sends a start and a stop bit with each of the 8N1 characters: the
+// ideal packet time counts 10 bits a byte, as the line carries them, so a
+// sound line can reach 100 % and not stop at 80 %.
+TEST_F(TtyEngineTest, IdealPacketTimeCountsTheStartAndStopBits) {
+  MakePorts(1, true);
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  EXPECT_EQ(Slot(0).LineFramingHalfBits, 4u);
+  EXPECT_DOUBLE_EQ(context_.run.ExpectedPacketTime.load(), 10.0 * 512 * 1000 / 115200);
+  StopHeadlessRun(context_);
+}
+
 TEST_F(TtyEngineTest, StopEndsReadsThatNeverComplete) {
   // No plug: nothing comes back, every read stays pending until the stop
   // closes the ports.

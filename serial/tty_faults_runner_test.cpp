@@ -201,7 +201,8 @@ TEST_F(TtyFaultsRunnerTest, EveryLostByteCostsOneErrorAndNoPortStandsStill) {
   // verdict may cover T plus the interval it began in, never more.
   const TimeoutSettings timeouts = kDefaultTimeouts;
   const double expected_ms = run.summary["expected_packet_time_ms"].toDouble();
-  EXPECT_NEAR(expected_ms, kPacketSize * 8 * 1000.0 / 1000000, 0.001);
+  // 8N1: each byte carries a start and a stop bit on the line.
+  EXPECT_NEAR(expected_ms, kPacketSize * 10 * 1000.0 / 1000000, 0.001);
   const double timeout_s =
       (timeouts.ReadTotalTimeoutConstant + timeouts.ReadTotalTimeoutMultiplier + 2 * expected_ms) /
       1000.0;

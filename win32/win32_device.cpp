@@ -192,7 +192,9 @@ IoStatus Win32Device::Write(const void* data, uint32_t length, Completion* compl
 
 IoStatus Win32Device::Control(uint32_t code, const void* in, uint32_t in_size, void* out,
                               uint32_t out_size, Completion* completion) {
-  if (options_.kind == Win32PortKind::kAdapterDriver && code != kIoctlGetLineRate) {
+  // The line requests are ours: the adapter's driver never sees them.
+  if (options_.kind == Win32PortKind::kAdapterDriver && code != kIoctlGetLineRate &&
+      code != kIoctlGetLineFraming) {
     if (completion == nullptr) {
       return RunToEnd(this,
                       [&](Completion* c) { return Control(code, in, in_size, out, out_size, c); });
@@ -222,10 +224,10 @@ IoStatus Win32Device::Control(uint32_t code, const void* in, uint32_t in_size, v
 
 IoStatus Win32Device::CommControl(uint32_t code, const void* in, uint32_t in_size, void* out,
                                   uint32_t out_size) {
-  const bool reaches_port = code == kIoctlSetConfiguration || code == kIoctlSetDtr ||
-                            code == kIoctlClearDtr || code == kIoctlSetRts ||
-                            code == kIoctlClearRts || code == kIoctlGetCts ||
-                            code == kIoctlGetDcd || code == kIoctlGetLineRate;
+  const bool reaches_port =
+      code == kIoctlSetConfiguration || code == kIoctlSetDtr || code == kIoctlClearDtr ||
+      code == kIoctlSetRts || code == kIoctlClearRts || code == kIoctlGetCts ||
+      code == kIoctlGetDcd || code == kIoctlGetLineRate || code == kIoctlGetLineFraming;
   if (reaches_port && gone_.load(std::memory_order_acquire)) {
     return IoStatus{kErrorDeviceNotConnected, 0};
   }
@@ -268,6 +270,18 @@ IoStatus Win32Device::CommControl(uint32_t code, const void* in, uint32_t in_siz
       dcb.DCBlength = sizeof(dcb);
       if (!GetCommState(h, &dcb)) return IoStatus{FailureOf(GetLastError()), 0};
       EncodeFixed32(static_cast<uint8_t*>(out), dcb.BaudRate);
+      return IoStatus{kErrorSuccess, 4};
+    }
+    case kIoctlGetLineFraming: {
+      if (out == nullptr || out_size < 4) return IoStatus{kErrorInvalidParameter, 0};
+      DCB dcb{};
+      dcb.DCBlength = sizeof(dcb);
+      if (!GetCommState(h, &dcb)) return IoStatus{FailureOf(GetLastError()), 0};
+      // ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS: 2, 3 and 4 half bits.
+      const uint32_t stop_halves = dcb.StopBits == ONE5STOPBITS  ? 3
+                                   : dcb.StopBits == TWOSTOPBITS ? 4
+                                                                 : 2;
+      EncodeFixed32(static_cast<uint8_t*>(out), kStartBitHalves + stop_halves);
       return IoStatus{kErrorSuccess, 4};
     }
     default:

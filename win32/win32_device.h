@@ -13,8 +13,10 @@
 // Two kinds of port:
 //   kAdapterDriver  the adapter's own driver ("\\.\QuarnexNN"): control
 //                   requests go to it with DeviceIoControl, overlapped;
-//                   kIoctlGetLineRate, which is ours and not the driver's,
-//                   fails with kErrorInvalidFunction.
+//                   kIoctlGetLineRate and kIoctlGetLineFraming, which are
+//                   ours and not the driver's, fail with
+//                   kErrorInvalidFunction (the adapter's line is
+//                   synchronous).
 //   kCommPort       an ordinary COM port (a device map entry such as
 //                   "\\.\COM5"). The open saves its DCB and timeouts and
 //                   makes the line raw; Close restores them. The requests
@@ -24,7 +26,8 @@
 //                   timeouts under which a read of N bytes completes only
 //                   when N bytes came; DTR and RTS with EscapeCommFunction,
 //                   CTS and DCD from GetCommModemStatus, kIoctlGetLineRate
-//                   from the DCB; the two values are accepted; the
+//                   and kIoctlGetLineFraming (start and stop bits) from
+//                   the DCB; the two values are accepted; the
 //                   adapter's other requests fail with kErrorNotSupported.
 //
 // A transfer that the kernel finishes at once is reported as pending: its

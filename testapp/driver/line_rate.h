@@ -22,10 +22,33 @@ namespace quarnex {
 inline constexpr uint32_t kIoctlGetLineRate = AdapterRequest(0x100);
 static_assert(kIoctlGetLineRate == 0x80002400u);
 
+// kIoctlGetLineFraming, ours too: no input, 4 bytes out, little-endian:
+// the bits each character carries on the line beside its data and parity
+// bits (its start bit and stop bits), in halves of a bit, since a UART may
+// send one and a half stop bits. An asynchronous line (a TTY, a COM port)
+// answers it; a synchronous one sends its characters back to back and
+// fails it with kErrorInvalidFunction, which counts as no framing.
+inline constexpr uint32_t kIoctlGetLineFraming = AdapterRequest(0x101);
+static_assert(kIoctlGetLineFraming == 0x80002404u);
+
+// The framing of an asynchronous character in half bits: one start bit
+// and `stop_half_bits` / 2 stop bits.
+inline constexpr uint32_t kStartBitHalves = 2;
+
 // The rate `device` reports for its line, or 0 when it cannot tell.
 inline uint32_t QueryLineRate(Device& device) {
   uint8_t out[4] = {};
   const IoStatus status = device.Control(kIoctlGetLineRate, nullptr, 0, out, sizeof(out), nullptr);
+  if (!status.done() || status.count < sizeof(out)) return 0;
+  return DecodeFixed32(out);
+}
+
+// The framing bits `device` reports per character, in halves of a bit; 0
+// for a synchronous line or one that cannot tell.
+inline uint32_t QueryLineFraming(Device& device) {
+  uint8_t out[4] = {};
+  const IoStatus status =
+      device.Control(kIoctlGetLineFraming, nullptr, 0, out, sizeof(out), nullptr);
   if (!status.done() || status.count < sizeof(out)) return 0;
   return DecodeFixed32(out);
 }

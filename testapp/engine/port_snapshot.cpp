@@ -1,14 +1,57 @@
 #include "testapp/engine/port_snapshot.h"
 
+#include <algorithm>
+
 #include "testapp/driver/line_rate.h"
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/row_update.h"
 #include "testapp/engine/run_context.h"
+#include "testapp/engine/transfer_wait.h"
+#include "testapp/engine/verdict.h"
 #include "testapp/report/row_text.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
 
 namespace quarnex {
+
+namespace {
+
+// Counts `c` one more failed packet of `kind`, as the judging thread counts
+// a transfer the blocked-transfer timeout ended.
+void CountOverdueTimeout(TimeoutKind kind, PortCounters* c) {
+  c->OverdueTimeout = kind;
+  ++c->PacketCount;
+  ++c->ErrorCount;
+  if (kind == kTimeoutRead) {
+    ++c->ReadFailedCount;
+    ++c->ReadTimeoutCount;
+  } else {
+    ++c->WriteFailedCount;
+    ++c->WriteTimeoutCount;
+  }
+}
+
+// The packet in flight: a transfer that the device has not finished and
+// that has been watched longer than the line needs counts as a timeout
+// now, so a byte lost just before the end of a run is not lost from its
+// figures; past the stall limit the port is stalled. A transfer the device
+// finished but its thread has not judged yet is the tester's delay, not
+// the line's.
+void JudgeAwaitedTransfer(const PortContext& port, PortCounters* c) {
+  const double expected = port.Run->run.ExpectedPacketTime.load();
+  const AwaitedTransfer awaited = AwaitedTransferOf(port, MsClock());
+  double stalled_ms = port.LongestStallMs.load();
+  if (awaited.kind != kTimeoutNone && !awaited.completed && port.Lost.load() == 0) {
+    if (awaited.watched_ms > OverdueLimitMs(expected)) CountOverdueTimeout(awaited.kind, c);
+    if (awaited.watched_ms > StallLimitMs(expected)) {
+      stalled_ms = std::max(stalled_ms, awaited.watched_ms);
+    }
+  }
+  c->Stalled = stalled_ms > 0.0;
+  c->StalledMs = stalled_ms;
+}
+
+}  // namespace
 
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   PortCounters c;
@@ -27,6 +70,7 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   const int32_t pause_after = port.Run->settings.Test.PauseAfter;
   c.Ended = pause_after > 0 && c.PacketCount >= pause_after;
   c.Lost = port.Lost.load() != 0;
+  JudgeAwaitedTransfer(port, &c);
   return c;
 }
 
@@ -46,6 +90,7 @@ RunSnapshot TakeRunSnapshot(const RunContext& context) {
   snapshot.ExpectedPacketTime = context.run.ExpectedPacketTime.load();
   snapshot.PacketsPerJudged =
       PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
+  snapshot.HeldUpMaxMs = context.run.HeldUpMaxMs.load();
   for (int i = 0; i < context.SlotsInRange(); ++i) {
     const PortContext& port = context.run.Ports[i];
     if (port.Row < 0) continue;
@@ -54,6 +99,13 @@ RunSnapshot TakeRunSnapshot(const RunContext& context) {
     taken.Counters = SnapshotPort(port, s.Test.PortIndex + i);
     taken.TimeText = TimeCell(port, taken.Counters.TotalPacketTime, taken.Counters.GoodPacketCount);
     taken.StatusText = StatusCell(port);
+    // The overdue packet is the port's last one: it failed, as its row
+    // will say once the timeout ends it.
+    if (taken.Counters.OverdueTimeout != kTimeoutNone) {
+      taken.TimeText = kNotAvailable;
+      taken.StatusText =
+          taken.Counters.OverdueTimeout == kTimeoutRead ? kStatusReadTimeout : kStatusWriteTimeout;
+    }
   }
   return snapshot;
 }

@@ -19,8 +19,9 @@ namespace quarnex {
 
 // The counters of `port`, labelled with `port_number`: the log's figures,
 // and beside them the line errors by kind, the timeouts, the first
-// mismatch, and whether the port is open, has reached Pause After, or was
-// lost.
+// mismatch, and whether the port is open, has reached Pause After, was
+// lost or stalled. A transfer outstanding longer than the line needs for
+// it (OverdueLimitMs, transfer_wait.h) counts as one timeout of its kind.
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number);
 
 // The counters of every slot 0 .. PortCount - 1 of the run of `context`
@@ -46,6 +47,9 @@ struct RunSnapshot {
   std::vector<PortSnapshot> Ports;
   double ExpectedPacketTime = 0.0;  // ms; not finite or 0 without a BitRate
   double PacketsPerJudged = 1.0;    // PacketsPerJudgedPacket of the run
+  // The longest the tester itself was held up in the run (a wait woke this
+  // late past its deadline), ms; 0 when it never was (NoteWake).
+  double HeldUpMaxMs = 0.0;
 };
 
 // Snapshots the run of `context` with its settings. Each field is read

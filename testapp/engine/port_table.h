@@ -109,6 +109,21 @@ struct PortContext {
   // it in LastTimeout for the row.
   std::atomic<int32_t> PendingTimeout{0};
   std::atomic<int32_t> LastTimeout{0};
+  // The transfer of the current packet that the judging thread waits for
+  // (AwaitScope in transfer_wait.h): what a snapshot judges at the end of
+  // a run and watches for stalls. Guarded by AwaitMutex; written by the
+  // judging thread around each wait, read by snapshots on any thread.
+  mutable std::mutex AwaitMutex;
+  int32_t AwaitedKind = 0;  // a TimeoutKind; kTimeoutNone while none
+  // When the transfer's clock started; it holds 0 while the clock has not
+  // started (a Loopback read before its write was issued, a paused port).
+  // The atomic outlives the registration.
+  const std::atomic<double>* AwaitedClock = nullptr;
+  EventRef AwaitedEvent;  // signalled once the transfer completed
+  // The longest a transfer of this run stayed outstanding past the stall
+  // limit, ms of watched time (0: none did). The judging thread raises it
+  // when such a wait ends; snapshots read it.
+  std::atomic<double> LongestStallMs{0.0};
   // 1 once a transfer reported the device gone (kErrorDeviceNotConnected):
   // the port counts one error, shows "Port lost" and its threads end.
   std::atomic<int32_t> Lost{0};
@@ -119,6 +134,11 @@ struct PortContext {
   // The rate the device reported for its line once the block was sent; 0
   // when it cannot tell. Set at Start, read on the same thread.
   uint32_t LineBitRate = 0;
+  // The start and stop bits each character carries on an asynchronous
+  // line, in halves of a bit (kIoctlGetLineFraming); 0 on a synchronous
+  // line, whose characters follow each other without framing. Set at Start
+  // like LineBitRate.
+  uint32_t LineFramingHalfBits = 0;
 
   // Counters: one writer thread each (the one that calls PacketStep);
   // atomics so the log and the viewer read them race-free. 64-bit: a port
@@ -214,6 +234,12 @@ struct RunState {
   std::unique_ptr<uint8_t[]> FileBuffer;
   // Ideal on-wire time of one packet, ms; rewritten while earlier ports run.
   std::atomic<double> ExpectedPacketTime{0.0};
+  // The tester's own hold-ups (a stopped process, a starved machine): a
+  // wait that woke far past its deadline stores when it woke, and how late
+  // it was if that is the longest of the run (NoteWake in
+  // transfer_wait.h). Any thread; reset at Start.
+  std::atomic<double> HeldUpUntil{0.0};
+  std::atomic<double> HeldUpMaxMs{0.0};
 };
 
 }  // namespace quarnex

@@ -93,7 +93,7 @@ ChunkRead ReadChunk(PortContext& port, uint8_t* buffer, uint32_t chunk, Completi
 
   if (port.Run->run.PauseFlag.load() == 0 && mode == kLoopback) SendLoopbackPacket(port);
   const std::atomic<double>& armed_at = mode == kLoopback ? port.WriteIssuedAt : posted_at;
-  int signalled = WaitForTransfer(record.event.get(), exit_event, armed_at,
+  int signalled = WaitForTransfer(port, kTimeoutRead, record.event, exit_event, armed_at,
                                   BlockedTransferTimeoutMs(*port.Run));
   if (signalled == kWaitTimeout) {
     // In Loopback the write may be what blocks (nothing was sent): say so.

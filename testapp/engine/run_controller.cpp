@@ -180,6 +180,7 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   port.ReceivedAny.store(0);
   port.PendingTimeout.store(0);
   port.LastTimeout.store(0);
+  port.LongestStallMs.store(0.0);
   port.Lost.store(0);
   port.LastRefreshAt = 0.0;
   port.ShownPacketCount = -1;
@@ -197,9 +198,13 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   const DeviceConfigBlock& block = port.Run->block;
   FollowLineSettings(block, &s.Port);
   const double parity_bit = BlockParity(block) != 0 ? 1.0 : 0.0;
+  // An asynchronous line (a UART) also sends a start bit and its stop bits
+  // with every character: without them its figure could never pass 80 %.
+  const double framing_bits = port.LineFramingHalfBits / 2.0;
   // Floating point throughout: no overflow, and BitRate 0 gives infinity,
   // which the time cell shows as "N.A.".
-  port.Run->run.ExpectedPacketTime.store((parity_bit + s.Port.ByteSize) * s.PacketSize * 1000.0 /
+  port.Run->run.ExpectedPacketTime.store((parity_bit + s.Port.ByteSize + framing_bits) *
+                                         s.PacketSize * 1000.0 /
                                          static_cast<double>(BlockBitRate(block)));
   return true;
 }
@@ -244,6 +249,8 @@ bool StartRun(RunContext& context) {
   // paused.
   run.StopFlag.store(0);
   run.PauseFlag.store(0);
+  run.HeldUpUntil.store(0.0);
+  run.HeldUpMaxMs.store(0.0);
   context.View().DeleteAllRows();
 
   // 5. Port by port; threads of earlier ports already run meanwhile.
@@ -288,6 +295,7 @@ bool StartRun(RunContext& context) {
     }
     ConfigurePort(port.DeviceOwner.get(), context.block);
     port.LineBitRate = QueryLineRate(*port.DeviceOwner);
+    port.LineFramingHalfBits = QueryLineFraming(*port.DeviceOwner);
     port.Row = context.View().InsertRow(i, PortLabel(n));
 
     // A port without its WriteEvent stays open with its row, silently.

@@ -14,10 +14,10 @@ namespace {
 
 constexpr int kExitSignalled = 1;
 
-// While a transfer's clock has not started, the wait looks again this
-// often (at most; a shorter timeout looks sooner), so a clock that starts
-// meanwhile is honoured within one timeout.
-constexpr double kUnarmedLookMs = 1000.0;
+// A transfer wait looks again at least this often: a clock that started
+// meanwhile is honoured within one timeout, and a wake-up far past this
+// deadline tells that the tester itself was held up.
+constexpr double kLookMs = 1000.0;
 
 int64_t WholeMs(double ms) {
   if (!(ms > 0.0)) return 0;
@@ -26,6 +26,50 @@ int64_t WholeMs(double ms) {
   }
   return static_cast<int64_t>(std::ceil(ms));
 }
+
+// Raises `field` to `value` when that is larger; any thread.
+void RaiseTo(std::atomic<double>& field, double value) {
+  double seen = field.load();
+  while (value > seen && !field.compare_exchange_weak(seen, value)) {
+  }
+}
+
+// Registers the transfer a judging thread waits for in its port for as
+// long as the wait lasts, and on leaving keeps how long it stalled.
+class AwaitScope {
+ public:
+  AwaitScope(PortContext& port, TimeoutKind kind, const EventRef& completion,
+             const std::atomic<double>& armed_at)
+      : port_(port), kind_(kind), armed_at_(armed_at) {
+    if (kind_ == kTimeoutNone) return;
+    std::lock_guard<std::mutex> lock(port_.AwaitMutex);
+    port_.AwaitedKind = kind_;
+    port_.AwaitedClock = &armed_at_;
+    port_.AwaitedEvent = completion;
+  }
+  ~AwaitScope() {
+    if (kind_ == kTimeoutNone) return;
+    {
+      std::lock_guard<std::mutex> lock(port_.AwaitMutex);
+      port_.AwaitedKind = kTimeoutNone;
+      port_.AwaitedClock = nullptr;
+      port_.AwaitedEvent.reset();
+    }
+    const double armed = armed_at_.load();
+    if (armed == 0.0) return;
+    const double watched = WatchedMs(port_.Run->run, armed, MsClock());
+    if (watched > StallLimitMs(port_.Run->run.ExpectedPacketTime.load())) {
+      RaiseTo(port_.LongestStallMs, watched);
+    }
+  }
+  AwaitScope(const AwaitScope&) = delete;
+  AwaitScope& operator=(const AwaitScope&) = delete;
+
+ private:
+  PortContext& port_;
+  const TimeoutKind kind_;
+  const std::atomic<double>& armed_at_;
+};
 
 }  // namespace
 
@@ -45,21 +89,72 @@ double BlockedTransferTimeoutMs(const RunContext& context) {
   return timeout > 0.0 ? timeout : std::numeric_limits<double>::infinity();
 }
 
-int WaitForTransfer(const Event* completion, const Event* exit, const std::atomic<double>& armed_at,
-                    double timeout_ms) {
-  if (!std::isfinite(timeout_ms)) return WaitAny({completion, exit}, kInfinite);
+double OverdueLimitMs(double expected_packet_ms) {
+  if (!std::isfinite(expected_packet_ms) || !(expected_packet_ms > 0.0)) return kUnpacedOverdueMs;
+  return 2.0 * expected_packet_ms + kWakeAllowanceMs;
+}
+
+double StallLimitMs(double expected_packet_ms) {
+  if (!std::isfinite(expected_packet_ms) || !(expected_packet_ms > 0.0)) return kStallFloorMs;
+  return kStallFloorMs + kStallPacketTimes * expected_packet_ms;
+}
+
+void NoteWake(RunState& run, double due_ms, double now_ms) {
+  const double late = now_ms - due_ms;
+  if (!(late > kHeldUpMs)) return;
+  RaiseTo(run.HeldUpUntil, now_ms);
+  RaiseTo(run.HeldUpMaxMs, late);
+}
+
+double WatchedMs(const RunState& run, double armed_ms, double now_ms) {
+  return now_ms - std::max(armed_ms, run.HeldUpUntil.load());
+}
+
+int WaitForTransfer(PortContext& port, TimeoutKind awaited, const EventRef& completion,
+                    const Event* exit, const std::atomic<double>& armed_at, double timeout_ms) {
+  RunState& run = port.Run->run;
+  const AwaitScope scope(port, awaited, completion, armed_at);
   for (;;) {
+    const double now = MsClock();
     const double armed = armed_at.load();
-    double wait_ms = std::min(timeout_ms, kUnarmedLookMs);
-    if (armed != 0.0) {
-      const double left = armed + timeout_ms - MsClock();
+    double wait_ms = kLookMs;
+    if (armed != 0.0 && std::isfinite(timeout_ms)) {
+      const double left = timeout_ms - WatchedMs(run, armed, now);
       // The transfer may have completed just now: that still counts.
-      if (left <= 0.0) return WaitAny({completion, exit}, 0);
-      wait_ms = left;
+      if (left <= 0.0) {
+        const int woken = WaitAny({completion.get(), exit}, 0);
+        return woken == kWaitTimeout ? kWaitTimeout : woken;
+      }
+      wait_ms = std::min(wait_ms, left);
     }
-    const int woken = WaitAny({completion, exit}, WholeMs(wait_ms));
+    const int64_t whole_ms = WholeMs(wait_ms);
+    const int woken = WaitAny({completion.get(), exit}, whole_ms);
     if (woken != kWaitTimeout) return woken;
+    NoteWake(run, now + static_cast<double>(whole_ms), MsClock());
   }
+}
+
+AwaitedTransfer AwaitedTransferOf(const PortContext& port, double now_ms) {
+  AwaitedTransfer seen;
+  EventRef event;
+  double armed = 0.0;
+  {
+    std::lock_guard<std::mutex> lock(port.AwaitMutex);
+    if (port.AwaitedKind == kTimeoutNone || port.AwaitedClock == nullptr) return seen;
+    armed = port.AwaitedClock->load();
+    if (armed == 0.0) return seen;
+    seen.kind = static_cast<TimeoutKind>(port.AwaitedKind);
+    event = port.AwaitedEvent;
+  }
+  // A Loopback read waits for a packet whose write may be what blocks,
+  // as the timeout would say.
+  if (seen.kind == kTimeoutRead && port.Run->settings.Test.Mode == kLoopback &&
+      WriteResultMissing(port, port.WritesReleased.load())) {
+    seen.kind = kTimeoutWrite;
+  }
+  seen.watched_ms = WatchedMs(port.Run->run, armed, now_ms);
+  seen.completed = event != nullptr && event->IsSet();
+  return seen;
 }
 
 void EndBlockedTransfer(PortContext& port, TimeoutKind kind) {
@@ -72,12 +167,12 @@ void NoteDeviceError(PortContext& port, uint32_t error) {
 }
 
 void WaitForWriteResult(PortContext& port, const Event* exit) {
-  const Event* stored = port.WriteStoredEvent.get();
-  if (stored == nullptr) return;
+  if (port.WriteStoredEvent == nullptr) return;
   const uint32_t released = port.WritesReleased.load();
   double timeout = BlockedTransferTimeoutMs(*port.Run);
   while (WriteResultMissing(port, released) && port.Lost.load() == 0) {
-    const int woken = WaitForTransfer(stored, exit, port.WriteIssuedAt, timeout);
+    const int woken = WaitForTransfer(port, kTimeoutWrite, port.WriteStoredEvent, exit,
+                                      port.WriteIssuedAt, timeout);
     if (woken == kExitSignalled || woken == kWaitFailed) return;
     if (woken == kWaitTimeout) {
       // The write blocks although its packet already came back (or the

@@ -30,15 +30,62 @@ enum TimeoutKind : int32_t { kTimeoutNone = 0, kTimeoutRead = 1, kTimeoutWrite =
 // Threads" is off (or T comes to 0), so transfers wait as long as they take.
 double BlockedTransferTimeoutMs(const RunContext& context);
 
+// What the engine allows the machine beside the line, in ms. A transfer
+// is overdue once it has been outstanding longer than twice its ideal time
+// plus kWakeAllowanceMs (this machine's wake-ups), or kUnpacedOverdueMs on
+// a line without a BitRate: a snapshot then counts it as one timeout of
+// its kind, whether or not the blocked-transfer timeout is on. Past
+// kStallFloorMs plus kStallPacketTimes ideal packet times the port is
+// stalled: longer than the default timeout T ever waits, so only a
+// transfer that no timeout ends (the switch off, a huge T) gets there.
+inline constexpr double kWakeAllowanceMs = 200.0;
+inline constexpr double kUnpacedOverdueMs = 500.0;
+inline constexpr double kStallFloorMs = 2000.0;
+inline constexpr double kStallPacketTimes = 4.0;
+// A wait that wakes this much past its deadline was held up by the machine
+// or the process itself (stopped by a signal, starved), not by the line.
+inline constexpr double kHeldUpMs = 100.0;
+
+// The overdue and the stall limit for a line whose ideal packet time is
+// `expected_packet_ms` (infinity or 0 without a BitRate).
+double OverdueLimitMs(double expected_packet_ms);
+double StallLimitMs(double expected_packet_ms);
+
+// Notes that a wait due at `due_ms` woke at `now_ms` (MsClock): when it
+// woke more than kHeldUpMs late, the tester itself was held up, and `run`
+// keeps the wake-up time and the longest lateness. Any thread.
+void NoteWake(RunState& run, double due_ms, double now_ms);
+
+// How long a transfer whose clock started at `armed_ms` has been watched
+// at `now_ms`: from its start, or from the tester's last hold-up if that
+// came later, since the line was not watched while the tester stood still.
+double WatchedMs(const RunState& run, double armed_ms, double now_ms);
+
 // Waits for `completion` (returns 0) or `exit` (returns 1), the completion
 // winning when both are signalled. The transfer's clock starts at the time
 // `armed_at` holds; while it holds 0 the clock has not started (a Loopback
 // read before its write was issued) and the wait goes on. Another thread may
-// set `armed_at` during the wait. Returns kWaitTimeout once armed_at +
-// timeout_ms has passed (timeout_ms may be infinity: no timeout), and
-// kWaitFailed when the wait itself fails.
-int WaitForTransfer(const Event* completion, const Event* exit, const std::atomic<double>& armed_at,
-                    double timeout_ms);
+// set `armed_at` during the wait. Returns kWaitTimeout once the transfer
+// has been watched (WatchedMs) for `timeout_ms` (infinity: no timeout), and
+// kWaitFailed when the wait itself fails. Wakes at least once a second to
+// notice the tester's own hold-ups.
+//
+// `awaited` names the transfer when the calling thread judges the port's
+// packets (kTimeoutNone otherwise): the wait then registers it for the
+// snapshots (AwaitedTransferOf) and, when it was outstanding past the
+// stall limit, raises the port's LongestStallMs as it ends. `completion`
+// and `armed_at` must outlive the call.
+int WaitForTransfer(PortContext& port, TimeoutKind awaited, const EventRef& completion,
+                    const Event* exit, const std::atomic<double>& armed_at, double timeout_ms);
+
+// The transfer the port's judging thread waits for at `now_ms`, as a
+// snapshot sees it.
+struct AwaitedTransfer {
+  TimeoutKind kind = kTimeoutNone;  // kTimeoutNone: none, or its clock has not started
+  double watched_ms = 0.0;          // WatchedMs so far
+  bool completed = false;           // the device has finished it; not judged yet
+};
+AwaitedTransfer AwaitedTransferOf(const PortContext& port, double now_ms);
 
 // Ends a blocked transfer: records `kind` for the packet's verdict and
 // purges the port, which aborts every outstanding transfer of the port

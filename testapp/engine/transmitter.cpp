@@ -106,7 +106,9 @@ ChunkWrite WriteChunk(PortContext& port, const uint8_t* position, uint32_t chunk
 
   const double timeout =
       ends_blocked ? BlockedTransferTimeoutMs(*port.Run) : std::numeric_limits<double>::infinity();
-  int woken = WaitForTransfer(record.event.get(), exit_event, port.WriteIssuedAt, timeout);
+  // The thread that ends a blocked write is the one that judges it.
+  int woken = WaitForTransfer(port, ends_blocked ? kTimeoutWrite : kTimeoutNone, record.event,
+                              exit_event, port.WriteIssuedAt, timeout);
   if (woken == kWaitTimeout) {
     EndBlockedTransfer(port, kTimeoutWrite);
     woken = kCompletionSignalled;  // the purge has ended the write

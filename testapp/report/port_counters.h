@@ -81,6 +81,16 @@ struct PortCounters {
   bool Open = false;   // the port's device was open at that moment
   bool Ended = false;  // it reached Pause After and sends no more packets
   bool Lost = false;   // its device reported itself gone
+  // The transfer of the packet in flight when the snapshot was taken, if
+  // it had been outstanding longer than the line needs for it: counted
+  // above as one timeout of this kind (1 read, 2 write; 0 none), as the
+  // blocked-transfer timeout would have counted it.
+  int32_t OverdueTimeout = 0;
+  // A transfer of this run stayed outstanding past the stall limit (now,
+  // or earlier and then completed): the port stalled, whatever the
+  // blocked-transfer timeout says. StalledMs is the longest such stall.
+  bool Stalled = false;
+  double StalledMs = 0.0;
 };
 
 // The packet counters, in the order every report shows them: the name the

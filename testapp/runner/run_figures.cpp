@@ -53,8 +53,8 @@ RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore
     port.last_ms = slot.LastPacketTime.load();
     port.max_ms = slot.MaxPacketTime.load();
     port.packet_ok = slot.PacketOk.load() == 1;
-    port.read_timeouts = slot.ReadTimeoutCount.load();
-    port.write_timeouts = slot.WriteTimeoutCount.load();
+    port.read_timeouts = port.counters.ReadTimeoutCount;
+    port.write_timeouts = port.counters.WriteTimeoutCount;
     port.lost = slot.Lost.load() != 0;
   }
   return figures;
