@@ -12,11 +12,14 @@
 #include <vector>
 
 #include "testapp/engine/headless_run.h"
+#include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/engine/transfer_wait.h"
+#include "testapp/engine/verdict.h"
 #include "testapp/report/row_text.h"
+#include "testapp/report/run_verdict.h"
 #include "testapp/settings/settings_state.h"
 
 namespace quarnex {
@@ -152,18 +155,78 @@ TEST_F(LineFaultsTest, ReceiveOnlyWaitsForALineThatNeverSentAnything) {
   EXPECT_EQ(Slot(0).ErrorCount.load(), 0);
 }
 
-// With "Timeout Blocked Threads" off a lost frame stalls the port, as it
-// always did: the user asked for waits as long as they take.
-TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadWaits) {
+// With "Timeout Blocked Threads" off a lost frame leaves the read waiting,
+// as the user asked; the port still cannot pass. Once the read has waited
+// longer than the line needs, a snapshot (what the stop record and every
+// summary are made from) counts it as one read timeout; past the stall
+// limit the port is stalled.
+TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadIsStillJudged) {
   context_.settings.Test.TimeoutBlockedThreads = 0;
   FaultRates faults;
   faults.drop = 1.0;
   UseAdapter(1, FarEnd{}, faults);
   Configure(1000000);
   ASSERT_TRUE(StartHeadlessRun(context_));
-  Sleep(400);
-  EXPECT_EQ(Slot(0).PacketCount.load(), 0);
   EXPECT_EQ(BlockedTransferTimeoutMs(context_), std::numeric_limits<double>::infinity());
+  const double overdue = OverdueLimitMs(context_.run.ExpectedPacketTime.load());
+  Sleep(static_cast<int>(overdue) + 200);
+  EXPECT_EQ(Slot(0).PacketCount.load(), 0) << "the read still waits";
+
+  const RunSnapshot early = TakeRunSnapshot(context_);
+  ASSERT_EQ(early.Ports.size(), 1u);
+  const PortCounters& c = early.Ports[0].Counters;
+  EXPECT_EQ(c.OverdueTimeout, kTimeoutRead);
+  EXPECT_EQ(c.PacketCount, 1);
+  EXPECT_EQ(c.ErrorCount, 1);
+  EXPECT_EQ(c.ReadFailedCount, 1);
+  EXPECT_EQ(c.ReadTimeoutCount, 1);
+  EXPECT_EQ(c.GoodPacketCount, 0);
+  EXPECT_EQ(early.Ports[0].StatusText, kStatusReadTimeout);
+  EXPECT_EQ(StopRecordPorts(early).at(0).ErrorCount, 1);
+  EXPECT_FALSE(c.Stalled) << c.StalledMs;
+  EXPECT_EQ(VerdictSinceStart(c), PortRunVerdict::kFailed);
+
+  const double stall = StallLimitMs(context_.run.ExpectedPacketTime.load());
+  ASSERT_TRUE(Eventually([&] { return TakeRunSnapshot(context_).Ports[0].Counters.Stalled; }));
+  const PortCounters later = TakeRunSnapshot(context_).Ports[0].Counters;
+  EXPECT_GT(later.StalledMs, stall);
+  EXPECT_EQ(VerdictSinceStart(later), PortRunVerdict::kStalled);
+  EXPECT_EQ(later.ErrorCount, 1) << "one packet, one error";
+  EXPECT_EQ(Slot(0).PacketCount.load(), 0);
+  StopHeadlessRun(context_);
+  // The stall stays in the port's figures after its wait ended.
+  EXPECT_GT(Slot(0).LongestStallMs.load(), stall);
+}
+
+// When the tester itself was held up (stopped, starved), the time it stood
+// still is not the line's: a wait that wakes far past its deadline starts
+// the clock of every outstanding transfer again, and the run keeps how long
+// the hold-up was.
+TEST_F(LineFaultsTest, TheTestersOwnHoldUpIsNotCountedAgainstTheLine) {
+  context_.settings.Test.TimeoutBlockedThreads = 0;
+  FaultRates faults;
+  faults.drop = 1.0;
+  UseAdapter(1, FarEnd{}, faults);
+  Configure(1000000);
+  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_TRUE(Eventually(
+      [this] { return TakeRunSnapshot(context_).Ports[0].Counters.OverdueTimeout != 0; }));
+
+  // A wake-up a little late is the machine's ordinary jitter.
+  const double now = MsClock();
+  NoteWake(context_.run, now - kHeldUpMs / 2, now);
+  EXPECT_EQ(context_.run.HeldUpMaxMs.load(), 0.0);
+  EXPECT_NE(TakeRunSnapshot(context_).Ports[0].Counters.OverdueTimeout, 0);
+
+  // One a second late was a hold-up: the read has been watched only since.
+  const double woke = MsClock();
+  NoteWake(context_.run, woke - 1000.0, woke);
+  const RunSnapshot snapshot = TakeRunSnapshot(context_);
+  EXPECT_EQ(snapshot.Ports[0].Counters.OverdueTimeout, 0);
+  EXPECT_EQ(snapshot.Ports[0].Counters.ErrorCount, 0);
+  EXPECT_GE(snapshot.HeldUpMaxMs, 1000.0);
+  EXPECT_EQ(WatchedMs(context_.run, woke - 5000.0, woke), 0.0);
+  StopHeadlessRun(context_);
 }
 
 // A device that reports itself gone ends its port once: one error, "Port

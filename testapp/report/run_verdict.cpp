@@ -15,8 +15,9 @@ struct VerdictGroup {
 };
 
 // The order of the overall text: what needs a look first.
-constexpr std::array<VerdictGroup, 5> kGroups = {{
+constexpr std::array<VerdictGroup, 6> kGroups = {{
     {PortRunVerdict::kFailed, "port failing", "ports failing"},
+    {PortRunVerdict::kStalled, "stalled", "stalled"},
     {PortRunVerdict::kLost, "lost", "lost"},
     {PortRunVerdict::kNoPacketJudged, "with no packet yet", "with no packet yet"},
     {PortRunVerdict::kClosed, "closed", "closed"},
@@ -27,6 +28,7 @@ constexpr std::array<VerdictGroup, 5> kGroups = {{
 
 PortRunVerdict VerdictSinceStart(const PortCounters& port) {
   if (port.Lost) return PortRunVerdict::kLost;
+  if (port.Stalled) return PortRunVerdict::kStalled;
   if (port.ErrorCount > 0) return PortRunVerdict::kFailed;
   if (!port.Open || port.Ended) return PortRunVerdict::kClosed;
   if (port.GoodPacketCount > 0) return PortRunVerdict::kPassing;
@@ -43,6 +45,8 @@ const char* VerdictName(PortRunVerdict verdict) {
       return "no packet judged yet";
     case PortRunVerdict::kLost:
       return "lost";
+    case PortRunVerdict::kStalled:
+      return "stalled";
     case PortRunVerdict::kClosed:
       return "closed";
   }

@@ -17,17 +17,19 @@ enum class PortRunVerdict {
   kFailed,          // at least one error since Start
   kNoPacketJudged,  // open, but no packet judged yet
   kLost,            // the device went away
+  kStalled,         // a transfer stayed outstanding past the stall limit
   kClosed,          // not open any more, or ended by Pause After, without error
 };
 
 // The verdict on `port` since Start. A lost port reads lost whatever else
-// it did; any error reads failed, also on a port that has ended, so a
-// failure never fades from sight. A port that is closed or has reached
-// Pause After, without an error, reads closed (it runs no more), never
-// passing.
+// it did, a stalled one stalled (a stall is a failure whether or not a
+// timeout ended it, and the more urgent news); any error reads failed, also on a port that has
+// ended, so a failure never fades from sight. A port that is closed or has reached Pause After,
+// without an error, reads closed (it runs no more), never passing.
 PortRunVerdict VerdictSinceStart(const PortCounters& port);
 
-// "passing", "failed", "no packet judged yet", "lost" or "closed".
+// "passing", "failed", "no packet judged yet", "lost", "stalled" or
+// "closed".
 const char* VerdictName(PortRunVerdict verdict);
 
 // One line on a run's ports: "all passing" when every port passes, else the

@@ -104,6 +104,11 @@ void AppendPortFields(std::string* out, const PortFigures& port, const RunFigure
   AppendBool(out, "opened", port.opened);
   AppendBool(out, "open", port.open);
   AppendBool(out, "lost", port.lost);
+  AppendBool(out, "stalled", port.counters.Stalled);
+  AppendNumber(
+      out, "longest_stall_s",
+      port.counters.Stalled ? std::optional(port.counters.StalledMs / 1000.0) : std::nullopt,
+      kSecondsDecimals);
   AppendCounters(out, port);
   AppendLineErrors(out, port.counters);
   AppendFirstMismatch(out, port.counters.Mismatch);
@@ -311,6 +316,7 @@ std::string JsonSummaryLine(const RunOutcome& outcome) {
                    ? std::optional(run.expected_packet_ms)
                    : std::nullopt,
                kMsDecimals);
+  AppendNumber(&out, "held_up_max_ms", run.held_up_max_ms, kMsDecimals);
   AppendSettings(&out, outcome.run);
   AppendKey(&out, "log_error");
   out.append(outcome.log_error ? JsonQuote(*outcome.log_error) : "null");

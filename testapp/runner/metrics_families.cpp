@@ -32,8 +32,8 @@ constexpr const char* kLineErrorNames[kLineErrorKindCount] = {
     "break", "framing", "overrun", "receive_overflow", "parity", "transmit_full"};
 
 // A port's state: the window's row colour, or not_opened.
-constexpr const char* kStates[] = {"not_opened",       "passing", "failed",
-                                   "no_packet_judged", "lost",    "closed"};
+constexpr const char* kStates[] = {"not_opened", "passing", "failed", "no_packet_judged",
+                                   "lost",       "stalled", "closed"};
 
 const char* StateName(const PortFigures& port) {
   if (!port.opened) return "not_opened";
@@ -46,6 +46,8 @@ const char* StateName(const PortFigures& port) {
       return "no_packet_judged";
     case PortRunVerdict::kLost:
       return "lost";
+    case PortRunVerdict::kStalled:
+      return "stalled";
     case PortRunVerdict::kClosed:
       return "closed";
   }

@@ -14,6 +14,10 @@ PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limi
     // A dead line (no plug, nothing arriving) counts no error at all: the
     // run proved nothing for such a port.
     if (port.lost) verdict.failures.push_back("lost");
+    // Whether or not a timeout ended it: a line that stood still is broken.
+    if (port.counters.Stalled) {
+      verdict.failures.push_back(FormatC("stalled %.1f s", port.counters.StalledMs / 1000.0));
+    }
     if (port.counters.GoodPacketCount <= 0) verdict.failures.push_back("no good packet");
     if (port.counters.ErrorCount > limits.max_errors) {
       verdict.failures.push_back(

@@ -24,6 +24,7 @@ RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore
   figures.expected_packet_ms = run.ExpectedPacketTime.load();
   figures.packets_per_judged =
       PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
+  figures.held_up_max_ms = run.HeldUpMaxMs.load();
 
   const int slots = s.Test.PortCount < 0           ? 0
                     : s.Test.PortCount > kMaxPorts ? kMaxPorts
@@ -56,6 +57,11 @@ RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore
     port.read_timeouts = port.counters.ReadTimeoutCount;
     port.write_timeouts = port.counters.WriteTimeoutCount;
     port.lost = slot.Lost.load() != 0;
+    // The packet the snapshot judged overdue is the port's last one.
+    if (port.counters.OverdueTimeout != 0) {
+      port.packet_ok = false;
+      port.status = port.counters.OverdueTimeout == 1 ? kStatusReadTimeout : kStatusWriteTimeout;
+    }
   }
   return figures;
 }

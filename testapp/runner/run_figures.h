@@ -48,6 +48,9 @@ struct RunFigures {
   // Packets per judged packet: in file mode one judged packet is the whole
   // file, FileSize / PacketSize packets (an exact ratio); otherwise 1.
   double packets_per_judged = 1.0;
+  // The longest the tester itself was held up (a stopped process, a
+  // starved machine), ms; 0 when it never was.
+  double held_up_max_ms = 0.0;
   std::vector<PortFigures> ports;  // every slot of the range, in order
 };
 

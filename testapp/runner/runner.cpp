@@ -15,6 +15,7 @@
 #include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_controller.h"
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/log_file.h"
 #include "testapp/report/row_text.h"
@@ -128,7 +129,7 @@ class Reporter {
 
 // Waits for the end of the run, reporting every interval. Returns why the
 // run ended.
-EndReason ReportUntilEnd(const RunContext& context, const RunnerOptions& options, StopRequest& stop,
+EndReason ReportUntilEnd(RunContext& context, const RunnerOptions& options, StopRequest& stop,
                          const CellStore& view, Reporter& reporter, double start_ms,
                          const std::vector<RunObserver*>& observers) {
   const std::vector<int> opened = OpenedSlots(context, view);
@@ -166,6 +167,10 @@ EndReason ReportUntilEnd(const RunContext& context, const RunnerOptions& options
     }
     const double wake = std::min({next_report, deadline, now + kPollMs});
     stop.WaitFor(wake - SteadyMilliseconds());
+    // A wake-up far past its time (the process was stopped, the machine
+    // starved it) is the tester's hold-up: the figures taken next must not
+    // blame the lines for it.
+    NoteWake(context.run, wake, SteadyMilliseconds());
   }
 }
 

@@ -258,6 +258,13 @@ std::string TextSummary(const RunOutcome& outcome) {
   AppendFormatC(&out, "%-*s%*lld%*lld\n", kPortWidth, "Total", kPacketsWidth, packets, kErrorsWidth,
                 errors);
   out += causes;
+  // The figures judge the line only for the time the tester watched it.
+  if (run.held_up_max_ms > 0.0) {
+    AppendFormatC(&out,
+                  "The tester itself was held up for up to %.0f ms (stopped or starved); "
+                  "the line's time was counted from each wake-up.\n",
+                  run.held_up_max_ms);
+  }
   if (outcome.exit_status == kExitNoPorts) {
     out += "Result: NOT STARTED\n";
   } else {

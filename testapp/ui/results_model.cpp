@@ -34,6 +34,7 @@ QColor VerdictColor(PortRunVerdict verdict) {
     case PortRunVerdict::kNoPacketJudged:
       return QColor(0xD6, 0xD6, 0xD6);
     case PortRunVerdict::kLost:
+    case PortRunVerdict::kStalled:
       return QColor(0xFF, 0xC8, 0x78);
     case PortRunVerdict::kClosed:
       break;

@@ -16,7 +16,8 @@ namespace {
 // The colour of the run summary: the most urgent verdict among the ports,
 // green only when all pass.
 QColor OverallColor(const std::vector<PortRunVerdict>& verdicts) {
-  for (PortRunVerdict urgent : {PortRunVerdict::kFailed, PortRunVerdict::kLost}) {
+  for (PortRunVerdict urgent :
+       {PortRunVerdict::kFailed, PortRunVerdict::kStalled, PortRunVerdict::kLost}) {
     for (PortRunVerdict verdict : verdicts) {
       if (verdict == urgent) return VerdictColor(urgent);
     }

@@ -8,7 +8,9 @@
 #include <QString>
 #include <QVBoxLayout>
 #include <cstdint>
+#include <limits>
 
+#include "testapp/engine/transfer_wait.h"
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/dialog_widgets.h"
 
@@ -16,6 +18,8 @@ namespace quarnex {
 namespace {
 
 constexpr int kIdDefaults = 1030;
+// The largest value either field keeps (its stored field is 32 bits).
+constexpr uint32_t kMaxTimeoutValue = std::numeric_limits<uint32_t>::max();
 
 // What one of the two values does, naming the other. Plain text with its own
 // line breaks: Qt does not wrap a plain tooltip.
@@ -27,12 +31,24 @@ QString FieldToolTip(const char* value, const char* other, uint32_t default_ms) 
              "+ twice the ideal packet time at BitRate (none without a BitRate) ms\n"
              "is purged and its packet counted as an error (\"Read timeout\" or\n"
              "\"Write timeout\"). When all three terms add up to 0 there is no timeout.\n"
-             "Unchecked, reads and writes wait as long as they take.")
+             "Unchecked, reads and writes wait as long as they take; either way a\n"
+             "port whose read or write stays outstanding past the stall limit is\n"
+             "marked stalled and fails.")
       .arg(value, other)
       .arg(default_ms);
 }
 
 }  // namespace
+
+QString TimeoutsLimitsText() {
+  return QString(
+             "Each value is kept from 0 to %1 ms. Whatever they say, a port whose read\n"
+             "or write stays outstanding longer than %2 s plus %3 ideal packet times is\n"
+             "STALLED: amber in the table, and a failed port.")
+      .arg(kMaxTimeoutValue)
+      .arg(kStallFloorMs / 1000.0)
+      .arg(kStallPacketTimes);
+}
 
 TimeoutsDialog::TimeoutsDialog(const TimeoutSettings& timeouts, QWidget* parent)
     : QDialog(parent), timeouts_(timeouts) {
@@ -66,8 +82,12 @@ TimeoutsDialog::TimeoutsDialog(const TimeoutSettings& timeouts, QWidget* parent)
 
   auto* defaults = MakeDialogButton("&Defaults", kIdDefaults, this);
   auto* buttons = MakeOkCancelRow(this, defaults);
+  auto* limits = new QLabel(TimeoutsLimitsText(), this);
+  limits->setObjectName("TimeoutsLimits");
+  limits->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
+  layout->addWidget(limits);
   layout->addLayout(buttons);
 
   ShowValues(timeouts_);

@@ -18,6 +18,10 @@
 
 namespace quarnex {
 
+// The line under the fields: the largest value they keep, and the stall
+// limit that no value switches off.
+QString TimeoutsLimitsText();
+
 class TimeoutsDialog : public QDialog {
   Q_OBJECT
 
