@@ -419,5 +419,57 @@ TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMis
       << looped->Err();
 }
 
+// A run that ends while a packet waits for a lost byte: the packet has
+// waited longer than the line needs for it, so the summary counts it as a
+// read timeout and the run fails, though the blocked-transfer timeout
+// (about a second) has not come yet.
+TEST_F(TtyFaultsRunnerTest, AByteLostJustBeforeTheEndStillFailsTheRun) {
+  PtyPlugOptions options;
+  options.drop_every = 3000;  // the third packet of 1024 bytes
+  Plug(1, options);
+  std::unique_ptr<Runner> runner = Start({"--ports", "1", "--mode", "loopback", "--no-file",
+                                          "--packet-size", "1024", "--duration", "0.8", "--json",
+                                          "--no-log"});
+  const std::optional<int> status = runner->Wait(kPatienceS);
+  ASSERT_TRUE(status.has_value()) << "the runner did not end";
+  EXPECT_EQ(*status, 1) << runner->Err();
+  const JsonRun run = ParseRun(runner->Out());
+  EXPECT_EQ(run.summary["result"].toString(), "fail");
+  const QJsonObject port = PortOf(run.summary, 1);
+  EXPECT_EQ(Counter(port, "good_packets"), 2);
+  EXPECT_EQ(Counter(port, "errors"), 1);
+  EXPECT_EQ(Counter(port, "read_timeouts"), 1);
+  EXPECT_EQ(Counter(port, "packets"), 3);
+  EXPECT_EQ(port["status"].toString(), "Read timeout");
+  EXPECT_TRUE(ListsFailure(port, "errors 1 above 0"));
+}
+
+// The runner stopped by SIGSTOP for seconds and continued: its lines were
+// fine all along, so the run passes, and the summary says how long the
+// tester itself stood still.
+TEST_F(TtyFaultsRunnerTest, ARunnerStoppedAndContinuedBlamesNoLine) {
+  Plug(2, PtyPlugOptions{});
+  std::unique_ptr<Runner> runner =
+      Start({"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size", "1024",
+             "--duration", "4", "--json", "--no-log"});
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  runner->Signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  runner->Signal(SIGCONT);
+  const std::optional<int> status = runner->Wait(kPatienceS);
+  ASSERT_TRUE(status.has_value()) << "the runner did not end";
+  EXPECT_EQ(*status, 0) << runner->Out() << runner->Err();
+  const JsonRun run = ParseRun(runner->Out());
+  EXPECT_EQ(run.summary["result"].toString(), "pass");
+  EXPECT_GE(run.summary["held_up_max_ms"].toDouble(), 1000.0);
+  for (int number : {1, 2}) {
+    SCOPED_TRACE(number);
+    const QJsonObject port = PortOf(run.summary, number);
+    EXPECT_EQ(Counter(port, "errors"), 0);
+    EXPECT_FALSE(port["stalled"].toBool());
+    EXPECT_GT(Counter(port, "good_packets"), 0);
+  }
+}
+
 }  // namespace
 }  // namespace quarnex

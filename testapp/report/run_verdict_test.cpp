@@ -17,6 +17,7 @@ TEST(RunVerdictTest, VerdictSinceStart) {
     bool ended;
     bool lost;
     PortRunVerdict verdict;
+    bool stalled = false;
   };
   const Case cases[] = {
       {"good packets only", 10, 0, true, false, false, PortRunVerdict::kPassing},
@@ -30,6 +31,10 @@ TEST(RunVerdictTest, VerdictSinceStart) {
       {"ended by Pause After, still open", 10, 0, true, true, false, PortRunVerdict::kClosed},
       {"ended by Pause After with errors", 8, 2, false, true, false, PortRunVerdict::kFailed},
       {"closed with errors", 8, 2, false, false, false, PortRunVerdict::kFailed},
+      {"stalled, no error", 3, 0, true, false, false, PortRunVerdict::kStalled, true},
+      {"stalled, then an error", 3, 1, true, false, false, PortRunVerdict::kStalled, true},
+      {"stalled, closed since", 3, 0, false, false, false, PortRunVerdict::kStalled, true},
+      {"lost after a stall", 3, 1, false, false, true, PortRunVerdict::kLost, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -40,6 +45,7 @@ TEST(RunVerdictTest, VerdictSinceStart) {
     port.Open = c.open;
     port.Ended = c.ended;
     port.Lost = c.lost;
+    port.Stalled = c.stalled;
     EXPECT_EQ(VerdictSinceStart(port), c.verdict);
   }
 }
@@ -59,6 +65,8 @@ TEST(RunVerdictTest, OverallTextCountsEachVerdictFailuresFirst) {
       {{V::kPassing, V::kLost, V::kFailed, V::kNoPacketJudged, V::kClosed},
        "1 port failing, 1 lost, 1 with no packet yet, 1 closed, 1 passing"},
       {{V::kClosed, V::kClosed}, "2 closed"},
+      {{V::kStalled, V::kPassing, V::kFailed, V::kStalled},
+       "1 port failing, 2 stalled, 1 passing"},
       {{V::kNoPacketJudged, V::kPassing}, "1 with no packet yet, 1 passing"},
   };
   for (const Case& c : cases) {

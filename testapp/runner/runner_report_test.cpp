@@ -88,6 +88,12 @@ PortFigures Lost(PortFigures port) {
   return port;
 }
 
+PortFigures Stalled(PortFigures port, double ms) {
+  port.counters.Stalled = true;
+  port.counters.StalledMs = ms;
+  return port;
+}
+
 TEST(PassFailTest, EachLimitDecidesAlone) {
   struct Case {
     const char* name;
@@ -116,6 +122,9 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
        9.0,
        {10, {}},
        false},
+      // A stall ended by no timeout leaves good packets and no error.
+      {"stalled without an error", Stalled(Port(1, 10, 10, 0, 100.0), 2500.0), 9.0, {10, {}},
+       false},
   };
   for (const Case& c : cases) {
     RunFigures run;
@@ -126,6 +135,11 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
     EXPECT_EQ(verdict.failures.empty(), c.pass) << c.name;
     EXPECT_EQ(ExitStatusFor(run, c.limits), c.pass ? kExitPass : kExitFail) << c.name;
   }
+  const PortFigures stalled = Stalled(Port(1, 10, 10, 0, 100.0), 2500.0);
+  RunFigures run;
+  run.ports.push_back(stalled);
+  EXPECT_EQ(JudgePort(stalled, run, {10, {}}).failures,
+            std::vector<std::string>{"stalled 2.5 s"});
 }
 
 TEST(RunFiguresTest, ThroughputCountsTheFilesPacketsAndNeedsABitRate) {
