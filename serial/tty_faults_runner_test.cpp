@@ -427,9 +427,9 @@ TEST_F(TtyFaultsRunnerTest, AByteLostJustBeforeTheEndStillFailsTheRun) {
   PtyPlugOptions options;
   options.drop_every = 3000;  // the third packet of 1024 bytes
   Plug(1, options);
-  std::unique_ptr<Runner> runner = Start({"--ports", "1", "--mode", "loopback", "--no-file",
-                                          "--packet-size", "1024", "--duration", "0.8", "--json",
-                                          "--no-log"});
+  std::unique_ptr<Runner> runner =
+      Start({"--ports", "1", "--mode", "loopback", "--no-file", "--packet-size", "1024",
+             "--duration", "0.8", "--json", "--no-log"});
   const std::optional<int> status = runner->Wait(kPatienceS);
   ASSERT_TRUE(status.has_value()) << "the runner did not end";
   EXPECT_EQ(*status, 1) << runner->Err();

@@ -240,6 +240,10 @@ struct RunState {
   // transfer_wait.h). Any thread; reset at Start.
   std::atomic<double> HeldUpUntil{0.0};
   std::atomic<double> HeldUpMaxMs{0.0};
+  // Notes the hold-ups while a run goes (hold_up_watch.h); started at the
+  // end of a successful Start, joined with the ports' threads. Touched only
+  // on the user-interface thread.
+  std::thread HoldUpWatcher;
 };
 
 }  // namespace quarnex

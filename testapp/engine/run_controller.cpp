@@ -20,6 +20,7 @@
 #include "testapp/driver/line_rate.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/exerciser.h"
+#include "testapp/engine/hold_up_watch.h"
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/worker_loops.h"
 #include "testapp/platform/message_quote.h"
@@ -313,6 +314,7 @@ bool StartRun(RunContext& context) {
     context.Messages().ShowError(kNoPortErrorText);
     return false;
   }
+  StartHoldUpWatch(run);
   return true;
 }
 
@@ -396,6 +398,7 @@ void CloseAllPorts(RunContext& context) {
 void JoinAllPorts(RunContext& context) {
   RunState& run = context.run;
   for (PortContext& port : run.Ports) JoinSlot(port);
+  JoinHoldUpWatch(run);
   for (PortContext& port : run.Ports) {
     // A slot whose setup failed part-way has no thread left to close it.
     ClosePort(port);

@@ -27,13 +27,6 @@ int64_t WholeMs(double ms) {
   return static_cast<int64_t>(std::ceil(ms));
 }
 
-// Raises `field` to `value` when that is larger; any thread.
-void RaiseTo(std::atomic<double>& field, double value) {
-  double seen = field.load();
-  while (value > seen && !field.compare_exchange_weak(seen, value)) {
-  }
-}
-
 // Registers the transfer a judging thread waits for in its port for as
 // long as the wait lasts, and on leaving keeps how long it stalled.
 class AwaitScope {
@@ -97,17 +90,6 @@ double OverdueLimitMs(double expected_packet_ms) {
 double StallLimitMs(double expected_packet_ms) {
   if (!std::isfinite(expected_packet_ms) || !(expected_packet_ms > 0.0)) return kStallFloorMs;
   return kStallFloorMs + kStallPacketTimes * expected_packet_ms;
-}
-
-void NoteWake(RunState& run, double due_ms, double now_ms) {
-  const double late = now_ms - due_ms;
-  if (!(late > kHeldUpMs)) return;
-  RaiseTo(run.HeldUpUntil, now_ms);
-  RaiseTo(run.HeldUpMaxMs, late);
-}
-
-double WatchedMs(const RunState& run, double armed_ms, double now_ms) {
-  return now_ms - std::max(armed_ms, run.HeldUpUntil.load());
 }
 
 int WaitForTransfer(PortContext& port, TimeoutKind awaited, const EventRef& completion,

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "testapp/engine/hold_up_watch.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_context.h"
 #include "testapp/platform/event.h"
@@ -42,24 +43,10 @@ inline constexpr double kWakeAllowanceMs = 200.0;
 inline constexpr double kUnpacedOverdueMs = 500.0;
 inline constexpr double kStallFloorMs = 2000.0;
 inline constexpr double kStallPacketTimes = 4.0;
-// A wait that wakes this much past its deadline was held up by the machine
-// or the process itself (stopped by a signal, starved), not by the line.
-inline constexpr double kHeldUpMs = 100.0;
-
 // The overdue and the stall limit for a line whose ideal packet time is
 // `expected_packet_ms` (infinity or 0 without a BitRate).
 double OverdueLimitMs(double expected_packet_ms);
 double StallLimitMs(double expected_packet_ms);
-
-// Notes that a wait due at `due_ms` woke at `now_ms` (MsClock): when it
-// woke more than kHeldUpMs late, the tester itself was held up, and `run`
-// keeps the wake-up time and the longest lateness. Any thread.
-void NoteWake(RunState& run, double due_ms, double now_ms);
-
-// How long a transfer whose clock started at `armed_ms` has been watched
-// at `now_ms`: from its start, or from the tester's last hold-up if that
-// came later, since the line was not watched while the tester stood still.
-double WatchedMs(const RunState& run, double armed_ms, double now_ms);
 
 // Waits for `completion` (returns 0) or `exit` (returns 1), the completion
 // winning when both are signalled. The transfer's clock starts at the time

@@ -65,8 +65,7 @@ TEST(RunVerdictTest, OverallTextCountsEachVerdictFailuresFirst) {
       {{V::kPassing, V::kLost, V::kFailed, V::kNoPacketJudged, V::kClosed},
        "1 port failing, 1 lost, 1 with no packet yet, 1 closed, 1 passing"},
       {{V::kClosed, V::kClosed}, "2 closed"},
-      {{V::kStalled, V::kPassing, V::kFailed, V::kStalled},
-       "1 port failing, 2 stalled, 1 passing"},
+      {{V::kStalled, V::kPassing, V::kFailed, V::kStalled}, "1 port failing, 2 stalled, 1 passing"},
       {{V::kNoPacketJudged, V::kPassing}, "1 with no packet yet, 1 passing"},
   };
   for (const Case& c : cases) {

@@ -123,7 +123,10 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
        {10, {}},
        false},
       // A stall ended by no timeout leaves good packets and no error.
-      {"stalled without an error", Stalled(Port(1, 10, 10, 0, 100.0), 2500.0), 9.0, {10, {}},
+      {"stalled without an error",
+       Stalled(Port(1, 10, 10, 0, 100.0), 2500.0),
+       9.0,
+       {10, {}},
        false},
   };
   for (const Case& c : cases) {
@@ -138,8 +141,7 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
   const PortFigures stalled = Stalled(Port(1, 10, 10, 0, 100.0), 2500.0);
   RunFigures run;
   run.ports.push_back(stalled);
-  EXPECT_EQ(JudgePort(stalled, run, {10, {}}).failures,
-            std::vector<std::string>{"stalled 2.5 s"});
+  EXPECT_EQ(JudgePort(stalled, run, {10, {}}).failures, std::vector<std::string>{"stalled 2.5 s"});
 }
 
 TEST(RunFiguresTest, ThroughputCountsTheFilesPacketsAndNeedsABitRate) {
