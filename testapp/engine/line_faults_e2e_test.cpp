@@ -43,6 +43,17 @@ class LineFaultsTest : public SimRunTest {
     return std::find(history.begin(), history.end(), text) != history.end();
   }
 
+  // One Loopback port at 1 Mbit/s whose frames are all lost, with
+  // "Timeout Blocked Threads" off: its first read waits for good.
+  void StartWithEveryFrameLostAndNoTimeout() {
+    context_.settings.Test.TimeoutBlockedThreads = 0;
+    FaultRates faults;
+    faults.drop = 1.0;
+    UseAdapter(1, FarEnd{}, faults);
+    Configure(1000000);
+    ASSERT_TRUE(StartHeadlessRun(context_));
+  }
+
   // Packets counted but neither good nor bad.
   int64_t Unjudged(int slot) {
     const PortContext& port = Slot(slot);
@@ -161,12 +172,7 @@ TEST_F(LineFaultsTest, ReceiveOnlyWaitsForALineThatNeverSentAnything) {
 // summary are made from) counts it as one read timeout; past the stall
 // limit the port is stalled.
 TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadIsStillJudged) {
-  context_.settings.Test.TimeoutBlockedThreads = 0;
-  FaultRates faults;
-  faults.drop = 1.0;
-  UseAdapter(1, FarEnd{}, faults);
-  Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_NO_FATAL_FAILURE(StartWithEveryFrameLostAndNoTimeout());
   EXPECT_EQ(BlockedTransferTimeoutMs(context_), std::numeric_limits<double>::infinity());
   const double overdue = OverdueLimitMs(context_.run.ExpectedPacketTime.load());
   Sleep(static_cast<int>(overdue) + 200);
@@ -203,12 +209,7 @@ TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadIsStillJudged) {
 // the clock of every outstanding transfer again, and the run keeps how long
 // the hold-up was.
 TEST_F(LineFaultsTest, TheTestersOwnHoldUpIsNotCountedAgainstTheLine) {
-  context_.settings.Test.TimeoutBlockedThreads = 0;
-  FaultRates faults;
-  faults.drop = 1.0;
-  UseAdapter(1, FarEnd{}, faults);
-  Configure(1000000);
-  ASSERT_TRUE(StartHeadlessRun(context_));
+  ASSERT_NO_FATAL_FAILURE(StartWithEveryFrameLostAndNoTimeout());
   ASSERT_TRUE(Eventually(
       [this] { return TakeRunSnapshot(context_).Ports[0].Counters.OverdueTimeout != 0; }));
 
