@@ -320,6 +320,8 @@ std::string JsonSummaryLine(const RunOutcome& outcome) {
   AppendSettings(&out, outcome.run);
   AppendKey(&out, "log_error");
   out.append(outcome.log_error ? JsonQuote(*outcome.log_error) : "null");
+  AppendKey(&out, "history_error");
+  out.append(outcome.history_error ? JsonQuote(*outcome.history_error) : "null");
   AppendKey(&out, "messages");
   out.push_back('[');
   for (size_t i = 0; i < outcome.messages.size(); ++i) {

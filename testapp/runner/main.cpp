@@ -2,8 +2,11 @@
 // and CI jobs. See testapp/runner/README.md.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,6 +109,8 @@ int main(int argc, char** argv) {
 
   RunnerOutput output;
   output.out = results;
+  std::optional<std::string> out_error;
+  output.out_error = &out_error;
 #if defined(_WIN32)
   output.terminal = UseVirtualTerminal(results);
 #else
@@ -120,6 +125,15 @@ int main(int argc, char** argv) {
     status = RunHeadless(context, options, output, stop);
     station.Linger(stop);
   }
-  std::fclose(results);
+  errno = 0;
+  if (std::fclose(results) != 0 && !out_error) {
+    out_error = errno != 0 ? std::strerror(errno) : "write error";
+  }
+  // The verdict did not reach whoever reads it: a script must not take the
+  // status of a run it saw no summary of for a pass.
+  if (out_error) {
+    std::fprintf(stderr, "%s: standard output: %s\n", kRunnerName, out_error->c_str());
+    if (status == kExitPass || status == kExitFail) status = kExitOutput;
+  }
   return status;
 }

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_context.h"
@@ -111,6 +114,62 @@ TEST(MetricsEndpointTest, ARunThatDidNotStartIsShownFinished) {
                       "state=\"not_opened\"} 1\n"),
             std::string::npos)
       << text;
+}
+
+// A client connected to 127.0.0.1:`port` that sends `sent` and then
+// nothing more, holding the connection until it goes.
+class HeldClient {
+ public:
+  HeldClient(int port, const std::string& sent) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ =
+        fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        send(fd_, sent.data(), sent.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(sent.size());
+  }
+  ~HeldClient() {
+    if (fd_ >= 0) close(fd_);
+  }
+  HeldClient(const HeldClient&) = delete;
+  HeldClient& operator=(const HeldClient&) = delete;
+
+  bool connected() const { return connected_; }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+TEST(MetricsEndpointTest, IdleAndSlowClientsDoNotHoldUpAScrape) {
+  const auto context = std::make_unique<RunContext>();
+  std::string error;
+  auto endpoint = MetricsEndpoint::Start("127.0.0.1:0", "bay-2", &error);
+  ASSERT_NE(endpoint, nullptr) << error;
+  RunDescription run;
+  run.mode = kTransmitOnly;
+  context->settings.Test.PortCount = 1;
+  CellStore no_rows;
+  endpoint->RunStarted(*context, run, 1767225600, no_rows);
+  endpoint->RunInterval(OnePort(10, 1.0), OnePort(0, 0.0));
+
+  // One client connected and silent, one stuck halfway through its
+  // request: each holds a worker of the server while the scrape comes.
+  const HeldClient idle(endpoint->Port(), "");
+  const HeldClient slow(endpoint->Port(), "GET /metr");
+  ASSERT_TRUE(idle.connected());
+  ASSERT_TRUE(slow.connected());
+  // Give the server time to hand both to its workers, so the scrape comes
+  // behind them.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The client's limit is long, and far below the time a held worker
+  // would keep the scrape waiting behind them.
+  const std::optional<HttpReply> reply = HttpGet(endpoint->Port(), "/metrics", 10.0);
+  ASSERT_TRUE(reply.has_value()) << "no reply while other clients were held";
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_NE(reply->body.find(std::string(kPackets) + "10\n"), std::string::npos) << reply->body;
 }
 
 TEST(MetricsEndpointTest, AnAddressInUseIsRefusedWithALine) {

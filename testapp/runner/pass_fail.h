@@ -19,6 +19,9 @@ inline constexpr int kExitPass = 0;     // every port inside the limits
 inline constexpr int kExitFail = 1;     // a port broke a limit or did not open
 inline constexpr int kExitNoPorts = 2;  // the run could not start
 inline constexpr int kExitUsage = 3;    // a bad command line
+// The run ended, but its reports or summary could not be written to
+// standard output (a closed pipe, a full disk).
+inline constexpr int kExitOutput = 4;
 
 struct Limits {
   int32_t max_errors = 0;

@@ -2,13 +2,19 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
+#include "testapp/platform/clock.h"
 #include "testapp/report/text_format.h"
 #include "testapp/runner/json_report.h"
 #include "testapp/runner/pass_fail.h"
+#include "testapp/runner/result_writing.h"
 
 namespace quarnex {
 
@@ -368,6 +374,27 @@ HistoryRun HistoryRunOf(const RunOutcome& outcome, const std::string& label,
 struct RunHistory::Impl {
   Database db;
   std::string path;
+  // When the write going on first found the file busy; its thread only.
+  double busy_since_ms = 0.0;
+  std::mutex cut_mu;
+  std::condition_variable cut_cv;
+  bool cut = false;  // guarded by cut_mu
+
+  // SQLite's busy handler: waits up to kBusyTimeoutMs for each write, in
+  // steps, unless CutWaits was called. `count` is 0 at a write's first
+  // call. Returns 1 to try again, 0 to fail the write.
+  static int OnBusy(void* arg, int count) {
+    Impl* impl = static_cast<Impl*>(arg);
+    const double now = SteadyMilliseconds();
+    if (count == 0) impl->busy_since_ms = now;
+    const double left = kBusyTimeoutMs - (now - impl->busy_since_ms);
+    std::unique_lock lock(impl->cut_mu);
+    if (impl->cut || left <= 0) return 0;
+    impl->cut_cv.wait_for(
+        lock, std::chrono::duration<double, std::milli>(std::min<double>(left, kBusyStepMs)),
+        [impl] { return impl->cut; });
+    return impl->cut ? 0 : 1;
+  }
 
   std::string Failure(const char* what) const {
     return "cannot " + std::string(what) + " the history " + path + ": " + sqlite3_errmsg(db.get());
@@ -384,6 +411,8 @@ struct RunHistory::Impl {
       *error = Failure("write");
       return false;
     }
+    // The file is ours now: a second Ctrl+C waits for the commit.
+    const ResultWriting writing;
     if (!body() || !Exec("COMMIT")) {
       *error = Failure("write");
       Exec("ROLLBACK");
@@ -409,19 +438,25 @@ std::unique_ptr<RunHistory> RunHistory::Open(const std::string& path, bool creat
                             : "cannot open the history " + path + ": out of memory";
     return nullptr;
   }
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  sqlite3_busy_handler(raw, &Impl::OnBusy, impl.get());
   // WAL: a commit is one append, a crash loses at most a transaction that
   // had not committed, and readers never block the writer.
   if (!impl->Exec("PRAGMA journal_mode=WAL")) {
     *error = impl->Failure("open");
     return nullptr;
   }
-  Statement version(raw, "PRAGMA user_version");
-  if (!version.ok() || version.Step() != SQLITE_ROW) {
-    *error = impl->Failure("read");
-    return nullptr;
+  int64_t found = 0;
+  {
+    // Finished before any write: a read left open would make the write
+    // below fail at once, without waiting, when another station wrote
+    // since it began.
+    Statement version(raw, "PRAGMA user_version");
+    if (!version.ok() || version.Step() != SQLITE_ROW) {
+      *error = impl->Failure("read");
+      return nullptr;
+    }
+    found = version.Int();
   }
-  const int64_t found = version.Int();
   if (found > kSchemaVersion) {
     *error = FormatC("cannot use the history %s: its schema version %lld is newer than %d",
                      path.c_str(), static_cast<long long>(found), kSchemaVersion);
@@ -434,6 +469,7 @@ std::unique_ptr<RunHistory> RunHistory::Open(const std::string& path, bool creat
     }
     return std::unique_ptr<RunHistory>(new RunHistory(std::move(impl)));
   }
+  if (found == kSchemaVersion) return std::unique_ptr<RunHistory>(new RunHistory(std::move(impl)));
   const bool made = impl->InTransaction(
       [&impl] {
         return impl->Exec(kSchema) &&
@@ -536,6 +572,14 @@ bool RunHistory::FinishRun(const HistoryRun& run, std::string* error) {
         return true;
       },
       error);
+}
+
+void RunHistory::CutWaits() {
+  {
+    std::lock_guard lock(impl_->cut_mu);
+    impl_->cut = true;
+  }
+  impl_->cut_cv.notify_all();
 }
 
 bool RunHistory::Query(const HistoryFilter& filter, std::vector<HistoryRun>* runs,

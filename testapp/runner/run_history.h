@@ -11,9 +11,9 @@
 // run that finished whole, and readers (`--history`, a lab's own queries)
 // never wait for a running station.
 //
-// Thread-safety: a RunHistory is used by one thread at a time. Several
-// processes may share a file; a write waits up to kBusyTimeoutMs for
-// another's.
+// Thread-safety: a RunHistory is used by one thread at a time, except
+// CutWaits, which any thread may call. Several processes may share a file;
+// a write waits up to kBusyTimeoutMs for another's.
 #ifndef QUARNEX_RUNNER_RUN_HISTORY_H_
 #define QUARNEX_RUNNER_RUN_HISTORY_H_
 
@@ -105,10 +105,13 @@ struct HistoryFilter {
 class RunHistory {
  public:
   static constexpr int kBusyTimeoutMs = 10000;
+  // How often a write that waits for another looks again.
+  static constexpr int kBusyStepMs = 10;
 
   // Opens FILE; with `create`, creates it and its tables when missing.
   // Returns null and sets *error (one line naming the file) when it cannot
-  // be opened or is not such a history.
+  // be opened or is not such a history. A history that has its tables is
+  // only read here, so another process writing it holds nothing up.
   static std::unique_ptr<RunHistory> Open(const std::string& path, bool create, std::string* error);
   ~RunHistory();
   RunHistory(const RunHistory&) = delete;
@@ -128,6 +131,12 @@ class RunHistory {
   // over the row BeginRun wrote when `run.id` is that row's id, else as a
   // new row. False and *error on failure; then nothing of it was written.
   bool FinishRun(const HistoryRun& run, std::string* error);
+
+  // Makes every wait for another process's write give up at once, the one
+  // going on and all later ones: such a write then fails ("database is
+  // locked") instead of waiting. A write that got the file finishes. Any
+  // thread.
+  void CutWaits();
 
   // The runs `filter` lets through, oldest first, with their ports. False
   // and *error on failure.

@@ -3,14 +3,22 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/platform/test_support.h"
+#include "testapp/runner/history_lock_test_util.h"
+#include "testapp/runner/history_recorder.h"
 #include "testapp/runner/history_report.h"
 #include "testapp/runner/json_report.h"
+#include "testapp/runner/runner.h"
 
 namespace quarnex {
 namespace {
@@ -254,6 +262,69 @@ TEST_F(RunHistoryTest, AFileThatIsNoHistoryIsRefusedAndListingNeverCreatesOne) {
   }
   EXPECT_EQ(RunHistory::Open(path_, true, &error), nullptr);
   EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
+TEST_F(RunHistoryTest, ALockedFileNeverHoldsUpTheRunAndItsFailureIsNamed) {
+  OpenHistory();  // the tables exist, as on a station that ran before
+  const RunOutcome outcome = TwoPortRun("2026-01-31T12:00:00Z");
+  const auto context = std::make_unique<RunContext>();
+  const CellStore view;
+  WriterElsewhere other(path_);
+  ASSERT_TRUE(other.locked());
+
+  // A history with its tables opens without writing, so another station's
+  // transaction does not hold up the start.
+  auto history = OpenHistory();
+  ASSERT_NE(history, nullptr);
+  StopRequest stop;
+  std::optional<std::string> failure;
+  {
+    HistoryRecorder recorder(*history, "rack-a", true);
+    // Each call only queues its write; the writer thread waits for the
+    // file.
+    recorder.RunStarted(*context, outcome.run, 1769861100, view);
+    recorder.RunInterval(outcome.figures, outcome.figures);
+    recorder.RunEnded(outcome);
+    // A further SIGTERM while RunRecorded waits cuts the wait short.
+    std::thread second_signal([&stop] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      stop.Request();
+    });
+    failure = recorder.RunRecorded(stop);
+    second_signal.join();
+  }
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_NE(failure->find("cannot write the history " + path_), std::string::npos) << *failure;
+  EXPECT_NE(failure->find("locked"), std::string::npos) << *failure;
+  other.Release();
+  EXPECT_TRUE(Runs(*history).empty());
+}
+
+TEST_F(RunHistoryTest, AWriteWaitsForAnotherStationsTransactionToEnd) {
+  OpenHistory();
+  const RunOutcome outcome = TwoPortRun("2026-01-31T12:00:00Z");
+  const auto context = std::make_unique<RunContext>();
+  const CellStore view;
+  WriterElsewhere other(path_);
+  ASSERT_TRUE(other.locked());
+  auto history = OpenHistory();
+  ASSERT_NE(history, nullptr);
+  StopRequest stop;
+  HistoryRecorder recorder(*history, "rack-a", false);
+  recorder.RunStarted(*context, outcome.run, 1769861100, view);
+  recorder.RunEnded(outcome);
+  // The other station commits well inside the busy time.
+  std::thread commit([&other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    other.Release();
+  });
+  const std::optional<std::string> failure = recorder.RunRecorded(stop);
+  commit.join();
+  EXPECT_FALSE(failure.has_value()) << *failure;
+  const std::vector<HistoryRun> runs = Runs(*history);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(runs[0].finished);
+  EXPECT_EQ(runs[0].ports.size(), 2u);
 }
 
 }  // namespace

@@ -4,15 +4,18 @@
 // RunHeadless calls every method on the runner's main thread, in this
 // order: RunStarted once (only when the run started), RunPolled on every
 // pass of its waiting loop (about every 20 ms) and RunInterval at every
-// report time, RunStopping once with the figures of the stop record, and
-// RunEnded once with the outcome (also for a run that did not start). An
-// observer must not block the loop: it runs between two looks at the
-// ports. The base methods do nothing, so an observer overrides the ones it
-// needs.
+// report time, RunStopping once with the figures of the stop record,
+// RunEnded once with the outcome (also for a run that did not start), and
+// RunRecorded once, after every observer's RunEnded and before the summary.
+// An observer must not block: RunStarted to RunEnded run between two looks
+// at the ports, and only RunRecorded may wait, for what it writes. The base methods do nothing, so
+// an observer overrides the ones it needs.
 #ifndef QUARNEX_RUNNER_RUN_OBSERVER_H_
 #define QUARNEX_RUNNER_RUN_OBSERVER_H_
 
 #include <ctime>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "testapp/runner/cell_store.h"
@@ -20,6 +23,8 @@
 #include "testapp/runner/run_outcome.h"
 
 namespace quarnex {
+
+class StopRequest;
 
 class RunObserver {
  public:
@@ -50,8 +55,18 @@ class RunObserver {
   // the workers still run; called before the ports are stopped.
   virtual void RunStopping(const RunFigures& final_figures) { (void)final_figures; }
 
-  // The run is over and its summary written; every port is closed.
+  // The run is over and every port is closed; the summary comes after
+  // RunRecorded.
   virtual void RunEnded(const RunOutcome& outcome) { (void)outcome; }
+
+  // An observer that keeps the run where writing can fail or wait (the
+  // history) waits here until what it wrote is done, but returns soon once
+  // `stop` gets a request beyond those it had when the call began. Returns
+  // the failure for the summary's history_error, or empty.
+  virtual std::optional<std::string> RunRecorded(StopRequest& stop) {
+    (void)stop;
+    return std::nullopt;
+  }
 };
 
 }  // namespace quarnex

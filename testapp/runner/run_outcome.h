@@ -76,6 +76,9 @@ struct RunOutcome {
   // The first time the log could not be opened or written, as told on
   // standard error; empty when every record reached it (or no log is kept).
   std::optional<std::string> log_error;
+  // The first write of the history (--db) that failed, as told on standard
+  // error; empty when every write went in or no history is kept.
+  std::optional<std::string> history_error;
 };
 
 }  // namespace quarnex

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <optional>
@@ -24,6 +26,7 @@
 #include "testapp/runner/json_report.h"
 #include "testapp/runner/live_screen.h"
 #include "testapp/runner/pass_fail.h"
+#include "testapp/runner/result_writing.h"
 #include "testapp/runner/run_figures.h"
 #include "testapp/runner/run_observer.h"
 #include "testapp/runner/run_outcome.h"
@@ -110,14 +113,29 @@ class Reporter {
     const std::string headline = FormatC("%s  %s  [%s]  %.1f s", kRunnerName, state.c_str(),
                                          view_.Status(kStatusSummary).c_str(), now.elapsed_s);
     const int rows = std::max(1, LiveScreen::Rows(output_.out) - kTableChromeLines);
+    if (Failed()) return;
+    errno = 0;
     // One column short of the width: a line that fills the last column
     // wraps on some terminals.
     screen_.Draw(LiveTable(now, headline, rows, LiveScreen::Columns(output_.out) - 1));
+    if (std::ferror(output_.out)) NoteFailure();
   }
 
   void Write(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), output_.out);
-    std::fflush(output_.out);
+    if (Failed()) return;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), output_.out) != text.size() ||
+        std::fflush(output_.out) != 0) {
+      NoteFailure();
+    }
+  }
+
+  // A reader that went away (`| head -1`) or a full disk: the reason is
+  // kept for main to tell, and nothing more is written there.
+  bool Failed() const { return output_.out_error != nullptr && output_.out_error->has_value(); }
+  void NoteFailure() {
+    if (output_.out_error == nullptr || output_.out_error->has_value()) return;
+    *output_.out_error = errno != 0 ? std::strerror(errno) : "write error";
   }
 
   const RunnerOptions& options_;
@@ -174,28 +192,43 @@ EndReason ReportUntilEnd(RunContext& context, const RunnerOptions& options, Stop
   }
 }
 
+// Tells every observer the run is over, then lets each finish what it
+// keeps of it; the first failure it reports goes into the summary.
+void EndForObservers(const std::vector<RunObserver*>& observers, StopRequest& stop,
+                     RunOutcome* outcome) {
+  for (RunObserver* observer : observers) observer->RunEnded(*outcome);
+  for (RunObserver* observer : observers) {
+    std::optional<std::string> failure = observer->RunRecorded(stop);
+    if (failure && !outcome->history_error) outcome->history_error = std::move(failure);
+  }
+}
+
 }  // namespace
 
 void StopRequest::Request() {
   {
     std::lock_guard lock(mu_);
-    requested_ = true;
+    ++requests_;
   }
   cv_.notify_all();
 }
 
-bool StopRequest::Requested() const {
+bool StopRequest::Requested() const { return Count() > 0; }
+
+int StopRequest::Count() const {
   std::lock_guard lock(mu_);
-  return requested_;
+  return requests_;
 }
 
-bool StopRequest::WaitFor(double timeout_ms) {
+bool StopRequest::WaitFor(double timeout_ms) { return WaitForMoreThan(0, timeout_ms); }
+
+bool StopRequest::WaitForMoreThan(int seen, double timeout_ms) {
   std::unique_lock lock(mu_);
   if (timeout_ms > 0) {
     cv_.wait_for(lock, std::chrono::duration<double, std::milli>(timeout_ms),
-                 [this] { return requested_; });
+                 [this, seen] { return requests_ > seen; });
   }
-  return requested_;
+  return requests_ > seen;
 }
 
 int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerOutput& output,
@@ -238,8 +271,8 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
     outcome.messages = messages.Messages();
     outcome.log_error = log_error;
     outcome.exit_status = kExitNoPorts;
+    EndForObservers(output.observers, stop, &outcome);
     reporter.Summary(outcome);
-    for (RunObserver* observer : output.observers) observer->RunEnded(outcome);
     context.SetOutputs(nullptr, nullptr);
     return kExitNoPorts;
   }
@@ -259,7 +292,11 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
   // same snapshot, so the two agree counter for counter.
   outcome.figures = TakeRunFigures(context, view, (SteadyMilliseconds() - start_ms) / 1000.0);
   for (RunObserver* observer : output.observers) observer->RunStopping(outcome.figures);
-  WriteStopRecord(log, OpenPortCounters(outcome.figures));
+  {
+    // A second Ctrl+C waits for the record to be whole.
+    const ResultWriting writing;
+    WriteStopRecord(log, OpenPortCounters(outcome.figures));
+  }
   note_log_failure("");
   StopRun(context);
   view.SetStatus(kStatusState, kStatusStopped);
@@ -274,8 +311,8 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
   outcome.exit_status = outcome.end_reason == EndReason::kFirstError
                             ? kExitFail
                             : ExitStatusFor(outcome.figures, outcome.run.limits);
+  EndForObservers(output.observers, stop, &outcome);
   reporter.Summary(outcome);
-  for (RunObserver* observer : output.observers) observer->RunEnded(outcome);
   context.SetOutputs(nullptr, nullptr);
   return outcome.exit_status;
 }

@@ -12,6 +12,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "testapp/engine/run_context.h"
@@ -21,23 +23,32 @@ namespace quarnex {
 
 class RunObserver;
 
-// A request to end the run early (Ctrl+C, SIGTERM). Thread-safe.
+// Requests to end the run early (Ctrl+C, SIGTERM, SIGHUP): the first ends
+// the run, a later one cuts the waits after it short. Thread-safe.
 class StopRequest {
  public:
   void Request();
   bool Requested() const;
-  // Waits until the request is made or `timeout_ms` passed; true when made.
+  // How many requests were made so far.
+  int Count() const;
+  // Waits until a request is made or `timeout_ms` passed; true when made.
   bool WaitFor(double timeout_ms);
+  // Waits until more than `seen` requests were made or `timeout_ms`
+  // passed; true when they were.
+  bool WaitForMoreThan(int seen, double timeout_ms);
 
  private:
   mutable std::mutex mu_;
   std::condition_variable cv_;
-  bool requested_ = false;  // guarded by mu_
+  int requests_ = 0;  // guarded by mu_
 };
 
 struct RunnerOutput {
   std::FILE* out = stdout;  // reports and the summary; must outlive the run
-  bool terminal = false;    // `out` is a terminal: draw the live table
+  // Set to the reason ("Broken pipe") when a write to `out` failed; the
+  // runner writes nothing more there. Must outlive the run; may be null.
+  std::optional<std::string>* out_error = nullptr;
+  bool terminal = false;  // `out` is a terminal: draw the live table
   // Follow the run besides the reports (run_observer.h); each must outlive
   // the run.
   std::vector<RunObserver*> observers;
@@ -49,7 +60,9 @@ struct RunnerOutput {
 // writes the start record, reports every options.interval_s until the run
 // ends (duration, packets per port, every port done, or `stop`), then
 // writes the stop record, stops the run, waits for its threads and closes
-// every port, and prints the summary. Returns the exit status (kExitPass,
+// every port, lets the observers finish what they keep of the run (a
+// further request on `stop` cuts their waits short), and prints the
+// summary. Returns the exit status (kExitPass,
 // kExitFail or kExitNoPorts).
 int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerOutput& output,
                 StopRequest& stop);

@@ -400,6 +400,43 @@ TEST(RunnerProcessTest, SecondCtrlCExitsAtOnceAfterTheStopRecord) {
   }
 }
 
+TEST(RunnerProcessTest, AReaderThatGoesAwayIsToldInTheExitStatusAndTheRunStillEnds) {
+  // `quarnex-run ... | head -1`: the reader takes the first line and
+  // closes the pipe. The run goes on to its end and its stop record; the
+  // lost output is told on standard error and in the exit status.
+  Sandbox box;
+  const fs::path pipe = box.dir() / "out.fifo";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+  // The read end exists first, so the runner's open of the write end does
+  // not wait.
+  int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0) << std::strerror(errno);
+  RunnerProcess process(
+      box,
+      {"--ports", "1-2", "--json", "--interval", "0.2", "--packet-size", "64", "--duration", "2"},
+      "", "out.fifo");
+  std::string first_line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (first_line.find('\n') == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    char buffer[256];
+    const ssize_t n = read(reader, buffer, sizeof(buffer));
+    if (n > 0) {
+      first_line.append(buffer, static_cast<size_t>(n));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  close(reader);
+  EXPECT_NE(first_line.find("\"type\":\"interval\""), std::string::npos) << first_line;
+  const std::optional<int> status = process.Wait(kRunTimeoutS);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 4) << process.Err();
+  EXPECT_NE(process.Err().find("quarnex-run: standard output: Broken pipe\n"), std::string::npos)
+      << process.Err();
+  EXPECT_NE(box.Log().find(">>> TEST STOP"), std::string::npos) << box.Log();
+}
+
 TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
   Sandbox box;
   std::mt19937 random(7);

@@ -172,6 +172,7 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   outcome.figures.ports[1].counters.PacketCount = 5000000000;
   outcome.figures.ports[0].lost = true;
   outcome.log_error = "cannot write the log Quarnex.LOG: No space left on device";
+  outcome.history_error = "cannot write the history runs.db: database is locked";
   outcome.end_reason = EndReason::kDuration;
   outcome.exit_status = kExitFail;
   outcome.messages = {"Failed to open \\\\.\\Quarnex03", "two\nlines \"quoted\""};
@@ -191,6 +192,7 @@ TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   EXPECT_EQ(summary["end_reason"].toString(), "duration");
   EXPECT_EQ(summary["messages"].toArray()[1].toString(), "two\nlines \"quoted\"");
   EXPECT_EQ(summary["log_error"].toString().toStdString(), *outcome.log_error);
+  EXPECT_EQ(summary["history_error"].toString().toStdString(), *outcome.history_error);
 
   const QJsonObject settings = summary["settings"].toObject();
   EXPECT_EQ(settings["mode"].toString(), "receive");
@@ -254,6 +256,8 @@ TEST(JsonReportTest, ThroughputIsNullWithoutABitRate) {
   outcome.figures = ThreePorts(kNoBitRate);
   const QJsonObject summary = ParseLine(JsonSummaryLine(outcome));
   EXPECT_TRUE(summary["expected_packet_time_ms"].isNull());
+  ASSERT_TRUE(summary.contains("history_error"));
+  EXPECT_TRUE(summary["history_error"].isNull());
   const QJsonObject first = summary["ports"].toArray()[0].toObject();
   EXPECT_TRUE(first["throughput_pct"].isNull());
   EXPECT_DOUBLE_EQ(first["avg_ms"].toDouble(), 10.0) << "the times stay";

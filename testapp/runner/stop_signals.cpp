@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+#include "testapp/runner/result_writing.h"
+
 namespace quarnex {
 
 namespace {
@@ -14,6 +16,7 @@ sigset_t StopSignalSet() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -25,8 +28,8 @@ void BlockStopSignals() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-StopSignalWatcher::StopSignalWatcher(std::function<void(int)> on_first)
-    : on_first_(std::move(on_first)), thread_([this] { Watch(); }) {}
+StopSignalWatcher::StopSignalWatcher(std::function<void(int)> on_signal)
+    : on_signal_(std::move(on_signal)), thread_([this] { Watch(); }) {}
 
 StopSignalWatcher::~StopSignalWatcher() {
   quit_.store(true);
@@ -40,15 +43,17 @@ void StopSignalWatcher::Watch() {
   while (!quit_.load()) {
     const int signo = sigtimedwait(&set, nullptr, &poll);
     if (signo < 0) continue;  // the poll's timeout, or EINTR
-    if (!stopping) {
+    // Supervisors and closing sessions send SIGTERM and SIGHUP in bursts;
+    // only a person presses Ctrl+C twice.
+    if (!stopping || signo != SIGINT) {
       stopping = true;
-      on_first_(signo);
+      on_signal_(signo);
       continue;
     }
     static constexpr char kText[] = "quarnex-run: second stop signal, exiting at once\n";
     ssize_t ignored = write(STDERR_FILENO, kText, sizeof(kText) - 1);
     (void)ignored;
-    _exit(128 + signo);
+    ExitWhenNoResultIsWritten(128 + signo);
   }
 }
 

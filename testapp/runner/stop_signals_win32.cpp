@@ -2,7 +2,8 @@
 // counterpart of stop_signals.cpp. Windows calls the console handler on a
 // thread of its own; the handler only hands the request on, and the
 // watcher thread acts on it as ordinary code. A second Ctrl+C ends the
-// process at once.
+// process at once once no record is being written; a second close event
+// only cuts waits short, as SIGTERM does on Linux.
 //
 // When the console is closed (or the user logs off, or the system shuts
 // down) the process ends as soon as the handler returns, so the handler
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "testapp/runner/result_writing.h"
 #include "testapp/runner/stop_signals.h"
 
 namespace quarnex {
@@ -54,8 +56,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 void BlockStopSignals() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
-StopSignalWatcher::StopSignalWatcher(std::function<void(int)> on_first)
-    : on_first_(std::move(on_first)), thread_([this] { Watch(); }) {
+StopSignalWatcher::StopSignalWatcher(std::function<void(int)> on_signal)
+    : on_signal_(std::move(on_signal)), thread_([this] { Watch(); }) {
   g_run_ended.store(false);
   g_watching.store(true);
 }
@@ -75,14 +77,14 @@ void StopSignalWatcher::Watch() {
       Sleep(kPollMs);
       continue;
     }
-    if (!stopping) {
+    if (!stopping || signo != SIGINT) {
       stopping = true;
-      on_first_(signo);
+      on_signal_(signo);
       continue;
     }
     std::fputs("quarnex-run: second stop signal, exiting at once\n", stderr);
     std::fflush(stderr);
-    std::_Exit(128 + signo);
+    ExitWhenNoResultIsWritten(128 + signo);
   }
 }
 
