@@ -15,6 +15,11 @@ namespace {
 
 // How often RunRecorded looks at the stop request while it waits.
 constexpr double kLookMs = 20.0;
+// How long the end of a run waits for the history's last writes: long
+// enough for another station's ordinary transaction, short enough that a
+// locked file never keeps the process long past its run. A record that
+// does not make it is named (history_error), never dropped silently.
+constexpr double kEndOfRunWaitMs = 2000.0;
 
 }  // namespace
 
@@ -107,7 +112,7 @@ void HistoryRecorder::RunEnded(const RunOutcome& outcome) {
 
 std::optional<std::string> HistoryRecorder::RunRecorded(StopRequest& stop) {
   const int seen = stop.Count();
-  const double deadline = SteadyMilliseconds() + RunHistory::kBusyTimeoutMs;
+  const double deadline = SteadyMilliseconds() + kEndOfRunWaitMs;
   {
     std::unique_lock lock(mu_);
     // A further Ctrl+C, SIGTERM or SIGHUP ends the wait.

@@ -50,7 +50,7 @@ class HistoryRecorder : public RunObserver {
                   const CellStore& view) override;
   void RunInterval(const RunFigures& now, const RunFigures& before) override;
   void RunEnded(const RunOutcome& outcome) override;
-  // Waits until every queued write is done, for at most kBusyTimeoutMs, or
+  // Waits until every queued write is done, for at most 2 s, or
   // until `stop` gets a further request; then cuts what still waits for
   // the file (those writes fail) and lets the write going on finish.
   // Returns failure().

@@ -133,7 +133,9 @@ int main(int argc, char** argv) {
   // status of a run it saw no summary of for a pass.
   if (out_error) {
     std::fprintf(stderr, "%s: standard output: %s\n", kRunnerName, out_error->c_str());
-    if (status == kExitPass || status == kExitFail) status = kExitOutput;
+    // A failed line keeps its status 1: that is the news a script must
+    // not miss.
+    if (status == kExitPass) status = kExitOutput;
   }
   return status;
 }
