@@ -1,5 +1,8 @@
 #include "testapp/engine/port_snapshot.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "testapp/driver/line_rate.h"
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/row_update.h"
@@ -13,6 +16,10 @@ namespace quarnex {
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   PortCounters c;
   c.PortNumber = port_number;
+  // The status before the counters: they then hold its packet (verdict.cpp).
+  const uint64_t status = port.LastStatus.load(std::memory_order_acquire);
+  c.LastStatus = PackedStatusOf(status);
+  c.LastStatusLength = PackedLengthOf(status);
   for (size_t i = 0; i < kPacketCounterCount; ++i) {
     c.*kPacketCounterFields[i].member = (port.*kLivePacketCounters[i]).load();
   }
@@ -27,6 +34,11 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   const int32_t pause_after = port.Run->settings.Test.PauseAfter;
   c.Ended = pause_after > 0 && c.PacketCount >= pause_after;
   c.Lost = port.Lost.load() != 0;
+  c.NotOpened = port.NotOpened;
+  if (c.NotOpened) {
+    c.OpenPath = port.OpenPath;
+    c.OpenReason = port.OpenReason;
+  }
   return c;
 }
 
@@ -51,9 +63,12 @@ RunSnapshot TakeRunSnapshot(const RunContext& context) {
     if (port.Row < 0) continue;
     PortSnapshot& taken = snapshot.Ports.emplace_back();
     taken.Row = port.Row;
-    taken.Counters = SnapshotPort(port, s.Test.PortIndex + i);
-    taken.TimeText = TimeCell(port, taken.Counters.TotalPacketTime, taken.Counters.GoodPacketCount);
-    taken.StatusText = StatusCell(port);
+    // Saturated: a number past int has no port, only its row.
+    const auto number = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{s.Test.PortIndex} + i, std::numeric_limits<int32_t>::max()));
+    taken.Counters = SnapshotPort(port, number);
+    taken.TimeText = TimeCell(port, taken.Counters);
+    taken.StatusText = RowStatusText(taken.Counters);
   }
   return snapshot;
 }

@@ -26,6 +26,7 @@ constexpr std::array<VerdictGroup, 5> kGroups = {{
 }  // namespace
 
 PortRunVerdict VerdictSinceStart(const PortCounters& port) {
+  if (port.NotOpened) return PortRunVerdict::kFailed;
   if (port.Lost) return PortRunVerdict::kLost;
   if (port.ErrorCount > 0) return PortRunVerdict::kFailed;
   if (!port.Open || port.Ended) return PortRunVerdict::kClosed;

@@ -20,7 +20,8 @@ enum class PortRunVerdict {
   kClosed,          // not open any more, or ended by Pause After, without error
 };
 
-// The verdict on `port` since Start. A lost port reads lost whatever else
+// The verdict on `port` since Start. A port that could not be opened
+// reads failed, as the runner fails it. A lost port reads lost whatever else
 // it did; any error reads failed, also on a port that has ended, so a
 // failure never fades from sight. A port that is closed or has reached
 // Pause After, without an error, reads closed (it runs no more), never

@@ -265,12 +265,17 @@ void MainWindow::Start() {
   const std::optional<std::string> notice = messages_.TakeNotice();
   banner_->SetText(notice ? QString::fromStdString(*notice + ". " + kEmptyConfigurationText)
                           : QString());
-  if (!started) return;
+  if (!started) {
+    // The rows of the ports that could not be opened say so, in red.
+    monitor_->RunNotStarted();
+    return;
+  }
   run_started_ = true;
   run_started_at_ = std::time(nullptr);
   run_start_ms_ = SteadyMilliseconds();
   run_end_ms_ = 0.0;
   stop_counters_.clear();
+  stop_ports_.clear();
   Settings& s = context_.settings;
   SetMenuState(MenuState::kRunning);
   ReportRunStart(context_, log_, *model_);
@@ -299,6 +304,10 @@ void MainWindow::Continue() {
 
 void MainWindow::Stop() {
   run_end_ms_ = SteadyMilliseconds();
+  // From here on the rows are the window's: a cell a worker writes after
+  // the snapshot (the packet the Stop cuts short, a line error) would say
+  // what the snapshot does not hold.
+  model_->HoldWorkerCells();
   const RunSnapshot final_counts = LogStopRecord();
   metrics_->RunStopped(stop_counters_);
   plot_->StopFollowing();
@@ -312,6 +321,8 @@ void MainWindow::Stop() {
 RunSnapshot MainWindow::LogStopRecord() {
   RunSnapshot snapshot = TakeRunSnapshot(context_);
   stop_counters_ = StopRecordPorts(snapshot);
+  stop_ports_.clear();
+  for (const PortSnapshot& port : snapshot.Ports) stop_ports_.push_back(port.Counters);
   if (log_.IsOpen()) WriteStopRecord(log_, stop_counters_);
   ShowLogFailure(false);
   return snapshot;
@@ -380,7 +391,7 @@ bool MainWindow::SaveResultsTo(const QString& base, QString* error) const {
   if (log_.IsOpen()) run.log_path = kLogFileName;
   run.messages = start_messages_;
   // A stopped run is saved as its stop record has it.
-  if (run_started_ && !run_active_) run.stop_counters = stop_counters_;
+  if (run_started_ && !run_active_) run.stop_counters = stop_ports_;
   return quarnex::SaveResults(base, *model_, run, context_, error);
 }
 
