@@ -254,6 +254,7 @@ void MainWindow::UpdateTitle() {
 void MainWindow::Start() {
   // The messages of one Start come in one box, after it.
   messages_.BeginCollecting();
+  const int row_resets = model_->RowResets();
   const bool started = StartRun(context_);
   // An endpoint that cannot be served is one more message of the Start.
   std::string metrics_error;
@@ -266,8 +267,10 @@ void MainWindow::Start() {
   banner_->SetText(notice ? QString::fromStdString(*notice + ". " + kEmptyConfigurationText)
                           : QString());
   if (!started) {
-    // The rows of the ports that could not be opened say so, in red.
-    monitor_->RunNotStarted();
+    // The rows of the ports that could not be opened say so, in red. A
+    // Start that failed before its ports (a file that cannot be read)
+    // leaves the last run's rows as they were.
+    if (model_->RowResets() != row_resets) monitor_->RunNotStarted();
     return;
   }
   run_started_ = true;

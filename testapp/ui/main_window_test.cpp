@@ -33,6 +33,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -602,6 +603,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(totals["ports_failed"].toInt(), 1);
     QCOMPARE(totals["ports_passed"].toInt(), 7);
     QCOMPARE(totals["ports_opened"].toInt(), 7);
+
+    // A Start that fails before its ports leaves the stopped run's rows,
+    // colours and summary as they were.
+    const QString summary_before = w.Status().RunSummary();
+    TestSettings& t = Context().settings.Test;
+    const std::string missing_file = "no-such-file.bin";
+    std::snprintf(t.FileName, sizeof(t.FileName), "%s", missing_file.c_str());
+    t.FileNameLength = static_cast<uint8_t>(missing_file.size());
+    watcher.seen.clear();
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(watcher.seen.size(), 1);
+    QVERIFY(watcher.seen[0].startsWith("Error|Error in getting specified file"));
+    QCOMPARE(w.Status().RunSummary(), summary_before);
+    QCOMPARE(model.RowVerdict(0), std::optional(PortRunVerdict::kPassing));
+    QCOMPARE(model.RowVerdict(kMissing), std::optional(PortRunVerdict::kFailed));
   }
 
   void TestSettingsThroughTheMenu() {
