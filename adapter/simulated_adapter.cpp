@@ -158,4 +158,21 @@ DeviceRef OpenSimulatedPort(int port_number) {
   }
 }
 
+DeviceRef OpenSimulatedPort(int port_number, std::string* target, std::string* problem) {
+  DeviceRef device = OpenSimulatedPort(port_number);
+  if (device != nullptr) return device;
+  *target = "simulated adapter port " + std::to_string(port_number);
+  SimPortState state;
+  try {
+    if (!GlobalSimAdapter()->PortState(port_number, &state)) {
+      *problem = std::string("no such port (") + kSimEnvironmentVariable + ")";
+    } else if (state.open) {
+      *problem = "in use (already open)";
+    }
+  } catch (const std::exception&) {
+    // Told on stderr by the open above.
+  }
+  return nullptr;
+}
+
 }  // namespace quarnex

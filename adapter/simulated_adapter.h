@@ -66,6 +66,10 @@ std::shared_ptr<SimAdapter> GlobalSimAdapter();
 // Never throws: an adapter that cannot be built is told on stderr and
 // opens nothing.
 DeviceRef OpenSimulatedPort(int port_number);
+// The same, and when it returns null, what was tried ("simulated adapter
+// port 8") in *target and why in *problem: the port is not among the
+// adapter's ports, or it is open already.
+DeviceRef OpenSimulatedPort(int port_number, std::string* target, std::string* problem);
 
 }  // namespace quarnex
 

@@ -26,6 +26,14 @@ std::string TakeOpenProblem();
 // For an opener: why the open it is doing fails, for TakeOpenProblem.
 void NoteOpenProblem(std::string problem);
 
+// What the calling thread's last OpenDevice tried to open: the device the
+// port maps to (a TTY path, a COM port, "simulated adapter port 8"); ""
+// when the opener named none. Taking it clears it.
+std::string TakeOpenTarget();
+
+// For an opener: what the open it is doing tries, for TakeOpenTarget.
+void NoteOpenTarget(std::string target);
+
 // Installs the program's opener (tests install fakes); an empty function
 // leaves none. Not to be called while another thread opens a device.
 // Process-wide like the device names it resolves: "\\.\Quarnex01" means

@@ -244,6 +244,8 @@ int IoctlExerciser(PortContext& port) {
       // Only the answer counts, not how the request ended.
       ApplyValueText(*request, block, &cell_text);
     }
+    // After Stop the rows show the stop's snapshot; a later answer is not in it.
+    if (port.Run->run.StopFlag.load() != 0) break;
     port.Run->View().SetCell(port.Row, kColumnLastCommError, cell_text);
   }
 

@@ -55,7 +55,9 @@ void ReportLineStatus(const RunContext& context, Device* device, int row,
   uint32_t error = 0;
   // A failed query is dropped: line errors are a report, not a verdict.
   if (!device->ClearCommError(&mask, &error)) return;
-  if (mask == 0) return;
+  // After Stop the rows show the stop's snapshot: errors found later are
+  // neither counted nor shown, so the row's text and the counts agree.
+  if (mask == 0 || context.run.StopFlag.load() != 0) return;
   if (counts != nullptr) CountLineErrors(mask, *counts);
   const std::string text = LineStatusText(mask);
   if (text.empty()) return;

@@ -22,7 +22,9 @@ std::string LineStatusText(uint32_t mask);
 // table was set, writes their text into column 3 (Receive only) or column 5
 // of `row` of the view of `context`, the run the port belongs to. A null device or a failed query
 // writes nothing. When `counts` is given (the port's LineErrorCount), each flag of the table that
-// was set adds 1 to its kind; only the calling thread may write them.
+// was set adds 1 to its kind; only the calling thread may write them. Once
+// the run's StopFlag is set the errors are cleared and dropped: the rows
+// then show the stop's snapshot.
 void ReportLineStatus(const RunContext& context, Device* device, int row,
                       std::array<std::atomic<int64_t>, kLineErrorKindCount>* counts = nullptr);
 

@@ -1,6 +1,7 @@
 #include "testapp/engine/port_snapshot.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "testapp/driver/line_rate.h"
 #include "testapp/engine/first_mismatch.h"
@@ -20,6 +21,9 @@ namespace {
 // a transfer the blocked-transfer timeout ended.
 void CountOverdueTimeout(TimeoutKind kind, PortCounters* c) {
   c->OverdueTimeout = kind;
+  // It is the port's last packet: the row says how it failed.
+  c->LastStatus = kind == kTimeoutRead ? PacketStatus::kReadTimeout : PacketStatus::kWriteTimeout;
+  c->LastStatusLength = 0;
   ++c->PacketCount;
   ++c->ErrorCount;
   if (kind == kTimeoutRead) {
@@ -56,6 +60,10 @@ void JudgeAwaitedTransfer(const PortContext& port, PortCounters* c) {
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   PortCounters c;
   c.PortNumber = port_number;
+  // The status before the counters: they then hold its packet (verdict.cpp).
+  const uint64_t status = port.LastStatus.load(std::memory_order_acquire);
+  c.LastStatus = PackedStatusOf(status);
+  c.LastStatusLength = PackedLengthOf(status);
   for (size_t i = 0; i < kPacketCounterCount; ++i) {
     c.*kPacketCounterFields[i].member = (port.*kLivePacketCounters[i]).load();
   }
@@ -71,6 +79,11 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number) {
   c.Ended = pause_after > 0 && c.PacketCount >= pause_after;
   c.Lost = port.Lost.load() != 0;
   JudgeAwaitedTransfer(port, &c);
+  c.NotOpened = port.NotOpened;
+  if (c.NotOpened) {
+    c.OpenPath = port.OpenPath;
+    c.OpenReason = port.OpenReason;
+  }
   return c;
 }
 
@@ -96,16 +109,12 @@ RunSnapshot TakeRunSnapshot(const RunContext& context) {
     if (port.Row < 0) continue;
     PortSnapshot& taken = snapshot.Ports.emplace_back();
     taken.Row = port.Row;
-    taken.Counters = SnapshotPort(port, s.Test.PortIndex + i);
-    taken.TimeText = TimeCell(port, taken.Counters.TotalPacketTime, taken.Counters.GoodPacketCount);
-    taken.StatusText = StatusCell(port);
-    // The overdue packet is the port's last one: it failed, as its row
-    // will say once the timeout ends it.
-    if (taken.Counters.OverdueTimeout != kTimeoutNone) {
-      taken.TimeText = kNotAvailable;
-      taken.StatusText =
-          taken.Counters.OverdueTimeout == kTimeoutRead ? kStatusReadTimeout : kStatusWriteTimeout;
-    }
+    // Saturated: a number past int has no port, only its row.
+    const auto number = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{s.Test.PortIndex} + i, std::numeric_limits<int32_t>::max()));
+    taken.Counters = SnapshotPort(port, number);
+    taken.TimeText = TimeCell(port, taken.Counters);
+    taken.StatusText = RowStatusText(taken.Counters);
   }
   return snapshot;
 }

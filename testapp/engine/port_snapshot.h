@@ -19,8 +19,10 @@ namespace quarnex {
 
 // The counters of `port`, labelled with `port_number`: the log's figures,
 // and beside them the line errors by kind, the timeouts, the first
-// mismatch, and whether the port is open, has reached Pause After, was
-// lost or stalled. A transfer outstanding longer than the line needs for
+// mismatch, the status of the last packet counted, and whether the port is
+// open, has reached Pause After, was lost or stalled, or could not be
+// opened (with what was tried and why). The status is read first, so the
+// counters hold it. A transfer outstanding longer than the line needs for
 // it (OverdueLimitMs, transfer_wait.h) counts as one timeout of its kind.
 PortCounters SnapshotPort(const PortContext& port, int32_t port_number);
 
@@ -34,16 +36,16 @@ std::vector<PortCounters> SnapshotOpenPorts(const RunContext& context);
 struct PortSnapshot {
   int32_t Row = -1;  // the port's row in the results table
   PortCounters Counters;
-  // Columns 3 and 4 as a refresh now would write them, column 3 with the
-  // average of Counters. Meaningful once a packet was judged (Good or
-  // Error counts above 0).
+  // Columns 3 and 4 made from Counters: the average of its good packets,
+  // and the status of the last packet it counts ("Not opened", "Port
+  // lost", "" before any verdict), never a status it does not hold.
   std::string TimeText;
   std::string StatusText;
 };
 
 struct RunSnapshot {
-  // Every slot of the range that got a row at Start, open or not, in slot
-  // order.
+  // Every slot of the range that got a row at Start (all of them, the
+  // ports that could not be opened too), in slot order.
   std::vector<PortSnapshot> Ports;
   double ExpectedPacketTime = 0.0;  // ms; not finite or 0 without a BitRate
   double PacketsPerJudged = 1.0;    // PacketsPerJudgedPacket of the run

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -128,9 +129,21 @@ struct PortContext {
   // the port counts one error, shows "Port lost" and its threads end.
   std::atomic<int32_t> Lost{0};
   std::atomic<int32_t> PacketOk{0};
-  // Set at Start before the threads exist; -1 for a slot of the run that
-  // got no row (its port did not open).
+  // The PacketStatus of the last packet counted, with its read length for
+  // a length mismatch (PackPacketStatus). The judging thread stores it with
+  // release once the packet's counters are counted; a snapshot loads it
+  // with acquire before the counters, so they always hold the status it
+  // shows.
+  std::atomic<uint64_t> LastStatus{0};
+  // Set at Start before the threads exist; -1 for a slot that got no row
+  // (none before Start, or a Start that ended early).
   int32_t Row = -1;
+  // Set at Start when the port could not be opened: what was tried and why
+  // it failed (PortCounters). Written and read on the user-interface thread
+  // only; the slot has no threads.
+  bool NotOpened = false;
+  std::string OpenPath;
+  std::string OpenReason;
   // The rate the device reported for its line once the block was sent; 0
   // when it cannot tell. Set at Start, read on the same thread.
   uint32_t LineBitRate = 0;
@@ -211,6 +224,15 @@ inline constexpr std::atomic<int64_t> PortContext::*kLivePacketCounters[] = {
     &PortContext::DataMismatchCount,
 };
 static_assert(std::size(kLivePacketCounters) == kPacketCounterCount);
+
+// PortContext::LastStatus as one word: the status and its read length.
+inline uint64_t PackPacketStatus(PacketStatus status, uint32_t length) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(status)) | (uint64_t{length} << 32);
+}
+inline PacketStatus PackedStatusOf(uint64_t packed) {
+  return static_cast<PacketStatus>(static_cast<int32_t>(packed & 0xFFFFFFFFu));
+}
+inline uint32_t PackedLengthOf(uint64_t packed) { return static_cast<uint32_t>(packed >> 32); }
 
 using PortTable = std::array<PortContext, kMaxPorts>;
 

@@ -201,8 +201,11 @@ int32_t ReceivePacket(PortContext& port, uint8_t* buffer, uint32_t length) {
       port.FileOffset += last.count;
       if (next == 0) break;  // the whole file arrived; the last chunk shows no progress
       if (!ReadIsFull(last.result)) break;
-      port.Run->View().SetCell(port.Row, kColumnStatus,
-                               FormatC("%d bytes received", static_cast<int>(port.FileOffset)));
+      // After Stop the rows show the stop's snapshot.
+      if (port.Run->run.StopFlag.load() == 0) {
+        port.Run->View().SetCell(port.Row, kColumnStatus,
+                                 FormatC("%d bytes received", static_cast<int>(port.FileOffset)));
+      }
       chunk = next;
       continue;
     }

@@ -24,38 +24,35 @@ double RunPacketsPerJudgedPacket(const Settings& s) {
 
 }  // namespace
 
-std::string TimeCell(const PortContext& port, double total_ms, int64_t good_packets) {
-  if (port.PacketOk.load() != 1) return kNotAvailable;
-  const double average = total_ms / static_cast<double>(good_packets);
-  return TimeCellText(average, port.LastPacketTime.load(), port.MaxPacketTime.load(),
-                      port.Run->run.ExpectedPacketTime.load(),
-                      RunPacketsPerJudgedPacket(port.Run->settings));
+PortCounters RowCounters(const PortContext& port) {
+  PortCounters c;
+  const uint64_t status = port.LastStatus.load(std::memory_order_acquire);
+  c.LastStatus = PackedStatusOf(status);
+  c.LastStatusLength = PackedLengthOf(status);
+  c.PacketCount = port.PacketCount.load();
+  c.GoodPacketCount = port.GoodPacketCount.load();
+  c.ErrorCount = port.ErrorCount.load();
+  c.TotalPacketTime = port.TotalPacketTime.load();
+  c.Lost = port.Lost.load() != 0;
+  return c;
 }
 
-std::string StatusCell(const PortContext& port) {
-  if (port.Lost.load() != 0) return kStatusPortLost;
-  // No verdict yet: the results say nothing of a write or read that failed.
-  if (port.GoodPacketCount.load() == 0 && port.ErrorCount.load() == 0) return "";
-  if (port.PacketOk.load() != 1) {
-    const int32_t timeout = port.LastTimeout.load();
-    if (timeout == kTimeoutRead) return kStatusReadTimeout;
-    if (timeout == kTimeoutWrite) return kStatusWriteTimeout;
-  }
-  const int32_t read_result = port.LastReadResult.load();
-  return StatusCellText(port.PacketOk.load() == 1, WriteIsFull(port.LastWriteResult.load()),
-                        ReadIsFull(read_result), read_result == kReadLengthMismatch,
-                        port.Run->settings.Test.Mode == kReceiveOnly, port.LastReadLength.load());
+std::string TimeCell(const PortContext& port, const PortCounters& counters) {
+  return RowTimeText(counters, port.LastPacketTime.load(), port.MaxPacketTime.load(),
+                     port.Run->run.ExpectedPacketTime.load(),
+                     RunPacketsPerJudgedPacket(port.Run->settings));
 }
+
+std::string StatusCell(const PortContext& port) { return RowStatusText(RowCounters(port)); }
 
 void UpdateRow(PortContext& port) {
   ResultsView& view = port.Run->View();
-  const int64_t packets = port.PacketCount.load();
-  port.ShownPacketCount = packets;
-  view.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, packets));
-  view.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, port.ErrorCount.load()));
-  view.SetCell(port.Row, kColumnTime,
-               TimeCell(port, port.TotalPacketTime.load(), port.GoodPacketCount.load()));
-  view.SetCell(port.Row, kColumnStatus, StatusCell(port));
+  const PortCounters counters = RowCounters(port);
+  port.ShownPacketCount = counters.PacketCount;
+  view.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, counters.PacketCount));
+  view.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, counters.ErrorCount));
+  view.SetCell(port.Row, kColumnTime, TimeCell(port, counters));
+  view.SetCell(port.Row, kColumnStatus, RowStatusText(counters));
 }
 
 }  // namespace quarnex

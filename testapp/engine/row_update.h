@@ -20,12 +20,17 @@ namespace quarnex {
 // shows "N.A." when the last judged packet failed.
 void UpdateRow(PortContext& port);
 
-// Column 3 as UpdateRow writes it, with the average taken from `total_ms`
-// over `good_packets` (the caller's snapshot of those two counters).
-std::string TimeCell(const PortContext& port, double total_ms, int64_t good_packets);
+// The part of the port's record that the Status and Time cells are made
+// from: the status of the last packet counted (loaded first, with acquire,
+// so the counters read after it hold that packet), its counters, the lost
+// flag. Any thread; each field is read atomically on its own.
+PortCounters RowCounters(const PortContext& port);
+
+// Column 3 as UpdateRow writes it for `counters` (RowCounters or a
+// snapshot of the port), with the port's last and maximum times.
+std::string TimeCell(const PortContext& port, const PortCounters& counters);
 // Column 4 as UpdateRow writes it; "" while the port has judged no packet
-// good or bad and is not lost (its row has no status yet). Both read the port's record
-// atomically, field by field; any thread.
+// good or bad and is not lost (its row has no status yet). Any thread.
 std::string StatusCell(const PortContext& port);
 
 }  // namespace quarnex

@@ -161,6 +161,34 @@ void ShowErrorWithPath(const RunContext& context, const char* text, const std::s
   context.Messages().ShowError(std::string(text) + path);
 }
 
+// The reason of a failed open without the path tried in front, which the
+// backends put there ("/dev/ttyUSB0: in use ..."); the path is told on its
+// own. A backend that gives no reason found nothing at that path.
+std::string OpenReasonOf(const std::string& problem, const std::string& tried) {
+  if (problem.empty()) return kReasonNotFound;
+  for (const std::string& named : {tried, QuotePathForMessage(tried)}) {
+    if (problem.size() > named.size() + 2 && problem.compare(0, named.size(), named) == 0 &&
+        problem.compare(named.size(), 2, ": ") == 0) {
+      return problem.substr(named.size() + 2);
+    }
+  }
+  return problem;
+}
+
+// A port of the range that could not be opened keeps a row of its own, red
+// in the window and failed in every report, with what was tried and why;
+// the Start's error names both after the device name.
+void MarkNotOpened(RunContext& context, PortContext& port, int slot, const std::string& label,
+                   const std::string& name, const std::string& tried, const std::string& problem) {
+  port.NotOpened = true;
+  port.OpenPath = tried.empty() ? name : tried;
+  port.OpenReason = OpenReasonOf(problem, port.OpenPath);
+  context.Messages().ShowError(kOpenErrorText + name + "\n" + port.OpenPath + ": " +
+                               port.OpenReason);
+  port.Row = context.View().InsertRow(slot, label);
+  context.View().SetCell(port.Row, kColumnStatus, kStatusNotOpened);
+}
+
 // Steps 5.6 to 5.9 of a slot: counters, WriteEvent, character size and the
 // ideal packet time. Returns false when the WriteEvent could not be made.
 bool PrepareSlot(PortContext& port, int32_t mode) {
@@ -183,6 +211,7 @@ bool PrepareSlot(PortContext& port, int32_t mode) {
   port.LastTimeout.store(0);
   port.LongestStallMs.store(0.0);
   port.Lost.store(0);
+  port.LastStatus.store(0);
   port.LastRefreshAt = 0.0;
   port.ShownPacketCount = -1;
 
@@ -264,12 +293,17 @@ bool StartRun(RunContext& context) {
     port.TxFileOffset = 0;
     port.InUse.store(0);
     port.Row = -1;
+    port.NotOpened = false;
+    port.OpenPath.clear();
+    port.OpenReason.clear();
+    port.LastStatus.store(0);
     // A stored PortIndex near the top of int would overflow here; no port
-    // has such a number, so it only gets its message.
+    // has such a number, so nothing is tried.
     const int64_t wide_n = static_cast<int64_t>(s.Test.PortIndex) + i;
     if (wide_n > std::numeric_limits<int>::max()) {
-      ShowErrorWithPath(context, kOpenErrorText,
-                        std::string(kDevicePathPrefix) + std::to_string(wide_n));
+      const std::string name = std::string(kDevicePathPrefix) + std::to_string(wide_n);
+      MarkNotOpened(context, port, i, name.substr(name.rfind('\\') + 1), name, name,
+                    kReasonNoSuchPortNumber);
       continue;
     }
     const int n = static_cast<int>(wide_n);
@@ -278,9 +312,8 @@ bool StartRun(RunContext& context) {
     port.DeviceOwner = OpenDevice(path);
     port.Device.store(port.DeviceOwner.get());
     if (!port.DeviceOwner) {
-      // The backend's reason, when it has one, goes on its own line.
-      const std::string problem = TakeOpenProblem();
-      ShowErrorWithPath(context, kOpenErrorText, problem.empty() ? path : path + "\n" + problem);
+      const std::string tried = TakeOpenTarget();
+      MarkNotOpened(context, port, i, PortLabel(n), path, tried, TakeOpenProblem());
       continue;
     }
     port.InUse.store(1);

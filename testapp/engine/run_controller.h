@@ -51,6 +51,10 @@ void JoinAllPorts(RunContext& context);
 // read (regular_file.h); otherwise returns false with FileSize 0 and the
 // reason in *reason, and FileBuffer is left as it was.
 inline constexpr char kReasonEmptyFile[] = "empty file";
+// Why a port was not opened when its backend told no reason, and for a
+// port number past any port.
+inline constexpr char kReasonNotFound[] = "not found";
+inline constexpr char kReasonNoSuchPortNumber[] = "no port has this number";
 bool LoadTransmitFile(RunContext& context, const char* file_name, std::string* reason);
 void BuildTxPattern(RunContext& context);
 bool StartPortThreads(PortContext& port, int32_t mode);

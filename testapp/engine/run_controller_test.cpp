@@ -177,14 +177,23 @@ TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
   missing_.insert(DevicePath(2));
 
   ASSERT_TRUE(StartRun(context_));
-  EXPECT_EQ(view_.Messages(), std::vector<std::string>{"Failed to open \\\\.\\Quarnex02"});
+  // The opener named nothing it tried and gave no reason: the device name
+  // and "not found" follow the message's first line.
+  EXPECT_EQ(view_.Messages(), std::vector<std::string>{"Failed to open \\\\.\\Quarnex02\n"
+                                                       "\\\\.\\Quarnex02: not found"});
   EXPECT_TRUE(view_.WholeRowsSelected());
-  ASSERT_EQ(view_.RowCount(), 2);
+  // The missing port keeps its row, in its place.
+  ASSERT_EQ(view_.RowCount(), 3);
   EXPECT_EQ(view_.Cell(0, kColumnPort), "Quarnex01");
-  EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex03");
+  EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex02");
+  EXPECT_EQ(view_.Cell(1, kColumnStatus), "Not opened");
+  EXPECT_EQ(view_.Cell(2, kColumnPort), "Quarnex03");
   PortTable& ports = context_.run.Ports;
   EXPECT_EQ(ports[0].Row, 0);
-  EXPECT_EQ(ports[2].Row, 1);
+  EXPECT_EQ(ports[1].Row, 1);
+  EXPECT_TRUE(ports[1].NotOpened);
+  EXPECT_FALSE(ports[0].NotOpened);
+  EXPECT_EQ(ports[2].Row, 2);
   EXPECT_EQ(ports[0].InUse.load(), 1);
   EXPECT_EQ(ports[1].InUse.load(), 0);
   EXPECT_EQ(ports[1].Device.load(), nullptr);
@@ -365,7 +374,11 @@ TEST_F(RunControllerTest, PortNumbersPastIntAreReportedNotWrapped) {
   EXPECT_EQ(opened_.size(), 2u);
   const auto messages = view_.Messages();
   ASSERT_EQ(messages.size(), 4u);
-  EXPECT_EQ(messages[2], "Failed to open \\\\.\\Quarnex2147483648");
+  EXPECT_EQ(messages[2],
+            "Failed to open \\\\.\\Quarnex2147483648\n"
+            "\\\\.\\Quarnex2147483648: no port has this number");
+  EXPECT_EQ(view_.Cell(2, kColumnPort), "Quarnex2147483648");
+  EXPECT_EQ(view_.Cell(2, kColumnStatus), "Not opened");
 }
 
 TEST_F(RunControllerTest, ClosePortClosesOnceHoweverManyThreadsRace) {

@@ -167,12 +167,20 @@ TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
 
 // A snapshot holds every port that got a row, with its row, open or not;
 // the stop record's share of it is the open ones.
-TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
+// Every port of the range has a row and a place in the snapshot; one that
+// could not be opened fails, with what was tried and why, and stays out of
+// the stop record.
+TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   UseAdapter(3, FarEnd{});
   std::shared_ptr<SimAdapter> adapter = adapter_;
   SetDeviceOpener([adapter](std::string_view path) -> DeviceRef {
     int n = 0;
-    if (!ParseDevicePath(path, &n) || n == 2) return nullptr;
+    if (!ParseDevicePath(path, &n)) return nullptr;
+    if (n == 2) {
+      NoteOpenTarget("/dev/ttyUSB1");
+      NoteOpenProblem("/dev/ttyUSB1: in use (locked by another tester or program)");
+      return nullptr;
+    }
     return adapter->Open(n);
   });
   ASSERT_TRUE(StartHeadlessRun(context_));
@@ -182,22 +190,36 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsThePortsWithARow) {
     return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5;
   }));
   RunSnapshot snapshot = TakeRunSnapshot(context_);
-  ASSERT_EQ(snapshot.Ports.size(), 2u);
-  EXPECT_EQ(snapshot.Ports[0].Row, 0);
-  EXPECT_EQ(snapshot.Ports[0].Counters.PortNumber, 1);
-  EXPECT_EQ(snapshot.Ports[1].Row, 1);
-  EXPECT_EQ(snapshot.Ports[1].Counters.PortNumber, 3);
-  for (const PortSnapshot& port : snapshot.Ports) {
-    EXPECT_TRUE(port.Counters.Open);
-    EXPECT_EQ(port.StatusText, "Success");
+  ASSERT_EQ(snapshot.Ports.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(snapshot.Ports[i].Row, i);
+    EXPECT_EQ(snapshot.Ports[i].Counters.PortNumber, i + 1);
   }
-  EXPECT_EQ(StopRecordPorts(snapshot).size(), 2u);
+  EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex02");
+  EXPECT_EQ(view_.Cell(1, kColumnStatus), "Not opened");
+  const PortCounters& missing = snapshot.Ports[1].Counters;
+  EXPECT_TRUE(missing.NotOpened);
+  EXPECT_FALSE(missing.Open);
+  EXPECT_EQ(missing.OpenPath, "/dev/ttyUSB1");
+  EXPECT_EQ(missing.OpenReason, "in use (locked by another tester or program)");
+  EXPECT_EQ(snapshot.Ports[1].StatusText, "Not opened");
+  EXPECT_EQ(VerdictSinceStart(missing), PortRunVerdict::kFailed);
+  for (int i : {0, 2}) {
+    EXPECT_TRUE(snapshot.Ports[i].Counters.Open);
+    EXPECT_FALSE(snapshot.Ports[i].Counters.NotOpened);
+    EXPECT_EQ(snapshot.Ports[i].StatusText, "Success");
+  }
+  const std::vector<PortCounters> logged = StopRecordPorts(snapshot);
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0].PortNumber, 1);
+  EXPECT_EQ(logged[1].PortNumber, 3);
 
   StopHeadlessRun(context_);
   snapshot = TakeRunSnapshot(context_);
-  ASSERT_EQ(snapshot.Ports.size(), 2u);
+  ASSERT_EQ(snapshot.Ports.size(), 3u);
   for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
+  EXPECT_TRUE(snapshot.Ports[1].Counters.NotOpened) << "until the next Start";
 }
 
 // A port that judged no packet has no status to show in the snapshot the

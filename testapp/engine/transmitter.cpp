@@ -170,8 +170,11 @@ int32_t Transmit(PortContext& port, const uint8_t* data, uint32_t length, bool e
         test.FileSize > port.TxFileOffset ? test.FileSize - port.TxFileOffset : 0;
     chunk = std::min(remaining, chunk);
     if (chunk == 0) break;  // the whole file is sent; the last chunk shows no progress
-    port.Run->View().SetCell(port.Row, kColumnStatus,
-                             FormatC("%d bytes transmitted", static_cast<int>(last.count)));
+    // After Stop the rows show the stop's snapshot.
+    if (port.Run->run.StopFlag.load() == 0) {
+      port.Run->View().SetCell(port.Row, kColumnStatus,
+                               FormatC("%d bytes transmitted", static_cast<int>(last.count)));
+    }
     position += last.count;
     if (port.Run->run.PauseFlag.load() != 0) break;
   }

@@ -103,6 +103,16 @@ void CountGoodPacket(PortContext& port) {
   if (packet_time > port.MaxPacketTime.load()) port.MaxPacketTime.store(packet_time);
 }
 
+// Publishes the status of the packet just counted. Release: whoever loads
+// it with acquire (RowCounters, SnapshotPort) reads counters that already
+// hold this packet, so no cell shows a status its counters do not have.
+// The read length is the packet's own: the next read is not posted yet.
+void StoreStatus(PortContext& port, PacketStatus status) {
+  const uint32_t length =
+      status == PacketStatus::kLengthMismatch ? port.LastReadLength.load() : uint32_t{0};
+  port.LastStatus.store(PackPacketStatus(status, length), std::memory_order_release);
+}
+
 }  // namespace
 
 double MsClock() { return SteadyMilliseconds(); }
@@ -141,6 +151,7 @@ int JudgePacket(PortContext& port) {
   if (!lost && !PacketIsBad(port, mode)) {
     port.LastTimeout.store(kTimeoutNone);
     CountGoodPacket(port);
+    StoreStatus(port, PacketStatus::kSuccess);
     return 1;
   }
   port.PacketOk.store(0);
@@ -151,27 +162,33 @@ int JudgePacket(PortContext& port) {
   port.LastTimeout.store(timeout);
   if (timeout == kTimeoutRead) Count(port.ReadTimeoutCount);
   if (timeout == kTimeoutWrite) Count(port.WriteTimeoutCount);
-  ClassifyError(port);
+  const PacketStatus cause = ClassifyError(port);
+  StoreStatus(port, timeout == kTimeoutRead    ? PacketStatus::kReadTimeout
+                    : timeout == kTimeoutWrite ? PacketStatus::kWriteTimeout
+                                               : cause);
   PurgePort(port);
   return 1;
 }
 
-void ClassifyError(PortContext& port) {
+PacketStatus ClassifyError(PortContext& port) {
   Count(port.ErrorCount);
   const int32_t read_result = port.LastReadResult.load();
   if (port.Run->settings.Test.Mode == kReceiveOnly || WriteIsFull(port.LastWriteResult.load())) {
     if (read_result == kReadLengthMismatch) {
       Count(port.LengthMismatchCount);
       NoteLengthMismatch(port);
-    } else if (ReadIsFull(read_result)) {
+      return PacketStatus::kLengthMismatch;
+    }
+    if (ReadIsFull(read_result)) {
       Count(port.DataMismatchCount);
       NoteDataMismatch(port);
-    } else {
-      Count(port.ReadFailedCount);
+      return PacketStatus::kDataMismatch;
     }
-    return;
+    Count(port.ReadFailedCount);
+    return PacketStatus::kReadFailed;
   }
   Count(port.WriteFailedCount);
+  return PacketStatus::kWriteFailed;
 }
 
 void PurgePort(PortContext& port) {

@@ -20,7 +20,8 @@ void PacketStep(PortContext& port);
 // Returns 1 when it gave a verdict, 0 when the write or read had not
 // finished yet.
 int JudgePacket(PortContext& port);
-void ClassifyError(PortContext& port);
+// Counts a bad packet and its cause; returns the cause.
+PacketStatus ClassifyError(PortContext& port);
 void PurgePort(PortContext& port);
 
 }  // namespace quarnex

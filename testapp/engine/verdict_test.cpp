@@ -9,6 +9,7 @@
 
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/first_mismatch.h"
+#include "testapp/engine/port_snapshot.h"
 #include "testapp/engine/receiver.h"
 #include "testapp/engine/row_update.h"
 #include "testapp/engine/run_context.h"
@@ -359,6 +360,7 @@ TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
   t.port.LastPacketTime.store(990.0);
   t.port.MaxPacketTime.store(1010.0);
   t.port.PacketOk.store(1);
+  t.port.LastStatus.store(PackPacketStatus(PacketStatus::kSuccess, 0));
 
   UpdateRow(t.port);
   // 12.34 / 1000 x 100 + 0.05
@@ -374,6 +376,10 @@ TEST_F(VerdictTest, RowShowsTimesAndThroughputAfterAGoodPacket) {
   EXPECT_EQ(view_.Cell(0, kColumnTime), "1000.0,  990.0,  1010.0  (12.1%)");
 }
 
+// The Status cell names the cause the judgement counted, and keeps naming
+// it once the next packet's release has cleared the results it was judged
+// from: a refresh or a snapshot between two packets (a Stop) never reads
+// another cause off half-cleared results.
 TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
   struct Case {
     const char* name;
@@ -381,28 +387,42 @@ TEST_F(VerdictTest, RowNamesTheCauseOfABadPacket) {
     int32_t write;
     int32_t read;
     const char* status;
+    int64_t PortCounters::*cause;
   };
   const Case cases[] = {
-      {"write not full", kLoopback, kWriteStopped, kReadDoneDeferred, "Write failed"},
-      {"length", kReceiveOnly, kWriteNone, kReadLengthMismatch, "Length mismatch (700)"},
-      {"data", kLoopback, kWriteDoneDeferred, kReadDoneImmediate, "Data mismatch"},
-      {"read", kReceiveOnly, kWriteNone, kReadError, "Read failed"},
-      {"transmit only", kTransmitOnly, kWriteShort, kReadNone, "Write failed"},
+      {"write not full", kLoopback, kWriteStopped, kReadDoneDeferred, "Write failed",
+       &PortCounters::WriteFailedCount},
+      {"length", kReceiveOnly, kWriteNone, kReadLengthMismatch, "Length mismatch (700)",
+       &PortCounters::LengthMismatchCount},
+      {"data", kLoopback, kWriteDoneDeferred, kReadDoneImmediate, "Data mismatch",
+       &PortCounters::DataMismatchCount},
+      {"read", kReceiveOnly, kWriteNone, kReadError, "Read failed", &PortCounters::ReadFailedCount},
+      {"transmit only", kTransmitOnly, kWriteShort, kReadNone, "Write failed",
+       &PortCounters::WriteFailedCount},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     context_.settings.Test.Mode = c.mode;
     TestPort t(context_);
-    t.port.PacketOk.store(0);
-    t.port.PacketCount.store(4);
-    t.port.ErrorCount.store(2);
+    t.port.PacketCount.store(3);
+    t.port.ErrorCount.store(1);
     t.port.GoodPacketCount.store(2);
     t.port.TotalPacketTime.store(20.0);
     t.port.LastReadLength.store(700);
+    t.buffer[0] ^= 1;  // a full read carries a wrong byte
     t.Results(c.write, c.read);
+    ASSERT_EQ(JudgePacket(t.port), 1);
 
     UpdateRow(t.port);
+    EXPECT_EQ(RowCells(), (std::vector<std::string>{"4", "2", kNotAvailable, c.status}));
 
+    CountRelease(t.port);
+    t.port.LastReadLength.store(0);
+    EXPECT_EQ(StatusCell(t.port), c.status);
+    const PortCounters counters = SnapshotPort(t.port, 1);
+    EXPECT_EQ(RowStatusText(counters), c.status);
+    EXPECT_EQ(counters.*c.cause, 1);
+    UpdateRow(t.port);
     EXPECT_EQ(RowCells(), (std::vector<std::string>{"4", "2", kNotAvailable, c.status}));
   }
 }

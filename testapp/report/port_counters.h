@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string>
 
 namespace quarnex {
 
@@ -57,6 +58,19 @@ struct FirstMismatch {
   MismatchExcerpt Excerpt;
 };
 
+// What the last packet a port counted came to: the Status cell's text is
+// made from it (row_text.h), so a status is always one the counters hold.
+enum class PacketStatus : int32_t {
+  kNone = 0,  // no packet judged yet
+  kSuccess,
+  kWriteFailed,
+  kReadFailed,
+  kLengthMismatch,  // with the length the read came back with
+  kDataMismatch,
+  kReadTimeout,   // a failed read that the blocked-transfer timeout ended
+  kWriteTimeout,  // likewise a failed write
+};
+
 struct PortCounters {
   int32_t PortNumber = 0;
   // What the stop record prints.
@@ -91,6 +105,16 @@ struct PortCounters {
   // blocked-transfer timeout says. StalledMs is the longest such stall.
   bool Stalled = false;
   double StalledMs = 0.0;
+  // The status of the last packet these counters count, and for
+  // kLengthMismatch the bytes its read brought.
+  PacketStatus LastStatus = PacketStatus::kNone;
+  uint32_t LastStatusLength = 0;
+  // The port could not be opened at Start: what was tried (the device the
+  // port maps to, or its device name when the backend names none) and why
+  // it failed. Such a port counts nothing and fails.
+  bool NotOpened = false;
+  std::string OpenPath;
+  std::string OpenReason;
 };
 
 // The packet counters, in the order every report shows them: the name the

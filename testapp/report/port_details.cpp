@@ -61,6 +61,11 @@ std::string MismatchExcerptText(const FirstMismatch& mismatch) {
 
 std::string PortDetailsText(const PortCounters& port) {
   std::string text = PortLabel(port.PortNumber) + ": " + VerdictName(VerdictSinceStart(port));
+  if (port.NotOpened) {
+    // It counted nothing: what was tried and why it failed is all there is.
+    return text + "\n" + kStatusNotOpened + "\nTried: " + port.OpenPath +
+           "\nReason: " + port.OpenReason;
+  }
   AppendFormatC(&text, "\nPackets: %" PRId64 ", good %" PRId64 ", errors %" PRId64,
                 port.PacketCount, port.GoodPacketCount, port.ErrorCount);
   for (size_t i = kFirstErrorCause; i < kPacketCounterCount; ++i) {

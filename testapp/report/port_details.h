@@ -39,6 +39,8 @@ std::string MismatchExcerptText(const FirstMismatch& mismatch);
 // Several lines, the port's label and verdict first, then the six causes
 // under the log's own names ("Write failed: 0", ...), the line errors by
 // kind, the read and write timeouts, and the first mismatch with its bytes.
+// For a port that could not be opened, after its verdict: "Not opened",
+// "Tried: PATH" and "Reason: REASON".
 std::string PortDetailsText(const PortCounters& port);
 
 }  // namespace quarnex

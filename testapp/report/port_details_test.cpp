@@ -46,6 +46,17 @@ TEST(PortDetailsTest, NamesEveryCauseLineErrorKindTimeoutAndTheFirstMismatch) {
             "received from byte 337: 51 ff");
 }
 
+TEST(PortDetailsTest, APortNotOpenedTellsWhatWasTriedAndWhy) {
+  PortCounters port;
+  port.PortNumber = 8;
+  port.NotOpened = true;
+  port.OpenPath = "/dev/ttyUSB7";
+  port.OpenReason = "in use (locked by another tester or program)";
+  EXPECT_EQ(PortDetailsText(port),
+            "Quarnex08: failed\nNot opened\nTried: /dev/ttyUSB7\n"
+            "Reason: in use (locked by another tester or program)");
+}
+
 TEST(PortDetailsTest, AnExcerptSideWithoutBytesSaysSo) {
   FirstMismatch mismatch{MismatchKind::kLength, 3, 0, {}};
   EXPECT_EQ(MismatchExcerptText(mismatch),

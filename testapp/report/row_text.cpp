@@ -69,6 +69,41 @@ std::string StatusCellText(bool packet_ok, bool write_full, bool read_full,
   return "Read failed";
 }
 
+std::string PacketStatusText(PacketStatus status, uint32_t length) {
+  switch (status) {
+    case PacketStatus::kNone:
+      break;
+    case PacketStatus::kSuccess:
+      return StatusCellText(true, true, true, false, false, length);
+    case PacketStatus::kWriteFailed:
+      return StatusCellText(false, false, false, false, false, length);
+    case PacketStatus::kReadFailed:
+      return StatusCellText(false, true, false, false, false, length);
+    case PacketStatus::kLengthMismatch:
+      return StatusCellText(false, true, false, true, false, length);
+    case PacketStatus::kDataMismatch:
+      return StatusCellText(false, true, true, false, false, length);
+    case PacketStatus::kReadTimeout:
+      return kStatusReadTimeout;
+    case PacketStatus::kWriteTimeout:
+      return kStatusWriteTimeout;
+  }
+  return "";
+}
+
+std::string RowStatusText(const PortCounters& counters) {
+  if (counters.NotOpened) return kStatusNotOpened;
+  if (counters.Lost) return kStatusPortLost;
+  return PacketStatusText(counters.LastStatus, counters.LastStatusLength);
+}
+
+std::string RowTimeText(const PortCounters& counters, double last_ms, double max_ms,
+                        double expected_ms, double factor) {
+  if (counters.LastStatus != PacketStatus::kSuccess) return kNotAvailable;
+  const double average = counters.TotalPacketTime / static_cast<double>(counters.GoodPacketCount);
+  return TimeCellText(average, last_ms, max_ms, expected_ms, factor);
+}
+
 std::string FormatSettingsSummary(int32_t bit_rate, int byte_size, int parity,
                                   int32_t packet_size) {
   return FormatSettingsSummary(FormatC("%d", static_cast<int>(bit_rate)), byte_size, parity,

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "testapp/report/port_counters.h"
+
 namespace quarnex {
 
 // Status-bar part 0 texts.
@@ -58,6 +60,21 @@ std::string StatusCellText(bool packet_ok, bool write_full, bool read_full,
 inline constexpr const char kStatusPortLost[] = "Port lost";
 inline constexpr const char kStatusReadTimeout[] = "Read timeout";
 inline constexpr const char kStatusWriteTimeout[] = "Write timeout";
+// Column 4 of a port of the range that could not be opened at Start.
+inline constexpr const char kStatusNotOpened[] = "Not opened";
+
+// Column 4 for a packet that came to `status` (a length mismatch with the
+// `length` its read brought): the texts StatusCellText and the two timeout
+// texts give; "" for kNone.
+std::string PacketStatusText(PacketStatus status, uint32_t length);
+// Column 4 of a port as `counters` hold it: "Not opened", "Port lost", or
+// the status of the last packet they count.
+std::string RowStatusText(const PortCounters& counters);
+// Column 3 of a port as `counters` hold it: "N.A." unless the last packet
+// they count was good, else TimeCellText with their average good packet
+// time and the last and maximum times given.
+std::string RowTimeText(const PortCounters& counters, double last_ms, double max_ms,
+                        double expected_ms, double factor);
 
 // Status-bar part 1: "%d    %d" bit rate and byte size, the parity letter,
 // three blanks, then "    %d" with the packet size.

@@ -93,6 +93,40 @@ TEST(StatusCellTextTest, ClassifiesTheLastPacket) {
   }
 }
 
+// The Status and Time cells made from a snapshot's counters: the status
+// its last counted packet came to, "Port lost" and "Not opened" before it.
+TEST(RowStatusTextTest, NamesTheStatusTheCountersHold) {
+  const struct {
+    PacketStatus status;
+    uint32_t length;
+    bool lost, not_opened;
+    const char* text;
+  } kCases[] = {
+      {PacketStatus::kNone, 0, false, false, ""},
+      {PacketStatus::kSuccess, 0, false, false, "Success"},
+      {PacketStatus::kWriteFailed, 0, false, false, "Write failed"},
+      {PacketStatus::kReadFailed, 0, false, false, "Read failed"},
+      {PacketStatus::kLengthMismatch, 700, false, false, "Length mismatch (700)"},
+      {PacketStatus::kDataMismatch, 0, false, false, "Data mismatch"},
+      {PacketStatus::kReadTimeout, 0, false, false, "Read timeout"},
+      {PacketStatus::kWriteTimeout, 0, false, false, "Write timeout"},
+      {PacketStatus::kDataMismatch, 0, true, false, "Port lost"},
+      {PacketStatus::kNone, 0, false, true, "Not opened"},
+  };
+  for (const auto& c : kCases) {
+    PortCounters counters;
+    counters.LastStatus = c.status;
+    counters.LastStatusLength = c.length;
+    counters.Lost = c.lost;
+    counters.NotOpened = c.not_opened;
+    EXPECT_EQ(RowStatusText(counters), c.text);
+    counters.GoodPacketCount = 2;
+    counters.TotalPacketTime = 20.0;
+    EXPECT_EQ(RowTimeText(counters, 9.0, 11.0, 5.0, 1.0),
+              c.status == PacketStatus::kSuccess ? "10.0,  9.0,  11.0  (50.0%)" : "N.A.");
+  }
+}
+
 TEST(FormatSettingsSummaryTest, BitRateCharacterParityAndPacketSize) {
   const struct {
     int32_t bit_rate;

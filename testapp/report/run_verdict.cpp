@@ -27,6 +27,7 @@ constexpr std::array<VerdictGroup, 6> kGroups = {{
 }  // namespace
 
 PortRunVerdict VerdictSinceStart(const PortCounters& port) {
+  if (port.NotOpened) return PortRunVerdict::kFailed;
   if (port.Lost) return PortRunVerdict::kLost;
   if (port.Stalled) return PortRunVerdict::kStalled;
   if (port.ErrorCount > 0) return PortRunVerdict::kFailed;

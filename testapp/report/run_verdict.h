@@ -21,11 +21,13 @@ enum class PortRunVerdict {
   kClosed,          // not open any more, or ended by Pause After, without error
 };
 
-// The verdict on `port` since Start. A lost port reads lost whatever else
+// The verdict on `port` since Start. A port that could not be opened
+// reads failed, as the runner fails it. A lost port reads lost whatever else
 // it did, a stalled one stalled (a stall is a failure whether or not a
-// timeout ended it, and the more urgent news); any error reads failed, also on a port that has
-// ended, so a failure never fades from sight. A port that is closed or has reached Pause After,
-// without an error, reads closed (it runs no more), never passing.
+// timeout ended it, and the more urgent news); any error reads failed, also
+// on a port that has ended, so a failure never fades from sight. A port
+// that is closed or has reached Pause After, without an error, reads closed
+// (it runs no more), never passing.
 PortRunVerdict VerdictSinceStart(const PortCounters& port);
 
 // "passing", "failed", "no packet judged yet", "lost", "stalled" or

@@ -50,6 +50,16 @@ TEST(RunVerdictTest, VerdictSinceStart) {
   }
 }
 
+// A port that could not be opened counts nothing, yet fails: the run did
+// not test it.
+TEST(RunVerdictTest, APortNotOpenedFails) {
+  PortCounters port;
+  port.NotOpened = true;
+  EXPECT_EQ(VerdictSinceStart(port), PortRunVerdict::kFailed);
+  EXPECT_EQ(OverallVerdictText({PortRunVerdict::kPassing, VerdictSinceStart(port)}),
+            "1 port failing, 1 passing");
+}
+
 TEST(RunVerdictTest, OverallTextCountsEachVerdictFailuresFirst) {
   using V = PortRunVerdict;
   struct Case {

@@ -102,6 +102,11 @@ void AppendPortFields(std::string* out, const PortFigures& port, const RunFigure
   AppendInt(out, "port", port.counters.PortNumber);
   AppendText(out, "label", port.label);
   AppendBool(out, "opened", port.opened);
+  // What a port that could not be opened tried, and why it failed.
+  AppendKey(out, "open_path");
+  out->append(port.counters.NotOpened ? JsonQuote(port.counters.OpenPath) : "null");
+  AppendKey(out, "open_reason");
+  out->append(port.counters.NotOpened ? JsonQuote(port.counters.OpenReason) : "null");
   AppendBool(out, "open", port.open);
   AppendBool(out, "lost", port.lost);
   AppendBool(out, "stalled", port.counters.Stalled);

@@ -39,31 +39,37 @@ RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore
     port.label = PortLabel(number);
     port.counters.PortNumber = number;
   }
+  std::vector<bool> has_row(static_cast<size_t>(slots), false);
   for (const CellStore::RowTexts& row : rows) {
     if (row.slot < 0 || row.slot >= slots) continue;
     PortFigures& port = figures.ports[static_cast<size_t>(row.slot)];
-    port.opened = true;
+    has_row[static_cast<size_t>(row.slot)] = true;
+    port.opened = !run.Ports[static_cast<size_t>(row.slot)].NotOpened;
     port.status = row.cells[kColumnStatus];
     port.last_comm_error = row.last_comm_error;
   }
   for (PortFigures& port : figures.ports) {
-    if (!port.opened) continue;
+    if (!has_row[static_cast<size_t>(port.slot)]) continue;
     const PortContext& slot = run.Ports[static_cast<size_t>(port.slot)];
-    port.open = slot.InUse.load() == 1;
     port.counters = SnapshotPort(slot, port.counters.PortNumber);
+    port.status = FiguresStatus(port.counters, port.status);
+    if (!port.opened) continue;
+    port.open = slot.InUse.load() == 1;
     port.last_ms = slot.LastPacketTime.load();
     port.max_ms = slot.MaxPacketTime.load();
-    port.packet_ok = slot.PacketOk.load() == 1;
+    // As the snapshot counts it: a packet it judged overdue failed.
+    port.packet_ok = port.counters.LastStatus == PacketStatus::kSuccess;
     port.read_timeouts = port.counters.ReadTimeoutCount;
     port.write_timeouts = port.counters.WriteTimeoutCount;
     port.lost = slot.Lost.load() != 0;
-    // The packet the snapshot judged overdue is the port's last one.
-    if (port.counters.OverdueTimeout != 0) {
-      port.packet_ok = false;
-      port.status = port.counters.OverdueTimeout == 1 ? kStatusReadTimeout : kStatusWriteTimeout;
-    }
   }
   return figures;
+}
+
+std::string FiguresStatus(const PortCounters& counters, const std::string& row_status) {
+  const bool told =
+      counters.NotOpened || counters.Lost || counters.LastStatus != PacketStatus::kNone;
+  return told ? RowStatusText(counters) : row_status;
 }
 
 std::optional<double> AveragePacketMs(const PortCounters& counters) {

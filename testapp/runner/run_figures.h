@@ -34,9 +34,10 @@ struct PortFigures {
   // ended (they also count in the read or write failures).
   int64_t read_timeouts = 0;
   int64_t write_timeouts = 0;
-  bool lost = false;   // its device reported itself gone
-  std::string label;   // "Quarnex%2.2d"
-  std::string status;  // the row's Status text
+  bool lost = false;  // its device reported itself gone
+  std::string label;  // "Quarnex%2.2d"
+  // The Status text of `counters` (FiguresStatus): what its row shows.
+  std::string status;
   std::string last_comm_error;
 };
 
@@ -55,10 +56,17 @@ struct RunFigures {
 };
 
 // Snapshots the slots 0 .. PortCount - 1 of the run of `context` with its
-// settings; `rows` tells which slots were opened and gives their texts.
+// settings; `rows` tells which slots got a row at Start and gives their
+// texts. A slot whose port could not be opened has a row but is not
+// `opened`; its counters say what was tried and why it failed.
 RunFigures TakeRunFigures(const RunContext& context, const std::vector<CellStore::RowTexts>& rows,
                           double elapsed_s);
 RunFigures TakeRunFigures(const RunContext& context, const CellStore& rows, double elapsed_s);
+
+// A port's Status text as the snapshot `counters` has it ("Not opened",
+// "Port lost", the status of the last packet counted); before its first
+// verdict, `row_status`, the row's own text (a file's progress, or "").
+std::string FiguresStatus(const PortCounters& counters, const std::string& row_status);
 
 // The average time of the good packets, ms; empty without a good packet.
 std::optional<double> AveragePacketMs(const PortCounters& counters);

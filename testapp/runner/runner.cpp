@@ -47,11 +47,13 @@ constexpr double kPollMs = 20.0;
 // a "more ports" line and the total.
 constexpr int kTableChromeLines = 4;
 
-// The slots that were opened at Start: the engine gave each one a row.
+// The slots that were opened at Start: the engine gave each one a row, as
+// it did to the ports it could not open.
 std::vector<int> OpenedSlots(const RunContext& context, const CellStore& view) {
   std::vector<int> slots;
   for (const CellStore::RowTexts& row : view.Rows()) {
-    if (row.slot >= 0 && row.slot < context.SlotsInRange()) slots.push_back(row.slot);
+    if (row.slot < 0 || row.slot >= context.SlotsInRange()) continue;
+    if (!context.run.Ports[static_cast<size_t>(row.slot)].NotOpened) slots.push_back(row.slot);
   }
   return slots;
 }

@@ -501,14 +501,22 @@ TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
   const Finished run =
       RunToEnd(box, {"--ports", "1-3", "--duration", "0.8", "--json"}, "ports=1,3");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Error: Failed to open \\\\.\\Quarnex02"), std::string::npos) << run.err;
+  const std::string message =
+      "Failed to open \\\\.\\Quarnex02\nsimulated adapter port 2: no such port (QUARNEX_SIM)";
+  EXPECT_NE(run.err.find("Error: " + message), std::string::npos) << run.err;
   const QJsonObject summary = Summary(run.out);
   const QJsonObject missing = PortOf(summary, 2);
   EXPECT_FALSE(missing["opened"].toBool());
+  EXPECT_EQ(missing["open_path"].toString(), "simulated adapter port 2");
+  EXPECT_EQ(missing["open_reason"].toString(), "no such port (QUARNEX_SIM)");
+  EXPECT_EQ(missing["status"].toString(), "Not opened");
   EXPECT_EQ(missing["failures"].toArray()[0].toString(), "not opened");
   EXPECT_TRUE(PortOf(summary, 1)["pass"].toBool());
+  EXPECT_TRUE(PortOf(summary, 1)["open_path"].isNull());
   EXPECT_TRUE(PortOf(summary, 3)["pass"].toBool());
-  EXPECT_EQ(summary["messages"].toArray()[0].toString(), "Failed to open \\\\.\\Quarnex02");
+  EXPECT_EQ(summary["totals"].toObject()["ports_opened"].toInt(), 2);
+  EXPECT_EQ(summary["totals"].toObject()["ports_failed"].toInt(), 1);
+  EXPECT_EQ(summary["messages"].toArray()[0].toString(), QString::fromStdString(message));
   const std::map<int, LoggedPort> logged = LastStopRecord(box.Log());
   EXPECT_EQ(logged.size(), 2u);
   EXPECT_TRUE(logged.count(1) == 1 && logged.count(3) == 1);

@@ -13,7 +13,9 @@ RunFigures WindowRunFigures(const RunContext& context, const std::vector<CellSto
   if (run.stop_counters) {
     for (PortFigures& port : figures.ports) {
       for (const PortCounters& counters : *run.stop_counters) {
-        if (counters.PortNumber == port.counters.PortNumber) port.counters = counters;
+        if (counters.PortNumber != port.counters.PortNumber) continue;
+        port.counters = counters;
+        port.status = FiguresStatus(counters, port.status);
       }
     }
   }

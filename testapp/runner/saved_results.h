@@ -26,8 +26,8 @@ struct WindowRun {
   std::optional<std::string> log_path;
   std::vector<std::string> messages;  // the Start's messages
   std::optional<std::string> log_error;
-  // For a stopped run, the counters its stop record was written from: the
-  // summary then says what the log says.
+  // For a stopped run, the snapshot its stop record was written from, every
+  // port of it: the summary then says what the log and the rows say.
   std::optional<std::vector<PortCounters>> stop_counters;
 };
 

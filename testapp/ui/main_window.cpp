@@ -254,6 +254,7 @@ void MainWindow::UpdateTitle() {
 void MainWindow::Start() {
   // The messages of one Start come in one box, after it.
   messages_.BeginCollecting();
+  const int row_resets = model_->RowResets();
   const bool started = StartRun(context_);
   // An endpoint that cannot be served is one more message of the Start.
   std::string metrics_error;
@@ -265,12 +266,19 @@ void MainWindow::Start() {
   const std::optional<std::string> notice = messages_.TakeNotice();
   banner_->SetText(notice ? QString::fromStdString(*notice + ". " + kEmptyConfigurationText)
                           : QString());
-  if (!started) return;
+  if (!started) {
+    // The rows of the ports that could not be opened say so, in red. A
+    // Start that failed before its ports (a file that cannot be read)
+    // leaves the last run's rows as they were.
+    if (model_->RowResets() != row_resets) monitor_->RunNotStarted();
+    return;
+  }
   run_started_ = true;
   run_started_at_ = std::time(nullptr);
   run_start_ms_ = SteadyMilliseconds();
   run_end_ms_ = 0.0;
   stop_counters_.clear();
+  stop_ports_.clear();
   Settings& s = context_.settings;
   SetMenuState(MenuState::kRunning);
   ReportRunStart(context_, log_, *model_);
@@ -299,6 +307,10 @@ void MainWindow::Continue() {
 
 void MainWindow::Stop() {
   run_end_ms_ = SteadyMilliseconds();
+  // From here on the rows are the window's: a cell a worker writes after
+  // the snapshot (the packet the Stop cuts short, a line error) would say
+  // what the snapshot does not hold.
+  model_->HoldWorkerCells();
   const RunSnapshot final_counts = LogStopRecord();
   metrics_->RunStopped(stop_counters_);
   plot_->StopFollowing();
@@ -312,6 +324,8 @@ void MainWindow::Stop() {
 RunSnapshot MainWindow::LogStopRecord() {
   RunSnapshot snapshot = TakeRunSnapshot(context_);
   stop_counters_ = StopRecordPorts(snapshot);
+  stop_ports_.clear();
+  for (const PortSnapshot& port : snapshot.Ports) stop_ports_.push_back(port.Counters);
   if (log_.IsOpen()) WriteStopRecord(log_, stop_counters_);
   ShowLogFailure(false);
   return snapshot;
@@ -380,7 +394,7 @@ bool MainWindow::SaveResultsTo(const QString& base, QString* error) const {
   if (log_.IsOpen()) run.log_path = kLogFileName;
   run.messages = start_messages_;
   // A stopped run is saved as its stop record has it.
-  if (run_started_ && !run_active_) run.stop_counters = stop_counters_;
+  if (run_started_ && !run_active_) run.stop_counters = stop_ports_;
   return quarnex::SaveResults(base, *model_, run, context_, error);
 }
 

@@ -160,8 +160,10 @@ class MainWindow : public QMainWindow {
   double run_end_ms_ = 0.0;
   bool run_started_ = false;
   std::vector<std::string> start_messages_;
-  // The counters the last stop record was written from.
+  // The counters the last stop record was written from (the ports open at
+  // Stop), and every port of the snapshot it was written from.
   std::vector<PortCounters> stop_counters_;
+  std::vector<PortCounters> stop_ports_;
 };
 
 // Program start after the command line: loads the window layout from

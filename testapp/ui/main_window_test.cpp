@@ -11,6 +11,7 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <QBrush>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -32,6 +33,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -449,8 +451,13 @@ class MainWindowTest : public QObject {
     ModalWatcher watcher;
     window_->Action(kIdStart)->trigger();
     QCOMPARE(watcher.seen,
-             QStringList({"Error|Failed to open \\\\.\\Quarnex250\n\n"
+             QStringList({"Error|Failed to open \\\\.\\Quarnex250\n"
+                          "simulated adapter port 250: no such port (QUARNEX_SIM)\n\n"
                           "Port(s) init process failed miserably.\nCan't run the test"}));
+    // The port keeps its row, failed.
+    QCOMPARE(window_->Model().rowCount(), 1);
+    QCOMPARE(window_->Model().Text(0, kColumnStatus), std::string("Not opened"));
+    QCOMPARE(window_->Model().RowVerdict(0), std::optional(PortRunVerdict::kFailed));
     QCOMPARE(Enabled(*window_), QString(kIdle));
     QCOMPARE(window_->Status().PartText(0), QString("Ready"));
     QVERIFY(!window_->RunActive());
@@ -467,12 +474,17 @@ class MainWindowTest : public QObject {
     Context().settings.Test.PortCount = 12;
     ModalWatcher watcher;
     w.Action(kIdStart)->trigger();
-    QCOMPARE(watcher.seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17\n\n"
-                                        "Failed to open \\\\.\\Quarnex18\n\n"
-                                        "Failed to open \\\\.\\Quarnex19\n\n"
-                                        "Failed to open \\\\.\\Quarnex20"}));
+    QString box = "Error|";
+    for (int port = 17; port <= 20; ++port) {
+      box += QString(
+                 "Failed to open \\\\.\\Quarnex%1\n"
+                 "simulated adapter port %1: no such port (QUARNEX_SIM)")
+                 .arg(port);
+      if (port < 20) box += "\n\n";
+    }
+    QCOMPARE(watcher.seen, QStringList({box}));
     QVERIFY(w.RunActive());
-    QCOMPARE(w.Model().rowCount(), 8);
+    QCOMPARE(w.Model().rowCount(), 12);
     QVERIFY(!w.Banner().isHidden());
     QVERIFY(w.Banner().Text().startsWith("quarnex.cfg: no such file. "));
     QVERIFY(w.Banner().Text().contains("no BitRate"));
@@ -532,6 +544,80 @@ class MainWindowTest : public QObject {
       saved << QString::number(port.toObject()["counters"].toObject()["packets"].toInteger());
     }
     QCOMPARE(saved, logged);
+  }
+
+  // Eight ports asked for, the eighth missing: it has a row from Start,
+  // red, with what was tried and why in its tooltip, and it fails in the
+  // totals, the status bar, the CSV and the JSON, while the log's stop
+  // record lists the seven that ran.
+  void APortThatCouldNotBeOpenedIsAFailedRowEverywhere() {
+    MainWindow& w = Open();
+    Context().settings.Test.PortIndex = 10;
+    Context().settings.Test.PortCount = 8;  // 10 to 17; the adapter has 1 to 16
+    const ResultsModel& model = w.Model();
+    ModalWatcher watcher;
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(watcher.seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17\n"
+                                        "simulated adapter port 17: no such port (QUARNEX_SIM)"}));
+    QVERIFY(w.RunActive());
+    QCOMPARE(model.rowCount(), 8);
+    constexpr int kMissing = 7;
+    QCOMPARE(model.Text(kMissing, kColumnPort), std::string("Quarnex17"));
+    QCOMPARE(model.Text(kMissing, kColumnStatus), std::string("Not opened"));
+    QTRY_VERIFY_WITH_TIMEOUT(w.Status().RunSummary().endsWith("1 port failing, 7 passing"), 10000);
+    QCOMPARE(w.Status().RunSummaryColor(), VerdictColor(PortRunVerdict::kFailed));
+    QCOMPARE(model.RowVerdict(kMissing), std::optional(PortRunVerdict::kFailed));
+    QCOMPARE(model.data(model.index(kMissing, 0), Qt::BackgroundRole).value<QBrush>().color(),
+             VerdictColor(PortRunVerdict::kFailed));
+    QCOMPARE(w.Table().Totals().Text(kColumnStatus), QString("8 ports, 7 open"));
+    const QString tip = model.data(model.index(kMissing, kColumnPort), Qt::ToolTipRole).toString();
+    QCOMPARE(tip, QString("Quarnex17: failed\nNot opened\nTried: simulated adapter port 17\n"
+                          "Reason: no such port (QUARNEX_SIM)"));
+
+    w.Action(kIdStop)->trigger();
+    JoinAllPorts(Context());
+    QCOMPARE(model.Text(kMissing, kColumnStatus), std::string("Not opened"));
+    QVERIFY(w.Status().RunSummary().endsWith("1 port failing, 7 passing"));
+    QCOMPARE(int(LastStopRecordPorts(ReadLog()).size()), 7);
+    QString error;
+    QVERIFY2(w.SaveResultsTo(QDir::current().filePath("run.csv"), &error), qPrintable(error));
+    QFile csv("run.csv");
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 9);
+    QCOMPARE(lines[kMissing + 1], QString("Quarnex17,,,,Not opened,"));
+    QFile json("run.json");
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonObject summary = QJsonDocument::fromJson(json.readAll()).object();
+    QCOMPARE(summary["result"].toString(), QString("fail"));
+    const QJsonArray ports = summary["ports"].toArray();
+    QCOMPARE(ports.size(), 8);
+    const QJsonObject missing = ports[kMissing].toObject();
+    QCOMPARE(missing["port"].toInt(), 17);
+    QVERIFY(!missing["opened"].toBool());
+    QVERIFY(!missing["pass"].toBool());
+    QCOMPARE(missing["status"].toString(), QString("Not opened"));
+    QCOMPARE(missing["open_path"].toString(), QString("simulated adapter port 17"));
+    QCOMPARE(missing["open_reason"].toString(), QString("no such port (QUARNEX_SIM)"));
+    const QJsonObject totals = summary["totals"].toObject();
+    QCOMPARE(totals["ports_failed"].toInt(), 1);
+    QCOMPARE(totals["ports_passed"].toInt(), 7);
+    QCOMPARE(totals["ports_opened"].toInt(), 7);
+
+    // A Start that fails before its ports leaves the stopped run's rows,
+    // colours and summary as they were.
+    const QString summary_before = w.Status().RunSummary();
+    TestSettings& t = Context().settings.Test;
+    const std::string missing_file = "no-such-file.bin";
+    std::snprintf(t.FileName, sizeof(t.FileName), "%s", missing_file.c_str());
+    t.FileNameLength = static_cast<uint8_t>(missing_file.size());
+    watcher.seen.clear();
+    w.Action(kIdStart)->trigger();
+    QCOMPARE(watcher.seen.size(), 1);
+    QVERIFY(watcher.seen[0].startsWith("Error|Error in getting specified file"));
+    QCOMPARE(w.Status().RunSummary(), summary_before);
+    QCOMPARE(model.RowVerdict(0), std::optional(PortRunVerdict::kPassing));
+    QCOMPARE(model.RowVerdict(kMissing), std::optional(PortRunVerdict::kFailed));
   }
 
   void TestSettingsThroughTheMenu() {
@@ -865,7 +951,8 @@ class MainWindowTest : public QObject {
     // As in main(): the program's loop, then the window's end.
     QCOMPARE(QApplication::exec(), 0);
     signal_at_box.stop();
-    QCOMPARE(seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17"}));
+    QCOMPARE(seen, QStringList({"Error|Failed to open \\\\.\\Quarnex17\n"
+                                "simulated adapter port 17: no such port (QUARNEX_SIM)"}));
     QVERIFY(w.RunActive());
     window_.reset();
     const QString log = ReadLog();

@@ -99,6 +99,7 @@ void ResultsModel::DeleteAllRows() {
     std::lock_guard<std::mutex> lock(mu_);
     rows_.clear();
     rows_changed_ = true;
+    row_resets_.fetch_add(1);
     // The rows of a new run: its workers write them.
     worker_cells_held_ = false;
     if (!OnUiThread()) {

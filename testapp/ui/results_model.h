@@ -35,6 +35,7 @@
 #include <QColor>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -97,6 +98,9 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   // User-interface thread. Gives each listed row its port's snapshot; rows
   // not listed keep theirs. Repaints only the rows whose verdict changed.
   void SetRowPorts(const std::vector<RowPort>& ports);
+  // How many times DeleteAllRows has run: a Start that got as far as its
+  // ports changed it, one that failed before did not. Any thread.
+  int RowResets() const { return row_resets_.load(); }
   // The verdict of `row`'s port, or nothing when the row has no snapshot.
   std::optional<PortRunVerdict> RowVerdict(int row) const;
 
@@ -139,6 +143,7 @@ class ResultsModel : public QAbstractTableModel, public ResultsView {
   bool flush_queued_ = false;                          // guarded by mu_
 
   bool worker_cells_held_ = false;  // guarded by mu_
+  std::atomic<int> row_resets_{0};
 
   int shown_rows_ = 0;  // the row count the view knows; user-interface thread
   // Each row's port and its verdict, by row; user-interface thread.

@@ -67,17 +67,27 @@ void RunMonitor::RunStopped(const RunSnapshot& final_counts) {
   // From here on the rows are the window's: a worker that judges one more
   // packet must not move them past the stop record.
   model_.HoldWorkerCells();
+  // Every row, open or closed by now: the snapshot is newer than anything
+  // a worker wrote before the hold.
   for (const PortSnapshot& port : final_counts.Ports) {
-    if (!port.Counters.Open) continue;
     const PortCounters& c = port.Counters;
+    if (c.NotOpened) continue;  // its row has said so since Start
     model_.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, c.PacketCount));
     model_.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, c.ErrorCount));
-    // Before its first verdict a port's last results are not its own.
-    if (c.GoodPacketCount + c.ErrorCount == 0) continue;
+    // Before its first verdict the row keeps what it shows (a file's
+    // progress, or nothing).
+    if (port.StatusText.empty()) continue;
     model_.SetCell(port.Row, kColumnTime, port.TimeText);
     model_.SetCell(port.Row, kColumnStatus, port.StatusText);
   }
   Show(final_counts);
+}
+
+void RunMonitor::RunNotStarted() {
+  timer_.stop();
+  running_ = false;
+  stopped_after_s_ = 0.0;
+  Refresh();
 }
 
 void RunMonitor::Refresh() { Show(TakeRunSnapshot(context_)); }

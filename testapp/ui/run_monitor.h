@@ -42,10 +42,15 @@ class RunMonitor : public QObject {
   void RunStarted();
   // The run was stopped after its stop record was written from
   // `final_counts`: the refreshes end, the stopped workers' cell writes are
-  // dropped, each row whose port was open shows its packets, errors, time
-  // and status from `final_counts`, and so do the colours, the total row
-  // and the status bar, which keep them until the next Start.
+  // dropped (the window holds them before it takes the snapshot), each
+  // row of a port that was opened shows its packets, errors, time and
+  // status from `final_counts`, and so do the colours, the total row and
+  // the status bar, which keep them until the next Start.
   void RunStopped(const RunSnapshot& final_counts);
+  // A Start that set up no port: the rows it left (ports that could not be
+  // opened) get their colours, the totals and the verdict once, with no
+  // elapsed time.
+  void RunNotStarted();
 
   // One refresh from a fresh snapshot (the timer's).
   void Refresh();

@@ -8,15 +8,21 @@
 #include <QApplication>
 #include <QBrush>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "testapp/engine/run_context.h"
+#include "testapp/engine/run_controller.h"
 #include "testapp/report/log_file.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_state.h"
@@ -191,6 +197,60 @@ class RunMonitorTest : public QObject {
     QTest::qWait(1100);
     QCOMPARE(w.Status().RunSummary(), summary);
     QCOMPARE(w.Status().PartText(0), QString("Stopped"));
+  }
+
+  // A Stop right after a corrupted packet was counted, while the next
+  // packet is already on its way: every row, and the saved CSV and JSON,
+  // name the cause the counters hold ("Data mismatch", never the "Write
+  // failed" of a write the Stop cut short) with the time "N.A.", or
+  // "Success" with times.
+  void AfterStopTheStatusIsTheOneTheCountersHold() {
+    MainWindow& w = Open();
+    const ResultsModel& model = w.Model();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+      w.Action(kIdStart)->trigger();
+      const std::atomic<int64_t>& errors = Context().run.Ports[kCorruptingRow].ErrorCount;
+      QTRY_VERIFY_WITH_TIMEOUT(errors.load() > 0, 20000);
+      // The moment the next error is counted: its port releases the next
+      // packet at once, whose results start empty.
+      const int64_t before = errors.load();
+      QElapsedTimer waited;
+      waited.start();
+      while (errors.load() == before && waited.elapsed() < 20000) std::this_thread::yield();
+      w.Action(kIdStop)->trigger();
+      JoinAllPorts(Context());
+
+      QString error;
+      QVERIFY2(w.SaveResultsTo(QDir::current().filePath("run.csv"), &error), qPrintable(error));
+      QFile csv("run.csv");
+      QVERIFY(csv.open(QIODevice::ReadOnly));
+      const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
+      QFile json("run.json");
+      QVERIFY(json.open(QIODevice::ReadOnly));
+      const QJsonArray ports = QJsonDocument::fromJson(json.readAll()).object()["ports"].toArray();
+      QCOMPARE(ports.size(), kPorts);
+      QCOMPARE(lines.size(), kPorts + 1);
+      for (int row = 0; row < kPorts; ++row) {
+        const QString status = QString::fromStdString(model.Text(row, kColumnStatus));
+        const QString time = QString::fromStdString(model.Text(row, kColumnTime));
+        const QJsonObject port = ports[row].toObject();
+        const QJsonObject counters = port["counters"].toObject();
+        const QString where =
+            QString("cycle %1, row %2: %3 / %4").arg(cycle).arg(row).arg(status, time);
+        if (row == kCorruptingRow) {
+          QVERIFY2(status == "Data mismatch" || status == "Success", qPrintable(where));
+          QVERIFY2(counters["data_mismatch"].toInteger() > 0, qPrintable(where));
+        } else {
+          QVERIFY2(status == "Success", qPrintable(where));
+        }
+        QCOMPARE(counters["write_failed"].toInteger(), 0);
+        QVERIFY2((time == "N.A.") == (status != "Success"), qPrintable(where));
+        QCOMPARE(port["status"].toString(), status);
+        QCOMPARE(counters["packets"].toInteger(), Cell(model, row, kColumnPackets));
+        QCOMPARE(counters["errors"].toInteger(), Cell(model, row, kColumnErrors));
+        QVERIFY2(lines[row + 1].contains("," + status + ","), qPrintable(lines[row + 1]));
+      }
+    }
   }
 
   void PortsEndedByPauseAfterShowTheirLastCountAndReadClosed() {

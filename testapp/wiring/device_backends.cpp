@@ -12,6 +12,18 @@ namespace quarnex {
 
 namespace {
 
+// The simulated adapter's port, with what was tried and why it failed
+// for the Start to tell.
+DeviceRef OpenSimulated(int port_number) {
+  std::string target, problem;
+  DeviceRef device = OpenSimulatedPort(port_number, &target, &problem);
+  if (device == nullptr) {
+    NoteOpenTarget(std::move(target));
+    NoteOpenProblem(std::move(problem));
+  }
+  return device;
+}
+
 DeviceRef OpenStandardDevice(std::string_view path) {
   int port_number = 0;
   if (!ParseDevicePath(path, &port_number)) return nullptr;
@@ -20,19 +32,25 @@ DeviceRef OpenStandardDevice(std::string_view path) {
   const bool tty_dir_set = TtyBackendFromEnvironment(&tty);
   const DeviceMap map = CurrentDeviceMap();
   std::string problem;
+  std::string target;
   DeviceRef device;
   if (const DeviceMapEntry* entry = FindDeviceEntry(map, port_number)) {
     // The simulated adapter's ports all have their loopback plug.
-    if (entry->path == kSimulatedDevicePath) return OpenSimulatedPort(port_number);
+    if (entry->path == kSimulatedDevicePath) return OpenSimulated(port_number);
     TtyOpenOptions options = TtyPortOptions(tty, port_number);
     options.internal_loopback = entry->internal_loopback;
+    target = entry->path;
     device = OpenTtyPath(entry->path, options, &problem);
   } else if (tty_dir_set) {
+    target = tty.dir + "/" + TtyLinkName(port_number);
     device = OpenTtyPort(tty, port_number, &problem);
   } else {
-    return OpenSimulatedPort(port_number);
+    return OpenSimulated(port_number);
   }
-  if (device == nullptr) NoteOpenProblem(std::move(problem));
+  if (device == nullptr) {
+    NoteOpenTarget(std::move(target));
+    NoteOpenProblem(std::move(problem));
+  }
   return device;
 }
 

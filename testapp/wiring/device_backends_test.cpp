@@ -41,6 +41,9 @@ TEST_F(DeviceBackendsTest, WithoutMapOrFolderEachPortIsTheSimulatedAdaptersWithP
   }
   EXPECT_EQ(OpenDevice(DevicePath(0)), nullptr);
   EXPECT_EQ(OpenDevice(DevicePath(17)), nullptr);
+  // What was tried and why, for the Start to tell.
+  EXPECT_EQ(TakeOpenTarget(), "simulated adapter port 17");
+  EXPECT_EQ(TakeOpenProblem(), "no such port (QUARNEX_SIM)");
 }
 
 TEST_F(DeviceBackendsTest, NamesThatAreNoPortOpenNothing) {
@@ -54,7 +57,10 @@ TEST_F(DeviceBackendsTest, OpenIsExclusiveUntilClosed) {
   DeviceRef first = OpenDevice(DevicePath(3));
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(OpenDevice(DevicePath(3)), nullptr);
+  EXPECT_EQ(TakeOpenTarget(), "simulated adapter port 3");
+  EXPECT_EQ(TakeOpenProblem(), "in use (already open)");
   EXPECT_NE(OpenDevice(DevicePath(4)), nullptr);  // other ports are free
+  EXPECT_EQ(TakeOpenTarget(), "") << "an open that succeeds names nothing";
   first->Close();
   EXPECT_NE(OpenDevice(DevicePath(3)), nullptr);
 }
@@ -89,15 +95,17 @@ TEST_F(DeviceBackendsTest, TheDeviceMapNamesEachPortsDevice) {
   // reason is there for the run to tell.
   EXPECT_EQ(OpenDevice(DevicePath(3)), nullptr);
   EXPECT_EQ(TakeOpenProblem(), looped.slave_path + ": " + kNoInternalLoopbackText);
+  EXPECT_EQ(TakeOpenTarget(), looped.slave_path);
   EXPECT_EQ(TakeOpenProblem(), "") << "taking it clears it";
   // Once the failed open let go of it, the same line opens without the flag.
   PutDeviceEntry(&map, {3, looped.slave_path, false});
   SetDeviceMap(map);
   EXPECT_NE(OpenDevice(DevicePath(3)), nullptr);
 
-  // An unplugged device is a missing port, with nothing to tell.
+  // An unplugged device is a missing port: the mapped path, no reason.
   EXPECT_EQ(OpenDevice(DevicePath(4)), nullptr);
   EXPECT_EQ(TakeOpenProblem(), "");
+  EXPECT_EQ(TakeOpenTarget(), "/dev/quarnex-no-such-tty");
   // Port 5 is not in the map: the simulated adapter's port.
   EXPECT_NE(OpenDevice(DevicePath(5)), nullptr);
   tty->Close();

@@ -31,6 +31,18 @@ std::string PortLabel(std::string_view path) {
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
+// The simulated adapter's port, with what was tried and why it failed
+// for the Start to tell.
+DeviceRef OpenSimulated(int port_number) {
+  std::string tried, problem;
+  DeviceRef device = OpenSimulatedPort(port_number, &tried, &problem);
+  if (device == nullptr) {
+    NoteOpenTarget(std::move(tried));
+    NoteOpenProblem(std::move(problem));
+  }
+  return device;
+}
+
 DeviceRef OpenStandardDevice(std::string_view path) {
   int port_number = 0;
   if (!ParseDevicePath(path, &port_number)) return nullptr;
@@ -38,8 +50,9 @@ DeviceRef OpenStandardDevice(std::string_view path) {
   std::string target;
   if (const DeviceMapEntry* entry = FindDeviceEntry(map, port_number)) {
     // The simulated adapter's ports all have their loopback plug.
-    if (entry->path == kSimulatedDevicePath) return OpenSimulatedPort(port_number);
+    if (entry->path == kSimulatedDevicePath) return OpenSimulated(port_number);
     if (entry->internal_loopback) {
+      NoteOpenTarget(entry->path);
       NoteOpenProblem(entry->path + ": " + kNoInternalLoopback);
       return nullptr;
     }
@@ -47,7 +60,7 @@ DeviceRef OpenStandardDevice(std::string_view path) {
   } else if (AdapterDriverChosen()) {
     target = std::string(path);
   } else {
-    return OpenSimulatedPort(port_number);
+    return OpenSimulated(port_number);
   }
   Win32OpenOptions options;
   options.kind =
@@ -55,7 +68,10 @@ DeviceRef OpenStandardDevice(std::string_view path) {
   options.label = PortLabel(path);
   std::string problem;
   DeviceRef device = OpenWin32Device(target, options, &problem);
-  if (device == nullptr) NoteOpenProblem(std::move(problem));
+  if (device == nullptr) {
+    NoteOpenTarget(target);
+    NoteOpenProblem(std::move(problem));
+  }
   return device;
 }
 
