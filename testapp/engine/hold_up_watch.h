@@ -30,6 +30,14 @@ void NoteWake(RunState& run, double due_ms, double now_ms);
 // came later, since the line was not watched while the tester stood still.
 double WatchedMs(const RunState& run, double armed_ms, double now_ms);
 
+// Makes sure a hold-up that has just ended is noted before the caller
+// judges a transfer by its watched time: a thread held up outside a wait
+// (between two steps) cannot see it itself, and after the hold-up it may
+// run before anything else noticed. Returns at once when the watch thread
+// looked recently enough that no hold-up can be pending; otherwise waits
+// (at most a few hundred ms) until it looked again. Any thread.
+void SettleHoldUps(const RunState& run);
+
 // Raises `field` to `value` when that is larger; any thread.
 void RaiseTo(std::atomic<double>& field, double value);
 

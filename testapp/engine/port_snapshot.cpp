@@ -43,7 +43,12 @@ void CountOverdueTimeout(TimeoutKind kind, PortCounters* c) {
 // the line's.
 void JudgeAwaitedTransfer(const PortContext& port, PortCounters* c) {
   const double expected = port.Run->run.ExpectedPacketTime.load();
-  const AwaitedTransfer awaited = AwaitedTransferOf(port, MsClock());
+  AwaitedTransfer awaited = AwaitedTransferOf(port, MsClock());
+  // Before blaming the line: was the tester itself held up just now?
+  if (awaited.kind != kTimeoutNone && awaited.watched_ms > OverdueLimitMs(expected)) {
+    SettleHoldUps(port.Run->run);
+    awaited = AwaitedTransferOf(port, MsClock());
+  }
   double stalled_ms = port.LongestStallMs.load();
   if (awaited.kind != kTimeoutNone && !awaited.completed && port.Lost.load() == 0) {
     if (awaited.watched_ms > OverdueLimitMs(expected)) CountOverdueTimeout(awaited.kind, c);

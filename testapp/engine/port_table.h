@@ -266,6 +266,8 @@ struct RunState {
   // end of a successful Start, joined with the ports' threads. Touched only
   // on the user-interface thread.
   std::thread HoldUpWatcher;
+  // MsClock of the watch thread's last look; 0 while none watches.
+  std::atomic<double> HoldUpLookAt{0.0};
 };
 
 }  // namespace quarnex

@@ -281,6 +281,7 @@ bool StartRun(RunContext& context) {
   run.PauseFlag.store(0);
   run.HeldUpUntil.store(0.0);
   run.HeldUpMaxMs.store(0.0);
+  run.HoldUpLookAt.store(0.0);
   context.View().DeleteAllRows();
 
   // 5. Port by port; threads of earlier ports already run meanwhile.

@@ -50,10 +50,12 @@ class AwaitScope {
     }
     const double armed = armed_at_.load();
     if (armed == 0.0) return;
-    const double watched = WatchedMs(port_.Run->run, armed, MsClock());
-    if (watched > StallLimitMs(port_.Run->run.ExpectedPacketTime.load())) {
-      RaiseTo(port_.LongestStallMs, watched);
-    }
+    const RunState& run = port_.Run->run;
+    const double limit = StallLimitMs(run.ExpectedPacketTime.load());
+    if (!(WatchedMs(run, armed, MsClock()) > limit)) return;
+    SettleHoldUps(run);
+    const double watched = WatchedMs(run, armed, MsClock());
+    if (watched > limit) RaiseTo(port_.LongestStallMs, watched);
   }
   AwaitScope(const AwaitScope&) = delete;
   AwaitScope& operator=(const AwaitScope&) = delete;
@@ -101,7 +103,13 @@ int WaitForTransfer(PortContext& port, TimeoutKind awaited, const EventRef& comp
     const double armed = armed_at.load();
     double wait_ms = kLookMs;
     if (armed != 0.0 && std::isfinite(timeout_ms)) {
-      const double left = timeout_ms - WatchedMs(run, armed, now);
+      double left = timeout_ms - WatchedMs(run, armed, now);
+      // Before blaming the line: was this thread held up since it last
+      // looked, outside the wait?
+      if (left <= 0.0) {
+        SettleHoldUps(run);
+        left = timeout_ms - WatchedMs(run, armed, MsClock());
+      }
       // The transfer may have completed just now: that still counts.
       if (left <= 0.0) {
         const int woken = WaitAny({completion.get(), exit}, 0);
