@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "testapp/driver/device_name.h"
 #include "testapp/driver/line_rate.h"
@@ -281,10 +282,12 @@ bool StartRun(RunContext& context) {
     if (!configuration_loaded) {
       configuration_loaded = true;
       std::string reason;
-      if (!LoadConfigFile(kConfigFileName, context.block, context.options, &reason)) {
+      std::vector<std::string> warnings;
+      if (!LoadConfigFile(kConfigFileName, context.block, context.options, &reason, &warnings)) {
         context.Messages().ShowNotice(ConfigFileNotice(kConfigFileName),
                                       ConfigFileDetail(kConfigFileName, reason));
       }
+      for (const std::string& warning : warnings) context.Messages().ShowWarning(warning);
     }
     ConfigurePort(port.DeviceOwner.get(), context.block);
     port.LineBitRate = QueryLineRate(*port.DeviceOwner);
