@@ -48,6 +48,14 @@ bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptio
 
 bool IsMissingFileReason(const std::string& reason) { return reason == kReasonNoSuchFile; }
 
+bool ConfigFileReadableOrMissing(const char* file_name, std::string* reason) {
+  if (ReadKeyValueFile(
+          file_name, [](const char*, const char*) { return 1; }, reason) != -1) {
+    return true;
+  }
+  return IsMissingFileReason(*reason);
+}
+
 std::string ConfigFileNotice(const char* file_name) {
   return std::string(file_name) + " file not found";
 }

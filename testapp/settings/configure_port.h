@@ -49,6 +49,12 @@ bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptio
 // block, while one that exists but cannot be read is a fault to report.
 bool IsMissingFileReason(const std::string& reason);
 
+// Reads `file_name` through as LoadConfigFile would, applying nothing. True
+// when it reads or is missing; false, with the reason in *reason, when it
+// exists but cannot be read (a folder, no permission, no descriptor left,
+// an I/O error). The headless runner refuses to run on such a file.
+bool ConfigFileReadableOrMissing(const char* file_name, std::string* reason);
+
 // What is said when the configuration file could not be read:
 // "<file_name> file not found", and the detail line "<file_name>: <reason>"
 // with at most 80 characters of the name.
