@@ -17,9 +17,10 @@ std::string TooManyOpenFilesText() {
 #if !defined(_WIN32)
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-    text += limit.rlim_cur == RLIM_INFINITY
-                ? std::string(" (limit unlimited)")
-                : " (limit " + std::to_string(static_cast<unsigned long long>(limit.rlim_cur)) + ")";
+    text +=
+        limit.rlim_cur == RLIM_INFINITY
+            ? std::string(" (limit unlimited)")
+            : " (limit " + std::to_string(static_cast<unsigned long long>(limit.rlim_cur)) + ")";
   }
 #endif
   return text;

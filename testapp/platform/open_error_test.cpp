@@ -44,9 +44,9 @@ TEST(OpenErrorTest, RunningOutOfDescriptorsIsNamedWithTheLimit) {
   {
     DescriptorLimit limit;
     ASSERT_TRUE(limit.ok());
-    const std::string expected =
-        "too many open files (limit " + std::to_string(static_cast<unsigned long long>(limit.limit())) +
-        ")";
+    const std::string expected = "too many open files (limit " +
+                                 std::to_string(static_cast<unsigned long long>(limit.limit())) +
+                                 ")";
     OpenedFile file;
     EXPECT_FALSE(OpenRegularFile("/proc/self/exe", UINT64_MAX, &file, &reason));
     EXPECT_EQ(reason, expected);
