@@ -15,6 +15,7 @@
 #include "serial/line_settings.h"
 #include "testapp/driver/run_to_end.h"
 #include "testapp/platform/byte_order.h"
+#include "testapp/platform/open_error.h"
 
 namespace quarnex {
 
@@ -47,7 +48,7 @@ bool ReachesDriver(uint32_t code) {
   }
 }
 
-std::string Describe(const std::string& what, int e) { return what + ": " + std::strerror(e); }
+std::string Describe(const std::string& what, int e) { return what + ": " + OpenErrorText(e); }
 
 // TIOCM_LOOP, which the C library's headers leave out (the kernel's
 // asm-generic/termios.h has it, and <termios.h> cannot be had beside it).

@@ -31,8 +31,10 @@
 #define QUARNEX_ENGINE_RUN_CONTEXT_H_
 
 #include <atomic>
+#include <string>
 
 #include "testapp/engine/port_table.h"
+#include "testapp/platform/start_thread.h"
 #include "testapp/report/results_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
@@ -58,6 +60,15 @@ class RunContext {
   void SetOutputs(ResultsView* view, MessageSink* messages);
   ResultsView& View() const;
   MessageSink& Messages() const;
+
+  // Why the last StartRun could not read the configuration file (the
+  // reason LoadConfigFile gave); empty when it read it or read none.
+  // Written by StartRun, read on the same thread after it returned.
+  std::string config_problem;
+
+  // How StartRun starts the workers: StartThread, or a test's starter that
+  // fails on demand. Set before a run starts.
+  ThreadStarter start_thread = StartThread;
 
   // The number of slots a run uses: the settings' PortCount, kept inside
   // the table (a stored count may lie outside it).

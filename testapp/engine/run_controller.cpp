@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "testapp/driver/device_name.h"
 #include "testapp/driver/line_rate.h"
@@ -66,31 +67,29 @@ bool WorkersYieldToWindow(const RunContext& context) {
   return cores <= 0 || context.SlotsInRange() * per_port >= cores;
 }
 
-// std::thread reports a failed creation only by throwing; this is the one
-// place where the engine turns that into a value.
-bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& port) {
+// Starts one worker of `port` through the run's thread starter; false with
+// the reason when the system could not create the thread.
+bool SpawnThread(std::thread& thread, int (*body)(PortContext&), PortContext& port,
+                 std::string* reason) {
   const bool lower = WorkersYieldToWindow(*port.Run);
-  try {
-    thread = std::thread([body, &port, lower] {
-      if (lower) {
-        LowerCurrentThreadPriority(kWorkerNice);
-        AllowWaitSpinning(false);
-      }
-      // The engine throws nothing itself, but the library may (memory
-      // that cannot be had). Such a port can no longer be tested: it ends
-      // as lost, never as a silent good row, and the program goes on.
-      try {
-        return body(port);
-      } catch (...) {
-        port.Lost.store(1);
-        ClosePort(port);
-        return 0;
-      }
-    });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+  return port.Run->start_thread(
+      &thread,
+      [body, &port, lower] {
+        if (lower) {
+          LowerCurrentThreadPriority(kWorkerNice);
+          AllowWaitSpinning(false);
+        }
+        // The engine throws nothing itself, but the library may (memory
+        // that cannot be had). Such a port can no longer be tested: it ends
+        // as lost, never as a silent good row, and the program goes on.
+        try {
+          body(port);
+        } catch (...) {
+          port.Lost.store(1);
+          ClosePort(port);
+        }
+      },
+      reason);
 }
 
 bool AnyThreadAlive(const RunState& run) {
@@ -288,6 +287,7 @@ bool StartRun(RunContext& context) {
   const int32_t mode = s.Test.Mode;
   int set_up = 0;
   bool configuration_loaded = false;
+  context.config_problem.clear();
   for (int i = 0; i < s.Test.PortCount; ++i) {
     PortContext& port = run.Ports[i];
     port.FileOffset = 0;
@@ -323,10 +323,13 @@ bool StartRun(RunContext& context) {
     if (!configuration_loaded) {
       configuration_loaded = true;
       std::string reason;
-      if (!LoadConfigFile(kConfigFileName, context.block, context.options, &reason)) {
+      std::vector<std::string> warnings;
+      if (!LoadConfigFile(kConfigFileName, context.block, context.options, &reason, &warnings)) {
         context.Messages().ShowNotice(ConfigFileNotice(kConfigFileName),
                                       ConfigFileDetail(kConfigFileName, reason));
+        context.config_problem = reason;
       }
+      for (const std::string& warning : warnings) context.Messages().ShowWarning(warning);
     }
     ConfigurePort(port.DeviceOwner.get(), context.block);
     port.LineBitRate = QueryLineRate(*port.DeviceOwner);
@@ -336,8 +339,12 @@ bool StartRun(RunContext& context) {
     // A port without its WriteEvent stays open with its row, silently.
     if (!PrepareSlot(port, mode)) continue;
 
-    if (!StartPortThreads(port, mode)) {
-      ShowErrorWithPath(context, kThreadErrorText, path);
+    std::string thread_problem;
+    if (!StartPortThreads(port, mode, &thread_problem)) {
+      // The port cannot be tested: it is closed, so that a thread it did
+      // start ends and the run does not wait for it; its row stays.
+      ShowErrorWithPath(context, kThreadErrorText, path + "\n" + thread_problem);
+      ClosePort(port);
       continue;
     }
     ++set_up;
@@ -470,11 +477,15 @@ void BuildTxPattern(RunContext& context) {
   }
 }
 
-bool StartPortThreads(PortContext& port, int32_t mode) {
-  if (mode != kTransmitOnly && !SpawnThread(port.ReaderThread, ReaderLoop, port)) return false;
-  if (mode != kReceiveOnly && !SpawnThread(port.WriterThread, WriterLoop, port)) return false;
+bool StartPortThreads(PortContext& port, int32_t mode, std::string* problem) {
+  if (mode != kTransmitOnly && !SpawnThread(port.ReaderThread, ReaderLoop, port, problem)) {
+    return false;
+  }
+  if (mode != kReceiveOnly && !SpawnThread(port.WriterThread, WriterLoop, port, problem)) {
+    return false;
+  }
   if (port.Run->options.IoctlIndex.load() != 0 &&
-      !SpawnThread(port.IoctlThread, IoctlExerciser, port)) {
+      !SpawnThread(port.IoctlThread, IoctlExerciser, port, problem)) {
     return false;
   }
   return true;

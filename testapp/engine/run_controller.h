@@ -57,7 +57,10 @@ inline constexpr char kReasonNotFound[] = "not found";
 inline constexpr char kReasonNoSuchPortNumber[] = "no port has this number";
 bool LoadTransmitFile(RunContext& context, const char* file_name, std::string* reason);
 void BuildTxPattern(RunContext& context);
-bool StartPortThreads(PortContext& port, int32_t mode);
+// Starts the port's reader, writer and exerciser as the mode and the options
+// ask, through the run's thread starter. False, with the system's reason in
+// *problem, when one could not be created; those started before it run on.
+bool StartPortThreads(PortContext& port, int32_t mode, std::string* problem);
 
 }  // namespace quarnex
 

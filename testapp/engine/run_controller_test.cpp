@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -22,6 +23,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "testapp/driver/control_codes.h"
@@ -220,6 +222,58 @@ TEST_F(RunControllerTest, MissingPortIsReportedAndTheOthersRun) {
     EXPECT_EQ(Latest(n)->CommMasks(), std::vector<uint32_t>{0});
   }
   EXPECT_TRUE(SnapshotOpenPorts(context_).empty());
+}
+
+// A thread starter that refuses its calls fail_from to fail_until - 1
+// (counted from 1), as the system does under `ulimit -v`.
+std::atomic<int> thread_starts{0};
+std::atomic<int> fail_from{0};
+std::atomic<int> fail_until{0};
+bool StarterThatRunsOut(std::thread* thread, std::function<void()> body, std::string* reason) {
+  const int call = thread_starts.fetch_add(1) + 1;
+  if (call >= fail_from.load() && call < fail_until.load()) {
+    *reason = "cannot create a thread: Resource temporarily unavailable";
+    return false;
+  }
+  return StartThread(thread, std::move(body), reason);
+}
+
+// A port whose worker cannot be created fails with the reason and is
+// closed, with the thread it did start; the other ports run; nothing
+// aborts. With no thread at all the run does not start.
+TEST_F(RunControllerTest, PortWhoseThreadCannotBeCreatedFailsAndIsClosed) {
+  TestSettings& t = context_.settings.Test;
+  t.PortIndex = 1;
+  t.PortCount = 3;
+  context_.start_thread = StarterThatRunsOut;
+  thread_starts = 0;
+  fail_from = 4;  // Loopback: a reader and a writer per port; port 2's writer
+  fail_until = 5;
+  ASSERT_TRUE(StartRun(context_));
+  EXPECT_EQ(view_.Messages(),
+            std::vector<std::string>{"Failed to create worker threads for \\\\.\\Quarnex02\n"
+                                     "cannot create a thread: Resource temporarily unavailable"});
+  PortTable& ports = context_.run.Ports;
+  EXPECT_EQ(ports[1].InUse.load(), 0);
+  EXPECT_EQ(Latest(2)->CloseCount(), 1);
+  EXPECT_EQ(view_.RowCount(), 3);
+  for (int n : {1, 3}) {
+    auto device = Latest(n);
+    ASSERT_TRUE(Eventually([&] { return device->WriteCount() >= 1; }, kPatience, kPollPeriod))
+        << "port " << n;
+  }
+  StopHeadlessRun(context_);
+  for (int n : {1, 2, 3}) EXPECT_EQ(Latest(n)->CloseCount(), 1) << "port " << n;
+
+  const size_t shown = view_.Messages().size();
+  thread_starts = 0;
+  fail_from = 1;
+  fail_until = std::numeric_limits<int>::max();
+  EXPECT_FALSE(StartRun(context_));
+  EXPECT_EQ(view_.Messages().size(), shown + 4);
+  EXPECT_EQ(view_.Messages().back(), "Port(s) init process failed miserably.\nCan't run the test");
+  for (int n : {1, 2, 3}) EXPECT_EQ(Latest(n)->CloseCount(), 1) << "port " << n;
+  context_.start_thread = StartThread;
 }
 
 TEST_F(RunControllerTest, ShortFileLowersPacketSize) {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "testapp/platform/open_error.h"
+
 namespace quarnex {
 namespace {
 
@@ -41,7 +43,7 @@ std::string ReasonOf(int error) {
     case EPERM:
       return kReasonPermissionDenied;
     default:
-      return std::strerror(error);
+      return OpenErrorText(error);
   }
 }
 

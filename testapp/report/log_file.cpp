@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "testapp/platform/message_quote.h"
+#include "testapp/platform/open_error.h"
 #include "testapp/platform/regular_file.h"
 #include "testapp/report/text_format.h"
 
@@ -60,12 +61,7 @@ void AppendPortResults(std::string* text, const PortCounters& c) {
 // every other text of the tester (Qt sets the locale from the environment).
 std::string ErrorText(int error) {
   if (error == 0) return "the write was cut short";
-#if defined(__GLIBC__)
-  if (const char* text = strerrordesc_np(error)) return text;
-  return "error " + std::to_string(error);
-#else
-  return std::generic_category().message(error);
-#endif
+  return OpenErrorText(error);
 }
 
 }  // namespace

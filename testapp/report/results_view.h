@@ -56,6 +56,12 @@ class MessageSink {
     std::fflush(stdout);
     std::fprintf(stderr, "%.*s\n", static_cast<int>(detail.size()), detail.data());
   }
+  // A warning that needs no answer, once per Start for each line of the
+  // configuration file whose value is not a clean number in range (the run
+  // goes on with what the line gave). By default one line on standard error.
+  virtual void ShowWarning(std::string_view text) {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  }
 };
 
 }  // namespace quarnex

@@ -19,6 +19,7 @@
 #include "testapp/runner/runner_options.h"
 #include "testapp/runner/station_outputs.h"
 #include "testapp/runner/stop_signals.h"
+#include "testapp/settings/configure_port.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/ui/device_map_store.h"
@@ -81,6 +82,14 @@ int main(int argc, char** argv) {
     return kExitPass;
   }
   ApplyRunnerOverrides(options, &context.settings);
+  // A missing quarnex.cfg runs on an empty block, as the window does; one
+  // that is there but cannot be read would run every port on a line nobody
+  // configured, so the run does not start.
+  if (std::string reason; !ConfigFileReadableOrMissing(kConfigFileName, &reason)) {
+    std::fprintf(stderr, "%s: %s\n", kRunnerName,
+                 ConfigFileDetail(kConfigFileName, reason).c_str());
+    return kExitNoPorts;
+  }
   // The window's map, with the ports --device names on those devices; the
   // others keep the default backend.
   for (const DeviceMapEntry& entry : options.devices.entries) PutDeviceEntry(&devices, entry);

@@ -258,7 +258,17 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
   // The first bad packet holds every port at once; the loop below then
   // ends the run.
   context.run.PauseOnError.store(options.stop_on_error ? 1 : 0);
-  const bool started = StartHeadlessRun(context);
+  bool started = StartHeadlessRun(context);
+  // main() refused a configuration file that could not be read; one that
+  // could not be read by the time the run started (no descriptor left once
+  // the log and the first port were open) is refused the same way: the
+  // ports would run a line nobody configured.
+  if (started && !context.config_problem.empty() && !IsMissingFileReason(context.config_problem)) {
+    StopRun(context);
+    std::fprintf(stderr, "%s: %s\n", kRunnerName,
+                 ConfigFileDetail(kConfigFileName, context.config_problem).c_str());
+    started = false;
+  }
   const double start_ms = SteadyMilliseconds();
   const std::time_t started_at = std::time(nullptr);
 

@@ -138,6 +138,15 @@ bool SetConfigEntry(std::string_view value, RunnerOptions* o, std::string* expec
       entry.find_first_of(std::string_view("\n\r\0", 3)) != std::string_view::npos) {
     return false;
   }
+  // Unlike a line of the file, which keeps its lenient reading, a value
+  // given here is refused unless the field holds it as written: a run at a
+  // rate nobody asked for would pass as if it had been asked for.
+  if (!IsCleanConfigValue(key, entry, false)) {
+    ConfigValueRange range;
+    ConfigKeyRange(key, &range);
+    *expected = std::string(key) + "=VALUE with VALUE " + ConfigRangeText(range);
+    return false;
+  }
   o->config_overrides.emplace_back(std::string(key), std::string(entry));
   return true;
 }

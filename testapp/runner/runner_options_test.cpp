@@ -168,6 +168,53 @@ TEST(RunnerOptionsTest, BadCommandLinesGiveOneLineNamingTheOption) {
   }
 }
 
+// Each --set value must be what its field holds, as written: the values
+// that once ran a line unpaced, at a negative or wrapped rate or at 1 bit/s
+// are refused with the key, the value and the range on one line.
+TEST(RunnerOptionsTest, SetValuesAreCheckedAgainstTheirField) {
+  struct Case {
+    const char* entry;
+    const char* range;  // nullptr: accepted
+  };
+  constexpr char k32[] = "a whole number from 0 to 2147483647";
+  constexpr char k8[] = "a whole number from 0 to 255";
+  const Case cases[] = {
+      {"BitRate=abc", k32},
+      {"BitRate=0x100", k32},
+      {"BitRate=-5", k32},
+      {"BitRate=4294967296", k32},
+      {"BitRate=2147483648", k32},
+      {"BitRate=99999999999999999999", k32},
+      {"BitRate=1e6", k32},
+      {"BitRate=+5", k32},
+      {"BitRate= 5", k32},
+      {"BitRate=5 ", k32},
+      {"SyncCharacter1=256", k8},
+      {"SyncCharacter1=-1", k8},
+      {"NumberOverlap=2147483648", k32},
+      {"BitRate=2147483647", nullptr},
+      {"BitRate=0", nullptr},
+      {"BitRate=007", nullptr},
+      {"SyncCharacter1=255", nullptr},
+      {"Loopback=1", nullptr},
+      {"IoctlIndex=25", nullptr},
+  };
+  for (const Case& c : cases) {
+    RunnerOptions options;
+    std::string error;
+    const bool parsed = ParseRunnerOptions({"--set", c.entry}, &options, &error);
+    if (c.range == nullptr) {
+      EXPECT_TRUE(parsed) << c.entry << ": " << error;
+      continue;
+    }
+    EXPECT_FALSE(parsed) << c.entry;
+    const std::string entry = c.entry;
+    const std::string key = entry.substr(0, entry.find('='));
+    EXPECT_EQ(error, "bad value '" + entry + "' for --set: expected " + key + "=VALUE with VALUE " +
+                         c.range);
+  }
+}
+
 TEST(RunnerOptionsTest, OverridesFollowTheTestSettingsDialog) {
   Settings stored{};
   stored.Test = DefaultTestSettings();

@@ -289,7 +289,8 @@ TEST(RunnerProcessTest, ExitStatusSaysWhetherEveryPortStayedInsideTheLimits) {
 }
 
 TEST(RunnerProcessTest, BadCommandLineFailsBeforeAnyPortIsOpened) {
-  for (const Args& args : {Args{"--packets", "many"}, Args{"--ports", "1-200"}, Args{"--colour"}}) {
+  for (const Args& args : {Args{"--packets", "many"}, Args{"--ports", "1-200"}, Args{"--colour"},
+                           Args{"--set", "BitRate=1e6"}}) {
     Sandbox box;
     const Finished run = RunToEnd(box, args);
     EXPECT_EQ(run.status, 3);
@@ -523,16 +524,41 @@ TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
   ExpectStopRecordMatches(box.Log(), summary);
 }
 
-TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutputClean) {
-  Sandbox box;
-  fs::remove(box.dir() / "quarnex.cfg");
-  // A FIFO in its place is refused at once, not waited on.
+// A quarnex.cfg that is there but cannot be read starts no run: exit 2
+// with the reason, before any port is opened or the log is touched. A FIFO
+// in its place is refused at once, not waited on.
+TEST(RunnerProcessTest, ConfigurationThatExistsButCannotBeReadStartsNoRun) {
   Sandbox fifo_box;
   fs::remove(fifo_box.dir() / "quarnex.cfg");
   ASSERT_EQ(mkfifo((fifo_box.dir() / "quarnex.cfg").c_str(), 0600), 0);
-  const Finished fifo = RunToEnd(fifo_box, {"--ports", "1-3", "--duration", "0.5", "--json"});
-  EXPECT_EQ(fifo.status, 0) << fifo.err;
-  EXPECT_EQ(fifo.err, "quarnex.cfg file not found\nquarnex.cfg: not a regular file\n");
+  Sandbox folder_box;
+  fs::remove(folder_box.dir() / "quarnex.cfg");
+  fs::create_directory(folder_box.dir() / "quarnex.cfg");
+  for (const Sandbox* box : {&fifo_box, &folder_box}) {
+    const Finished run = RunToEnd(*box, {"--ports", "1-3", "--duration", "0.5", "--json"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(run.err, "quarnex-run: quarnex.cfg: not a regular file\n");
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_FALSE(fs::exists(box->dir() / "Quarnex.LOG"));
+  }
+}
+
+// The file keeps its reading; a value that is not a clean number in range
+// is named once on standard error, and the run goes on with what it gave.
+TEST(RunnerProcessTest, ConfigurationValueThatIsNotACleanNumberIsNamedOnce) {
+  Sandbox box;
+  WriteFile(box.dir() / "quarnex.cfg", std::string(kConfig) + "Lim=0x10\n");
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.5", "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err,
+            "quarnex.cfg: Lim=0x10 is not a whole number from 0 to 2147483647; the block "
+            "received 0\n");
+  EXPECT_EQ(Summary(run.out)["settings"].toObject()["bit_rate"].toInt(), 115200);
+}
+
+TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutputClean) {
+  Sandbox box;
+  fs::remove(box.dir() / "quarnex.cfg");
 
   const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.5", "--json"});
   EXPECT_EQ(run.status, 0) << run.err;

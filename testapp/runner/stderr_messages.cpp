@@ -20,6 +20,13 @@ void StderrMessages::ShowNotice(std::string_view text, std::string_view detail) 
   std::fflush(out_);
 }
 
+void StderrMessages::ShowWarning(std::string_view text) {
+  std::lock_guard lock(mu_);
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
 std::vector<std::string> StderrMessages::Messages() const {
   std::lock_guard lock(mu_);
   return messages_;

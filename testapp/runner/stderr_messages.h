@@ -29,6 +29,8 @@ class StderrMessages : public MessageSink {
   // Standard output carries the runner's results, so the notice comes here
   // too: `text` and `detail`, a line each.
   void ShowNotice(std::string_view text, std::string_view detail) override;
+  // The text as one line.
+  void ShowWarning(std::string_view text) override;
 
   // Every text shown, oldest first.
   std::vector<std::string> Messages() const;

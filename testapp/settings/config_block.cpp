@@ -1,8 +1,10 @@
 #include "testapp/settings/config_block.h"
 
 #include <cstring>
+#include <limits>
 
 #include "testapp/platform/byte_order.h"
+#include "testapp/platform/message_quote.h"
 #include "testapp/settings/config_file.h"
 
 namespace quarnex {
@@ -149,6 +151,70 @@ void StoreInBlock(const ConfigKey& entry, int32_t number, DeviceConfigBlock* blo
 }  // namespace
 
 bool IsConfigKey(std::string_view key) { return FindConfigKey(key) != nullptr; }
+
+namespace {
+
+constexpr ConfigValueRange kRange8{0, std::numeric_limits<uint8_t>::max()};
+constexpr ConfigValueRange kRange32{0, std::numeric_limits<int32_t>::max()};
+
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+bool ConfigKeyRange(std::string_view key, ConfigValueRange* range) {
+  const ConfigKey* entry = FindConfigKey(key);
+  if (entry == nullptr) return false;
+  *range = entry->destination == Destination::kBlock8 ? kRange8 : kRange32;
+  return true;
+}
+
+std::string ConfigRangeText(const ConfigValueRange& range) {
+  return "a whole number from " + std::to_string(range.min) + " to " + std::to_string(range.max);
+}
+
+bool IsCleanConfigValue(std::string_view key, std::string_view value, bool blanks_allowed) {
+  ConfigValueRange range;
+  if (!ConfigKeyRange(key, &range)) return false;
+  if (blanks_allowed) {
+    while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
+  }
+  if (value.empty()) return false;
+  // Digits are counted before they are summed, so that twenty of them
+  // cannot wrap into range.
+  int64_t number = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + (c - '0');
+    if (number > range.max) return false;
+  }
+  return number >= range.min;
+}
+
+std::string ConfigValueWarning(const char* file_name, const char* key, const char* value) {
+  const ConfigKey* entry = FindConfigKey(key);
+  if (entry == nullptr || entry->destination == Destination::kIgnored) return "";
+  if (IsCleanConfigValue(key, value, true)) return "";
+  ConfigValueRange range;
+  ConfigKeyRange(key, &range);
+  std::string_view shown(value);
+  while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
+  const int32_t number = ParseConfigInt(value);
+  std::string received;
+  switch (entry->destination) {
+    case Destination::kBlock8:
+      received = "the block received " + std::to_string(static_cast<uint8_t>(number));
+      break;
+    case Destination::kOption:
+      received = "the option received " + std::to_string(number);
+      break;
+    default:
+      received = "the block received " + std::to_string(number);
+      break;
+  }
+  return QuotePathForMessage(file_name) + ": " + key + "=" + QuoteForMessage(shown) + " is not " +
+         ConfigRangeText(range) + "; " + received;
+}
 
 int ApplyConfigKey(const char* key, const char* value, DeviceConfigBlock& block,
                    TesterOptions& options) {

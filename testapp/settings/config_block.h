@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quarnex {
@@ -109,6 +110,33 @@ void ApplyConfigKeyToBlock(const char* key, const char* value, DeviceConfigBlock
 
 // Whether `key` names an entry of the key table (exact, case-sensitive).
 bool IsConfigKey(std::string_view key);
+
+// The numbers a key's destination holds as the tester reads it: 0 to 255
+// for an 8-bit field, 0 to 2147483647 for a 32-bit one (the tester reads
+// those as signed, and no key means anything below 0). Ignored keys take
+// the 32-bit range, since they are 32-bit values of the file format.
+struct ConfigValueRange {
+  int64_t min = 0;
+  int64_t max = 0;
+};
+// False for a key outside the table.
+bool ConfigKeyRange(std::string_view key, ConfigValueRange* range);
+// "a whole number from 0 to 255", the wording of the messages below.
+std::string ConfigRangeText(const ConfigValueRange& range);
+
+// Whether `value` is a clean number for `key`: decimal digits only, no
+// sign, in the key's range. With `blanks_allowed` (a line of the file),
+// white space around the digits is fine too, the line end included, since
+// the reader skips it as well. False for a key outside the table.
+bool IsCleanConfigValue(std::string_view key, std::string_view value, bool blanks_allowed);
+
+// The warning for a file entry whose value is not clean (IsCleanConfigValue
+// with blanks allowed): names the file, the entry and the accepted range,
+// and says what the destination received, e.g.
+// "quarnex.cfg: BitRate=1e6 is not a whole number from 0 to 2147483647;
+// the block received 1". Empty when the value is clean or the key is
+// ignored or unknown (they change nothing, so nothing is to be said).
+std::string ConfigValueWarning(const char* file_name, const char* key, const char* value);
 
 // The StripSyncIdle preset: strip entry 0 gets the all-ones idle character
 // of RxCharacterSize (1, 2, 3 -> 0x7F, 0x3F, 0xFF; else 0), entries 1 and 2

@@ -38,8 +38,22 @@ void SetConfigOverrides(ConfigOverrides overrides);
 // Returns false when the file could not be read (config_file.h says which files are read), with the
 // reason in *reason; the block then holds no more than the preset, and
 // what the file had set before a failed read stays set.
+// Every entry of the file whose value is not a clean number in its key's
+// range is still applied as read, and its warning (ConfigValueWarning) is
+// added to *warnings, when given, in file order.
 bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptions& options,
-                    std::string* reason);
+                    std::string* reason, std::vector<std::string>* warnings = nullptr);
+
+// Whether a configuration file that could not be read is simply absent
+// (`reason` as LoadConfigFile gave it): a missing file runs with an empty
+// block, while one that exists but cannot be read is a fault to report.
+bool IsMissingFileReason(const std::string& reason);
+
+// Reads `file_name` through as LoadConfigFile would, applying nothing. True
+// when it reads or is missing; false, with the reason in *reason, when it
+// exists but cannot be read (a folder, no permission, no descriptor left,
+// an I/O error). The headless runner refuses to run on such a file.
+bool ConfigFileReadableOrMissing(const char* file_name, std::string* reason);
 
 // What is said when the configuration file could not be read:
 // "<file_name> file not found", and the detail line "<file_name>: <reason>"

@@ -273,6 +273,53 @@ TEST_F(ConfigurePortTest, OverridesApplyOverTheFile) {
   EXPECT_EQ(BlockBitRate(block_), 9600);
 }
 
+// The file keeps its lenient reading; each line that relied on it is named
+// once, with what its destination received. Clean lines, blanks around the
+// digits included, and the ignored keys say nothing.
+TEST_F(ConfigurePortTest, ValuesThatAreNotCleanNumbersAreReadAsBeforeAndNamed) {
+  WriteFile("quarnex.cfg",
+            "BitRate=1e6\n"
+            "Lim= 5 \r\n"
+            "SyncCharacter1=0x16\n"
+            "SdlcAddress=257\n"
+            "Parity=-1\n"
+            "Crc=99999999999\n"
+            "NumberOverlap=abc\n"
+            "ClockMode=abc\n"
+            "UseDmaRead=255\n"
+            "Framing=\n");
+  std::string reason;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason, &warnings));
+  EXPECT_EQ(BlockBitRate(block_), 1);
+  EXPECT_EQ(block_.bytes[block::kLim], 5);
+  EXPECT_EQ(block_.bytes[block::kSdlcAddress], 1);
+  EXPECT_EQ(BlockParity(block_), -1);
+  const std::vector<std::string> expected = {
+      "quarnex.cfg: BitRate=1e6 is not a whole number from 0 to 2147483647; "
+      "the block received 1",
+      "quarnex.cfg: SyncCharacter1=0x16 is not a whole number from 0 to 255; "
+      "the block received 0",
+      "quarnex.cfg: SdlcAddress=257 is not a whole number from 0 to 255; the block received 1",
+      "quarnex.cfg: Parity=-1 is not a whole number from 0 to 2147483647; "
+      "the block received -1",
+      "quarnex.cfg: Crc=99999999999 is not a whole number from 0 to 2147483647; "
+      "the block received 1215752191",
+      "quarnex.cfg: NumberOverlap=abc is not a whole number from 0 to 2147483647; "
+      "the option received 0",
+      "quarnex.cfg: Framing= is not a whole number from 0 to 2147483647; "
+      "the block received 0",
+  };
+  EXPECT_EQ(warnings, expected);
+  // A hostile value is quoted cut and without its control characters.
+  WriteFile("quarnex.cfg", "BitRate=\x1b[2J" + std::string(85, '9') + "\n");
+  warnings.clear();
+  ASSERT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason, &warnings));
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0].find('\x1b'), std::string::npos) << warnings[0];
+  EXPECT_LT(warnings[0].size(), 200u) << warnings[0];
+}
+
 TEST_F(ConfigurePortTest, PresetRunsAfterTheWholeFileAndTheLastValueWins) {
   WriteFile("quarnex.cfg", "Lim=1\n");
   WriteFile("other.cfg",

@@ -85,6 +85,13 @@ struct TimeoutSettings {
 static_assert(sizeof(TimeoutSettings) == 8);
 static_assert(offsetof(TimeoutSettings, ReadTotalTimeoutConstant) == 4);
 
+// Where each field of a record's image ends, in order (padding counts as a
+// field). A stored image cut short is taken up to its last whole field.
+inline constexpr size_t kTestSettingsFieldEnds[] = {4, 8, 12, 16, 20, 276, 280, 281, 284, 288, 292};
+inline constexpr size_t kPortSettingsFieldEnds[] = {4, 5, 6, 7, 8, 12};
+inline constexpr size_t kPacketSizeFieldEnds[] = {4};
+inline constexpr size_t kTimeoutSettingsFieldEnds[] = {4, 8};
+
 // The default pair shared by loading and the Timeouts dialog's "&Defaults".
 inline constexpr TimeoutSettings kDefaultTimeouts = {1000, 0};
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "testapp/platform/byte_order.h"
 
@@ -45,10 +46,23 @@ int32_t LoadGeometryValue(SettingsStore& store, const char* name, int32_t floor)
 }
 
 // Reads a stored value over `image`, which holds the current record's
-// image; bytes the stored value does not reach keep their contents.
-void ReadImage(SettingsStore& store, const char* name, uint8_t* image, size_t size) {
+// image of `size` bytes. A shorter stored value replaces only the whole
+// fields it holds (`field_ends`, record order): the leading bytes of a field
+// it cuts part-way would make a number nobody stored (a "Packet" cut to one
+// byte read as 1068 over the default 1024), so that field and those after it
+// keep their contents. Done here, not in each store, so that every store
+// behaves alike.
+template <size_t kFields>
+void ReadImage(SettingsStore& store, const char* name, uint8_t* image, size_t size,
+               const size_t (&field_ends)[kFields]) {
+  uint8_t stored[sizeof(TestSettings)];  // the largest record
   size_t taken = 0;
-  store.ReadBinary(name, image, size, &taken);
+  if (size > sizeof(stored) || !store.ReadBinary(name, stored, size, &taken)) return;
+  size_t whole = 0;
+  for (const size_t end : field_ends) {
+    if (end <= taken) whole = end;
+  }
+  std::memcpy(image, stored, whole);
 }
 
 }  // namespace
@@ -78,25 +92,26 @@ void LoadSettings(SettingsStore& store, Settings* settings) {
   settings->Timeouts = kDefaultTimeouts;
 
   // Each value is read over the image of its defaults, so a short stored
-  // value replaces only leading bytes and a long one cannot overrun.
+  // value replaces only its leading whole fields and a long one cannot
+  // overrun.
   uint8_t test[sizeof(TestSettings)];
   EncodeTestSettings(settings->Test, test);
-  ReadImage(store, kTestValue, test, sizeof(test));
+  ReadImage(store, kTestValue, test, sizeof(test), kTestSettingsFieldEnds);
   settings->Test = DecodeTestSettings(test);
 
   uint8_t port[sizeof(PortSettings)];
   EncodePortSettings(settings->Port, port);
-  ReadImage(store, kPortValue, port, sizeof(port));
+  ReadImage(store, kPortValue, port, sizeof(port), kPortSettingsFieldEnds);
   settings->Port = DecodePortSettings(port);
 
   uint8_t packet[kPacketImageSize];
   EncodePacketSize(settings->PacketSize, packet);
-  ReadImage(store, kPacketValue, packet, sizeof(packet));
+  ReadImage(store, kPacketValue, packet, sizeof(packet), kPacketSizeFieldEnds);
   settings->PacketSize = DecodePacketSize(packet);
 
   uint8_t timeouts[sizeof(TimeoutSettings)];
   EncodeTimeoutSettings(settings->Timeouts, timeouts);
-  ReadImage(store, kTimeoutsValue, timeouts, sizeof(timeouts));
+  ReadImage(store, kTimeoutsValue, timeouts, sizeof(timeouts), kTimeoutSettingsFieldEnds);
   settings->Timeouts = DecodeTimeoutSettings(timeouts);
 
   KeepSettingsInRange(settings);

@@ -63,7 +63,8 @@ void LoadWindowLayout(SettingsStore& store, WindowGeometry* geometry, ColumnWidt
 // Sets the defaults of settings->Test, Port, PacketSize and Timeouts, then
 // reads "Test", "Port", "Packet" and "Timeouts" over them. A value that is
 // missing or not binary keeps the defaults, a shorter one overwrites only
-// the leading bytes, a longer one is cut to the record. Then every field is
+// its leading whole fields (a field it cuts keeps its default), a longer
+// one is cut to the record. Then every field is
 // brought into range (KeepSettingsInRange). Geometry and Columns are left
 // alone (LoadWindowLayout fills them).
 void LoadSettings(SettingsStore& store, Settings* settings);

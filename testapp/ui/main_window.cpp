@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStringList>
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -264,8 +265,12 @@ void MainWindow::Start() {
   start_messages_ = messages_.Collected();
   messages_.ShowCollected();
   const std::optional<std::string> notice = messages_.TakeNotice();
-  banner_->SetText(notice ? QString::fromStdString(*notice + ". " + kEmptyConfigurationText)
-                          : QString());
+  QStringList banner_lines;
+  if (notice) banner_lines << QString::fromStdString(*notice + ". " + kEmptyConfigurationText);
+  for (const std::string& warning : messages_.TakeWarnings()) {
+    banner_lines << QString::fromStdString(warning);
+  }
+  banner_->SetText(banner_lines.join('\n'));
   if (!started) {
     // The rows of the ports that could not be opened say so, in red. A
     // Start that failed before its ports (a file that cannot be read)

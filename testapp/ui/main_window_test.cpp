@@ -491,9 +491,18 @@ class MainWindowTest : public QObject {
     w.Action(kIdStop)->trigger();
     JoinAllPorts(Context());  // as the dialogs do before they change a setting
 
-    // With the file back the next Start clears the banner.
-    QVERIFY(WriteConfigFile(kConfig));
+    // A value read leniently is named in the banner, once, until the next
+    // Start; with the file clean the banner goes.
+    QVERIFY(WriteConfigFile((std::string(kConfig) + "Lim=0x10\n").c_str()));
     Context().settings.Test.PortCount = 2;
+    w.Action(kIdStart)->trigger();
+    QVERIFY(!w.Banner().isHidden());
+    QCOMPARE(w.Banner().Text(),
+             QString("quarnex.cfg: Lim=0x10 is not a whole number from 0 to 2147483647; the block "
+                     "received 0"));
+    w.Action(kIdStop)->trigger();
+    JoinAllPorts(Context());
+    QVERIFY(WriteConfigFile(kConfig));
     w.Action(kIdStart)->trigger();
     QVERIFY(w.Banner().isHidden());
     w.Action(kIdStop)->trigger();

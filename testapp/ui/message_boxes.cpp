@@ -44,10 +44,16 @@ void MessageBoxSink::ShowNotice(std::string_view text, std::string_view detail) 
   if (OnUserInterfaceThread()) notice_ = std::string(detail);
 }
 
+void MessageBoxSink::ShowWarning(std::string_view text) {
+  MessageSink::ShowWarning(text);
+  if (OnUserInterfaceThread()) warnings_.emplace_back(text);
+}
+
 void MessageBoxSink::BeginCollecting() {
   collecting_ = true;
   collected_.clear();
   notice_.reset();
+  warnings_.clear();
 }
 
 std::vector<std::string> MessageBoxSink::Collected() const {
@@ -65,5 +71,7 @@ void MessageBoxSink::ShowCollected() {
 }
 
 std::optional<std::string> MessageBoxSink::TakeNotice() { return std::exchange(notice_, {}); }
+
+std::vector<std::string> MessageBoxSink::TakeWarnings() { return std::exchange(warnings_, {}); }
 
 }  // namespace quarnex

@@ -38,6 +38,9 @@ class MessageBoxSink : public MessageSink {
   // error) and keeps it for the window, which shows it until the next
   // Start (TakeNotice).
   void ShowNotice(std::string_view text, std::string_view detail) override;
+  // Writes the warning to standard error and keeps it for the window's
+  // banner until the next Start (TakeWarnings).
+  void ShowWarning(std::string_view text) override;
 
   void BeginCollecting();
   // The texts kept since BeginCollecting, oldest first.
@@ -47,12 +50,15 @@ class MessageBoxSink : public MessageSink {
 
   // The notice of the last Start, once; nullopt when it had none.
   std::optional<std::string> TakeNotice();
+  // The warnings of the last Start, once, oldest first.
+  std::vector<std::string> TakeWarnings();
 
  private:
   // Touched on the user-interface thread only.
   bool collecting_ = false;
   QStringList collected_;
   std::optional<std::string> notice_;
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace quarnex
