@@ -75,6 +75,10 @@ std::string PortDetailsText(const PortCounters& port) {
   text += "\nLine errors: " + LineErrorCountsText(port);
   AppendFormatC(&text, "\nTimeouts: read %" PRId64 ", write %" PRId64, port.ReadTimeoutCount,
                 port.WriteTimeoutCount);
+  if (port.Stalled) {
+    AppendFormatC(&text, "\nStalled: a transfer waited %.1f s, past the stall limit",
+                  port.StalledMs / 1000.0);
+  }
   text += "\nFirst mismatch: " + FirstMismatchText(port.Mismatch);
   const std::string excerpt = MismatchExcerptText(port.Mismatch);
   if (!excerpt.empty()) text += "\n" + excerpt;

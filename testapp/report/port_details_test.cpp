@@ -57,6 +57,24 @@ TEST(PortDetailsTest, APortNotOpenedTellsWhatWasTriedAndWhy) {
             "Reason: in use (locked by another tester or program)");
 }
 
+TEST(PortDetailsTest, AStalledPortSaysHowLongItsTransferWaited) {
+  PortCounters port;
+  port.PortNumber = 3;
+  port.Open = true;
+  port.PacketCount = 1;
+  port.ErrorCount = 1;
+  port.ReadFailedCount = 1;
+  port.ReadTimeoutCount = 1;
+  port.Stalled = true;
+  port.StalledMs = 2468.0;
+  const std::string text = PortDetailsText(port);
+  EXPECT_TRUE(text.starts_with("Quarnex03: stalled\n")) << text;
+  EXPECT_NE(text.find("\nTimeouts: read 1, write 0\nStalled: a transfer waited 2.5 s, past the "
+                      "stall limit\n"),
+            std::string::npos)
+      << text;
+}
+
 TEST(PortDetailsTest, AnExcerptSideWithoutBytesSaysSo) {
   FirstMismatch mismatch{MismatchKind::kLength, 3, 0, {}};
   EXPECT_EQ(MismatchExcerptText(mismatch),

@@ -69,18 +69,20 @@ void RunMonitor::RunStopped(const RunSnapshot& final_counts) {
   model_.HoldWorkerCells();
   // Every row, open or closed by now: the snapshot is newer than anything
   // a worker wrote before the hold.
-  for (const PortSnapshot& port : final_counts.Ports) {
-    const PortCounters& c = port.Counters;
-    if (c.NotOpened) continue;  // its row has said so since Start
-    model_.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, c.PacketCount));
-    model_.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, c.ErrorCount));
-    // Before its first verdict the row keeps what it shows (a file's
-    // progress, or nothing).
-    if (port.StatusText.empty()) continue;
-    model_.SetCell(port.Row, kColumnTime, port.TimeText);
-    model_.SetCell(port.Row, kColumnStatus, port.StatusText);
-  }
+  for (const PortSnapshot& port : final_counts.Ports) ShowRow(port);
   Show(final_counts);
+}
+
+void RunMonitor::ShowRow(const PortSnapshot& port) {
+  const PortCounters& c = port.Counters;
+  if (c.NotOpened) return;  // its row has said so since Start
+  model_.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, c.PacketCount));
+  model_.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, c.ErrorCount));
+  // Before its first verdict the row keeps what it shows (a file's
+  // progress, or nothing).
+  if (port.StatusText.empty()) return;
+  model_.SetCell(port.Row, kColumnTime, port.TimeText);
+  model_.SetCell(port.Row, kColumnStatus, port.StatusText);
 }
 
 void RunMonitor::RunNotStarted() {
@@ -100,6 +102,9 @@ void RunMonitor::Show(const RunSnapshot& snapshot) {
   counters.reserve(snapshot.Ports.size());
   verdicts.reserve(snapshot.Ports.size());
   for (const PortSnapshot& port : snapshot.Ports) {
+    // A port whose packet is overdue has its worker blocked on it, and no
+    // worker refreshes its row: the window shows what the snapshot counts.
+    if (running_ && port.Counters.OverdueTimeout != 0) ShowRow(port);
     rows.push_back(RowPort{port.Row, port.Counters});
     counters.push_back(port.Counters);
     verdicts.push_back(VerdictSinceStart(port.Counters));

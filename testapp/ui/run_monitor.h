@@ -60,6 +60,8 @@ class RunMonitor : public QObject {
   void Show(const RunSnapshot& snapshot);
   // The total row from totals_, with the sums of the rows as shown.
   void ShowTotals();
+  // Writes the cells of `port`'s row from the snapshot.
+  void ShowRow(const PortSnapshot& port);
   double ElapsedSeconds() const;
   // A table without rows (a Start that opened nothing) shows no summary.
   void ClearWhenEmpty();
