@@ -374,7 +374,11 @@ TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMis
     }
 
     const QJsonObject good = PortOf(run.summary, 1);
-    EXPECT_GT(Counter(good, "good_packets"), 0);
+    // The first error may stop the run before a busy machine let the good
+    // port judge a packet: what counts there is that it counted no error.
+    if (!stop_on_error) {
+      EXPECT_GT(Counter(good, "good_packets"), 0);
+    }
     EXPECT_EQ(Counter(good, "errors"), 0);
     EXPECT_TRUE(good["first_mismatch"].isNull());
     EXPECT_EQ(good["line_errors"].toObject()["framing"].toInteger(-1), 0);
