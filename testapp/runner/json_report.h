@@ -1,6 +1,6 @@
 // The runner's --json output: one JSON object per line, for each report
 // interval and one summary at the end. The schema is documented in
-// README.md ("JSON lines"); "schema" in every object names its version.
+// docs/json.md; "schema" in every object names its version.
 //
 // Pure functions, formatted locale-independently; any thread.
 #ifndef QUARNEX_RUNNER_JSON_REPORT_H_

@@ -2,7 +2,7 @@
 // one row per run in `runs` (start, stop, station label, settings,
 // verdict), one per port of a finished run in `ports` (the JSON summary's
 // port fields), and, when asked, one per port and report in `intervals`.
-// README.md ("A history of runs") shows the schema at work.
+// docs/stations.md ("A history of runs") shows the schema at work.
 //
 // A run's row is written when it starts, marked unfinished (finished 0,
 // no result), so a station that dies mid-run leaves a trace. Its outcome
@@ -32,7 +32,7 @@
 namespace quarnex {
 
 // One port of a finished run: the fields of the JSON summary's port object
-// (README.md, "summary"); the optional ones are empty where the JSON has
+// (docs/json.md, "summary"); the optional ones are empty where the JSON has
 // null.
 struct HistoryPort {
   int32_t port = 0;

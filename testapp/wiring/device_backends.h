@@ -11,7 +11,7 @@ namespace quarnex {
 // The opener both programs install: for port NN the device the device map
 // names (device_map.h: a serial device, or the simulated adapter's port);
 // else, when QUARNEX_TTY_DIR names a folder of links, the real serial port
-// its link QuarnexNN leads to (README.md, "Real serial ports"); else the
+// its link QuarnexNN leads to (docs/real-ports.md); else the
 // simulated adapter's port. The map and the environment are read at every
 // open. Why a TTY could not be opened is left for TakeOpenProblem.
 DeviceOpener StandardDeviceOpener();
