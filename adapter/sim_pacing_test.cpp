@@ -14,12 +14,11 @@ namespace {
 
 using Ms = std::chrono::duration<double, std::milli>;
 
-// A completion may come late by scheduling noise, never early. Lateness is
-// judged on the best of a few attempts, since another busy process on the
-// machine can delay any thread, the test's own included; earliness is
-// checked on every attempt.
-constexpr double kLateToleranceMs = 3.0;
-constexpr int kAttempts = 5;
+// A completion may come late by scheduling noise, never early: the tests
+// judge that it is not early, and that the line's frame time is exactly
+// the formula's. How late it comes is the machine's doing, and the
+// benchmarks' figure (loopback_1M_adapter_lateness_us): a busy machine
+// delays any thread, the test's own included.
 constexpr int64_t kWaitMs = 2000;
 
 class SimPacingTest : public ::testing::Test {
@@ -28,12 +27,17 @@ class SimPacingTest : public ::testing::Test {
 
   // Writes one frame of `bytes` on a freshly configured port 1 and returns
   // how long its write took, in ms; checks that the loopback read got the
-  // frame when the write completed.
-  double FrameTime(uint32_t size_code, uint32_t parity, int32_t rate, uint32_t bytes) {
+  // frame when the write completed. *line_time is the time the port's line
+  // gives such a frame.
+  double FrameTime(uint32_t size_code, uint32_t parity, int32_t rate, uint32_t bytes,
+                   SimClock::duration* line_time) {
     DeviceRef device = adapter_->Open(1);
     EXPECT_NE(device, nullptr);
     if (device == nullptr) return 0;
     Configure(*device, size_code, parity, rate);
+    SimPortState state;
+    EXPECT_TRUE(adapter_->PortState(1, &state));
+    *line_time = state.timing.FrameTime(bytes);
     Transfer read(bytes), write(bytes);
     EXPECT_TRUE(device->Read(read.buffer.data(), bytes, &read.completion).pending());
     const auto start = SimClock::now();
@@ -57,48 +61,37 @@ TEST_F(SimPacingTest, FrameCompletesWhenItHasLeftTheLine) {
     uint32_t parity;
     int32_t rate;
     uint32_t bytes;
-    double expected_ms;
+    int64_t expected_ns;  // to the nearest nanosecond
   } kCases[] = {
-      {kEightBits, 0, 9600, 96, 80.0},   // 8 x 96 / 9600
-      {kFiveBits, 1, 9600, 64, 40.0},    // 6 x 64 / 9600
-      {kSevenBits, 0, 19200, 96, 35.0},  // 7 x 96 / 19200
-      {kSixBits, 5, 4800, 40, 58.333},   // 7 x 40 / 4800; any nonzero parity adds a bit
-      {kEightBits, 1, 9600, 48, 45.0},   // 9 x 48 / 9600
+      {kEightBits, 0, 9600, 96, 80000000},   // 8 x 96 / 9600
+      {kFiveBits, 1, 9600, 64, 40000000},    // 6 x 64 / 9600
+      {kSevenBits, 0, 19200, 96, 35000000},  // 7 x 96 / 19200
+      {kSixBits, 5, 4800, 40, 58333333},     // 7 x 40 / 4800; any nonzero parity adds a bit
+      {kEightBits, 1, 9600, 48, 45000000},   // 9 x 48 / 9600
   };
   for (const auto& c : kCases) {
-    double best = 1e9;
-    for (int attempt = 0; attempt < kAttempts && best > c.expected_ms + kLateToleranceMs;
-         ++attempt) {
-      const double elapsed = FrameTime(c.size_code, c.parity, c.rate, c.bytes);
-      EXPECT_GE(elapsed, c.expected_ms) << "code " << c.size_code << " parity " << c.parity;
-      best = std::min(best, elapsed);
-    }
-    EXPECT_LE(best, c.expected_ms + kLateToleranceMs)
+    SimClock::duration line_time{};
+    const double elapsed = FrameTime(c.size_code, c.parity, c.rate, c.bytes, &line_time);
+    EXPECT_EQ(line_time, std::chrono::nanoseconds(c.expected_ns))
         << "code " << c.size_code << " parity " << c.parity;
+    EXPECT_GE(elapsed, c.expected_ns / 1e6) << "code " << c.size_code << " parity " << c.parity;
   }
 }
 
+// The second frame waits for the line: alone it would take 40 ms.
 TEST_F(SimPacingTest, FramesQueueBackToBackOnTheLine) {
-  double best_first = 1e9, best_second = 1e9;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    DeviceRef device = adapter_->Open(2);
-    Configure(*device, kEightBits, 0, 9600);
-    Transfer first(96), second(48);
-    const auto start = SimClock::now();
-    ASSERT_TRUE(device->Write(first.buffer.data(), 96, &first.completion).pending());
-    ASSERT_TRUE(device->Write(second.buffer.data(), 48, &second.completion).pending());
-    ASSERT_TRUE(first.Wait(kWaitMs));
-    const double first_ms = Ms(SimClock::now() - start).count();
-    ASSERT_TRUE(second.Wait(kWaitMs));
-    const double second_ms = Ms(SimClock::now() - start).count();
-    EXPECT_GE(first_ms, 80.0);
-    EXPECT_GE(second_ms, 120.0);  // 80 ms, then 40 ms more
-    best_first = std::min(best_first, first_ms);
-    best_second = std::min(best_second, second_ms);
-    if (best_first <= 80.0 + kLateToleranceMs && best_second <= 120.0 + kLateToleranceMs) break;
-  }
-  EXPECT_LE(best_first, 80.0 + kLateToleranceMs);
-  EXPECT_LE(best_second, 120.0 + kLateToleranceMs);
+  DeviceRef device = adapter_->Open(2);
+  Configure(*device, kEightBits, 0, 9600);
+  Transfer first(96), second(48);
+  const auto start = SimClock::now();
+  ASSERT_TRUE(device->Write(first.buffer.data(), 96, &first.completion).pending());
+  ASSERT_TRUE(device->Write(second.buffer.data(), 48, &second.completion).pending());
+  ASSERT_TRUE(first.Wait(kWaitMs));
+  const double first_ms = Ms(SimClock::now() - start).count();
+  ASSERT_TRUE(second.Wait(kWaitMs));
+  const double second_ms = Ms(SimClock::now() - start).count();
+  EXPECT_GE(first_ms, 80.0);
+  EXPECT_GE(second_ms, 120.0);  // 80 ms, then 40 ms more
 }
 
 TEST_F(SimPacingTest, ZeroOrNegativeBitRateDoesNotPace) {

@@ -29,6 +29,7 @@
 
 #include "serial/pty_plug.h"
 #include "serial/pty_test_util.h"
+#include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
 #include "testapp/settings/records.h"
 
@@ -91,6 +92,24 @@ QJsonObject PortOf(const QJsonObject& report, int number) {
   }
   ADD_FAILURE() << "no port " << number;
   return {};
+}
+
+// Whether the JSON lines written so far hold an interval, after the first
+// one that shows port `lost` lost, in which port `other` judged packets.
+// Reads whole lines only: the runner may be writing the next one.
+bool JudgedAfterTheLoss(const std::string& out, int lost, int other) {
+  bool seen_lost = false;
+  size_t begin = 0;
+  for (size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.substr(begin, end - begin))).object();
+    if (object["type"].toString() != "interval") continue;
+    if (seen_lost && PortOf(object, other)["interval"].toObject()["packets"].toInt() > 0) {
+      return true;
+    }
+    seen_lost = seen_lost || PortOf(object, lost)["lost"].toBool();
+  }
+  return false;
 }
 
 int64_t Counter(const QJsonObject& port, const char* name) {
@@ -182,12 +201,16 @@ class TtyFaultsRunnerTest : public testing::Test {
 TEST_F(TtyFaultsRunnerTest, EveryLostByteCostsOneErrorAndNoPortStandsStill) {
   constexpr uint32_t kPacketSize = 1024;
   constexpr double kIntervalS = 0.25;
+  // A packet in about 98 loses a byte. The run ends by packets, not by a
+  // duration, so each port crosses 400 x 1024 bytes and meets at least four
+  // drops however busy the machine is.
+  constexpr int kPackets = 400;
   PtyPlugOptions options;
-  options.drop_every = 100000;  // a packet in about 98 loses a byte
+  options.drop_every = 100000;
   Plug(2, options);
   std::unique_ptr<Runner> runner =
       Start({"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size",
-             std::to_string(kPacketSize), "--duration", "6", "--interval",
+             std::to_string(kPacketSize), "--packets", std::to_string(kPackets), "--interval",
              std::to_string(kIntervalS), "--json", "--no-log"});
   const std::optional<int> status = runner->Wait(kPatienceS);
   ASSERT_TRUE(status.has_value()) << "the runner did not end";
@@ -195,17 +218,10 @@ TEST_F(TtyFaultsRunnerTest, EveryLostByteCostsOneErrorAndNoPortStandsStill) {
   const JsonRun run = ParseRun(runner->Out());
   EXPECT_EQ(run.summary["result"].toString(), "fail");
   EXPECT_EQ(run.summary["exit_status"].toInt(), 1);
-  EXPECT_EQ(run.summary["end_reason"].toString(), "duration");
-
-  // A read that waits for a lost byte ends after T; the stretch without a
-  // verdict may cover T plus the interval it began in, never more.
-  const TimeoutSettings timeouts = kDefaultTimeouts;
-  const double expected_ms = run.summary["expected_packet_time_ms"].toDouble();
+  EXPECT_EQ(run.summary["end_reason"].toString(), "packets");
   // 8N1: each byte carries a start and a stop bit on the line.
-  EXPECT_NEAR(expected_ms, kPacketSize * 10 * 1000.0 / 1000000, 0.001);
-  const double timeout_s =
-      (timeouts.ReadTotalTimeoutConstant + timeouts.ReadTotalTimeoutMultiplier + 2 * expected_ms) /
-      1000.0;
+  EXPECT_NEAR(run.summary["expected_packet_time_ms"].toDouble(),
+              kPacketSize * 10 * 1000.0 / 1000000, 0.001);
 
   for (int number : {1, 2}) {
     SCOPED_TRACE(testing::Message() << "port " << number);
@@ -239,23 +255,17 @@ TEST_F(TtyFaultsRunnerTest, EveryLostByteCostsOneErrorAndNoPortStandsStill) {
     EXPECT_FALSE(port["pass"].toBool());
     EXPECT_TRUE(ListsFailure(port, "errors ")) << port["failures"].toArray().size();
     EXPECT_FALSE(port["lost"].toBool());
-
-    double still_s = 0;
-    double longest_still_s = 0;
-    for (const QJsonObject& interval : run.intervals) {
-      const QJsonObject in = PortOf(interval, number)["interval"].toObject();
-      still_s = in["packets"].toInt() == 0 ? still_s + interval["interval_s"].toDouble() : 0;
-      longest_still_s = std::max(longest_still_s, still_s);
-    }
-    EXPECT_LE(longest_still_s, timeout_s + kIntervalS) << "a port stood still";
+    // A read that waits for a lost byte is ended by the blocked-transfer
+    // timeout, long before the stall limit: no port stood still.
+    EXPECT_FALSE(port["stalled"].toBool()) << port["longest_stall_s"].toDouble();
   }
 }
 
 TEST_F(TtyFaultsRunnerTest, VanishedFarEndEndsItsPortOnceAndTheOtherRunsOn) {
   constexpr double kWindowS = 2.0;
-  // The delay paces both ports well below what the machine could do, so the
-  // other port's rate is set by the run, not by how busy the machine is,
-  // and a port that spun would stand out in the CPU time.
+  // The delay paces both ports well below what the machine could do, so a
+  // port that spun would stand out in the CPU time of two equal windows,
+  // one before the loss and one after it.
   Plug(2, PtyPlugOptions{});
   std::unique_ptr<Runner> runner =
       Start({"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size", "256", "--delay",
@@ -271,6 +281,12 @@ TEST_F(TtyFaultsRunnerTest, VanishedFarEndEndsItsPortOnceAndTheOtherRunsOn) {
   plugs_[0]->Vanish();
   std::this_thread::sleep_for(std::chrono::duration<double>(kWindowS));
   const double cpu_end = CpuSeconds(pid);
+  // Waited for, not assumed to have happened within the window: the loss
+  // is reported and the other port judges packets after it.
+  const bool ran_on = Eventually([&] { return JudgedAfterTheLoss(runner->Out(), 1, 2); },
+                                 std::chrono::milliseconds(static_cast<int>(kPatienceS * 1000)),
+                                 std::chrono::milliseconds(50));
+  EXPECT_TRUE(ran_on) << runner->Out();
   runner->Signal(SIGINT);
   const std::optional<int> status = runner->Wait(kPatienceS);
   ASSERT_TRUE(status.has_value()) << "the runner did not end";
@@ -294,36 +310,23 @@ TEST_F(TtyFaultsRunnerTest, VanishedFarEndEndsItsPortOnceAndTheOtherRunsOn) {
   EXPECT_EQ(Counter(other, "errors"), 0);
   EXPECT_TRUE(other["pass"].toBool());
 
-  // The other port's rate before the loss (the first interval holds the
-  // start) and after it (the interval of the loss left out); the lost
-  // port counts nothing more once it is lost.
-  std::vector<double> rate_before;
-  std::vector<double> rate_after;
+  // The lost port counts nothing more once it is lost, and the other runs
+  // on without an error, before the loss and after it. How
+  // fast it runs is the machine's; the benchmarks judge rates.
   bool seen_lost = false;
-  for (size_t i = 1; i < run.intervals.size(); ++i) {
+  int64_t other_after = 0;
+  for (size_t i = 0; i < run.intervals.size(); ++i) {
     const QJsonObject gone = PortOf(run.intervals[i], 1);
-    const double rate =
-        PortOf(run.intervals[i], 2)["interval"].toObject()["packets_per_s"].toDouble();
+    const QJsonObject other = PortOf(run.intervals[i], 2)["interval"].toObject();
+    EXPECT_EQ(other["errors"].toInt(), 0) << "interval " << i;
     if (seen_lost) {
       EXPECT_EQ(gone["interval"].toObject()["packets"].toInt(), 0) << "interval " << i;
-      rate_after.push_back(rate);
-    } else if (!gone["lost"].toBool()) {
-      rate_before.push_back(rate);
+      other_after += other["packets"].toInt();
     }
     seen_lost = seen_lost || gone["lost"].toBool();
   }
-  ASSERT_GE(rate_before.size(), 2u);
-  ASSERT_GE(rate_after.size(), 2u);
-  // The last interval ends at the signal and may be short; its rate still
-  // counts, since it is a rate.
-  auto mean = [](const std::vector<double>& v) {
-    double sum = 0;
-    for (double x : v) sum += x;
-    return sum / static_cast<double>(v.size());
-  };
-  EXPECT_GT(mean(rate_before), 0);
-  EXPECT_GE(mean(rate_after), mean(rate_before) * 0.7) << mean(rate_before);
-  EXPECT_LE(mean(rate_after), mean(rate_before) * 1.4) << mean(rate_before);
+  EXPECT_TRUE(seen_lost);
+  EXPECT_GT(other_after, 0);
 }
 
 }  // namespace
@@ -360,18 +363,20 @@ TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMis
     std::string problem;
     plugs_.push_back(PtyPlug::Create(links_.path().string(), 2, flipping, &problem));
     ASSERT_NE(plugs_.back(), nullptr) << problem;
+    // To the end: until every port judged four packets, so the flipped
+    // third one is among them however busy the machine is.
     Args args = common;
-    args.insert(args.end(), {"--duration", stop_on_error ? "60" : "1.5"});
-    if (stop_on_error) args.push_back("--stop-on-error");
+    if (stop_on_error) {
+      args.insert(args.end(), {"--duration", "60", "--stop-on-error"});
+    } else {
+      args.insert(args.end(), {"--packets", "4"});
+    }
     std::unique_ptr<Runner> runner = StartWithDevices(args);
     const std::optional<int> status = runner->Wait(kPatienceS);
     ASSERT_TRUE(status.has_value()) << "the runner did not end";
     EXPECT_EQ(*status, 1) << runner->Err();
     const JsonRun run = ParseRun(runner->Out());
-    EXPECT_EQ(run.summary["end_reason"].toString(), stop_on_error ? "first_error" : "duration");
-    if (stop_on_error) {
-      EXPECT_LT(run.summary["elapsed_s"].toDouble(), 30.0);
-    }
+    EXPECT_EQ(run.summary["end_reason"].toString(), stop_on_error ? "first_error" : "packets");
 
     const QJsonObject good = PortOf(run.summary, 1);
     // The first error may stop the run before a busy machine let the good
@@ -456,7 +461,8 @@ TEST_F(TtyFaultsRunnerTest, ARunnerStoppedAndContinuedBlamesNoLine) {
   std::unique_ptr<Runner> runner =
       Start({"--ports", "1-2", "--mode", "loopback", "--no-file", "--packet-size", "1024",
              "--duration", "4", "--json", "--no-log"});
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // Stopped once the run is going: its first report is out.
+  ASSERT_TRUE(runner->WaitForOutput("\"type\":\"interval\"", kPatienceS)) << runner->Err();
   runner->Signal(SIGSTOP);
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   runner->Signal(SIGCONT);
