@@ -170,7 +170,8 @@ TEST(RunnerManPageTest, ManPageDescribesTheOptionsOfTheHelpWithTheSameDefaults) 
       ADD_FAILURE() << option << " is in --help but not in the man page's OPTIONS";
       continue;
     }
-    EXPECT_EQ(entry->second, stated) << option << ": the man page's default (left) against --help's";
+    EXPECT_EQ(entry->second, stated)
+        << option << ": the man page's default (left) against --help's";
   }
   for (const auto& [option, stated] : man) {
     EXPECT_TRUE(help.count(option) != 0) << option << " is in the man page but not in --help";
@@ -223,9 +224,8 @@ TEST(RunnerManPageTest, ReadsOptionsAndDefaultsOfBothTexts) {
       "                           (default: 1)\n"
       "\nExit status: 0 every port stayed inside the limits, 1 a port broke a limit,\n"
       "  (default: not an option's)\n");
-  EXPECT_EQ(help, (OptionDefaults{{"--ports", "the stored setting"},
-                                  {"--no-log", ""},
-                                  {"--interval", "1"}}));
+  EXPECT_EQ(help, (OptionDefaults{
+                      {"--ports", "the stored setting"}, {"--no-log", ""}, {"--interval", "1"}}));
 }
 
 }  // namespace
