@@ -15,15 +15,22 @@ namespace {
 
 TEST(EventTest, AutoResetIsConsumedByExactlyOneWaiter) {
   Event e(Event::Kind::kAutoReset);
+  // Ends the waits the Set did not end, however late the test thread comes
+  // to set it: a waiter's own time limit would race a busy machine.
+  Event finish(Event::Kind::kManualReset);
   std::atomic<int> woken{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) {
     threads.emplace_back([&] {
-      if (WaitAny({&e}, 300) == 0) ++woken;
+      if (WaitAny({&e, &finish}, kInfinite) == 0) ++woken;
     });
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   e.Set();
+  EXPECT_TRUE(Eventually([&] { return woken.load() > 0; }));
+  // Time for a second waiter, had the Set woken two, to count itself.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  finish.Set();
   for (auto& t : threads) t.join();
   EXPECT_EQ(woken.load(), 1);
   EXPECT_FALSE(e.IsSet());
