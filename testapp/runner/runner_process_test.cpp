@@ -230,23 +230,25 @@ TEST(RunnerProcessTest, ExitStatusSaysWhetherEveryPortStayedInsideTheLimits) {
     const char* err_has;  // on standard error
   };
   const Case cases[] = {
+      // Twelve packets of 1024 bytes at 115200 bit/s take more than 0.8 s,
+      // so reports come; the verdicts wait for the packets, not for a clock.
       {"clean ports, text lines on a pipe",
        "",
-       {"--ports", "1-2", "--duration", "0.8", "--interval", "0.25"},
+       {"--ports", "1-2", "--packets", "12", "--interval", "0.25"},
        0,
        "Quarnex02 interval: packets=",
        ""},
       {"every frame corrupted",
        "fault.corrupt=1",
-       {"--ports", "1", "--duration", "0.6", "--quiet"},
+       {"--ports", "1", "--packets", "2", "--quiet"},
        1,
        "Quarnex01 errors by cause",
        ""},
-      // Long enough, and few enough corrupted frames, that a slow sanitizer
-      // build still judges some good packets: a port without one fails.
+      // Enough packets, and few enough corrupted frames, that some are good:
+      // a port without one fails.
       {"errors under a higher limit",
        "fault.corrupt=0.2",
-       {"--ports", "1", "--duration", "1.5", "--quiet", "--max-errors", "1000000"},
+       {"--ports", "1", "--packets", "20", "--quiet", "--max-errors", "1000000"},
        0,
        "Result: PASS",
        ""},
@@ -258,7 +260,7 @@ TEST(RunnerProcessTest, ExitStatusSaysWhetherEveryPortStayedInsideTheLimits) {
        ""},
       {"throughput below the limit",
        "",
-       {"--ports", "1", "--duration", "0.6", "--quiet", "--min-throughput", "150"},
+       {"--ports", "1", "--packets", "2", "--quiet", "--min-throughput", "150"},
        1,
        "FAIL: throughput",
        ""},
@@ -449,8 +451,8 @@ TEST(RunnerProcessTest, ReceiveOnlyComparesTheSourcesStreamWithTheFile) {
   WriteFile(box.dir() / "other.bin", other);
   const std::string sim = "ports=1-4;2=source:file=" + (box.dir() / "data.bin").string() + ":1024";
 
-  const Args args = {"--ports", "2",          "--mode", "receive", "--packet-size",
-                     "1024",    "--duration", "1.5",    "--json"};
+  const Args args = {"--ports", "2",         "--mode", "receive", "--packet-size",
+                     "1024",    "--packets", "2",      "--json"};
   Args same = args;
   same.insert(same.end(), {"--file", "data.bin"});
   const Finished good = RunToEnd(box, same, sim);
@@ -491,7 +493,7 @@ TEST(RunnerProcessTest, LineErrorsShowUnderLastCommErrorInEveryMode) {
     Sandbox box;
     const std::string sim = std::string("ports=1;1=") + far_end + ";fault.linerr=1:0x08";
     const Finished run =
-        RunToEnd(box, {"--ports", "1", "--mode", mode, "--duration", "0.6", "--json"}, sim);
+        RunToEnd(box, {"--ports", "1", "--mode", mode, "--packets", "3", "--json"}, sim);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(PortOf(Summary(run.out), 1)["last_comm_error"].toString(), "Framing error, ");
   }
@@ -499,8 +501,7 @@ TEST(RunnerProcessTest, LineErrorsShowUnderLastCommErrorInEveryMode) {
 
 TEST(RunnerProcessTest, MissingPortAmongThreeFailsOnlyThatPort) {
   Sandbox box;
-  const Finished run =
-      RunToEnd(box, {"--ports", "1-3", "--duration", "0.8", "--json"}, "ports=1,3");
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--packets", "3", "--json"}, "ports=1,3");
   EXPECT_EQ(run.status, 1);
   const std::string message =
       "Failed to open \\\\.\\Quarnex02\nsimulated adapter port 2: no such port (QUARNEX_SIM)";
@@ -548,7 +549,7 @@ TEST(RunnerProcessTest, ConfigurationThatExistsButCannotBeReadStartsNoRun) {
 TEST(RunnerProcessTest, ConfigurationValueThatIsNotACleanNumberIsNamedOnce) {
   Sandbox box;
   WriteFile(box.dir() / "quarnex.cfg", std::string(kConfig) + "Lim=0x10\n");
-  const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.5", "--json"});
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--packets", "2", "--json"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err,
             "quarnex.cfg: Lim=0x10 is not a whole number from 0 to 2147483647; the block "
@@ -560,7 +561,7 @@ TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutput
   Sandbox box;
   fs::remove(box.dir() / "quarnex.cfg");
 
-  const Finished run = RunToEnd(box, {"--ports", "1-3", "--duration", "0.5", "--json"});
+  const Finished run = RunToEnd(box, {"--ports", "1-3", "--packets", "2", "--json"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "quarnex.cfg file not found\nquarnex.cfg: no such file\n");
   // Every line of standard output is JSON (Summary checks them all).
@@ -576,7 +577,7 @@ TEST(RunnerProcessTest, MissingConfigurationIsReportedOnceAndKeepsStandardOutput
   EXPECT_GE(first["avg_ms"].toDouble(), 0.0);
 
   // --set gives the line its rate without any file; nothing is written.
-  const Finished set = RunToEnd(box, {"--ports", "1", "--duration", "0.5", "--json", "--set",
+  const Finished set = RunToEnd(box, {"--ports", "1", "--packets", "2", "--json", "--set",
                                       "BitRate=921600", "--set", "TxCharacterSize=3"});
   EXPECT_EQ(set.status, 0) << set.err;
   const QJsonObject with_rate = Summary(set.out);
@@ -640,7 +641,7 @@ TEST(RunnerProcessTest, StoredSettingsAreUsedAndNeverSaved) {
   }
   const std::string stored = ReadFile(box.settings_file());
 
-  const Finished run = RunToEnd(box, {"--duration", "0.5", "--json", "--delay", "1"});
+  const Finished run = RunToEnd(box, {"--packets", "2", "--json", "--delay", "1"});
   EXPECT_EQ(run.status, 0) << run.err;
   const QJsonObject settings = Summary(run.out)["settings"].toObject();
   EXPECT_EQ(settings["port_index"].toInt(), 5);
@@ -665,7 +666,7 @@ TEST(RunnerProcessTest, TheWindowsDeviceMapIsUsedAndDeviceOverridesIt) {
     ASSERT_TRUE(SaveDeviceMap(store, map));
     ASSERT_TRUE(store.Sync());
   }
-  const Args run = {"--ports", "1-2", "--duration", "0.3", "--json"};
+  const Args run = {"--ports", "1-2", "--packets", "2", "--json"};
   const Finished mapped = RunToEnd(box, run);
   EXPECT_EQ(mapped.status, 1) << mapped.err;
   EXPECT_FALSE(PortOf(Summary(mapped.out), 1)["opened"].toBool()) << "the unplugged device";
@@ -705,7 +706,7 @@ TEST(RunnerProcessTest, LogThatFailsIsToldOnceAndLeavesTheVerdictAlone) {
     SCOPED_TRACE(c.name);
     Sandbox box;
     if (c.log_is_dev_full) fs::create_symlink("/dev/full", box.dir() / "Quarnex.LOG");
-    Args args = {"--ports", "1", "--duration", "0.5", "--json"};
+    Args args = {"--ports", "1", "--packets", "2", "--json"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     const Finished run = RunToEnd(box, args);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
