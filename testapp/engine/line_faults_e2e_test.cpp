@@ -225,7 +225,10 @@ TEST_F(LineFaultsTest, TheTestersOwnHoldUpIsNotCountedAgainstTheLine) {
   EXPECT_EQ(quiet->HeldUpUntil.load(), 1000.0 + kHeldUpMs * 2);
 
   // One a second late was a hold-up: the read has been watched only since.
-  const double woke = MsClock();
+  // The wake-up is dated a minute ahead, so the snapshot below still falls
+  // before the read is overdue again however long this thread is paused
+  // between the two calls.
+  const double woke = MsClock() + 60000.0;
   NoteWake(context_.run, woke - 1000.0, woke);
   const RunSnapshot snapshot = TakeRunSnapshot(context_);
   EXPECT_EQ(snapshot.Ports[0].Counters.OverdueTimeout, 0);
