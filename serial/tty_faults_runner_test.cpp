@@ -32,6 +32,7 @@
 #include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
 #include "testapp/settings/records.h"
+#include "testapp/ui/qsettings_store.h"
 
 namespace quarnex {
 namespace {
@@ -114,6 +115,21 @@ bool JudgedAfterTheLoss(const std::string& out, int lost, int other) {
 
 int64_t Counter(const QJsonObject& port, const char* name) {
   return port["counters"].toObject()[name].toInteger(-1);
+}
+
+// Whether the JSON lines written so far hold an interval in which port 1
+// counts a read timeout. Reads whole lines only.
+bool OverdueReadReported(const std::string& out) {
+  size_t begin = 0;
+  for (size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.substr(begin, end - begin))).object();
+    if (object["type"].toString() == "interval" &&
+        Counter(PortOf(object, 1), "read_timeouts") > 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ListsFailure(const QJsonObject& port, const std::string& start) {
@@ -430,15 +446,34 @@ TEST_F(TtyFaultsRunnerTest, DevicesNamedOnTheCommandLineShowAndStopAtTheFirstMis
 
 // A run that ends while a packet waits for a lost byte: the packet has
 // waited longer than the line needs for it, so the summary counts it as a
-// read timeout and the run fails, though the blocked-transfer timeout
-// (about a second) has not come yet.
+// read timeout and the run fails, though the blocked-transfer timeout has
+// not come yet. The stored timeouts put that timeout ten minutes away, and
+// the run is stopped once its reports count the waiting read as overdue,
+// so no race against the machine decides which of the two ends the packet.
 TEST_F(TtyFaultsRunnerTest, AByteLostJustBeforeTheEndStillFailsTheRun) {
+  // 1024 bytes take 1.07 s at 9600 bit/s (nominal: a pseudo-terminal sends
+  // at once): the read is overdue after 2.3 s and stalls after 6.3 s, so a
+  // stop between the two has seconds to spare.
+  std::ofstream(box_.path() / "quarnex.cfg") << "TxCharacterSize=3\nParity=0\nBitRate=9600\n";
+  {
+    QSettingsStore store(
+        QString::fromStdString((box_.path() / "config" / "ZVL" / "QuarnexTest.conf").string()));
+    uint8_t image[sizeof(TimeoutSettings)];
+    EncodeTimeoutSettings({0, 600000}, image);
+    store.WriteBinary("Timeouts", image, sizeof(image));
+    ASSERT_TRUE(store.Sync());
+  }
   PtyPlugOptions options;
   options.drop_every = 3000;  // the third packet of 1024 bytes
   Plug(1, options);
   std::unique_ptr<Runner> runner =
       Start({"--ports", "1", "--mode", "loopback", "--no-file", "--packet-size", "1024",
-             "--duration", "0.8", "--json", "--no-log"});
+             "--interval", "0.1", "--json", "--no-log"});
+  ASSERT_TRUE(Eventually([&] { return OverdueReadReported(runner->Out()); },
+                         std::chrono::milliseconds(static_cast<int>(kPatienceS * 1000)),
+                         std::chrono::milliseconds(20)))
+      << runner->Out() << runner->Err();
+  runner->Signal(SIGTERM);
   const std::optional<int> status = runner->Wait(kPatienceS);
   ASSERT_TRUE(status.has_value()) << "the runner did not end";
   EXPECT_EQ(*status, 1) << runner->Err();
@@ -451,6 +486,7 @@ TEST_F(TtyFaultsRunnerTest, AByteLostJustBeforeTheEndStillFailsTheRun) {
   EXPECT_EQ(Counter(port, "packets"), 3);
   EXPECT_EQ(port["status"].toString(), "Read timeout");
   EXPECT_TRUE(ListsFailure(port, "errors 1 above 0"));
+  EXPECT_FALSE(port["stalled"].toBool()) << port["longest_stall_s"].toDouble();
 }
 
 // The runner stopped by SIGSTOP for seconds and continued: its lines were
