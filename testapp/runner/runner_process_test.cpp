@@ -728,23 +728,27 @@ TEST(RunnerProcessTest, UnpluggedPortIsLostWithOneErrorAndFails) {
     std::vector<int> lost;
     std::vector<int> passed;
   };
+  // The runs end by packets, not by a duration: port 1's line needs 71 ms a
+  // packet, so its 30th comes two seconds after its opening at the earliest,
+  // long after port 2, opened right after it, is pulled at half a second,
+  // however slowly the machine runs the workers.
   const Case cases[] = {
       {"loopback, port 2 pulled",
        "ports=1-2;unplug=0.5:2",
-       {"--ports", "1-2", "--duration", "1.5"},
-       "duration",
+       {"--ports", "1-2", "--packets", "30"},
+       "packets",
        {2},
        {1}},
       {"transmit only, port 2 pulled",
        "ports=1-2;far=sink;unplug=0.5:2",
-       {"--ports", "1-2", "--mode", "transmit", "--duration", "1.5"},
-       "duration",
+       {"--ports", "1-2", "--mode", "transmit", "--packets", "30"},
+       "packets",
        {2},
        {1}},
       {"receive only, port 2 pulled",
        "ports=1-2;far=source;unplug=0.5:2",
-       {"--ports", "1-2", "--mode", "receive", "--duration", "1.5"},
-       "duration",
+       {"--ports", "1-2", "--mode", "receive", "--packets", "30"},
+       "packets",
        {2},
        {1}},
       // No --duration: the run ends because no port is left.
