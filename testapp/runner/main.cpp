@@ -18,11 +18,11 @@
 #include "testapp/runner/runner_options.h"
 #include "testapp/runner/stop_signals.h"
 #include "testapp/settings/configure_port.h"
+#include "testapp/settings/device_map_store.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
 #include "testapp/station/pass_fail.h"
 #include "testapp/station/station_outputs.h"
-#include "testapp/ui/device_map_store.h"
 #include "testapp/wiring/device_backends.h"
 #if defined(_WIN32)
 #include <io.h>
@@ -30,7 +30,7 @@
 #include "testapp/runner/console_win32.h"
 #include "win32/registry_store.h"
 #else
-#include "testapp/ui/qsettings_store.h"
+#include "testapp/settings/qsettings_store.h"
 #endif
 
 namespace {

@@ -1,5 +1,5 @@
 // QSettingsStore: the settings store over QSettings.
-#include "testapp/ui/qsettings_store.h"
+#include "testapp/settings/qsettings_store.h"
 
 #include <QByteArray>
 #include <QMetaType>

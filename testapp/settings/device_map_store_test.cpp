@@ -1,4 +1,4 @@
-#include "testapp/ui/device_map_store.h"
+#include "testapp/settings/device_map_store.h"
 
 #include <gtest/gtest.h>
 

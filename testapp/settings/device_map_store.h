@@ -8,8 +8,8 @@
 // ParseDeviceMap skips the lines that are no entry.
 //
 // Used on the user-interface thread, as the store is.
-#ifndef QUARNEX_UI_DEVICE_MAP_STORE_H_
-#define QUARNEX_UI_DEVICE_MAP_STORE_H_
+#ifndef QUARNEX_SETTINGS_DEVICE_MAP_STORE_H_
+#define QUARNEX_SETTINGS_DEVICE_MAP_STORE_H_
 
 #include <cstddef>
 
@@ -36,4 +36,4 @@ bool SaveDeviceMap(SettingsStore& store, const DeviceMap& map);
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_UI_DEVICE_MAP_STORE_H_
+#endif  // QUARNEX_SETTINGS_DEVICE_MAP_STORE_H_

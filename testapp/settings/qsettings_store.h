@@ -8,8 +8,8 @@
 // a missing value.
 //
 // Not thread-safe: settings load and save run on the user-interface thread.
-#ifndef QUARNEX_UI_QSETTINGS_STORE_H_
-#define QUARNEX_UI_QSETTINGS_STORE_H_
+#ifndef QUARNEX_SETTINGS_QSETTINGS_STORE_H_
+#define QUARNEX_SETTINGS_QSETTINGS_STORE_H_
 
 #include <QSettings>
 #include <QString>
@@ -51,4 +51,4 @@ class QSettingsStore : public SettingsStore {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_UI_QSETTINGS_STORE_H_
+#endif  // QUARNEX_SETTINGS_QSETTINGS_STORE_H_

@@ -1,5 +1,5 @@
 // The device map among the window's settings.
-#include "testapp/ui/device_map_store.h"
+#include "testapp/settings/device_map_store.h"
 
 #include <string>
 #include <string_view>

@@ -2,7 +2,7 @@
 // one: the test binary runs itself again to read the file fresh, as the
 // next launch of the program does (within one process QSettings caches the
 // values it wrote).
-#include "testapp/ui/qsettings_store.h"
+#include "testapp/settings/qsettings_store.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,9 +15,9 @@
 #include <cstring>
 
 #include "testapp/driver/device_map.h"
+#include "testapp/settings/device_map_store.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_io.h"
-#include "testapp/ui/device_map_store.h"
 
 namespace quarnex {
 namespace {
