@@ -28,19 +28,14 @@ add_subdirectory(testapp/wiring)
 add_subdirectory(testapp/settings)
 add_subdirectory(testapp/report)
 add_subdirectory(testapp/engine)
+add_subdirectory(testapp/station)
 add_subdirectory(testapp/runner)
 
 foreach(folder testapp/platform testapp/driver adapter win32 testapp/wiring testapp/settings
-               testapp/report testapp/engine testapp/runner)
+               testapp/report testapp/engine testapp/station testapp/runner)
   quarnex_use_folder_roots(${folder})
 endforeach()
 
 # The simulated adapter's line clock asks for the 1 ms timer tick.
 target_link_libraries(quarnex_adapter PUBLIC winmm)
 
-# The device map among the stored settings is plain C++ in the window's
-# folder; the Windows runner takes it without the rest of that folder.
-quarnex_folder_root(testapp/ui quarnex_ui_root)
-add_library(quarnex_device_map_store STATIC ${CMAKE_SOURCE_DIR}/testapp/ui/device_map_store.cpp)
-target_link_libraries(quarnex_device_map_store PUBLIC quarnex_settings quarnex_driver)
-target_include_directories(quarnex_device_map_store PUBLIC ${quarnex_ui_root})

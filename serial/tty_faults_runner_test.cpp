@@ -32,7 +32,7 @@
 #include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
 #include "testapp/settings/records.h"
-#include "testapp/ui/qsettings_store.h"
+#include "testapp/settings/qsettings_store.h"
 
 namespace quarnex {
 namespace {

@@ -14,15 +14,15 @@
 #include "testapp/driver/device_map.h"
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
-#include "testapp/runner/pass_fail.h"
 #include "testapp/runner/runner.h"
 #include "testapp/runner/runner_options.h"
-#include "testapp/runner/station_outputs.h"
 #include "testapp/runner/stop_signals.h"
 #include "testapp/settings/configure_port.h"
+#include "testapp/settings/device_map_store.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
-#include "testapp/ui/device_map_store.h"
+#include "testapp/station/pass_fail.h"
+#include "testapp/station/station_outputs.h"
 #include "testapp/wiring/device_backends.h"
 #if defined(_WIN32)
 #include <io.h>
@@ -30,7 +30,7 @@
 #include "testapp/runner/console_win32.h"
 #include "win32/registry_store.h"
 #else
-#include "testapp/ui/qsettings_store.h"
+#include "testapp/settings/qsettings_store.h"
 #endif
 
 namespace {
@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kRunnerName, kRunnerVersion);
     return kExitPass;
   }
-  if (options.history_path) return PrintHistory(options, stdout);
+  if (options.history_path) {
+    return PrintHistory(*options.history_path, options.label, options.since, options.json, stdout);
+  }
 
   // The window's store, read as the window reads it at start; the runner
   // never writes it.
@@ -110,7 +112,7 @@ int main(int argc, char** argv) {
 
   // The metrics endpoint and the history, before any port is opened.
   StationOutputs station;
-  if (!station.Open(options, &error)) {
+  if (!station.Open(StationRunOf(options), &error)) {
     std::fprintf(stderr, "%s: %s\n", kRunnerName, error.c_str());
     std::fclose(results);
     return kExitNoPorts;

@@ -23,18 +23,18 @@
 #include "testapp/report/row_text.h"
 #include "testapp/report/text_format.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/runner/json_report.h"
 #include "testapp/runner/live_screen.h"
-#include "testapp/runner/pass_fail.h"
-#include "testapp/runner/result_writing.h"
 #include "testapp/runner/run_figures.h"
-#include "testapp/runner/run_observer.h"
-#include "testapp/runner/run_outcome.h"
 #include "testapp/runner/stderr_messages.h"
 #include "testapp/runner/text_report.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/configure_port.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/station/json_report.h"
+#include "testapp/station/pass_fail.h"
+#include "testapp/station/result_writing.h"
+#include "testapp/station/run_observer.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 
@@ -207,32 +207,6 @@ void EndForObservers(const std::vector<RunObserver*>& observers, StopRequest& st
 
 }  // namespace
 
-void StopRequest::Request() {
-  {
-    std::lock_guard lock(mu_);
-    ++requests_;
-  }
-  cv_.notify_all();
-}
-
-bool StopRequest::Requested() const { return Count() > 0; }
-
-int StopRequest::Count() const {
-  std::lock_guard lock(mu_);
-  return requests_;
-}
-
-bool StopRequest::WaitFor(double timeout_ms) { return WaitForMoreThan(0, timeout_ms); }
-
-bool StopRequest::WaitForMoreThan(int seen, double timeout_ms) {
-  std::unique_lock lock(mu_);
-  if (timeout_ms > 0) {
-    cv_.wait_for(lock, std::chrono::duration<double, std::milli>(timeout_ms),
-                 [this, seen] { return requests_ > seen; });
-  }
-  return requests_ > seen;
-}
-
 int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerOutput& output,
                 StopRequest& stop) {
   CellStore view;
@@ -277,7 +251,7 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
     // Ports left open by a failed start are closed here, as at window close.
     JoinAllPorts(context);
     CloseAllPorts(context);
-    outcome.run = DescribeRun(context, options, false, started_at);
+    outcome.run = DescribeRun(context, StationRunOf(options), false, started_at);
     outcome.run.log_path.reset();
     outcome.figures = TakeRunFigures(context, view, 0.0);
     outcome.messages = messages.Messages();
@@ -291,7 +265,7 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
 
   ReportRunStart(context, log, view);
   note_log_failure("");
-  outcome.run = DescribeRun(context, options, true, started_at);
+  outcome.run = DescribeRun(context, StationRunOf(options), true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
   for (RunObserver* observer : output.observers)
     observer->RunStarted(context, outcome.run, started_at, view);

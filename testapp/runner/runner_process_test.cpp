@@ -30,9 +30,9 @@
 
 #include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
+#include "testapp/settings/device_map_store.h"
+#include "testapp/settings/qsettings_store.h"
 #include "testapp/settings/records.h"
-#include "testapp/ui/device_map_store.h"
-#include "testapp/ui/qsettings_store.h"
 
 namespace quarnex {
 namespace {

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "testapp/engine/run_context.h"
+#include "testapp/settings/qsettings_store.h"
 #include "testapp/ui/app_icon.h"
 #include "testapp/ui/close_signals.h"
 #include "testapp/ui/command_line.h"
 #include "testapp/ui/main_window.h"
-#include "testapp/ui/qsettings_store.h"
 #include "testapp/wiring/device_backends.h"
 
 int main(int argc, char** argv) {

@@ -12,8 +12,8 @@
 #include <QtTest>
 #include <cstdint>
 
+#include "testapp/settings/qsettings_store.h"
 #include "testapp/settings/records.h"
-#include "testapp/ui/qsettings_store.h"
 #include "testapp/ui/stop_record_test_util.h"
 
 namespace quarnex {
