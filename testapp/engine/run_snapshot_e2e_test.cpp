@@ -152,7 +152,7 @@ TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
     ASSERT_TRUE(Eventually([this] { return view_.Cell(0, kColumnPackets) == "50"; }))
         << view_.Cell(0, kColumnPackets);
     ASSERT_TRUE(Eventually([this, &c] { return Slot(0).InUse.load() == (c.stays_open ? 1 : 0); }));
-    const RunSnapshot snapshot = TakeRunSnapshot(context_);
+    const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     const PortCounters& counters = snapshot.Ports[0].Counters;
     EXPECT_EQ(counters.PacketCount, 50);
@@ -189,10 +189,12 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   ASSERT_TRUE(Eventually([this] {
     return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5;
   }));
-  RunSnapshot snapshot = TakeRunSnapshot(context_);
+  RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
   ASSERT_EQ(snapshot.Ports.size(), 3u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(snapshot.Ports[i].Row, i);
+    EXPECT_EQ(snapshot.Ports[i].Slot, i);
+    EXPECT_EQ(snapshot.Ports[i].Opened, i != 1);
     EXPECT_EQ(snapshot.Ports[i].Counters.PortNumber, i + 1);
   }
   EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex02");
@@ -202,12 +204,12 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   EXPECT_FALSE(missing.Open);
   EXPECT_EQ(missing.OpenPath, "/dev/ttyUSB1");
   EXPECT_EQ(missing.OpenReason, "in use (locked by another tester or program)");
-  EXPECT_EQ(snapshot.Ports[1].StatusText, "Not opened");
+  EXPECT_EQ(PortStatusText(snapshot.Ports[1]), "Not opened");
   EXPECT_EQ(VerdictSinceStart(missing), PortRunVerdict::kFailed);
   for (int i : {0, 2}) {
     EXPECT_TRUE(snapshot.Ports[i].Counters.Open);
     EXPECT_FALSE(snapshot.Ports[i].Counters.NotOpened);
-    EXPECT_EQ(snapshot.Ports[i].StatusText, "Success");
+    EXPECT_EQ(PortStatusText(snapshot.Ports[i]), "Success");
   }
   const std::vector<PortCounters> logged = StopRecordPorts(snapshot);
   ASSERT_EQ(logged.size(), 2u);
@@ -215,7 +217,7 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   EXPECT_EQ(logged[1].PortNumber, 3);
 
   StopHeadlessRun(context_);
-  snapshot = TakeRunSnapshot(context_);
+  snapshot = TakeRunSnapshot(context_, 0.0);
   ASSERT_EQ(snapshot.Ports.size(), 3u);
   for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
@@ -234,12 +236,12 @@ TEST_F(RunSnapshotTest, APortWithoutAVerdictHasNoStatusText) {
     SCOPED_TRACE(mode);
     test.Mode = mode;
     ASSERT_TRUE(StartHeadlessRun(context_));
-    const RunSnapshot snapshot = TakeRunSnapshot(context_);
+    const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
     StopHeadlessRun(context_);
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     ASSERT_EQ(snapshot.Ports[0].Counters.GoodPacketCount + snapshot.Ports[0].Counters.ErrorCount,
               0);
-    EXPECT_EQ(snapshot.Ports[0].StatusText, "");
+    EXPECT_EQ(PortStatusText(snapshot.Ports[0]), "");
   }
   test.Mode = kLoopback;
 }

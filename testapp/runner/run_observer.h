@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "testapp/report/run_snapshot.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/runner/run_figures.h"
 #include "testapp/runner/run_outcome.h"
 
 namespace quarnex {
@@ -47,13 +47,13 @@ class RunObserver {
 
   // A report time: the figures now and at the previous report (the start
   // for the first), taken whether or not reports are shown.
-  virtual void RunInterval(const RunFigures& now, const RunFigures& before) {
+  virtual void RunInterval(const RunSnapshot& now, const RunSnapshot& before) {
     (void)now, (void)before;
   }
 
   // The figures the stop record and the summary are made from, taken while
   // the workers still run; called before the ports are stopped.
-  virtual void RunStopping(const RunFigures& final_figures) { (void)final_figures; }
+  virtual void RunStopping(const RunSnapshot& final_figures) { (void)final_figures; }
 
   // The run is over and every port is closed; the summary comes after
   // RunRecorded.
