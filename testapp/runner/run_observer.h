@@ -32,7 +32,7 @@ class RunObserver {
 
   // The run of `context` started at `started_at` (wall clock) with the
   // settings `run`. `context` and `view`, the run's results table, stay
-  // valid until RunEnded returns, and TakeRunFigures(context, view, ...)
+  // valid until RunEnded returns, and TakeTableSnapshot(context, view, ...)
   // snapshots the run from them.
   virtual void RunStarted(const RunContext& context, const RunDescription& run,
                           std::time_t started_at, const CellStore& view) {
