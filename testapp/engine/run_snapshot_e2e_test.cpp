@@ -18,6 +18,7 @@
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/report/port_details.h"
+#include "testapp/report/row_text.h"
 #include "testapp/report/run_verdict.h"
 #include "testapp/settings/settings_state.h"
 
@@ -222,6 +223,44 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
   EXPECT_TRUE(snapshot.Ports[1].Counters.NotOpened) << "until the next Start";
+}
+
+// A port's number is PortIndex + its slot, whatever its label looks like:
+// numbers from 0 and past 99 keep their slot, their row and their place in
+// the stop record.
+TEST_F(RunSnapshotTest, PortsNumberedFromZeroOrPastNinetyNineKeepSlotAndNumber) {
+  for (const int32_t first : {0, 127}) {
+    SCOPED_TRACE(first);
+    UseAdapter(3, FarEnd{});
+    std::shared_ptr<SimAdapter> adapter = adapter_;
+    SetDeviceOpener([adapter, first](std::string_view path) -> DeviceRef {
+      int n = 0;
+      if (!ParseDevicePath(path, &n)) return nullptr;
+      return adapter->Open(n - first + 1);  // the adapter's ports are 1..3
+    });
+    context_.settings.Test.PortIndex = first;
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] {
+      for (int i = 0; i < 3; ++i) {
+        if (Slot(i).GoodPacketCount.load() < 1) return false;
+      }
+      return true;
+    }));
+    const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
+    StopHeadlessRun(context_);
+    ASSERT_EQ(snapshot.Ports.size(), 3u);
+    const std::vector<PortCounters> logged = StopRecordPorts(snapshot);
+    ASSERT_EQ(logged.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      const PortSnapshot& port = snapshot.Ports[i];
+      EXPECT_EQ(port.Slot, i);
+      EXPECT_EQ(port.Row, i);
+      EXPECT_TRUE(port.Opened);
+      EXPECT_EQ(port.Counters.PortNumber, first + i);
+      EXPECT_EQ(view_.Cell(i, kColumnPort), PortLabel(first + i));
+      EXPECT_EQ(logged[i].PortNumber, first + i);
+    }
+  }
 }
 
 // A port that judged no packet has no status to show in the snapshot the

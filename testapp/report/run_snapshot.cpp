@@ -38,8 +38,8 @@ bool LastPacketOk(const PortCounters& counters) {
 }
 
 std::string PortTimeText(const RunSnapshot& run, const PortSnapshot& port) {
-  return RowTimeText(port.Counters, port.LastPacketTime, port.MaxPacketTime,
-                     run.ExpectedPacketTime, run.PacketsPerJudged);
+  return RowTimeText(port.Counters, port.LastPacketTime, port.MaxPacketTime, run.ExpectedPacketTime,
+                     run.PacketsPerJudged);
 }
 
 std::string PortStatusText(const PortSnapshot& port) {
@@ -63,8 +63,8 @@ PortInterval IntervalOf(const PortCounters& now, const PortCounters& before, dou
   interval.Errors = now.ErrorCount - before.ErrorCount;
   if (seconds > 0.0) interval.PacketsPerSecond = static_cast<double>(interval.Packets) / seconds;
   if (interval.GoodPackets > 0) {
-    interval.AverageMs = (now.TotalPacketTime - before.TotalPacketTime) /
-                         static_cast<double>(interval.GoodPackets);
+    interval.AverageMs =
+        (now.TotalPacketTime - before.TotalPacketTime) / static_cast<double>(interval.GoodPackets);
   }
   return interval;
 }
