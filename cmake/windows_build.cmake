@@ -28,10 +28,11 @@ add_subdirectory(testapp/wiring)
 add_subdirectory(testapp/settings)
 add_subdirectory(testapp/report)
 add_subdirectory(testapp/engine)
+add_subdirectory(testapp/station)
 add_subdirectory(testapp/runner)
 
 foreach(folder testapp/platform testapp/driver adapter win32 testapp/wiring testapp/settings
-               testapp/report testapp/engine testapp/runner)
+               testapp/report testapp/engine testapp/station testapp/runner)
   quarnex_use_folder_roots(${folder})
 endforeach()
 

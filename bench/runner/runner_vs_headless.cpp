@@ -65,10 +65,10 @@
 #include "testapp/engine/run_controller.h"
 #include "testapp/platform/clock.h"
 #include "testapp/report/recording_view.h"
-#include "testapp/runner/http_get_test_util.h"
 #include "testapp/settings/memory_store.h"
 #include "testapp/settings/settings_io.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/station/http_get_test_util.h"
 #include "testapp/wiring/device_backends.h"
 
 namespace quarnex {

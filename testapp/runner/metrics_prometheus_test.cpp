@@ -27,8 +27,8 @@
 #include <thread>
 #include <utility>
 
-#include "testapp/runner/http_get_test_util.h"
 #include "testapp/runner/station_test_util.h"
+#include "testapp/station/http_get_test_util.h"
 
 namespace quarnex {
 namespace {

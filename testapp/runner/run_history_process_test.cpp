@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "testapp/platform/test_support.h"
-#include "testapp/runner/history_lock_test_util.h"
 #include "testapp/runner/station_test_util.h"
+#include "testapp/station/history_lock_test_util.h"
 
 namespace quarnex {
 namespace {

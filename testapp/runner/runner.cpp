@@ -24,17 +24,17 @@
 #include "testapp/report/run_snapshot.h"
 #include "testapp/report/text_format.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/runner/json_report.h"
 #include "testapp/runner/live_screen.h"
-#include "testapp/runner/pass_fail.h"
-#include "testapp/runner/result_writing.h"
-#include "testapp/runner/run_observer.h"
-#include "testapp/runner/run_outcome.h"
 #include "testapp/runner/stderr_messages.h"
 #include "testapp/runner/text_report.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/configure_port.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/station/json_report.h"
+#include "testapp/station/pass_fail.h"
+#include "testapp/station/result_writing.h"
+#include "testapp/station/run_observer.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 

@@ -14,9 +14,9 @@
 
 #include "testapp/platform/message_quote.h"
 #include "testapp/report/text_format.h"
-#include "testapp/runner/station_features.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/config_file.h"
+#include "testapp/station/station_features.h"
 
 namespace quarnex {
 

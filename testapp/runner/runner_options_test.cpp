@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "testapp/runner/station_features.h"
+#include "testapp/station/station_features.h"
 
 namespace quarnex {
 namespace {

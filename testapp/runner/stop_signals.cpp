@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "testapp/runner/result_writing.h"
+#include "testapp/station/result_writing.h"
 
 namespace quarnex {
 

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "testapp/runner/result_writing.h"
 #include "testapp/runner/stop_signals.h"
+#include "testapp/station/result_writing.h"
 
 namespace quarnex {
 

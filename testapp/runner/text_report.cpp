@@ -7,7 +7,7 @@
 #include "testapp/report/port_details.h"
 #include "testapp/report/row_text.h"
 #include "testapp/report/text_format.h"
-#include "testapp/runner/json_report.h"
+#include "testapp/station/json_report.h"
 
 namespace quarnex {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/run_outcome.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 

@@ -10,7 +10,7 @@
 
 #include "testapp/engine/run_context.h"
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/saved_results.h"
+#include "testapp/station/saved_results.h"
 #include "testapp/ui/results_model.h"
 
 namespace quarnex {

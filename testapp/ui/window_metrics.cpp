@@ -4,14 +4,14 @@
 #include <utility>
 
 #include "testapp/engine/port_snapshot.h"
-#include "testapp/runner/run_outcome.h"
 #include "testapp/runner/runner_options.h"
-#include "testapp/runner/saved_results.h"
-#include "testapp/runner/station_features.h"
-#include "testapp/runner/station_outputs.h"
+#include "testapp/station/run_outcome.h"
+#include "testapp/station/saved_results.h"
+#include "testapp/station/station_features.h"
+#include "testapp/station/station_outputs.h"
 
 #if QUARNEX_HAVE_PROMETHEUS
-#include "testapp/runner/metrics_endpoint.h"
+#include "testapp/station/metrics_endpoint.h"
 #endif
 
 namespace quarnex {

@@ -1,7 +1,7 @@
 // WindowMetrics: the window's Prometheus endpoint. With "Serve metrics" on
 // (Settings > Options), a run serves GET /metrics at the setting's address
 // with the metrics quarnex-run --metrics serves, made by the same code
-// (testapp/runner/metrics_endpoint.h, metrics_families.h) from the same
+// (testapp/station/metrics_endpoint.h, metrics_families.h) from the same
 // snapshots: the good packets' times about every 20 ms, the figures once a
 // second, and at Stop the figures with the stop record's counters, which
 // stay served until the next Start. The station label is the host name.

@@ -1,7 +1,7 @@
 // For the tests of the history (--db): another process's write transaction
 // on the file, as a second station or a lab's own script holds it.
-#ifndef QUARNEX_RUNNER_HISTORY_LOCK_TEST_UTIL_H_
-#define QUARNEX_RUNNER_HISTORY_LOCK_TEST_UTIL_H_
+#ifndef QUARNEX_STATION_HISTORY_LOCK_TEST_UTIL_H_
+#define QUARNEX_STATION_HISTORY_LOCK_TEST_UTIL_H_
 
 #include <sqlite3.h>
 
@@ -37,4 +37,4 @@ class WriterElsewhere {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_HISTORY_LOCK_TEST_UTIL_H_
+#endif  // QUARNEX_STATION_HISTORY_LOCK_TEST_UTIL_H_

@@ -1,4 +1,4 @@
-#include "testapp/runner/metrics_families.h"
+#include "testapp/station/metrics_families.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "testapp/runner/metrics_endpoint.h"
+#include "testapp/station/metrics_endpoint.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_context.h"
-#include "testapp/runner/http_get_test_util.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/station/http_get_test_util.h"
 
 namespace quarnex {
 namespace {

@@ -1,7 +1,7 @@
 // For the tests of the metrics endpoint: a plain HTTP/1.0 GET to a local
 // port, enough to scrape /metrics or ask Prometheus's HTTP API.
-#ifndef QUARNEX_RUNNER_HTTP_GET_TEST_UTIL_H_
-#define QUARNEX_RUNNER_HTTP_GET_TEST_UTIL_H_
+#ifndef QUARNEX_STATION_HTTP_GET_TEST_UTIL_H_
+#define QUARNEX_STATION_HTTP_GET_TEST_UTIL_H_
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -70,4 +70,4 @@ inline std::string UrlEscape(const std::string& text) {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_HTTP_GET_TEST_UTIL_H_
+#endif  // QUARNEX_STATION_HTTP_GET_TEST_UTIL_H_

@@ -1,4 +1,4 @@
-#include "testapp/runner/run_outcome.h"
+#include "testapp/station/run_outcome.h"
 
 #include <cstring>
 

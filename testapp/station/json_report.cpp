@@ -1,4 +1,4 @@
-#include "testapp/runner/json_report.h"
+#include "testapp/station/json_report.h"
 
 #include <cmath>
 #include <optional>

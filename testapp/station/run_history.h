@@ -14,8 +14,8 @@
 // Thread-safety: a RunHistory is used by one thread at a time, except
 // CutWaits, which any thread may call. Several processes may share a file;
 // a write waits up to kBusyTimeoutMs for another's.
-#ifndef QUARNEX_RUNNER_RUN_HISTORY_H_
-#define QUARNEX_RUNNER_RUN_HISTORY_H_
+#ifndef QUARNEX_STATION_RUN_HISTORY_H_
+#define QUARNEX_STATION_RUN_HISTORY_H_
 
 #include <array>
 #include <cstdint>
@@ -27,7 +27,7 @@
 
 #include "testapp/report/port_counters.h"
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/run_outcome.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 
@@ -150,4 +150,4 @@ class RunHistory {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_RUN_HISTORY_H_
+#endif  // QUARNEX_STATION_RUN_HISTORY_H_

@@ -11,13 +11,13 @@
 //
 // Thread-safety: the RunObserver methods run on the runner's main thread;
 // scrapes run on the server's own thread. A mutex guards what both touch.
-#ifndef QUARNEX_RUNNER_METRICS_ENDPOINT_H_
-#define QUARNEX_RUNNER_METRICS_ENDPOINT_H_
+#ifndef QUARNEX_STATION_METRICS_ENDPOINT_H_
+#define QUARNEX_STATION_METRICS_ENDPOINT_H_
 
 #include <memory>
 #include <string>
 
-#include "testapp/runner/run_observer.h"
+#include "testapp/station/run_observer.h"
 
 namespace quarnex {
 
@@ -70,4 +70,4 @@ class MetricsEndpoint : public RunObserver {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_METRICS_ENDPOINT_H_
+#endif  // QUARNEX_STATION_METRICS_ENDPOINT_H_

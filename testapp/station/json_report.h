@@ -3,15 +3,15 @@
 // README.md ("JSON lines"); "schema" in every object names its version.
 //
 // Pure functions, formatted locale-independently; any thread.
-#ifndef QUARNEX_RUNNER_JSON_REPORT_H_
-#define QUARNEX_RUNNER_JSON_REPORT_H_
+#ifndef QUARNEX_STATION_JSON_REPORT_H_
+#define QUARNEX_STATION_JSON_REPORT_H_
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/run_outcome.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 
@@ -39,4 +39,4 @@ std::string JsonQuote(std::string_view text);
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_JSON_REPORT_H_
+#endif  // QUARNEX_STATION_JSON_REPORT_H_

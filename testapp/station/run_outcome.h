@@ -4,8 +4,8 @@
 //
 // Plain records; DescribeRun reads the settings and configuration block of
 // a run context and runs on the runner's main thread.
-#ifndef QUARNEX_RUNNER_RUN_OUTCOME_H_
-#define QUARNEX_RUNNER_RUN_OUTCOME_H_
+#ifndef QUARNEX_STATION_RUN_OUTCOME_H_
+#define QUARNEX_STATION_RUN_OUTCOME_H_
 
 #include <cstdint>
 #include <ctime>
@@ -15,9 +15,9 @@
 
 #include "testapp/engine/run_context.h"
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/pass_fail.h"
 #include "testapp/runner/runner_options.h"
 #include "testapp/settings/records.h"
+#include "testapp/station/pass_fail.h"
 
 namespace quarnex {
 
@@ -83,4 +83,4 @@ struct RunOutcome {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_RUN_OUTCOME_H_
+#endif  // QUARNEX_STATION_RUN_OUTCOME_H_

@@ -2,13 +2,13 @@
 // as JSON lines for scripts.
 //
 // Pure functions, formatted locale-independently; any thread.
-#ifndef QUARNEX_RUNNER_HISTORY_REPORT_H_
-#define QUARNEX_RUNNER_HISTORY_REPORT_H_
+#ifndef QUARNEX_STATION_HISTORY_REPORT_H_
+#define QUARNEX_STATION_HISTORY_REPORT_H_
 
 #include <string>
 #include <vector>
 
-#include "testapp/runner/run_history.h"
+#include "testapp/station/run_history.h"
 
 namespace quarnex {
 
@@ -26,4 +26,4 @@ std::string HistoryJsonLines(const std::vector<HistoryRun>& runs);
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_HISTORY_REPORT_H_
+#endif  // QUARNEX_STATION_HISTORY_REPORT_H_

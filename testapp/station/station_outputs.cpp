@@ -1,4 +1,4 @@
-#include "testapp/runner/station_outputs.h"
+#include "testapp/station/station_outputs.h"
 
 #if defined(_WIN32)
 #include <cstdlib>
@@ -9,16 +9,16 @@
 #include <climits>
 #include <utility>
 
-#include "testapp/runner/pass_fail.h"
-#include "testapp/runner/station_features.h"
+#include "testapp/station/pass_fail.h"
+#include "testapp/station/station_features.h"
 
 #if QUARNEX_HAVE_PROMETHEUS
-#include "testapp/runner/metrics_endpoint.h"
+#include "testapp/station/metrics_endpoint.h"
 #endif
 #if QUARNEX_HAVE_SQLITE
-#include "testapp/runner/history_recorder.h"
-#include "testapp/runner/history_report.h"
-#include "testapp/runner/run_history.h"
+#include "testapp/station/history_recorder.h"
+#include "testapp/station/history_report.h"
+#include "testapp/station/run_history.h"
 #endif
 
 namespace quarnex {

@@ -10,8 +10,8 @@
 // An observer must not block: RunStarted to RunEnded run between two looks
 // at the ports, and only RunRecorded may wait, for what it writes. The base methods do nothing, so
 // an observer overrides the ones it needs.
-#ifndef QUARNEX_RUNNER_RUN_OBSERVER_H_
-#define QUARNEX_RUNNER_RUN_OBSERVER_H_
+#ifndef QUARNEX_STATION_RUN_OBSERVER_H_
+#define QUARNEX_STATION_RUN_OBSERVER_H_
 
 #include <ctime>
 #include <optional>
@@ -20,7 +20,8 @@
 
 #include "testapp/report/run_snapshot.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/runner/run_outcome.h"
+#include "testapp/report/run_snapshot.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 
@@ -71,4 +72,4 @@ class RunObserver {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_RUN_OBSERVER_H_
+#endif  // QUARNEX_STATION_RUN_OBSERVER_H_

@@ -2,8 +2,8 @@
 // on the command line, and the exit status that follows.
 //
 // Pure functions over a snapshot; any thread.
-#ifndef QUARNEX_RUNNER_PASS_FAIL_H_
-#define QUARNEX_RUNNER_PASS_FAIL_H_
+#ifndef QUARNEX_STATION_PASS_FAIL_H_
+#define QUARNEX_STATION_PASS_FAIL_H_
 
 #include <cstdint>
 #include <optional>
@@ -45,4 +45,4 @@ int ExitStatusFor(const RunSnapshot& run, const Limits& limits);
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_PASS_FAIL_H_
+#endif  // QUARNEX_STATION_PASS_FAIL_H_

@@ -1,4 +1,4 @@
-#include "testapp/runner/metrics_families.h"
+#include "testapp/station/metrics_families.h"
 
 #include <gtest/gtest.h>
 #include <prometheus/check_names.h>

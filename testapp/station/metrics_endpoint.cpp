@@ -1,4 +1,4 @@
-#include "testapp/runner/metrics_endpoint.h"
+#include "testapp/station/metrics_endpoint.h"
 
 #include <prometheus/collectable.h>
 #include <prometheus/exposer.h>
@@ -12,8 +12,8 @@
 
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_context.h"
-#include "testapp/runner/metrics_families.h"
 #include "testapp/runner/runner_options.h"
+#include "testapp/station/metrics_families.h"
 
 namespace quarnex {
 

@@ -3,8 +3,8 @@
 //
 // Reads the settings, configuration block and port records of the run
 // context it is given; call on the thread that starts and stops runs.
-#ifndef QUARNEX_RUNNER_SAVED_RESULTS_H_
-#define QUARNEX_RUNNER_SAVED_RESULTS_H_
+#ifndef QUARNEX_STATION_SAVED_RESULTS_H_
+#define QUARNEX_STATION_SAVED_RESULTS_H_
 
 #include <ctime>
 #include <optional>
@@ -45,4 +45,4 @@ std::string WindowRunSummaryJson(const RunContext& context, const std::vector<Ro
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_SAVED_RESULTS_H_
+#endif  // QUARNEX_STATION_SAVED_RESULTS_H_

@@ -1,10 +1,10 @@
-#include "testapp/runner/history_report.h"
+#include "testapp/station/history_report.h"
 
 #include <cmath>
 #include <optional>
 
 #include "testapp/report/text_format.h"
-#include "testapp/runner/json_report.h"
+#include "testapp/station/json_report.h"
 
 namespace quarnex {
 

@@ -1,4 +1,4 @@
-#include "testapp/runner/pass_fail.h"
+#include "testapp/station/pass_fail.h"
 
 #include <cinttypes>
 

@@ -14,8 +14,8 @@
 //
 // Thread-safety: the RunObserver methods run on the runner's main thread;
 // the history is used by the writer thread only, besides CutWaits.
-#ifndef QUARNEX_RUNNER_HISTORY_RECORDER_H_
-#define QUARNEX_RUNNER_HISTORY_RECORDER_H_
+#ifndef QUARNEX_STATION_HISTORY_RECORDER_H_
+#define QUARNEX_STATION_HISTORY_RECORDER_H_
 
 #include <condition_variable>
 #include <cstdint>
@@ -26,8 +26,8 @@
 #include <string>
 #include <thread>
 
-#include "testapp/runner/run_history.h"
-#include "testapp/runner/run_observer.h"
+#include "testapp/station/run_history.h"
+#include "testapp/station/run_observer.h"
 
 namespace quarnex {
 
@@ -82,4 +82,4 @@ class HistoryRecorder : public RunObserver {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_HISTORY_RECORDER_H_
+#endif  // QUARNEX_STATION_HISTORY_RECORDER_H_

@@ -11,8 +11,8 @@
 // `mode`; a port's series add `port` (its number).
 //
 // Plain records and pure functions; any thread.
-#ifndef QUARNEX_RUNNER_METRICS_FAMILIES_H_
-#define QUARNEX_RUNNER_METRICS_FAMILIES_H_
+#ifndef QUARNEX_STATION_METRICS_FAMILIES_H_
+#define QUARNEX_STATION_METRICS_FAMILIES_H_
 
 #include <prometheus/metric_family.h>
 
@@ -83,4 +83,4 @@ std::vector<prometheus::MetricFamily> StationMetricFamilies(const StationView& v
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_METRICS_FAMILIES_H_
+#endif  // QUARNEX_STATION_METRICS_FAMILIES_H_

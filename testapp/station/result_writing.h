@@ -6,8 +6,8 @@
 // threads may overlap. A section must not wait for anything that could
 // wait for a person (a stalled pipe, a locked database): open it once the
 // writing itself begins.
-#ifndef QUARNEX_RUNNER_RESULT_WRITING_H_
-#define QUARNEX_RUNNER_RESULT_WRITING_H_
+#ifndef QUARNEX_STATION_RESULT_WRITING_H_
+#define QUARNEX_STATION_RESULT_WRITING_H_
 
 namespace quarnex {
 
@@ -27,4 +27,4 @@ class ResultWriting {
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_RESULT_WRITING_H_
+#endif  // QUARNEX_STATION_RESULT_WRITING_H_

@@ -1,10 +1,10 @@
-#include "testapp/runner/saved_results.h"
+#include "testapp/station/saved_results.h"
 
 #include "testapp/engine/port_snapshot.h"
-#include "testapp/runner/json_report.h"
-#include "testapp/runner/pass_fail.h"
-#include "testapp/runner/run_outcome.h"
 #include "testapp/runner/runner_options.h"
+#include "testapp/station/json_report.h"
+#include "testapp/station/pass_fail.h"
+#include "testapp/station/run_outcome.h"
 
 namespace quarnex {
 

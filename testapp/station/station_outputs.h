@@ -7,17 +7,17 @@
 // the calls below never meet one.
 //
 // The runner's main thread only.
-#ifndef QUARNEX_RUNNER_STATION_OUTPUTS_H_
-#define QUARNEX_RUNNER_STATION_OUTPUTS_H_
+#ifndef QUARNEX_STATION_STATION_OUTPUTS_H_
+#define QUARNEX_STATION_STATION_OUTPUTS_H_
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "testapp/runner/run_observer.h"
 #include "testapp/runner/runner.h"
 #include "testapp/runner/runner_options.h"
+#include "testapp/station/run_observer.h"
 
 namespace quarnex {
 
@@ -60,4 +60,4 @@ int PrintHistory(const RunnerOptions& options, std::FILE* out);
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_STATION_OUTPUTS_H_
+#endif  // QUARNEX_STATION_STATION_OUTPUTS_H_

@@ -1,4 +1,4 @@
-#include "testapp/runner/result_writing.h"
+#include "testapp/station/result_writing.h"
 
 #include <cstdlib>
 #include <shared_mutex>

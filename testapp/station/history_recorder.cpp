@@ -1,4 +1,4 @@
-#include "testapp/runner/history_recorder.h"
+#include "testapp/station/history_recorder.h"
 
 #include <algorithm>
 #include <chrono>

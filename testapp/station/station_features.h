@@ -5,8 +5,8 @@
 // build, a missing package, the option parser compiled into a fuzz target
 // of its own) this header makes it 0. Include it before testing either:
 // each is 0 or 1, for #if and for expressions alike.
-#ifndef QUARNEX_RUNNER_STATION_FEATURES_H_
-#define QUARNEX_RUNNER_STATION_FEATURES_H_
+#ifndef QUARNEX_STATION_STATION_FEATURES_H_
+#define QUARNEX_STATION_STATION_FEATURES_H_
 
 #ifndef QUARNEX_HAVE_PROMETHEUS
 #define QUARNEX_HAVE_PROMETHEUS 0
@@ -15,4 +15,4 @@
 #define QUARNEX_HAVE_SQLITE 0
 #endif
 
-#endif  // QUARNEX_RUNNER_STATION_FEATURES_H_
+#endif  // QUARNEX_STATION_STATION_FEATURES_H_

@@ -1,4 +1,4 @@
-#include "testapp/runner/run_history.h"
+#include "testapp/station/run_history.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -14,11 +14,11 @@
 
 #include "testapp/engine/run_context.h"
 #include "testapp/platform/test_support.h"
-#include "testapp/runner/history_lock_test_util.h"
-#include "testapp/runner/history_recorder.h"
-#include "testapp/runner/history_report.h"
-#include "testapp/runner/json_report.h"
 #include "testapp/runner/runner.h"
+#include "testapp/station/history_lock_test_util.h"
+#include "testapp/station/history_recorder.h"
+#include "testapp/station/history_report.h"
+#include "testapp/station/json_report.h"
 
 namespace quarnex {
 namespace {

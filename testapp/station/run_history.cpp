@@ -1,4 +1,4 @@
-#include "testapp/runner/run_history.h"
+#include "testapp/station/run_history.h"
 
 #include <sqlite3.h>
 
@@ -13,9 +13,9 @@
 #include "testapp/platform/clock.h"
 #include "testapp/report/row_text.h"
 #include "testapp/report/text_format.h"
-#include "testapp/runner/json_report.h"
-#include "testapp/runner/pass_fail.h"
-#include "testapp/runner/result_writing.h"
+#include "testapp/station/json_report.h"
+#include "testapp/station/pass_fail.h"
+#include "testapp/station/result_writing.h"
 
 namespace quarnex {
 
