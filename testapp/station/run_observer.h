@@ -20,7 +20,6 @@
 
 #include "testapp/report/run_snapshot.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/report/run_snapshot.h"
 #include "testapp/station/run_outcome.h"
 
 namespace quarnex {
