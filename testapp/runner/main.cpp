@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kRunnerName, kRunnerVersion);
     return kExitPass;
   }
-  if (options.history_path) return PrintHistory(options, stdout);
+  if (options.history_path) {
+    return PrintHistory(*options.history_path, options.label, options.since, options.json, stdout);
+  }
 
   // The window's store, read as the window reads it at start; the runner
   // never writes it.
@@ -110,7 +112,7 @@ int main(int argc, char** argv) {
 
   // The metrics endpoint and the history, before any port is opened.
   StationOutputs station;
-  if (!station.Open(options, &error)) {
+  if (!station.Open(StationRunOf(options), &error)) {
     std::fprintf(stderr, "%s: %s\n", kRunnerName, error.c_str());
     std::fclose(results);
     return kExitNoPorts;

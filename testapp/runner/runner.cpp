@@ -206,32 +206,6 @@ void EndForObservers(const std::vector<RunObserver*>& observers, StopRequest& st
 
 }  // namespace
 
-void StopRequest::Request() {
-  {
-    std::lock_guard lock(mu_);
-    ++requests_;
-  }
-  cv_.notify_all();
-}
-
-bool StopRequest::Requested() const { return Count() > 0; }
-
-int StopRequest::Count() const {
-  std::lock_guard lock(mu_);
-  return requests_;
-}
-
-bool StopRequest::WaitFor(double timeout_ms) { return WaitForMoreThan(0, timeout_ms); }
-
-bool StopRequest::WaitForMoreThan(int seen, double timeout_ms) {
-  std::unique_lock lock(mu_);
-  if (timeout_ms > 0) {
-    cv_.wait_for(lock, std::chrono::duration<double, std::milli>(timeout_ms),
-                 [this, seen] { return requests_ > seen; });
-  }
-  return requests_ > seen;
-}
-
 int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerOutput& output,
                 StopRequest& stop) {
   CellStore view;
@@ -276,7 +250,7 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
     // Ports left open by a failed start are closed here, as at window close.
     JoinAllPorts(context);
     CloseAllPorts(context);
-    outcome.run = DescribeRun(context, options, false, started_at);
+    outcome.run = DescribeRun(context, StationRunOf(options), false, started_at);
     outcome.run.log_path.reset();
     outcome.figures = TakeTableSnapshot(context, view, 0.0);
     outcome.messages = messages.Messages();
@@ -290,7 +264,7 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
 
   ReportRunStart(context, log, view);
   note_log_failure("");
-  outcome.run = DescribeRun(context, options, true, started_at);
+  outcome.run = DescribeRun(context, StationRunOf(options), true, started_at);
   if (!log.IsOpen()) outcome.run.log_path.reset();
   for (RunObserver* observer : output.observers)
     observer->RunStarted(context, outcome.run, started_at, view);

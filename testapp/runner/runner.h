@@ -9,39 +9,18 @@
 #ifndef QUARNEX_RUNNER_RUNNER_H_
 #define QUARNEX_RUNNER_RUNNER_H_
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "testapp/engine/run_context.h"
 #include "testapp/runner/runner_options.h"
+#include "testapp/station/stop_request.h"
 
 namespace quarnex {
 
 class RunObserver;
-
-// Requests to end the run early (Ctrl+C, SIGTERM, SIGHUP): the first ends
-// the run, a later one cuts the waits after it short. Thread-safe.
-class StopRequest {
- public:
-  void Request();
-  bool Requested() const;
-  // How many requests were made so far.
-  int Count() const;
-  // Waits until a request is made or `timeout_ms` passed; true when made.
-  bool WaitFor(double timeout_ms);
-  // Waits until more than `seen` requests were made or `timeout_ms`
-  // passed; true when they were.
-  bool WaitForMoreThan(int seen, double timeout_ms);
-
- private:
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  int requests_ = 0;  // guarded by mu_
-};
 
 struct RunnerOutput {
   std::FILE* out = stdout;  // reports and the summary; must outlive the run

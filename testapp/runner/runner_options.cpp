@@ -1,11 +1,5 @@
 #include "testapp/runner/runner_options.h"
 
-#if defined(_WIN32)
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#endif
-
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -394,31 +388,20 @@ bool CheckStationOptions(const RunnerOptions& o, std::string* error) {
 
 }  // namespace
 
-bool IsMetricsAddress(std::string_view text) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string_view::npos) return false;
-  const std::string host(text.substr(0, colon));
-  if (host.find('\0') != std::string::npos) return false;
-  int64_t port = 0;
-  if (!ParseWhole(text.substr(colon + 1), 0, 65535, &port)) return false;
-  unsigned char address[16];
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    return inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), address) == 1;
-  }
-  return inet_pton(AF_INET, host.c_str(), address) == 1;
-}
-
-const char* ModeName(int32_t mode) {
-  switch (mode) {
-    case kLoopback:
-      return "loopback";
-    case kReceiveOnly:
-      return "receive";
-    case kTransmitOnly:
-      return "transmit";
-    default:
-      return "unknown";
-  }
+StationRun StationRunOf(const RunnerOptions& options) {
+  StationRun run;
+  run.label = options.label;
+  if (!options.no_log) run.log_path = options.log_path;
+  run.duration_s = options.duration_s;
+  run.packets_per_port = options.packets_per_port;
+  run.interval_s = options.interval_s;
+  run.limits.max_errors = options.max_errors;
+  run.limits.min_throughput_pct = options.min_throughput_pct;
+  run.metrics_address = options.metrics_address;
+  run.metrics_linger_s = options.metrics_linger_s;
+  run.db_path = options.db_path;
+  run.db_intervals = options.db_intervals;
+  return run;
 }
 
 bool ParseRunnerOptions(const std::vector<std::string>& args, RunnerOptions* options,

@@ -21,26 +21,17 @@
 #include "testapp/driver/device_map.h"
 #include "testapp/report/log_file.h"
 #include "testapp/settings/settings_state.h"
+#include "testapp/station/station_run.h"
 
 namespace quarnex {
 
-inline constexpr char kRunnerName[] = "quarnex-run";
-// The project's version (project() in the top CMakeLists.txt).
-inline constexpr char kRunnerVersion[] = QUARNEX_VERSION;
-
-// --metrics ADDRESS:PORT, and the window's setting of the same: an IPv4
-// address, or an IPv6 one in brackets, of this machine and a port of 0 to
-// 65535 (0 takes a free one). Nothing but the two parts, no blanks.
-bool IsMetricsAddress(std::string_view text);
-inline constexpr char kMetricsAddressForm[] =
-    "ADDRESS:PORT such as 127.0.0.1:9464, 0.0.0.0:9464 or [::1]:9464 (port 0: any free)";
+// kRunnerName, kRunnerVersion, IsMetricsAddress (--metrics), ModeName
+// (--mode) and the defaults of --interval and --max-errors are the
+// station's (station_run.h).
 
 // Port numbers the runner accepts; a range spans at most kMaxPorts ports.
 inline constexpr int32_t kMinPortNumber = 0;
 inline constexpr int32_t kMaxPortNumber = 999;
-
-inline constexpr double kDefaultReportIntervalS = 1.0;
-inline constexpr int32_t kDefaultMaxErrors = 0;
 
 struct RunnerOptions {
   // Overrides of the stored settings; empty = keep the stored value.
@@ -109,8 +100,10 @@ void ApplyRunnerOverrides(const RunnerOptions& options, Settings* settings);
 // stored now (`stored`), since that is what the run uses without them.
 std::string RunnerHelpText(const Settings& stored);
 
-// "loopback", "receive" or "transmit"; "unknown" for another value.
-const char* ModeName(int32_t mode);
+// What the station's outputs need of the run the options describe: the
+// label, the log, how the run ends, the limits, the endpoint and the
+// history.
+StationRun StationRunOf(const RunnerOptions& options);
 
 }  // namespace quarnex
 

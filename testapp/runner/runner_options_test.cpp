@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -305,6 +306,49 @@ TEST(RunnerOptionsTest, OptionsOfAStationPartLeftOutOfTheBuildAreRefused) {
   }
 }
 
+// What the station's outputs read of a run comes from the command line
+// alone: the log unless --no-log, how the run ends and the limits.
+TEST(RunnerOptionsTest, StationRunTakesTheLogTheEndAndTheLimitsOfTheCommandLine) {
+  struct Case {
+    Args args;
+    std::optional<std::string> log_path;
+    std::optional<double> duration_s;
+    std::optional<int32_t> packets_per_port;
+    double interval_s;
+    int32_t max_errors;
+    std::optional<double> min_throughput_pct;
+  };
+  const Case cases[] = {
+      {{}, "Quarnex.LOG", std::nullopt, std::nullopt, 1.0, 0, std::nullopt},
+      {{"--no-log"}, std::nullopt, std::nullopt, std::nullopt, 1.0, 0, std::nullopt},
+      {{"--log", "rack.log", "--duration", "600", "--interval", "5"},
+       "rack.log",
+       600.0,
+       std::nullopt,
+       5.0,
+       0,
+       std::nullopt},
+      {{"--packets", "1000", "--max-errors", "3", "--min-throughput", "90.5"},
+       "Quarnex.LOG",
+       std::nullopt,
+       1000,
+       1.0,
+       3,
+       90.5},
+  };
+  for (const Case& c : cases) {
+    const StationRun run = StationRunOf(Parse(c.args));
+    const std::string name = c.args.empty() ? "no arguments" : c.args.front();
+    EXPECT_EQ(run.log_path, c.log_path) << name;
+    EXPECT_EQ(run.duration_s, c.duration_s) << name;
+    EXPECT_EQ(run.packets_per_port, c.packets_per_port) << name;
+    EXPECT_EQ(run.interval_s, c.interval_s) << name;
+    EXPECT_EQ(run.limits.max_errors, c.max_errors) << name;
+    EXPECT_EQ(run.limits.min_throughput_pct, c.min_throughput_pct) << name;
+    EXPECT_FALSE(run.label || run.metrics_address || run.db_path) << name;
+  }
+}
+
 TEST(RunnerOptionsTest, StationOptionsKeepTheirValuesAndRefuseWhatTheyCannotUse) {
   if (!QUARNEX_HAVE_PROMETHEUS || !QUARNEX_HAVE_SQLITE) {
     GTEST_SKIP() << "built without prometheus-cpp or SQLite";
@@ -316,6 +360,12 @@ TEST(RunnerOptionsTest, StationOptionsKeepTheirValuesAndRefuseWhatTheyCannotUse)
   EXPECT_EQ(o.label, "rack 4/slot 2");
   EXPECT_EQ(o.db_path, "runs.db");
   EXPECT_TRUE(o.db_intervals);
+  const StationRun station = StationRunOf(o);
+  EXPECT_EQ(station.metrics_address, "[::1]:0");
+  EXPECT_EQ(station.metrics_linger_s, 2.5);
+  EXPECT_EQ(station.label, "rack 4/slot 2");
+  EXPECT_EQ(station.db_path, "runs.db");
+  EXPECT_TRUE(station.db_intervals);
   EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31"}).since, "2026-01-31T00:00:00Z");
   EXPECT_EQ(Parse({"--history", "runs.db", "--since", "2026-01-31T08:30:00Z"}).since,
             "2026-01-31T08:30:00Z");

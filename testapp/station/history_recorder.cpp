@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "testapp/platform/clock.h"
-#include "testapp/runner/runner.h"
-#include "testapp/runner/runner_options.h"
+#include "testapp/station/station_run.h"
+#include "testapp/station/stop_request.h"
 
 namespace quarnex {
 

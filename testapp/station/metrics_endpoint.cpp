@@ -12,8 +12,8 @@
 
 #include "testapp/engine/port_table.h"
 #include "testapp/engine/run_context.h"
-#include "testapp/runner/runner_options.h"
 #include "testapp/station/metrics_families.h"
+#include "testapp/station/station_run.h"
 
 namespace quarnex {
 

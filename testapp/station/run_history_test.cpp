@@ -14,11 +14,11 @@
 
 #include "testapp/engine/run_context.h"
 #include "testapp/platform/test_support.h"
-#include "testapp/runner/runner.h"
 #include "testapp/station/history_lock_test_util.h"
 #include "testapp/station/history_recorder.h"
 #include "testapp/station/history_report.h"
 #include "testapp/station/json_report.h"
+#include "testapp/station/stop_request.h"
 
 namespace quarnex {
 namespace {

@@ -30,7 +30,7 @@ const char* EndReasonName(EndReason reason) {
   return "unknown";
 }
 
-RunDescription DescribeRun(const RunContext& context, const RunnerOptions& options, bool configured,
+RunDescription DescribeRun(const RunContext& context, const StationRun& station, bool configured,
                            std::time_t started) {
   const Settings& s = context.settings;
   RunDescription d;
@@ -50,12 +50,11 @@ RunDescription DescribeRun(const RunContext& context, const RunnerOptions& optio
     d.parity_bit = BlockParity(context.block) != 0;
   }
   d.port = s.Port;
-  if (!options.no_log) d.log_path = options.log_path;
-  d.duration_s = options.duration_s;
-  d.packets_per_port = options.packets_per_port;
-  d.interval_s = options.interval_s;
-  d.limits.max_errors = options.max_errors;
-  d.limits.min_throughput_pct = options.min_throughput_pct;
+  d.log_path = station.log_path;
+  d.duration_s = station.duration_s;
+  d.packets_per_port = station.packets_per_port;
+  d.interval_s = station.interval_s;
+  d.limits = station.limits;
   std::tm utc{};
 #if defined(_WIN32)
   gmtime_s(&utc, &started);

@@ -15,9 +15,9 @@
 
 #include "testapp/engine/run_context.h"
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/runner_options.h"
 #include "testapp/settings/records.h"
 #include "testapp/station/pass_fail.h"
+#include "testapp/station/station_run.h"
 
 namespace quarnex {
 
@@ -64,7 +64,7 @@ struct RunDescription {
 // Fills a description from the settings of `context`, its configuration
 // block (only when `configured`, i.e. a port was configured) and the
 // options.
-RunDescription DescribeRun(const RunContext& context, const RunnerOptions& options, bool configured,
+RunDescription DescribeRun(const RunContext& context, const StationRun& station, bool configured,
                            std::time_t started);
 
 struct RunOutcome {

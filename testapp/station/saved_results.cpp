@@ -1,7 +1,6 @@
 #include "testapp/station/saved_results.h"
 
 #include "testapp/engine/port_snapshot.h"
-#include "testapp/runner/runner_options.h"
 #include "testapp/station/json_report.h"
 #include "testapp/station/pass_fail.h"
 #include "testapp/station/run_outcome.h"
@@ -28,11 +27,10 @@ RunSnapshot WindowRunSnapshot(const RunContext& context, const std::vector<RowNo
 
 std::string WindowRunSummaryJson(const RunContext& context, const std::vector<RowNotes>& rows,
                                  const WindowRun& run) {
-  RunnerOptions options;
-  options.no_log = !run.log_path.has_value();
-  if (run.log_path) options.log_path = *run.log_path;
+  StationRun station;
+  station.log_path = run.log_path;
   RunOutcome outcome;
-  outcome.run = DescribeRun(context, options, run.configured, run.started_at);
+  outcome.run = DescribeRun(context, station, run.configured, run.started_at);
   outcome.figures = WindowRunSnapshot(context, rows, run);
   outcome.end_reason = run.running ? EndReason::kRunning : EndReason::kStopped;
   outcome.exit_status = ExitStatusFor(outcome.figures, outcome.run.limits);

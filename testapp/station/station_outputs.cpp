@@ -32,8 +32,8 @@ struct StationOutputs::History {
 #endif
 };
 
-std::string StationLabel(const RunnerOptions& options) {
-  if (options.label) return *options.label;
+std::string StationLabel(const StationRun& station) {
+  if (station.label) return *station.label;
 #if defined(_WIN32)
   // The computer's name, without the socket library for gethostname.
   const char* computer = std::getenv("COMPUTERNAME");
@@ -48,27 +48,27 @@ std::string StationLabel(const RunnerOptions& options) {
 StationOutputs::StationOutputs() = default;
 StationOutputs::~StationOutputs() = default;
 
-bool StationOutputs::Open(const RunnerOptions& options, std::string* error) {
-  const std::string label = StationLabel(options);
+bool StationOutputs::Open(const StationRun& station, std::string* error) {
+  const std::string label = StationLabel(station);
 #if QUARNEX_HAVE_PROMETHEUS
-  if (options.metrics_address) {
+  if (station.metrics_address) {
     std::unique_ptr<MetricsEndpoint> endpoint =
-        MetricsEndpoint::Start(*options.metrics_address, label, error);
+        MetricsEndpoint::Start(*station.metrics_address, label, error);
     if (endpoint == nullptr) return false;
-    const std::string& address = *options.metrics_address;
+    const std::string& address = *station.metrics_address;
     std::fprintf(stderr, "%s: metrics at http://%s:%d/metrics\n", kRunnerName,
                  address.substr(0, address.rfind(':')).c_str(), endpoint->Port());
     metrics_ = std::move(endpoint);
-    linger_s_ = options.metrics_linger_s;
+    linger_s_ = station.metrics_linger_s;
   }
 #endif
 #if QUARNEX_HAVE_SQLITE
-  if (options.db_path) {
+  if (station.db_path) {
     auto history = std::make_unique<History>();
-    history->file = RunHistory::Open(*options.db_path, /*create=*/true, error);
+    history->file = RunHistory::Open(*station.db_path, /*create=*/true, error);
     if (history->file == nullptr) return false;
     history->recorder =
-        std::make_unique<HistoryRecorder>(*history->file, label, options.db_intervals);
+        std::make_unique<HistoryRecorder>(*history->file, label, station.db_intervals);
     history_ = std::move(history);
   }
 #endif
@@ -89,24 +89,24 @@ void StationOutputs::Linger(StopRequest& stop) const {
   if (metrics_ && linger_s_ > 0) stop.WaitFor(linger_s_ * 1000.0);
 }
 
-int PrintHistory(const RunnerOptions& options, std::FILE* out) {
+int PrintHistory(const std::string& path, const std::optional<std::string>& label,
+                 const std::optional<std::string>& since, bool json, std::FILE* out) {
 #if QUARNEX_HAVE_SQLITE
   std::string error;
-  std::unique_ptr<RunHistory> history =
-      RunHistory::Open(*options.history_path, /*create=*/false, &error);
+  std::unique_ptr<RunHistory> history = RunHistory::Open(path, /*create=*/false, &error);
   std::vector<HistoryRun> runs;
   HistoryFilter filter;
-  filter.label = options.label;
-  filter.since = options.since;
+  filter.label = label;
+  filter.since = since;
   if (history == nullptr || !history->Query(filter, &runs, &error)) {
     std::fprintf(stderr, "%s: %s\n", kRunnerName, error.c_str());
     return kExitNoPorts;
   }
-  const std::string text = options.json ? HistoryJsonLines(runs) : HistoryTable(runs);
+  const std::string text = json ? HistoryJsonLines(runs) : HistoryTable(runs);
   std::fwrite(text.data(), 1, text.size(), out);
   return std::fflush(out) == 0 ? kExitPass : kExitNoPorts;
 #else
-  (void)options, (void)out;
+  (void)path, (void)label, (void)since, (void)json, (void)out;
   return kExitNoPorts;
 #endif
 }

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "testapp/runner/runner_options.h"
+#include "testapp/station/station_run.h"
 
 namespace quarnex {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "testapp/runner/runner_options.h"
+#include "testapp/station/station_run.h"
 
 namespace quarnex {
 

@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 #include <utility>
 
-#include "testapp/runner/runner_options.h"
 #include "testapp/settings/records.h"
+#include "testapp/station/station_run.h"
 #include "testapp/ui/dialog_rules.h"
 #include "testapp/ui/dialog_widgets.h"
 #include "testapp/ui/window_metrics.h"

@@ -4,11 +4,11 @@
 #include <utility>
 
 #include "testapp/engine/port_snapshot.h"
-#include "testapp/runner/runner_options.h"
 #include "testapp/station/run_outcome.h"
 #include "testapp/station/saved_results.h"
 #include "testapp/station/station_features.h"
 #include "testapp/station/station_outputs.h"
+#include "testapp/station/station_run.h"
 
 #if QUARNEX_HAVE_PROMETHEUS
 #include "testapp/station/metrics_endpoint.h"
@@ -48,12 +48,15 @@ bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error
 #if QUARNEX_HAVE_PROMETHEUS
   if (endpoint_ == nullptr || address_ != setting.address) {
     endpoint_.reset();
-    endpoint_ = MetricsEndpoint::Start(setting.address, StationLabel(RunnerOptions()), error);
+    endpoint_ = MetricsEndpoint::Start(setting.address, StationLabel(StationRun()), error);
     if (endpoint_ == nullptr) return false;
     address_ = setting.address;
   }
-  RunnerOptions options;
-  options.interval_s = kPublishS;
+  // As the runner describes a run with its default log and limits,
+  // published every kPublishS.
+  StationRun station;
+  station.log_path = kLogFileName;
+  station.interval_s = kPublishS;
   const std::time_t now = std::time(nullptr);
   elapsed_.start();
   published_ = Figures();
@@ -61,7 +64,7 @@ bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error
   for (const PortSnapshot& port : published_.Ports) {
     if (port.Opened) opened_.push_back(port.Slot);
   }
-  endpoint_->BeginRun(context_, DescribeRun(context_, options, true, now), now, published_);
+  endpoint_->BeginRun(context_, DescribeRun(context_, station, true, now), now, published_);
   poll_.start();
   return true;
 #else
