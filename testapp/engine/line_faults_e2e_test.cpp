@@ -178,7 +178,7 @@ TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadIsStillJudged) {
   Sleep(static_cast<int>(overdue) + 200);
   EXPECT_EQ(Slot(0).PacketCount.load(), 0) << "the read still waits";
 
-  const RunSnapshot early = TakeRunSnapshot(context_);
+  const RunSnapshot early = TakeRunSnapshot(context_, 0.0);
   ASSERT_EQ(early.Ports.size(), 1u);
   const PortCounters& c = early.Ports[0].Counters;
   EXPECT_EQ(c.OverdueTimeout, kTimeoutRead);
@@ -187,14 +187,14 @@ TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadIsStillJudged) {
   EXPECT_EQ(c.ReadFailedCount, 1);
   EXPECT_EQ(c.ReadTimeoutCount, 1);
   EXPECT_EQ(c.GoodPacketCount, 0);
-  EXPECT_EQ(early.Ports[0].StatusText, kStatusReadTimeout);
+  EXPECT_EQ(PortStatusText(early.Ports[0]), kStatusReadTimeout);
   EXPECT_EQ(StopRecordPorts(early).at(0).ErrorCount, 1);
   EXPECT_FALSE(c.Stalled) << c.StalledMs;
   EXPECT_EQ(VerdictSinceStart(c), PortRunVerdict::kFailed);
 
   const double stall = StallLimitMs(context_.run.ExpectedPacketTime.load());
-  ASSERT_TRUE(Eventually([&] { return TakeRunSnapshot(context_).Ports[0].Counters.Stalled; }));
-  const PortCounters later = TakeRunSnapshot(context_).Ports[0].Counters;
+  ASSERT_TRUE(Eventually([&] { return TakeRunSnapshot(context_, 0.0).Ports[0].Counters.Stalled; }));
+  const PortCounters later = TakeRunSnapshot(context_, 0.0).Ports[0].Counters;
   EXPECT_GT(later.StalledMs, stall);
   EXPECT_EQ(VerdictSinceStart(later), PortRunVerdict::kStalled);
   EXPECT_EQ(later.ErrorCount, 1) << "one packet, one error";
@@ -211,7 +211,7 @@ TEST_F(LineFaultsTest, WithoutTheTimeoutABlockedReadIsStillJudged) {
 TEST_F(LineFaultsTest, TheTestersOwnHoldUpIsNotCountedAgainstTheLine) {
   ASSERT_NO_FATAL_FAILURE(StartWithEveryFrameLostAndNoTimeout());
   ASSERT_TRUE(Eventually(
-      [this] { return TakeRunSnapshot(context_).Ports[0].Counters.OverdueTimeout != 0; }));
+      [this] { return TakeRunSnapshot(context_, 0.0).Ports[0].Counters.OverdueTimeout != 0; }));
 
   // A wake-up a little late is the machine's ordinary jitter (noted in a
   // run of its own: the run's watch thread may see a real hold-up of a
@@ -230,7 +230,7 @@ TEST_F(LineFaultsTest, TheTestersOwnHoldUpIsNotCountedAgainstTheLine) {
   // between the two calls.
   const double woke = MsClock() + 60000.0;
   NoteWake(context_.run, woke - 1000.0, woke);
-  const RunSnapshot snapshot = TakeRunSnapshot(context_);
+  const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
   EXPECT_EQ(snapshot.Ports[0].Counters.OverdueTimeout, 0);
   EXPECT_EQ(snapshot.Ports[0].Counters.ErrorCount, 0);
   EXPECT_GE(snapshot.HeldUpMaxMs, 1000.0);

@@ -5,11 +5,11 @@
 
 #include "testapp/driver/line_rate.h"
 #include "testapp/engine/first_mismatch.h"
-#include "testapp/engine/row_update.h"
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/verdict.h"
 #include "testapp/report/row_text.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/settings_state.h"
 
@@ -102,34 +102,33 @@ std::vector<PortCounters> SnapshotOpenPorts(const RunContext& context) {
   return open_ports;
 }
 
-RunSnapshot TakeRunSnapshot(const RunContext& context) {
+RunSnapshot TakeRunSnapshot(const RunContext& context, double elapsed_s) {
   const Settings& s = context.settings;
   RunSnapshot snapshot;
+  snapshot.ElapsedSeconds = elapsed_s;
   snapshot.ExpectedPacketTime = context.run.ExpectedPacketTime.load();
   snapshot.PacketsPerJudged =
       PacketsPerJudgedPacket(s.Test.FileNameLength != 0, s.Test.FileSize, s.PacketSize);
   snapshot.HeldUpMaxMs = context.run.HeldUpMaxMs.load();
-  for (int i = 0; i < context.SlotsInRange(); ++i) {
+  const int slots = context.SlotsInRange();
+  snapshot.Ports.resize(static_cast<size_t>(slots));
+  for (int i = 0; i < slots; ++i) {
     const PortContext& port = context.run.Ports[i];
-    if (port.Row < 0) continue;
-    PortSnapshot& taken = snapshot.Ports.emplace_back();
+    PortSnapshot& taken = snapshot.Ports[static_cast<size_t>(i)];
+    taken.Slot = i;
     taken.Row = port.Row;
-    // Saturated: a number past int has no port, only its row.
+    // Saturated: such a port never opens, and the sum must not overflow.
     const auto number = static_cast<int32_t>(
         std::min<int64_t>(int64_t{s.Test.PortIndex} + i, std::numeric_limits<int32_t>::max()));
+    taken.Counters.PortNumber = number;
+    if (port.Row < 0) continue;  // not part of this run's table
     taken.Counters = SnapshotPort(port, number);
-    taken.TimeText = TimeCell(port, taken.Counters);
-    taken.StatusText = RowStatusText(taken.Counters);
+    taken.Opened = !port.NotOpened;
+    if (!taken.Opened) continue;
+    taken.LastPacketTime = port.LastPacketTime.load();
+    taken.MaxPacketTime = port.MaxPacketTime.load();
   }
   return snapshot;
-}
-
-std::vector<PortCounters> StopRecordPorts(const RunSnapshot& snapshot) {
-  std::vector<PortCounters> open_ports;
-  for (const PortSnapshot& port : snapshot.Ports) {
-    if (port.Counters.Open) open_ports.push_back(port.Counters);
-  }
-  return open_ports;
 }
 
 RunLineRates CollectLineRates(const RunContext& context, int32_t asked) {

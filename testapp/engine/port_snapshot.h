@@ -14,6 +14,7 @@
 #include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
 #include "testapp/report/results_view.h"
+#include "testapp/report/run_snapshot.h"
 
 namespace quarnex {
 
@@ -32,36 +33,13 @@ PortCounters SnapshotPort(const PortContext& port, int32_t port_number);
 // closed them are left out.
 std::vector<PortCounters> SnapshotOpenPorts(const RunContext& context);
 
-// One port of a run at one moment, with the texts its row would show.
-struct PortSnapshot {
-  int32_t Row = -1;  // the port's row in the results table
-  PortCounters Counters;
-  // Columns 3 and 4 made from Counters: the average of its good packets,
-  // and the status of the last packet it counts ("Not opened", "Port
-  // lost", "" before any verdict), never a status it does not hold.
-  std::string TimeText;
-  std::string StatusText;
-};
-
-struct RunSnapshot {
-  // Every slot of the range that got a row at Start (all of them, the
-  // ports that could not be opened too), in slot order.
-  std::vector<PortSnapshot> Ports;
-  double ExpectedPacketTime = 0.0;  // ms; not finite or 0 without a BitRate
-  double PacketsPerJudged = 1.0;    // PacketsPerJudgedPacket of the run
-  // The longest the tester itself was held up in the run (a wait woke this
-  // late past its deadline), ms; 0 when it never was (NoteWake).
-  double HeldUpMaxMs = 0.0;
-};
-
-// Snapshots the run of `context` with its settings. Each field is read
-// atomically on its own, so a port's figures may mix two consecutive
-// packets, as the log's always could.
-RunSnapshot TakeRunSnapshot(const RunContext& context);
-
-// The counters of the ports of `snapshot` that were open: what the stop
-// record lists, in slot order.
-std::vector<PortCounters> StopRecordPorts(const RunSnapshot& snapshot);
+// Snapshots the run of `context` with its settings, `elapsed_s` after it
+// started (as the caller measures it): every slot of its range, in slot
+// order, typed (run_snapshot.h); the row texts only the cell writes know are
+// left empty (AttachRowNotes). Each field is read atomically on its own, so
+// a port's figures may mix two consecutive packets, as the log's always
+// could. Any thread.
+RunSnapshot TakeRunSnapshot(const RunContext& context, double elapsed_s);
 
 // The rates the lines of a run that has just started really run at.
 struct RunLineRates {

@@ -18,6 +18,7 @@
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/sim_run_test_fixture.h"
 #include "testapp/report/port_details.h"
+#include "testapp/report/row_text.h"
 #include "testapp/report/run_verdict.h"
 #include "testapp/settings/settings_state.h"
 
@@ -152,7 +153,7 @@ TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
     ASSERT_TRUE(Eventually([this] { return view_.Cell(0, kColumnPackets) == "50"; }))
         << view_.Cell(0, kColumnPackets);
     ASSERT_TRUE(Eventually([this, &c] { return Slot(0).InUse.load() == (c.stays_open ? 1 : 0); }));
-    const RunSnapshot snapshot = TakeRunSnapshot(context_);
+    const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     const PortCounters& counters = snapshot.Ports[0].Counters;
     EXPECT_EQ(counters.PacketCount, 50);
@@ -189,10 +190,12 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   ASSERT_TRUE(Eventually([this] {
     return Slot(0).GoodPacketCount.load() >= 5 && Slot(2).GoodPacketCount.load() >= 5;
   }));
-  RunSnapshot snapshot = TakeRunSnapshot(context_);
+  RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
   ASSERT_EQ(snapshot.Ports.size(), 3u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(snapshot.Ports[i].Row, i);
+    EXPECT_EQ(snapshot.Ports[i].Slot, i);
+    EXPECT_EQ(snapshot.Ports[i].Opened, i != 1);
     EXPECT_EQ(snapshot.Ports[i].Counters.PortNumber, i + 1);
   }
   EXPECT_EQ(view_.Cell(1, kColumnPort), "Quarnex02");
@@ -202,12 +205,12 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   EXPECT_FALSE(missing.Open);
   EXPECT_EQ(missing.OpenPath, "/dev/ttyUSB1");
   EXPECT_EQ(missing.OpenReason, "in use (locked by another tester or program)");
-  EXPECT_EQ(snapshot.Ports[1].StatusText, "Not opened");
+  EXPECT_EQ(PortStatusText(snapshot.Ports[1]), "Not opened");
   EXPECT_EQ(VerdictSinceStart(missing), PortRunVerdict::kFailed);
   for (int i : {0, 2}) {
     EXPECT_TRUE(snapshot.Ports[i].Counters.Open);
     EXPECT_FALSE(snapshot.Ports[i].Counters.NotOpened);
-    EXPECT_EQ(snapshot.Ports[i].StatusText, "Success");
+    EXPECT_EQ(PortStatusText(snapshot.Ports[i]), "Success");
   }
   const std::vector<PortCounters> logged = StopRecordPorts(snapshot);
   ASSERT_EQ(logged.size(), 2u);
@@ -215,11 +218,49 @@ TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   EXPECT_EQ(logged[1].PortNumber, 3);
 
   StopHeadlessRun(context_);
-  snapshot = TakeRunSnapshot(context_);
+  snapshot = TakeRunSnapshot(context_, 0.0);
   ASSERT_EQ(snapshot.Ports.size(), 3u);
   for (const PortSnapshot& port : snapshot.Ports) EXPECT_FALSE(port.Counters.Open);
   EXPECT_TRUE(StopRecordPorts(snapshot).empty());
   EXPECT_TRUE(snapshot.Ports[1].Counters.NotOpened) << "until the next Start";
+}
+
+// A port's number is PortIndex + its slot, whatever its label looks like:
+// numbers from 0 and past 99 keep their slot, their row and their place in
+// the stop record.
+TEST_F(RunSnapshotTest, PortsNumberedFromZeroOrPastNinetyNineKeepSlotAndNumber) {
+  for (const int32_t first : {0, 127}) {
+    SCOPED_TRACE(first);
+    UseAdapter(3, FarEnd{});
+    std::shared_ptr<SimAdapter> adapter = adapter_;
+    SetDeviceOpener([adapter, first](std::string_view path) -> DeviceRef {
+      int n = 0;
+      if (!ParseDevicePath(path, &n)) return nullptr;
+      return adapter->Open(n - first + 1);  // the adapter's ports are 1..3
+    });
+    context_.settings.Test.PortIndex = first;
+    ASSERT_TRUE(StartHeadlessRun(context_));
+    ASSERT_TRUE(Eventually([this] {
+      for (int i = 0; i < 3; ++i) {
+        if (Slot(i).GoodPacketCount.load() < 1) return false;
+      }
+      return true;
+    }));
+    const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
+    StopHeadlessRun(context_);
+    ASSERT_EQ(snapshot.Ports.size(), 3u);
+    const std::vector<PortCounters> logged = StopRecordPorts(snapshot);
+    ASSERT_EQ(logged.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      const PortSnapshot& port = snapshot.Ports[i];
+      EXPECT_EQ(port.Slot, i);
+      EXPECT_EQ(port.Row, i);
+      EXPECT_TRUE(port.Opened);
+      EXPECT_EQ(port.Counters.PortNumber, first + i);
+      EXPECT_EQ(view_.Cell(i, kColumnPort), PortLabel(first + i));
+      EXPECT_EQ(logged[i].PortNumber, first + i);
+    }
+  }
 }
 
 // A port that judged no packet has no status to show in the snapshot the
@@ -234,12 +275,12 @@ TEST_F(RunSnapshotTest, APortWithoutAVerdictHasNoStatusText) {
     SCOPED_TRACE(mode);
     test.Mode = mode;
     ASSERT_TRUE(StartHeadlessRun(context_));
-    const RunSnapshot snapshot = TakeRunSnapshot(context_);
+    const RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);
     StopHeadlessRun(context_);
     ASSERT_EQ(snapshot.Ports.size(), 1u);
     ASSERT_EQ(snapshot.Ports[0].Counters.GoodPacketCount + snapshot.Ports[0].Counters.ErrorCount,
               0);
-    EXPECT_EQ(snapshot.Ports[0].StatusText, "");
+    EXPECT_EQ(PortStatusText(snapshot.Ports[0]), "");
   }
   test.Mode = kLoopback;
 }

@@ -6,6 +6,7 @@
 
 #include "testapp/report/results_view.h"
 #include "testapp/report/row_text.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -19,11 +20,10 @@ RunTotals SumRunTotals(const std::vector<PortCounters>& ports, double expected_p
     totals.Errors += port.ErrorCount;
     if (!port.Open) continue;
     ++totals.OpenPorts;
-    if (port.GoodPacketCount <= 0) continue;
-    const double average = port.TotalPacketTime / static_cast<double>(port.GoodPacketCount);
-    const double figure = ThroughputPercent(expected_packet_ms, average, packets_per_judged);
-    if (std::isnan(figure)) continue;
-    if (!totals.LowestThroughputPct || figure < *totals.LowestThroughputPct) {
+    const std::optional<double> figure =
+        ThroughputPct(AveragePacketMs(port), expected_packet_ms, packets_per_judged);
+    if (!figure) continue;
+    if (!totals.LowestThroughputPct || *figure < *totals.LowestThroughputPct) {
       totals.LowestThroughputPct = figure;
     }
   }

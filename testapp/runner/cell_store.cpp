@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "testapp/engine/line_status.h"
+#include "testapp/engine/port_snapshot.h"
 
 namespace quarnex {
 
@@ -44,7 +45,6 @@ std::shared_lock<std::shared_mutex> CellStore::LockForReading() const {
 
 int CellStore::InsertRow(int position, std::string_view port_label) {
   auto row = std::make_unique<Row>();
-  row->texts.slot = position;
   row->texts.cells[kColumnPort].assign(port_label);
   const auto lock = LockForChange();
   const int index = std::clamp(position, 0, static_cast<int>(rows_.size()));
@@ -85,6 +85,23 @@ std::vector<CellStore::RowTexts> CellStore::Rows() const {
     rows.push_back(row->texts);
   }
   return rows;
+}
+
+std::vector<RowNotes> CellStore::Notes() const {
+  const auto table_lock = LockForReading();
+  std::vector<RowNotes> notes;
+  notes.reserve(rows_.size());
+  for (const auto& row : rows_) {
+    std::lock_guard row_lock(row->mu);
+    notes.push_back({row->texts.cells[kColumnStatus], row->texts.last_comm_error});
+  }
+  return notes;
+}
+
+RunSnapshot TakeTableSnapshot(const RunContext& context, const CellStore& rows, double elapsed_s) {
+  RunSnapshot snapshot = TakeRunSnapshot(context, elapsed_s);
+  AttachRowNotes(rows.Notes(), &snapshot);
+  return snapshot;
 }
 
 std::string CellStore::Status(int part) const {

@@ -1,10 +1,10 @@
 // CellStore: the runner's results table. The engine writes its cells as it
-// would write the window's table; the runner's reports read them back.
+// would write the window's table.
 //
-// Packet counts and times are read straight from the port records, so the
-// runner needs only the texts the engine alone knows: each row's port slot,
-// the status of the last refreshed packet (with a file's progress texts)
-// and the last line error or exerciser result. In Receive only the engine
+// Every figure of a run comes from the typed snapshot (run_snapshot.h), so
+// the runner reads back only the texts the engine alone knows (Notes): the
+// Status cell before a port's first verdict (a file's progress texts) and
+// the last line error or exerciser result. In Receive only the engine
 // shows line errors in the time column, where the next refresh overwrites
 // them; the store keeps them apart, so the runner can show them under
 // "Last Comm Error" in every mode.
@@ -27,7 +27,9 @@
 #include <string_view>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/report/results_view.h"
+#include "testapp/report/run_snapshot.h"
 
 namespace quarnex {
 
@@ -38,7 +40,6 @@ class CellStore : public ResultsView {
 
   // The texts of one row, copied out.
   struct RowTexts {
-    int slot = -1;  // the port slot the row was inserted for
     std::array<std::string, kColumns> cells;
     // The last line-error text (from either column) or exerciser result.
     std::string last_comm_error;
@@ -48,9 +49,8 @@ class CellStore : public ResultsView {
   CellStore(const CellStore&) = delete;
   CellStore& operator=(const CellStore&) = delete;
 
-  // ResultsView. The engine asks for the slot index as the position, so
-  // the row remembers it as its slot; the row goes to min(position, row
-  // count) as in the window.
+  // ResultsView. The row goes to min(position, row count), as in the
+  // window.
   int InsertRow(int position, std::string_view port_label) override;
   void DeleteAllRows() override;
   void SetCell(int row, int column, std::string_view text) override;
@@ -59,6 +59,9 @@ class CellStore : public ResultsView {
 
   // Every row in table order.
   std::vector<RowTexts> Rows() const;
+  // Each row's Status text and last line-error text, in table order: what
+  // AttachRowNotes adds to a snapshot.
+  std::vector<RowNotes> Notes() const;
   // The text of a status-bar part; empty for a part that does not exist.
   std::string Status(int part) const;
 
@@ -81,6 +84,10 @@ class CellStore : public ResultsView {
   std::vector<std::unique_ptr<Row>> rows_;        // guarded by table_mu_
   std::array<std::string, kStatusParts> status_;  // guarded by table_mu_
 };
+
+// TakeRunSnapshot of the run of `context` with the notes of the rows of
+// `rows` attached: the snapshot every report of the runner is made from.
+RunSnapshot TakeTableSnapshot(const RunContext& context, const CellStore& rows, double elapsed_s);
 
 // True when `text` is a line-error text of the engine (starts with the text
 // of one of the line-error flags).

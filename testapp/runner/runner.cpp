@@ -21,10 +21,10 @@
 #include "testapp/platform/clock.h"
 #include "testapp/report/log_file.h"
 #include "testapp/report/row_text.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/report/text_format.h"
 #include "testapp/runner/cell_store.h"
 #include "testapp/runner/live_screen.h"
-#include "testapp/runner/run_figures.h"
 #include "testapp/runner/stderr_messages.h"
 #include "testapp/runner/text_report.h"
 #include "testapp/settings/config_block.h"
@@ -49,11 +49,10 @@ constexpr int kTableChromeLines = 4;
 
 // The slots that were opened at Start: the engine gave each one a row, as
 // it did to the ports it could not open.
-std::vector<int> OpenedSlots(const RunContext& context, const CellStore& view) {
+std::vector<int> OpenedSlots(const RunContext& context) {
   std::vector<int> slots;
-  for (const CellStore::RowTexts& row : view.Rows()) {
-    if (row.slot < 0 || row.slot >= context.SlotsInRange()) continue;
-    if (!context.run.Ports[static_cast<size_t>(row.slot)].NotOpened) slots.push_back(row.slot);
+  for (const PortSnapshot& port : TakeRunSnapshot(context, 0.0).Ports) {
+    if (port.Opened) slots.push_back(port.Slot);
   }
   return slots;
 }
@@ -84,13 +83,13 @@ class Reporter {
       : options_(options), output_(output), view_(view), screen_(output.out) {}
 
   // Draws the table at once on a terminal, before the first report.
-  void Begin(const RunFigures& now) {
+  void Begin(const RunSnapshot& now) {
     if (!options_.quiet && !options_.json && output_.terminal) {
       DrawTable(now, view_.Status(kStatusState) + "   (Ctrl+C stops)");
     }
   }
 
-  void Interval(const RunFigures& now, const RunFigures& before) {
+  void Interval(const RunSnapshot& now, const RunSnapshot& before) {
     if (options_.quiet) return;
     ++seq_;
     if (options_.json) {
@@ -111,9 +110,9 @@ class Reporter {
   }
 
  private:
-  void DrawTable(const RunFigures& now, const std::string& state) {
+  void DrawTable(const RunSnapshot& now, const std::string& state) {
     const std::string headline = FormatC("%s  %s  [%s]  %.1f s", kRunnerName, state.c_str(),
-                                         view_.Status(kStatusSummary).c_str(), now.elapsed_s);
+                                         view_.Status(kStatusSummary).c_str(), now.ElapsedSeconds);
     const int rows = std::max(1, LiveScreen::Rows(output_.out) - kTableChromeLines);
     if (Failed()) return;
     errno = 0;
@@ -152,7 +151,7 @@ class Reporter {
 EndReason ReportUntilEnd(RunContext& context, const RunnerOptions& options, StopRequest& stop,
                          const CellStore& view, Reporter& reporter, double start_ms,
                          const std::vector<RunObserver*>& observers) {
-  const std::vector<int> opened = OpenedSlots(context, view);
+  const std::vector<int> opened = OpenedSlots(context);
   const double interval_ms = options.interval_s * 1000.0;
   const double deadline = options.duration_s ? start_ms + *options.duration_s * 1000.0
                                              : std::numeric_limits<double>::infinity();
@@ -161,7 +160,7 @@ EndReason ReportUntilEnd(RunContext& context, const RunnerOptions& options, Stop
   // the count itself says the port is done.
   const TestSettings& test = context.settings.Test;
   const int32_t finished_at = test.Mode == kTransmitOnly ? test.PauseAfter : 0;
-  RunFigures before = TakeRunFigures(context, view, 0.0);
+  RunSnapshot before = TakeTableSnapshot(context, view, 0.0);
   reporter.Begin(before);
   double next_report = start_ms + interval_ms;
   for (;;) {
@@ -176,7 +175,7 @@ EndReason ReportUntilEnd(RunContext& context, const RunnerOptions& options, Stop
     if (AllPortsDone(context.run, opened, finished_at)) return EndReason::kPortsDone;
     for (RunObserver* observer : observers) observer->RunPolled(opened, (now - start_ms) / 1000.0);
     if (now >= next_report) {
-      RunFigures figures = TakeRunFigures(context, view, (now - start_ms) / 1000.0);
+      RunSnapshot figures = TakeTableSnapshot(context, view, (now - start_ms) / 1000.0);
       reporter.Interval(figures, before);
       for (RunObserver* observer : observers) observer->RunInterval(figures, before);
       before = std::move(figures);
@@ -253,7 +252,7 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
     CloseAllPorts(context);
     outcome.run = DescribeRun(context, StationRunOf(options), false, started_at);
     outcome.run.log_path.reset();
-    outcome.figures = TakeRunFigures(context, view, 0.0);
+    outcome.figures = TakeTableSnapshot(context, view, 0.0);
     outcome.messages = messages.Messages();
     outcome.log_error = log_error;
     outcome.exit_status = kExitNoPorts;
@@ -276,12 +275,12 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
   // The window's Stop: the stop record from counters taken while the
   // workers still run, then the stop itself. The summary is made from the
   // same snapshot, so the two agree counter for counter.
-  outcome.figures = TakeRunFigures(context, view, (SteadyMilliseconds() - start_ms) / 1000.0);
+  outcome.figures = TakeTableSnapshot(context, view, (SteadyMilliseconds() - start_ms) / 1000.0);
   for (RunObserver* observer : output.observers) observer->RunStopping(outcome.figures);
   {
     // A second Ctrl+C waits for the record to be whole.
     const ResultWriting writing;
-    WriteStopRecord(log, OpenPortCounters(outcome.figures));
+    WriteStopRecord(log, StopRecordPorts(outcome.figures));
   }
   note_log_failure("");
   StopRun(context);

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "testapp/engine/line_status.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/runner/run_figures.h"
 #include "testapp/runner/text_report.h"
 #include "testapp/station/json_report.h"
 #include "testapp/station/pass_fail.h"
@@ -24,51 +24,50 @@ namespace {
 
 constexpr double kNoBitRate = std::numeric_limits<double>::infinity();
 
-PortFigures Port(int32_t number, int32_t packets, int32_t good, int32_t errors, double total_ms) {
-  PortFigures p;
-  p.slot = number - 1;
-  p.opened = true;
-  p.open = true;
-  p.label = "Quarnex0" + std::to_string(number);
-  p.counters.PortNumber = number;
-  p.counters.PacketCount = packets;
-  p.counters.GoodPacketCount = good;
-  p.counters.ErrorCount = errors;
-  p.counters.TotalPacketTime = total_ms;
-  p.last_ms = good > 0 ? total_ms / good : 0;
-  p.max_ms = p.last_ms;
-  p.packet_ok = good > 0;
-  p.status = good > 0 ? "Success" : "Data mismatch";
+PortSnapshot Port(int32_t number, int32_t packets, int32_t good, int32_t errors, double total_ms) {
+  PortSnapshot p;
+  p.Slot = number - 1;
+  p.Row = number - 1;
+  p.Opened = true;
+  p.Counters.Open = true;
+  p.Counters.PortNumber = number;
+  p.Counters.PacketCount = packets;
+  p.Counters.GoodPacketCount = good;
+  p.Counters.ErrorCount = errors;
+  p.Counters.TotalPacketTime = total_ms;
+  p.LastPacketTime = good > 0 ? total_ms / good : 0;
+  p.MaxPacketTime = p.LastPacketTime;
+  p.Counters.LastStatus = good > 0 ? PacketStatus::kSuccess : PacketStatus::kDataMismatch;
   return p;
 }
 
-PortFigures NotOpened(int32_t number) {
-  PortFigures p;
-  p.slot = number - 1;
-  p.label = "Quarnex0" + std::to_string(number);
-  p.counters.PortNumber = number;
+PortSnapshot NotOpened(int32_t number) {
+  PortSnapshot p;
+  p.Slot = number - 1;
+  p.Row = number - 1;
+  p.Counters.PortNumber = number;
   return p;
 }
 
 // Three ports at 10 ms per packet with an ideal time of 9 ms (90 %): one
 // clean, one with 2 data mismatches, one that did not open.
-RunFigures ThreePorts(double expected_ms = 9.0) {
-  RunFigures run;
-  run.elapsed_s = 2.0;
-  run.expected_packet_ms = expected_ms;
-  run.ports.push_back(Port(1, 100, 100, 0, 1000.0));
-  PortFigures second = Port(2, 100, 98, 2, 980.0);
-  second.counters.DataMismatchCount = 2;
-  second.counters.LineErrorCount[kLineFraming] = 4;
-  second.counters.Mismatch = {MismatchKind::kData, 7, 20, {}};
-  second.counters.Mismatch.Excerpt.Offset = 12;
-  second.counters.Mismatch.Excerpt.ExpectedLength = 2;
-  second.counters.Mismatch.Excerpt.Expected = {0x4d, 0x4e};
-  second.counters.Mismatch.Excerpt.ReceivedLength = 2;
-  second.counters.Mismatch.Excerpt.Received = {0x4d, 0x0e};
-  second.last_comm_error = "Framing error, ";
-  run.ports.push_back(second);
-  run.ports.push_back(NotOpened(3));
+RunSnapshot ThreePorts(double expected_ms = 9.0) {
+  RunSnapshot run;
+  run.ElapsedSeconds = 2.0;
+  run.ExpectedPacketTime = expected_ms;
+  run.Ports.push_back(Port(1, 100, 100, 0, 1000.0));
+  PortSnapshot second = Port(2, 100, 98, 2, 980.0);
+  second.Counters.DataMismatchCount = 2;
+  second.Counters.LineErrorCount[kLineFraming] = 4;
+  second.Counters.Mismatch = {MismatchKind::kData, 7, 20, {}};
+  second.Counters.Mismatch.Excerpt.Offset = 12;
+  second.Counters.Mismatch.Excerpt.ExpectedLength = 2;
+  second.Counters.Mismatch.Excerpt.Expected = {0x4d, 0x4e};
+  second.Counters.Mismatch.Excerpt.ReceivedLength = 2;
+  second.Counters.Mismatch.Excerpt.Received = {0x4d, 0x0e};
+  second.LastCommError = "Framing error, ";
+  run.Ports.push_back(second);
+  run.Ports.push_back(NotOpened(3));
   return run;
 }
 
@@ -83,21 +82,21 @@ QJsonObject ParseLine(const std::string& line) {
   return doc.object();
 }
 
-PortFigures Lost(PortFigures port) {
-  port.lost = true;
+PortSnapshot Lost(PortSnapshot port) {
+  port.Counters.Lost = true;
   return port;
 }
 
-PortFigures Stalled(PortFigures port, double ms) {
-  port.counters.Stalled = true;
-  port.counters.StalledMs = ms;
+PortSnapshot Stalled(PortSnapshot port, double ms) {
+  port.Counters.Stalled = true;
+  port.Counters.StalledMs = ms;
   return port;
 }
 
 TEST(PassFailTest, EachLimitDecidesAlone) {
   struct Case {
     const char* name;
-    PortFigures port;
+    PortSnapshot port;
     double expected_ms;
     Limits limits;
     bool pass;
@@ -130,17 +129,17 @@ TEST(PassFailTest, EachLimitDecidesAlone) {
        false},
   };
   for (const Case& c : cases) {
-    RunFigures run;
-    run.expected_packet_ms = c.expected_ms;
-    run.ports.push_back(c.port);
+    RunSnapshot run;
+    run.ExpectedPacketTime = c.expected_ms;
+    run.Ports.push_back(c.port);
     const PortVerdict verdict = JudgePort(c.port, run, c.limits);
     EXPECT_EQ(verdict.pass, c.pass) << c.name;
     EXPECT_EQ(verdict.failures.empty(), c.pass) << c.name;
     EXPECT_EQ(ExitStatusFor(run, c.limits), c.pass ? kExitPass : kExitFail) << c.name;
   }
-  const PortFigures stalled = Stalled(Port(1, 10, 10, 0, 100.0), 2500.0);
-  RunFigures run;
-  run.ports.push_back(stalled);
+  const PortSnapshot stalled = Stalled(Port(1, 10, 10, 0, 100.0), 2500.0);
+  RunSnapshot run;
+  run.Ports.push_back(stalled);
   EXPECT_EQ(JudgePort(stalled, run, {10, {}}).failures, std::vector<std::string>{"stalled 2.5 s"});
 }
 
@@ -153,24 +152,25 @@ TEST(RunFiguresTest, ThroughputCountsTheFilesPacketsAndNeedsABitRate) {
 }
 
 TEST(RunFiguresTest, IntervalIsTheDifferenceOfTwoSnapshots) {
-  const PortFigures before = Port(1, 10, 8, 2, 80.0);
-  const PortFigures now = Port(1, 30, 26, 4, 80.0 + 18 * 12.0);
-  const PortInterval interval = IntervalOf(now, before, 2.0);
-  EXPECT_EQ(interval.packets, 20);
-  EXPECT_EQ(interval.good_packets, 18);
-  EXPECT_EQ(interval.errors, 2);
-  EXPECT_DOUBLE_EQ(interval.packets_per_s, 10.0);
-  EXPECT_DOUBLE_EQ(*interval.average_ms, 12.0);
-  EXPECT_FALSE(IntervalOf(before, before, 1.0).average_ms) << "no good packet in the interval";
+  const PortSnapshot before = Port(1, 10, 8, 2, 80.0);
+  const PortSnapshot now = Port(1, 30, 26, 4, 80.0 + 18 * 12.0);
+  const PortInterval interval = IntervalOf(now.Counters, before.Counters, 2.0);
+  EXPECT_EQ(interval.Packets, 20);
+  EXPECT_EQ(interval.GoodPackets, 18);
+  EXPECT_EQ(interval.Errors, 2);
+  EXPECT_DOUBLE_EQ(interval.PacketsPerSecond, 10.0);
+  EXPECT_DOUBLE_EQ(*interval.AverageMs, 12.0);
+  EXPECT_FALSE(IntervalOf(before.Counters, before.Counters, 1.0).AverageMs)
+      << "no good packet in the interval";
 }
 
 TEST(JsonReportTest, SummaryHoldsEveryCounterVerdictAndSetting) {
   RunOutcome outcome;
   outcome.figures = ThreePorts();
-  outcome.figures.ports[1].counters.WriteFailedCount = 3;
-  outcome.figures.ports[1].write_timeouts = 2;
-  outcome.figures.ports[1].counters.PacketCount = 5000000000;
-  outcome.figures.ports[0].lost = true;
+  outcome.figures.Ports[1].Counters.WriteFailedCount = 3;
+  outcome.figures.Ports[1].Counters.WriteTimeoutCount = 2;
+  outcome.figures.Ports[1].Counters.PacketCount = 5000000000;
+  outcome.figures.Ports[0].Counters.Lost = true;
   outcome.log_error = "cannot write the log Quarnex.LOG: No space left on device";
   outcome.history_error = "cannot write the history runs.db: database is locked";
   outcome.end_reason = EndReason::kDuration;
@@ -264,10 +264,10 @@ TEST(JsonReportTest, ThroughputIsNullWithoutABitRate) {
 }
 
 TEST(JsonReportTest, IntervalCarriesTheIntervalAndTheTotals) {
-  RunFigures before = ThreePorts();
-  before.elapsed_s = 1.0;
-  before.ports[0] = Port(1, 40, 40, 0, 400.0);
-  const RunFigures now = ThreePorts();
+  RunSnapshot before = ThreePorts();
+  before.ElapsedSeconds = 1.0;
+  before.Ports[0] = Port(1, 40, 40, 0, 400.0);
+  const RunSnapshot now = ThreePorts();
   const QJsonObject line = ParseLine(JsonIntervalLine(now, before, 7));
   EXPECT_EQ(line["type"].toString(), "interval");
   EXPECT_EQ(line["seq"].toInt(), 7);
@@ -285,9 +285,9 @@ TEST(JsonReportTest, QuotingEscapesControlCharacters) {
 }
 
 TEST(TextReportTest, IntervalLinesAreLabelledPerPortWithIntervalAndTotal) {
-  RunFigures before = ThreePorts();
-  before.elapsed_s = 1.0;
-  before.ports[0] = Port(1, 40, 40, 0, 400.0);
+  RunSnapshot before = ThreePorts();
+  before.ElapsedSeconds = 1.0;
+  before.Ports[0] = Port(1, 40, 40, 0, 400.0);
   const std::string lines = IntervalLines(ThreePorts(), before);
   EXPECT_NE(lines.find("[    2.0 s] Quarnex01 interval: packets=60 good=60 errors=0 rate=60.0/s "
                        "avg_ms=10.000 | total: packets=100 good=100 errors=0 avg_ms=10.000"),
@@ -303,8 +303,8 @@ TEST(TextReportTest, IntervalLinesAreLabelledPerPortWithIntervalAndTotal) {
 }
 
 TEST(TextReportTest, LiveTableShowsTheWindowsColumnsWithinTheScreen) {
-  RunFigures run = ThreePorts();
-  run.ports[1].packet_ok = false;
+  RunSnapshot run = ThreePorts();
+  run.Ports[1].Counters.LastStatus = PacketStatus::kDataMismatch;
   const std::string table = LiveTable(run, "head", 10, 200);
   EXPECT_NE(table.find("Time(ms) -- Avg Last Max (T.P.)"), std::string::npos);
   EXPECT_NE(table.find("10.0,  10.0,  10.0  (90.0%)"), std::string::npos) << table;
@@ -360,12 +360,17 @@ TEST(CellStoreTest, RowsKeepTheirSlotAndLineErrorsFromEitherColumn) {
 
   const std::vector<CellStore::RowTexts> rows = store.Rows();
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].slot, 0);
-  EXPECT_EQ(rows[1].slot, 2);
   EXPECT_EQ(rows[0].last_comm_error, "Parity error");
   EXPECT_EQ(rows[0].cells[kColumnStatus], "Success");
   EXPECT_EQ(rows[1].last_comm_error, "Break detected, Overrun error, ");
   EXPECT_EQ(rows[1].cells[kColumnTime], "10.0,  10.0,  10.0  (90.0%)");
+  // What a snapshot takes from the rows, by row.
+  const std::vector<RowNotes> notes = store.Notes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].StatusText, "Success");
+  EXPECT_EQ(notes[0].LastCommError, "Parity error");
+  EXPECT_EQ(notes[1].StatusText, "");
+  EXPECT_EQ(notes[1].LastCommError, "Break detected, Overrun error, ");
 
   store.DeleteAllRows();
   EXPECT_TRUE(store.Rows().empty());

@@ -50,15 +50,6 @@ std::string TableLine(std::string_view port, std::string_view packets, std::stri
   return line;
 }
 
-// The window's time cell, from the live figures rather than the last
-// refresh, so the table is never older than the report.
-std::string TimeText(const PortFigures& port, const RunFigures& run) {
-  const std::optional<double> average = AveragePacketMs(port.counters);
-  if (!port.packet_ok || !average) return kNotAvailable;
-  return TimeCellText(*average, port.last_ms, port.max_ms, run.expected_packet_ms,
-                      run.packets_per_judged);
-}
-
 std::string OptionalMs(std::optional<double> value) {
   return value ? FormatC("%.3f", *value) : std::string(kNone);
 }
@@ -73,22 +64,23 @@ std::string EndText(const RunOutcome& outcome) {
       return "The run could not start.";
     case EndReason::kDuration:
       return FormatC("Run ended after %.1f s: the duration was reached.",
-                     outcome.figures.elapsed_s);
+                     outcome.figures.ElapsedSeconds);
     case EndReason::kPackets:
       return FormatC("Run ended after %.1f s: every port reached %d packets.",
-                     outcome.figures.elapsed_s, outcome.run.packets_per_port.value_or(0));
+                     outcome.figures.ElapsedSeconds, outcome.run.packets_per_port.value_or(0));
     case EndReason::kPortsDone:
       return FormatC("Run ended after %.1f s: every port finished on its own.",
-                     outcome.figures.elapsed_s);
+                     outcome.figures.ElapsedSeconds);
     case EndReason::kSignal:
-      return FormatC("Run ended after %.1f s: stopped by a signal.", outcome.figures.elapsed_s);
+      return FormatC("Run ended after %.1f s: stopped by a signal.",
+                     outcome.figures.ElapsedSeconds);
     case EndReason::kFirstError:
       return FormatC("Run ended after %.1f s: stopped at the first bad packet.",
-                     outcome.figures.elapsed_s);
+                     outcome.figures.ElapsedSeconds);
     case EndReason::kStopped:
-      return FormatC("Run ended after %.1f s: stopped.", outcome.figures.elapsed_s);
+      return FormatC("Run ended after %.1f s: stopped.", outcome.figures.ElapsedSeconds);
     case EndReason::kRunning:
-      return FormatC("Run going for %.1f s.", outcome.figures.elapsed_s);
+      return FormatC("Run going for %.1f s.", outcome.figures.ElapsedSeconds);
   }
   return std::string();
 }
@@ -103,18 +95,19 @@ std::string LimitsText(const Limits& limits) {
 
 // "; of these timed out: read N, write N" when the timeout ended any
 // transfer of the port.
-std::string TimeoutsText(const PortFigures& port) {
-  if (port.read_timeouts == 0 && port.write_timeouts == 0) return "";
-  return FormatC("; of these timed out: read %" PRId64 ", write %" PRId64, port.read_timeouts,
-                 port.write_timeouts);
+std::string TimeoutsText(const PortSnapshot& port) {
+  if (port.Counters.ReadTimeoutCount == 0 && port.Counters.WriteTimeoutCount == 0) return "";
+  return FormatC("; of these timed out: read %" PRId64 ", write %" PRId64,
+                 port.Counters.ReadTimeoutCount, port.Counters.WriteTimeoutCount);
 }
 
 // "Quarnex01 first mismatch: packet 12, byte 300" and the bytes around it,
 // each on its own line; "" before any.
-std::string MismatchLines(const PortFigures& port) {
-  const FirstMismatch& m = port.counters.Mismatch;
+std::string MismatchLines(const PortSnapshot& port) {
+  const FirstMismatch& m = port.Counters.Mismatch;
   if (m.Kind == MismatchKind::kNone) return "";
-  std::string text = port.label + " first mismatch: " + FirstMismatchText(m) + "\n";
+  std::string text =
+      PortLabel(port.Counters.PortNumber) + " first mismatch: " + FirstMismatchText(m) + "\n";
   const std::string excerpt = MismatchExcerptText(m);
   size_t start = 0;
   while (start < excerpt.size()) {
@@ -127,15 +120,16 @@ std::string MismatchLines(const PortFigures& port) {
 
 // "Quarnex01 line errors: break 0, framing 2, ..." when the line reported
 // any since Start; "" otherwise.
-std::string LineErrorLine(const PortFigures& port) {
-  const auto& counts = port.counters.LineErrorCount;
+std::string LineErrorLine(const PortSnapshot& port) {
+  const auto& counts = port.Counters.LineErrorCount;
   if (std::all_of(counts.begin(), counts.end(), [](int64_t n) { return n == 0; })) return "";
-  return port.label + " line errors: " + LineErrorCountsText(port.counters) + "\n";
+  return PortLabel(port.Counters.PortNumber) +
+         " line errors: " + LineErrorCountsText(port.Counters) + "\n";
 }
 
 }  // namespace
 
-std::string LiveTable(const RunFigures& now, std::string_view headline, int max_rows,
+std::string LiveTable(const RunSnapshot& now, std::string_view headline, int max_rows,
                       int max_columns) {
   std::string out;
   AppendCut(&out, std::string(headline), max_columns);
@@ -145,19 +139,20 @@ std::string LiveTable(const RunFigures& now, std::string_view headline, int max_
   long long errors = 0;
   int shown = 0;
   int hidden = 0;
-  for (const PortFigures& port : now.ports) {
-    if (!port.opened) continue;
-    packets += port.counters.PacketCount;
-    errors += port.counters.ErrorCount;
+  for (const PortSnapshot& port : now.Ports) {
+    if (!port.Opened) continue;
+    packets += port.Counters.PacketCount;
+    errors += port.Counters.ErrorCount;
     if (shown >= max_rows) {
       ++hidden;
       continue;
     }
     ++shown;
     AppendCut(&out,
-              TableLine(port.label, FormatC("%" PRId64, port.counters.PacketCount),
-                        FormatC("%" PRId64, port.counters.ErrorCount), TimeText(port, now),
-                        port.open ? port.status : "closed", port.last_comm_error),
+              TableLine(PortLabel(port.Counters.PortNumber),
+                        FormatC("%" PRId64, port.Counters.PacketCount),
+                        FormatC("%" PRId64, port.Counters.ErrorCount), PortTimeText(now, port),
+                        port.Counters.Open ? PortStatusText(port) : "closed", port.LastCommError),
               max_columns);
   }
   if (hidden > 0)
@@ -167,51 +162,52 @@ std::string LiveTable(const RunFigures& now, std::string_view headline, int max_
   return out;
 }
 
-std::string IntervalLines(const RunFigures& now, const RunFigures& before) {
-  const double seconds = now.elapsed_s - before.elapsed_s;
+std::string IntervalLines(const RunSnapshot& now, const RunSnapshot& before) {
+  const double seconds = now.ElapsedSeconds - before.ElapsedSeconds;
   std::string out;
   long long interval_packets = 0;
   long long interval_errors = 0;
   long long packets = 0;
   long long errors = 0;
-  for (size_t i = 0; i < now.ports.size(); ++i) {
-    const PortFigures& port = now.ports[i];
-    if (!port.opened) continue;
-    const PortFigures& earlier = i < before.ports.size() ? before.ports[i] : port;
-    const PortInterval delta = IntervalOf(port, earlier, seconds);
-    interval_packets += delta.packets;
-    interval_errors += delta.errors;
-    packets += port.counters.PacketCount;
-    errors += port.counters.ErrorCount;
-    const std::optional<double> average = AveragePacketMs(port.counters);
+  for (size_t i = 0; i < now.Ports.size(); ++i) {
+    const PortSnapshot& port = now.Ports[i];
+    if (!port.Opened) continue;
+    const PortSnapshot& earlier = i < before.Ports.size() ? before.Ports[i] : port;
+    const PortInterval delta = IntervalOf(port.Counters, earlier.Counters, seconds);
+    interval_packets += delta.Packets;
+    interval_errors += delta.Errors;
+    packets += port.Counters.PacketCount;
+    errors += port.Counters.ErrorCount;
+    const std::optional<double> average = AveragePacketMs(port.Counters);
     AppendFormatC(
         &out,
         "[%7.1f s] %s interval: packets=%" PRId64 " good=%" PRId64 " errors=%" PRId64
         " rate=%.1f/s avg_ms=%s | total: packets=%" PRId64 " good=%" PRId64 " errors=%" PRId64
         " avg_ms=%s last_ms=%s max_ms=%s "
         "throughput=%s open=%s",
-        now.elapsed_s, port.label.c_str(), delta.packets, delta.good_packets, delta.errors,
-        delta.packets_per_s, OptionalMs(delta.average_ms).c_str(), port.counters.PacketCount,
-        port.counters.GoodPacketCount, port.counters.ErrorCount, OptionalMs(average).c_str(),
-        OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
-        OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
-        OptionalPct(ThroughputPct(average, now.expected_packet_ms, now.packets_per_judged)).c_str(),
-        port.open ? "yes" : "no");
-    out +=
-        " status=" + JsonQuote(port.status) + " last_comm_error=" + JsonQuote(port.last_comm_error);
+        now.ElapsedSeconds, PortLabel(port.Counters.PortNumber).c_str(), delta.Packets,
+        delta.GoodPackets, delta.Errors, delta.PacketsPerSecond,
+        OptionalMs(delta.AverageMs).c_str(), port.Counters.PacketCount,
+        port.Counters.GoodPacketCount, port.Counters.ErrorCount, OptionalMs(average).c_str(),
+        OptionalMs(average ? std::optional(port.LastPacketTime) : std::nullopt).c_str(),
+        OptionalMs(average ? std::optional(port.MaxPacketTime) : std::nullopt).c_str(),
+        OptionalPct(ThroughputPct(average, now.ExpectedPacketTime, now.PacketsPerJudged)).c_str(),
+        port.Counters.Open ? "yes" : "no");
+    out += " status=" + JsonQuote(PortStatusText(port)) +
+           " last_comm_error=" + JsonQuote(port.LastCommError);
     out.push_back('\n');
   }
   AppendFormatC(
       &out,
       "[%7.1f s] Total interval: packets=%lld errors=%lld rate=%.1f/s | total: packets=%lld "
       "errors=%lld\n",
-      now.elapsed_s, interval_packets, interval_errors,
+      now.ElapsedSeconds, interval_packets, interval_errors,
       seconds > 0 ? interval_packets / seconds : 0.0, packets, errors);
   return out;
 }
 
 std::string TextSummary(const RunOutcome& outcome) {
-  const RunFigures& run = outcome.figures;
+  const RunSnapshot& run = outcome.figures;
   std::string out = EndText(outcome) + "\n";
   AppendFormatC(&out, "%-*s%*s%*s%11s%11s%11s%12s  %s\n", kPortWidth, "Port", kPacketsWidth,
                 "Packets", kErrorsWidth, "Errors", "Avg ms", "Last ms", "Max ms", "Throughput",
@@ -220,32 +216,33 @@ std::string TextSummary(const RunOutcome& outcome) {
   long long packets = 0;
   long long errors = 0;
   std::string causes;
-  for (const PortFigures& port : run.ports) {
+  for (const PortSnapshot& port : run.Ports) {
     const PortVerdict verdict = JudgePort(port, run, outcome.run.limits);
     passed += verdict.pass ? 1 : 0;
     std::string result = verdict.pass ? "pass" : "FAIL:";
     for (const std::string& failure : verdict.failures) result += " " + failure + ";";
     if (!verdict.pass) result.pop_back();
-    if (!port.opened) {
-      AppendFormatC(&out, "%-*s%*s%*s%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(),
-                    kPacketsWidth, kNone, kErrorsWidth, kNone, kNone, kNone, kNone, kNone,
-                    result.c_str());
+    if (!port.Opened) {
+      AppendFormatC(&out, "%-*s%*s%*s%11s%11s%11s%12s  %s\n", kPortWidth,
+                    PortLabel(port.Counters.PortNumber).c_str(), kPacketsWidth, kNone, kErrorsWidth,
+                    kNone, kNone, kNone, kNone, kNone, result.c_str());
       continue;
     }
-    const PortCounters& c = port.counters;
+    const PortCounters& c = port.Counters;
     packets += c.PacketCount;
     errors += c.ErrorCount;
     const std::optional<double> average = AveragePacketMs(c);
     AppendFormatC(
-        &out, "%-*s%*" PRId64 "%*" PRId64 "%11s%11s%11s%12s  %s\n", kPortWidth, port.label.c_str(),
-        kPacketsWidth, c.PacketCount, kErrorsWidth, c.ErrorCount, OptionalMs(average).c_str(),
-        OptionalMs(average ? std::optional(port.last_ms) : std::nullopt).c_str(),
-        OptionalMs(average ? std::optional(port.max_ms) : std::nullopt).c_str(),
-        OptionalPct(ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged)).c_str(),
+        &out, "%-*s%*" PRId64 "%*" PRId64 "%11s%11s%11s%12s  %s\n", kPortWidth,
+        PortLabel(port.Counters.PortNumber).c_str(), kPacketsWidth, c.PacketCount, kErrorsWidth,
+        c.ErrorCount, OptionalMs(average).c_str(),
+        OptionalMs(average ? std::optional(port.LastPacketTime) : std::nullopt).c_str(),
+        OptionalMs(average ? std::optional(port.MaxPacketTime) : std::nullopt).c_str(),
+        OptionalPct(ThroughputPct(average, run.ExpectedPacketTime, run.PacketsPerJudged)).c_str(),
         result.c_str());
     if (c.ErrorCount > 0) {
       // "Quarnex01 errors by cause: write failed 0, write aborted 0, ..."
-      causes += port.label + " errors by cause: ";
+      causes += PortLabel(port.Counters.PortNumber) + " errors by cause: ";
       for (size_t i = kFirstErrorCause; i < kPacketCounterCount; ++i) {
         const PacketCounterField& field = kPacketCounterFields[i];
         if (i > kFirstErrorCause) causes += ", ";
@@ -259,17 +256,17 @@ std::string TextSummary(const RunOutcome& outcome) {
                 errors);
   out += causes;
   // The figures judge the line only for the time the tester watched it.
-  if (run.held_up_max_ms > 0.0) {
+  if (run.HeldUpMaxMs > 0.0) {
     AppendFormatC(&out,
                   "The tester itself was held up for up to %.0f ms (stopped or starved); "
                   "the line's time was counted from each wake-up.\n",
-                  run.held_up_max_ms);
+                  run.HeldUpMaxMs);
   }
   if (outcome.exit_status == kExitNoPorts) {
     out += "Result: NOT STARTED\n";
   } else {
     AppendFormatC(&out, "Result: %s, %d of %zu ports inside the limits (%s)\n",
-                  outcome.exit_status == kExitPass ? "PASS" : "FAIL", passed, run.ports.size(),
+                  outcome.exit_status == kExitPass ? "PASS" : "FAIL", passed, run.Ports.size(),
                   LimitsText(outcome.run.limits).c_str());
   }
   return out;

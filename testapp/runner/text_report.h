@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/station/run_outcome.h"
 
 namespace quarnex {
@@ -19,7 +19,7 @@ namespace quarnex {
 // row. `headline` comes first. At most `max_rows` port rows are shown (the
 // rest are counted in a line of their own and in the total); every line is
 // cut to `max_columns` characters so that none wraps. Lines end in "\n".
-std::string LiveTable(const RunFigures& now, std::string_view headline, int max_rows,
+std::string LiveTable(const RunSnapshot& now, std::string_view headline, int max_rows,
                       int max_columns);
 
 // One labelled line per opened port, and one for the total, with what the
@@ -27,7 +27,7 @@ std::string LiveTable(const RunFigures& now, std::string_view headline, int max_
 //   [  5.0 s] Quarnex01 interval: packets=10 good=10 errors=0 rate=2.0/s
 //   avg_ms=4.100 | total: packets=50 ... status="Success" last_comm_error=""
 // (one line).
-std::string IntervalLines(const RunFigures& now, const RunFigures& before);
+std::string IntervalLines(const RunSnapshot& now, const RunSnapshot& before);
 
 // The closing text: why the run ended, a table of every port of the range
 // with its times, throughput and verdict, a line with the error causes of

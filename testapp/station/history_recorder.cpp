@@ -90,7 +90,7 @@ void HistoryRecorder::RunStarted(const RunContext& context, const RunDescription
   });
 }
 
-void HistoryRecorder::RunInterval(const RunFigures& now, const RunFigures& before) {
+void HistoryRecorder::RunInterval(const RunSnapshot& now, const RunSnapshot& before) {
   const int seq = ++seq_;
   if (!record_intervals_) return;
   Post([this, seq, now, before] {

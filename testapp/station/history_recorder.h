@@ -48,7 +48,7 @@ class HistoryRecorder : public RunObserver {
   // RunObserver: each queues its write and returns.
   void RunStarted(const RunContext& context, const RunDescription& run, std::time_t started_at,
                   const CellStore& view) override;
-  void RunInterval(const RunFigures& now, const RunFigures& before) override;
+  void RunInterval(const RunSnapshot& now, const RunSnapshot& before) override;
   void RunEnded(const RunOutcome& outcome) override;
   // Waits until every queued write is done, for at most 2 s, or
   // until `stop` gets a further request; then cuts what still waits for

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "testapp/report/port_details.h"
+#include "testapp/report/row_text.h"
 #include "testapp/report/text_format.h"
 
 namespace quarnex {
@@ -54,15 +55,15 @@ void AppendText(std::string* out, const char* key, std::string_view value) {
   out->append(JsonQuote(value));
 }
 
-void AppendCounters(std::string* out, const PortFigures& port) {
-  const PortCounters& c = port.counters;
+void AppendCounters(std::string* out, const PortSnapshot& port) {
+  const PortCounters& c = port.Counters;
   AppendKey(out, "counters");
   out->push_back('{');
   for (const PacketCounterField& field : kPacketCounterFields) {
     AppendInt(out, field.json_key, c.*field.member);
   }
-  AppendInt(out, "read_timeouts", port.read_timeouts);
-  AppendInt(out, "write_timeouts", port.write_timeouts);
+  AppendInt(out, "read_timeouts", port.Counters.ReadTimeoutCount);
+  AppendInt(out, "write_timeouts", port.Counters.WriteTimeoutCount);
   out->push_back('}');
 }
 
@@ -97,37 +98,38 @@ void AppendFirstMismatch(std::string* out, const FirstMismatch& m) {
 }
 
 // The fields every port object has, without its closing brace.
-void AppendPortFields(std::string* out, const PortFigures& port, const RunFigures& run) {
+void AppendPortFields(std::string* out, const PortSnapshot& port, const RunSnapshot& run) {
   out->push_back('{');
-  AppendInt(out, "port", port.counters.PortNumber);
-  AppendText(out, "label", port.label);
-  AppendBool(out, "opened", port.opened);
+  AppendInt(out, "port", port.Counters.PortNumber);
+  AppendText(out, "label", PortLabel(port.Counters.PortNumber));
+  AppendBool(out, "opened", port.Opened);
   // What a port that could not be opened tried, and why it failed.
   AppendKey(out, "open_path");
-  out->append(port.counters.NotOpened ? JsonQuote(port.counters.OpenPath) : "null");
+  out->append(port.Counters.NotOpened ? JsonQuote(port.Counters.OpenPath) : "null");
   AppendKey(out, "open_reason");
-  out->append(port.counters.NotOpened ? JsonQuote(port.counters.OpenReason) : "null");
-  AppendBool(out, "open", port.open);
-  AppendBool(out, "lost", port.lost);
-  AppendBool(out, "stalled", port.counters.Stalled);
+  out->append(port.Counters.NotOpened ? JsonQuote(port.Counters.OpenReason) : "null");
+  AppendBool(out, "open", port.Counters.Open);
+  AppendBool(out, "lost", port.Counters.Lost);
+  AppendBool(out, "stalled", port.Counters.Stalled);
   AppendNumber(
       out, "longest_stall_s",
-      port.counters.Stalled ? std::optional(port.counters.StalledMs / 1000.0) : std::nullopt,
+      port.Counters.Stalled ? std::optional(port.Counters.StalledMs / 1000.0) : std::nullopt,
       kSecondsDecimals);
   AppendCounters(out, port);
-  AppendLineErrors(out, port.counters);
-  AppendFirstMismatch(out, port.counters.Mismatch);
-  const std::optional<double> average = AveragePacketMs(port.counters);
+  AppendLineErrors(out, port.Counters);
+  AppendFirstMismatch(out, port.Counters.Mismatch);
+  const std::optional<double> average = AveragePacketMs(port.Counters);
   const bool any_good = average.has_value();
-  AppendNumber(out, "total_packet_time_ms", port.counters.TotalPacketTime, kMsDecimals);
+  AppendNumber(out, "total_packet_time_ms", port.Counters.TotalPacketTime, kMsDecimals);
   AppendNumber(out, "avg_ms", average, kMsDecimals);
-  AppendNumber(out, "last_ms", any_good ? std::optional(port.last_ms) : std::nullopt, kMsDecimals);
-  AppendNumber(out, "max_ms", any_good ? std::optional(port.max_ms) : std::nullopt, kMsDecimals);
+  AppendNumber(out, "last_ms", any_good ? std::optional(port.LastPacketTime) : std::nullopt,
+               kMsDecimals);
+  AppendNumber(out, "max_ms", any_good ? std::optional(port.MaxPacketTime) : std::nullopt,
+               kMsDecimals);
   AppendNumber(out, "throughput_pct",
-               ThroughputPct(average, run.expected_packet_ms, run.packets_per_judged),
-               kPctDecimals);
-  AppendText(out, "status", port.status);
-  AppendText(out, "last_comm_error", port.last_comm_error);
+               ThroughputPct(average, run.ExpectedPacketTime, run.PacketsPerJudged), kPctDecimals);
+  AppendText(out, "status", PortStatusText(port));
+  AppendText(out, "last_comm_error", port.LastCommError);
 }
 
 struct Totals {
@@ -138,21 +140,21 @@ struct Totals {
   long long errors = 0;
 };
 
-Totals SumPorts(const RunFigures& run) {
+Totals SumPorts(const RunSnapshot& run) {
   Totals t;
-  for (const PortFigures& port : run.ports) {
-    t.ports_opened += port.opened ? 1 : 0;
-    t.ports_open += port.open ? 1 : 0;
-    t.packets += port.counters.PacketCount;
-    t.good_packets += port.counters.GoodPacketCount;
-    t.errors += port.counters.ErrorCount;
+  for (const PortSnapshot& port : run.Ports) {
+    t.ports_opened += port.Opened ? 1 : 0;
+    t.ports_open += port.Counters.Open ? 1 : 0;
+    t.packets += port.Counters.PacketCount;
+    t.good_packets += port.Counters.GoodPacketCount;
+    t.errors += port.Counters.ErrorCount;
   }
   return t;
 }
 
-void AppendTotalFields(std::string* out, const RunFigures& run) {
+void AppendTotalFields(std::string* out, const RunSnapshot& run) {
   const Totals t = SumPorts(run);
-  AppendInt(out, "ports", static_cast<long long>(run.ports.size()));
+  AppendInt(out, "ports", static_cast<long long>(run.Ports.size()));
   AppendInt(out, "ports_opened", t.ports_opened);
   AppendInt(out, "ports_open", t.ports_open);
   AppendInt(out, "packets", t.packets);
@@ -256,39 +258,39 @@ std::string JsonQuote(std::string_view text) {
   return out;
 }
 
-std::string JsonIntervalLine(const RunFigures& now, const RunFigures& before, int seq) {
-  const double seconds = now.elapsed_s - before.elapsed_s;
+std::string JsonIntervalLine(const RunSnapshot& now, const RunSnapshot& before, int seq) {
+  const double seconds = now.ElapsedSeconds - before.ElapsedSeconds;
   std::string out;
   AppendHead(&out, "interval");
   AppendInt(&out, "seq", seq);
-  AppendNumber(&out, "elapsed_s", now.elapsed_s, kSecondsDecimals);
+  AppendNumber(&out, "elapsed_s", now.ElapsedSeconds, kSecondsDecimals);
   AppendNumber(&out, "interval_s", seconds, kSecondsDecimals);
   AppendNumber(&out, "expected_packet_time_ms",
-               std::isfinite(now.expected_packet_ms) && now.expected_packet_ms > 0
-                   ? std::optional(now.expected_packet_ms)
+               std::isfinite(now.ExpectedPacketTime) && now.ExpectedPacketTime > 0
+                   ? std::optional(now.ExpectedPacketTime)
                    : std::nullopt,
                kMsDecimals);
   AppendKey(&out, "ports");
   out.push_back('[');
   long long interval_packets = 0;
   long long interval_errors = 0;
-  for (size_t i = 0; i < now.ports.size(); ++i) {
-    const PortFigures& port = now.ports[i];
-    const PortFigures& earlier = i < before.ports.size() ? before.ports[i] : port;
-    const PortInterval delta = IntervalOf(port, earlier, seconds);
-    interval_packets += delta.packets;
-    interval_errors += delta.errors;
+  for (size_t i = 0; i < now.Ports.size(); ++i) {
+    const PortSnapshot& port = now.Ports[i];
+    const PortSnapshot& earlier = i < before.Ports.size() ? before.Ports[i] : port;
+    const PortInterval delta = IntervalOf(port.Counters, earlier.Counters, seconds);
+    interval_packets += delta.Packets;
+    interval_errors += delta.Errors;
     if (i > 0) out.push_back(',');
     AppendPortFields(&out, port, now);
     AppendKey(&out, "interval");
     out.push_back('{');
-    AppendInt(&out, "packets", delta.packets);
-    AppendInt(&out, "good_packets", delta.good_packets);
-    AppendInt(&out, "errors", delta.errors);
-    AppendNumber(&out, "packets_per_s", delta.packets_per_s, kRateDecimals);
-    AppendNumber(&out, "avg_ms", delta.average_ms, kMsDecimals);
+    AppendInt(&out, "packets", delta.Packets);
+    AppendInt(&out, "good_packets", delta.GoodPackets);
+    AppendInt(&out, "errors", delta.Errors);
+    AppendNumber(&out, "packets_per_s", delta.PacketsPerSecond, kRateDecimals);
+    AppendNumber(&out, "avg_ms", delta.AverageMs, kMsDecimals);
     AppendNumber(&out, "throughput_pct",
-                 ThroughputPct(delta.average_ms, now.expected_packet_ms, now.packets_per_judged),
+                 ThroughputPct(delta.AverageMs, now.ExpectedPacketTime, now.PacketsPerJudged),
                  kPctDecimals);
     out += "}}";
   }
@@ -305,7 +307,7 @@ std::string JsonIntervalLine(const RunFigures& now, const RunFigures& before, in
 }
 
 std::string JsonSummaryLine(const RunOutcome& outcome) {
-  const RunFigures& run = outcome.figures;
+  const RunSnapshot& run = outcome.figures;
   std::string out;
   AppendHead(&out, "summary");
   const char* result = outcome.exit_status == kExitPass   ? "pass"
@@ -315,13 +317,13 @@ std::string JsonSummaryLine(const RunOutcome& outcome) {
   AppendInt(&out, "exit_status", outcome.exit_status);
   AppendText(&out, "end_reason", EndReasonName(outcome.end_reason));
   AppendText(&out, "started_at", outcome.run.started_at);
-  AppendNumber(&out, "elapsed_s", run.elapsed_s, kSecondsDecimals);
+  AppendNumber(&out, "elapsed_s", run.ElapsedSeconds, kSecondsDecimals);
   AppendNumber(&out, "expected_packet_time_ms",
-               std::isfinite(run.expected_packet_ms) && run.expected_packet_ms > 0
-                   ? std::optional(run.expected_packet_ms)
+               std::isfinite(run.ExpectedPacketTime) && run.ExpectedPacketTime > 0
+                   ? std::optional(run.ExpectedPacketTime)
                    : std::nullopt,
                kMsDecimals);
-  AppendNumber(&out, "held_up_max_ms", run.held_up_max_ms, kMsDecimals);
+  AppendNumber(&out, "held_up_max_ms", run.HeldUpMaxMs, kMsDecimals);
   AppendSettings(&out, outcome.run);
   AppendKey(&out, "log_error");
   out.append(outcome.log_error ? JsonQuote(*outcome.log_error) : "null");
@@ -337,8 +339,8 @@ std::string JsonSummaryLine(const RunOutcome& outcome) {
   AppendKey(&out, "ports");
   out.push_back('[');
   int passed = 0;
-  for (size_t i = 0; i < run.ports.size(); ++i) {
-    const PortFigures& port = run.ports[i];
+  for (size_t i = 0; i < run.Ports.size(); ++i) {
+    const PortSnapshot& port = run.Ports[i];
     const PortVerdict verdict = JudgePort(port, run, outcome.run.limits);
     passed += verdict.pass ? 1 : 0;
     if (i > 0) out.push_back(',');
@@ -357,7 +359,7 @@ std::string JsonSummaryLine(const RunOutcome& outcome) {
   out.push_back('{');
   AppendTotalFields(&out, run);
   AppendInt(&out, "ports_passed", passed);
-  AppendInt(&out, "ports_failed", static_cast<long long>(run.ports.size()) - passed);
+  AppendInt(&out, "ports_failed", static_cast<long long>(run.Ports.size()) - passed);
   out += "}}\n";
   return out;
 }

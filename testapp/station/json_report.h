@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/station/run_outcome.h"
 
 namespace quarnex {
@@ -19,7 +19,7 @@ inline constexpr int kJsonSchemaVersion = 1;
 
 // The object of report `seq` (1, 2, ...): every port of the range with its
 // counters now and what it did since `before`. Ends with a line feed.
-std::string JsonIntervalLine(const RunFigures& now, const RunFigures& before, int seq);
+std::string JsonIntervalLine(const RunSnapshot& now, const RunSnapshot& before, int seq);
 
 // The summary object: the settings the run used, the end reason, every
 // counter of every port at the stop, the verdict and the exit status. Ends

@@ -76,9 +76,9 @@ class Publication : public prometheus::Collectable {
 
   // Builds the histograms for the ports of `figures` around its packet
   // time; the buckets stay for the run.
-  void ShapeHistograms(const RunFigures& figures) {
-    live_.assign(figures.ports.size(),
-                 MakePacketTimeHistogram(figures.expected_packet_ms, figures.packets_per_judged));
+  void ShapeHistograms(const RunSnapshot& figures) {
+    live_.assign(figures.Ports.size(),
+                 MakePacketTimeHistogram(figures.ExpectedPacketTime, figures.PacketsPerJudged));
   }
 
   // Feeds the live counters of the opened slots into the histograms. They
@@ -97,9 +97,9 @@ class Publication : public prometheus::Collectable {
   // replaces them.
   // The figures are taken after every live look, so the histograms end on
   // their counters.
-  void Show(const RunFigures& figures, bool final_figures) {
-    for (size_t i = 0; i < figures.ports.size() && i < live_.size(); ++i) {
-      const PortCounters& c = figures.ports[i].counters;
+  void Show(const RunSnapshot& figures, bool final_figures) {
+    for (size_t i = 0; i < figures.Ports.size() && i < live_.size(); ++i) {
+      const PortCounters& c = figures.Ports[i].Counters;
       AdvancePacketTimes(&live_[i], c.GoodPacketCount, c.TotalPacketTime);
     }
     std::lock_guard lock(mu_);
@@ -164,7 +164,7 @@ std::string MetricsEndpoint::Text() const {
 }
 
 void MetricsEndpoint::BeginRun(const RunContext& context, const RunDescription& run,
-                               std::time_t started_at, const RunFigures& first) {
+                               std::time_t started_at, const RunSnapshot& first) {
   impl_->context = &context;
   impl_->view = nullptr;
   impl_->refresh_between_reports = false;
@@ -177,7 +177,7 @@ void MetricsEndpoint::BeginRun(const RunContext& context, const RunDescription& 
 
 void MetricsEndpoint::RunStarted(const RunContext& context, const RunDescription& run,
                                  std::time_t started_at, const CellStore& view) {
-  BeginRun(context, run, started_at, TakeRunFigures(context, view, 0.0));
+  BeginRun(context, run, started_at, TakeTableSnapshot(context, view, 0.0));
   impl_->view = &view;
   impl_->refresh_between_reports = run.interval_s > kRefreshS;
 }
@@ -189,17 +189,17 @@ void MetricsEndpoint::RunPolled(const std::vector<int>& opened, double elapsed_s
       elapsed_s - impl_->last_shown_s < kRefreshS) {
     return;
   }
-  impl_->publication->Show(TakeRunFigures(*impl_->context, *impl_->view, elapsed_s), false);
+  impl_->publication->Show(TakeTableSnapshot(*impl_->context, *impl_->view, elapsed_s), false);
   impl_->last_shown_s = elapsed_s;
 }
 
-void MetricsEndpoint::RunInterval(const RunFigures& now, const RunFigures& before) {
+void MetricsEndpoint::RunInterval(const RunSnapshot& now, const RunSnapshot& before) {
   (void)before;
   impl_->publication->Show(now, false);
-  impl_->last_shown_s = now.elapsed_s;
+  impl_->last_shown_s = now.ElapsedSeconds;
 }
 
-void MetricsEndpoint::RunStopping(const RunFigures& final_figures) {
+void MetricsEndpoint::RunStopping(const RunSnapshot& final_figures) {
   impl_->publication->Show(final_figures, true);
 }
 

@@ -51,14 +51,14 @@ class MetricsEndpoint : public RunObserver {
   // its own. `context` must outlive the run (until RunEnded or the next
   // BeginRun).
   void BeginRun(const RunContext& context, const RunDescription& run, std::time_t started_at,
-                const RunFigures& first);
+                const RunSnapshot& first);
 
   // RunObserver.
   void RunStarted(const RunContext& context, const RunDescription& run, std::time_t started_at,
                   const CellStore& view) override;
   void RunPolled(const std::vector<int>& opened, double elapsed_s) override;
-  void RunInterval(const RunFigures& now, const RunFigures& before) override;
-  void RunStopping(const RunFigures& final_figures) override;
+  void RunInterval(const RunSnapshot& now, const RunSnapshot& before) override;
+  void RunStopping(const RunSnapshot& final_figures) override;
   void RunEnded(const RunOutcome& outcome) override;
 
  private:

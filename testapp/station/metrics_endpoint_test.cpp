@@ -17,16 +17,16 @@ namespace quarnex {
 namespace {
 
 // One opened port with `packets` judged, all good.
-RunFigures OnePort(int64_t packets, double elapsed_s) {
-  RunFigures figures;
-  figures.elapsed_s = elapsed_s;
-  figures.ports.resize(1);
-  PortFigures& port = figures.ports[0];
-  port.opened = port.open = true;
-  port.counters.PortNumber = 4;
-  port.counters.PacketCount = packets;
-  port.counters.GoodPacketCount = packets;
-  port.counters.TotalPacketTime = 2.0 * static_cast<double>(packets);
+RunSnapshot OnePort(int64_t packets, double elapsed_s) {
+  RunSnapshot figures;
+  figures.ElapsedSeconds = elapsed_s;
+  figures.Ports.resize(1);
+  PortSnapshot& port = figures.Ports[0];
+  port.Opened = port.Counters.Open = true;
+  port.Counters.PortNumber = 4;
+  port.Counters.PacketCount = packets;
+  port.Counters.GoodPacketCount = packets;
+  port.Counters.TotalPacketTime = 2.0 * static_cast<double>(packets);
   return figures;
 }
 
@@ -104,7 +104,7 @@ TEST(MetricsEndpointTest, ARunThatDidNotStartIsShownFinished) {
   outcome.run.mode = kTransmitOnly;
   outcome.end_reason = EndReason::kNotStarted;
   outcome.figures = OnePort(0, 0.0);
-  outcome.figures.ports[0].opened = outcome.figures.ports[0].open = false;
+  outcome.figures.Ports[0].Opened = outcome.figures.Ports[0].Counters.Open = false;
   endpoint->RunEnded(outcome);
   const std::string text = Scrape(*endpoint);
   EXPECT_NE(text.find("quarnex_run_finished{station=\"bay-2\",mode=\"transmit\"} 1\n"),

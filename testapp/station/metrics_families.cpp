@@ -35,9 +35,9 @@ constexpr const char* kLineErrorNames[kLineErrorKindCount] = {
 constexpr const char* kStates[] = {"not_opened", "passing", "failed", "no_packet_judged",
                                    "lost",       "stalled", "closed"};
 
-const char* StateName(const PortFigures& port) {
-  if (!port.opened) return "not_opened";
-  switch (VerdictSinceStart(port.counters)) {
+const char* StateName(const PortSnapshot& port) {
+  if (!port.Opened) return "not_opened";
+  switch (VerdictSinceStart(port.Counters)) {
     case PortRunVerdict::kPassing:
       return "passing";
     case PortRunVerdict::kFailed:
@@ -69,23 +69,23 @@ class Families {
   }
 
   // A series of one port, with `extra` labels after the port's.
-  ClientMetric PortMetric(const PortFigures& port,
+  ClientMetric PortMetric(const PortSnapshot& port,
                           std::vector<ClientMetric::Label> extra = {}) const {
     ClientMetric metric;
-    metric.label = {{"port", std::to_string(port.counters.PortNumber)}};
+    metric.label = {{"port", std::to_string(port.Counters.PortNumber)}};
     metric.label.insert(metric.label.end(), run_labels_.begin(), run_labels_.end());
     metric.label.insert(metric.label.end(), extra.begin(), extra.end());
     return metric;
   }
 
-  void PortCounter(const char* name, const char* help, const PortFigures& port, int64_t value,
+  void PortCounter(const char* name, const char* help, const PortSnapshot& port, int64_t value,
                    std::vector<ClientMetric::Label> extra = {}) {
     ClientMetric metric = PortMetric(port, std::move(extra));
     metric.counter.value = static_cast<double>(value);
     Add(name, help, MetricType::Counter, std::move(metric));
   }
 
-  void PortGauge(const char* name, const char* help, const PortFigures& port, double value,
+  void PortGauge(const char* name, const char* help, const PortSnapshot& port, double value,
                  std::vector<ClientMetric::Label> extra = {}) {
     ClientMetric metric = PortMetric(port, std::move(extra));
     metric.gauge.value = value;
@@ -109,9 +109,9 @@ class Families {
   std::vector<MetricFamily> families_;
 };
 
-void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
+void AddPortSeries(Families* f, const PortSnapshot& port, const RunSnapshot& run,
                    const PacketTimeHistogram* histogram) {
-  const PortCounters& c = port.counters;
+  const PortCounters& c = port.Counters;
   f->PortCounter("quarnex_packets_total", "Packets judged (every verdict attempt).", port,
                  c.PacketCount);
   f->PortCounter("quarnex_good_packets_total", "Packets judged good.", port, c.GoodPacketCount);
@@ -126,9 +126,9 @@ void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
   static constexpr char kTimeoutsHelp[] =
       "Reads and writes ended by the blocked-transfer timeout (also counted as read_failed or "
       "write_failed causes).";
-  f->PortCounter("quarnex_timeouts_total", kTimeoutsHelp, port, port.read_timeouts,
+  f->PortCounter("quarnex_timeouts_total", kTimeoutsHelp, port, port.Counters.ReadTimeoutCount,
                  {{"direction", "read"}});
-  f->PortCounter("quarnex_timeouts_total", kTimeoutsHelp, port, port.write_timeouts,
+  f->PortCounter("quarnex_timeouts_total", kTimeoutsHelp, port, port.Counters.WriteTimeoutCount,
                  {{"direction", "write"}});
   for (int kind = 0; kind < kLineErrorKindCount; ++kind) {
     f->PortCounter("quarnex_line_errors_total", "Line errors the device reported, by kind.", port,
@@ -137,7 +137,7 @@ void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
 
   const std::optional<double> average_ms = AveragePacketMs(c);
   const std::optional<double> pct =
-      ThroughputPct(average_ms, run.expected_packet_ms, run.packets_per_judged);
+      ThroughputPct(average_ms, run.ExpectedPacketTime, run.PacketsPerJudged);
   if (pct) {
     f->PortGauge("quarnex_throughput_ratio",
                  "Throughput as a share of the line rate: ideal packet time over the good "
@@ -146,11 +146,11 @@ void AddPortSeries(Families* f, const PortFigures& port, const RunFigures& run,
   }
   if (average_ms) {
     f->PortGauge("quarnex_packet_time_last_seconds", "The last good packet's time.", port,
-                 port.last_ms / kMsPerSecond);
+                 port.LastPacketTime / kMsPerSecond);
     f->PortGauge("quarnex_packet_time_average_seconds", "The good packets' average time.", port,
                  *average_ms / kMsPerSecond);
     f->PortGauge("quarnex_packet_time_max_seconds", "The longest good packet's time.", port,
-                 port.max_ms / kMsPerSecond);
+                 port.MaxPacketTime / kMsPerSecond);
   }
   const std::string state = StateName(port);
   for (const char* name : kStates) {
@@ -211,10 +211,10 @@ void AdvancePacketTimes(PacketTimeHistogram* histogram, int64_t good, double tot
 
 std::vector<MetricFamily> StationMetricFamilies(const StationView& view) {
   Families f(view);
-  const RunFigures& run = view.figures;
+  const RunSnapshot& run = view.figures;
   f.Gauge("quarnex_run_start_time_seconds", "When the run started, seconds since the epoch.",
           static_cast<double>(view.started_at));
-  f.Gauge("quarnex_run_elapsed_seconds", "Run time at these figures.", run.elapsed_s);
+  f.Gauge("quarnex_run_elapsed_seconds", "Run time at these figures.", run.ElapsedSeconds);
   f.Gauge("quarnex_run_finished",
           "1 once the figures are the run's final ones (its summary's), else 0.",
           view.finished ? 1.0 : 0.0);
@@ -222,17 +222,17 @@ std::vector<MetricFamily> StationMetricFamilies(const StationView& view) {
     f.Gauge("quarnex_line_rate_bits_per_second", "The line rate the run asks for (BitRate).",
             static_cast<double>(*view.bit_rate));
   }
-  if (std::isfinite(run.expected_packet_ms) && run.expected_packet_ms > 0.0) {
+  if (std::isfinite(run.ExpectedPacketTime) && run.ExpectedPacketTime > 0.0) {
     f.Gauge("quarnex_expected_packet_time_seconds", "The ideal time of one packet on the line.",
-            run.expected_packet_ms / kMsPerSecond);
+            run.ExpectedPacketTime / kMsPerSecond);
   }
   f.Gauge("quarnex_packet_size_bytes", "Bytes per packet.", view.packet_size);
   int open = 0;
-  for (const PortFigures& port : run.ports) open += port.open ? 1 : 0;
-  f.Gauge("quarnex_ports", "Ports in the run's range.", static_cast<double>(run.ports.size()));
+  for (const PortSnapshot& port : run.Ports) open += port.Counters.Open ? 1 : 0;
+  f.Gauge("quarnex_ports", "Ports in the run's range.", static_cast<double>(run.Ports.size()));
   f.Gauge("quarnex_ports_open", "Ports whose device is open.", open);
-  for (size_t i = 0; i < run.ports.size(); ++i) {
-    AddPortSeries(&f, run.ports[i], run,
+  for (size_t i = 0; i < run.Ports.size(); ++i) {
+    AddPortSeries(&f, run.Ports[i], run,
                   i < view.histograms.size() ? &view.histograms[i] : nullptr);
   }
   return f.Take();

@@ -1,7 +1,7 @@
 // The Prometheus metrics of a test station: what a run shows at one moment,
 // as metric families in prometheus-cpp's records, ready to be serialised.
 //
-// The values come from the runner's own snapshots (RunFigures) through the
+// The values come from the runner's own snapshots (RunSnapshot) through the
 // functions the JSON summary uses (AveragePacketMs, ThroughputPct,
 // VerdictSinceStart), so a scrape of the final figures equals the summary
 // counter for counter. Names follow Prometheus's conventions: counters end
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 
 namespace quarnex {
 
@@ -70,7 +70,7 @@ struct StationView {
   int32_t packet_size = 0;
   // True once `figures` are the stop record's: the counters are final.
   bool finished = false;
-  RunFigures figures;
+  RunSnapshot figures;
   // One per port of figures, in the same order; may be shorter (no
   // histogram for the ports past its end).
   std::vector<PacketTimeHistogram> histograms;

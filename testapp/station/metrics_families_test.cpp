@@ -27,20 +27,20 @@ StationView ThreePorts() {
   view.started_at = 1767225600;
   view.bit_rate = 115200;
   view.packet_size = 92;
-  RunFigures& run = view.figures;
-  run.elapsed_s = 12.5;
-  run.expected_packet_ms = 8.0;
-  run.ports.resize(3);
+  RunSnapshot& run = view.figures;
+  run.ElapsedSeconds = 12.5;
+  run.ExpectedPacketTime = 8.0;
+  run.Ports.resize(3);
   for (int i = 0; i < 3; ++i) {
-    PortFigures& port = run.ports[static_cast<size_t>(i)];
-    port.slot = i;
-    port.counters.PortNumber = 5 + i;
-    port.opened = i < 2;
-    port.open = i < 2;
-    port.counters.Open = port.open;
+    PortSnapshot& port = run.Ports[static_cast<size_t>(i)];
+    port.Slot = i;
+    port.Counters.PortNumber = 5 + i;
+    port.Row = i;
+    port.Opened = i < 2;
+    port.Counters.Open = i < 2;
   }
-  PortFigures& busy = run.ports[0];
-  PortCounters& c = busy.counters;
+  PortSnapshot& busy = run.Ports[0];
+  PortCounters& c = busy.Counters;
   c.PacketCount = 13;
   c.GoodPacketCount = 10;
   c.ErrorCount = 2;
@@ -52,10 +52,10 @@ StationView ThreePorts() {
   c.WriteAbortedCount = 7;
   c.TotalPacketTime = 100.0;
   c.LineErrorCount = {11, 12, 13, 14, 15, 16};
-  busy.read_timeouts = 2;
-  busy.write_timeouts = 1;
-  busy.last_ms = 9.0;
-  busy.max_ms = 12.0;
+  busy.Counters.ReadTimeoutCount = 2;
+  busy.Counters.WriteTimeoutCount = 1;
+  busy.LastPacketTime = 9.0;
+  busy.MaxPacketTime = 12.0;
   return view;
 }
 
@@ -146,7 +146,7 @@ TEST(MetricsFamiliesTest, GaugesFollowTheSummaryFiguresAndAreLeftOutWhenUnknown)
     EXPECT_EQ(Find(families, name, "7"), nullptr) << name;
   }
   // Without a line rate the throughput is unknown.
-  view.figures.expected_packet_ms = 0.0;
+  view.figures.ExpectedPacketTime = 0.0;
   view.bit_rate.reset();
   families = StationMetricFamilies(view);
   EXPECT_EQ(Find(families, "quarnex_throughput_ratio", "5"), nullptr);
@@ -157,11 +157,10 @@ TEST(MetricsFamiliesTest, GaugesFollowTheSummaryFiguresAndAreLeftOutWhenUnknown)
 
 TEST(MetricsFamiliesTest, EachPortIsInExactlyOneState) {
   StationView view = ThreePorts();
-  PortFigures lost = view.figures.ports[0];
-  lost.counters.PortNumber = 8;
-  lost.counters.Lost = true;
-  lost.lost = true;
-  view.figures.ports.push_back(lost);
+  PortSnapshot lost = view.figures.Ports[0];
+  lost.Counters.PortNumber = 8;
+  lost.Counters.Lost = true;
+  view.figures.Ports.push_back(lost);
   const std::vector<MetricFamily> families = StationMetricFamilies(view);
   const std::pair<const char*, const char*> expected[] = {
       {"5", "failed"}, {"6", "no_packet_judged"}, {"7", "not_opened"}, {"8", "lost"}};
@@ -178,7 +177,7 @@ TEST(MetricsFamiliesTest, EachPortIsInExactlyOneState) {
 
 TEST(MetricsFamiliesTest, RunWideGaugesDescribeTheRun) {
   StationView view = ThreePorts();
-  view.figures.ports[1].open = false;  // closed since the start
+  view.figures.Ports[1].Counters.Open = false;  // closed since the start
   std::vector<MetricFamily> families = StationMetricFamilies(view);
   const std::pair<const char*, double> expected[] = {
       {"quarnex_run_start_time_seconds", 1767225600.0},

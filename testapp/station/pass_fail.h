@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 
 namespace quarnex {
 
@@ -38,10 +38,10 @@ struct PortVerdict {
 // packet, has at most max_errors errors and, with a throughput limit, a
 // throughput figure of at least that much. A port without a figure (no good packet, or
 // no bit rate in the configuration) fails a throughput limit.
-PortVerdict JudgePort(const PortFigures& port, const RunFigures& run, const Limits& limits);
+PortVerdict JudgePort(const PortSnapshot& port, const RunSnapshot& run, const Limits& limits);
 
 // kExitPass when every port of the range passes, else kExitFail.
-int ExitStatusFor(const RunFigures& run, const Limits& limits);
+int ExitStatusFor(const RunSnapshot& run, const Limits& limits);
 
 }  // namespace quarnex
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "testapp/platform/clock.h"
+#include "testapp/report/row_text.h"
 #include "testapp/report/text_format.h"
 #include "testapp/station/json_report.h"
 #include "testapp/station/pass_fail.h"
@@ -208,14 +209,14 @@ std::optional<double> ExpectedPacketMs(double expected_packet_ms) {
   return std::nullopt;
 }
 
-HistoryPort PortOf(const PortFigures& port, const RunFigures& run, const Limits& limits) {
-  const PortCounters& c = port.counters;
+HistoryPort PortOf(const PortSnapshot& port, const RunSnapshot& run, const Limits& limits) {
+  const PortCounters& c = port.Counters;
   HistoryPort p;
   p.port = c.PortNumber;
-  p.label = port.label;
-  p.opened = port.opened;
-  p.open = port.open;
-  p.lost = port.lost;
+  p.label = PortLabel(port.Counters.PortNumber);
+  p.opened = port.Opened;
+  p.open = port.Counters.Open;
+  p.lost = port.Counters.Lost;
   p.packets = c.PacketCount;
   p.good_packets = c.GoodPacketCount;
   p.errors = c.ErrorCount;
@@ -225,18 +226,18 @@ HistoryPort PortOf(const PortFigures& port, const RunFigures& run, const Limits&
   p.read_aborted = c.ReadAbortedCount;
   p.length_mismatch = c.LengthMismatchCount;
   p.data_mismatch = c.DataMismatchCount;
-  p.read_timeouts = port.read_timeouts;
-  p.write_timeouts = port.write_timeouts;
+  p.read_timeouts = port.Counters.ReadTimeoutCount;
+  p.write_timeouts = port.Counters.WriteTimeoutCount;
   p.line_errors = c.LineErrorCount;
   p.total_packet_time_ms = c.TotalPacketTime;
   p.avg_ms = AveragePacketMs(c);
   if (p.avg_ms) {
-    p.last_ms = port.last_ms;
-    p.max_ms = port.max_ms;
+    p.last_ms = port.LastPacketTime;
+    p.max_ms = port.MaxPacketTime;
   }
-  p.throughput_pct = ThroughputPct(p.avg_ms, run.expected_packet_ms, run.packets_per_judged);
-  p.status = port.status;
-  p.last_comm_error = port.last_comm_error;
+  p.throughput_pct = ThroughputPct(p.avg_ms, run.ExpectedPacketTime, run.PacketsPerJudged);
+  p.status = PortStatusText(port);
+  p.last_comm_error = port.LastCommError;
   const PortVerdict verdict = JudgePort(port, run, limits);
   p.pass = verdict.pass;
   p.failures = JsonStringArray(verdict.failures);
@@ -351,7 +352,7 @@ HistoryRun HistoryRunStarted(const RunDescription& run, const std::string& label
 HistoryRun HistoryRunOf(const RunOutcome& outcome, const std::string& label,
                         std::time_t stopped_at) {
   HistoryRun r = HistoryRunStarted(outcome.run, label);
-  const RunFigures& run = outcome.figures;
+  const RunSnapshot& run = outcome.figures;
   r.stopped_at = UtcText(stopped_at);
   r.finished = true;
   r.result = outcome.exit_status == kExitPass   ? "pass"
@@ -359,15 +360,15 @@ HistoryRun HistoryRunOf(const RunOutcome& outcome, const std::string& label,
                                                 : "not_started";
   r.exit_status = outcome.exit_status;
   r.end_reason = EndReasonName(outcome.end_reason);
-  r.elapsed_s = run.elapsed_s;
-  r.expected_packet_time_ms = ExpectedPacketMs(run.expected_packet_ms);
+  r.elapsed_s = run.ElapsedSeconds;
+  r.expected_packet_time_ms = ExpectedPacketMs(run.ExpectedPacketTime);
   int passed = 0;
-  for (const PortFigures& port : run.ports) {
+  for (const PortSnapshot& port : run.Ports) {
     r.ports.push_back(PortOf(port, run, outcome.run.limits));
     passed += r.ports.back().pass ? 1 : 0;
   }
   r.ports_passed = passed;
-  r.ports_failed = static_cast<int>(run.ports.size()) - passed;
+  r.ports_failed = static_cast<int>(run.Ports.size()) - passed;
   return r;
 }
 
@@ -496,9 +497,9 @@ int64_t RunHistory::BeginRun(const HistoryRun& run, std::string* error) {
   return ok ? id : 0;
 }
 
-bool RunHistory::RecordInterval(int64_t run_id, int seq, const RunFigures& now,
-                                const RunFigures& before, std::string* error) {
-  const double seconds = now.elapsed_s - before.elapsed_s;
+bool RunHistory::RecordInterval(int64_t run_id, int seq, const RunSnapshot& now,
+                                const RunSnapshot& before, std::string* error) {
+  const double seconds = now.ElapsedSeconds - before.ElapsedSeconds;
   return impl_->InTransaction(
       [&] {
         Statement insert(impl_->db.get(),
@@ -508,26 +509,25 @@ bool RunHistory::RecordInterval(int64_t run_id, int seq, const RunFigures& now,
                          "throughput_pct) VALUES (" +
                              Placeholders(14) + ")");
         if (!insert.ok()) return false;
-        for (size_t i = 0; i < now.ports.size(); ++i) {
-          const PortFigures& port = now.ports[i];
-          const PortFigures& earlier = i < before.ports.size() ? before.ports[i] : port;
-          const PortInterval delta = IntervalOf(port, earlier, seconds);
+        for (size_t i = 0; i < now.Ports.size(); ++i) {
+          const PortSnapshot& port = now.Ports[i];
+          const PortSnapshot& earlier = i < before.Ports.size() ? before.Ports[i] : port;
+          const PortInterval delta = IntervalOf(port.Counters, earlier.Counters, seconds);
           insert.Reset();
           insert.Bind(run_id);
           insert.Bind(seq);
-          insert.Bind(now.elapsed_s);
+          insert.Bind(now.ElapsedSeconds);
           insert.Bind(seconds);
-          insert.Bind(port.counters.PortNumber);
-          insert.Bind(port.counters.PacketCount);
-          insert.Bind(port.counters.GoodPacketCount);
-          insert.Bind(port.counters.ErrorCount);
-          insert.Bind(delta.packets);
-          insert.Bind(delta.good_packets);
-          insert.Bind(delta.errors);
-          insert.Bind(delta.packets_per_s);
-          insert.Bind(delta.average_ms);
-          insert.Bind(
-              ThroughputPct(delta.average_ms, now.expected_packet_ms, now.packets_per_judged));
+          insert.Bind(port.Counters.PortNumber);
+          insert.Bind(port.Counters.PacketCount);
+          insert.Bind(port.Counters.GoodPacketCount);
+          insert.Bind(port.Counters.ErrorCount);
+          insert.Bind(delta.Packets);
+          insert.Bind(delta.GoodPackets);
+          insert.Bind(delta.Errors);
+          insert.Bind(delta.PacketsPerSecond);
+          insert.Bind(delta.AverageMs);
+          insert.Bind(ThroughputPct(delta.AverageMs, now.ExpectedPacketTime, now.PacketsPerJudged));
           if (insert.Step() != SQLITE_DONE) return false;
         }
         return true;

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "testapp/report/port_counters.h"
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/station/run_outcome.h"
 
 namespace quarnex {
@@ -124,7 +124,7 @@ class RunHistory {
   // Writes one report of run `run_id`: a row per port of `now` with its
   // counters and what it did since `before` (as the JSON report line).
   // One transaction. False and *error on failure.
-  bool RecordInterval(int64_t run_id, int seq, const RunFigures& now, const RunFigures& before,
+  bool RecordInterval(int64_t run_id, int seq, const RunSnapshot& now, const RunSnapshot& before,
                       std::string* error);
 
   // Writes a finished run (HistoryRunOf) and its ports in one transaction:

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "testapp/report/run_snapshot.h"
 #include "testapp/runner/cell_store.h"
-#include "testapp/runner/run_figures.h"
 #include "testapp/station/run_outcome.h"
 
 namespace quarnex {
@@ -32,7 +32,7 @@ class RunObserver {
 
   // The run of `context` started at `started_at` (wall clock) with the
   // settings `run`. `context` and `view`, the run's results table, stay
-  // valid until RunEnded returns, and TakeRunFigures(context, view, ...)
+  // valid until RunEnded returns, and TakeTableSnapshot(context, view, ...)
   // snapshots the run from them.
   virtual void RunStarted(const RunContext& context, const RunDescription& run,
                           std::time_t started_at, const CellStore& view) {
@@ -47,13 +47,13 @@ class RunObserver {
 
   // A report time: the figures now and at the previous report (the start
   // for the first), taken whether or not reports are shown.
-  virtual void RunInterval(const RunFigures& now, const RunFigures& before) {
+  virtual void RunInterval(const RunSnapshot& now, const RunSnapshot& before) {
     (void)now, (void)before;
   }
 
   // The figures the stop record and the summary are made from, taken while
   // the workers still run; called before the ports are stopped.
-  virtual void RunStopping(const RunFigures& final_figures) { (void)final_figures; }
+  virtual void RunStopping(const RunSnapshot& final_figures) { (void)final_figures; }
 
   // The run is over and every port is closed; the summary comes after
   // RunRecorded.

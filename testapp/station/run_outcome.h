@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "testapp/engine/run_context.h"
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/settings/records.h"
 #include "testapp/station/pass_fail.h"
 #include "testapp/station/station_run.h"
@@ -69,7 +69,7 @@ RunDescription DescribeRun(const RunContext& context, const StationRun& station,
 
 struct RunOutcome {
   RunDescription run;
-  RunFigures figures;  // at the stop: what the stop record holds
+  RunSnapshot figures;  // at the stop: what the stop record holds
   EndReason end_reason = EndReason::kNotStarted;
   int exit_status = kExitNoPorts;
   std::vector<std::string> messages;  // start-up messages, oldest first

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
-#include "testapp/runner/cell_store.h"
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 
 namespace quarnex {
 
@@ -31,18 +31,16 @@ struct WindowRun {
   std::optional<std::vector<PortCounters>> stop_counters;
 };
 
-// The figures of the run whose table rows are `rows`: the port figures at
-// this moment, a port's counters from `stop_counters` when given.
-// The slots and settings are those of `context`.
-RunFigures WindowRunFigures(const RunContext& context, const std::vector<CellStore::RowTexts>& rows,
-                            const WindowRun& run);
+// The snapshot of the run of `context` whose table rows have the notes
+// `rows` (by row): the ports at this moment, a port's counters from
+// `stop_counters` when given (whether it is open or lost stays as it is
+// now).
+RunSnapshot WindowRunSnapshot(const RunContext& context, const std::vector<RowNotes>& rows,
+                              const WindowRun& run);
 
-// The summary line (JsonSummaryLine) of the run whose table rows are
-// `rows`: the port figures at this moment (a port's counters from
-// `stop_counters` when given), judged with the runner's default limits;
-// "end_reason" is "running" or "stopped".
-std::string WindowRunSummaryJson(const RunContext& context,
-                                 const std::vector<CellStore::RowTexts>& rows,
+// The summary line (JsonSummaryLine) of that snapshot, judged with the
+// runner's default limits; "end_reason" is "running" or "stopped".
+std::string WindowRunSummaryJson(const RunContext& context, const std::vector<RowNotes>& rows,
                                  const WindowRun& run);
 
 }  // namespace quarnex

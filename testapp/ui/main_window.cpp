@@ -180,7 +180,7 @@ MainWindow::MainWindow(RunContext& context, SettingsStore& store, QWidget* paren
   SetDeviceMap(LoadDeviceMap(store_));
   metrics_setting_ = LoadMetricsSetting(store_);
   metrics_ = new WindowMetrics(
-      context_, [this] { return RowTextsOf(*model_, context_.settings.Test.PortIndex); }, this);
+      context_, [this] { return RowNotesOf(*model_); }, this);
   ClearPortSlots(context_);
   log_.Open(kLogFileName);
   ShowLogFailure(false);
@@ -327,7 +327,7 @@ void MainWindow::Stop() {
 }
 
 RunSnapshot MainWindow::LogStopRecord() {
-  RunSnapshot snapshot = TakeRunSnapshot(context_);
+  RunSnapshot snapshot = TakeRunSnapshot(context_, 0.0);  // the monitor keeps the time
   stop_counters_ = StopRecordPorts(snapshot);
   stop_ports_.clear();
   for (const PortSnapshot& port : snapshot.Ports) stop_ports_.push_back(port.Counters);

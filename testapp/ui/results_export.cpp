@@ -10,16 +10,6 @@
 namespace quarnex {
 namespace {
 
-// The number at the end of a port label ("Quarnex07" gives 7), or -1.
-int LabelNumber(const std::string& label) {
-  size_t start = label.size();
-  while (start > 0 && label[start - 1] >= '0' && label[start - 1] <= '9') --start;
-  if (start == label.size() || label.size() - start > 6) return -1;
-  int number = 0;
-  for (size_t i = start; i < label.size(); ++i) number = number * 10 + (label[i] - '0');
-  return number;
-}
-
 bool WriteFile(const QString& path, const std::string& bytes, QString* error) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -34,15 +24,10 @@ bool WriteFile(const QString& path, const std::string& bytes, QString* error) {
 
 }  // namespace
 
-std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model, int32_t first_port) {
-  std::vector<CellStore::RowTexts> rows;
+std::vector<RowNotes> RowNotesOf(const ResultsModel& model) {
+  std::vector<RowNotes> rows;
   for (int r = 0; r < model.rowCount(); ++r) {
-    CellStore::RowTexts row;
-    for (int c = 0; c < CellStore::kColumns; ++c) row.cells[c] = model.Text(r, c);
-    const int number = LabelNumber(row.cells[kColumnPort]);
-    row.slot = number < 0 ? -1 : number - first_port;
-    row.last_comm_error = row.cells[kColumnLastCommError];
-    rows.push_back(std::move(row));
+    rows.push_back({model.Text(r, kColumnStatus), model.Text(r, kColumnLastCommError)});
   }
   return rows;
 }
@@ -68,10 +53,7 @@ bool SaveResults(const QString& base, const ResultsModel& model, const WindowRun
     if (stem.endsWith(suffix, Qt::CaseInsensitive)) stem.chop(static_cast<int>(strlen(suffix)));
   }
   return WriteFile(stem + ".csv", ResultsCsv(model), error) &&
-         WriteFile(stem + ".json",
-                   WindowRunSummaryJson(context, RowTextsOf(model, context.settings.Test.PortIndex),
-                                        run) +
-                       "\n",
+         WriteFile(stem + ".json", WindowRunSummaryJson(context, RowNotesOf(model), run) + "\n",
                    error);
 }
 

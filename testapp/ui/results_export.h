@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "testapp/engine/run_context.h"
-#include "testapp/runner/cell_store.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/station/saved_results.h"
 #include "testapp/ui/results_model.h"
 
 namespace quarnex {
 
-// The model's rows as the runner's row texts, each with the slot its port
-// label names (its number less `first_port`, the run's PortIndex).
-std::vector<CellStore::RowTexts> RowTextsOf(const ResultsModel& model, int32_t first_port);
+// The notes of the model's rows, by row: what a snapshot of the window's
+// run takes from its table (AttachRowNotes).
+std::vector<RowNotes> RowNotesOf(const ResultsModel& model);
 
 // The model's table as CSV: the column titles, then every row's cells.
 std::string ResultsCsv(const ResultsModel& model);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "testapp/report/results_view.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/report/run_totals.h"
 #include "testapp/report/run_verdict.h"
 #include "testapp/report/text_format.h"
@@ -69,20 +70,22 @@ void RunMonitor::RunStopped(const RunSnapshot& final_counts) {
   model_.HoldWorkerCells();
   // Every row, open or closed by now: the snapshot is newer than anything
   // a worker wrote before the hold.
-  for (const PortSnapshot& port : final_counts.Ports) ShowRow(port);
+  for (const PortSnapshot& port : final_counts.Ports) ShowRow(final_counts, port);
   Show(final_counts);
 }
 
-void RunMonitor::ShowRow(const PortSnapshot& port) {
+void RunMonitor::ShowRow(const RunSnapshot& run, const PortSnapshot& port) {
   const PortCounters& c = port.Counters;
-  if (c.NotOpened) return;  // its row has said so since Start
+  if (port.Row < 0 || c.NotOpened) return;  // no row, or it has said so since Start
   model_.SetCell(port.Row, kColumnPackets, FormatC("%" PRId64, c.PacketCount));
   model_.SetCell(port.Row, kColumnErrors, FormatC("%" PRId64, c.ErrorCount));
   // Before its first verdict the row keeps what it shows (a file's
-  // progress, or nothing).
-  if (port.StatusText.empty()) return;
-  model_.SetCell(port.Row, kColumnTime, port.TimeText);
-  model_.SetCell(port.Row, kColumnStatus, port.StatusText);
+  // progress, or nothing): this snapshot carries no row notes, so its
+  // status text is empty then.
+  const std::string status = PortStatusText(port);
+  if (status.empty()) return;
+  model_.SetCell(port.Row, kColumnTime, PortTimeText(run, port));
+  model_.SetCell(port.Row, kColumnStatus, status);
 }
 
 void RunMonitor::RunNotStarted() {
@@ -92,7 +95,7 @@ void RunMonitor::RunNotStarted() {
   Refresh();
 }
 
-void RunMonitor::Refresh() { Show(TakeRunSnapshot(context_)); }
+void RunMonitor::Refresh() { Show(TakeRunSnapshot(context_, ElapsedSeconds())); }
 
 void RunMonitor::Show(const RunSnapshot& snapshot) {
   std::vector<RowPort> rows;
@@ -102,9 +105,10 @@ void RunMonitor::Show(const RunSnapshot& snapshot) {
   counters.reserve(snapshot.Ports.size());
   verdicts.reserve(snapshot.Ports.size());
   for (const PortSnapshot& port : snapshot.Ports) {
+    if (port.Row < 0) continue;  // not in the table
     // A port whose packet is overdue has its worker blocked on it, and no
     // worker refreshes its row: the window shows what the snapshot counts.
-    if (running_ && port.Counters.OverdueTimeout != 0) ShowRow(port);
+    if (running_ && port.Counters.OverdueTimeout != 0) ShowRow(snapshot, port);
     rows.push_back(RowPort{port.Row, port.Counters});
     counters.push_back(port.Counters);
     verdicts.push_back(VerdictSinceStart(port.Counters));

@@ -60,8 +60,8 @@ class RunMonitor : public QObject {
   void Show(const RunSnapshot& snapshot);
   // The total row from totals_, with the sums of the rows as shown.
   void ShowTotals();
-  // Writes the cells of `port`'s row from the snapshot.
-  void ShowRow(const PortSnapshot& port);
+  // Writes the cells of `port`'s row from `run`, the snapshot it is of.
+  void ShowRow(const RunSnapshot& run, const PortSnapshot& port);
   double ElapsedSeconds() const;
   // A table without rows (a Start that opened nothing) shows no summary.
   void ClearWhenEmpty();

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <utility>
 
+#include "testapp/engine/port_snapshot.h"
 #include "testapp/station/run_outcome.h"
 #include "testapp/station/saved_results.h"
 #include "testapp/station/station_features.h"
@@ -20,8 +21,7 @@ namespace quarnex {
 class MetricsEndpoint {};
 #endif
 
-WindowMetrics::WindowMetrics(const RunContext& context,
-                             std::function<std::vector<CellStore::RowTexts>()> rows,
+WindowMetrics::WindowMetrics(const RunContext& context, std::function<std::vector<RowNotes>()> rows,
                              QObject* parent)
     : QObject(parent), context_(context), rows_(std::move(rows)) {
   poll_.setInterval(kPollMs);
@@ -32,8 +32,11 @@ WindowMetrics::~WindowMetrics() = default;
 
 bool WindowMetrics::Available() { return QUARNEX_HAVE_PROMETHEUS != 0; }
 
-RunFigures WindowMetrics::Figures() const {
-  return TakeRunFigures(context_, rows_(), static_cast<double>(elapsed_.elapsed()) / 1000.0);
+RunSnapshot WindowMetrics::Figures() const {
+  RunSnapshot snapshot =
+      TakeRunSnapshot(context_, static_cast<double>(elapsed_.elapsed()) / 1000.0);
+  AttachRowNotes(rows_(), &snapshot);
+  return snapshot;
 }
 
 bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error) {
@@ -58,8 +61,8 @@ bool WindowMetrics::RunStarted(const MetricsSetting& setting, std::string* error
   elapsed_.start();
   published_ = Figures();
   opened_.clear();
-  for (const PortFigures& port : published_.ports) {
-    if (port.opened) opened_.push_back(port.slot);
+  for (const PortSnapshot& port : published_.Ports) {
+    if (port.Opened) opened_.push_back(port.Slot);
   }
   endpoint_->BeginRun(context_, DescribeRun(context_, station, true, now), now, published_);
   poll_.start();
@@ -75,8 +78,8 @@ void WindowMetrics::Poll() {
   if (endpoint_ == nullptr) return;
   const double elapsed_s = static_cast<double>(elapsed_.elapsed()) / 1000.0;
   endpoint_->RunPolled(opened_, elapsed_s);
-  if (elapsed_s - published_.elapsed_s < kPublishS) return;
-  RunFigures now = Figures();
+  if (elapsed_s - published_.ElapsedSeconds < kPublishS) return;
+  RunSnapshot now = Figures();
   endpoint_->RunInterval(now, published_);
   published_ = std::move(now);
 #endif
@@ -89,7 +92,7 @@ void WindowMetrics::RunStopped(const std::vector<PortCounters>& stop_counters) {
   WindowRun run;
   run.elapsed_s = static_cast<double>(elapsed_.elapsed()) / 1000.0;
   run.stop_counters = stop_counters;
-  endpoint_->RunStopping(WindowRunFigures(context_, rows_(), run));
+  endpoint_->RunStopping(WindowRunSnapshot(context_, rows_(), run));
 #else
   (void)stop_counters;
 #endif

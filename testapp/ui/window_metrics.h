@@ -25,8 +25,7 @@
 
 #include "testapp/engine/run_context.h"
 #include "testapp/report/log_file.h"
-#include "testapp/runner/cell_store.h"
-#include "testapp/runner/run_figures.h"
+#include "testapp/report/run_snapshot.h"
 #include "testapp/ui/metrics_setting.h"
 
 namespace quarnex {
@@ -41,9 +40,9 @@ class WindowMetrics : public QObject {
   static constexpr int kPollMs = 20;
   static constexpr double kPublishS = 1.0;
 
-  // `rows` gives the results table's rows, as the runner's snapshots read
-  // them; the runs are those of `context`, which must outlive the object.
-  WindowMetrics(const RunContext& context, std::function<std::vector<CellStore::RowTexts>()> rows,
+  // `rows` gives the notes of the results table's rows (RowNotesOf); the
+  // runs are those of `context`, which must outlive the object.
+  WindowMetrics(const RunContext& context, std::function<std::vector<RowNotes>()> rows,
                 QObject* parent = nullptr);
   ~WindowMetrics() override;
 
@@ -66,16 +65,16 @@ class WindowMetrics : public QObject {
 
  private:
   void Poll();
-  RunFigures Figures() const;
+  RunSnapshot Figures() const;
 
   const RunContext& context_;
-  std::function<std::vector<CellStore::RowTexts>()> rows_;
+  std::function<std::vector<RowNotes>()> rows_;
   std::unique_ptr<MetricsEndpoint> endpoint_;
   std::string address_;  // of endpoint_
   QTimer poll_;
   QElapsedTimer elapsed_;
   std::vector<int> opened_;  // the slots opened at Start
-  RunFigures published_;     // the last figures shown
+  RunSnapshot published_;    // the last figures shown
 };
 
 }  // namespace quarnex
