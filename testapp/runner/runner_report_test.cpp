@@ -14,8 +14,8 @@
 
 #include "testapp/engine/line_status.h"
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/cell_store.h"
 #include "testapp/runner/text_report.h"
+#include "testapp/station/cell_store.h"
 #include "testapp/station/json_report.h"
 #include "testapp/station/pass_fail.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "testapp/report/run_snapshot.h"
-#include "testapp/runner/cell_store.h"
+#include "testapp/station/cell_store.h"
 #include "testapp/station/run_outcome.h"
 
 namespace quarnex {

@@ -1,5 +1,5 @@
-// CellStore: the runner's results table. The engine writes its cells as it
-// would write the window's table.
+// CellStore: the runner's results table (the window has its own model). The engine writes its cells
+// as it would write the window's table.
 //
 // Every figure of a run comes from the typed snapshot (run_snapshot.h), so
 // the runner reads back only the texts the engine alone knows (Notes): the
@@ -15,8 +15,8 @@
 // change of the list goes first: while one waits, new readers queue behind
 // it, so workers that refresh their rows without pause (unpaced lines)
 // never keep Start from inserting the next port's row.
-#ifndef QUARNEX_RUNNER_CELL_STORE_H_
-#define QUARNEX_RUNNER_CELL_STORE_H_
+#ifndef QUARNEX_STATION_CELL_STORE_H_
+#define QUARNEX_STATION_CELL_STORE_H_
 
 #include <array>
 #include <atomic>
@@ -95,4 +95,4 @@ bool IsLineStatusText(std::string_view text);
 
 }  // namespace quarnex
 
-#endif  // QUARNEX_RUNNER_CELL_STORE_H_
+#endif  // QUARNEX_STATION_CELL_STORE_H_

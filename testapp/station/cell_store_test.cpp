@@ -1,4 +1,4 @@
-#include "testapp/runner/cell_store.h"
+#include "testapp/station/cell_store.h"
 
 #include <gtest/gtest.h>
 
