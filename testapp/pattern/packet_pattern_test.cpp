@@ -14,10 +14,21 @@ TEST(PacketPatternTest, LettersStartAgainEveryBlockOf256) {
     uint64_t position;
     char byte;
   } kCases[] = {
-      {0, 'A'},   {1, 'B'},   {25, 'Z'},  {26, 'A'},       {234, 'A'},        {255, 'V'},
-      {256, 'A'}, {257, 'B'}, {299, 'R'}, {511, 'V'},      {512, 'A'},        {4294967295u, 'V'},
+      {0, 'A'},
+      {1, 'B'},
+      {25, 'Z'},
+      {26, 'A'},
+      {234, 'A'},
+      {255, 'V'},
+      {256, 'A'},
+      {257, 'B'},
+      {299, 'R'},
+      {511, 'V'},
+      {512, 'A'},
+      {4294967295u, 'V'},
       // Positions past 32 bits keep the same cycle.
-      {4294967296u, 'A'}, {4294967296u + 30, 'E'},
+      {4294967296u, 'A'},
+      {4294967296u + 30, 'E'},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.position);

@@ -12,7 +12,7 @@ PayloadComparison ComparePayload(const uint8_t* sent, const uint8_t* received, s
   // bad one is walked byte by byte to find where it went wrong.
   if (length == 0 || std::memcmp(sent, received, length) == 0) return result;
   size_t i = 0;
-  while (sent[i] == received[i]) ++i;
+  while (i < length && sent[i] == received[i]) ++i;
   result.first_difference = i;
   return result;
 }

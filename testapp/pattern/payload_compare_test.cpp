@@ -19,7 +19,14 @@ TEST(PayloadCompareTest, FindsTheFirstDifferenceWithinTheComparedLength) {
       {"first byte", "ABCDEFGH", "xBCDEFGH", 8, 0},
       {"middle", "ABCDEFGH", "ABCxEFxH", 8, 3},
       {"last byte", "ABCDEFGH", "ABCDEFGx", 8, 7},
-      {"one bit", std::string("AB\x00" "D", 4), std::string("AB\x80" "D", 4), 4, 2},
+      {"one bit",
+       std::string("AB\x00"
+                   "D",
+                   4),
+       std::string("AB\x80"
+                   "D",
+                   4),
+       4, 2},
       {"beyond the length", "ABCDEFGH", "ABCDxxxx", 4, 4},
       {"nothing compared", "A", "x", 0, 0},
   };

@@ -41,8 +41,8 @@ TEST(BlockLineSettingsTest, BlockFieldsMapToTheLine) {
       {0x01020304, -2, 0x100, 0x80, 8, LineParity::kEven},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.rate << " bit/s, size " << c.size_code << ", parity "
-                                    << c.parity);
+    SCOPED_TRACE(testing::Message()
+                 << c.rate << " bit/s, size " << c.size_code << ", parity " << c.parity);
     const std::vector<uint8_t> block = Block(c.rate, c.size_code, c.parity, c.auto_dcd_cts);
     LineSettings s;
     ASSERT_TRUE(LineSettingsFromBlock(block.data(), block.size(), &s));
