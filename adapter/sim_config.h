@@ -85,9 +85,6 @@ SimConfig DefaultSimConfig();
 // holds everything else. An empty text gives the default.
 bool ParseSimConfig(std::string_view text, SimConfig* config, std::vector<std::string>* problems);
 
-// The tester's pattern byte at position i of a packet.
-inline uint8_t PatternByte(uint32_t i) { return static_cast<uint8_t>('A' + (i % 256) % 26); }
-
 }  // namespace quarnex
 
 #endif  // QUARNEX_ADAPTER_SIM_CONFIG_H_

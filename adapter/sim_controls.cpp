@@ -5,7 +5,7 @@
 
 #include "testapp/driver/control_codes.h"
 #include "testapp/platform/byte_order.h"
-#include "testapp/settings/config_block.h"
+#include "testapp/settings/block_line_settings.h"
 
 namespace quarnex {
 
@@ -179,10 +179,11 @@ SimClock::duration LineTiming::FrameTime(size_t bytes) const {
 
 LineTiming TimingFromBlock(const uint8_t* block) {
   LineTiming t;
-  const uint32_t size_code = DecodeFixed32(block + block::kTxCharacterSize);
-  t.bits_per_character = DataBitsOfCharacterSize(size_code);
-  t.parity = DecodeFixed32(block + block::kParity) != 0;
-  t.bit_rate = static_cast<int32_t>(DecodeFixed32(block + block::kBitRate));
+  LineSettings line;
+  if (!LineSettingsFromBlock(block, kSimConfigBlockSize, &line)) return t;
+  t.bits_per_character = line.data_bits;
+  t.parity = line.parity != LineParity::kNone;
+  t.bit_rate = line.bit_rate;
   return t;
 }
 

@@ -48,9 +48,9 @@ struct LineTiming {
   SimClock::duration FrameTime(size_t bytes) const;
 };
 
-// Reads the timing fields of a configuration block of kSimConfigBlockSize
-// bytes. Character size codes 0, 1, 2, 3 mean 5, 7, 6, 8 bits; other codes
-// count as 8.
+// The timing of the line a configuration block of kSimConfigBlockSize bytes
+// asks for (data bits, parity, bit rate), as every backend reads the block
+// (testapp/settings/block_line_settings.h).
 LineTiming TimingFromBlock(const uint8_t* block);
 
 // What a control handler may read and change. Guarded by the port's mutex,

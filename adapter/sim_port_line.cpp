@@ -6,6 +6,7 @@
 
 #include "adapter/sim_port.h"
 #include "adapter/sim_port_util.h"
+#include "testapp/pattern/packet_pattern.h"
 
 namespace quarnex {
 
@@ -199,7 +200,7 @@ bool SimPort::NextSourceFrameLocked(std::vector<uint8_t>* frame) {
     return false;
   }
   if (pattern) {
-    for (uint32_t i = 0; i < length; ++i) (*frame)[i] = PatternByte(i);
+    FillPattern(PatternKind::kLetters, 0, frame->data(), length);
   } else {
     std::memcpy(frame->data(), source_data_->bytes.get() + offset, length);
   }

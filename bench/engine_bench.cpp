@@ -42,6 +42,7 @@
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/run_controller.h"
 #include "testapp/engine/verdict.h"
+#include "testapp/pattern/packet_pattern.h"
 #include "testapp/report/recording_view.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/records.h"
@@ -176,8 +177,7 @@ ReferenceFigures RunReference(double seconds, int32_t bit_rate) {
   ConfigureLine(*device, bit_rate);
   std::atomic<double> write_start{0};
   std::vector<uint8_t> pattern(kPacketSize);
-  for (uint32_t i = 0; i < kPacketSize; ++i)
-    pattern[i] = static_cast<uint8_t>('A' + (i % 256) % 26);
+  FillPattern(PatternKind::kLetters, 0, pattern.data(), kPacketSize);
   std::vector<uint8_t> buffer(kPacketSize);
 
   const EventRef release = MakeEvent(Event::Kind::kAutoReset);

@@ -22,6 +22,7 @@ endfunction()
 
 add_subdirectory(testapp/platform)
 add_subdirectory(testapp/driver)
+add_subdirectory(testapp/pattern)
 add_subdirectory(adapter)
 add_subdirectory(win32)
 add_subdirectory(testapp/wiring)
@@ -31,8 +32,8 @@ add_subdirectory(testapp/engine)
 add_subdirectory(testapp/station)
 add_subdirectory(testapp/runner)
 
-foreach(folder testapp/platform testapp/driver adapter win32 testapp/wiring testapp/settings
-               testapp/report testapp/engine testapp/station testapp/runner)
+foreach(folder testapp/platform testapp/driver testapp/pattern adapter win32 testapp/wiring
+               testapp/settings testapp/report testapp/engine testapp/station testapp/runner)
   quarnex_use_folder_roots(${folder})
 endforeach()
 

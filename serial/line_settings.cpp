@@ -1,19 +1,8 @@
 #include "serial/line_settings.h"
 
-#include <cstring>
-
-#include "testapp/platform/byte_order.h"
-#include "testapp/settings/config_block.h"
-
 namespace quarnex {
 
 namespace {
-
-int32_t ReadLe32(const uint8_t* bytes, size_t offset) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | bytes[offset + static_cast<size_t>(i)];
-  return static_cast<int32_t>(v);
-}
 
 tcflag_t CharacterSizeFlag(int data_bits) {
   switch (data_bits) {
@@ -29,19 +18,6 @@ tcflag_t CharacterSizeFlag(int data_bits) {
 }
 
 }  // namespace
-
-bool LineSettingsFromBlock(const void* block, size_t size, LineSettings* settings) {
-  if (block == nullptr || size < kConfigBlockSize) return false;
-  const auto* bytes = static_cast<const uint8_t*>(block);
-  LineSettings s;
-  s.bit_rate = ReadLe32(bytes, block::kBitRate);
-  s.data_bits = DataBitsOfCharacterSize(ReadLe32(bytes, block::kTxCharacterSize));
-  const int32_t parity = ReadLe32(bytes, block::kParity);
-  s.parity = parity == 0 ? LineParity::kNone : parity == 1 ? LineParity::kOdd : LineParity::kEven;
-  s.hardware_flow = bytes[block::kAutoDcdCts] != 0;
-  *settings = s;
-  return true;
-}
 
 int LineBitsPerCharacter(const LineSettings& settings) {
   return 1 + settings.data_bits + (settings.parity == LineParity::kNone ? 0 : 1) + 1;

@@ -1,15 +1,9 @@
-// Line settings of a real port: what the configuration block asks of a
-// TTY, and how it lands in the termios record.
+// Line settings of a real port: how the line the configuration block asks
+// for (testapp/settings/block_line_settings.h) lands in the termios record.
 //
-// The block describes a synchronous line; a TTY can carry only part of it.
-// What it carries:
-//   BitRate (offset 42)          the baud rate; 0 or negative keeps the
-//                                port's current rate (B0 would hang up)
-//   TxCharacterSize (offset 16)  0, 1, 2, 3 = 5, 7, 6, 8 data bits; any
-//                                other value 8
-//   Parity (offset 20)           0 none, 1 odd, 2 even, any other nonzero
-//                                value even
-//   AutoDcdCts (offset 24)       nonzero: hardware flow control (RTS/CTS)
+// The block describes a synchronous line; a TTY can carry only part of it:
+// the bit rate (0 or negative keeps the port's current rate, since B0 would
+// hang up), the data bits, the parity and hardware flow control (RTS/CTS).
 // One stop bit, no software flow control. Every other field is accepted
 // and has no effect on a TTY.
 //
@@ -19,24 +13,11 @@
 
 #include <termios.h>
 
-#include <cstddef>
 #include <cstdint>
 
+#include "testapp/settings/block_line_settings.h"
+
 namespace quarnex {
-
-enum class LineParity { kNone, kOdd, kEven };
-
-struct LineSettings {
-  int32_t bit_rate = 0;  // as the block holds it; <= 0 keeps the current rate
-  int data_bits = 8;
-  LineParity parity = LineParity::kNone;
-  bool hardware_flow = false;
-};
-
-// Reads the settings from a configuration block of `size` bytes. False
-// (and *settings untouched) when the block is shorter than the 338 bytes
-// of the format.
-bool LineSettingsFromBlock(const void* block, size_t size, LineSettings* settings);
 
 // Bits one character occupies on the line: start, data, parity, stop.
 int LineBitsPerCharacter(const LineSettings& settings);

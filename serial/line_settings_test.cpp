@@ -4,58 +4,27 @@
 
 #include <cstring>
 
-#include "testapp/settings/config_block.h"
-
 namespace quarnex {
 namespace {
 
-struct Block {
-  uint8_t bytes[kConfigBlockSize] = {};
-  void Put32(size_t offset, int32_t v) {
-    for (int i = 0; i < 4; ++i)
-      bytes[offset + static_cast<size_t>(i)] =
-          static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
-  }
-};
-
-TEST(LineSettingsTest, BlockFieldsMapToTheLine) {
-  struct Case {
-    int32_t size_code, parity, bit_rate;
-    uint8_t auto_dcd_cts;
+// Start bit, data bits, a parity bit when there is one, one stop bit. (How
+// the block's fields become these settings: block_line_settings_test.cpp.)
+TEST(LineSettingsTest, CharacterBitsCountStartDataParityAndStop) {
+  const struct {
     int data_bits;
-    LineParity line_parity;
+    LineParity parity;
     int bits_per_character;
+  } kCases[] = {
+      {5, LineParity::kNone, 7},  {7, LineParity::kOdd, 10},  {6, LineParity::kEven, 9},
+      {8, LineParity::kNone, 10}, {8, LineParity::kEven, 11},
   };
-  const Case cases[] = {
-      {0, 0, 9600, 0, 5, LineParity::kNone, 7},    {1, 1, 115200, 0, 7, LineParity::kOdd, 10},
-      {2, 2, 1000000, 1, 6, LineParity::kEven, 9}, {3, 0, 0, 0, 8, LineParity::kNone, 10},
-      {7, -1, -5, 0, 8, LineParity::kEven, 11},  // odd codes read as 8 bits; other parity as even
-      {3, 5, 123457, 0, 8, LineParity::kEven, 11},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.size_code * 100 + c.parity);
-    Block b;
-    b.Put32(block::kTxCharacterSize, c.size_code);
-    b.Put32(block::kParity, c.parity);
-    b.Put32(block::kBitRate, c.bit_rate);
-    b.bytes[block::kAutoDcdCts] = c.auto_dcd_cts;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.data_bits * 10 + static_cast<int>(c.parity));
     LineSettings s;
-    ASSERT_TRUE(LineSettingsFromBlock(b.bytes, sizeof(b.bytes), &s));
-    EXPECT_EQ(s.bit_rate, c.bit_rate);
-    EXPECT_EQ(s.data_bits, c.data_bits);
-    EXPECT_EQ(s.parity, c.line_parity);
-    EXPECT_EQ(s.hardware_flow, c.auto_dcd_cts != 0);
+    s.data_bits = c.data_bits;
+    s.parity = c.parity;
     EXPECT_EQ(LineBitsPerCharacter(s), c.bits_per_character);
   }
-}
-
-TEST(LineSettingsTest, ShortBlockIsRefused) {
-  Block b;
-  LineSettings s;
-  s.data_bits = 6;
-  EXPECT_FALSE(LineSettingsFromBlock(b.bytes, kConfigBlockSize - 1, &s));
-  EXPECT_FALSE(LineSettingsFromBlock(nullptr, kConfigBlockSize, &s));
-  EXPECT_EQ(s.data_bits, 6);
 }
 
 TEST(LineSettingsTest, TermiosCarriesSizeParityAndFlowAndReadsBack) {

@@ -31,8 +31,8 @@
 #include "serial/pty_test_util.h"
 #include "testapp/platform/test_support.h"
 #include "testapp/runner/child_process_test_util.h"
-#include "testapp/settings/records.h"
 #include "testapp/settings/qsettings_store.h"
+#include "testapp/settings/records.h"
 
 namespace quarnex {
 namespace {

@@ -38,8 +38,8 @@ TEST(CommSettingsTest, BlockFieldsLandInTheDcb) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.rate);
     const std::vector<uint8_t> block = Block(c.rate, c.size_code, c.parity, c.auto_dcd_cts);
-    CommLineSettings settings;
-    ASSERT_TRUE(CommSettingsFromBlock(block.data(), block.size(), &settings));
+    LineSettings settings;
+    ASSERT_TRUE(LineSettingsFromBlock(block.data(), block.size(), &settings));
     DCB dcb{};
     dcb.BaudRate = 4800;
     dcb.fOutX = TRUE;
@@ -56,14 +56,6 @@ TEST(CommSettingsTest, BlockFieldsLandInTheDcb) {
     EXPECT_EQ(dcb.fOutX, 0u);
     EXPECT_EQ(dcb.fAbortOnError, 0u) << "an error would stall every transfer until cleared";
   }
-}
-
-TEST(CommSettingsTest, AShortBlockIsRefused) {
-  const std::vector<uint8_t> block(kConfigBlockSize - 1, 0);
-  CommLineSettings settings;
-  settings.data_bits = 6;
-  EXPECT_FALSE(CommSettingsFromBlock(block.data(), block.size(), &settings));
-  EXPECT_EQ(settings.data_bits, 6);
 }
 
 TEST(Win32PathTest, PortNamesAndTheAdaptersDevices) {

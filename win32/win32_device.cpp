@@ -292,8 +292,8 @@ IoStatus Win32Device::CommControl(uint32_t code, const void* in, uint32_t in_siz
 }
 
 IoStatus Win32Device::ConfigureComm(const void* in, uint32_t in_size) {
-  CommLineSettings settings;
-  if (!CommSettingsFromBlock(in, in_size, &settings)) return IoStatus{kErrorInvalidParameter, 0};
+  LineSettings settings;
+  if (!LineSettingsFromBlock(in, in_size, &settings)) return IoStatus{kErrorInvalidParameter, 0};
   const HANDLE h = handle_.get();
   DCB dcb{};
   dcb.DCBlength = sizeof(dcb);
@@ -306,8 +306,8 @@ IoStatus Win32Device::ConfigureComm(const void* in, uint32_t in_size) {
     if (IsGoneError(error)) return IoStatus{FailureOf(error), 0};
     std::fprintf(stderr, "%s: the driver refused %u bit/s, %d data bits with parity %s\n",
                  options_.label.c_str(), static_cast<unsigned>(dcb.BaudRate), settings.data_bits,
-                 settings.parity == CommParity::kNone  ? "none"
-                 : settings.parity == CommParity::kOdd ? "odd"
+                 settings.parity == LineParity::kNone  ? "none"
+                 : settings.parity == LineParity::kOdd ? "odd"
                                                        : "even");
     return IoStatus{kErrorInvalidParameter, 0};
   }

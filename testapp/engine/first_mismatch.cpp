@@ -13,13 +13,6 @@ constexpr int64_t kBytesBefore = 8;
 
 }  // namespace
 
-size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (a[i] != b[i]) return i;
-  }
-  return length;
-}
-
 MismatchExcerpt MakeMismatchExcerpt(int64_t offset, int64_t base, const uint8_t* expected,
                                     size_t expected_size, const uint8_t* received,
                                     size_t received_size) {

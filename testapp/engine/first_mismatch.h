@@ -15,10 +15,6 @@
 
 namespace quarnex {
 
-// The index of the first byte at which `a` and `b` differ, or `length`
-// when their first `length` bytes are equal.
-size_t FirstDifference(const uint8_t* a, const uint8_t* b, size_t length);
-
 // The excerpt around `offset`: up to kMismatchExcerptSize bytes from each
 // side, starting 8 bytes before it (or at the first byte). `expected` and
 // `received` hold the bytes from `base` on (`base` counted as `offset` is),

@@ -250,7 +250,8 @@ struct RunState {
   // another packet (beyond one already released) while the runner comes to
   // stop it.
   std::atomic<int32_t> PauseOnError{0};
-  // The generated packet: byte i = 'A' + ((i mod 256) mod 26).
+  // The generated packet: the letters pattern from its start
+  // (testapp/pattern/packet_pattern.h).
   std::array<uint8_t, kMaxPacketSize> TxPattern{};
   // File mode: the whole transmit/compare file (FileSize bytes).
   std::unique_ptr<uint8_t[]> FileBuffer;

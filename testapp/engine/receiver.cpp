@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,6 +12,7 @@
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
 #include "testapp/engine/verdict.h"
+#include "testapp/pattern/payload_compare.h"
 #include "testapp/platform/regular_file.h"
 #include "testapp/report/results_view.h"
 #include "testapp/report/text_format.h"
@@ -130,7 +130,7 @@ bool ChunkMatchesFile(const PortContext& port, const uint8_t* received, uint32_t
   if (read.count != chunk) return false;
   if (chunk == 0) return true;  // a refused read: nothing to compare
   if (FileBytesFrom(port, port.FileOffset, chunk) != chunk) return false;
-  return std::memcmp(received, port.Run->run.FileBuffer.get() + port.FileOffset, chunk) == 0;
+  return ComparePayload(port.Run->run.FileBuffer.get() + port.FileOffset, received, chunk).equal();
 }
 
 // Keeps both versions of a full-length chunk that differed from the file.
@@ -148,7 +148,8 @@ void NoteFileMismatch(PortContext& port, const uint8_t* received, uint32_t chunk
   const size_t differs =
       compared == 0
           ? 0
-          : FirstDifference(received, port.Run->run.FileBuffer.get() + port.FileOffset, compared);
+          : ComparePayload(port.Run->run.FileBuffer.get() + port.FileOffset, received, compared)
+                .first_difference;
   const auto base = static_cast<int64_t>(port.FileOffset);
   const int64_t offset = base + static_cast<int64_t>(differs);
   NoteFirstMismatch(

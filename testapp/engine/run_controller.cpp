@@ -6,6 +6,7 @@
 // that use it have been joined: at the next Start, or in JoinAllPorts.
 #include "testapp/engine/run_controller.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "testapp/engine/hold_up_watch.h"
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/worker_loops.h"
+#include "testapp/pattern/packet_pattern.h"
 #include "testapp/platform/message_quote.h"
 #include "testapp/platform/regular_file.h"
 #include "testapp/platform/thread_priority.h"
@@ -470,11 +472,8 @@ bool LoadTransmitFile(RunContext& context, const char* file_name, std::string* r
 }
 
 void BuildTxPattern(RunContext& context) {
-  auto& pattern = context.run.TxPattern;
-  const int32_t size = context.settings.PacketSize;
-  for (int32_t i = 0; i < size && i < kMaxPacketSize; ++i) {
-    pattern[i] = static_cast<uint8_t>('A' + ((i % 256) % 26));
-  }
+  const int32_t size = std::clamp(context.settings.PacketSize, 0, kMaxPacketSize);
+  FillPattern(PatternKind::kLetters, 0, context.run.TxPattern.data(), static_cast<size_t>(size));
 }
 
 bool StartPortThreads(PortContext& port, int32_t mode, std::string* problem) {

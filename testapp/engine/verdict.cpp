@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include "testapp/engine/first_mismatch.h"
 #include "testapp/engine/receiver.h"
@@ -10,6 +9,7 @@
 #include "testapp/engine/run_context.h"
 #include "testapp/engine/transfer_wait.h"
 #include "testapp/engine/transmitter.h"
+#include "testapp/pattern/payload_compare.h"
 #include "testapp/platform/clock.h"
 #include "testapp/settings/settings_state.h"
 
@@ -37,8 +37,8 @@ bool ReceivedPatternMatches(const PortContext& port) {
   if (received == nullptr || port.ReceiveBufferSize.load() < static_cast<uint32_t>(packet_size)) {
     return false;
   }
-  return std::memcmp(received, port.Run->run.TxPattern.data(), static_cast<size_t>(packet_size)) ==
-         0;
+  return ComparePayload(port.Run->run.TxPattern.data(), received, static_cast<size_t>(packet_size))
+      .equal();
 }
 
 // Keeps where a full read first differed from the pattern. A full read
@@ -50,7 +50,8 @@ void NoteDataMismatch(PortContext& port) {
   if (received == nullptr || packet_size <= 0 || packet_size > kMaxPacketSize) return;
   const size_t compared = std::min(static_cast<size_t>(packet_size),
                                    static_cast<size_t>(port.ReceiveBufferSize.load()));
-  const size_t offset = FirstDifference(received, port.Run->run.TxPattern.data(), compared);
+  const size_t offset =
+      ComparePayload(port.Run->run.TxPattern.data(), received, compared).first_difference;
   if (offset == static_cast<size_t>(packet_size)) return;
   NoteFirstMismatch(
       port, MismatchKind::kData, port.PacketCount.load(), static_cast<int64_t>(offset),

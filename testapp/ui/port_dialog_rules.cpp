@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "testapp/settings/block_line_settings.h"
 #include "testapp/settings/config_block.h"
 #include "testapp/settings/config_file.h"
 #include "testapp/settings/configure_port.h"
@@ -53,12 +54,15 @@ LineSummary ReadLineSummary(const char* file_name) {
                        &reason) != -1;
   // As in a run, what a file set before a failed read stays set.
   if (!line.file_read) line.problem = ConfigFileDetail(file_name, reason);
-  line.bit_rate = BlockBitRate(block);
-  const int32_t code = BlockTxCharacterSize(block);
-  line.data_bits = DataBitsOfCharacterSize(code);
-  const int32_t parity = BlockParity(block);
-  line.parity = parity == 0 ? 'N' : parity == 1 ? 'O' : 'E';
-  line.hardware_flow = block.bytes[block::kAutoDcdCts] != 0;
+  // The line as every backend reads it from the block.
+  LineSettings settings;
+  LineSettingsFromBlock(block.bytes, sizeof(block.bytes), &settings);
+  line.bit_rate = settings.bit_rate;
+  line.data_bits = settings.data_bits;
+  line.parity = settings.parity == LineParity::kNone  ? 'N'
+                : settings.parity == LineParity::kOdd ? 'O'
+                                                      : 'E';
+  line.hardware_flow = settings.hardware_flow;
   return line;
 }
 
