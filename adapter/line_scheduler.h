@@ -1,7 +1,8 @@
 // LineScheduler: the one timer thread that paces every simulated line.
 //
 // All ports of all simulated adapters share it, so 128 busy ports cost one
-// thread, not 128. A timer runs a TimerTarget's OnTimer on the scheduler
+// thread, not 128: that is why it is process-wide (Instance) and not held
+// by a program's run context. A timer runs a TimerTarget's OnTimer on the scheduler
 // thread at (never before) its deadline. Lateness matters: a frame that
 // completes 40 us late costs a 1 Mbit/s, 1024-byte line half a percent of
 // its measured throughput. The thread therefore runs with 1 ns timer slack,

@@ -1,9 +1,10 @@
-// The simulated adapter: the default backend of OpenDevice.
+// The simulated adapter: the default entry of the backend table
+// (testapp/wiring/device_backends.h).
 //
 // A SimAdapter owns the ports a SimConfig describes and opens them as
 // Devices. Tests build their own SimAdapter from a SimConfig (or its text
 // form) and read each port's state; the tester reaches the process-wide one
-// through OpenDevice, configured by the QUARNEX_SIM environment variable
+// through its DeviceOpener, configured by the QUARNEX_SIM environment variable
 // (adapter/README.md) when it is first used, or by SimConfigure.
 //
 // Thread-safety: every function and method may be called from any thread.

@@ -107,6 +107,7 @@ struct EngineFigures {
 EngineFigures RunEngine(RecordingView& view, int ports, int bit_rate, double seconds) {
   // The run's own context, on the heap (RunState holds 128 slots).
   const auto context = std::make_unique<RunContext>();
+  context->devices.SetBackends(StandardBackends());
   context->SetOutputs(&view, &view);
   UseLoopbackPorts(ports);
   WriteTextFile("quarnex.cfg",
@@ -297,7 +298,6 @@ void BenchUnjudged(RecordingView& view, double seconds) {
 }  // namespace quarnex
 
 int main(int argc, char** argv) {
-  quarnex::SetDeviceOpener(quarnex::StandardDeviceOpener());
   using namespace quarnex;
   double seconds = 10;
   std::string only;

@@ -47,7 +47,7 @@ uint32_t QueriedRate(Device& device) {
 class TtyDeviceTest : public testing::Test {
  protected:
   void SetUp() override {
-    SetDeviceOpener(StandardDeviceOpener());
+    opener_.SetBackends(StandardBackends());
     ASSERT_TRUE(pty_.Open());
     ASSERT_TRUE(links_.Link("Quarnex01", pty_.slave_path));
     settings_.dir = links_.path().string();
@@ -60,6 +60,11 @@ class TtyDeviceTest : public testing::Test {
     return device;
   }
 
+  // The programs' backends: the device map's devices, the links, else the
+  // simulated adapter.
+  DeviceRef OpenDevice(std::string_view path) { return opener_.Open(path).device; }
+
+  DeviceOpener opener_;
   PtyPair pty_;
   TempDir links_;
   TtyBackendSettings settings_;

@@ -1,6 +1,6 @@
 // Whole runs of the engine on real kernel TTYs: QUARNEX_TTY_DIR points at a
 // folder of links to pseudo-terminals whose master sides carry loopback
-// plugs, and StartRun opens the ports through OpenDevice as the program
+// plugs, and StartRun opens the ports through the backend table as the program
 // does.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -76,7 +76,7 @@ TEST_F(TtyEngineTest, LoopbackRunsGoodPacketsThroughKernelTtys) {
   StopHeadlessRun(context_);
   // The ports are free again.
   for (int n : {1, 2}) {
-    DeviceRef again = OpenDevice("\\\\.\\Quarnex0" + std::to_string(n));
+    DeviceRef again = context_.devices.Open("\\\\.\\Quarnex0" + std::to_string(n)).device;
     EXPECT_NE(again, nullptr) << n;
   }
 }

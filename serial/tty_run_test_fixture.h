@@ -1,6 +1,6 @@
 // The fixture of whole engine runs on kernel TTYs: a temporary working
 // folder with its quarnex.cfg, a folder of port links that QUARNEX_TTY_DIR
-// points at (StartRun opens the ports through OpenDevice as the program
+// points at (StartRun opens the ports through the backend table as the program
 // does), default settings for one Loopback port from port 1, and a
 // RecordingView for the texts.
 #ifndef QUARNEX_SERIAL_TTY_RUN_TEST_FIXTURE_H_
@@ -52,7 +52,7 @@ class TtyRunTest : public testing::Test {
     s.Test.Mode = kLoopback;
     TesterOptions& options = context_.options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
-    SetDeviceOpener(StandardDeviceOpener());
+    context_.devices.SetBackends(StandardBackends());
     context_.SetOutputs(&view_, &view_);
     ClearPortSlots(context_);
     ASSERT_EQ(setenv(kTtyDirVariable, links_.path().c_str(), 1), 0);

@@ -113,6 +113,7 @@ Measurement HeadlessRun(const BenchOptions& o) {
   MemoryStore store;
   // The run's own context, on the heap (RunState holds 128 slots).
   const auto context = std::make_unique<RunContext>();
+  context->devices.SetBackends(StandardBackends());
   LoadSettings(store, &context->settings);
   Settings& s = context->settings;
   s.Test.PortIndex = 1;
@@ -267,7 +268,6 @@ BenchOptions ParseOptions(int argc, char** argv) {
 }
 
 int Main(int argc, char** argv) {
-  SetDeviceOpener(StandardDeviceOpener());
   const BenchOptions o = ParseOptions(argc, argv);
   std::string templ = (fs::temp_directory_path() / "runner-bench-XXXXXX").string();
   const fs::path dir = mkdtemp(templ.data());

@@ -169,7 +169,6 @@ Sample TesterRate(RunContext& context, const std::string& tty_dir, EchoPlug* plu
 }
 
 int Main(double seconds, uint32_t packet_size) {
-  SetDeviceOpener(StandardDeviceOpener());
   TempDir work;
   if (work.path().empty()) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();
@@ -188,6 +187,7 @@ int Main(double seconds, uint32_t packet_size) {
   // The runs' own context, on the heap (RunState holds 128 slots).
   const auto owned_context = std::make_unique<RunContext>();
   RunContext& context = *owned_context;
+  context.devices.SetBackends(StandardBackends());
   Settings& s = context.settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();

@@ -270,7 +270,6 @@ double ReferenceRound(const std::vector<std::unique_ptr<PtyRelay>>& relays, uint
 }
 
 int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
-  SetDeviceOpener(StandardDeviceOpener());
   TempDir work;
   if (work.path().empty()) return 1;
   const std::filesystem::path old_dir = std::filesystem::current_path();
@@ -298,6 +297,7 @@ int Main(double seconds, uint32_t packet_size, uint32_t bit_rate) {
   // The runs' own context, on the heap (RunState holds 128 slots).
   const auto owned_context = std::make_unique<RunContext>();
   RunContext& context = *owned_context;
+  context.devices.SetBackends(StandardBackends());
   Settings& s = context.settings;
   s.Test = DefaultTestSettings();
   s.Port = DefaultPortSettings();

@@ -335,6 +335,7 @@ Measurement WindowRun(const BenchOptions& o, bool with_plot) {
   // outlives everything below that reaches it.
   const auto owned_context = std::make_unique<RunContext>();
   RunContext& context = *owned_context;
+  context.devices.SetBackends(StandardBackends());
   std::unique_ptr<MainWindow> window = OpenMainWindow(context, store);
   ApplyBenchSettings(o, context.settings);
   long long repaints = 0;
@@ -419,6 +420,7 @@ Measurement RecordingRun(const BenchOptions& o) {
   // outlives everything below that reaches it.
   const auto owned_context = std::make_unique<RunContext>();
   RunContext& context = *owned_context;
+  context.devices.SetBackends(StandardBackends());
   LoadSettings(store, &context.settings);
   ApplyBenchSettings(o, context.settings);
   RecordingView view(/*keep_history=*/false);
@@ -484,7 +486,6 @@ BenchOptions ParseOptions(int argc, char** argv) {
 }
 
 int Main(int argc, char** argv) {
-  SetDeviceOpener(StandardDeviceOpener());
   const BenchOptions o = ParseOptions(argc, argv);
   std::string templ = (fs::temp_directory_path() / "ui-bench-XXXXXX").string();
   if (mkdtemp(templ.data()) == nullptr) return 1;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <mutex>
 
 namespace quarnex {
 
@@ -15,17 +14,6 @@ bool HasControlCharacter(std::string_view text) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7f;
   });
-}
-
-std::mutex& MapMutex() {
-  static std::mutex mu;
-  return mu;
-}
-
-// Guarded by MapMutex().
-DeviceMap& InstalledMap() {
-  static DeviceMap map;
-  return map;
 }
 
 }  // namespace
@@ -104,16 +92,6 @@ DeviceMap ParseDeviceMap(std::string_view text) {
     if (ParseDeviceEntry(line, &entry, &ignored)) PutDeviceEntry(&map, std::move(entry));
   }
   return map;
-}
-
-void SetDeviceMap(DeviceMap map) {
-  std::lock_guard<std::mutex> lock(MapMutex());
-  InstalledMap() = std::move(map);
-}
-
-DeviceMap CurrentDeviceMap() {
-  std::lock_guard<std::mutex> lock(MapMutex());
-  return InstalledMap();
 }
 
 }  // namespace quarnex

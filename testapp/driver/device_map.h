@@ -11,9 +11,9 @@
 // UART's internal loopback, so the port is tested without a plug. The
 // stored form is the entries one per line.
 //
-// Thread-safety: the parse and format functions are pure. SetDeviceMap and
-// CurrentDeviceMap may be called from any thread; a map set while ports
-// open applies to the opens that follow.
+// A program's map is held by its DeviceOpener (open_device.h).
+//
+// Thread-safety: the functions are pure; any thread.
 #ifndef QUARNEX_DRIVER_DEVICE_MAP_H_
 #define QUARNEX_DRIVER_DEVICE_MAP_H_
 
@@ -70,10 +70,6 @@ std::string FormatDeviceMap(const DeviceMap& map);
 // skipped, as are lines past kMaxDeviceMapEntries; a later line of the same
 // port replaces the earlier one.
 DeviceMap ParseDeviceMap(std::string_view text);
-
-// The map OpenDevice's default backend consults; empty at start-up.
-void SetDeviceMap(DeviceMap map);
-DeviceMap CurrentDeviceMap();
 
 }  // namespace quarnex
 

@@ -1,45 +1,55 @@
-// Opening a port by its device path, through the backend the program chose.
-// Each program's main() installs its opener (testapp/wiring has the one both
-// use); this layer knows no backend.
+// Opening a port by its device path, through the backend table and the
+// device map a program's main() chose.
+//
+// Each program's main() fills a DeviceOpener (testapp/wiring has the table
+// both use) and hands it down in its run context; tests fill their own with
+// fakes. This layer knows no backend.
 #ifndef QUARNEX_DRIVER_OPEN_DEVICE_H_
 #define QUARNEX_DRIVER_OPEN_DEVICE_H_
 
-#include <functional>
-#include <string>
+#include <mutex>
 #include <string_view>
+#include <vector>
 
-#include "testapp/driver/device.h"
+#include "testapp/driver/backend_table.h"
+#include "testapp/driver/device_map.h"
+#include "testapp/driver/serial_discovery.h"
 
 namespace quarnex {
 
-// Opens "\\.\QuarnexNN" for reading and writing, exclusively, for
-// overlapped transfers, through the installed opener. Returns null (the
-// invalid value) when the port does not exist, is already open, the path is
-// not a port name, or no opener is installed. Any thread.
-DeviceRef OpenDevice(std::string_view path);
+// The backend table and the device map of one program.
+//
+// Thread-safety: SetMap, Map and Open may be called from any thread; a map
+// set while ports open applies to the opens that follow. SetBackends is
+// not to be called while another thread opens a device or lists devices.
+class DeviceOpener {
+ public:
+  // No backend: no port opens until SetBackends.
+  DeviceOpener() = default;
+  DeviceOpener(const DeviceOpener&) = delete;
+  DeviceOpener& operator=(const DeviceOpener&) = delete;
 
-// Why the calling thread's last OpenDevice returned null, e.g. "in use
-// (locked by another tester or program)"; "" when the port is simply not
-// there or no reason is known. Taking it clears it.
-std::string TakeOpenProblem();
+  void SetBackends(BackendTable table);
 
-// For an opener: why the open it is doing fails, for TakeOpenProblem.
-void NoteOpenProblem(std::string problem);
+  // The map the table's entries are chosen by; empty at first.
+  void SetMap(DeviceMap map);
+  DeviceMap Map() const;
 
-// What the calling thread's last OpenDevice tried to open: the device the
-// port maps to (a TTY path, a COM port, "simulated adapter port 8"); ""
-// when the opener named none. Taking it clears it.
-std::string TakeOpenTarget();
+  // Opens "\\.\QuarnexNN" for reading and writing, exclusively, for
+  // overlapped transfers (backend_table.h, OpenFromTable). A null device
+  // when the port does not exist, is already open, the path is not a port
+  // name, or no backend takes it; then what was tried and why.
+  OpenResult Open(std::string_view path) const;
 
-// For an opener: what the open it is doing tries, for TakeOpenTarget.
-void NoteOpenTarget(std::string target);
+  // The devices the table's backends find under `roots`, for the Port...
+  // dialog.
+  std::vector<SerialDevice> List(const SerialRoots& roots) const;
 
-// Installs the program's opener (tests install fakes); an empty function
-// leaves none. Not to be called while another thread opens a device.
-// Process-wide like the device names it resolves: "\\.\Quarnex01" means
-// the same port to every part of a program.
-using DeviceOpener = std::function<DeviceRef(std::string_view path)>;
-void SetDeviceOpener(DeviceOpener opener);
+ private:
+  BackendTable table_;
+  mutable std::mutex map_mutex_;
+  DeviceMap map_;  // guarded by map_mutex_
+};
 
 }  // namespace quarnex
 

@@ -27,16 +27,23 @@
 //   stopped run's counters stay readable until the next Start.
 // - outputs: installed by the program before a run starts; atomics because
 //   workers of a stopped run that have not been joined yet still read them.
+// - devices: the backend table filled by the program before a run starts;
+//   its device map set by the program (the window's Port... dialog) on any
+//   thread, read by StartRun at each open.
+// - config_overrides: set by the program before a run starts, read by
+//   StartRun on its thread.
 #ifndef QUARNEX_ENGINE_RUN_CONTEXT_H_
 #define QUARNEX_ENGINE_RUN_CONTEXT_H_
 
 #include <atomic>
 #include <string>
 
+#include "testapp/driver/open_device.h"
 #include "testapp/engine/port_table.h"
 #include "testapp/platform/start_thread.h"
 #include "testapp/report/results_view.h"
 #include "testapp/settings/config_block.h"
+#include "testapp/settings/configure_port.h"
 #include "testapp/settings/settings_state.h"
 
 namespace quarnex {
@@ -65,6 +72,14 @@ class RunContext {
   // reason LoadConfigFile gave); empty when it read it or read none.
   // Written by StartRun, read on the same thread after it returned.
   std::string config_problem;
+
+  // How StartRun opens each port: the program's backend table and device
+  // map; no backend, so no port opens, until the program fills it.
+  DeviceOpener devices;
+
+  // Entries applied over the configuration file at each Start (the
+  // runner's --set); none by default.
+  ConfigOverrides config_overrides;
 
   // How StartRun starts the workers: StartThread, or a test's starter that
   // fails on demand. Set before a run starts.

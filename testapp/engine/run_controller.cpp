@@ -312,11 +312,11 @@ bool StartRun(RunContext& context) {
     const int n = static_cast<int>(wide_n);
 
     const std::string path = DevicePath(n);
-    port.DeviceOwner = OpenDevice(path);
+    OpenResult opened = context.devices.Open(path);
+    port.DeviceOwner = std::move(opened.device);
     port.Device.store(port.DeviceOwner.get());
     if (!port.DeviceOwner) {
-      const std::string tried = TakeOpenTarget();
-      MarkNotOpened(context, port, i, PortLabel(n), path, tried, TakeOpenProblem());
+      MarkNotOpened(context, port, i, PortLabel(n), path, opened.tried, opened.reason);
       continue;
     }
     port.InUse.store(1);
@@ -326,7 +326,8 @@ bool StartRun(RunContext& context) {
       configuration_loaded = true;
       std::string reason;
       std::vector<std::string> warnings;
-      if (!LoadConfigFile(kConfigFileName, context.block, context.options, &reason, &warnings)) {
+      if (!LoadConfigFile(kConfigFileName, context.config_overrides, context.block, context.options,
+                          &reason, &warnings)) {
         context.Messages().ShowNotice(ConfigFileNotice(kConfigFileName),
                                       ConfigFileDetail(kConfigFileName, reason));
         context.config_problem = reason;

@@ -28,6 +28,7 @@
 
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device_name.h"
+#include "testapp/driver/fake_backend.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/driver/recording_device.h"
 #include "testapp/engine/headless_run.h"
@@ -93,7 +94,7 @@ class RunControllerTest : public testing::Test {
     context_.SetOutputs(&view_, &view_);
     // Every open of an existing port gets a fresh device, so a test can tell
     // the devices of consecutive runs apart.
-    SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+    context_.devices.SetBackends(FakeBackends([this](std::string_view path) -> DeviceRef {
       opened_.emplace_back(path);
       if (missing_.count(std::string(path)) != 0) return nullptr;
       auto device = std::make_shared<PendingReadDevice>();
@@ -109,14 +110,11 @@ class RunControllerTest : public testing::Test {
       }
       devices_[std::string(path)].push_back(device);
       return device;
-    });
+    }));
     ClearPortSlots(context_);
   }
 
-  void TearDown() override {
-    StopHeadlessRun(context_);
-    SetDeviceOpener({});
-  }
+  void TearDown() override { StopHeadlessRun(context_); }
 
   // The device the latest open of port `n` returned.
   std::shared_ptr<PendingReadDevice> Latest(int n) { return devices_.at(DevicePath(n)).back(); }
@@ -392,10 +390,10 @@ TEST_F(RunControllerTest, NoBitRateGivesNoFiniteExpectedTime) {
 TEST_F(RunControllerTest, StoredValuesOutsideTheTableAreClamped) {
   missing_ = {};
   // Every open fails, so only the walk over the range is seen.
-  SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+  context_.devices.SetBackends(FakeBackends([this](std::string_view path) -> DeviceRef {
     opened_.emplace_back(path);
     return nullptr;
-  });
+  }));
   Settings& s = context_.settings;
   s.Test.PortIndex = 1;
   s.Test.PortCount = 500;

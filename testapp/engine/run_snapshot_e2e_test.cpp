@@ -174,16 +174,14 @@ TEST_F(RunSnapshotTest, APortEndedByPauseAfterShowsItsFinalCount) {
 TEST_F(RunSnapshotTest, TheSnapshotHoldsEveryPortOfTheRange) {
   UseAdapter(3, FarEnd{});
   std::shared_ptr<SimAdapter> adapter = adapter_;
-  SetDeviceOpener([adapter](std::string_view path) -> DeviceRef {
-    int n = 0;
-    if (!ParseDevicePath(path, &n)) return nullptr;
-    if (n == 2) {
-      NoteOpenTarget("/dev/ttyUSB1");
-      NoteOpenProblem("/dev/ttyUSB1: in use (locked by another tester or program)");
-      return nullptr;
-    }
-    return adapter->Open(n);
-  });
+  context_.devices.SetBackends({{.name = "fake", .open = [adapter](const PortRequest& request) {
+                                   if (request.port == 2) {
+                                     return OpenResult{nullptr, "/dev/ttyUSB1",
+                                                       "/dev/ttyUSB1: in use (locked by another "
+                                                       "tester or program)"};
+                                   }
+                                   return OpenResult{adapter->Open(request.port), "", ""};
+                                 }}});
   ASSERT_TRUE(StartHeadlessRun(context_));
   // Each open port has judged packets of its own (on an unpaced line one
   // port may be far ahead of the other).

@@ -32,6 +32,7 @@
 
 #include "adapter/simulated_adapter.h"
 #include "testapp/driver/device_name.h"
+#include "testapp/driver/fake_backend.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/engine/headless_run.h"
 #include "testapp/engine/run_context.h"
@@ -178,15 +179,12 @@ class SimRunTest : public testing::Test {
     TesterOptions& options = context_.options;
     options.OverlapRead = options.OverlapWrite = options.IoctlIndex = options.NumberOverlap = 0;
     // The programs' backends, unless a test installs its own adapter.
-    SetDeviceOpener(StandardDeviceOpener());
+    context_.devices.SetBackends(StandardBackends());
     context_.SetOutputs(&view_, &view_);
     ClearPortSlots(context_);
   }
 
-  void TearDown() override {
-    StopHeadlessRun(context_);
-    SetDeviceOpener({});
-  }
+  void TearDown() override { StopHeadlessRun(context_); }
 
   // Ports 1..count with the far end `far`, faults on all of them;
   // `unplug` pulls ports that long after each open.
@@ -199,7 +197,7 @@ class SimRunTest : public testing::Test {
     config.seed = 7;
     adapter_ = std::make_shared<SimAdapter>(config);
     devices_.clear();
-    SetDeviceOpener([this](std::string_view path) -> DeviceRef {
+    context_.devices.SetBackends(FakeBackends([this](std::string_view path) -> DeviceRef {
       int n = 0;
       if (!ParseDevicePath(path, &n)) return nullptr;
       DeviceRef inner = adapter_->Open(n);
@@ -207,7 +205,7 @@ class SimRunTest : public testing::Test {
       auto device = std::make_shared<CountingDevice>(std::move(inner));
       devices_.push_back(device);
       return device;
-    });
+    }));
     context_.settings.Test.PortCount = count;
   }
 

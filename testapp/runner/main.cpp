@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
   // The window's map, with the ports --device names on those devices; the
   // others keep the default backend.
   for (const DeviceMapEntry& entry : options.devices.entries) PutDeviceEntry(&devices, entry);
-  SetDeviceMap(std::move(devices));
-  SetDeviceOpener(StandardDeviceOpener());
+  context.devices.SetMap(std::move(devices));
+  context.devices.SetBackends(StandardBackends());
 
   // Standard output carries only reports and the summary: the runner keeps
   // its own handle on it and points descriptor 1 at standard error, where

@@ -227,7 +227,7 @@ int RunHeadless(RunContext& context, const RunnerOptions& options, const RunnerO
     note_log_failure("; running without a log");
   }
 
-  SetConfigOverrides(options.config_overrides);
+  context.config_overrides = options.config_overrides;
   // The first bad packet holds every port at once; the loop below then
   // ends the run.
   context.run.PauseOnError.store(options.stop_on_error ? 1 : 0);

@@ -7,6 +7,8 @@
 // ends the process at once with status 130, except that a record being
 // written (result_writing.h) is finished first.
 //
+// Process-wide, as the signal mask and the signals' dispositions are.
+//
 // No work is done in a signal handler: the signals are blocked in every
 // thread (BlockStopSignals, called before any thread exists, so every
 // thread inherits the mask) and one watcher thread takes them with

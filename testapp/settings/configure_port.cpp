@@ -10,20 +10,9 @@
 
 namespace quarnex {
 
-namespace {
-
-// Set and read on the thread that starts runs.
-ConfigOverrides& Overrides() {
-  static ConfigOverrides overrides;
-  return overrides;
-}
-
-}  // namespace
-
-void SetConfigOverrides(ConfigOverrides overrides) { Overrides() = std::move(overrides); }
-
-bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptions& options,
-                    std::string* reason, std::vector<std::string>* warnings) {
+bool LoadConfigFile(const char* file_name, const ConfigOverrides& overrides,
+                    DeviceConfigBlock& block, TesterOptions& options, std::string* reason,
+                    std::vector<std::string>* warnings) {
   std::memset(block.bytes, 0, sizeof(block.bytes));
   // A file that cannot be read leaves the block zero; the ports still run.
   auto apply = [&block, &options](const char* key, const char* value) {
@@ -39,7 +28,7 @@ bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptio
     return apply(key, value);
   };
   const bool read = ReadKeyValueFile(file_name, apply_file_entry, reason) != -1;
-  for (const auto& [key, value] : Overrides()) apply(key.c_str(), value.c_str());
+  for (const auto& [key, value] : overrides) apply(key.c_str(), value.c_str());
   // After the whole file, so the preset sees the final sync characters
   // wherever their keys stand.
   if (options.StripSyncIdle.load() != 0) ApplyStripSyncIdlePreset(&block);

@@ -27,13 +27,12 @@ inline constexpr uint32_t kTwoValuesFirst = 1000;
 inline constexpr uint32_t kTwoValuesSecond = 100;
 inline constexpr uint32_t kTwoValuesSize = 8;
 
-// Entries applied over the configuration file at every LoadConfigFile, in
-// order, after the file (also when it could not be read) and before the
-// preset; nothing is written to the file. The runner sets them from --set.
+// Entries applied over the configuration file, key and value, in order;
+// nothing is written to the file. The runner makes them from --set.
 using ConfigOverrides = std::vector<std::pair<std::string, std::string>>;
-void SetConfigOverrides(ConfigOverrides overrides);
 
-// Zeroes `block`, reads `file_name` into it and into `options`, applies the overrides, then applies
+// Zeroes `block`, reads `file_name` into it and into `options`, applies
+// `overrides` (also when the file could not be read), then applies
 // the StripSyncIdle preset when that option is nonzero (also one kept from an earlier read).
 // Returns false when the file could not be read (config_file.h says which files are read), with the
 // reason in *reason; the block then holds no more than the preset, and
@@ -41,8 +40,9 @@ void SetConfigOverrides(ConfigOverrides overrides);
 // Every entry of the file whose value is not a clean number in its key's
 // range is still applied as read, and its warning (ConfigValueWarning) is
 // added to *warnings, when given, in file order.
-bool LoadConfigFile(const char* file_name, DeviceConfigBlock& block, TesterOptions& options,
-                    std::string* reason, std::vector<std::string>* warnings = nullptr);
+bool LoadConfigFile(const char* file_name, const ConfigOverrides& overrides,
+                    DeviceConfigBlock& block, TesterOptions& options, std::string* reason,
+                    std::vector<std::string>* warnings = nullptr);
 
 // Whether a configuration file that could not be read is simply absent
 // (`reason` as LoadConfigFile gave it): a missing file runs with an empty

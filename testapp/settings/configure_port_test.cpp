@@ -35,7 +35,7 @@ class ConfigurePortTest : public ::testing::Test {
   // Returns the reason when the file could not be read, else "".
   std::string Configure(RecordingDevice* device, const char* file = kConfigFileName) {
     std::string reason;
-    if (LoadConfigFile(file, block_, options_, &reason)) reason.clear();
+    if (LoadConfigFile(file, {}, block_, options_, &reason)) reason.clear();
     EXPECT_EQ(ConfigurePort(device, block_), 1);
     return reason;
   }
@@ -261,15 +261,14 @@ TEST_F(ConfigurePortTest, BlockIsRebuiltButOptionsAreKept) {
 // before the preset; cleared, they apply no more.
 TEST_F(ConfigurePortTest, OverridesApplyOverTheFile) {
   WriteFile("quarnex.cfg", "Lim=5\nBitRate=9600\n");
-  SetConfigOverrides({{"BitRate", "921600"}, {"Lim", "7"}});
+  const ConfigOverrides overrides = {{"BitRate", "921600"}, {"Lim", "7"}};
   std::string reason;
-  EXPECT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason));
+  EXPECT_TRUE(LoadConfigFile(kConfigFileName, overrides, block_, options_, &reason));
   EXPECT_EQ(BlockBitRate(block_), 921600);
   EXPECT_EQ(block_.bytes[block::kLim], 7);
-  EXPECT_FALSE(LoadConfigFile("absent.cfg", block_, options_, &reason));
+  EXPECT_FALSE(LoadConfigFile("absent.cfg", overrides, block_, options_, &reason));
   EXPECT_EQ(BlockBitRate(block_), 921600);
-  SetConfigOverrides({});
-  EXPECT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason));
+  EXPECT_TRUE(LoadConfigFile(kConfigFileName, {}, block_, options_, &reason));
   EXPECT_EQ(BlockBitRate(block_), 9600);
 }
 
@@ -290,7 +289,7 @@ TEST_F(ConfigurePortTest, ValuesThatAreNotCleanNumbersAreReadAsBeforeAndNamed) {
             "Framing=\n");
   std::string reason;
   std::vector<std::string> warnings;
-  ASSERT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason, &warnings));
+  ASSERT_TRUE(LoadConfigFile(kConfigFileName, {}, block_, options_, &reason, &warnings));
   EXPECT_EQ(BlockBitRate(block_), 1);
   EXPECT_EQ(block_.bytes[block::kLim], 5);
   EXPECT_EQ(block_.bytes[block::kSdlcAddress], 1);
@@ -314,7 +313,7 @@ TEST_F(ConfigurePortTest, ValuesThatAreNotCleanNumbersAreReadAsBeforeAndNamed) {
   // A hostile value is quoted cut and without its control characters.
   WriteFile("quarnex.cfg", "BitRate=\x1b[2J" + std::string(85, '9') + "\n");
   warnings.clear();
-  ASSERT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason, &warnings));
+  ASSERT_TRUE(LoadConfigFile(kConfigFileName, {}, block_, options_, &reason, &warnings));
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_EQ(warnings[0].find('\x1b'), std::string::npos) << warnings[0];
   EXPECT_LT(warnings[0].size(), 200u) << warnings[0];

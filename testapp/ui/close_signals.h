@@ -10,8 +10,8 @@
 // joins the workers): the handler then ends the process at once with status
 // 128 + its number, writing nothing but one line to standard error.
 //
-// At most one CloseSignals exists at a time. Create and destroy it on the
-// user-interface thread, after the QCoreApplication.
+// Process-wide, as signal handlers are: at most one CloseSignals exists at a time. Create and
+// destroy it on the user-interface thread, after the QCoreApplication.
 #ifndef QUARNEX_UI_CLOSE_SIGNALS_H_
 #define QUARNEX_UI_CLOSE_SIGNALS_H_
 

@@ -21,13 +21,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const bool auto_start = quarnex::IsAutoStart(arguments);
 
-  // The ports: the device map's devices, QUARNEX_TTY_DIR's links, else the
-  // simulated adapter.
-  quarnex::SetDeviceOpener(quarnex::StandardDeviceOpener());
   quarnex::QSettingsStore store;
   // The settings, slots and outputs of the program's runs; made before the
   // window and gone after it, so it outlives every worker the window joins.
   const auto context = std::make_unique<quarnex::RunContext>();
+  // The ports: the device map's devices, QUARNEX_TTY_DIR's links, else the
+  // simulated adapter.
+  context->devices.SetBackends(quarnex::StandardBackends());
   std::unique_ptr<quarnex::MainWindow> window;
   // Installed before the window exists, so no signal meanwhile kills the
   // program; the callback runs inside app.exec(), once the window is there.

@@ -177,7 +177,7 @@ MainWindow::MainWindow(RunContext& context, SettingsStore& store, QWidget* paren
   LoadSettings(store_, &context_.settings);
   // Only read here: a mapped device that is not plugged in shows when a
   // Start cannot open it, or as missing in the Port dialog.
-  SetDeviceMap(LoadDeviceMap(store_));
+  context_.devices.SetMap(LoadDeviceMap(store_));
   metrics_setting_ = LoadMetricsSetting(store_);
   metrics_ = new WindowMetrics(
       context_, [this] { return RowNotesOf(*model_); }, this);
@@ -367,13 +367,13 @@ void MainWindow::QueryLine(uint32_t code, const char* line) {
 void MainWindow::OpenPortSettings() {
   const Settings& s = context_.settings;
   PortDialogFacts facts;
-  facts.found = FindSerialDevices(serial_roots_);
+  facts.found = context_.devices.List(serial_roots_);
   facts.line = ReadLineSummary(kConfigFileName);
-  PortDialog dialog({s.Test.PortIndex, s.Test.PortCount, CurrentDeviceMap()}, facts, this);
+  PortDialog dialog({s.Test.PortIndex, s.Test.PortCount, context_.devices.Map()}, facts, this);
   if (dialog.exec() != kDialogOk) return;
   // Stored at once, as the map is no part of the records that closing saves.
   SaveDeviceMap(store_, dialog.Values().Map);
-  SetDeviceMap(dialog.Values().Map);
+  context_.devices.SetMap(dialog.Values().Map);
 }
 
 void MainWindow::OpenTestSettings() {

@@ -56,7 +56,7 @@ class MainWindow : public QMainWindow {
   // Creates the window at the loaded Geometry of the settings of `context`
   // with the status bar, the results table (their Columns), installs the
   // table and message boxes as the outputs of `context`, loads the settings
-  // and the device map from `store` (SetDeviceMap) and clears the port
+  // and the device map from `store` (into the context's devices) and clears the port
   // slots, opens the log in the current folder, and sets the Idle menu
   // state. `context` and `store` must outlive the window; every run the
   // window starts is made with `context`.

@@ -240,16 +240,15 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
-    SetDeviceOpener(StandardDeviceOpener());
     QVERIFY(sandbox_.Enter(kConfig));
     store_ = &sandbox_.Store();
     context_ = std::make_unique<RunContext>();
+    context_->devices.SetBackends(StandardBackends());
   }
 
   void cleanup() {
     window_.reset();
     context_.reset();
-    SetDeviceMap({});
     sandbox_.Leave();
   }
 
@@ -700,13 +699,13 @@ class MainWindowTest : public QObject {
                                                            tree.dir.path() + "/dev/ttyUSB0)"}));
     const std::string stored = "1=" + pty.slave_path + "\n";
     QCOMPARE(StoredDeviceMap(*store_), stored);
-    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+    QCOMPARE(FormatDeviceMap(Context().devices.Map()), stored);
 
     // As after a restart of the program: nothing installed, the store kept.
     window_.reset();
-    SetDeviceMap({});
+    Context().devices.SetMap({});
     MainWindow& again = Open();
-    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+    QCOMPARE(FormatDeviceMap(Context().devices.Map()), stored);
 
     again.Action(kIdStart)->trigger();
     QVERIFY(again.RunActive());
@@ -730,7 +729,7 @@ class MainWindowTest : public QObject {
     MainWindow& w = Open();
     QCOMPARE(start_up->seen, QStringList());
     start_up.reset();
-    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+    QCOMPARE(FormatDeviceMap(Context().devices.Map()), stored);
     Context().settings.Test.PortCount = 2;
 
     {
@@ -742,7 +741,7 @@ class MainWindowTest : public QObject {
       w.Action(kIdPortSettings)->trigger();
       QCOMPARE(cancel.seen, QStringList({"Port Settings|"}));
     }
-    QCOMPARE(FormatDeviceMap(CurrentDeviceMap()), stored);
+    QCOMPARE(FormatDeviceMap(Context().devices.Map()), stored);
     QVERIFY(store_->writes().empty());
 
     QString shown;

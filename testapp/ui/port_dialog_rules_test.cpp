@@ -71,7 +71,7 @@ TEST_F(LineSummaryTest, ShowsTheLineARunSetsUp) {
 
     // The run's own reading agrees with what the dialog showed.
     std::string reason;
-    ASSERT_TRUE(LoadConfigFile(kConfigFileName, block_, options_, &reason)) << reason;
+    ASSERT_TRUE(LoadConfigFile(kConfigFileName, {}, block_, options_, &reason)) << reason;
     const DeviceConfigBlock& run = block_;
     EXPECT_EQ(line.bit_rate, BlockBitRate(run));
     EXPECT_EQ(line.parity != 'N', BlockParity(run) != 0);

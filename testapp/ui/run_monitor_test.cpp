@@ -106,15 +106,13 @@ class RunMonitorTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    qputenv("QUARNEX_SIM", "ports=1-8;fault.corrupt=0.2;fault.ports=2");
-    SetDeviceOpener(StandardDeviceOpener());
-  }
+  void initTestCase() { qputenv("QUARNEX_SIM", "ports=1-8;fault.corrupt=0.2;fault.ports=2"); }
 
   void init() {
     QVERIFY(sandbox_.Enter(kConfig));
     store_ = &sandbox_.Store();
     context_ = std::make_unique<RunContext>();
+    context_->devices.SetBackends(StandardBackends());
   }
 
   void cleanup() {

@@ -1,61 +1,69 @@
 #include "testapp/wiring/device_backends.h"
 
 #include <string>
-#include <utility>
 
 #include "adapter/simulated_adapter.h"
 #include "serial/tty_ports.h"
 #include "testapp/driver/device_map.h"
-#include "testapp/driver/device_name.h"
+#include "testapp/driver/serial_discovery.h"
 
 namespace quarnex {
 
 namespace {
 
-// The simulated adapter's port, with what was tried and why it failed
-// for the Start to tell.
-DeviceRef OpenSimulated(int port_number) {
-  std::string target, problem;
-  DeviceRef device = OpenSimulatedPort(port_number, &target, &problem);
-  if (device == nullptr) {
-    NoteOpenTarget(std::move(target));
-    NoteOpenProblem(std::move(problem));
-  }
-  return device;
+// The simulated adapter's port, with what was tried and why it failed.
+OpenResult OpenSimulated(const PortRequest& request) {
+  OpenResult result;
+  result.device = OpenSimulatedPort(request.port, &result.tried, &result.reason);
+  return result;
 }
 
-DeviceRef OpenStandardDevice(std::string_view path) {
-  int port_number = 0;
-  if (!ParseDevicePath(path, &port_number)) return nullptr;
-  // QUARNEX_TTY_FRAMED applies to mapped devices too.
+bool MappedToSimulated(const DeviceMapEntry* entry) {
+  return entry != nullptr && entry->path == kSimulatedDevicePath;
+}
+
+bool Mapped(const DeviceMapEntry* entry) { return entry != nullptr; }
+
+bool TtyDirChosen(const DeviceMapEntry* entry) {
   TtyBackendSettings tty;
-  const bool tty_dir_set = TtyBackendFromEnvironment(&tty);
-  const DeviceMap map = CurrentDeviceMap();
-  std::string problem;
-  std::string target;
-  DeviceRef device;
-  if (const DeviceMapEntry* entry = FindDeviceEntry(map, port_number)) {
-    // The simulated adapter's ports all have their loopback plug.
-    if (entry->path == kSimulatedDevicePath) return OpenSimulated(port_number);
-    TtyOpenOptions options = TtyPortOptions(tty, port_number);
-    options.internal_loopback = entry->internal_loopback;
-    target = entry->path;
-    device = OpenTtyPath(entry->path, options, &problem);
-  } else if (tty_dir_set) {
-    target = tty.dir + "/" + TtyLinkName(port_number);
-    device = OpenTtyPort(tty, port_number, &problem);
-  } else {
-    return OpenSimulated(port_number);
-  }
-  if (device == nullptr) {
-    NoteOpenTarget(std::move(target));
-    NoteOpenProblem(std::move(problem));
-  }
-  return device;
+  return entry == nullptr && TtyBackendFromEnvironment(&tty);
+}
+
+// The device the map names; QUARNEX_TTY_FRAMED applies to it too.
+OpenResult OpenMappedTty(const PortRequest& request) {
+  TtyBackendSettings tty;
+  TtyBackendFromEnvironment(&tty);
+  TtyOpenOptions options = TtyPortOptions(tty, request.port);
+  options.internal_loopback = request.entry->internal_loopback;
+  OpenResult result;
+  result.tried = request.entry->path;
+  result.device = OpenTtyPath(request.entry->path, options, &result.reason);
+  return result;
+}
+
+// QUARNEX_TTY_DIR's link of the port.
+OpenResult OpenLinkedTty(const PortRequest& request) {
+  TtyBackendSettings tty;
+  TtyBackendFromEnvironment(&tty);
+  OpenResult result;
+  result.tried = tty.dir + "/" + TtyLinkName(request.port);
+  result.device = OpenTtyPort(tty, request.port, &result.reason);
+  return result;
 }
 
 }  // namespace
 
-DeviceOpener StandardDeviceOpener() { return OpenStandardDevice; }
+BackendTable StandardBackends() {
+  return {
+      // The simulated adapter's ports all have their loopback plug.
+      {.name = "simulated adapter (mapped)", .takes = MappedToSimulated, .open = OpenSimulated},
+      {.name = "serial device (mapped)",
+       .takes = Mapped,
+       .open = OpenMappedTty,
+       .list = [](const SerialRoots& roots) { return FindSerialDevices(roots); }},
+      {.name = "serial links (QUARNEX_TTY_DIR)", .takes = TtyDirChosen, .open = OpenLinkedTty},
+      {.name = "simulated adapter", .open = OpenSimulated},
+  };
+}
 
 }  // namespace quarnex

@@ -1,20 +1,25 @@
 // The device backends a program chooses from, put together for its main():
 // the one place besides the programs' main files that knows the simulated
-// adapter and the TTY backend.
+// adapter, the TTY backend and the Win32 backend.
 #ifndef QUARNEX_WIRING_DEVICE_BACKENDS_H_
 #define QUARNEX_WIRING_DEVICE_BACKENDS_H_
 
-#include "testapp/driver/open_device.h"
+#include "testapp/driver/backend_table.h"
 
 namespace quarnex {
 
-// The opener both programs install: for port NN the device the device map
-// names (device_map.h: a serial device, or the simulated adapter's port);
-// else, when QUARNEX_TTY_DIR names a folder of links, the real serial port
-// its link QuarnexNN leads to (docs/real-ports.md); else the
-// simulated adapter's port. The map and the environment are read at every
-// open. Why a TTY could not be opened is left for TakeOpenProblem.
-DeviceOpener StandardDeviceOpener();
+// The table both programs fill their DeviceOpener with (open_device.h),
+// first match first:
+// - a port the device map gives "sim": the simulated adapter's port;
+// - a port the map names a device: that device (Linux: the TTY, whose
+//   discovery lists the Port... dialog's devices; Windows: the Win32
+//   device or COM port, without the internal loopback);
+// - else, on Linux when QUARNEX_TTY_DIR names a folder of links, the serial
+//   port its link QuarnexNN leads to (docs/real-ports.md); on
+//   Windows when QUARNEX_ADAPTER_DRIVER=1, the adapter's own driver;
+// - else the simulated adapter's port.
+// The environment is read at every open.
+BackendTable StandardBackends();
 
 }  // namespace quarnex
 

@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "adapter/simulated_adapter.h"
 #include "serial/pty_test_util.h"
 #include "serial/tty_device.h"
+#include "serial/tty_ports.h"
 #include "testapp/driver/device_map.h"
 #include "testapp/driver/device_name.h"
+#include "testapp/driver/open_device.h"
 
 namespace quarnex {
 namespace {
@@ -18,12 +22,18 @@ class DeviceBackendsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SimConfigure(DefaultSimConfig());
-    SetDeviceOpener(StandardDeviceOpener());
+    opener_.SetBackends(StandardBackends());
   }
-  void TearDown() override {
-    SetDeviceOpener(nullptr);
-    SetDeviceMap({});
+  DeviceRef OpenDevice(std::string_view path) {
+    OpenResult result = opener_.Open(path);
+    tried_ = result.tried;
+    reason_ = result.reason;
+    return result.device;
   }
+
+  DeviceOpener opener_;
+  // What the last OpenDevice tried and why it failed.
+  std::string tried_, reason_;
 };
 
 TEST_F(DeviceBackendsTest, WithoutMapOrFolderEachPortIsTheSimulatedAdaptersWithPorts1To16) {
@@ -42,8 +52,8 @@ TEST_F(DeviceBackendsTest, WithoutMapOrFolderEachPortIsTheSimulatedAdaptersWithP
   EXPECT_EQ(OpenDevice(DevicePath(0)), nullptr);
   EXPECT_EQ(OpenDevice(DevicePath(17)), nullptr);
   // What was tried and why, for the Start to tell.
-  EXPECT_EQ(TakeOpenTarget(), "simulated adapter port 17");
-  EXPECT_EQ(TakeOpenProblem(), "no such port (QUARNEX_SIM)");
+  EXPECT_EQ(tried_, "simulated adapter port 17");
+  EXPECT_EQ(reason_, "no such port (QUARNEX_SIM)");
 }
 
 TEST_F(DeviceBackendsTest, NamesThatAreNoPortOpenNothing) {
@@ -57,10 +67,10 @@ TEST_F(DeviceBackendsTest, OpenIsExclusiveUntilClosed) {
   DeviceRef first = OpenDevice(DevicePath(3));
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(OpenDevice(DevicePath(3)), nullptr);
-  EXPECT_EQ(TakeOpenTarget(), "simulated adapter port 3");
-  EXPECT_EQ(TakeOpenProblem(), "in use (already open)");
+  EXPECT_EQ(tried_, "simulated adapter port 3");
+  EXPECT_EQ(reason_, "in use (already open)");
   EXPECT_NE(OpenDevice(DevicePath(4)), nullptr);  // other ports are free
-  EXPECT_EQ(TakeOpenTarget(), "") << "an open that succeeds names nothing";
+  EXPECT_EQ(tried_, "") << "an open that succeeds names nothing";
   first->Close();
   EXPECT_NE(OpenDevice(DevicePath(3)), nullptr);
 }
@@ -81,12 +91,12 @@ TEST_F(DeviceBackendsTest, TheDeviceMapNamesEachPortsDevice) {
   PutDeviceEntry(&map, {2, "sim", false});
   PutDeviceEntry(&map, {3, looped.slave_path, true});
   PutDeviceEntry(&map, {4, "/dev/quarnex-no-such-tty", false});
-  SetDeviceMap(map);
+  opener_.SetMap(map);
 
   DeviceRef tty = OpenDevice(DevicePath(1));
   ASSERT_NE(tty, nullptr);
   EXPECT_NE(dynamic_cast<TtyDevice*>(tty.get()), nullptr);
-  EXPECT_EQ(TakeOpenProblem(), "");
+  EXPECT_EQ(reason_, "");
   DeviceRef sim = OpenDevice(DevicePath(2));
   ASSERT_NE(sim, nullptr);
   EXPECT_EQ(dynamic_cast<TtyDevice*>(sim.get()), nullptr);
@@ -94,22 +104,74 @@ TEST_F(DeviceBackendsTest, TheDeviceMapNamesEachPortsDevice) {
   // A pseudo-terminal has no UART to loop: the port is not opened, and the
   // reason is there for the run to tell.
   EXPECT_EQ(OpenDevice(DevicePath(3)), nullptr);
-  EXPECT_EQ(TakeOpenProblem(), looped.slave_path + ": " + kNoInternalLoopbackText);
-  EXPECT_EQ(TakeOpenTarget(), looped.slave_path);
-  EXPECT_EQ(TakeOpenProblem(), "") << "taking it clears it";
+  EXPECT_EQ(reason_, looped.slave_path + ": " + kNoInternalLoopbackText);
+  EXPECT_EQ(tried_, looped.slave_path);
   // Once the failed open let go of it, the same line opens without the flag.
   PutDeviceEntry(&map, {3, looped.slave_path, false});
-  SetDeviceMap(map);
+  opener_.SetMap(map);
   EXPECT_NE(OpenDevice(DevicePath(3)), nullptr);
 
   // An unplugged device is a missing port: the mapped path, no reason.
   EXPECT_EQ(OpenDevice(DevicePath(4)), nullptr);
-  EXPECT_EQ(TakeOpenProblem(), "");
-  EXPECT_EQ(TakeOpenTarget(), "/dev/quarnex-no-such-tty");
+  EXPECT_EQ(reason_, "");
+  EXPECT_EQ(tried_, "/dev/quarnex-no-such-tty");
   // Port 5 is not in the map: the simulated adapter's port.
   EXPECT_NE(OpenDevice(DevicePath(5)), nullptr);
   tty->Close();
   sim->Close();
+}
+
+// The map comes before QUARNEX_TTY_DIR's links: a port mapped to "sim" stays
+// on the simulated adapter, one mapped to a device opens that device, and
+// only a port the map leaves out opens its link.
+TEST_F(DeviceBackendsTest, TheMapComesBeforeTheLinkFolder) {
+  PtyPair linked, mapped;
+  ASSERT_TRUE(linked.Open());
+  ASSERT_TRUE(mapped.Open());
+  TempDir links;
+  // Ports 1 to 3 have links to one line: had port 1 or 2 opened its link,
+  // port 3 would find the line in use.
+  for (int port : {1, 2, 3}) ASSERT_TRUE(links.Link(TtyLinkName(port), linked.slave_path));
+  ASSERT_TRUE(links.Link(TtyLinkName(4), "/dev/quarnex-no-such-tty"));
+  DeviceMap map;
+  PutDeviceEntry(&map, {1, "sim", false});
+  PutDeviceEntry(&map, {2, mapped.slave_path, false});
+  opener_.SetMap(map);
+  ASSERT_EQ(setenv(kTtyDirVariable, links.path().c_str(), 1), 0);
+  const struct {
+    int port;
+    bool tty;
+  } cases[] = {{1, false}, {2, true}, {3, true}};
+  std::vector<DeviceRef> open;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.port);
+    DeviceRef device = OpenDevice(DevicePath(c.port));
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(dynamic_cast<TtyDevice*>(device.get()) != nullptr, c.tty);
+    open.push_back(device);
+  }
+  // A dangling link is a missing port: its link named, no reason.
+  EXPECT_EQ(OpenDevice(DevicePath(4)), nullptr);
+  EXPECT_EQ(reason_, "");
+  EXPECT_EQ(tried_, links.path().string() + "/Quarnex04");
+  unsetenv(kTtyDirVariable);
+  for (const DeviceRef& device : open) device->Close();
+}
+
+// The Port... dialog's list is what the table's serial entry finds.
+TEST_F(DeviceBackendsTest, ThePortDialogListsTheSerialDevicesFound) {
+  TempDir root;
+  std::filesystem::create_directories(root.path() / "dev");
+  for (const char* node : {"ttyUSB1", "ttyACM0", "null"}) {
+    std::ofstream(root.path() / "dev" / node) << "";
+  }
+  std::vector<std::string> paths;
+  for (const SerialDevice& device :
+       opener_.List({(root.path() / "dev").string(), (root.path() / "sys").string()})) {
+    paths.push_back(device.path);
+  }
+  const std::string dev = (root.path() / "dev").string();
+  EXPECT_EQ(paths, (std::vector<std::string>{dev + "/ttyUSB1", dev + "/ttyACM0"}));
 }
 
 }  // namespace
