@@ -15,12 +15,11 @@ namespace {
 // A backend that takes the ports `takes` says and opens each with a
 // device, or fails naming itself, as `opens` says.
 Backend Named(std::string name, std::function<bool(const DeviceMapEntry*)> takes, bool opens) {
-  return {.name = name,
-          .takes = std::move(takes),
-          .open = [name, opens](const PortRequest& request) {
-            if (opens) return OpenResult{std::make_shared<RecordingDevice>(), name, "noted"};
-            return OpenResult{nullptr, name + " " + std::to_string(request.port), "refused"};
-          }};
+  return {
+      .name = name, .takes = std::move(takes), .open = [name, opens](const PortRequest& request) {
+        if (opens) return OpenResult{std::make_shared<RecordingDevice>(), name, "noted"};
+        return OpenResult{nullptr, name + " " + std::to_string(request.port), "refused"};
+      }};
 }
 
 bool MappedToSim(const DeviceMapEntry* entry) {
@@ -75,7 +74,8 @@ TEST(BackendTableTest, TheEntryIsHandedThePortAndItsMapEntry) {
   const BackendTable table = {{.name = "spy", .open = [&](const PortRequest& request) {
                                  seen = request;
                                  seen_path = std::string(request.path);
-                                 seen_entry = request.entry ? FormatDeviceEntry(*request.entry) : "";
+                                 seen_entry =
+                                     request.entry ? FormatDeviceEntry(*request.entry) : "";
                                  return OpenResult{};
                                }}};
   DeviceMap map;

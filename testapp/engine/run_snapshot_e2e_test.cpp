@@ -231,11 +231,11 @@ TEST_F(RunSnapshotTest, PortsNumberedFromZeroOrPastNinetyNineKeepSlotAndNumber) 
     SCOPED_TRACE(first);
     UseAdapter(3, FarEnd{});
     std::shared_ptr<SimAdapter> adapter = adapter_;
-    SetDeviceOpener([adapter, first](std::string_view path) -> DeviceRef {
-      int n = 0;
-      if (!ParseDevicePath(path, &n)) return nullptr;
-      return adapter->Open(n - first + 1);  // the adapter's ports are 1..3
-    });
+    context_.devices.SetBackends(
+        {{.name = "fake", .open = [adapter, first](const PortRequest& request) {
+            // The adapter's ports are 1..3.
+            return OpenResult{adapter->Open(request.port - first + 1), "", ""};
+          }}});
     context_.settings.Test.PortIndex = first;
     ASSERT_TRUE(StartHeadlessRun(context_));
     ASSERT_TRUE(Eventually([this] {
