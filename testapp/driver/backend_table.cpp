@@ -29,12 +29,12 @@ OpenResult OpenFromTable(const BackendTable& table, const DeviceMap& map, std::s
   return result;
 }
 
-std::vector<SerialDevice> ListFromTable(const BackendTable& table, const SerialRoots& roots) {
-  std::vector<SerialDevice> found;
+std::vector<ListedDevice> ListFromTable(const BackendTable& table, const SerialRoots& roots) {
+  std::vector<ListedDevice> found;
   for (const Backend& backend : table) {
     if (!backend.list) continue;
-    for (SerialDevice& device : backend.list(roots)) {
-      const bool listed = std::any_of(found.begin(), found.end(), [&device](const SerialDevice& d) {
+    for (ListedDevice& device : backend.list(roots)) {
+      const bool listed = std::any_of(found.begin(), found.end(), [&device](const ListedDevice& d) {
         return d.path == device.path;
       });
       if (!listed) found.push_back(std::move(device));

@@ -51,9 +51,9 @@ struct Backend {
   std::function<bool(const DeviceMapEntry* entry)> takes = nullptr;
   // Opens the port; never throws.
   std::function<OpenResult(const PortRequest& request)> open = nullptr;
-  // The devices of this kind on the machine, for the Port... dialog's list,
-  // looked for under `roots`; an empty function lists none.
-  std::function<std::vector<SerialDevice>(const SerialRoots& roots)> list = nullptr;
+  // The devices of this kind on the machine, looked for under `roots`, each
+  // described as the Port... dialog lists it; an empty function lists none.
+  std::function<std::vector<ListedDevice>(const SerialRoots& roots)> list = nullptr;
 };
 
 // Earlier entries win: the first entry that takes a port opens it.
@@ -69,7 +69,7 @@ const Backend* FindBackend(const BackendTable& table, const DeviceMapEntry* entr
 OpenResult OpenFromTable(const BackendTable& table, const DeviceMap& map, std::string_view path);
 
 // Every entry's devices under `roots`, in table order, each path once.
-std::vector<SerialDevice> ListFromTable(const BackendTable& table, const SerialRoots& roots);
+std::vector<ListedDevice> ListFromTable(const BackendTable& table, const SerialRoots& roots);
 
 }  // namespace quarnex
 

@@ -94,10 +94,8 @@ TEST(BackendTableTest, TheEntryIsHandedThePortAndItsMapEntry) {
 TEST(BackendTableTest, ListsJoinInTableOrderEachPathOnce) {
   auto lists = [](std::vector<std::string> paths) {
     return [paths](const SerialRoots& roots) {
-      std::vector<SerialDevice> found;
-      for (const std::string& path : paths) {
-        found.push_back({SerialDevice::Kind::kUsb, roots.dev + path, path, roots.dev + path});
-      }
+      std::vector<ListedDevice> found;
+      for (const std::string& path : paths) found.push_back({path, roots.dev + path, path});
       return found;
     };
   };
@@ -105,7 +103,7 @@ TEST(BackendTableTest, ListsJoinInTableOrderEachPathOnce) {
                               {.name = "none"},
                               {.name = "b", .list = lists({"/ttyUSB1", "/ttyACM0"})}};
   std::vector<std::string> paths;
-  for (const SerialDevice& device : ListFromTable(table, {"/fake", "/sys"})) {
+  for (const ListedDevice& device : ListFromTable(table, {"/fake", "/sys"})) {
     paths.push_back(device.path);
   }
   EXPECT_EQ(paths, (std::vector<std::string>{"/fake/ttyUSB0", "/fake/ttyUSB1", "/fake/ttyACM0"}));

@@ -21,7 +21,7 @@ OpenResult DeviceOpener::Open(std::string_view path) const {
   return OpenFromTable(table_, Map(), path);
 }
 
-std::vector<SerialDevice> DeviceOpener::List(const SerialRoots& roots) const {
+std::vector<ListedDevice> DeviceOpener::List(const SerialRoots& roots) const {
   return ListFromTable(table_, roots);
 }
 

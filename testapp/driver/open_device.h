@@ -41,9 +41,9 @@ class DeviceOpener {
   // name, or no backend takes it; then what was tried and why.
   OpenResult Open(std::string_view path) const;
 
-  // The devices the table's backends find under `roots`, for the Port...
-  // dialog.
-  std::vector<SerialDevice> List(const SerialRoots& roots) const;
+  // The devices the table's backends find under `roots`, described for the
+  // Port... dialog.
+  std::vector<ListedDevice> List(const SerialRoots& roots) const;
 
  private:
   BackendTable table_;

@@ -119,4 +119,20 @@ bool SerialPathPresent(const std::string& path) {
   return fs::exists(path, ignored);
 }
 
+ListedDevice DescribeSerialDevice(const SerialDevice& device) {
+  if (device.kind == SerialDevice::Kind::kById) {
+    return {device.name + " (" + device.node + ")", device.path,
+            device.path + "\nleads to " + device.node + " now"};
+  }
+  return {device.path, device.path, device.path};
+}
+
+std::vector<ListedDevice> ListSerialDevices(const SerialRoots& roots) {
+  std::vector<ListedDevice> listed;
+  for (const SerialDevice& device : FindSerialDevices(roots)) {
+    listed.push_back(DescribeSerialDevice(device));
+  }
+  return listed;
+}
+
 }  // namespace quarnex

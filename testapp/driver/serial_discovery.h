@@ -49,6 +49,21 @@ struct SerialDevice {
 // error is reported.
 std::vector<SerialDevice> FindSerialDevices(const SerialRoots& roots = {});
 
+// A device as the Port... dialog lists it, described by the backend that
+// found it.
+struct ListedDevice {
+  std::string text;  // what the list shows
+  std::string path;  // what a map entry stores
+  std::string tip;   // the entry's tooltip
+};
+
+// How the dialog shows a serial device: "NAME (NODE)" for a by-id link,
+// with the node it leads to now in the tooltip; the node's path otherwise.
+ListedDevice DescribeSerialDevice(const SerialDevice& device);
+
+// FindSerialDevices(roots), each described.
+std::vector<ListedDevice> ListSerialDevices(const SerialRoots& roots = {});
+
 // Whether `path` leads to something now (a link is followed): false for an
 // unplugged device, whose by-id link udev has removed.
 bool SerialPathPresent(const std::string& path);

@@ -243,7 +243,7 @@ class DialogsTest : public QObject {
     PortDialogValues values = PortValues();
     PutDeviceEntry(&values.Map, {2, tree.ById().toStdString(), true});
     PortDialogFacts facts;
-    facts.found = FindSerialDevices(tree.Roots());
+    facts.found = ListSerialDevices(tree.Roots());
     facts.line.file_read = true;
     facts.line.bit_rate = 115200;
     facts.line.data_bits = 8;

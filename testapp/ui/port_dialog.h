@@ -33,7 +33,7 @@ namespace quarnex {
 // What the dialog shows and does not change: the machine's devices and
 // the line settings.
 struct PortDialogFacts {
-  std::vector<SerialDevice> found;
+  std::vector<ListedDevice> found;  // as the backends describe them
   // Whether a mapped path leads to a device now.
   std::function<bool(const std::string&)> present = SerialPathPresent;
   LineSummary line;

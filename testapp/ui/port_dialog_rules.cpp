@@ -23,14 +23,6 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
-DeviceChoice FoundDeviceChoice(const SerialDevice& device) {
-  if (device.kind == SerialDevice::Kind::kById) {
-    return {device.name + " (" + device.node + ")", device.path,
-            device.path + "\nleads to " + device.node + " now"};
-  }
-  return {device.path, device.path, device.path};
-}
-
 }  // namespace
 
 std::vector<int> ListedPorts(int32_t port_index, int32_t port_count) {
@@ -75,7 +67,7 @@ std::string LineSummaryText(const LineSummary& line) {
   return text;
 }
 
-std::vector<DeviceChoice> DeviceChoices(const std::vector<SerialDevice>& found,
+std::vector<DeviceChoice> DeviceChoices(const std::vector<ListedDevice>& found,
                                         const DeviceMap& map, const std::vector<int>& ports,
                                         const std::function<bool(const std::string&)>& present) {
   std::vector<DeviceChoice> choices = {
@@ -85,8 +77,8 @@ std::vector<DeviceChoice> DeviceChoices(const std::vector<SerialDevice>& found,
     return std::any_of(choices.begin(), choices.end(),
                        [&path](const DeviceChoice& c) { return c.path == path; });
   };
-  for (const SerialDevice& device : found) {
-    if (!listed(device.path)) choices.push_back(FoundDeviceChoice(device));
+  for (const ListedDevice& device : found) {
+    if (!listed(device.path)) choices.push_back(device);
   }
   for (int port : ports) {
     const DeviceMapEntry* entry = FindDeviceEntry(map, port);

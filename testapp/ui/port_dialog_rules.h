@@ -58,22 +58,19 @@ LineSummary ReadLineSummary(const char* file_name);
 // BitRate "no BitRate (unpaced; a serial port keeps its rate), ...".
 std::string LineSummaryText(const LineSummary& line);
 
-// One entry of a port's device list.
-struct DeviceChoice {
-  std::string text;  // what the list shows
-  std::string path;  // what the map stores: kSimulatedDevicePath or a device path
-  std::string tip;   // the entry's tooltip
-};
+// One entry of a port's device list; its path is what the map stores:
+// kSimulatedDevicePath or a device path.
+using DeviceChoice = ListedDevice;
 
 inline constexpr char kSimulatedAdapterText[] = "Simulated adapter";
 inline constexpr char kMissingSuffix[] = " (missing)";
 
 // The device list every listed port offers: the simulated adapter first,
-// then each found device ("NAME (NODE)" for a by-id link, the node's path
-// otherwise), then each path that `map` names for a port of `ports` and
+// then each found device as its backend describes it (DescribeSerialDevice:
+// "NAME (NODE)" for a by-id link), then each path that `map` names for a port of `ports` and
 // discovery did not list, with kMissingSuffix when `present` says it leads
 // nowhere now (unplugged). Each path appears once.
-std::vector<DeviceChoice> DeviceChoices(const std::vector<SerialDevice>& found,
+std::vector<DeviceChoice> DeviceChoices(const std::vector<ListedDevice>& found,
                                         const DeviceMap& map, const std::vector<int>& ports,
                                         const std::function<bool(const std::string&)>& present);
 

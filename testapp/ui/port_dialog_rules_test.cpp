@@ -94,15 +94,15 @@ TEST_F(LineSummaryTest, AFileThatCannotBeReadShowsWhyAndTheEmptyConfiguration) {
   EXPECT_EQ(line.problem, "quarnex.cfg: not a regular file");
 }
 
-SerialDevice ById(const std::string& name, const std::string& node) {
-  return {SerialDevice::Kind::kById, "/dev/serial/by-id/" + name, name, node};
+ListedDevice ById(const std::string& name, const std::string& node) {
+  return DescribeSerialDevice({SerialDevice::Kind::kById, "/dev/serial/by-id/" + name, name, node});
 }
-SerialDevice Node(SerialDevice::Kind kind, const std::string& name) {
-  return {kind, "/dev/" + name, name, "/dev/" + name};
+ListedDevice Node(SerialDevice::Kind kind, const std::string& name) {
+  return DescribeSerialDevice({kind, "/dev/" + name, name, "/dev/" + name});
 }
 
 TEST(PortDialogRules, ChoicesListTheFoundDevicesThenMappedOnesWithMissingMarked) {
-  const std::vector<SerialDevice> found = {
+  const std::vector<ListedDevice> found = {
       ById("usb-FTDI_FT232R_A50285BI-if00-port0", "/dev/ttyUSB0"),
       Node(SerialDevice::Kind::kUart, "ttyS0"),
   };

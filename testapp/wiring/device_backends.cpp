@@ -60,7 +60,7 @@ BackendTable StandardBackends() {
       {.name = "serial device (mapped)",
        .takes = Mapped,
        .open = OpenMappedTty,
-       .list = [](const SerialRoots& roots) { return FindSerialDevices(roots); }},
+       .list = [](const SerialRoots& roots) { return ListSerialDevices(roots); }},
       {.name = "serial links (QUARNEX_TTY_DIR)", .takes = TtyDirChosen, .open = OpenLinkedTty},
       {.name = "simulated adapter", .open = OpenSimulated},
   };

@@ -166,7 +166,7 @@ TEST_F(DeviceBackendsTest, ThePortDialogListsTheSerialDevicesFound) {
     std::ofstream(root.path() / "dev" / node) << "";
   }
   std::vector<std::string> paths;
-  for (const SerialDevice& device :
+  for (const ListedDevice& device :
        opener_.List({(root.path() / "dev").string(), (root.path() / "sys").string()})) {
     paths.push_back(device.path);
   }
