@@ -15,7 +15,7 @@
 #include "adapter/simulated_adapter.h"
 #include "testapp/driver/control_codes.h"
 #include "testapp/driver/device.h"
-#include "testapp/platform/byte_order.h"
+#include "testapp/settings/line_block_test_util.h"
 
 namespace quarnex {
 
@@ -26,11 +26,7 @@ inline constexpr uint32_t kSixBits = 2;
 inline constexpr uint32_t kEightBits = 3;
 
 inline std::vector<uint8_t> ConfigBlock(uint32_t size_code, uint32_t parity, int32_t bit_rate) {
-  std::vector<uint8_t> block(kSimConfigBlockSize, 0);
-  EncodeFixed32(block.data() + block::kTxCharacterSize, size_code);
-  EncodeFixed32(block.data() + block::kParity, parity);
-  EncodeFixed32(block.data() + block::kBitRate, static_cast<uint32_t>(bit_rate));
-  return block;
+  return LineBlock(bit_rate, static_cast<int32_t>(size_code), static_cast<int32_t>(parity));
 }
 
 // Sends the configuration block synchronously, as the tester does.

@@ -16,25 +16,13 @@
 #include "serial/tty_ports.h"
 #include "testapp/driver/open_device.h"
 #include "testapp/settings/config_block.h"
+#include "testapp/settings/line_block_test_util.h"
 #include "testapp/wiring/device_backends.h"
 
 namespace quarnex {
 namespace {
 
 constexpr int64_t kPatienceMs = 20000;
-
-std::vector<uint8_t> BlockWith(int32_t bit_rate, int32_t size_code, int32_t parity) {
-  std::vector<uint8_t> block(kConfigBlockSize, 0);
-  auto put = [&block](size_t offset, int32_t v) {
-    for (int i = 0; i < 4; ++i)
-      block[offset + static_cast<size_t>(i)] =
-          static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
-  };
-  put(block::kBitRate, bit_rate);
-  put(block::kTxCharacterSize, size_code);
-  put(block::kParity, parity);
-  return block;
-}
 
 uint32_t QueriedRate(Device& device) {
   uint8_t out[4] = {};
@@ -119,7 +107,7 @@ TEST_F(TtyDeviceTest, OpenSetsRawModeBlockSetsTheLineAndCloseRestoresThePort) {
   // A rate no Bnnn constant names, 7 data bits, odd parity. A
   // pseudo-terminal takes the rate but keeps 8 bits without parity; the
   // read-back tells.
-  const std::vector<uint8_t> block = BlockWith(123457, 1, 1);
+  const std::vector<uint8_t> block = LineBlock(123457, 1, 1);
   testing::internal::CaptureStderr();
   EXPECT_TRUE(
       device->Control(kIoctlSetConfiguration, block.data(), kConfigBlockSize, nullptr, 0, nullptr)
@@ -132,7 +120,7 @@ TEST_F(TtyDeviceTest, OpenSetsRawModeBlockSetsTheLineAndCloseRestoresThePort) {
   EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
 
   // BitRate 0 leaves the rate as it is.
-  const std::vector<uint8_t> no_rate = BlockWith(0, 3, 0);
+  const std::vector<uint8_t> no_rate = LineBlock(0, 3, 0);
   EXPECT_TRUE(
       device->Control(kIoctlSetConfiguration, no_rate.data(), kConfigBlockSize, nullptr, 0, nullptr)
           .done());
@@ -150,7 +138,7 @@ TEST_F(TtyDeviceTest, ControlRequestsOnAPseudoTerminal) {
   std::shared_ptr<TtyDevice> device = OpenPort1();
   ASSERT_NE(device, nullptr);
   const uint32_t two_values[2] = {1000, 100};
-  const std::vector<uint8_t> block = BlockWith(9600, 3, 0);
+  const std::vector<uint8_t> block = LineBlock(9600, 3, 0);
   struct Case {
     uint32_t code;
     const void* in;
@@ -277,7 +265,7 @@ TEST_F(TtyDeviceTest, HangUpFailsPendingAndLaterTransfersWithDeviceNotConnected)
 }
 
 TEST_F(TtyDeviceTest, AfterAHangUpRequestsThatReachTheDriverFailWithDeviceNotConnected) {
-  const std::vector<uint8_t> block = BlockWith(9600, 3, 0);
+  const std::vector<uint8_t> block = LineBlock(9600, 3, 0);
   const uint32_t two_values[2] = {1000, 100};
   struct Case {
     uint32_t code;

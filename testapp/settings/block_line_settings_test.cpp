@@ -4,20 +4,11 @@
 
 #include <vector>
 
-#include "testapp/platform/byte_order.h"
 #include "testapp/settings/config_block.h"
+#include "testapp/settings/line_block_test_util.h"
 
 namespace quarnex {
 namespace {
-
-std::vector<uint8_t> Block(int32_t rate, int32_t size_code, int32_t parity, uint8_t auto_dcd_cts) {
-  std::vector<uint8_t> block(kConfigBlockSize, 0);
-  EncodeFixed32(block.data() + block::kBitRate, static_cast<uint32_t>(rate));
-  EncodeFixed32(block.data() + block::kTxCharacterSize, static_cast<uint32_t>(size_code));
-  EncodeFixed32(block.data() + block::kParity, static_cast<uint32_t>(parity));
-  block[block::kAutoDcdCts] = auto_dcd_cts;
-  return block;
-}
 
 TEST(BlockLineSettingsTest, BlockFieldsMapToTheLine) {
   const struct {
@@ -43,7 +34,7 @@ TEST(BlockLineSettingsTest, BlockFieldsMapToTheLine) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message()
                  << c.rate << " bit/s, size " << c.size_code << ", parity " << c.parity);
-    const std::vector<uint8_t> block = Block(c.rate, c.size_code, c.parity, c.auto_dcd_cts);
+    const std::vector<uint8_t> block = LineBlock(c.rate, c.size_code, c.parity, c.auto_dcd_cts);
     LineSettings s;
     ASSERT_TRUE(LineSettingsFromBlock(block.data(), block.size(), &s));
     EXPECT_EQ(s.bit_rate, c.rate);
