@@ -265,6 +265,16 @@ void BindRun(Statement* s, const HistoryRun& r) {
   s->Bind(r.ports_failed);
 }
 
+// Inserts `r` as a new row of runs; its id, or 0 when it could not.
+int64_t InsertRun(sqlite3* db, const HistoryRun& r) {
+  Statement insert(db, std::string("INSERT INTO runs (") + kRunColumns + ") VALUES (" +
+                           Placeholders(kRunColumnCount) + ")");
+  if (!insert.ok()) return 0;
+  BindRun(&insert, r);
+  if (insert.Step() != SQLITE_DONE) return 0;
+  return sqlite3_last_insert_rowid(db);
+}
+
 void ReadRun(Statement* s, HistoryRun* r) {
   r->id = s->Int();
   r->label = s->Text();
@@ -485,13 +495,8 @@ int64_t RunHistory::BeginRun(const HistoryRun& run, std::string* error) {
   int64_t id = 0;
   const bool ok = impl_->InTransaction(
       [&] {
-        Statement insert(impl_->db.get(), std::string("INSERT INTO runs (") + kRunColumns +
-                                              ") VALUES (" + Placeholders(kRunColumnCount) + ")");
-        if (!insert.ok()) return false;
-        BindRun(&insert, run);
-        if (insert.Step() != SQLITE_DONE) return false;
-        id = sqlite3_last_insert_rowid(impl_->db.get());
-        return true;
+        id = InsertRun(impl_->db.get(), run);
+        return id != 0;
       },
       error);
   return ok ? id : 0;
@@ -551,14 +556,7 @@ bool RunHistory::FinishRun(const HistoryRun& run, std::string* error) {
           // goes in as a new one.
           if (sqlite3_changes(impl_->db.get()) == 0) id = 0;
         }
-        if (id == 0) {
-          Statement insert(impl_->db.get(), std::string("INSERT INTO runs (") + kRunColumns +
-                                                ") VALUES (" + Placeholders(kRunColumnCount) + ")");
-          if (!insert.ok()) return false;
-          BindRun(&insert, run);
-          if (insert.Step() != SQLITE_DONE) return false;
-          id = sqlite3_last_insert_rowid(impl_->db.get());
-        }
+        if (id == 0 && (id = InsertRun(impl_->db.get(), run)) == 0) return false;
         Statement insert(impl_->db.get(), std::string("INSERT INTO ports (run_id, ") +
                                               kPortColumns + ") VALUES (" +
                                               Placeholders(kPortColumnCount + 1) + ")");
